@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs what building and testing Ostrel needs on Debian 12 (run as root). Packages already
+# present are left alone, so a second run costs a few seconds.
+set -eu
+packages="build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
+qt6-base-dev xvfb xauth ngspice clang libclang-rt-14-dev"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing
+fi

@@ -1,0 +1,80 @@
+#include "app/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "package/stage_error.h"
+
+namespace ostrel {
+namespace {
+
+std::string SystemReason() { return std::strerror(errno); }
+
+// Opens a new file beside `path` that no other writer uses, with the permissions of the file
+// it will replace (or the usual ones for a new file). Returns its name and descriptor.
+int OpenSibling(const std::string& path, std::string& temp_path) {
+  struct stat existing {};
+  const bool replacing = ::stat(path.c_str(), &existing) == 0;
+  const mode_t mode = replacing ? (existing.st_mode & 07777) : 0666;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp_path = path + ".~" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    const int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      if (replacing) ::fchmod(fd, mode);
+      return fd;
+    }
+    if (errno != EEXIST) break;
+  }
+  throw StageError("cannot write " + path + ": " + SystemReason());
+}
+
+}  // namespace
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw StageError("cannot open " + path + ": " + SystemReason());
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw StageError("cannot read " + path + ": " + SystemReason());
+  return text;
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view content) {
+  std::string temp_path;
+  const int fd = OpenSibling(path, temp_path);
+  auto fail = [&](const std::string& what) {
+    const std::string reason = SystemReason();
+    ::close(fd);
+    ::unlink(temp_path.c_str());
+    throw StageError("cannot " + what + " " + path + ": " + reason);
+  };
+  const char* data = content.data();
+  std::size_t left = content.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail("write");
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) fail("write");
+  if (::close(fd) != 0) {
+    const std::string reason = SystemReason();
+    ::unlink(temp_path.c_str());
+    throw StageError("cannot write " + path + ": " + reason);
+  }
+  if (::rename(temp_path.c_str(), path.c_str()) != 0) {
+    const std::string reason = SystemReason();
+    ::unlink(temp_path.c_str());
+    throw StageError("cannot replace " + path + ": " + reason);
+  }
+}
+
+}  // namespace ostrel

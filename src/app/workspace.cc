@@ -1,0 +1,157 @@
+#include "app/workspace.h"
+
+#include "app/file_io.h"
+#include "electrical/inductance.h"
+#include "electrical/resistance.h"
+#include "electrical/wire_spacing.h"
+#include "geometry/wire_paths.h"
+#include "ostrel/version.h"
+#include "package/package_reader.h"
+#include "package/side_ordering.h"
+#include "package/text.h"
+#include "report/report_writer.h"
+#include "settings/settings_file.h"
+
+namespace ostrel {
+namespace {
+
+// Runs a stage; a fault without a file of its own is pinned to the package file.
+template <typename Stage>
+void InPackage(const Workspace& ws, Stage&& stage) {
+  try {
+    stage();
+  } catch (const StageError& e) {
+    throw e.WithSource(ws.package.SourceFile.empty() ? ws.PackagePath : ws.package.SourceFile);
+  }
+}
+
+void SetWireDistance(Workspace& ws, float distance) {
+  ws.params.WireDistance = distance;
+  ws.panel.WtoW = FormatFixed3(distance);
+}
+
+}  // namespace
+
+std::string Caption(const std::string& settings_path) {
+  const std::string minor = std::to_string(kVersionMinor);
+  return "Ostrel - " + std::to_string(kVersionMajor) + "." + minor + minor + "." +
+         std::to_string(kVersionRevision) + " - " + FileNameOf(settings_path);
+}
+
+std::string SettingsPathFor(const std::string& argument, const std::string& program_dir,
+                            const std::string& current_dir) {
+  if (argument.empty()) {
+    return program_dir + (program_dir.empty() || program_dir.back() != '/' ? "/" : "") +
+           "AAAc.zv";
+  }
+  std::string path = argument;
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {
+    path = path.substr(1, path.size() - 2);
+  }
+  if (path.empty() || path.front() == '/') return path;
+  return current_dir + (current_dir.empty() || current_dir.back() != '/' ? "/" : "") + path;
+}
+
+void Refresh(Workspace& ws) {
+  const PanelContext context{ws.package.CompZ, ws.package.HasStackedDie(), ws.PackagePath,
+                             ws.SettingsPath};
+  UpdateVals(ws.panel, ws.params, context, ws.view_text);
+}
+
+void ReadPackage(Workspace& ws) {
+  ws.package.ResetLists();
+  ws.Wires.clear();
+  if (ws.PackagePath.empty() || !FileExists(ws.PackagePath)) return;
+  ws.package.SourceFile = ws.PackagePath;
+  const std::string text = ReadWholeFile(ws.PackagePath);
+  ParsePackage(text, ws.package, ws.PackagePath);
+  ws.sort_list = OrderSides(ws.package);
+  InPackage(ws, [&] { SetWireDistance(ws, DefaultWireDistance(ws.package)); });
+  ws.caption = Caption(ws.SettingsPath);
+  ws.work_path = FolderOf(ws.SettingsPath);
+}
+
+void ReadSettings(Workspace& ws, const std::string& text) {
+  SettingsTarget target{ws.panel, ws.params, ws.PackagePath, ws.package,
+                        [&ws] { ReadPackage(ws); }};
+  ReadLCR(text, ws.SettingsPath, target);
+}
+
+StartUpResult StartUp(Workspace& ws, const std::string& settings_path) {
+  StartUpResult result;
+  ws.SettingsPath = settings_path;
+  if (ws.SettingsPath.empty()) return result;
+  if (!FileExists(ws.SettingsPath)) {
+    ws.SettingsPath.clear();
+    return result;
+  }
+  result.settings_found = true;
+  auto keep_first_error = [&result](auto&& step) {
+    try {
+      step();
+    } catch (const StageError& e) {
+      if (!result.error) result.error = e;
+    }
+  };
+  keep_first_error([&] { ReadSettings(ws, ReadWholeFile(ws.SettingsPath)); });
+  keep_first_error([&] { Refresh(ws); });
+  ws.caption = Caption(ws.SettingsPath);
+  keep_first_error([&] { ws.work_path = FolderOf(ws.SettingsPath); });
+  return result;
+}
+
+void LoadSettings(Workspace& ws, const std::string& path) {
+  ws.SettingsPath = path;
+  ReadSettings(ws, ReadWholeFile(path));
+  Refresh(ws);
+}
+
+std::string RunEstimation(Workspace& ws) {
+  ReadPackage(ws);
+  Refresh(ws);
+  InPackage(ws, [&] { ws.Wires = BuildWirePaths(ws.package, ws.params); });
+  InPackage(ws, [&] { ComputeResistance(ws.Wires, ws.params); });
+  InPackage(ws, [&] { ComputeInductance(ws.Wires, ws.params, ws.package); });
+  const ReportHeader header{FileNameOf(ws.SettingsPath), ws.params, ws.package.HasStackedDie(),
+                            !ws.package.Stitches.empty()};
+  return ReportText(header, ws.Wires);
+}
+
+std::string ReportPath(const std::string& settings_path) { return settings_path + ".doc"; }
+
+void ProcessData(Workspace& ws) {
+  std::string report = RunEstimation(ws);
+  WriteFileAtomically(ReportPath(ws.SettingsPath), report);
+  ws.view_text = std::move(report);
+}
+
+void Reset(Workspace& ws) {
+  PanelState& p = ws.panel;
+  const float comp_z = ws.package.CompZ;
+  const float sd_comp_z = ws.package.SdCompZ;
+  p.M = 0;
+  p.WDc = "1";
+  ChooseDiameterOption(p, 3);
+  for (const int option : {kBaseHeightDefault, kBaseExtensionDefault, kStackExtensionDefault,
+                           kStackHeightDefault, kStitchExtensionDefault}) {
+    ChooseLoopOption(p, option);
+  }
+  p.FQc = FormatFixed3(1.0);
+  p.FQ = kMhz;
+  p.LHc[0] = FormatFixed3(comp_z);
+  p.LHc[1] = FormatFixed3(comp_z);
+  p.LEc[0] = FormatFixed3(comp_z);
+  p.LEc[1] = FormatFixed3(sd_comp_z);
+  p.LEc[2] = FormatFixed3(sd_comp_z);
+  // The controls' own handlers refresh as the values land.
+  Refresh(ws);
+  SetWireDistance(ws, DefaultWireDistance(ws.package));
+  Refresh(ws);
+}
+
+std::string SaveText(Workspace& ws) {
+  Refresh(ws);
+  return ws.view_text;
+}
+
+}  // namespace ostrel

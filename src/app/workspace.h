@@ -1,0 +1,86 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "geometry/wire.h"
+#include "package/package_model.h"
+#include "package/parameter_set.h"
+#include "package/stage_error.h"
+#include "settings/panel.h"
+
+// The data that the commands share for one window (or one command-line run), and the commands
+// and pipeline stages that work on it. Each stage keeps its domain name and works on the data it
+// is given; nothing here is global.
+namespace ostrel {
+
+struct Workspace {
+  std::string SettingsPath;  // current settings file; empty when there is none
+  std::string PackagePath;   // package description file named by the settings file
+  Package package;
+  std::vector<Wire> Wires;
+  ParameterSet params;
+  PanelState panel;
+  std::string view_text = {};      // what the text view shows: settings text or report
+  std::string caption = "Ostrel";  // window caption
+  std::string work_path;           // the Work Path label: folder of the settings file
+  std::vector<std::string> sort_list;  // entries of the last ordered side (top)
+};
+
+// "Ostrel - <major>.<minor><minor>.<revision> - <settings file name>".
+std::string Caption(const std::string& settings_path);
+
+// The settings path for a start with `argument` (empty: none given): the argument without a
+// pair of enclosing double quotes, made absolute against `current_dir`; without an argument
+// "AAAc.zv" in `program_dir`.
+std::string SettingsPathFor(const std::string& argument, const std::string& program_dir,
+                            const std::string& current_dir);
+
+// The panel refresh with this workspace's package and paths (see UpdateVals).
+void Refresh(Workspace& ws);
+
+// Reads the package named by PackagePath: empties the lists and wires, reads the file when it
+// exists, orders the die sides, sets the default wire distance (parameter and box), the
+// caption and the Work Path label. A missing file is no error: the lists stay empty.
+void ReadPackage(Workspace& ws);
+
+// Reads settings text into the panel (the package it names is read at its TMVFile= line).
+void ReadSettings(Workspace& ws, const std::string& text);
+
+// What start-up found.
+struct StartUpResult {
+  bool settings_found = false;
+  std::optional<StageError> error;  // a fault while reading; the rest was still set up
+};
+
+// Start-up with a settings file: when it exists, reads it, refreshes, and titles the window;
+// otherwise leaves the design state and an empty SettingsPath. A fault while reading stops the
+// reading at that line; the refresh and the titles still happen.
+StartUpResult StartUp(Workspace& ws, const std::string& settings_path);
+
+// Load after the file was chosen: SettingsPath becomes `path`, the file is read into the panel
+// and the panel refreshed. Throws StageError when it cannot be read.
+void LoadSettings(Workspace& ws, const std::string& path);
+
+// The estimation of Process Data, stages in order: ReadPackage, UpdateVals, BuildWirePaths,
+// ComputeResistance, ComputeInductance, then the report text. Throws StageError from the first
+// failing stage; the later ones do not run.
+std::string RunEstimation(Workspace& ws);
+
+// The report path: the settings path with ".doc" appended.
+std::string ReportPath(const std::string& settings_path);
+
+// Process Data: RunEstimation, the report written beside the settings file (an earlier report
+// is replaced only by a complete new one), and shown in the view.
+void ProcessData(Workspace& ws);
+
+// Reset: the design choices back in the panel, the custom boxes from the die heights, the
+// default wire distance, then a refresh. Throws StageError (after setting the controls) when
+// the die sides do not give a wire distance.
+void Reset(Workspace& ws);
+
+// What Save writes: the view's text after a refresh.
+std::string SaveText(Workspace& ws);
+
+}  // namespace ostrel

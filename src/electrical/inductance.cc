@@ -1,0 +1,110 @@
+#include "electrical/inductance.h"
+
+#include <cmath>
+#include <string>
+
+#include "electrical/resistance.h"
+#include "package/numeric.h"
+#include "package/stage_error.h"
+
+namespace ostrel {
+namespace {
+
+// A point lies off the base die on or beyond any of its edges.
+bool OffBaseDie(float x, float y, float half_w, float half_l) {
+  return x <= -half_w || x >= half_w || y <= -half_l || y >= half_l;
+}
+
+// Self inductance of one wire: head plus body pieces over the ground plane.
+float SelfInductance(Wire& wire, const ParameterSet& params, const Package& package, float r) {
+  const float comp_z_cm = MicronsToCm(package.CompZ);
+  const float half_w = ToSingle(package.CompW / 2.0);
+  const float half_l = ToSingle(package.CompL / 2.0);
+  const bool stacked_loop = wire.StitchWire || wire.StackWire;
+  const std::size_t n = wire.Segments.size();
+  float self = 0;
+  float head_len = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    WireSegment& seg = wire.Segments[j];
+    float len = MicronsToCm(SegmentLength(seg));
+    if (j <= 3) {
+      // The rise and the bend up to the loop height, taken together at the loop height setting.
+      head_len = ToSingle(static_cast<double>(head_len) + len);
+      if (j == 3) {
+        const float h = MicronsToCm(stacked_loop ? params.StackLoopHeight : params.BaseLoopHeight);
+        const float head = GroundPlaneInductance(head_len, h, r);
+        wire.Segments[0].Inductance = head;
+        wire.Segments[1].Inductance = 0;
+        wire.Segments[2].Inductance = 0;
+        self = head;
+      }
+      continue;
+    }
+    const bool merge_last = j + 2 == n;
+    if (merge_last) {
+      len = ToSingle(static_cast<double>(len) + MicronsToCm(SegmentLength(wire.Segments[j + 1])));
+    }
+    // Height of the segment's midpoint over the ground plane.
+    float h = MicronsToCm(ToSingle(std::fabs((static_cast<double>(seg.Z2) + seg.Z1) / 2)));
+    if (wire.StitchWire) h = ToSingle(static_cast<double>(h) - comp_z_cm);
+    if (h < r) h = r;
+    if (wire.StackWire && !(OffBaseDie(seg.X1, seg.Y1, half_w, half_l) &&
+                            OffBaseDie(seg.X2, seg.Y2, half_w, half_l))) {
+      h = ToSingle(static_cast<double>(h) - comp_z_cm);
+    }
+    self = ToSingle(static_cast<double>(self) + GroundPlaneInductance(len, h, r));
+    if (merge_last) break;
+  }
+  return self;
+}
+
+// What usually leads to a fault in each step, for the message.
+const char* HintFor(const std::string& step) {
+  if (step == "self inductance") {
+    return "; check that the loop heights and the wire diameter are above 0 and that no "
+           "stacked-die wire runs at or below the base die surface";
+  }
+  if (step == "mutual inductance") return "; the wire distance must be above 0";
+  return "; the wire length and the wire diameter must be above 0 (a frequency of 0 leaves "
+         "every length at 0)";
+}
+
+}  // namespace
+
+float MicronsToCm(float microns) { return ToSingle(microns * 0.0001); }
+
+float MilsToCm(float mils) { return ToSingle(mils * 0.00254); }
+
+float GroundPlaneInductance(float len, float h, float r) {
+  return ToSingle(2.0 * CheckedLog(CheckedDivide(2.0 * h, r)) * len);
+}
+
+void ComputeInductance(std::vector<Wire>& wires, const ParameterSet& params,
+                       const Package& package) {
+  const float r = ToSingle(MilsToCm(params.WireDiameter) / 2.0);  // wire radius, cm
+  const float d = MicronsToCm(params.WireDistance);                // wire distance, cm
+  for (Wire& wire : wires) {
+    std::string step = "self inductance";
+    try {
+      const float self = SelfInductance(wire, params, package, r);
+      const double t = MicronsToCm(wire.Length);
+      step = "DC and AC inductance";
+      const double log_ratio = CheckedLog(CheckedDivide(t, r) * 2);  // ln(2T/r)
+      wire.InductanceDC = ToSingle(2 * t * (log_ratio - 0.75));
+      wire.InductanceAC = ToSingle(2 * t * (log_ratio - 1));
+      step = "mutual inductance";
+      if (t < d) {
+        wire.InductanceMutual = 0;
+      } else {
+        wire.InductanceMutual =
+            ToSingle(2 * t * (CheckedLog(CheckedDivide(2 * t, d)) - 1 + CheckedDivide(d, t)));
+      }
+      wire.InductanceSelf = self;
+    } catch (const StageError& e) {
+      throw StageError("wire " + wire.Name + ": " + step + ": " + e.reason() + HintFor(step),
+                       "", wire.SourceLine);
+    }
+  }
+}
+
+}  // namespace ostrel

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <vector>
+
+#include "geometry/wire.h"
+#include "package/package_model.h"
+#include "package/parameter_set.h"
+
+namespace ostrel {
+
+// value (microns) x 0.0001, rounded to a single: centimetres.
+float MicronsToCm(float microns);
+
+// value (mils) x 0.00254, rounded to a single: centimetres.
+float MilsToCm(float mils);
+
+// Inductance in nH of a straight piece of length `len` at height `h` over a ground plane, wire
+// radius `r` (all cm): 2 ln(2h / r) len.
+float GroundPlaneInductance(float len, float h, float r);
+
+// The four inductances of every wire (nH), from the segment lengths and wire lengths that
+// ComputeResistance stored:
+//   Self:   the head (first four segments at the loop height) plus each body piece at its
+//           midpoint height over the ground plane, the last two segments taken as one;
+//   DC:     2T (ln(2T/r) - 0.75);  AC: 2T (ln(2T/r) - 1);
+//   Mutual: 2T (ln(2T/d) - 1 + d/T) with d the wire distance, 0 when T < d;
+// T the wire length and r the wire radius, in cm.
+void ComputeInductance(std::vector<Wire>& wires, const ParameterSet& params,
+                       const Package& package);
+
+}  // namespace ostrel

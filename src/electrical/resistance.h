@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "geometry/wire.h"
+#include "package/parameter_set.h"
+
+namespace ostrel {
+
+// Pi as the estimation uses it: 4 atan(1), rounded to a single.
+float SinglePi();
+
+// value (mils) x 25.4, rounded to a single: microns.
+float MilsToMicrons(float mils);
+
+// Length of a segment in microns: each coordinate difference rounded to a single, the squares
+// and their root in double, the root rounded to a single.
+float SegmentLength(const WireSegment& segment);
+
+// Resistivity in mOhm m of a wire material ("AU", "AL", "CU" after upper-casing; 0 otherwise).
+float Resistivity(std::string_view material);
+
+// Skin-effect resistance of every segment and wire at the working frequency:
+//   R = rho len / ((D - delta) pi delta),  delta = 0.075 / sqrt(f)  (metres),
+// with D the wire diameter in microns; also stores segment and wire lengths. At a frequency of
+// exactly 0 nothing is computed and every length and resistance stays as it is.
+void ComputeResistance(std::vector<Wire>& wires, const ParameterSet& params);
+
+}  // namespace ostrel

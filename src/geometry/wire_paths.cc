@@ -1,0 +1,205 @@
+#include "geometry/wire_paths.h"
+
+#include <cmath>
+#include <string>
+
+#include "package/numeric.h"
+#include "package/stage_error.h"
+#include "package/text.h"
+
+namespace ostrel {
+namespace {
+
+// What one wire needs besides its end points.
+struct LoopShape {
+  float height;     // H: loop height above the start
+  float extension;  // E: plan run at loop height
+  float cut;        // S: longest piece of the final run
+};
+
+void StoreWire(const std::vector<PathPoint>& points, std::size_t count, Wire& wire) {
+  wire.Segments.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const PathPoint& p = points[i];
+    const PathPoint& q = points[i + 1];
+    WireSegment seg;
+    seg.X1 = p.X;
+    seg.Y1 = p.Y;
+    seg.Z1 = p.Z;
+    seg.X2 = q.X;
+    seg.Y2 = q.Y;
+    seg.Z2 = q.Z;
+    wire.Segments.push_back(seg);
+  }
+}
+
+// Builds one wire from its start and end in the package frame. `points` is scratch space.
+Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, float z2,
+               const LoopShape& loop, std::vector<PathPoint>& points) {
+  // Path frame: the package Y with its sign inverted.
+  const double xs = x1, ys = -y1, zs = z1;
+  const double xe = x2, ye = -y2, ze = z2;
+
+  // Plan direction from the start towards the landing point.
+  const double dx = xe - xs;
+  const double dy = ye - ys;
+  const float d = ToSingle(std::sqrt(dx * dx + dy * dy));
+  if (d == 0.0f) {
+    throw StageError("wire " + wire.Name + ": its start and end share the plan position (" +
+                     FormatFixed3(x1) + ", " + FormatFixed3(y1) +
+                     "); move one end of the wire bond");
+  }
+  const float ux = ToSingle(dx / d);
+  const float uy = ToSingle(dy / d);
+
+  const double h = loop.height;
+  const double e = loop.extension;
+  auto at_offset = [&](float offset, double z) {
+    return PathPoint{ToSingle(xs + offset * static_cast<double>(ux)),
+                     ToSingle(ys + offset * static_cast<double>(uy)), ToSingle(z)};
+  };
+  points.clear();
+  points.push_back({static_cast<float>(xs), static_cast<float>(ys), static_cast<float>(zs)});
+  points.push_back({static_cast<float>(xs), static_cast<float>(ys), ToSingle(zs + 0.4 * h)});
+  points.push_back(at_offset(ToSingle(e / 2 * 0.1), zs + 0.6 * h));
+  points.push_back(at_offset(ToSingle(e / 2 * 0.2), zs + 0.8 * h));
+  points.push_back(at_offset(ToSingle(e * 0.3), zs + h));
+  points.push_back(at_offset(loop.extension, zs + h));
+  points.push_back({static_cast<float>(xe), static_cast<float>(ye), static_cast<float>(ze)});
+
+  // Cut the final run into pieces of exactly S from its front; the rest is at most S long.
+  // A cut length of zero or less makes no cut.
+  std::size_t a = 5;
+  float rest = PointDistance(points[5], points[6]);
+  if (loop.cut > 0.0f) {
+    while (rest > loop.cut) {
+      if (a + 2 > static_cast<std::size_t>(kMaxSegmentsPerWire)) {
+        throw StageError("wire " + wire.Name + ": its final run would need more than " +
+                         std::to_string(kMaxSegmentsPerWire) + " segments (cut length " +
+                         FormatFixed3(loop.cut) + " microns); check the die and loop heights");
+      }
+      rest = InsertPathPoint(points, a, a + 1, loop.cut);
+      ++a;
+    }
+  }
+  StoreWire(points, a + 1, wire);
+  return wire;
+}
+
+}  // namespace
+
+float PointDistance(const PathPoint& a, const PathPoint& b) {
+  const double dx = ToSingle(static_cast<double>(a.X) - b.X);
+  const double dy = ToSingle(static_cast<double>(a.Y) - b.Y);
+  const double dz = ToSingle(static_cast<double>(a.Z) - b.Z);
+  return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
+}
+
+float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step) {
+  const float d = PointDistance(points[a], points[b]);
+  const double r = ToSingle(CheckedDivide(step, d));
+  const PathPoint pa = points[a];
+  const double diff_x = ToSingle(static_cast<double>(pa.X) - points[b].X);
+  const double diff_y = ToSingle(static_cast<double>(pa.Y) - points[b].Y);
+  const double diff_z = ToSingle(static_cast<double>(pa.Z) - points[b].Z);
+  const PathPoint last = points[b];
+  points.insert(points.begin() + static_cast<std::ptrdiff_t>(b) + 1, last);
+  points[b] = PathPoint{ToSingle(pa.X - r * diff_x), ToSingle(pa.Y - r * diff_y),
+                        ToSingle(pa.Z - r * diff_z)};
+  return PointDistance(points[b], points[b + 1]);
+}
+
+float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
+  const double px = static_cast<double>(pad.BondX1) - pad.FingerX;
+  const double py = static_cast<double>(pad.BondY1) - pad.FingerY;
+  const double q = ToSingle(std::sqrt(px * px + py * py));
+  const double half_l = package.CompL / 2.0;
+  const double half_w = package.CompW / 2.0;
+  const std::string side = UpperAscii(pad.Side);
+  double g = 0;
+  double divisor = 0;
+  if (side == "T") {
+    g = pad.BondY1 - half_l;
+    divisor = py;
+  } else if (side == "B") {
+    g = pad.BondY1 + half_l;
+    divisor = py;
+  } else if (side == "L") {
+    g = pad.BondX1 + half_w;
+    divisor = px;
+  } else if (side == "R") {
+    g = pad.BondX1 - half_w;
+    divisor = px;
+  } else {
+    return 0.0f;
+  }
+  if (divisor == 0.0) {
+    throw StageError("wire " + pad.Name + ": its finger and wire start are level across the " +
+                     side + " edge, so the distance to the base die edge is undefined; choose " +
+                     "a stacked loop extension other than \"Edge of Base Die\"");
+  }
+  const double ratio = ToSingle(g / divisor);
+  return ToSingle(std::fabs(q * ratio));
+}
+
+std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params) {
+  std::vector<Wire> wires;
+  wires.reserve(package.ChipPads.size() + package.StackPads.size() + package.Stitches.size());
+  std::vector<PathPoint> points;
+  points.reserve(16);
+
+  auto guarded = [&](int line, auto&& build) {
+    try {
+      build();
+    } catch (const StageError& e) {
+      throw e.WithSource(package.SourceFile, line);
+    }
+  };
+
+  const float base_height = params.BaseLoopHeight < 1.0f ? 1.0f : params.BaseLoopHeight;
+  const LoopShape base{base_height, params.BaseExtension,
+                       ToSingle(static_cast<double>(package.CompZ) + base_height)};
+  for (const BondPad& pad : package.ChipPads) {
+    if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
+    guarded(pad.BondLine, [&] {
+      Wire wire;
+      wire.Name = pad.Name;
+      wire.SourceLine = pad.BondLine;
+      wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
+                                pad.BondY2, pad.BondZ2, base, points));
+    });
+  }
+
+  const float stack_cut = ToSingle(static_cast<double>(package.SdCompZ) +
+                                   params.StackLoopHeight + package.CompZ);
+  for (const BondPad& pad : package.StackPads) {
+    if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
+    guarded(pad.BondLine, [&] {
+      const float extension = params.StackExtension == kEdgeOfBaseDie
+                                  ? EdgeOfBaseDieExtension(pad, package)
+                                  : params.StackExtension;
+      Wire wire;
+      wire.Name = pad.Name;
+      wire.StackWire = true;
+      wire.SourceLine = pad.BondLine;
+      wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
+                                pad.BondY2, pad.BondZ2,
+                                {params.StackLoopHeight, extension, stack_cut}, points));
+    });
+  }
+
+  const LoopShape stitch{params.StackLoopHeight, params.StichExtension, stack_cut};
+  for (const Stitch& s : package.Stitches) {
+    guarded(s.Line, [&] {
+      Wire wire;
+      wire.Name = "(" + s.Pad1 + ":" + s.Pad2 + ")";
+      wire.StitchWire = true;
+      wire.SourceLine = s.Line;
+      wires.push_back(BuildWire(std::move(wire), s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, stitch,
+                                points));
+    });
+  }
+  return wires;
+}
+
+}  // namespace ostrel

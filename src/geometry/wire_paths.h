@@ -1,0 +1,40 @@
+#pragma once
+
+#include <vector>
+
+#include "geometry/wire.h"
+#include "package/package_model.h"
+#include "package/parameter_set.h"
+
+namespace ostrel {
+
+// Most segments one wire may have; a wire whose final run would need more cuts ends the
+// estimation with an error instead of growing without bound.
+inline constexpr int kMaxSegmentsPerWire = 32767;
+
+// One point of the path of the wire being built, in the path frame (microns).
+struct PathPoint {
+  float X = 0, Y = 0, Z = 0;
+};
+
+// Straight-line distance between two path points: each coordinate difference rounded to a
+// single, the squares summed in double (X, Y, Z), the root rounded to a single.
+float PointDistance(const PathPoint& a, const PathPoint& b);
+
+// Places a new point at distance `step` from points[a] on the line towards points[b], the last
+// point, which moves one slot on. Returns the distance from the new point to the last point.
+float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step);
+
+// The edge-of-base-die extension of a stacked-die pad: the distance from its wire start to the
+// base die edge of its side, measured along the line from its finger through the wire start.
+// A side other than T, B, L or R (any letter case) gives 0.
+float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
+
+// Builds every wire of the package: one per base-die pad with a wire, then one per stacked-die
+// pad with a wire, then one per stitch. Each rises from its start, climbs in a rounded bend to
+// the loop height, runs at that height for the loop extension towards its landing point and
+// drops straight to it; the drop is cut into pieces no longer than the die and loop heights.
+// Throws StageError (naming the package line) for a wire whose ends share a plan position.
+std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params);
+
+}  // namespace ostrel

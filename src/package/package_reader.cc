@@ -1,0 +1,237 @@
+#include "package/package_reader.h"
+
+#include <array>
+#include <iterator>
+#include <unordered_map>
+#include <vector>
+
+#include "package/stage_error.h"
+#include "package/text.h"
+
+namespace ostrel {
+namespace {
+
+constexpr std::size_t kFieldCount = 11;  // the keyword and fields 1 to 10
+
+// Upper-cases a keyword into a small buffer; keywords longer than any known one never match.
+std::string_view UpperKeyword(std::string_view word, std::array<char, 16>& buf) {
+  if (word.size() > buf.size()) return {};
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const char c = word[i];
+    buf[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  return {buf.data(), word.size()};
+}
+
+class PackageParser {
+ public:
+  PackageParser(Package& package, const std::string& file) : pkg_(package), file_(file) {}
+
+  void Run(std::string_view text) {
+    LineReader lines(text);
+    std::string_view line;
+    bool header = true;
+    while (lines.Next(line)) {
+      if (line.empty()) continue;
+      line_ = lines.line_number();
+      SplitFields(line, ' ', split_);
+      for (std::size_t i = 0; i < kFieldCount; ++i) {
+        f_[i] = i < split_.size() ? split_[i] : std::string_view{};
+      }
+      std::array<char, 16> buf{};
+      const std::string_view keyword = UpperKeyword(f_[0], buf);
+      if (header) {
+        header = !Header(keyword);
+      } else {
+        Record(keyword);
+      }
+    }
+  }
+
+ private:
+  float Num(std::size_t i) const { return ParseNumber(f_[i]); }
+  std::string Str(std::size_t i) const { return std::string(f_[i]); }
+
+  float Strict(std::size_t i, const char* what) const {
+    float value = 0;
+    if (!ParseStrictNumber(f_[i], value)) {
+      throw StageError(std::string(what) + " field " + std::to_string(i) + " ('" + Str(i) +
+                           "') is not a number; write it as digits with '.' as the decimal "
+                           "point, e.g. 12.5",
+                       file_, line_);
+    }
+    return value;
+  }
+
+  // Returns true when the line ends the header section.
+  bool Header(std::string_view k) {
+    if (k == "TECHNOLOGY") {
+      pkg_.Technology = UpperAscii(f_[1]);
+    } else if (k == "SD_TECHNOLOGY") {
+      pkg_.SdTechnology = UpperAscii(f_[1]);
+    } else if (k == "SD_ROTATION") {
+      pkg_.SdRotation = Num(1);
+    } else if (k == "SD_XOFFSET") {
+      pkg_.SdXOffset = Num(1);
+    } else if (k == "SD_YOFFSET") {
+      pkg_.SdYOffset = -Num(1);
+    } else if (k == "COMPL") {
+      pkg_.CompL = Num(1);
+    } else if (k == "SD_COMPL") {
+      pkg_.SdCompL = Num(1);
+    } else if (k == "COMPW") {
+      pkg_.CompW = Num(1);
+    } else if (k == "SD_COMPW") {
+      pkg_.SdCompW = Num(1);
+    } else if (k == "SD_COMPZ") {
+      pkg_.SdCompZ = Num(1);
+    } else if (k == "COMPZ") {
+      const float z = Num(1);
+      pkg_.CompZ = z == 0.0f ? 1.0f : z;
+      return true;
+    }
+    return false;
+  }
+
+  void Record(std::string_view k) {
+    if (k == "CBP") {
+      BondPad pad = Pad();
+      const bool along_x = f_[8] == "T" || f_[8] == "B";
+      pad.Width = along_x ? Num(5) : Num(6);
+      pad.Length = along_x ? Num(6) : Num(5);
+      const std::string side = UpperAscii(f_[8]);
+      std::vector<BondPad>* side_list = side == "L"   ? &pkg_.LeftPads
+                                        : side == "B" ? &pkg_.BottomPads
+                                        : side == "R" ? &pkg_.RightPads
+                                        : side == "T" ? &pkg_.TopPads
+                                                      : nullptr;
+      if (side_list != nullptr) side_list->push_back(pad);
+      chip_index_.try_emplace(pad.Name, pkg_.ChipPads.size());
+      pkg_.ChipPads.push_back(std::move(pad));
+    } else if (k == "SD_CBP") {
+      BondPad pad = Pad();
+      pad.Width = Num(5);
+      pad.Length = Num(6);
+      stack_index_.try_emplace(pad.Name, pkg_.StackPads.size());
+      pkg_.StackPads.push_back(std::move(pad));
+    } else if (k == "SBP") {
+      if (BondPad* pad = FindPad(f_[1])) {
+        pad->FingerX = Num(2);
+        pad->FingerY = Num(3);
+        pad->FingerLength = Num(5);
+        pad->FingerWidth = Num(6);
+        pad->FingerValue = Num(7);
+        pad->FingerExtra = Str(8);
+        pad->FingerZ = 0;
+      }
+    } else if (k == "WB") {
+      if (BondPad* pad = FindPad(f_[1])) {
+        pad->BondX1 = Num(2);
+        pad->BondY1 = Num(3);
+        pad->BondX2 = Num(5);
+        pad->BondY2 = Num(6);
+        pad->BondZ1 = Num(7);
+        pad->BondZ2 = Num(8);
+        pad->BondLine = line_;
+      }
+    } else if (k == "STCH") {
+      Stitch s;
+      s.Pad1 = Str(1);
+      s.X1 = Num(2);
+      s.Y1 = Num(3);
+      s.Pad2 = Str(4);
+      s.X2 = Num(5);
+      s.Y2 = Num(6);
+      s.Z1 = Num(7);
+      s.Z2 = Num(8);
+      s.Line = line_;
+      pkg_.Stitches.push_back(std::move(s));
+    } else if (k == "RING") {
+      Ring r;
+      r.Net = Str(2);
+      r.X1 = Num(3);
+      r.Y1 = Num(4);
+      r.X2 = Num(5);
+      r.Y2 = Num(6);
+      r.Value7 = Num(7);
+      r.Value8 = Num(8);
+      pkg_.Rings.push_back(std::move(r));
+    } else if (k == "SRING") {
+      SegRing r;
+      r.Name = Str(1);
+      r.Net = Str(2);
+      r.X1 = Num(3);
+      r.Y1 = Num(4);
+      r.X2 = Num(5);
+      r.Y2 = Num(6);
+      r.Value7 = Num(7);
+      r.Value8 = Num(8);
+      ring_index_.try_emplace(r.Name, pkg_.SegRings.size());
+      pkg_.SegRings.push_back(std::move(r));
+    } else if (k == "SRSEG") {
+      const auto it = ring_index_.find(std::string(f_[1]));
+      if (it == ring_index_.end()) return;
+      RingSegment seg;
+      seg.Net = Str(2);
+      seg.A = Strict(3, "SRSEG");
+      seg.B = Strict(4, "SRSEG");
+      pkg_.SegRings[it->second].Segments.push_back(std::move(seg));
+    } else if (k == "DAP") {
+      AttachPad dap;
+      dap.Name = Str(1);
+      dap.V1 = Strict(2, "DAP");
+      dap.V2 = Strict(3, "DAP");
+      dap.V3 = Strict(4, "DAP");
+      dap.V4 = Strict(5, "DAP");
+      dap.V5 = Strict(6, "DAP");
+      pkg_.AttachPads.push_back(std::move(dap));
+    }
+  }
+
+  // The fields shared by CBP and SD_CBP lines; sizes are set by the caller.
+  BondPad Pad() const {
+    BondPad pad;
+    pad.Name = Str(1);
+    pad.X = Num(2);
+    pad.Y = Num(3);
+    pad.Z = pkg_.CompZ;
+    pad.Side = Str(8);
+    pad.Extra = Str(9);
+    pad.PadLine = line_;
+    return pad;
+  }
+
+  BondPad* FindPad(std::string_view name) {
+    key_.assign(name);
+    if (const auto it = chip_index_.find(key_); it != chip_index_.end()) {
+      return &pkg_.ChipPads[it->second];
+    }
+    if (const auto it = stack_index_.find(key_); it != stack_index_.end()) {
+      return &pkg_.StackPads[it->second];
+    }
+    return nullptr;
+  }
+
+  Package& pkg_;
+  const std::string& file_;
+  int line_ = 0;
+  std::vector<std::string_view> split_;
+  std::array<std::string_view, kFieldCount> f_{};
+  std::string key_;
+  // First record of each name, by index, so that a later record of the same name never wins.
+  std::unordered_map<std::string, std::size_t> chip_index_, stack_index_, ring_index_;
+};
+
+}  // namespace
+
+void ParsePackage(std::string_view text, Package& package, const std::string& file) {
+  package.SourceFile = file;
+  PackageParser(package, file).Run(text);
+}
+
+void ParsePackage(std::istream& in, Package& package, const std::string& file) {
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  ParsePackage(text, package, file);
+}
+
+}  // namespace ostrel

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "package/package_model.h"
+
+namespace ostrel {
+
+enum class SideAxis { kX, kY };
+
+// The sorted-list entry of pad `index` on its side: the key (X or Y) plus 1e11, in double,
+// written "0.000" and right-aligned in 28 characters, followed by the index written "0000".
+std::string SideEntry(double key, std::size_t index);
+
+// Orders one side's pads along the die edge, ascending by their key text (so by the key rounded
+// to three decimals); pads with equal key text keep their file order. Returns the entries of the
+// sorted list, in order.
+std::vector<std::string> OrderSide(std::vector<BondPad>& side, SideAxis axis);
+
+// Orders the four side lists: left and right by Y, bottom and top by X, in the order left,
+// bottom, right, top. Returns the entries of the last one ordered (top), which is what the
+// window's sorted list shows after a package read.
+std::vector<std::string> OrderSides(Package& package);
+
+}  // namespace ostrel

@@ -1,0 +1,318 @@
+#include "package/text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+
+#include "package/stage_error.h"
+
+namespace ostrel {
+namespace {
+
+bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+std::string_view TrimBlanksAndTabs(std::string_view s) {
+  while (!s.empty() && IsBlankOrTab(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlankOrTab(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Converts decimal text already in the form [-]digits[.digits][e[-]digits] to the nearest double
+// and then to the nearest single; false when out of the single range.
+bool DecimalToSingle(std::string_view clean, float& value) {
+  double d = 0.0;
+  const auto [end, ec] = std::from_chars(clean.data(), clean.data() + clean.size(), d);
+  if (end != clean.data() + clean.size()) return false;
+  if (ec == std::errc::result_out_of_range) {
+    // Underflow reads as zero; overflow is beyond the single range.
+    const std::size_t e = clean.find_first_of("eE");
+    if (e == std::string_view::npos || clean.substr(e + 1).front() != '-') return false;
+    value = 0.0f;
+    return true;
+  }
+  if (ec != std::errc()) return false;
+  const float single = static_cast<float>(d);
+  if (std::isinf(single)) return false;
+  value = single;
+  return true;
+}
+
+// Writes the general form from an exact digit string: `digits` are the significant digits
+// (first one non-zero) and `exponent` the power of ten of the first digit.
+std::string GeneralFromDigits(bool negative, std::string digits, int exponent) {
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  std::string out = negative ? "-" : "";
+  if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out += digits;
+    return out;
+  }
+  const auto int_digits = static_cast<std::size_t>(exponent) + 1;
+  if (digits.size() <= int_digits) {
+    out += digits;
+    out.append(int_digits - digits.size(), '0');
+    return out;
+  }
+  out.append(digits, 0, int_digits);
+  out += '.';
+  out.append(digits, int_digits, std::string::npos);
+  return out;
+}
+
+}  // namespace
+
+bool LineReader::Next(std::string_view& line) {
+  if (pos_ >= text_.size()) return false;
+  const std::size_t lf = text_.find('\n', pos_);
+  const std::size_t end = lf == std::string_view::npos ? text_.size() : lf;
+  std::string_view raw = text_.substr(pos_, end - pos_);
+  pos_ = lf == std::string_view::npos ? text_.size() : lf + 1;
+  ++line_number_;
+  if (raw.find('\r') == std::string_view::npos) {
+    line = raw;
+    return true;
+  }
+  scratch_.clear();
+  for (char c : raw) {
+    if (c != '\r') scratch_ += c;
+  }
+  line = scratch_;
+  return true;
+}
+
+void SplitFields(std::string_view line, char separator, std::vector<std::string_view>& fields) {
+  fields.clear();
+  if (separator == ' ') {
+    // Tabs count as blanks, so runs of either separate fields and no field is empty.
+    std::string_view s = TrimBlanksAndTabs(line);
+    if (s.empty()) {
+      fields.emplace_back();
+      return;
+    }
+    while (!s.empty()) {
+      std::size_t p = 0;
+      while (p < s.size() && !IsBlankOrTab(s[p])) ++p;
+      fields.push_back(s.substr(0, p));
+      while (p < s.size() && IsBlankOrTab(s[p])) ++p;
+      s.remove_prefix(p);
+    }
+    return;
+  }
+  // Another separator: tabs stand for blanks unless the tab is the separator, and blanks around
+  // each field are removed. A trailing separator leaves a trailing empty field.
+  const bool tabs_are_blanks = separator != '\t';
+  auto trim = [tabs_are_blanks](std::string_view v) {
+    return tabs_are_blanks ? TrimBlanksAndTabs(v) : TrimBlanks(v);
+  };
+  std::string_view s = trim(line);
+  fields.emplace_back();
+  while (!s.empty()) {
+    const std::size_t p = s.find(separator);
+    if (p == std::string_view::npos) {
+      fields.back() = s;
+      return;
+    }
+    fields.back() = trim(s.substr(0, p));
+    fields.emplace_back();
+    s = trim(s.substr(p + 1));
+  }
+}
+
+float ParseNumber(std::string_view text) {
+  // Gathers the numeric prefix, without blanks, into a clean form for the conversion.
+  std::string clean;
+  std::size_t i = 0;
+  bool comma_seen = false;
+  auto skip_blanks = [&] {
+    while (i < text.size() && IsBlankOrTab(text[i])) ++i;
+  };
+  auto is_point = [&](char c) {
+    if (c == '.') return true;
+    if (c == ',' && !comma_seen) return true;
+    return false;
+  };
+  skip_blanks();
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    if (text[i] == '-') clean += '-';
+    ++i;
+  }
+  bool mantissa_digit = false;
+  bool point_seen = false;
+  while (true) {
+    skip_blanks();
+    if (i >= text.size()) break;
+    const char c = text[i];
+    if (IsDigit(c)) {
+      clean += c;
+      mantissa_digit = true;
+    } else if (!point_seen && is_point(c)) {
+      if (c == ',') comma_seen = true;
+      clean += '.';
+      point_seen = true;
+    } else {
+      break;
+    }
+    ++i;
+  }
+  if (!mantissa_digit) return 0.0f;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E' || text[i] == 'd' || text[i] == 'D')) {
+    std::size_t j = i + 1;
+    std::string exponent = "e";
+    auto skip = [&] {
+      while (j < text.size() && IsBlankOrTab(text[j])) ++j;
+    };
+    skip();
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
+      if (text[j] == '-') exponent += '-';
+      ++j;
+    }
+    bool exponent_digit = false;
+    while (true) {
+      skip();
+      if (j >= text.size() || !IsDigit(text[j])) break;
+      exponent += text[j];
+      exponent_digit = true;
+      ++j;
+    }
+    if (exponent_digit) clean += exponent;
+  }
+  if (clean.back() == '.') clean.pop_back();  // "5." reads as 5
+  float value = 0.0f;
+  return DecimalToSingle(clean, value) ? value : 0.0f;
+}
+
+bool ParseStrictNumber(std::string_view text, float& value) {
+  std::size_t i = 0;
+  std::string clean;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    if (text[i] == '-') clean += '-';
+    ++i;
+  }
+  const std::size_t int_start = i;
+  while (i < text.size() && IsDigit(text[i])) clean += text[i++];
+  const bool int_digits = i > int_start;
+  bool frac_digits = false;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    const std::size_t frac_start = i;
+    std::string frac;
+    while (i < text.size() && IsDigit(text[i])) frac += text[i++];
+    frac_digits = i > frac_start;
+    if (frac_digits) clean += (int_digits ? "." : "0.") + frac;
+  }
+  if (!int_digits && !frac_digits) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    clean += 'e';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+      if (text[i] == '-') clean += '-';
+      ++i;
+    }
+    const std::size_t exp_start = i;
+    while (i < text.size() && IsDigit(text[i])) clean += text[i++];
+    if (i == exp_start) return false;
+  }
+  if (i != text.size()) return false;
+  return DecimalToSingle(clean, value);
+}
+
+void AppendFixed3(std::string& out, double value) {
+  char buf[400];
+  char* end = nullptr;
+  const double sixteenths = value * 16.0;
+  if (std::isfinite(value) && std::abs(value) < 1e12 && sixteenths == std::trunc(sixteenths) &&
+      std::fmod(sixteenths, 2.0) != 0.0) {
+    // An odd number of sixteenths is exactly halfway between two thousandths; such a tie rounds
+    // away from zero. |value| * 1000 + 0.5 is then an exact whole number.
+    const auto thousandths = static_cast<std::uint64_t>(std::abs(value) * 1000.0 + 0.5);
+    const int n = std::snprintf(buf, sizeof buf, "%s%llu.%03llu", value < 0 ? "-" : "",
+                                static_cast<unsigned long long>(thousandths / 1000),
+                                static_cast<unsigned long long>(thousandths % 1000));
+    end = buf + n;
+  } else {
+    end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3).ptr;
+  }
+  std::string_view text(buf, static_cast<std::size_t>(end - buf));
+  if (text == "-0.000") text = "0.000";
+  out.append(text);
+}
+
+std::string FormatFixed3(double value) {
+  std::string out;
+  AppendFixed3(out, value);
+  return out;
+}
+
+std::string FormatGeneral(double value, int significant_digits) {
+  if (value == 0.0 || !std::isfinite(value)) return "0";
+  // The exact decimal expansion of a double has fewer than 800 significant digits, so rounding
+  // from it is exact: the next digit 5 or more rounds away from zero.
+  std::string buf(1100, '\0');
+  const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), std::abs(value),
+                                 std::chars_format::scientific, 800);
+  const std::string_view sci(buf.data(), static_cast<std::size_t>(res.ptr - buf.data()));
+  const std::size_t e_pos = sci.find('e');
+  std::string all;
+  for (char c : sci.substr(0, e_pos)) {
+    if (c != '.') all += c;
+  }
+  int exponent = std::stoi(std::string(sci.substr(e_pos + 1)));
+  const auto keep = static_cast<std::size_t>(significant_digits);
+  std::string digits = all.substr(0, keep);
+  if (all[keep] >= '5') {
+    std::size_t k = digits.size();
+    while (k > 0 && digits[k - 1] == '9') digits[--k] = '0';
+    if (k == 0) {
+      digits.insert(digits.begin(), '1');
+      digits.pop_back();
+      ++exponent;
+    } else {
+      ++digits[k - 1];
+    }
+  }
+  return GeneralFromDigits(value < 0, digits, exponent);
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+std::string FileNameOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return std::string(path);
+  return std::string(path.substr(slash + 1));
+}
+
+std::string FolderOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) {
+    throw StageError("the path '" + std::string(path) + "' names no folder");
+  }
+  return std::string(path.substr(0, slash + 1));
+}
+
+bool FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::is_regular_file(status)) return false;
+  const std::string name = FileNameOf(path);
+  return name.empty() || name.front() != '.';
+}
+
+}  // namespace ostrel

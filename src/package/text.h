@@ -1,0 +1,76 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Text, number and path helpers shared by the package reader, the settings file, the parameter
+// panel and the report. Numbers are always written with '.' as the decimal separator; reading
+// accepts '.' or ','.
+namespace ostrel {
+
+// Hands out the lines of a text held in memory. A line feed ends a line and is not part of it;
+// carriage returns are dropped wherever they stand (CR LF and LF files read alike, a file of
+// lone CRs reads as one line). A last line without a line feed is returned whole; a text
+// ending in a line feed yields no extra empty line.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text) : text_(text) {}
+
+  // Sets `line` to the next line (valid until the next call) and returns true, or returns
+  // false at the end of the text.
+  bool Next(std::string_view& line);
+
+  // 1-based number of the line last returned by Next.
+  int line_number() const { return line_number_; }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  int line_number_ = 0;
+  std::string scratch_;
+};
+
+// Splits `line` into fields at `separator`, replacing the contents of `fields` (views into
+// `line`). With the blank as separator, any run of blanks and tabs separates two fields and no
+// field is empty; a blank line gives one empty field. With another separator the blanks around
+// each field are removed and two separators in a row give an empty field.
+void SplitFields(std::string_view line, char separator, std::vector<std::string_view>& fields);
+
+// The system-wide number rule: blanks and tabs are skipped, the first comma counts as a decimal
+// point, the longest leading decimal number is read (sign, digits, one point, an exponent
+// introduced by E or D that counts only when digits follow) and rounded to the nearest double,
+// then to the nearest single. Empty or non-numeric text, and a value beyond the single range,
+// give 0.
+float ParseNumber(std::string_view text);
+
+// The strict conversion for ring-segment and die-attach numbers: the whole text must be
+// [+-]?(digits[.digits]|.digits)([eE][+-]?digits)? and within the single range. Returns false
+// (leaving `value` alone) otherwise.
+bool ParseStrictNumber(std::string_view text, float& value);
+
+// The "0.000" pattern: at least one integer digit, exactly three decimals, '.' as separator,
+// rounding the exact binary value half away from zero; a value that rounds to zero is "0.000".
+std::string FormatFixed3(double value);
+
+// Appends FormatFixed3(value) to `out` without a temporary string.
+void AppendFixed3(std::string& out, double value);
+
+// General form: `value` rounded half away from zero to at most `significant_digits` significant
+// digits, written without exponent, with trailing zeros and a trailing point dropped.
+std::string FormatGeneral(double value, int significant_digits);
+
+// Upper-cases ASCII letters; other bytes pass unchanged.
+std::string UpperAscii(std::string_view text);
+
+// The text after the last '/' of `path` (all of it when it holds none; empty when it ends in one).
+std::string FileNameOf(std::string_view path);
+
+// `path` up to and including its last '/'. Throws StageError when it holds none.
+std::string FolderOf(std::string_view path);
+
+// True for a regular file (symbolic links followed) whose name does not begin with '.';
+// false for anything else, and when the file system cannot tell.
+bool FileExists(const std::string& path);
+
+}  // namespace ostrel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "geometry/wire.h"
+#include "package/parameter_set.h"
+
+namespace ostrel {
+
+// What the report says about the run besides the wires.
+struct ReportHeader {
+  std::string SettingsName;  // file name of the settings file (empty when there is none)
+  ParameterSet Params;
+  bool HasStackedDie = false;  // prints the stacked-die loop lines
+  bool HasStitches = false;    // prints the stitch extension line
+};
+
+// A number as the report writes it: "0.000", right-aligned in 12 characters (a longer number
+// keeps its last 12 characters).
+std::string ValueField(float value);
+
+// The frequency scaled to hz, Khz, Mhz or Ghz (dividing by 1000 while at least 1000, at most
+// three times), e.g. {1.0f, "Khz"} for 1000 Hz.
+std::pair<float, const char*> ScaledFrequency(float hz);
+
+// The report: header lines starting with "*", then one block per wire with its length,
+// resistance and four inductances. Lines end with CR LF.
+std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wires);
+void WriteReport(std::ostream& out, const ReportHeader& header, const std::vector<Wire>& wires);
+
+}  // namespace ostrel
