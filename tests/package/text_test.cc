@@ -1,0 +1,182 @@
+#include "package/text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "package/stage_error.h"
+
+namespace ostrel {
+namespace {
+
+std::vector<std::string> Lines(std::string_view text) {
+  LineReader reader(text);
+  std::vector<std::string> out;
+  std::string_view line;
+  while (reader.Next(line)) out.emplace_back(line);
+  return out;
+}
+
+TEST(LineReaderTest, LineEnds) {
+  struct Row {
+    std::string text;
+    std::vector<std::string> lines;
+  };
+  const Row rows[] = {
+      {"A\r\nB", {"A", "B"}},
+      {"A\rB\n", {"AB"}},
+      {"A\nB\n", {"A", "B"}},
+      {"\n\nx", {"", "", "x"}},
+      {"", {}},
+      {"one\rline\rof\rCRs", {"onelineofCRs"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(Lines(row.text), row.lines);
+  }
+}
+
+std::vector<std::string> Split(std::string_view line, char sep) {
+  std::vector<std::string_view> fields;
+  SplitFields(line, sep, fields);
+  return {fields.begin(), fields.end()};
+}
+
+TEST(SplitFieldsTest, BlankAndOtherSeparators) {
+  struct Row {
+    std::string line;
+    char sep;
+    std::vector<std::string> fields;
+  };
+  const Row rows[] = {
+      {"  CBP\tP1   ", ' ', {"CBP", "P1"}},
+      {"\t a \t\t b ", ' ', {"a", "b"}},
+      {"   ", ' ', {""}},
+      {"", ' ', {""}},
+      {"a,,b", ',', {"a", "", "b"}},
+      {" a , b ,c", ',', {"a", "b", "c"}},
+      {"a,", ',', {"a", ""}},
+      {"a\t b", '\t', {"a", "b"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("[" + row.line + "]");
+    EXPECT_EQ(Split(row.line, row.sep), row.fields);
+  }
+}
+
+TEST(ParseNumberTest, Table) {
+  struct Row {
+    std::string text;
+    float value;
+  };
+  const Row rows[] = {
+      {"", 0.0f},         {"1,5", 1.5f},       {"-2,5", -2.5f},   {"1E3", 1000.0f},
+      {"12abc", 12.0f},   {"abc", 0.0f},       {"1,234,5", 1.234f}, {" - 4", -4.0f},
+      {"1 2", 12.0f},     {"1e", 1.0f},        {".", 0.0f},       {".5", 0.5f},
+      {"5.", 5.0f},       {"2d2", 200.0f},     {"2D-1", 0.2f},    {"+7", 7.0f},
+      {"--4", 0.0f},      {"1e39", 0.0f},      {"-1e39", 0.0f},   {"3.4028234e38", 3.4028234e38f},
+      {"1e-50", 0.0f},    {"\t3\t", 3.0f},     {"0.1", 0.1f},     {"1.2.3", 1.2f},
+      {"433.92", 433.92f}, {"e5", 0.0f},       {"1e+2", 100.0f},  {"7 e 1", 70.0f},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("[" + row.text + "]");
+    EXPECT_EQ(ParseNumber(row.text), row.value);
+  }
+  // Decimal text goes to the nearest double first, then to the nearest single.
+  EXPECT_EQ(ParseNumber("0.100000001490116119384765625"), 0.1f);
+}
+
+TEST(ParseStrictNumberTest, AcceptsOnlyWholeNumbers) {
+  struct Row {
+    std::string text;
+    bool ok;
+    float value;
+  };
+  const Row rows[] = {
+      {"5.", true, 5.0f},   {".5", true, 0.5f},  {"-1.25e2", true, -125.0f}, {"+3", true, 3.0f},
+      {"", false, 0},       {"1,5", false, 0},   {"1D2", false, 0},          {" 1", false, 0},
+      {"1 ", false, 0},     {"inf", false, 0},   {"nan", false, 0},          {"1e", false, 0},
+      {".", false, 0},      {"1e39", false, 0},  {"abc", false, 0},          {"12abc", false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("[" + row.text + "]");
+    float value = -99.0f;
+    EXPECT_EQ(ParseStrictNumber(row.text, value), row.ok);
+    if (row.ok) EXPECT_EQ(value, row.value);
+  }
+}
+
+TEST(FormatTest, FixedThreeDecimalsRoundsHalvesAwayFromZero) {
+  struct Row {
+    double value;
+    std::string text;
+  };
+  const Row rows[] = {
+      {0.0, "0.000"},          {-0.0, "0.000"},        {-0.0004, "0.000"},
+      {0.0625, "0.063"},       {-0.0625, "-0.063"},    {0.1875, "0.188"},
+      {2.5625, "2.563"},       {0.0005, "0.001"},      {1234.5678, "1234.568"},
+      {100000000.0, "100000000.000"}, {-1.0, "-1.000"}, {1.0, "1.000"},
+      {static_cast<double>(0.1f), "0.100"},
+      {100000000100.0, "100000000100.000"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(FormatFixed3(row.value), row.text);
+  }
+}
+
+TEST(FormatTest, GeneralForm) {
+  struct Row {
+    double value;
+    int digits;
+    std::string text;
+  };
+  const Row rows[] = {
+      {2450000128.0 / 1e9, 15, "2.450000128"},
+      {static_cast<float>(433920.0 / 1000.0), 7, "433.92"},
+      {999.5f, 7, "999.5"},
+      {1.0, 7, "1"},
+      {1000000.0 / 1e6, 15, "1"},
+      {-5.0, 7, "-5"},
+      {0.0, 7, "0"},
+      {1.25e-5, 7, "0.0000125"},
+      {123456789.0, 7, "123456800"},
+      {9.9999996, 7, "10"},
+      {2.5e6, 7, "2500000"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(FormatGeneral(row.value, row.digits), row.text);
+  }
+}
+
+TEST(PathTest, FileNameAndFolder) {
+  EXPECT_EQ(FileNameOf("/work/x.zv"), "x.zv");
+  EXPECT_EQ(FileNameOf("x.zv"), "x.zv");
+  EXPECT_EQ(FileNameOf("/dir/"), "");
+  EXPECT_EQ(FolderOf("/dir/sub/f.txt"), "/dir/sub/");
+  EXPECT_EQ(FolderOf("/dir/"), "/dir/");
+  EXPECT_THROW(FolderOf("x.zv"), StageError);
+  EXPECT_THROW(FolderOf(""), StageError);
+}
+
+TEST(PathTest, FileExistsOnlyForVisibleRegularFiles) {
+  const auto dir = std::filesystem::temp_directory_path() / "ostrel_file_exists";
+  std::filesystem::create_directories(dir / "sub");
+  std::ofstream(dir / "plain.zv") << "x";
+  std::ofstream(dir / ".hidden.zv") << "x";
+  std::filesystem::remove(dir / "link.zv");
+  std::filesystem::create_symlink(dir / "plain.zv", dir / "link.zv");
+  EXPECT_TRUE(FileExists((dir / "plain.zv").string()));
+  EXPECT_TRUE(FileExists((dir / "link.zv").string()));
+  EXPECT_FALSE(FileExists((dir / ".hidden.zv").string()));
+  EXPECT_FALSE(FileExists((dir / "sub").string()));
+  EXPECT_FALSE(FileExists((dir / "*.zv").string()));
+  EXPECT_FALSE(FileExists((dir / "missing.zv").string()));
+  EXPECT_FALSE(FileExists(""));
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace ostrel
