@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+
+#include "electrical/inductance.h"
+#include "electrical/resistance.h"
+#include "electrical/wire_spacing.h"
+#include "package/stage_error.h"
+
+namespace ostrel {
+namespace {
+
+// One wire made of straight pieces through `points` (path frame).
+Wire WireThrough(const std::vector<std::array<float, 3>>& points) {
+  Wire w;
+  w.Name = "W";
+  for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+    WireSegment s;
+    s.X1 = points[i][0];
+    s.Y1 = points[i][1];
+    s.Z1 = points[i][2];
+    s.X2 = points[i + 1][0];
+    s.Y2 = points[i + 1][1];
+    s.Z2 = points[i + 1][2];
+    w.Segments.push_back(s);
+  }
+  return w;
+}
+
+TEST(ResistanceTest, SkinEffectExamples) {
+  struct Row {
+    std::string material;
+    float frequency;
+    float resistance;
+  };
+  const Row rows[] = {
+      {"Au", 1e9f, 128.92734f}, {"Au", 1e6f, 4.0770516f}, {"xx", 1e9f, 0.0f},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.material + " " + std::to_string(row.frequency));
+    std::vector<Wire> wires{WireThrough({{0, 0, 0}, {1000, 0, 0}})};
+    ParameterSet p;
+    p.Material = row.material;
+    p.WireDiameter = 1.0f;
+    p.Frequency = row.frequency;
+    ComputeResistance(wires, p);
+    EXPECT_FLOAT_EQ(wires[0].Resistance, row.resistance);
+    EXPECT_EQ(wires[0].Length, 1000.0f);
+  }
+  // Copper is recognised in any letter case; the resistance scales with the resistivity.
+  EXPECT_EQ(Resistivity("cu"), 1.68e-5f);
+  EXPECT_EQ(Resistivity("Al"), 2.82e-5f);
+}
+
+TEST(ResistanceTest, LengthIsASingleRunningSumAndZeroFrequencyWritesNothing) {
+  std::vector<Wire> wires{WireThrough({{0, 0, 0}, {0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}}),
+                          Wire{}};
+  ParameterSet p;
+  p.Material = "Au";
+  p.WireDiameter = 1;
+  p.Frequency = 0;
+  ComputeResistance(wires, p);
+  EXPECT_EQ(wires[0].Length, 0.0f);
+  p.Frequency = 1e6f;
+  ComputeResistance(wires, p);
+  float sum = 0;
+  for (const WireSegment& s : wires[0].Segments) sum += s.Length;  // float additions
+  EXPECT_EQ(wires[0].Length, sum);
+  EXPECT_EQ(wires[1].Length, 0.0f);
+  p.Frequency = -1;
+  EXPECT_THROW(ComputeResistance(wires, p), StageError);
+}
+
+TEST(InductanceTest, StraightWireExamples) {
+  // Six segments: a head of four pieces totalling 0.1 cm, then a body.
+  std::vector<Wire> wires{WireThrough({{0, 0, 0}, {0, 0, 250}, {0, 0, 500}, {0, 0, 750},
+                                       {0, 0, 1000}, {0, 0, 1000}, {0, 0, 1000}})};
+  wires[0].Length = 1000;
+  ParameterSet p;
+  p.WireDiameter = 1.0f;
+  p.WireDistance = 100;
+  p.BaseLoopHeight = 150;
+  Package pkg;
+  ComputeInductance(wires, p, pkg);
+  EXPECT_FLOAT_EQ(wires[0].InductanceDC, 0.8618601f);
+  EXPECT_FLOAT_EQ(wires[0].InductanceAC, 0.8118601f);
+  EXPECT_FLOAT_EQ(wires[0].InductanceMutual, 0.4191465f);
+  EXPECT_FLOAT_EQ(wires[0].Segments[0].Inductance, 0.6324361f);
+  EXPECT_EQ(wires[0].InductanceSelf, wires[0].Segments[0].Inductance);  // zero-length body
+
+  // Mutual: 0 below the wire distance, 2T ln 2 at exactly the distance.
+  p.WireDistance = 1001;
+  ComputeInductance(wires, p, pkg);
+  EXPECT_EQ(wires[0].InductanceMutual, 0.0f);
+  p.WireDistance = 1000;
+  ComputeInductance(wires, p, pkg);
+  EXPECT_FLOAT_EQ(wires[0].InductanceMutual, static_cast<float>(0.2 * std::log(2.0)));
+}
+
+TEST(InductanceTest, BodyHeights) {
+  // A body segment lying on the ground plane is taken at the wire radius: 2 ln 2 nH per cm.
+  const float r = 0.00127f;
+  Wire base = WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4},
+                           {0, 0, 0}, {1000, 0, 0}});
+  std::vector<Wire> wires{base};
+  ParameterSet p;
+  p.WireDiameter = 1.0f;
+  p.WireDistance = 1;
+  p.BaseLoopHeight = 100;
+  p.StackLoopHeight = 100;
+  Package pkg;
+  pkg.CompW = pkg.CompL = 400;
+  pkg.CompZ = 200;
+  wires[0].Length = 1010;
+  ComputeInductance(wires, p, pkg);
+  const float head = wires[0].Segments[0].Inductance;
+  const double body_len = MicronsToCm(4.0f) + 0.1;  // the last two segments taken together
+  EXPECT_NEAR(wires[0].InductanceSelf - head, 2 * std::log(2.0) * body_len, 1e-6);
+  EXPECT_EQ(GroundPlaneInductance(0.1f, r, r), static_cast<float>(2 * std::log(2.0) * 0.1f));
+
+  // Stacked-die wire: the base die height comes off while an end lies over the die, which
+  // here drives the height below zero.
+  std::vector<Wire> stacked{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4},
+                                         {0, 0, 100}, {300, 0, 100}})};
+  stacked[0].StackWire = true;
+  stacked[0].Length = 400;
+  EXPECT_THROW(ComputeInductance(stacked, p, pkg), StageError);
+  // Both ends beyond the die edges (an end on the edge counts as beyond): no subtraction.
+  std::vector<Wire> off{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {200, 0, 4},
+                                     {200, 0, 100}, {500, 0, 100}})};
+  off[0].StackWire = true;
+  off[0].Length = 400;
+  EXPECT_NO_THROW(ComputeInductance(off, p, pkg));
+}
+
+TEST(InductanceTest, ArithmeticFaultsAreStageErrors) {
+  struct Row {
+    const char* what;
+    float length, diameter, distance, loop_height;
+  };
+  const Row rows[] = {
+      {"wire length 0", 0, 1, 100, 100},
+      {"wire diameter 0", 1000, 0, 100, 100},
+      {"wire distance 0", 1000, 1, 0, 100},
+      {"loop height 0", 1000, 1, 100, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<Wire> wires{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}})};
+    wires[0].Length = row.length;
+    ParameterSet p;
+    p.WireDiameter = row.diameter;
+    p.WireDistance = row.distance;
+    p.BaseLoopHeight = row.loop_height;
+    EXPECT_THROW(ComputeInductance(wires, p, Package{}), StageError);
+  }
+}
+
+std::vector<BondPad> PadsAt(std::initializer_list<float> coords, bool along_y) {
+  std::vector<BondPad> pads;
+  for (float c : coords) {
+    BondPad p;
+    (along_y ? p.Y : p.X) = c;
+    pads.push_back(p);
+  }
+  return pads;
+}
+
+TEST(WireSpacingTest, SidePitchDropsGapsOverTwiceTheMean) {
+  struct Row {
+    std::vector<float> coords;
+    float pitch;
+  };
+  const Row rows[] = {
+      {{0, 100, 200, 300, 700}, 100},   // 400 > 2 x 175 is dropped
+      {{0, 100, 200, 300, 500}, 125},   // 200 is not more than 2 x 125: kept
+      {{0, 50}, 50},
+      {{700, 300, 200, 100, 0}, 100},   // decreasing order gives the same
+      {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 400, 2000}, 10},  // trims twice
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.pitch);
+    std::vector<BondPad> side;
+    for (float c : row.coords) side.push_back(PadsAt({c}, false)[0]);
+    EXPECT_EQ(SidePitch(side, false, "top"), row.pitch);
+  }
+  Package pkg;
+  pkg.TopPads = PadsAt({0, 100, 200, 300, 700}, false);
+  pkg.BottomPads = PadsAt({0, 100}, false);
+  pkg.LeftPads = PadsAt({5, 105}, true);
+  pkg.RightPads = PadsAt({0, 100, 200}, true);
+  EXPECT_EQ(DefaultWireDistance(pkg), 150.0f);
+  pkg.RightPads.resize(1);
+  EXPECT_THROW(DefaultWireDistance(pkg), StageError);
+  pkg.RightPads.clear();
+  EXPECT_THROW(DefaultWireDistance(pkg), StageError);
+}
+
+}  // namespace
+}  // namespace ostrel
