@@ -56,6 +56,7 @@ void Refresh(Workspace& ws) {
   const PanelContext context{ws.package.CompZ, ws.package.HasStackedDie(), ws.PackagePath,
                              ws.SettingsPath};
   UpdateVals(ws.panel, ws.params, context, ws.view_text);
+  if (ws.after_refresh) ws.after_refresh();
 }
 
 void ReadPackage(Workspace& ws) {

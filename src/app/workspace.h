@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ struct Workspace {
   std::string caption = "Ostrel";  // window caption
   std::string work_path;           // the Work Path label: folder of the settings file
   std::vector<std::string> sort_list;  // entries of the last ordered side (top)
+  // Runs after every panel refresh that completed; the window redraws its loop schematic here,
+  // since the schematic belongs to the refresh wherever a command runs one.
+  std::function<void()> after_refresh;
 };
 
 // "Ostrel - <major>.<minor><minor>.<revision> - <settings file name>".
