@@ -1,0 +1,166 @@
+#include "app/workspace.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/file_io.h"
+
+namespace ostrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch folder with a settings file and a package of four sides of three pads each
+// (pitch 100) and an optional stacked die.
+class WorkspaceTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("ostrel_ws_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+    return (dir_ / name).string();
+  }
+
+  static std::string Package(const std::string& extra = "") {
+    std::string text = "COMPW 2000\nCOMPL 2000\nSD_COMPZ 150\nCOMPZ 200\n";
+    for (const char side : std::string("TBLR")) {
+      for (int i = 0; i < 3; ++i) {
+        const int o = i * 100;
+        const bool y_side = side == 'L' || side == 'R';
+        const int edge = (side == 'T' || side == 'R') ? 900 : -900;
+        const int x = y_side ? edge : o, y = y_side ? o : edge;
+        const std::string name = std::string(1, side) + std::to_string(i);
+        text += "CBP " + name + " " + std::to_string(x) + " " + std::to_string(y) + " 0 60 80 0 " +
+                side + "\n";
+        text += "WB " + name + " " + std::to_string(x) + " " + std::to_string(y) + " 0 " +
+                std::to_string(x * 2) + " " + std::to_string(y * 2) + " 200 0\n";
+      }
+    }
+    return text + extra;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(WorkspaceTest, StartUpTitlesTheWindowAndSetsTheDistance) {
+  Write("p.tmv", Package("SD_CBP S1 0 0 0 1 1 0 T\n"));
+  const std::string settings = Write("x.zv", "TMVFile=p.tmv\r\nMaterial=Al\r\n");
+  Workspace ws;
+  const StartUpResult start = StartUp(ws, settings);
+  EXPECT_TRUE(start.settings_found);
+  EXPECT_FALSE(start.error);
+  EXPECT_EQ(ws.caption, "Ostrel - 1.00.0 - x.zv");
+  EXPECT_EQ(ws.work_path, dir_.string() + "/");
+  EXPECT_EQ(ws.panel.WtoW, "150.000");
+  EXPECT_EQ(ws.params.WireDistance, 150.0f);
+  EXPECT_EQ(ws.params.Material, "Al");
+  EXPECT_EQ(ws.sort_list.size(), 3u);
+  EXPECT_NE(ws.view_text.find("StichExtension=200.000\r\n"), std::string::npos);
+
+  Workspace missing;
+  EXPECT_FALSE(StartUp(missing, (dir_ / "none.zv").string()).settings_found);
+  EXPECT_EQ(missing.SettingsPath, "");
+  EXPECT_EQ(missing.caption, "Ostrel");
+}
+
+TEST_F(WorkspaceTest, SettingsPathRule) {
+  EXPECT_EQ(SettingsPathFor("", "/opt/ostrel", "/home"), "/opt/ostrel/AAAc.zv");
+  EXPECT_EQ(SettingsPathFor("\"/w/x.zv\"", "/opt", "/home"), "/w/x.zv");
+  EXPECT_EQ(SettingsPathFor("x.zv", "/opt", "/home"), "/home/x.zv");
+  EXPECT_EQ(SettingsPathFor("\"x.zv", "/opt", "/home"), "/home/\"x.zv");
+}
+
+TEST_F(WorkspaceTest, FailedProcessDataKeepsTheEarlierReport) {
+  Write("p.tmv", Package());
+  const std::string settings = Write("x.zv", "TMVFile=p.tmv\r\n");
+  Workspace ws;
+  StartUp(ws, settings);
+  ProcessData(ws);
+  const std::string good = ReadWholeFile(settings + ".doc");
+  EXPECT_NE(good.find("Pad: R2\r\n"), std::string::npos);
+
+  // One pad on the top side: the wire distance cannot be found, nothing is written.
+  std::string one_top = Package();
+  one_top.replace(one_top.find("CBP T1"), 3, "XXX");
+  one_top.replace(one_top.find("CBP T2"), 3, "XXX");
+  Write("p.tmv", one_top);
+  try {
+    ProcessData(ws);
+    FAIL() << "no error";
+  } catch (const StageError& e) {
+    EXPECT_EQ(e.file(), (dir_ / "p.tmv").string());
+    EXPECT_NE(e.reason().find("top"), std::string::npos);
+  }
+  EXPECT_EQ(ReadWholeFile(settings + ".doc"), good);
+  EXPECT_EQ(ws.view_text, good);
+}
+
+TEST_F(WorkspaceTest, ResetFillsTheBoxesFromTheDieHeights) {
+  Workspace before_package;
+  EXPECT_THROW(Reset(before_package), StageError);
+  EXPECT_EQ(before_package.panel.LHc[0], "0.000");
+  EXPECT_EQ(before_package.panel.LEc[2], "0.000");
+  EXPECT_EQ(before_package.panel.FQc, "1.000");
+
+  Write("p.tmv", Package());
+  const std::string settings =
+      Write("x.zv", "TMVFile=p.tmv\r\nMaterial=Cu\r\nWireDiameter=2\r\nFrequency=5\r\n"
+                    "BaseLoopHeight=300\r\n");
+  Workspace ws;
+  StartUp(ws, settings);
+  ws.panel.WtoW = "1";
+  Reset(ws);
+  EXPECT_EQ(ws.panel.LHc[0], "200.000");
+  EXPECT_EQ(ws.panel.LHc[1], "200.000");
+  EXPECT_EQ(ws.panel.LEc[0], "200.000");
+  EXPECT_EQ(ws.panel.LEc[1], "150.000");
+  EXPECT_EQ(ws.panel.LEc[2], "150.000");
+  EXPECT_EQ(ws.params.Material, "Au");
+  EXPECT_EQ(ws.params.WireDiameter, 1.0f);
+  EXPECT_EQ(ws.params.Frequency, 1e6f);
+  EXPECT_EQ(ws.params.BaseLoopHeight, 200.0f);
+  EXPECT_EQ(ws.params.WireDistance, 150.0f);
+  EXPECT_FALSE(ws.panel.WDcEnabled);
+}
+
+TEST_F(WorkspaceTest, LoadAndSave) {
+  Write("p.tmv", Package());
+  Write("q.tmv", "COMPZ 50\n");  // no pads: the read fails at the wire distance
+  const std::string first = Write("x.zv", "TMVFile=p.tmv\r\n");
+  const std::string second = Write("y.zv", "TMVFile=q.tmv\r\nMaterial=Cu\r\n");
+  Workspace ws;
+  StartUp(ws, first);
+  EXPECT_THROW(LoadSettings(ws, second), StageError);
+  EXPECT_EQ(ws.SettingsPath, second);
+  EXPECT_EQ(ws.caption, "Ostrel - 1.00.0 - x.zv");  // the failed read re-titles nothing
+  EXPECT_THROW(LoadSettings(ws, (dir_ / "absent.zv").string()), StageError);
+
+  Workspace fresh;
+  StartUp(fresh, first);
+  const std::string text = SaveText(fresh);
+  EXPECT_EQ(text.substr(0, 28), "TMVFile=p.tmv\r\nMaterial=Au\r\n");
+  EXPECT_EQ(fresh.SettingsPath, first);
+}
+
+TEST_F(WorkspaceTest, MissingPackageStillWritesAReport) {
+  const std::string settings = Write(
+      "x.zv", "TMVFile=gone.tmv\r\nBaseLoopHeight=5\r\nStackLoopHeight=5\r\n");
+  Workspace ws;
+  StartUp(ws, settings);
+  ProcessData(ws);
+  const std::string report = ReadWholeFile(settings + ".doc");
+  EXPECT_EQ(report.find("Pad:"), std::string::npos);
+  EXPECT_EQ(report.substr(report.size() - 3), "*\r\n");
+  EXPECT_EQ(ws.caption, "Ostrel - 1.00.0 - x.zv");
+}
+
+}  // namespace
+}  // namespace ostrel
