@@ -1,0 +1,137 @@
+// ostrel-cli as a user runs it: exit status, what it prints, and what it leaves on disk.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/file_io.h"
+
+namespace ostrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+class CliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("ostrel_cli_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::copy(fs::path(OSTREL_EXAMPLES_DIR) / "AAAc.zv", dir_ / "AAAc.zv");
+    fs::copy(fs::path(OSTREL_EXAMPLES_DIR) / "AAAc.tmv", dir_ / "AAAc.tmv");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  CliRun Cli(const std::string& args) {
+    const std::string cmd = "cd '" + dir_.string() + "' && '" + OSTREL_CLI_PATH + "' " + args +
+                            " >'" + (dir_ / "out.txt").string() + "' 2>'" +
+                            (dir_ / "err.txt").string() + "'";
+    const int raw = std::system(cmd.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWholeFile((dir_ / "out.txt").string()),
+            ReadWholeFile((dir_ / "err.txt").string())};
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+  }
+  static std::string Golden() {
+    return ReadWholeFile(std::string(OSTREL_TEST_DATA_DIR) + "/example/AAAc.zv.doc");
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CliTest, WritesTheReportBesideTheSettingsFile) {
+  const CliRun run = Cli("AAAc.zv");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, Path("AAAc.zv.doc") + "\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadWholeFile(Path("AAAc.zv.doc")), Golden());
+
+  const CliRun to_stdout = Cli("--stdout AAAc.zv");
+  EXPECT_EQ(to_stdout.status, 0);
+  EXPECT_EQ(to_stdout.out, Golden());
+
+  const CliRun elsewhere = Cli("--report other.doc --save-settings saved.zv AAAc.zv");
+  EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
+  EXPECT_EQ(ReadWholeFile(Path("other.doc")), Golden());
+  const std::string saved = ReadWholeFile(Path("saved.zv"));
+  EXPECT_EQ(saved.substr(0, 33), "TMVFile=AAAc.tmv\r\nMaterial=Au\r\nWi");
+  EXPECT_NE(saved.find("\r\nStackExtension=-1.000\r\n"), std::string::npos);
+}
+
+TEST_F(CliTest, FaultsExplainThemselvesAndLeaveTheEarlierReport) {
+  ASSERT_EQ(Cli("AAAc.zv").status, 0);
+  const std::string good = ReadWholeFile(Path("AAAc.zv.doc"));
+  std::string pkg = ReadWholeFile(Path("AAAc.tmv"));
+
+  struct Row {
+    std::string name;
+    std::string from, to;     // an edit of the package
+    std::string says;         // part of the message
+  };
+  const Row rows[] = {
+      {"single pad on a side", "CBP T2 ", "XXX T2 ", "top (T) side"},
+      {"bad DAP number", "DAP PAD1 -1600", "DAP PAD1 -16x0", "AAAc.tmv:"},
+      {"wire ends share a plan position", "WB B4 -215 -1420 0 -290.2 -2050",
+       "WB B4 -215 -1420 0 -215 -1420", "B4"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string edited = pkg;
+    std::string from = row.from;
+    if (row.name == "single pad on a side") {
+      for (const char* n : {"CBP T2 ", "CBP T3 ", "CBP T4 ", "CBP T5 ", "CBP T6 ", "CBP T7 ", "CBP T8 "}) {
+        edited.replace(edited.find(n), 3, "XXX");
+      }
+    } else {
+      ASSERT_NE(edited.find(from), std::string::npos);
+      edited.replace(edited.find(from), from.size(), row.to);
+    }
+    Write("AAAc.tmv", edited);
+    const CliRun run = Cli("AAAc.zv");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("error:"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(ReadWholeFile(Path("AAAc.zv.doc")), good);
+  }
+}
+
+TEST_F(CliTest, DisabledProcessDataAndMissingFiles) {
+  Write("zero.zv", "TMVFile=AAAc.tmv\r\nFrequency=0\r\nWireDiameter=0\r\n");
+  const CliRun disabled = Cli("zero.zv");
+  EXPECT_EQ(disabled.status, 1);
+  EXPECT_NE(disabled.err.find("Frequency="), std::string::npos) << disabled.err;
+  EXPECT_NE(disabled.err.find("WireDiameter="), std::string::npos) << disabled.err;
+  EXPECT_FALSE(fs::exists(dir_ / "zero.zv.doc"));
+
+  Write("none.zv", "Material=Au\r\n");
+  EXPECT_NE(Cli("none.zv").err.find("TMVFile="), std::string::npos);
+
+  Write("gone.zv", "TMVFile=gone.tmv\r\nBaseLoopHeight=5\r\nStackLoopHeight=5\r\n");
+  const CliRun gone = Cli("gone.zv");
+  EXPECT_EQ(gone.status, 0) << gone.err;
+  EXPECT_NE(gone.err.find("warning"), std::string::npos);
+  EXPECT_TRUE(fs::exists(dir_ / "gone.zv.doc"));
+
+  EXPECT_EQ(Cli("nothere.zv").status, 2);
+  EXPECT_EQ(Cli("--bogus AAAc.zv").status, 2);
+  EXPECT_EQ(Cli("--report").status, 2);
+  const CliRun help = Cli("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: ostrel-cli"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ostrel
