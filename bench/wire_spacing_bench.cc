@@ -1,0 +1,60 @@
+// The default wire distance trims the gaps of each die edge larger than twice their mean, pass
+// after pass, until a pass drops nothing. On evenly spaced pads one pass does; on a row whose
+// gaps grow so that every pass drops only the largest one, every pad costs a pass.
+
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "electrical/wire_spacing.h"
+#include "package/package_model.h"
+
+namespace {
+
+std::vector<ostrel::BondPad> Row(const std::vector<double>& gaps) {
+  std::vector<ostrel::BondPad> pads(gaps.size() + 1);
+  double x = 0;
+  for (std::size_t k = 0; k < gaps.size(); ++k) {
+    pads[k].X = static_cast<float>(x);
+    x += gaps[k];
+  }
+  pads.back().X = static_cast<float>(x);
+  return pads;
+}
+
+std::vector<double> EvenGaps(std::size_t n) { return std::vector<double>(n, 62.5); }
+
+// Gaps each just over twice the mean of itself and the gaps before it: a_k = c S_k / k with
+// c slightly above 2, so that each trimming pass drops the last remaining gap only.
+std::vector<double> GrowingGaps(std::size_t n, double c) {
+  std::vector<double> gaps(3, 100.0);
+  double sum = 300.0;
+  while (gaps.size() < n) {
+    const double k = static_cast<double>(gaps.size() + 1);
+    const double a = c * sum / (k - c);
+    gaps.push_back(a);
+    sum += a;
+  }
+  return gaps;
+}
+
+void BM_SidePitchEven(benchmark::State& state) {
+  const auto pads = Row(EvenGaps(static_cast<std::size_t>(state.range(0))));
+  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, false, "top"));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_SidePitchGrowingGaps(benchmark::State& state) {
+  const auto pads = Row(GrowingGaps(static_cast<std::size_t>(state.range(0)), 2.0001));
+  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, false, "top"));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_SidePitchEven)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SidePitchGrowingGaps)
+    ->Arg(1000)
+    ->Arg(4000)
+    ->Arg(16000)
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
