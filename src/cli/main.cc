@@ -13,6 +13,7 @@
 #include "app/workspace.h"
 #include "ostrel/version.h"
 #include "package/text.h"
+#include "report/exports.h"
 
 namespace {
 
@@ -35,12 +36,22 @@ Options:
   --report PATH         write the report to PATH instead
   --save-settings PATH  write the settings file that Save would write after
                         loading SETTINGS.zv (parameters in "0.000" form)
+  --csv PATH            also write one CSV row per wire (full precision)
+  --json PATH           also write the parameters and wires as JSON
+  --spice PATH          also write a SPICE subcircuit of the wires (R, L, K)
+  --spice-inductance dc|ac|self
+                        inductance figure of the SPICE inductors (default ac)
+  --svg PATH            also write an SVG picture: top view and side views
   --version             print the program version
   --help                show this help
 
+The exports come from the same estimation as the report and are written only
+when it succeeds; their paths are printed after the report path.
+
 Exit status: 0 when the report was written, 1 when the estimation could not
-run or failed (the reason is printed on stderr; no report is written), 2 for
-a usage error or a settings file that does not exist.
+run or failed, or an export could not be made (the reason is printed on
+stderr; no report and no export is written), 2 for a usage error or a
+settings file that does not exist.
 )";
 
 struct Options {
@@ -48,6 +59,8 @@ struct Options {
   std::string report;
   std::string save_settings;
   bool to_stdout = false;
+  std::string csv, json, spice, svg;
+  ostrel::SpiceInductance spice_inductance = ostrel::SpiceInductance::kAc;
 };
 
 std::string ProgramDir(const char* argv0) {
@@ -72,6 +85,27 @@ int Usage(const std::string& message) {
 int Fail(const std::string& message) {
   std::cerr << "ostrel-cli: error: " << message << "\n";
   return kExitFailed;
+}
+
+// The requested exports of the estimation just run, as {path, text}. SPICE notes (couplings
+// scaled or limited) go to stderr.
+std::vector<std::pair<std::string, std::string>> Exports(const ostrel::Workspace& ws,
+                                                         const Options& opt) {
+  const ostrel::ExportHeader header{ostrel::FileNameOf(ws.SettingsPath),
+                                    ostrel::FileNameOf(ws.PackagePath), ws.params};
+  std::vector<std::pair<std::string, std::string>> out;
+  if (!opt.csv.empty()) out.emplace_back(opt.csv, ostrel::CsvText(header, ws.Wires));
+  if (!opt.json.empty()) out.emplace_back(opt.json, ostrel::JsonText(header, ws.Wires));
+  if (!opt.spice.empty()) {
+    ostrel::SpiceNetlist netlist =
+        ostrel::SpiceText(header, ws.package, ws.Wires, opt.spice_inductance);
+    for (const std::string& note : netlist.Notes) {
+      std::cerr << "ostrel-cli: note: " << opt.spice << ": " << note << "\n";
+    }
+    out.emplace_back(opt.spice, std::move(netlist.Text));
+  }
+  if (!opt.svg.empty()) out.emplace_back(opt.svg, ostrel::SvgText(header, ws.package, ws.Wires));
+  return out;
 }
 
 }  // namespace
@@ -99,6 +133,19 @@ int main(int argc, char** argv) {
       if (!value(opt.report)) return Usage("--report needs a path");
     } else if (a == "--save-settings") {
       if (!value(opt.save_settings)) return Usage("--save-settings needs a path");
+    } else if (a == "--csv") {
+      if (!value(opt.csv)) return Usage("--csv needs a path");
+    } else if (a == "--json") {
+      if (!value(opt.json)) return Usage("--json needs a path");
+    } else if (a == "--spice") {
+      if (!value(opt.spice)) return Usage("--spice needs a path");
+    } else if (a == "--svg") {
+      if (!value(opt.svg)) return Usage("--svg needs a path");
+    } else if (a == "--spice-inductance") {
+      std::string which;
+      if (!value(which) || !ostrel::ParseSpiceInductance(which, opt.spice_inductance)) {
+        return Usage("--spice-inductance needs dc, ac or self");
+      }
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return Usage("unknown option '" + a + "'");
     } else if (opt.settings.empty()) {
@@ -135,14 +182,21 @@ int main(int argc, char** argv) {
                 << "; the report lists no wires\n";
     }
     const std::string report = ostrel::RunEstimation(ws);
+    // Every export is made before anything is written, so a failing one leaves no files.
+    const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt);
     if (opt.to_stdout) {
       std::fwrite(report.data(), 1, report.size(), stdout);
-      return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+      if (std::fflush(stdout) != 0) return kExitFailed;
+    } else {
+      const std::string report_path =
+          opt.report.empty() ? ostrel::ReportPath(ws.SettingsPath) : opt.report;
+      ostrel::WriteFileAtomically(report_path, report);
+      std::cout << report_path << "\n";
     }
-    const std::string report_path =
-        opt.report.empty() ? ostrel::ReportPath(ws.SettingsPath) : opt.report;
-    ostrel::WriteFileAtomically(report_path, report);
-    std::cout << report_path << "\n";
+    for (const auto& [path, text] : exports) {
+      ostrel::WriteFileAtomically(path, text);
+      if (!opt.to_stdout) std::cout << path << "\n";
+    }
   } catch (const ostrel::StageError& e) {
     return Fail(e.what());
   }
