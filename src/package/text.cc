@@ -47,6 +47,39 @@ bool DecimalToSingle(std::string_view clean, float& value) {
   return true;
 }
 
+// The common case of a number field, [+-]digits[.digits] and nothing else with at most 15
+// digits in all: the digits form an integer below 2^53 and the power of ten is exact, so one
+// division gives the nearest double, exactly as the general conversion does. False for
+// anything else.
+bool ParsePlainDecimal(std::string_view text, float& value) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
+  std::uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = 0;
+  bool point = false;
+  const std::size_t first_digit = i;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (IsDigit(c)) {
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+      ++digits;
+      if (point) ++decimals;
+    } else if (c == '.' && !point && i > first_digit) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || digits > 15) return false;
+  const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[decimals];
+  value = static_cast<float>(negative ? -magnitude : magnitude);
+  return true;
+}
+
 // Writes the general form from an exact digit string: `digits` are the significant digits
 // (first one non-zero) and `exponent` the power of ten of the first digit.
 std::string GeneralFromDigits(bool negative, std::string digits, int exponent) {
@@ -79,8 +112,13 @@ bool LineReader::Next(std::string_view& line) {
   std::string_view raw = text_.substr(pos_, end - pos_);
   pos_ = lf == std::string_view::npos ? text_.size() : lf + 1;
   ++line_number_;
-  if (raw.find('\r') == std::string_view::npos) {
+  const std::size_t cr = raw.find('\r');
+  if (cr == std::string_view::npos) {
     line = raw;
+    return true;
+  }
+  if (cr + 1 == raw.size()) {  // a CR LF line end: the line stays a view into the text
+    line = raw.substr(0, cr);
     return true;
   }
   scratch_.clear();
@@ -130,6 +168,8 @@ void SplitFields(std::string_view line, char separator, std::vector<std::string_
 }
 
 float ParseNumber(std::string_view text) {
+  float plain = 0.0f;
+  if (ParsePlainDecimal(text, plain)) return plain;
   // Gathers the numeric prefix, without blanks, into a clean form for the conversion.
   std::string clean;
   std::size_t i = 0;
@@ -227,8 +267,47 @@ bool ParseStrictNumber(std::string_view text, float& value) {
   return DecimalToSingle(clean, value);
 }
 
+namespace {
+
+// The "0.000" text of `value` when |value| < 1e12, from the exact binary value: value is
+// M 2^e with an integer M below 2^53, so value x 1000 = M x 1000 / 2^-e is rounded with integer
+// arithmetic (M x 1000 < 2^63), halves away from zero. Returns the end of the text in `buf`, or
+// nullptr when the value is out of that range.
+char* WriteFixed3Exact(char* buf, double value) {
+  const double magnitude = std::fabs(value);
+  if (!(magnitude < 1e12)) return nullptr;  // also NaN
+  int exponent = 0;
+  const double fraction = std::frexp(magnitude, &exponent);  // magnitude = fraction 2^exponent
+  const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+  const int shift = 53 - exponent;  // magnitude = mantissa / 2^shift
+  std::uint64_t thousandths = 0;
+  if (shift <= 0) {
+    thousandths = (mantissa << -shift) * 1000;
+  } else if (shift < 64) {
+    const std::uint64_t scaled = mantissa * 1000;
+    thousandths = scaled >> shift;
+    const std::uint64_t rest = scaled - (thousandths << shift);
+    if (rest >= (std::uint64_t{1} << (shift - 1))) ++thousandths;
+  }  // else: below 2^-11, rounds to 0
+  char* p = buf;
+  if (value < 0 && thousandths != 0) *p++ = '-';
+  p = std::to_chars(p, p + 24, thousandths / 1000).ptr;
+  const auto decimals = static_cast<unsigned>(thousandths % 1000);
+  p[0] = '.';
+  p[1] = static_cast<char>('0' + decimals / 100);
+  p[2] = static_cast<char>('0' + decimals / 10 % 10);
+  p[3] = static_cast<char>('0' + decimals % 10);
+  return p + 4;
+}
+
+}  // namespace
+
 void AppendFixed3(std::string& out, double value) {
   char buf[400];
+  if (char* end = WriteFixed3Exact(buf, value)) {
+    out.append(buf, static_cast<std::size_t>(end - buf));
+    return;
+  }
   char* end = nullptr;
   const double sixteenths = value * 16.0;
   if (std::isfinite(value) && std::abs(value) < 1e12 && sixteenths == std::trunc(sixteenths) &&
