@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "package/stage_error.h"
 
@@ -37,10 +35,39 @@ int OpenSibling(const std::string& path, std::string& temp_path) {
 }  // namespace
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw StageError("cannot open " + path + ": " + SystemReason());
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw StageError("cannot read " + path + ": " + SystemReason());
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw StageError("cannot open " + path + ": " + SystemReason());
+  auto fail = [&] {
+    const std::string reason = SystemReason();
+    ::close(fd);
+    throw StageError("cannot read " + path + ": " + reason);
+  };
+  // Sized once from the file's length, then filled by large reads; a file that grows while it
+  // is read is read to its end.
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) fail();
+  std::string text;
+  text.resize(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0);
+  std::size_t have = 0;
+  char more[65536];
+  while (true) {
+    const bool room = have < text.size();
+    char* into = room ? text.data() + have : more;
+    const ssize_t n = ::read(fd, into, room ? text.size() - have : sizeof more);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail();
+    }
+    if (n == 0) break;
+    if (room) {
+      have += static_cast<std::size_t>(n);
+    } else {
+      text.append(more, static_cast<std::size_t>(n));
+      have = text.size();
+    }
+  }
+  ::close(fd);
+  text.resize(have);
   return text;
 }
 
