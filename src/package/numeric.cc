@@ -6,11 +6,9 @@
 
 namespace ostrel {
 
-float ToSingle(double value) {
+void ThrowNotSingle(double value) {
   if (std::isnan(value)) throw StageError("a result is not a number");
-  const float single = static_cast<float>(value);
-  if (std::isinf(single)) throw StageError("a result is too large to store as a single");
-  return single;
+  throw StageError("a result is too large to store as a single");
 }
 
 double CheckedDivide(double numerator, double denominator) {
