@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "ui/toolkit.h"
+#include "ui/window_logic.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace ostrel::ui {
+
+class SchematicWidget;
+
+// The main window: the parameter panel in its frames, the loop schematic, the Work Path frame
+// with the text view, and the command buttons. Every user action goes to WindowLogic; the
+// window only mirrors what the logic shows. Controls carry their domain names as object names
+// ("F0", "WD6", "LHc1", "CMD2", "Vu", "Pic", ...).
+class MainWindow : public QWidget, public WindowToolkit {
+  Q_OBJECT
+
+ public:
+  // `chooser` picks the files of Load and Save; without one the desktop's file dialog is used.
+  explicit MainWindow(std::unique_ptr<FileChooser> chooser = nullptr, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  WindowLogic& logic() { return logic_; }
+
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
+  void SetCaption(const std::string& caption) override;
+  void SetWorkPath(const std::string& folder) override;
+  void ShowPanel(const PanelState& panel) override;
+  void ShowSchematic(const LoopSchematic& schematic) override;
+  void ShowText(const std::string& text) override;
+  void ShowSortList(const std::vector<std::string>& entries) override;
+  void CloseWindow() override;
+
+ private:
+  void BuildPanel();
+  QGroupBox* Frame(int index, const QString& caption);
+  QLineEdit* MakeBox(const QString& name, Box box);
+
+  std::unique_ptr<FileChooser> chooser_;
+  std::array<QGroupBox*, kFrameCount> F_{};
+  std::array<QRadioButton*, 3> M_{};
+  std::array<QRadioButton*, 7> WD_{};
+  std::array<QRadioButton*, 4> FQ_{};
+  std::array<QRadioButton*, kLoopOptionCount> LH_{};
+  QLineEdit* WDc_ = nullptr;
+  QLineEdit* FQc_ = nullptr;
+  std::array<QLineEdit*, 2> LHc_{};
+  std::array<QLineEdit*, 3> LEc_{};
+  QLineEdit* WtoW_ = nullptr;
+  std::array<QPushButton*, 7> CMD_{};
+  QLabel* L0_ = nullptr;
+  QPlainTextEdit* Vu_ = nullptr;
+  QListWidget* SortLst_ = nullptr;
+  SchematicWidget* Pic_ = nullptr;
+  WindowLogic logic_;
+};
+
+}  // namespace ostrel::ui

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "ui/toolkit.h"
+
+class QWidget;
+
+namespace ostrel::ui {
+
+// The file dialog of the desktop: QFileDialog with the request's title, filters, default
+// extension, first name and prompts.
+class QtFileChooser : public FileChooser {
+ public:
+  explicit QtFileChooser(QWidget* parent) : parent_(parent) {}
+  std::optional<std::string> Choose(const FileDialogRequest& request) override;
+
+ private:
+  QWidget* parent_;
+};
+
+}  // namespace ostrel::ui

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QWidget>
+
+#include "ui/loop_schematic.h"
+
+namespace ostrel::ui {
+
+// Paints a LoopSchematic scaled to the widget, keeping its proportions; lines leaving the
+// drawing are clipped at its border.
+class SchematicWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit SchematicWidget(QWidget* parent = nullptr);
+
+  void SetSchematic(const LoopSchematic& schematic);
+  const LoopSchematic& schematic() const { return schematic_; }
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  LoopSchematic schematic_ = DesignSchematic();
+};
+
+}  // namespace ostrel::ui

@@ -1,0 +1,143 @@
+#include "ui/window_logic.h"
+
+#include "app/file_io.h"
+#include "package/stage_error.h"
+
+namespace ostrel::ui {
+namespace {
+
+FileDialogRequest LoadDialog() {
+  FileDialogRequest r;
+  r.mode = FileDialogRequest::Mode::kOpen;
+  r.title = "Load ZV Setup File";
+  r.filter = "ZV Files|*.zv|All Files|*.*";
+  r.default_extension = "zv";
+  r.initial_name = "*.zv";
+  return r;
+}
+
+FileDialogRequest SaveDialog(const std::string& settings_path) {
+  FileDialogRequest r;
+  r.mode = FileDialogRequest::Mode::kSave;
+  r.title = "Save ZV File";
+  r.filter = "zv files|*.zv|all files|*.*";
+  r.default_extension = "zv";
+  r.initial_name = settings_path;
+  r.overwrite_prompt = true;
+  r.create_prompt = true;
+  return r;
+}
+
+}  // namespace
+
+WindowLogic::WindowLogic(WindowToolkit& toolkit) : toolkit_(toolkit) {
+  // The schematic follows every completed refresh, whichever command or event ran it.
+  ws_.after_refresh = [this] {
+    const SchematicContext context{ws_.package.CompZ, ws_.package.SdCompZ,
+                                   ws_.package.HasStackedDie(),
+                                   ws_.panel.LH[kStackExtensionEdge]};
+    Redraw(schematic_, ws_.params, context);
+  };
+}
+
+void WindowLogic::StartUp(const std::string& settings_path) {
+  // A fault while reading leaves the window with what was read; it is not shown.
+  (void)ostrel::StartUp(ws_, settings_path);
+  Show();
+}
+
+void WindowLogic::CMD_Click(int index) {
+  try {
+    switch (index) {
+      case kLoad: Load(); break;
+      case kCancel: toolkit_.CloseWindow(); return;
+      case kProcessData: ProcessData(ws_); break;
+      case kReset: Reset(ws_); break;
+      case kSave: Save(); break;
+      default: return;
+    }
+  } catch (const StageError&) {
+    // The command ends here, silently; what it changed so far stays.
+  }
+  Show();
+}
+
+void WindowLogic::Load() {
+  ws_.view_text.clear();
+  Show();
+  const std::optional<std::string> path = toolkit_.ChooseFile(LoadDialog());
+  if (!path) return;
+  LoadSettings(ws_, *path);
+}
+
+void WindowLogic::Save() {
+  const std::string text = SaveText(ws_);
+  Show();
+  const std::optional<std::string> path = toolkit_.ChooseFile(SaveDialog(ws_.SettingsPath));
+  if (!path) return;
+  WriteFileAtomically(*path, text);
+}
+
+void WindowLogic::M_Click(int i) {
+  ws_.panel.M = i;
+  RefreshPanel();
+}
+
+void WindowLogic::WD_Click(int i) {
+  ChooseDiameterOption(ws_.panel, i);
+  Show();
+}
+
+void WindowLogic::WD_MouseUp(int /*i*/) { RefreshPanel(); }
+
+void WindowLogic::FQ_Click(int i) {
+  ws_.panel.FQ = i;
+  RefreshPanel();
+}
+
+void WindowLogic::LH_Click(int i) {
+  ChooseLoopOption(ws_.panel, i);
+  RefreshPanel();
+}
+
+void WindowLogic::Box_Change(Box box, const std::string& text) {
+  PanelState& p = ws_.panel;
+  switch (box) {
+    case Box::kWDc: p.WDc = text; break;
+    case Box::kFQc: p.FQc = text; break;
+    case Box::kLHc0: p.LHc[0] = text; break;
+    case Box::kLHc1: p.LHc[1] = text; break;
+    case Box::kLEc0: p.LEc[0] = text; break;
+    case Box::kLEc1: p.LEc[1] = text; break;
+    case Box::kLEc2: p.LEc[2] = text; break;
+  }
+  RefreshPanel();
+}
+
+void WindowLogic::WtoW_Change(const std::string& text) { ws_.panel.WtoW = text; }
+
+void WindowLogic::RefreshPanel() {
+  try {
+    Refresh(ws_);
+  } catch (const StageError&) {
+    // A frequency too large for a single ends the refresh before its redraw.
+  }
+  Show();
+}
+
+void WindowLogic::Show() {
+  toolkit_.SetCaption(ws_.caption);
+  toolkit_.SetWorkPath(ws_.work_path);
+  toolkit_.ShowPanel(ws_.panel);
+  toolkit_.ShowSchematic(schematic_);
+  if (ws_.view_text != shown_text_) {
+    shown_text_ = ws_.view_text;
+    toolkit_.ShowText(shown_text_);
+  }
+  if (ws_.sort_list != shown_sort_list_) {
+    shown_sort_list_ = ws_.sort_list;
+    toolkit_.ShowSortList(shown_sort_list_);
+  }
+}
+
+}  // namespace ostrel::ui

@@ -1,0 +1,34 @@
+// Renders the window on a settings file into two PNG images: after start-up, and after
+// Process Data with the report in the view. Used by scripts/screenshot.sh.
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/workspace.h"
+#include "ui/main_window.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: ostrel_ui_screenshot SETTINGS.zv OUTPUT_DIR\n");
+    return 2;
+  }
+  const std::string cwd = std::filesystem::current_path().string();
+  ostrel::ui::MainWindow window;
+  window.logic().StartUp(ostrel::SettingsPathFor(argv[1], cwd, cwd));
+  window.resize(1100, 820);
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window)) return 1;
+  QTest::qWait(300);
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  if (!window.grab().save(out + QStringLiteral("/window-start.png"))) return 1;
+  auto* process = window.findChild<QPushButton*>(QStringLiteral("CMD2"));
+  if (!process) return 1;
+  QTest::mouseClick(process, Qt::LeftButton);
+  QTest::qWait(300);
+  if (!window.grab().save(out + QStringLiteral("/window-report.png"))) return 1;
+  return 0;
+}
