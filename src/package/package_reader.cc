@@ -2,7 +2,8 @@
 
 #include <array>
 #include <iterator>
-#include <unordered_map>
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "package/stage_error.h"
@@ -22,6 +23,72 @@ std::string_view UpperKeyword(std::string_view word, std::array<char, 16>& buf) 
   }
   return {buf.data(), word.size()};
 }
+
+// The first record of each name in a list of records with a `Name`, found by hashing: open
+// addressing over record indices, so the names are not copied and a later record of the same
+// name never replaces the first.
+template <typename Record>
+class FirstByName {
+ public:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  explicit FirstByName(const std::vector<Record>& records) : records_(records) {}
+
+  // Makes record `index`, named `name`, findable, unless an earlier record has that name.
+  void AddIfFirst(std::string_view name, std::size_t index) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    const std::uint32_t hash = Hash(name);
+    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
+      Slot& slot = slots_[i];
+      if (slot.index_plus_one == 0) {
+        slot = {hash, static_cast<std::uint32_t>(index + 1)};
+        ++used_;
+        return;
+      }
+      if (slot.hash == hash && records_[slot.index_plus_one - 1].Name == name) return;
+    }
+  }
+
+  // Index of the first record named `name`, or kNone.
+  std::size_t Find(std::string_view name) const {
+    if (slots_.empty()) return kNone;
+    const std::uint32_t hash = Hash(name);
+    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
+      const Slot& slot = slots_[i];
+      if (slot.index_plus_one == 0) return kNone;
+      if (slot.hash == hash && records_[slot.index_plus_one - 1].Name == name) {
+        return slot.index_plus_one - 1;
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t index_plus_one = 0;  // 0: empty
+  };
+
+  static std::uint32_t Hash(std::string_view name) {
+    const std::size_t h = std::hash<std::string_view>{}(name);
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+  }
+  std::size_t Mask() const { return slots_.size() - 1; }
+
+  void Grow() {
+    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+      if (slot.index_plus_one == 0) continue;
+      std::size_t i = slot.hash & Mask();
+      while (slots_[i].index_plus_one != 0) i = (i + 1) & Mask();
+      slots_[i] = slot;
+    }
+  }
+
+  const std::vector<Record>& records_;
+  std::vector<Slot> slots_;  // a power of two in size, at most half full
+  std::size_t used_ = 0;
+};
 
 class PackageParser {
  public:
@@ -106,13 +173,13 @@ class PackageParser {
                                         : side == "T" ? &pkg_.TopPads
                                                       : nullptr;
       if (side_list != nullptr) side_list->push_back(pad);
-      chip_index_.try_emplace(pad.Name, pkg_.ChipPads.size());
+      chip_index_.AddIfFirst(pad.Name, pkg_.ChipPads.size());
       pkg_.ChipPads.push_back(std::move(pad));
     } else if (k == "SD_CBP") {
       BondPad pad = Pad();
       pad.Width = Num(5);
       pad.Length = Num(6);
-      stack_index_.try_emplace(pad.Name, pkg_.StackPads.size());
+      stack_index_.AddIfFirst(pad.Name, pkg_.StackPads.size());
       pkg_.StackPads.push_back(std::move(pad));
     } else if (k == "SBP") {
       if (BondPad* pad = FindPad(f_[1])) {
@@ -166,16 +233,16 @@ class PackageParser {
       r.Y2 = Num(6);
       r.Value7 = Num(7);
       r.Value8 = Num(8);
-      ring_index_.try_emplace(r.Name, pkg_.SegRings.size());
+      ring_index_.AddIfFirst(r.Name, pkg_.SegRings.size());
       pkg_.SegRings.push_back(std::move(r));
     } else if (k == "SRSEG") {
-      const auto it = ring_index_.find(std::string(f_[1]));
-      if (it == ring_index_.end()) return;
+      const std::size_t ring = ring_index_.Find(f_[1]);
+      if (ring == FirstByName<SegRing>::kNone) return;
       RingSegment seg;
       seg.Net = Str(2);
       seg.A = Strict(3, "SRSEG");
       seg.B = Strict(4, "SRSEG");
-      pkg_.SegRings[it->second].Segments.push_back(std::move(seg));
+      pkg_.SegRings[ring].Segments.push_back(std::move(seg));
     } else if (k == "DAP") {
       AttachPad dap;
       dap.Name = Str(1);
@@ -202,12 +269,11 @@ class PackageParser {
   }
 
   BondPad* FindPad(std::string_view name) {
-    key_.assign(name);
-    if (const auto it = chip_index_.find(key_); it != chip_index_.end()) {
-      return &pkg_.ChipPads[it->second];
+    if (const std::size_t i = chip_index_.Find(name); i != FirstByName<BondPad>::kNone) {
+      return &pkg_.ChipPads[i];
     }
-    if (const auto it = stack_index_.find(key_); it != stack_index_.end()) {
-      return &pkg_.StackPads[it->second];
+    if (const std::size_t i = stack_index_.Find(name); i != FirstByName<BondPad>::kNone) {
+      return &pkg_.StackPads[i];
     }
     return nullptr;
   }
@@ -217,9 +283,9 @@ class PackageParser {
   int line_ = 0;
   std::vector<std::string_view> split_;
   std::array<std::string_view, kFieldCount> f_{};
-  std::string key_;
   // First record of each name, by index, so that a later record of the same name never wins.
-  std::unordered_map<std::string, std::size_t> chip_index_, stack_index_, ring_index_;
+  FirstByName<BondPad> chip_index_{pkg_.ChipPads}, stack_index_{pkg_.StackPads};
+  FirstByName<SegRing> ring_index_{pkg_.SegRings};
 };
 
 }  // namespace
