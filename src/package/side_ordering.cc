@@ -1,6 +1,8 @@
 #include "package/side_ordering.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <numeric>
 
 #include "package/text.h"
@@ -11,10 +13,22 @@ namespace {
 constexpr std::size_t kKeyWidth = 28;
 constexpr double kKeyOffset = 100000000000.0;  // makes every real key positive, same digit count
 
+using Key = std::array<char, kKeyWidth>;
+
+// The key text: key + 1e11 written "0.000", the last 28 characters of 28 blanks followed by it.
+void WriteKeyText(double key, Key& text, std::string& scratch) {
+  scratch.clear();
+  AppendFixed3(scratch, key + kKeyOffset);
+  const std::size_t n = std::min(scratch.size(), kKeyWidth);
+  std::fill(text.begin(), text.end() - static_cast<std::ptrdiff_t>(n), ' ');
+  std::memcpy(text.data() + (kKeyWidth - n), scratch.data() + (scratch.size() - n), n);
+}
+
 std::string KeyText(double key) {
-  std::string number = FormatFixed3(key + kKeyOffset);
-  if (number.size() >= kKeyWidth) return number.substr(number.size() - kKeyWidth);
-  return std::string(kKeyWidth - number.size(), ' ') + number;
+  Key text;
+  std::string scratch;
+  WriteKeyText(key, text, scratch);
+  return std::string(text.data(), text.size());
 }
 
 std::string IndexText(std::size_t index) {
@@ -23,36 +37,46 @@ std::string IndexText(std::size_t index) {
   return text;
 }
 
+// Orders `side` by its key texts; with `entries`, also gives the sorted list's entries.
+void OrderSideBy(std::vector<BondPad>& side, SideAxis axis, std::vector<std::string>* entries) {
+  const std::size_t n = side.size();
+  std::vector<Key> keys(n);
+  std::string scratch;
+  for (std::size_t i = 0; i < n; ++i) {
+    WriteKeyText(axis == SideAxis::kY ? side[i].Y : side[i].X, keys[i], scratch);
+  }
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  // Byte order, as the list compares its texts; equal texts keep their input order.
+  std::stable_sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
+    return std::memcmp(keys[a].data(), keys[b].data(), kKeyWidth) < 0;
+  });
+  std::vector<BondPad> sorted;
+  sorted.reserve(n);
+  if (entries != nullptr) entries->reserve(n);
+  for (const std::size_t i : order) {
+    sorted.push_back(std::move(side[i]));
+    if (entries != nullptr) {
+      entries->push_back(std::string(keys[i].data(), kKeyWidth) + IndexText(i));
+    }
+  }
+  side = std::move(sorted);
+}
+
 }  // namespace
 
 std::string SideEntry(double key, std::size_t index) { return KeyText(key) + IndexText(index); }
 
 std::vector<std::string> OrderSide(std::vector<BondPad>& side, SideAxis axis) {
-  const std::size_t n = side.size();
-  std::vector<std::string> keys(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    keys[i] = KeyText(axis == SideAxis::kY ? side[i].Y : side[i].X);
-  }
-  std::vector<std::size_t> order(n);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-  std::vector<BondPad> sorted;
-  sorted.reserve(n);
   std::vector<std::string> entries;
-  entries.reserve(n);
-  for (const std::size_t i : order) {
-    sorted.push_back(std::move(side[i]));
-    entries.push_back(keys[i] + IndexText(i));
-  }
-  side = std::move(sorted);
+  OrderSideBy(side, axis, &entries);
   return entries;
 }
 
 std::vector<std::string> OrderSides(Package& package) {
-  OrderSide(package.LeftPads, SideAxis::kY);
-  OrderSide(package.BottomPads, SideAxis::kX);
-  OrderSide(package.RightPads, SideAxis::kY);
+  OrderSideBy(package.LeftPads, SideAxis::kY, nullptr);
+  OrderSideBy(package.BottomPads, SideAxis::kX, nullptr);
+  OrderSideBy(package.RightPads, SideAxis::kY, nullptr);
   return OrderSide(package.TopPads, SideAxis::kX);
 }
 
