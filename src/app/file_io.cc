@@ -71,7 +71,8 @@ std::string ReadWholeFile(const std::string& path) {
   return text;
 }
 
-void WriteFileAtomically(const std::string& path, std::string_view content) {
+void WriteFileAtomically(const std::string& path, std::string_view content,
+                         Durability durability) {
   std::string temp_path;
   const int fd = OpenSibling(path, temp_path);
   auto fail = [&](const std::string& what) {
@@ -91,7 +92,7 @@ void WriteFileAtomically(const std::string& path, std::string_view content) {
     data += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (::fsync(fd) != 0) fail("write");
+  if (durability == Durability::kSynced && ::fsync(fd) != 0) fail("write");
   if (::close(fd) != 0) {
     const std::string reason = SystemReason();
     ::unlink(temp_path.c_str());

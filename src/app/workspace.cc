@@ -122,7 +122,7 @@ std::string ReportPath(const std::string& settings_path) { return settings_path 
 
 void ProcessData(Workspace& ws) {
   std::string report = RunEstimation(ws);
-  WriteFileAtomically(ReportPath(ws.SettingsPath), report);
+  WriteFileAtomically(ReportPath(ws.SettingsPath), report, Durability::kReplaceOnly);
   ws.view_text = std::move(report);
 }
 
