@@ -170,9 +170,9 @@ std::string SvgText(const ExportHeader& header, const Package& package,
          " (package frame, +Y up, microns)</text>\n";
 
   // Top view, drawn in microns: x = package X, y = -package Y (the path frame).
-  out += "<svg class=\"top-view\" x=\"0\" y=\"" + Num(kTitleHeight) + "\" width=\"" +
-         Num(kTopViewWidth) + "\" height=\"" + Num(top_height) + "\" viewBox=\"" + Num(box.x0) +
-         " " + Num(box.y0) + " " + Num(box.Width()) + " " + Num(box.Height()) + "\">\n";
+  // A transform rather than a nested viewport: simple renderers draw it too.
+  out += "<g class=\"top-view\" transform=\"translate(0 " + Num(kTitleHeight) + ") scale(" +
+         Num(1 / um_per_px) + ") translate(" + Num(-box.x0) + " " + Num(-box.y0) + ")\">\n";
   out += "<g class=\"dies\">\n";
   out += CentredRect(0, 0, package.CompW, package.CompL,
                      "fill=\"#e8e8e8\" stroke=\"#808080\" stroke-width=\"" + Num(um_per_px) + "\"");
@@ -218,7 +218,7 @@ std::string SvgText(const ExportHeader& header, const Package& package,
          "\"/>\n";
   out += "<text x=\"" + Num(bar_x) + "\" y=\"" + Num(bar_y - 4 * um_per_px) + "\" font-size=\"" +
          Num(12 * um_per_px) + "\">" + FormatGeneral(bar, 7) + " um</text>\n";
-  out += "</svg>\n";
+  out += "</g>\n";
 
   // Legend.
   double ly = kTitleHeight + 10;
@@ -261,6 +261,7 @@ std::string SvgText(const ExportHeader& header, const Package& package,
     };
     Box side;
     side.Add(0, 0);
+    side.Add(0, -(static_cast<double>(package.CompZ) + (stacked ? package.SdCompZ : 0.0f)));
     for (const WireSegment& s : w.Segments) {
       side.Add(along(s.X1, s.Y1), -static_cast<double>(s.Z1));
       side.Add(along(s.X2, s.Y2), -static_cast<double>(s.Z2));
@@ -276,34 +277,37 @@ std::string SvgText(const ExportHeader& header, const Package& package,
     out += "<text x=\"" + Num(px + 10) + "\" y=\"" + Num(side_top + 14) + "\">Side view: " +
            XmlText(w.Name) + " (" + KindName(KindOf(w)) + ", " +
            std::to_string(w.Segments.size()) + " segments)</text>\n";
-    out += "<svg class=\"side-view\" x=\"" + Num(px + 10) + "\" y=\"" + Num(side_top + 24) +
-           "\" width=\"" + Num(panel_width - 20) + "\" height=\"" + Num(kSideViewHeight - 30) +
-           "\" viewBox=\"" + Num(side.x0) + " " + Num(side.y0) + " " + Num(side.Width()) + " " +
-           Num(side.Height()) + "\">\n";
+    out += "<g class=\"side-view\" transform=\"translate(" + Num(px + 10) + " " +
+           Num(side_top + 24) + ") scale(" + Num(1 / scale) + ") translate(" + Num(-side.x0) +
+           " " + Num(-side.y0) + ")\">\n";
     out += "<line x1=\"" + Num(side.x0) + "\" y1=\"0\" x2=\"" + Num(side.x1) +
            "\" y2=\"0\" stroke=\"#808080\" stroke-width=\"" + Num(scale) + "\"/>\n";
-    out += "<line x1=\"" + Num(side.x0) + "\" y1=\"" + Num(-package.CompZ) + "\" x2=\"" +
-           Num(side.x1) + "\" y2=\"" + Num(-package.CompZ) +
-           "\" stroke=\"#808080\" stroke-dasharray=\"" + Num(4 * scale) +
-           "\" stroke-width=\"" + Num(scale) + "\"/>\n";
-    out += "<polyline fill=\"none\" stroke=\"" + std::string(kBinColours[bin_of(w.InductanceAC)]) +
-           "\" stroke-width=\"" + Num(std::max(wire_width_um, 2 * scale)) + "\" points=\"";
+    // Dashed: the base die top, and the stacked die top when there is one.
+    std::vector<double> tops = {package.CompZ};
+    if (stacked) tops.push_back(static_cast<double>(package.CompZ) + package.SdCompZ);
+    for (const double top : tops) {
+      out += "<line x1=\"" + Num(side.x0) + "\" y1=\"" + Num(-top) + "\" x2=\"" + Num(side.x1) +
+             "\" y2=\"" + Num(-top) + "\" stroke=\"#808080\" stroke-dasharray=\"" +
+             Num(4 * scale) + "\" stroke-width=\"" + Num(scale) + "\"/>\n";
+    }
+    out += "<path fill=\"none\" stroke=\"" + std::string(kBinColours[bin_of(w.InductanceAC)]) +
+           "\" stroke-width=\"" + Num(2 * scale) + "\" d=\"";
     for (std::size_t j = 0; j < w.Segments.size(); ++j) {
       const WireSegment& s = w.Segments[j];
-      if (j == 0) out.append(Num(along(s.X1, s.Y1))).append(",").append(Num(-s.Z1));
-      out.append(" ").append(Num(along(s.X2, s.Y2))).append(",").append(Num(-s.Z2));
+      if (j == 0) out.append("M").append(Num(along(s.X1, s.Y1))).append(" ").append(Num(-s.Z1));
+      out.append(" L").append(Num(along(s.X2, s.Y2))).append(" ").append(Num(-s.Z2));
     }
     out += "\"/>\n<g fill=\"black\">\n";
     for (const WireSegment& s : w.Segments) {
       out += "<circle cx=\"" + Num(along(s.X2, s.Y2)) + "\" cy=\"" + Num(-s.Z2) + "\" r=\"" +
              Num(3 * scale) + "\"/>\n";
     }
-    out += "</g>\n</svg>\n";
+    out += "</g>\n</g>\n";
   }
   if (!examples.empty()) {
     out += "<text x=\"10\" y=\"" + Num(total_height - 6) +
            "\" font-size=\"11\" fill=\"#606060\">Side views: height over the distance along "
-           "the wire in plan, microns; solid line: substrate, dashed: base die top; dots: "
+           "the wire in plan, microns; solid line: substrate; dashed: die tops; dots: "
            "segment ends.</text>\n";
   }
   out += "</svg>\n";
