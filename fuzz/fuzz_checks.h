@@ -1,0 +1,76 @@
+#pragma once
+
+// What every fuzz target checks after a run that did not end with a StageError: the estimation
+// never leaves an infinity or NaN in a result and never builds a wire past the segment limit.
+// A broken promise aborts, which libFuzzer and the replay driver both report as a failure.
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "geometry/wire.h"
+#include "geometry/wire_paths.h"
+#include "package/stage_error.h"
+
+namespace ostrel::fuzz {
+
+[[noreturn]] inline void Broken(const std::string& what) {
+  std::fprintf(stderr, "broken promise: %s\n", what.c_str());
+  std::abort();
+}
+
+inline void CheckFinite(float value, const char* what, const std::string& wire = {}) {
+  if (!std::isfinite(value)) Broken(std::string(what) + " " + wire + " is not finite");
+}
+
+inline void CheckWires(const std::vector<Wire>& wires) {
+  for (const Wire& w : wires) {
+    if (w.Segments.size() > static_cast<std::size_t>(kMaxSegmentsPerWire)) {
+      Broken("wire " + w.Name + " has " + std::to_string(w.Segments.size()) + " segments");
+    }
+    for (const WireSegment& s : w.Segments) {
+      for (const float v : {s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, s.Length, s.Resistance,
+                            s.Inductance}) {
+        if (!std::isfinite(v)) CheckFinite(v, "a segment value of wire", w.Name);
+      }
+    }
+    for (const float v : {w.Length, w.Resistance, w.InductanceDC, w.InductanceAC,
+                          w.InductanceSelf, w.InductanceMutual}) {
+      CheckFinite(v, "a result of wire", w.Name);
+    }
+  }
+}
+
+// Report numbers are written "0.000"; an infinity or NaN would show as letters in a field.
+inline void CheckReport(std::string_view report) {
+  for (const std::string_view bad : {"inf", "nan", "INF", "NAN"}) {
+    std::size_t at = 0;
+    while ((at = report.find(bad, at)) != std::string_view::npos) {
+      // Names from the package may hold these letters; a number field is preceded by blanks
+      // or a sign.
+      if (at > 0 && (report[at - 1] == ' ' || report[at - 1] == '-')) {
+        const std::size_t eol = report.find('\r', at);
+        const std::size_t bol = report.rfind('\n', at);
+        const std::string_view line =
+            report.substr(bol == std::string_view::npos ? 0 : bol + 1,
+                          (eol == std::string_view::npos ? report.size() : eol) -
+                              (bol == std::string_view::npos ? 0 : bol + 1));
+        if (line.rfind("Pad: ", 0) != 0 && line.rfind("*Input", 0) != 0 &&
+            line.rfind("*Output", 0) != 0 && line.rfind("*Material", 0) != 0) {
+          Broken("report line '" + std::string(line) + "'");
+        }
+      }
+      ++at;
+    }
+  }
+}
+
+// A StageError always carries a reason a reader can act on.
+inline void CheckError(const StageError& e) {
+  if (e.reason().empty()) Broken("a StageError without a reason");
+}
+
+}  // namespace ostrel::fuzz
