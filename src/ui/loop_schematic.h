@@ -43,10 +43,10 @@ struct SchematicLine {
 };
 
 struct LoopSchematic {
-  std::array<DieBlock, 2> Die;        // 0 base die, 1 stacked die
-  std::array<SchematicLine, 2> SBP;   // 0 base-die finger, 1 stacked-die finger
-  std::array<SchematicLine, 3> Bbw;   // base wire: rise, extension, drop
-  std::array<SchematicLine, 5> sbw;   // stacked wire: rise, extension, drop; stitch: extension, drop
+  std::array<DieBlock, 2> Die;       // 0 base die, 1 stacked die
+  std::array<SchematicLine, 2> SBP;  // 0 base-die finger, 1 stacked-die finger
+  std::array<SchematicLine, 3> Bbw;  // base wire: rise, extension, drop
+  std::array<SchematicLine, 5> sbw;  // stacked wire: rise, extension, drop; stitch: extension, drop
 
   bool operator==(const LoopSchematic&) const = default;
 };

@@ -40,8 +40,8 @@ class DiameterOption : public QRadioButton {
 
 // Chooses `chosen` among `options` without raising their events; none when no option matches.
 template <std::size_t N>
-void MirrorChoice(const std::array<QRadioButton*, N>& options, std::size_t first,
-                  std::size_t last, int chosen) {
+void MirrorChoice(const std::array<QRadioButton*, N>& options, std::size_t first, std::size_t last,
+                  int chosen) {
   for (std::size_t i = first; i < last; ++i) {
     QRadioButton* option = options[i];
     const bool checked = static_cast<int>(i) == chosen;
@@ -95,8 +95,9 @@ QLineEdit* MainWindow::MakeBox(const QString& name, Box box) {
   edit->setObjectName(name);
   edit->setMaximumWidth(110);
   // Every edit by the user refreshes; texts set by the window itself do not.
-  connect(edit, &QLineEdit::textEdited, this,
-          [this, box](const QString& text) { logic_.Box_Change(box, text.toLocal8Bit().toStdString()); });
+  connect(edit, &QLineEdit::textEdited, this, [this, box](const QString& text) {
+    logic_.Box_Change(box, text.toLocal8Bit().toStdString());
+  });
   return edit;
 }
 
@@ -123,8 +124,8 @@ void MainWindow::BuildPanel() {
   auto* diameter_layout = new QGridLayout(diameter);
   const char* diameters[] = {"0.5", "0.7", "0.8", "1.0", "1.25", "1.5", "Custom"};
   for (int i = 0; i < 7; ++i) {
-    auto* option = new DiameterOption(QString::fromLatin1(diameters[i]),
-                                      [this, i] { logic_.WD_MouseUp(i); }, diameter);
+    auto* option = new DiameterOption(
+        QString::fromLatin1(diameters[i]), [this, i] { logic_.WD_MouseUp(i); }, diameter);
     option->setObjectName(QStringLiteral("WD%1").arg(i));
     connect(option, &QRadioButton::clicked, this, [this, i] { logic_.WD_Click(i); });
     diameter_layout->addWidget(option, i % 4, i / 4);
@@ -137,7 +138,8 @@ void MainWindow::BuildPanel() {
   QGroupBox* frequency = Frame(3, QStringLiteral("&Frequency "));
   auto* frequency_layout = new QGridLayout(frequency);
   // Shown in rising order: hz, Khz, Mhz, Ghz.
-  const std::pair<int, const char*> units[] = {{kHz, "hz"}, {kKhz, "Khz"}, {kMhz, "Mhz"}, {kGhz, "Ghz"}};
+  const std::pair<int, const char*> units[] = {
+      {kHz, "hz"}, {kKhz, "Khz"}, {kMhz, "Mhz"}, {kGhz, "Ghz"}};
   int row = 0;
   for (const auto& [i, caption] : units) {
     auto* option = new QRadioButton(QString::fromLatin1(caption), frequency);
@@ -161,11 +163,12 @@ void MainWindow::BuildPanel() {
     int row, column;
   };
   const LoopFrame loops[] = {
-      {2, "Base Loop &Height ", kBaseHeightDefault, kBaseExtensionDefault, "LHc0", Box::kLHc0, 0, 2},
+      {2, "Base Loop &Height ", kBaseHeightDefault, kBaseExtensionDefault, "LHc0", Box::kLHc0, 0,
+       2},
       {6, "Base Loop E&xtension ", kBaseExtensionDefault, kStackExtensionDefault, "LEc0",
        Box::kLEc0, 1, 2},
-      {8, "Stac&k Loop Height ", kStackHeightDefault, kStitchExtensionDefault, "LHc1", Box::kLHc1, 0,
-       3},
+      {8, "Stac&k Loop Height ", kStackHeightDefault, kStitchExtensionDefault, "LHc1", Box::kLHc1,
+       0, 3},
       {9, "Stacked Loop Exte&nsion ", kStackExtensionDefault, kStackHeightDefault, "LEc1",
        Box::kLEc1, 1, 3},
       {7, "St&itch Loop Extension ", kStitchExtensionDefault, kLoopOptionCount, "LEc2", Box::kLEc2,
@@ -176,7 +179,7 @@ void MainWindow::BuildPanel() {
     auto* layout = new QVBoxLayout(frame);
     for (int i = loop.first; i < loop.last; ++i) {
       const bool custom = i == loop.last - 1;
-      const char* caption = custom ? "Custom"
+      const char* caption = custom                     ? "Custom"
                             : i == kStackExtensionEdge ? "Edge of Base Die"
                                                        : "Default to Die Height";
       auto* option = new QRadioButton(QString::fromLatin1(caption), frame);
@@ -189,11 +192,21 @@ void MainWindow::BuildPanel() {
     layout->addWidget(box);
     layout->addStretch();
     switch (loop.box) {
-      case Box::kLHc0: LHc_[0] = box; break;
-      case Box::kLHc1: LHc_[1] = box; break;
-      case Box::kLEc0: LEc_[0] = box; break;
-      case Box::kLEc1: LEc_[1] = box; break;
-      default: LEc_[2] = box; break;
+      case Box::kLHc0:
+        LHc_[0] = box;
+        break;
+      case Box::kLHc1:
+        LHc_[1] = box;
+        break;
+      case Box::kLEc0:
+        LEc_[0] = box;
+        break;
+      case Box::kLEc1:
+        LEc_[1] = box;
+        break;
+      default:
+        LEc_[2] = box;
+        break;
     }
     panel->addWidget(frame, loop.row, loop.column);
   }
@@ -228,7 +241,7 @@ void MainWindow::BuildPanel() {
   Pic_ = new SchematicWidget(schematic);
   Pic_->setObjectName(QStringLiteral("Pic"));
   schematic_layout->addWidget(Pic_);
-  root->addWidget(schematic, 2);
+  root->addWidget(schematic, 3);
 
   QGroupBox* work = Frame(5, QStringLiteral("&Work Path "));
   auto* work_layout = new QVBoxLayout(work);
@@ -240,9 +253,13 @@ void MainWindow::BuildPanel() {
   Vu_->setReadOnly(true);
   Vu_->setLineWrapMode(QPlainTextEdit::NoWrap);
   Vu_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  // Reachable from the keyboard to scroll and select a report; Tab moves on.
+  Vu_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  Vu_->setFocusPolicy(Qt::StrongFocus);
+  Vu_->setTabChangesFocus(true);
   work_layout->addWidget(L0_);
   work_layout->addWidget(Vu_);
-  root->addWidget(work, 3);
+  root->addWidget(work, 4);
 
   auto* commands = new QHBoxLayout;
   const char* captions[] = {"&Load", "&Cancel", "&Process Data", "&Reset", "&Save"};

@@ -31,17 +31,14 @@ void SchematicWidget::SetSchematic(const LoopSchematic& schematic) {
 }
 
 QSize SchematicWidget::sizeHint() const { return {470, 152}; }
-QSize SchematicWidget::minimumSizeHint() const { return {235, 76}; }
-
-int SchematicWidget::heightForWidth(int width) const {
-  return static_cast<int>(std::lround(width * kSchematicHeight / kSchematicWidth));
-}
+QSize SchematicWidget::minimumSizeHint() const { return {320, 104}; }
 
 void SchematicWidget::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   // One scale for both axes, the drawing centred in the widget.
-  const double scale = std::min(width() / double{kSchematicWidth}, height() / double{kSchematicHeight});
+  const double scale =
+      std::min(width() / double{kSchematicWidth}, height() / double{kSchematicHeight});
   const double dx = (width() - kSchematicWidth * scale) / 2;
   const double dy = (height() - kSchematicHeight * scale) / 2;
   const QRectF area(dx, dy, kSchematicWidth * scale, kSchematicHeight * scale);

@@ -19,8 +19,6 @@ class SchematicWidget : public QWidget {
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
-  bool hasHeightForWidth() const override { return true; }
-  int heightForWidth(int width) const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

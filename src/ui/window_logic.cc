@@ -34,8 +34,7 @@ WindowLogic::WindowLogic(WindowToolkit& toolkit) : toolkit_(toolkit) {
   // The schematic follows every completed refresh, whichever command or event ran it.
   ws_.after_refresh = [this] {
     const SchematicContext context{ws_.package.CompZ, ws_.package.SdCompZ,
-                                   ws_.package.HasStackedDie(),
-                                   ws_.panel.LH[kStackExtensionEdge]};
+                                   ws_.package.HasStackedDie(), ws_.panel.LH[kStackExtensionEdge]};
     Redraw(schematic_, ws_.params, context);
   };
 }
@@ -49,12 +48,23 @@ void WindowLogic::StartUp(const std::string& settings_path) {
 void WindowLogic::CMD_Click(int index) {
   try {
     switch (index) {
-      case kLoad: Load(); break;
-      case kCancel: toolkit_.CloseWindow(); return;
-      case kProcessData: ProcessData(ws_); break;
-      case kReset: Reset(ws_); break;
-      case kSave: Save(); break;
-      default: return;
+      case kLoad:
+        Load();
+        break;
+      case kCancel:
+        toolkit_.CloseWindow();
+        return;
+      case kProcessData:
+        ProcessData(ws_);
+        break;
+      case kReset:
+        Reset(ws_);
+        break;
+      case kSave:
+        Save();
+        break;
+      default:
+        return;
     }
   } catch (const StageError&) {
     // The command ends here, silently; what it changed so far stays.
@@ -103,13 +113,27 @@ void WindowLogic::LH_Click(int i) {
 void WindowLogic::Box_Change(Box box, const std::string& text) {
   PanelState& p = ws_.panel;
   switch (box) {
-    case Box::kWDc: p.WDc = text; break;
-    case Box::kFQc: p.FQc = text; break;
-    case Box::kLHc0: p.LHc[0] = text; break;
-    case Box::kLHc1: p.LHc[1] = text; break;
-    case Box::kLEc0: p.LEc[0] = text; break;
-    case Box::kLEc1: p.LEc[1] = text; break;
-    case Box::kLEc2: p.LEc[2] = text; break;
+    case Box::kWDc:
+      p.WDc = text;
+      break;
+    case Box::kFQc:
+      p.FQc = text;
+      break;
+    case Box::kLHc0:
+      p.LHc[0] = text;
+      break;
+    case Box::kLHc1:
+      p.LHc[1] = text;
+      break;
+    case Box::kLEc0:
+      p.LEc[0] = text;
+      break;
+    case Box::kLEc1:
+      p.LEc[1] = text;
+      break;
+    case Box::kLEc2:
+      p.LEc[2] = text;
+      break;
   }
   RefreshPanel();
 }

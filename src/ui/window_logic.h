@@ -31,11 +31,11 @@ class WindowLogic {
   void CMD_Click(int index);
 
   // Control events of the panel.
-  void M_Click(int i);         // material: refresh
-  void WD_Click(int i);        // diameter: choose and switch the custom box, no refresh
-  void WD_MouseUp(int i);      // diameter: mouse released over the option: refresh
-  void FQ_Click(int i);        // frequency unit: refresh
-  void LH_Click(int i);        // loop option: switch its group's box, refresh
+  void M_Click(int i);     // material: refresh
+  void WD_Click(int i);    // diameter: choose and switch the custom box, no refresh
+  void WD_MouseUp(int i);  // diameter: mouse released over the option: refresh
+  void FQ_Click(int i);    // frequency unit: refresh
+  void LH_Click(int i);    // loop option: switch its group's box, refresh
   void Box_Change(Box box, const std::string& text);  // refresh per edit
   void WtoW_Change(const std::string& text);          // taken in at the next refresh
 

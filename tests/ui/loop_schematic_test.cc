@@ -1,9 +1,9 @@
 // The loop schematic's geometry and colours for the loop parameters and die heights.
 
+#include "ui/loop_schematic.h"
+
 #include <QObject>
 #include <QTest>
-
-#include "ui/loop_schematic.h"
 
 using ostrel::ParameterSet;
 using ostrel::ui::DesignSchematic;
@@ -60,15 +60,15 @@ class LoopSchematicTest : public QObject {
   void loopCorners_data() {
     QTest::addColumn<ParameterSet>("params");
     QTest::addColumn<SchematicContext>("context");
-    QTest::addColumn<float>("base_top");      // y of the base wire's run
-    QTest::addColumn<float>("base_end");      // x where the base wire starts to drop
-    QTest::addColumn<float>("stack_top");     // y of the stacked and stitch wires' run
-    QTest::addColumn<float>("stack_end");     // x where the stacked wire starts to drop
-    QTest::addColumn<float>("stitch_end");    // x where the stitch wire starts to drop
+    QTest::addColumn<float>("base_top");    // y of the base wire's run
+    QTest::addColumn<float>("base_end");    // x where the base wire starts to drop
+    QTest::addColumn<float>("stack_top");   // y of the stacked and stitch wires' run
+    QTest::addColumn<float>("stack_end");   // x where the stacked wire starts to drop
+    QTest::addColumn<float>("stitch_end");  // x where the stitch wire starts to drop
 
-    QTest::newRow("loops at die height") << Loops(200, 200, 200, 200, 200)
-                                         << SchematicContext{200, 200, true, false} << 1005.0f
-                                         << 1455.0f << 825.0f << 1035.0f << 1035.0f;
+    QTest::newRow("loops at die height")
+        << Loops(200, 200, 200, 200, 200) << SchematicContext{200, 200, true, false} << 1005.0f
+        << 1455.0f << 825.0f << 1035.0f << 1035.0f;
     QTest::newRow("bundled example, edge of base die")
         << Loops(200, 250, 180, -1, 100) << SchematicContext{200, 150, true, true} << 1005.0f
         << 1503.75f << 786.0f << 1455.0f << 970.0f;
@@ -76,14 +76,14 @@ class LoopSchematicTest : public QObject {
         << Loops(200, 250, 10, -1, 10) << SchematicContext{200, 10, true, true} << 1005.0f
         << 1503.75f << 825.0f << 1455.0f << 1035.0f;
     QTest::newRow("zero base extension drops straight above the pad")
-        << Loops(100, 0, 75, 0, 0) << SchematicContext{200, 150, true, false} << 1102.5f
-        << 1260.0f << 922.5f << 840.0f << 840.0f;
+        << Loops(100, 0, 75, 0, 0) << SchematicContext{200, 150, true, false} << 1102.5f << 1260.0f
+        << 922.5f << 840.0f << 840.0f;
     QTest::newRow("stacked die of height 0 takes the base die's scale")
         << Loops(200, 100, 100, 100, 40) << SchematicContext{200, 0, true, false} << 1005.0f
         << 1357.5f << 922.5f << 937.5f << 879.0f;
     QTest::newRow("negative values go below the pad and to the left")
-        << Loops(-100, -100, -150, -150, -150) << SchematicContext{200, 150, true, false}
-        << 1297.5f << 1162.5f << 1215.0f << 645.0f << 645.0f;
+        << Loops(-100, -100, -150, -150, -150) << SchematicContext{200, 150, true, false} << 1297.5f
+        << 1162.5f << 1215.0f << 645.0f << 645.0f;
   }
 
   void loopCorners() {

@@ -1,6 +1,9 @@
 // The window driven as a user drives it — clicks, key strokes, commands — with the file dialog
 // replaced by a fake, on copies of the bundled example.
 
+#include "ui/main_window.h"
+
+#include <QApplication>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,7 +19,6 @@
 #include <sstream>
 
 #include "app/workspace.h"
-#include "ui/main_window.h"
 #include "ui/schematic_widget.h"
 
 using ostrel::ui::FileDialogRequest;
@@ -71,10 +73,11 @@ QString Lines(const std::vector<const char*>& lines) {
 
 // The settings text of the bundled example after start-up, CR LF shown as line ends.
 const std::vector<const char*> kExampleSettings = {
-    "TMVFile=AAAc.tmv",         "Material=Au",           "WireDiameter=1.000",
-    "WireDistance=165.000",     "Frequency=1000000000.000", "BaseLoopHeight=200.000",
-    "BaseExtension=250.000",    "StackLoopHeight=180.000",  "StackExtension=-1.000",
-    "StichExtension=100.000"};
+    "TMVFile=AAAc.tmv",         "Material=Au",
+    "WireDiameter=1.000",       "WireDistance=165.000",
+    "Frequency=1000000000.000", "BaseLoopHeight=200.000",
+    "BaseExtension=250.000",    "StackLoopHeight=180.000",
+    "StackExtension=-1.000",    "StichExtension=100.000"};
 
 }  // namespace
 
@@ -146,12 +149,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(window_->windowTitle(), QStringLiteral("Ostrel - 1.00.0 - AAAc.zv"));
     QCOMPARE(Get<QLabel>("L0")->text(), dir_.path() + "/");
 
-    const std::pair<const char*, const char*> frames[] = {
-        {"F0", "Material "},         {"F1", "Wire Diameter Mils "},
-        {"F2", "Base Loop Height "}, {"F3", "Frequency "},
-        {"F5", "Work Path "},        {"F6", "Base Loop Extension "},
-        {"F7", "Stitch Loop Extension "}, {"F8", "Stack Loop Height "},
-        {"F9", "Stacked Loop Extension "}, {"WireToWire", "Wire to Wire "}};
+    const std::pair<const char*, const char*> frames[] = {{"F0", "Material "},
+                                                          {"F1", "Wire Diameter Mils "},
+                                                          {"F2", "Base Loop Height "},
+                                                          {"F3", "Frequency "},
+                                                          {"F5", "Work Path "},
+                                                          {"F6", "Base Loop Extension "},
+                                                          {"F7", "Stitch Loop Extension "},
+                                                          {"F8", "Stack Loop Height "},
+                                                          {"F9", "Stacked Loop Extension "},
+                                                          {"WireToWire", "Wire to Wire "}};
     for (const auto& [name, caption] : frames) {
       auto* frame = Get<QGroupBox>(QLatin1String(name));
       QCOMPARE(frame->title().remove(QLatin1Char('&')), QLatin1String(caption));
@@ -176,11 +183,11 @@ class MainWindowTest : public QObject {
     QVERIFY(Get<QListWidget>("SortLst")->count() > 1);
 
     const LoopSchematic& s = Schematic();
-    QCOMPARE(s.Bbw[0].Y2, 1005.0f);    // 200 of a 200 die: the full 195 units
-    QCOMPARE(s.Bbw[2].X1, 1503.75f);   // 250 at 0.975 units per micron
-    QCOMPARE(s.sbw[0].Y2, 786.0f);     // 180 of a 150 die
-    QCOMPARE(s.sbw[2].X1, 1455.0f);    // edge of the base die
-    QCOMPARE(s.sbw[4].X1, 970.0f);     // stitch run of 100
+    QCOMPARE(s.Bbw[0].Y2, 1005.0f);   // 200 of a 200 die: the full 195 units
+    QCOMPARE(s.Bbw[2].X1, 1503.75f);  // 250 at 0.975 units per micron
+    QCOMPARE(s.sbw[0].Y2, 786.0f);    // 180 of a 150 die
+    QCOMPARE(s.sbw[2].X1, 1455.0f);   // edge of the base die
+    QCOMPARE(s.sbw[4].X1, 970.0f);    // stitch run of 100
     QCOMPARE(s.Die[1].Fill, ostrel::ui::kStackDieFill);
     QCOMPARE(s.sbw[4].Colour, ostrel::ui::kActiveLine);
   }
@@ -232,8 +239,8 @@ class MainWindowTest : public QObject {
     Edit("WDc")->setFocus();
     Edit("WDc")->selectAll();
     const std::pair<Qt::Key, const char*> strokes[] = {{Qt::Key_1, "WireDiameter=1.000"},
-                                                      {Qt::Key_Period, "WireDiameter=1.000"},
-                                                      {Qt::Key_5, "WireDiameter=1.500"}};
+                                                       {Qt::Key_Period, "WireDiameter=1.000"},
+                                                       {Qt::Key_5, "WireDiameter=1.500"}};
     for (const auto& [key, line] : strokes) {
       QTest::keyClick(Edit("WDc"), key);
       QVERIFY2(ViewHas(line), line);
@@ -366,7 +373,8 @@ class MainWindowTest : public QObject {
 
     // Reset with the package: die heights into the boxes, design choices, default distance.
     QTest::mouseClick(Command(ostrel::kReset), Qt::LeftButton);
-    for (const char* box : {"LHc0", "LHc1", "LEc0"}) QCOMPARE(Edit(box)->text(), QStringLiteral("200.000"));
+    for (const char* box : {"LHc0", "LHc1", "LEc0"})
+      QCOMPARE(Edit(box)->text(), QStringLiteral("200.000"));
     for (const char* box : {"LEc1", "LEc2"}) QCOMPARE(Edit(box)->text(), QStringLiteral("150.000"));
     for (const char* chosen : {"M0", "WD3", "FQ1", "LH0", "LH2", "LH4", "LH7", "LH9"}) {
       QVERIFY2(Option(chosen)->isChecked(), chosen);
@@ -377,6 +385,64 @@ class MainWindowTest : public QObject {
 
     QTest::mouseClick(Command(ostrel::kCancel), Qt::LeftButton);
     QVERIFY(!window_->isVisible());
+  }
+
+  // Every control and command is reached from the keyboard: the frames' and commands'
+  // mnemonics, arrow keys within an option group, and typing.
+  void keyboardOnly() {
+    StartWith(Path("AAAc.zv").toStdString());
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    auto focused = [] { return QApplication::focusWidget(); };
+
+    QTest::keyClick(window_.get(), Qt::Key_M, Qt::AltModifier);
+    QCOMPARE(focused(), Option("M0"));
+    QTest::keyClick(focused(), Qt::Key_Down);
+    QVERIFY(Option("M1")->isChecked());
+    QVERIFY(ViewHas("Material=Al"));
+
+    QTest::keyClick(window_.get(), Qt::Key_X, Qt::AltModifier);  // Base Loop Extension
+    QCOMPARE(focused(), Option("LH3"));
+    QTest::keyClick(focused(), Qt::Key_Up);
+    QVERIFY(Option("LH2")->isChecked());
+    QVERIFY(!Edit("LEc0")->isEnabled());
+    QVERIFY(ViewHas("BaseExtension=200.000"));
+
+    QTest::keyClick(window_.get(), Qt::Key_A, Qt::AltModifier);  // the Distance label
+    QCOMPARE(focused(), Edit("WtoW"));
+    QTest::keyClick(window_.get(), Qt::Key_I, Qt::AltModifier);  // Stitch Loop Extension
+    QCOMPARE(focused(), Option("LH10"));
+    QTest::keyClick(focused(), Qt::Key_Tab);
+    QCOMPARE(focused(), Edit("LEc2"));
+    QTest::keyClicks(focused(), QStringLiteral("5"));
+    QVERIFY(ViewHas("StichExtension=5.000"));  // Tab selects the box text; typing replaces it
+
+    QTest::keyClick(window_.get(), Qt::Key_P, Qt::AltModifier);  // the button clicks shortly
+    QTRY_VERIFY(View().startsWith(QStringLiteral("*Input File: AAAc.zv")));
+    QVERIFY(QFile::exists(Path("AAAc.zv.doc")));
+  }
+
+  // A fault while the settings are read at start-up (here a package whose die side has one pad,
+  // so that no wire distance follows) leaves the window open with what was read, titled.
+  void startUpFaultIsSwallowed() {
+    WriteFile(Path("one.tmv"), "COMPZ 300\nCBP A 0 100 0 70 90 0 T IO\n");
+    WriteFile(Path("one.zv"), "TMVFile=one.tmv\r\nMaterial=Al\r\n");
+    StartWith(Path("one.zv").toStdString());
+    QVERIFY(window_->isVisible());
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Ostrel - 1.00.0 - one.zv"));
+    QVERIFY(Get<QGroupBox>("F0")->isEnabled());  // the die height was read
+    QVERIFY(Option("M0")->isChecked());          // the reading stopped before Material=
+  }
+
+  // A frequency too large for a single ends that refresh; the window keeps working.
+  void frequencyOverflowEndsTheRefresh() {
+    StartWith(Path("AAAc.zv").toStdString());
+    Retype(Edit("FQc"), QStringLiteral("1e30"));
+    // The view keeps the frequency of "1e3" Ghz, the last text that fitted.
+    QVERIFY(ViewHas("Frequency=999999995904.000"));
+    QCOMPARE(Edit("FQc")->text(), QStringLiteral("1e30"));
+    Retype(Edit("FQc"), QStringLiteral("2"));
+    QVERIFY(ViewHas("Frequency=2000000000.000"));
   }
 
   // Loading a package without a stacked die disables the stacked-die frames and greys the

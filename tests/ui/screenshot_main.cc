@@ -2,8 +2,12 @@
 // Process Data with the report in the view. Used by scripts/screenshot.sh.
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <cstdio>
 #include <filesystem>
 
@@ -19,7 +23,7 @@ int main(int argc, char** argv) {
   const std::string cwd = std::filesystem::current_path().string();
   ostrel::ui::MainWindow window;
   window.logic().StartUp(ostrel::SettingsPathFor(argv[1], cwd, cwd));
-  window.resize(1100, 820);
+  window.resize(1100, 900);
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return 1;
   QTest::qWait(300);
@@ -28,6 +32,12 @@ int main(int argc, char** argv) {
   auto* process = window.findChild<QPushButton*>(QStringLiteral("CMD2"));
   if (!process) return 1;
   QTest::mouseClick(process, Qt::LeftButton);
+  // Scrolled so that the first wire's block shows under the last lines of the report header
+  // (the view scrolls by lines).
+  if (auto* view = window.findChild<QPlainTextEdit*>(QStringLiteral("Vu"))) {
+    const QTextBlock pad = view->document()->find(QStringLiteral("Pad: ")).block();
+    if (pad.isValid()) view->verticalScrollBar()->setValue(pad.blockNumber() - 4);
+  }
   QTest::qWait(300);
   if (!window.grab().save(out + QStringLiteral("/window-report.png"))) return 1;
   return 0;

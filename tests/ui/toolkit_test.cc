@@ -1,9 +1,10 @@
 // The file dialog's filters and the commands that must not reach the window at all.
 
+#include "ui/toolkit.h"
+
 #include <QObject>
 #include <QTest>
 
-#include "ui/toolkit.h"
 #include "ui/window_logic.h"
 
 using ostrel::ui::FileDialogRequest;
@@ -46,8 +47,8 @@ class ToolkitTest : public QObject {
                                  << QStringList{"zv files (*.zv)", "all files (*)"};
     QTest::newRow("several patterns in one entry")
         << "Settings|*.zv;*.ZV" << QStringList{"Settings (*.zv *.ZV)"};
-    QTest::newRow("description without pattern is dropped") << "ZV Files|*.zv|Other"
-                                                            << QStringList{"ZV Files (*.zv)"};
+    QTest::newRow("description without pattern is dropped")
+        << "ZV Files|*.zv|Other" << QStringList{"ZV Files (*.zv)"};
     QTest::newRow("empty") << "" << QStringList{};
   }
 
