@@ -90,21 +90,81 @@ class FirstByName {
   std::size_t used_ = 0;
 };
 
+// Splits a package line into the keyword and fields 1 to 10 at runs of blanks and tabs;
+// fields past the tenth are dropped, missing ones are empty.
+void SplitPackageLine(std::string_view line, std::array<std::string_view, kFieldCount>& f) {
+  std::size_t count = 0;
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  while (count < kFieldCount) {
+    while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    if (p == end) break;
+    const char* const start = p;
+    while (p < end && *p != ' ' && *p != '\t') ++p;
+    f[count++] = std::string_view(start, static_cast<std::size_t>(p - start));
+  }
+  for (; count < kFieldCount; ++count) f[count] = {};
+}
+
+// How many records of each kind a package text holds at most (lines are counted by their
+// keyword, section or not), so that the lists are sized once instead of growing by copies.
+struct RecordCounts {
+  std::size_t chip = 0, stack = 0, stitches = 0, left = 0, bottom = 0, right = 0, top = 0;
+};
+
+RecordCounts CountRecords(std::string_view text) {
+  RecordCounts counts;
+  LineReader lines(text);
+  std::string_view line;
+  std::array<std::string_view, kFieldCount> f;
+  while (lines.Next(line)) {
+    std::size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i + 3 > line.size()) continue;
+    const char c = static_cast<char>(line[i] & ~0x20);  // upper-cased for a letter
+    if (c != 'C' && c != 'S') continue;
+    SplitPackageLine(line, f);
+    std::array<char, 16> buf{};
+    const std::string_view keyword = UpperKeyword(f[0], buf);
+    if (keyword == "SD_CBP") {
+      ++counts.stack;
+    } else if (keyword == "STCH") {
+      ++counts.stitches;
+    } else if (keyword == "CBP") {
+      ++counts.chip;
+      if (f[8].size() != 1) continue;
+      switch (f[8][0] & ~0x20) {
+        case 'L': ++counts.left; break;
+        case 'B': ++counts.bottom; break;
+        case 'R': ++counts.right; break;
+        case 'T': ++counts.top; break;
+        default: break;
+      }
+    }
+  }
+  return counts;
+}
+
 class PackageParser {
  public:
   PackageParser(Package& package, const std::string& file) : pkg_(package), file_(file) {}
 
   void Run(std::string_view text) {
+    const RecordCounts counts = CountRecords(text);
+    pkg_.ChipPads.reserve(counts.chip);
+    pkg_.StackPads.reserve(counts.stack);
+    pkg_.Stitches.reserve(counts.stitches);
+    pkg_.LeftPads.reserve(counts.left);
+    pkg_.BottomPads.reserve(counts.bottom);
+    pkg_.RightPads.reserve(counts.right);
+    pkg_.TopPads.reserve(counts.top);
     LineReader lines(text);
     std::string_view line;
     bool header = true;
     while (lines.Next(line)) {
       if (line.empty()) continue;
       line_ = lines.line_number();
-      SplitFields(line, ' ', split_);
-      for (std::size_t i = 0; i < kFieldCount; ++i) {
-        f_[i] = i < split_.size() ? split_[i] : std::string_view{};
-      }
+      SplitPackageLine(line, f_);
       std::array<char, 16> buf{};
       const std::string_view keyword = UpperKeyword(f_[0], buf);
       if (header) {
@@ -281,7 +341,6 @@ class PackageParser {
   Package& pkg_;
   const std::string& file_;
   int line_ = 0;
-  std::vector<std::string_view> split_;
   std::array<std::string_view, kFieldCount> f_{};
   // First record of each name, by index, so that a later record of the same name never wins.
   FirstByName<BondPad> chip_index_{pkg_.ChipPads}, stack_index_{pkg_.StackPads};
