@@ -154,7 +154,8 @@ int main(int argc, char** argv) {
       return Usage("only one settings file can be given");
     }
   }
-  if (opt.to_stdout && !opt.report.empty()) return Usage("--stdout and --report exclude each other");
+  if (opt.to_stdout && !opt.report.empty())
+    return Usage("--stdout and --report exclude each other");
 
   ostrel::Workspace ws;
   const std::string settings_path =

@@ -105,9 +105,9 @@ std::vector<WireOrigin> WireOrigins(const Package& package, const std::vector<Wi
     add(WireKind::kStitch, i, "(" + s.Pad1 + ":" + s.Pad2 + ")");
   }
   if (origins.size() != wires.size()) {
-    throw StageError("the wires do not belong to the package read: " +
-                     std::to_string(wires.size()) + " wires, the package gives " +
-                     std::to_string(origins.size()));
+    throw StageError(
+        "the wires do not belong to the package read: " + std::to_string(wires.size()) +
+        " wires, the package gives " + std::to_string(origins.size()));
   }
   return origins;
 }
@@ -129,8 +129,8 @@ std::string CsvText(const ExportHeader& /*header*/, const std::vector<Wire>& wir
     }
     out += ',';
     out += std::to_string(w.Segments.size());
-    for (const float v : {w.Length, w.Resistance, w.InductanceDC, w.InductanceAC,
-                          w.InductanceSelf, w.InductanceMutual}) {
+    for (const float v : {w.Length, w.Resistance, w.InductanceDC, w.InductanceAC, w.InductanceSelf,
+                          w.InductanceMutual}) {
       out += ',';
       out += RoundTripText(v);
     }

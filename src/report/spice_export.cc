@@ -312,16 +312,16 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
 
   const ParameterSet& p = header.Params;
   std::string package_stem = header.PackageName.substr(0, header.PackageName.rfind('.'));
-  const std::string subckt = SanitisedName(package_stem.empty() ? "package" : package_stem) +
-                             "_bondwires";
+  const std::string subckt =
+      SanitisedName(package_stem.empty() ? "package" : package_stem) + "_bondwires";
   std::string& out = result.Text;
   out += "* Bond wires of " + header.PackageName + " (settings " + header.SettingsName +
          "), estimated by Ostrel\n";
   out += "* Material " + p.Material + ", wire diameter " + RoundTripText(p.WireDiameter) +
          " mils, frequency " + RoundTripText(p.Frequency) + " Hz, wire distance " +
          RoundTripText(p.WireDistance) + " um\n";
-  out += "* Each wire: its resistance in series with its " + std::string(InductanceName(inductance)) +
-         " inductance, from its start pad node p_<pad>\n";
+  out += "* Each wire: its resistance in series with its " +
+         std::string(InductanceName(inductance)) + " inductance, from its start pad node p_<pad>\n";
   out += "* to its finger node f_<pad>; a stitch wire runs between the nodes of its two pads.\n";
   out += "* K: neighbouring wires along one die side, k = M / sqrt(L1 L2), M the smaller mutual\n";
   out += "* inductance of the pair.\n";

@@ -67,8 +67,7 @@ struct Box {
 };
 
 // A rectangle centred on a package point, drawn in the path frame (y = -package Y).
-std::string CentredRect(double x, double package_y, double w, double h,
-                        const std::string& style) {
+std::string CentredRect(double x, double package_y, double w, double h, const std::string& style) {
   return "<rect x=\"" + Num(x - w / 2) + "\" y=\"" + Num(-package_y - h / 2) + "\" width=\"" +
          Num(std::abs(w)) + "\" height=\"" + Num(std::abs(h)) + "\" " + style + "/>\n";
 }
@@ -143,7 +142,8 @@ std::string SvgText(const ExportHeader& header, const Package& package,
   const int bins = wires.empty() ? 0 : (hi > lo ? kBins : 1);
   auto bin_of = [&](float l) {
     if (bins <= 1) return 0;
-    const int b = static_cast<int>((static_cast<double>(l) - lo) / (static_cast<double>(hi) - lo) * bins);
+    const int b =
+        static_cast<int>((static_cast<double>(l) - lo) / (static_cast<double>(hi) - lo) * bins);
     return std::clamp(b, 0, bins - 1);
   };
 
@@ -177,9 +177,9 @@ std::string SvgText(const ExportHeader& header, const Package& package,
   out += CentredRect(0, 0, package.CompW, package.CompL,
                      "fill=\"#e8e8e8\" stroke=\"#808080\" stroke-width=\"" + Num(um_per_px) + "\"");
   if (stacked) {
-    out += CentredRect(sd_x, sd_y, package.SdCompW, package.SdCompL,
-                       ("fill=\"#d0d0d0\" stroke=\"#606060\" stroke-width=\"" + Num(um_per_px) +
-                        "\""));
+    out += CentredRect(
+        sd_x, sd_y, package.SdCompW, package.SdCompL,
+        ("fill=\"#d0d0d0\" stroke=\"#606060\" stroke-width=\"" + Num(um_per_px) + "\""));
   }
   out += "</g>\n<g class=\"fingers\" fill=\"#e6c35c\">\n";
   for (const std::vector<BondPad>* pads : {&package.ChipPads, &package.StackPads}) {
@@ -196,15 +196,17 @@ std::string SvgText(const ExportHeader& header, const Package& package,
       out += CentredRect(pad.X, pad.Y, w, h, "");
     }
   }
-  out += "</g>\n<g class=\"wires\" fill=\"none\" stroke-linecap=\"round\" stroke-linejoin=\"round\" "
-         "stroke-width=\"" +
-         Num(stroke) + "\">\n";
+  out +=
+      "</g>\n<g class=\"wires\" fill=\"none\" stroke-linecap=\"round\" stroke-linejoin=\"round\" "
+      "stroke-width=\"" +
+      Num(stroke) + "\">\n";
   for (const Wire& w : wires) {
     out += "<path data-wire=\"" + XmlText(w.Name) + "\" data-kind=\"" + KindName(KindOf(w)) +
            "\" stroke=\"" + kBinColours[bin_of(w.InductanceAC)] + "\" d=\"";
     for (std::size_t j = 0; j < w.Segments.size(); ++j) {
       const WireSegment& s = w.Segments[j];
-      if (j == 0) out.append("M").append(RoundTripText(s.X1)).append(" ").append(RoundTripText(s.Y1));
+      if (j == 0)
+        out.append("M").append(RoundTripText(s.X1)).append(" ").append(RoundTripText(s.Y1));
       out.append(" L").append(RoundTripText(s.X2)).append(" ").append(RoundTripText(s.Y2));
     }
     out += "\"><title>" + XmlText(w.Name) + ": AC inductance " + FormatFixed3(w.InductanceAC) +
@@ -235,9 +237,9 @@ std::string SvgText(const ExportHeader& header, const Package& package,
            "</text>\n";
   }
   ly += 40;
-  for (const auto& [fill, label] : {std::pair{"#e8e8e8", "base die"},
-                                    std::pair{"#d0d0d0", "stacked die"},
-                                    std::pair{"#a0a0a0", "pad"}, std::pair{"#e6c35c", "finger"}}) {
+  for (const auto& [fill, label] :
+       {std::pair{"#e8e8e8", "base die"}, std::pair{"#d0d0d0", "stacked die"},
+        std::pair{"#a0a0a0", "pad"}, std::pair{"#e6c35c", "finger"}}) {
     if (std::string(label) == "stacked die" && !stacked) continue;
     out += "<rect x=\"" + Num(kTopViewWidth + 20) + "\" y=\"" + Num(ly) +
            "\" width=\"28\" height=\"12\" stroke=\"#808080\" fill=\"" + fill + "\"/>\n";
@@ -272,14 +274,14 @@ std::string SvgText(const ExportHeader& header, const Package& package,
     side.x1 += pad_um;
     side.y1 += pad_um;
     const double px = panel_width * static_cast<double>(e);
-    const double scale = std::max(side.Width() / (panel_width - 20), side.Height() /
-                                                                         (kSideViewHeight - 30));
-    out += "<text x=\"" + Num(px + 10) + "\" y=\"" + Num(side_top + 14) + "\">Side view: " +
-           XmlText(w.Name) + " (" + KindName(KindOf(w)) + ", " +
+    const double scale =
+        std::max(side.Width() / (panel_width - 20), side.Height() / (kSideViewHeight - 30));
+    out += "<text x=\"" + Num(px + 10) + "\" y=\"" + Num(side_top + 14) +
+           "\">Side view: " + XmlText(w.Name) + " (" + KindName(KindOf(w)) + ", " +
            std::to_string(w.Segments.size()) + " segments)</text>\n";
     out += "<g class=\"side-view\" transform=\"translate(" + Num(px + 10) + " " +
-           Num(side_top + 24) + ") scale(" + Num(1 / scale) + ") translate(" + Num(-side.x0) +
-           " " + Num(-side.y0) + ")\">\n";
+           Num(side_top + 24) + ") scale(" + Num(1 / scale) + ") translate(" + Num(-side.x0) + " " +
+           Num(-side.y0) + ")\">\n";
     out += "<line x1=\"" + Num(side.x0) + "\" y1=\"0\" x2=\"" + Num(side.x1) +
            "\" y2=\"0\" stroke=\"#808080\" stroke-width=\"" + Num(scale) + "\"/>\n";
     // Dashed: the base die top, and the stacked die top when there is one.
@@ -287,8 +289,8 @@ std::string SvgText(const ExportHeader& header, const Package& package,
     if (stacked) tops.push_back(static_cast<double>(package.CompZ) + package.SdCompZ);
     for (const double top : tops) {
       out += "<line x1=\"" + Num(side.x0) + "\" y1=\"" + Num(-top) + "\" x2=\"" + Num(side.x1) +
-             "\" y2=\"" + Num(-top) + "\" stroke=\"#808080\" stroke-dasharray=\"" +
-             Num(4 * scale) + "\" stroke-width=\"" + Num(scale) + "\"/>\n";
+             "\" y2=\"" + Num(-top) + "\" stroke=\"#808080\" stroke-dasharray=\"" + Num(4 * scale) +
+             "\" stroke-width=\"" + Num(scale) + "\"/>\n";
     }
     out += "<path fill=\"none\" stroke=\"" + std::string(kBinColours[bin_of(w.InductanceAC)]) +
            "\" stroke-width=\"" + Num(2 * scale) + "\" d=\"";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +19,7 @@ class ExportOptionsTest : public testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("ostrel_cli_export_" +
+           ("ostrel_cli_export_" + std::to_string(::getpid()) + "_" +
             std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -28,8 +29,8 @@ class ExportOptionsTest : public testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   int Cli(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" + OSTREL_CLI_PATH + "' " + args +
-                            " >out.txt 2>err.txt";
+    const std::string cmd =
+        "cd '" + dir_.string() + "' && '" + OSTREL_CLI_PATH + "' " + args + " >out.txt 2>err.txt";
     const int raw = std::system(cmd.c_str());
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
@@ -46,7 +47,8 @@ TEST_F(ExportOptionsTest, UsageErrorsWriteNothing) {
   const Row rows[] = {
       {"AAAc.zv --csv", "--csv needs a path"},
       {"AAAc.zv --svg", "--svg needs a path"},
-      {"--spice-inductance mutual --spice w.cir AAAc.zv", "--spice-inductance needs dc, ac or self"},
+      {"--spice-inductance mutual --spice w.cir AAAc.zv",
+       "--spice-inductance needs dc, ac or self"},
       {"--spice w.cir AAAc.zv --spice-inductance", "--spice-inductance needs dc, ac or self"},
   };
   for (const Row& row : rows) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdlib>
@@ -19,10 +20,10 @@ namespace ostrel::testing_support {
 
 namespace fs = std::filesystem;
 
-// A fresh folder named after the running test, holding the bundled example.
+// A fresh folder named after the running test and process, holding the bundled example.
 inline fs::path ExampleFolder() {
   const fs::path dir = fs::temp_directory_path() /
-                       ("ostrel_export_" +
+                       ("ostrel_export_" + std::to_string(::getpid()) + "_" +
                         std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
   fs::remove_all(dir);
   fs::create_directories(dir);
@@ -104,8 +105,8 @@ class JsonReader {
     throw std::runtime_error("JSON: " + why + " at " + std::to_string(pos_));
   }
   void Blanks() {
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' ||
-                                s_[pos_] == '\t')) {
+    while (pos_ < s_.size() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t')) {
       ++pos_;
     }
   }
@@ -170,7 +171,8 @@ class JsonReader {
       v.text = String();
     } else {
       const std::size_t start = pos_;
-      while (pos_ < s_.size() && std::string("+-.eE0123456789").find(s_[pos_]) != std::string::npos) {
+      while (pos_ < s_.size() &&
+             std::string("+-.eE0123456789").find(s_[pos_]) != std::string::npos) {
         ++pos_;
       }
       v.type = Json::kNumber;
@@ -232,7 +234,8 @@ inline std::vector<XmlElement> ReadXml(const std::string& text) {
   bool root_closed = false;
   while (pos < text.size()) {
     const std::size_t lt = text.find('<', pos);
-    const std::string data = text.substr(pos, lt == std::string::npos ? std::string::npos : lt - pos);
+    const std::string data =
+        text.substr(pos, lt == std::string::npos ? std::string::npos : lt - pos);
     const std::string decoded = decode(data);
     if (open.empty()) {
       if (decoded.find_first_not_of(" \n\r\t") != std::string::npos) fail("text outside the root");

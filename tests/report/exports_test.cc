@@ -70,8 +70,9 @@ class ExportsEndToEnd : public testing::Test {
   void SetUp() override {
     dir_ = ExampleFolder();
     std::string log;
-    ASSERT_EQ(RunIn(dir_, std::string("'") + OSTREL_CLI_PATH +
-                              "' --csv w.csv --json w.json --spice w.cir --svg w.svg AAAc.zv",
+    ASSERT_EQ(RunIn(dir_,
+                    std::string("'") + OSTREL_CLI_PATH +
+                        "' --csv w.csv --json w.json --spice w.cir --svg w.svg AAAc.zv",
                     log),
               0)
         << log;
@@ -127,10 +128,10 @@ TEST_F(ExportsEndToEnd, JsonMatchesTheReportAndTheRun) {
     const Json& w = wires[i];
     SCOPED_TRACE(wires_[i].name);
     EXPECT_EQ(w["name"].text, wires_[i].name);
-    ExpectSameAsReport(wires_[i], {w["length_um"].Float(), w["resistance_mohm"].Float(),
-                                   w["inductance_dc_nh"].Float(), w["inductance_ac_nh"].Float(),
-                                   w["inductance_self_nh"].Float(),
-                                   w["inductance_mutual_nh"].Float()});
+    ExpectSameAsReport(wires_[i],
+                       {w["length_um"].Float(), w["resistance_mohm"].Float(),
+                        w["inductance_dc_nh"].Float(), w["inductance_ac_nh"].Float(),
+                        w["inductance_self_nh"].Float(), w["inductance_mutual_nh"].Float()});
   }
 }
 
@@ -175,9 +176,14 @@ TEST(RoundTripTextTest, ShortestTextReadsBackExactly) {
     std::string text;
   };
   const Row rows[] = {
-      {0.1f, "0.1"},           {-0.0f, "0"},        {1e9f, "1e+09"},
-      {974.4016f, "974.4016"}, {-735.8f, "-735.8"}, {16777216.0f, "16777216"},
-      {1.4e-45f, "1e-45"},     {3.4028235e38f, "3.4028235e+38"},
+      {0.1f, "0.1"},
+      {-0.0f, "0"},
+      {1e9f, "1e+09"},
+      {974.4016f, "974.4016"},
+      {-735.8f, "-735.8"},
+      {16777216.0f, "16777216"},
+      {1.4e-45f, "1e-45"},
+      {3.4028235e38f, "3.4028235e+38"},
       {0.78602415f, "0.78602415"},
   };
   for (const Row& row : rows) {
@@ -194,12 +200,9 @@ TEST(CsvTextTest, NamesAreQuotedOnlyWhenTheyMustBe) {
     std::string name, field;
   };
   const Row rows[] = {
-      {"T1", "T1"},
-      {"(S2:T3)", "(S2:T3)"},
-      {"a,b", "\"a,b\""},
-      {"say \"hi\"", "\"say \"\"hi\"\"\""},
-      {" lead", "\" lead\""},
-      {"two\nlines", "\"two\nlines\""},
+      {"T1", "T1"},           {"(S2:T3)", "(S2:T3)"},
+      {"a,b", "\"a,b\""},     {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {" lead", "\" lead\""}, {"two\nlines", "\"two\nlines\""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -215,8 +218,8 @@ TEST(CsvTextTest, NamesAreQuotedOnlyWhenTheyMustBe) {
 }
 
 TEST(JsonTextTest, NamesSurviveTheRoundTrip) {
-  const std::string names[] = {"plain", "quote\"d", "back\\slash", "tab\there", "bell\a",
-                               "\xc3\xa9t\xc3\xa9"};
+  const std::string names[] = {"plain",     "quote\"d", "back\\slash",
+                               "tab\there", "bell\a",   "\xc3\xa9t\xc3\xa9"};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     Wire w;

@@ -199,8 +199,9 @@ TEST_F(SpiceEndToEnd, NgspiceSeesTheEstimatedImpedanceOfEachWire) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.json_field);
     std::string log;
-    ASSERT_EQ(RunIn(dir_, std::string("'") + OSTREL_CLI_PATH + "' " + row.option +
-                              " --spice w.cir --json w.json AAAc.zv",
+    ASSERT_EQ(RunIn(dir_,
+                    std::string("'") + OSTREL_CLI_PATH + "' " + row.option +
+                        " --spice w.cir --json w.json AAAc.zv",
                     log),
               0)
         << log;
@@ -269,7 +270,7 @@ TEST_F(SpiceEndToEnd, StrongCouplingIsScaledAndAwkwardNamesStayDistinct) {
     w.Segments = {WireSegment{pad.X, -1000, 200, pad.X, -2000, 0}};
     w.InductanceAC = 1.0f + 0.1f * static_cast<float>(i);
     w.InductanceMutual = (i == 3 || i == 4) ? 3.0f : 0.9f;  // pair 3-4 above sqrt(L3 L4)
-    w.Resistance = i == 5 ? 0.0f : 100.0f;       // a wire without resistance is a bare L
+    w.Resistance = i == 5 ? 0.0f : 100.0f;                  // a wire without resistance is a bare L
     wires.push_back(w);
   }
   const ExportHeader header{"s.zv", "s.tmv", ParameterSet{}};
@@ -288,7 +289,8 @@ TEST_F(SpiceEndToEnd, StrongCouplingIsScaledAndAwkwardNamesStayDistinct) {
   ASSERT_EQ(n.couplings.size(), names.size() - 1);
   for (const Netlist::Coupling& c : n.couplings) {
     EXPECT_LT(std::abs(c.k), 1.0);
-    a[index.at(Lower(c.a))][index.at(Lower(c.b))] = a[index.at(Lower(c.b))][index.at(Lower(c.a))] = c.k;
+    a[index.at(Lower(c.a))][index.at(Lower(c.b))] = a[index.at(Lower(c.b))][index.at(Lower(c.a))] =
+        c.k;
   }
   for (std::size_t p = 0; p < size; ++p) {
     SCOPED_TRACE(p);
@@ -318,8 +320,8 @@ TEST(SpiceTextTest, ANonPositiveInductanceIsRefusedByName) {
     bool refused;
   };
   const Row rows[] = {
-      {SpiceInductance::kAc, 1, 0, 1, true},   {SpiceInductance::kAc, 0, 1, -1, false},
-      {SpiceInductance::kDc, -0.5f, 1, 1, true}, {SpiceInductance::kSelf, 1, 1, 0, true},
+      {SpiceInductance::kAc, 1, 0, 1, true},       {SpiceInductance::kAc, 0, 1, -1, false},
+      {SpiceInductance::kDc, -0.5f, 1, 1, true},   {SpiceInductance::kSelf, 1, 1, 0, true},
       {SpiceInductance::kSelf, 0, 0, 0.2f, false},
   };
   for (const Row& row : rows) {
@@ -353,9 +355,12 @@ TEST(SpiceTextTest, InductanceChoiceParses) {
     bool ok;
     SpiceInductance value;
   };
-  const Row rows[] = {{"ac", true, SpiceInductance::kAc},     {"DC", true, SpiceInductance::kDc},
-                      {"Self", true, SpiceInductance::kSelf}, {"mutual", false, {}},
-                      {"", false, {}},                         {"ac ", false, {}}};
+  const Row rows[] = {{"ac", true, SpiceInductance::kAc},
+                      {"DC", true, SpiceInductance::kDc},
+                      {"Self", true, SpiceInductance::kSelf},
+                      {"mutual", false, {}},
+                      {"", false, {}},
+                      {"ac ", false, {}}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
     SpiceInductance out = SpiceInductance::kAc;
@@ -376,7 +381,9 @@ TEST(PositiveDefiniteScaleTest, LargestScaleThatKeepsTheMatrixPositive) {
       {"pair at 0.5", 2, {{0, 1, 0.5}}, 1.0},
       {"pair at 1.25", 2, {{0, 1, 1.25}}, 0.8},
       {"chain of 3 at 0.8", 3, {{0, 1, 0.8}, {1, 2, 0.8}}, 1 / std::sqrt(2.0) / 0.8},
-      {"chain of 4 at 0.7", 4, {{0, 1, 0.7}, {1, 2, 0.7}, {2, 3, 0.7}},
+      {"chain of 4 at 0.7",
+       4,
+       {{0, 1, 0.7}, {1, 2, 0.7}, {2, 3, 0.7}},
        1 / (2 * std::cos(std::numbers::pi / 5)) / 0.7},
       {"chain of 3 at -0.8", 3, {{0, 1, -0.8}, {1, 2, -0.8}}, 1 / std::sqrt(2.0) / 0.8},
       {"no couplings", 3, {}, 1.0},

@@ -36,9 +36,9 @@ std::vector<const XmlElement*> WirePaths(const std::vector<XmlElement>& elements
 TEST(SvgEndToEnd, OnePathPerWireThroughItsEnds) {
   const fs::path dir = ExampleFolder();
   std::string log;
-  ASSERT_EQ(RunIn(dir, std::string("'") + OSTREL_CLI_PATH + "' --svg w.svg --json w.json AAAc.zv",
-                  log),
-            0)
+  ASSERT_EQ(
+      RunIn(dir, std::string("'") + OSTREL_CLI_PATH + "' --svg w.svg --json w.json AAAc.zv", log),
+      0)
       << log;
   const std::vector<XmlElement> svg = ReadXml(ReadWholeFile((dir / "w.svg").string()));
   const Json doc = JsonReader::Parse(ReadWholeFile((dir / "w.json").string()));
