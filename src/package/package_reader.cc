@@ -1,8 +1,8 @@
 #include "package/package_reader.h"
 
 #include <array>
-#include <iterator>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -110,6 +110,16 @@ void SplitPackageLine(std::string_view line, std::array<std::string_view, kField
 // keyword, section or not), so that the lists are sized once instead of growing by copies.
 struct RecordCounts {
   std::size_t chip = 0, stack = 0, stitches = 0, left = 0, bottom = 0, right = 0, top = 0;
+
+  void Add(const RecordCounts& more) {
+    chip += more.chip;
+    stack += more.stack;
+    stitches += more.stitches;
+    left += more.left;
+    bottom += more.bottom;
+    right += more.right;
+    top += more.top;
+  }
 };
 
 RecordCounts CountRecords(std::string_view text) {
@@ -149,8 +159,8 @@ class PackageParser {
  public:
   PackageParser(Package& package, const std::string& file) : pkg_(package), file_(file) {}
 
-  void Run(std::string_view text) {
-    const RecordCounts counts = CountRecords(text);
+  // Sizes the lists for the records to come.
+  void Reserve(const RecordCounts& counts) {
     pkg_.ChipPads.reserve(counts.chip);
     pkg_.StackPads.reserve(counts.stack);
     pkg_.Stitches.reserve(counts.stitches);
@@ -158,21 +168,26 @@ class PackageParser {
     pkg_.BottomPads.reserve(counts.bottom);
     pkg_.RightPads.reserve(counts.right);
     pkg_.TopPads.reserve(counts.top);
+  }
+
+  // Reads the lines of `text`, which continue the lines read so far (the text before ends at
+  // a line feed).
+  void Run(std::string_view text) {
     LineReader lines(text);
     std::string_view line;
-    bool header = true;
     while (lines.Next(line)) {
       if (line.empty()) continue;
-      line_ = lines.line_number();
+      line_ = lines_before_ + lines.line_number();
       SplitPackageLine(line, f_);
       std::array<char, 16> buf{};
       const std::string_view keyword = UpperKeyword(f_[0], buf);
-      if (header) {
-        header = !Header(keyword);
+      if (header_) {
+        header_ = !Header(keyword);
       } else {
         Record(keyword);
       }
     }
+    lines_before_ += lines.line_number();
   }
 
  private:
@@ -341,22 +356,65 @@ class PackageParser {
   Package& pkg_;
   const std::string& file_;
   int line_ = 0;
+  int lines_before_ = 0;  // lines of the text pieces read before
+  bool header_ = true;    // still in the header section
   std::array<std::string_view, kFieldCount> f_{};
   // First record of each name, by index, so that a later record of the same name never wins.
   FirstByName<BondPad> chip_index_{pkg_.ChipPads}, stack_index_{pkg_.StackPads};
   FirstByName<SegRing> ring_index_{pkg_.SegRings};
 };
 
+// Hands `consume` the text of `in` in pieces of whole lines: each piece ends at a line feed,
+// the last at the end of the text. Memory stays at about one piece (a megabyte), however large
+// the file, unless a single line is longer.
+template <typename Consume>
+void ForEachPieceOfLines(std::istream& in, Consume&& consume) {
+  std::string buf(std::size_t{1} << 20, '\0');
+  std::size_t kept = 0;  // start of a line not yet complete, moved to the front
+  while (true) {
+    if (kept == buf.size()) buf.resize(buf.size() * 2);
+    in.read(buf.data() + kept, static_cast<std::streamsize>(buf.size() - kept));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    const std::size_t have = kept + got;
+    if (got == 0) {
+      if (have > 0) consume(std::string_view(buf.data(), have));
+      return;
+    }
+    const std::size_t last_lf = std::string_view(buf.data(), have).rfind('\n');
+    if (last_lf == std::string_view::npos) {
+      kept = have;
+      continue;
+    }
+    consume(std::string_view(buf.data(), last_lf + 1));
+    kept = have - (last_lf + 1);
+    std::memmove(buf.data(), buf.data() + last_lf + 1, kept);
+  }
+}
+
 }  // namespace
 
 void ParsePackage(std::string_view text, Package& package, const std::string& file) {
   package.SourceFile = file;
-  PackageParser(package, file).Run(text);
+  PackageParser parser(package, file);
+  parser.Reserve(CountRecords(text));
+  parser.Run(text);
 }
 
 void ParsePackage(std::istream& in, Package& package, const std::string& file) {
-  const std::string text(std::istreambuf_iterator<char>(in), {});
-  ParsePackage(text, package, file);
+  package.SourceFile = file;
+  PackageParser parser(package, file);
+  // A stream that can be rewound is read twice: once to size the lists, once for the records.
+  const std::istream::pos_type start = in.tellg();
+  if (start != std::istream::pos_type(-1)) {
+    RecordCounts counts;
+    ForEachPieceOfLines(in, [&counts](std::string_view piece) { counts.Add(CountRecords(piece)); });
+    if (in.bad()) return;
+    in.clear();
+    in.seekg(start);
+    if (!in) throw StageError("cannot read the package file again", file);
+    parser.Reserve(counts);
+  }
+  ForEachPieceOfLines(in, [&parser](std::string_view piece) { parser.Run(piece); });
 }
 
 }  // namespace ostrel
