@@ -114,7 +114,11 @@ std::vector<CouplingSide> CouplingSides(const Package& package,
     if (origins[w].Kind == WireKind::kStackedDie) stack_wire[origins[w].Index] = w;
   }
   std::vector<CouplingSide> sides;
-  // Base die: the ordered side lists hold copies of the pads; the pad line identifies them.
+  // Base die: the ordered side lists hold copies of the pads; line and name identify them.
+  std::map<std::pair<int, std::string>, std::size_t> chip_pad;
+  for (std::size_t i = 0; i < package.ChipPads.size(); ++i) {
+    chip_pad.try_emplace({package.ChipPads[i].PadLine, package.ChipPads[i].Name}, i);
+  }
   const std::pair<const char*, const std::vector<BondPad>*> base_sides[] = {
       {"base-die side L", &package.LeftPads},
       {"base-die side B", &package.BottomPads},
@@ -123,13 +127,10 @@ std::vector<CouplingSide> CouplingSides(const Package& package,
   for (const auto& [label, list] : base_sides) {
     CouplingSide side{label, {}};
     for (const BondPad& copy : *list) {
-      for (std::size_t i = 0; i < package.ChipPads.size(); ++i) {
-        if (package.ChipPads[i].PadLine == copy.PadLine && package.ChipPads[i].Name == copy.Name) {
-          if (const auto it = chip_wire.find(i); it != chip_wire.end()) {
-            side.Wires.push_back(it->second);
-          }
-          break;
-        }
+      const auto pad = chip_pad.find({copy.PadLine, copy.Name});
+      if (pad == chip_pad.end()) continue;
+      if (const auto it = chip_wire.find(pad->second); it != chip_wire.end()) {
+        side.Wires.push_back(it->second);
       }
     }
     sides.push_back(std::move(side));
@@ -150,23 +151,31 @@ std::vector<CouplingSide> CouplingSides(const Package& package,
 // when every pivot is at least `min_pivot`.
 bool CholeskyHolds(std::size_t size, const std::vector<Coupling>& pairs, double scale,
                    double min_pivot) {
-  std::vector<double> a(size * size, 0.0);
-  for (std::size_t i = 0; i < size; ++i) a[i * size + i] = 1.0;
+  // Couplings join wires near each other in a side's order, so the matrix is a band; only the
+  // band is stored and factored (a chain of neighbours costs time and memory linear in size).
+  std::size_t band = 0;
+  for (const Coupling& c : pairs) band = std::max(band, c.I > c.J ? c.I - c.J : c.J - c.I);
+  const std::size_t width = band + 1;
+  // a[i * width + d] holds entry (i, i - d) of the lower triangle.
+  std::vector<double> a(size * width, 0.0);
+  for (std::size_t i = 0; i < size; ++i) a[i * width] = 1.0;
   for (const Coupling& c : pairs) {
-    a[c.I * size + c.J] += scale * c.K;
-    a[c.J * size + c.I] += scale * c.K;
+    const std::size_t row = std::max(c.I, c.J), column = std::min(c.I, c.J);
+    a[row * width + (row - column)] += scale * c.K;
   }
-  // In place: the lower triangle becomes L with A = L L^T.
+  auto at = [&](std::size_t i, std::size_t k) -> double& { return a[i * width + (i - k)]; };
+  // In place: the band becomes L with A = L L^T.
   for (std::size_t j = 0; j < size; ++j) {
-    double pivot = a[j * size + j];
-    for (std::size_t k = 0; k < j; ++k) pivot -= a[j * size + k] * a[j * size + k];
+    const std::size_t first = j > band ? j - band : 0;
+    double pivot = at(j, j);
+    for (std::size_t k = first; k < j; ++k) pivot -= at(j, k) * at(j, k);
     if (!(pivot >= min_pivot)) return false;
     const double root = std::sqrt(pivot);
-    a[j * size + j] = root;
-    for (std::size_t i = j + 1; i < size; ++i) {
-      double sum = a[i * size + j];
-      for (std::size_t k = 0; k < j; ++k) sum -= a[i * size + k] * a[j * size + k];
-      a[i * size + j] = sum / root;
+    at(j, j) = root;
+    for (std::size_t i = j + 1; i < size && i <= j + band; ++i) {
+      double sum = at(i, j);
+      for (std::size_t k = i > band ? i - band : 0; k < j; ++k) sum -= at(i, k) * at(j, k);
+      at(i, j) = sum / root;
     }
   }
   return true;
@@ -215,23 +224,22 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
     }
     return it->second;
   };
-  auto find_pad = [](const std::vector<BondPad>& pads, const std::string& name) -> long {
-    for (std::size_t i = 0; i < pads.size(); ++i) {
-      if (pads[i].Name == name) return static_cast<long>(i);
-    }
-    return -1;
-  };
+  // First pad of each name, per die.
+  std::map<std::string, std::size_t> by_name[2];
+  for (std::size_t i = 0; i < package.ChipPads.size(); ++i) {
+    by_name[0].try_emplace(package.ChipPads[i].Name, i);
+  }
+  for (std::size_t i = 0; i < package.StackPads.size(); ++i) {
+    by_name[1].try_emplace(package.StackPads[i].Name, i);
+  }
   // A stitch starts on the stacked die and lands on the base die; a name found only on the
   // other die is taken from there.
   auto stitch_end = [&](const std::string& name, bool starts) -> std::string {
-    const std::vector<BondPad>& first = starts ? package.StackPads : package.ChipPads;
-    const std::vector<BondPad>& second = starts ? package.ChipPads : package.StackPads;
     const int first_die = starts ? 1 : 0;
-    if (const long i = find_pad(first, name); i >= 0) {
-      return pad_node({first_die, std::to_string(i)}, name);
-    }
-    if (const long i = find_pad(second, name); i >= 0) {
-      return pad_node({1 - first_die, std::to_string(i)}, name);
+    for (const int die : {first_die, 1 - first_die}) {
+      if (const auto it = by_name[die].find(name); it != by_name[die].end()) {
+        return pad_node({die, std::to_string(it->second)}, name);
+      }
     }
     return pad_node({2, name}, name);
   };
@@ -282,6 +290,9 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
   std::vector<Coupled> couplings;
   for (const CouplingSide& side : CouplingSides(package, origins)) {
     std::vector<Coupling> pairs;
+    std::size_t limited = 0;
+    double largest = 0;
+    std::string largest_pair;
     for (std::size_t n = 0; n + 1 < side.Wires.size(); ++n) {
       const Wire& w1 = wires[side.Wires[n]];
       const Wire& w2 = wires[side.Wires[n + 1]];
@@ -293,16 +304,23 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
       const double l2 = ChosenInductance(w2, inductance);
       double k = m / std::sqrt(l1 * l2);  // k = M / sqrt(L1 L2)
       if (k > kMaxCoupling) {
-        result.Notes.push_back("coupling of wires " + w1.Name + " and " + w2.Name + " (" +
-                               DoubleText(k) + ") limited to " + DoubleText(kMaxCoupling));
+        if (k > largest) largest = k, largest_pair = w1.Name + " and " + w2.Name;
+        ++limited;
         k = kMaxCoupling;
       }
       pairs.push_back({n, n + 1, k});
     }
+    if (limited > 0) {
+      result.Notes.push_back("couplings of " + side.Label + " limited to " +
+                             DoubleText(kMaxCoupling) + " for " + std::to_string(limited) +
+                             (limited == 1 ? " pair" : " pairs") + " (largest " +
+                             FormatGeneral(largest, 4) + ", wires " + largest_pair + ")");
+    }
     if (pairs.empty()) continue;
     const double scale = PositiveDefiniteScale(side.Wires.size(), pairs, kMinPivot);
     if (scale < 1.0) {
-      result.Notes.push_back("couplings of " + side.Label + " scaled by " + DoubleText(scale) +
+      result.Notes.push_back("couplings of " + side.Label + " scaled by " +
+                             FormatGeneral(scale, 4) +
                              " to keep the inductance matrix positive definite");
     }
     for (const Coupling& c : pairs) {
