@@ -387,6 +387,9 @@ TEST(PositiveDefiniteScaleTest, LargestScaleThatKeepsTheMatrixPositive) {
        1 / (2 * std::cos(std::numbers::pi / 5)) / 0.7},
       {"chain of 3 at -0.8", 3, {{0, 1, -0.8}, {1, 2, -0.8}}, 1 / std::sqrt(2.0) / 0.8},
       {"no couplings", 3, {}, 1.0},
+      // All three coupled (a band of two): eigenvalues 1 - k twice and 1 + 2k.
+      {"triangle at 0.8", 3, {{0, 1, 0.8}, {1, 2, 0.8}, {0, 2, 0.8}}, 1.0},
+      {"triangle at -0.6", 3, {{1, 0, -0.6}, {2, 1, -0.6}, {2, 0, -0.6}}, 1 / 1.2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
