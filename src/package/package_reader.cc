@@ -1,5 +1,6 @@
 #include "package/package_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -365,14 +366,16 @@ class PackageParser {
 };
 
 // Hands `consume` the text of `in` in pieces of whole lines: each piece ends at a line feed,
-// the last at the end of the text. Memory stays at about one piece (a megabyte), however large
-// the file, unless a single line is longer.
+// the last at the end of the text. The pieces are read into `buf`, a megabyte however large
+// the file, unless a single line is longer: then it grows at once to `size_hint`, what the
+// stream holds when known (0 when not), or else in doublings.
 template <typename Consume>
-void ForEachPieceOfLines(std::istream& in, Consume&& consume) {
-  std::string buf(std::size_t{1} << 20, '\0');
+void ForEachPieceOfLines(std::istream& in, std::string& buf, std::size_t size_hint,
+                         Consume&& consume) {
+  if (buf.empty()) buf.resize(std::size_t{1} << 20);
   std::size_t kept = 0;  // start of a line not yet complete, moved to the front
   while (true) {
-    if (kept == buf.size()) buf.resize(buf.size() * 2);
+    if (kept == buf.size()) buf.resize(std::max(buf.size() * 2, size_hint + 1));
     in.read(buf.data() + kept, static_cast<std::streamsize>(buf.size() - kept));
     const auto got = static_cast<std::size_t>(in.gcount());
     const std::size_t have = kept + got;
@@ -403,18 +406,25 @@ void ParsePackage(std::string_view text, Package& package, const std::string& fi
 void ParsePackage(std::istream& in, Package& package, const std::string& file) {
   package.SourceFile = file;
   PackageParser parser(package, file);
+  std::string buf;
   // A stream that can be rewound is read twice: once to size the lists, once for the records.
   const std::istream::pos_type start = in.tellg();
   if (start != std::istream::pos_type(-1)) {
+    in.seekg(0, std::ios::end);
+    const std::istream::pos_type end = in.tellg();
+    in.seekg(start);
+    if (!in) throw StageError("cannot read the package file", file);
+    const std::size_t size = end > start ? static_cast<std::size_t>(end - start) : 0;
     RecordCounts counts;
-    ForEachPieceOfLines(in, [&counts](std::string_view piece) { counts.Add(CountRecords(piece)); });
+    ForEachPieceOfLines(in, buf, size,
+                        [&counts](std::string_view piece) { counts.Add(CountRecords(piece)); });
     if (in.bad()) return;
     in.clear();
     in.seekg(start);
     if (!in) throw StageError("cannot read the package file again", file);
     parser.Reserve(counts);
   }
-  ForEachPieceOfLines(in, [&parser](std::string_view piece) { parser.Run(piece); });
+  ForEachPieceOfLines(in, buf, 0, [&parser](std::string_view piece) { parser.Run(piece); });
 }
 
 }  // namespace ostrel
