@@ -1,5 +1,9 @@
 #include "app/workspace.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
 #include "app/file_io.h"
 #include "electrical/inductance.h"
 #include "electrical/resistance.h"
@@ -64,8 +68,11 @@ void ReadPackage(Workspace& ws) {
   ws.Wires.clear();
   if (ws.PackagePath.empty() || !FileExists(ws.PackagePath)) return;
   ws.package.SourceFile = ws.PackagePath;
-  const std::string text = ReadWholeFile(ws.PackagePath);
-  ParsePackage(text, ws.package, ws.PackagePath);
+  // Read piece by piece: a package file of any size costs a megabyte of text in memory.
+  std::ifstream in(ws.PackagePath, std::ios::binary);
+  if (!in) throw StageError("cannot open " + ws.PackagePath + ": " + std::strerror(errno));
+  ParsePackage(in, ws.package, ws.PackagePath);
+  if (in.bad()) throw StageError("cannot read " + ws.PackagePath + ": " + std::strerror(errno));
   ws.sort_list = OrderSides(ws.package);
   InPackage(ws, [&] { SetWireDistance(ws, DefaultWireDistance(ws.package)); });
   ws.caption = Caption(ws.SettingsPath);
