@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "package/large_pages.h"
 #include "package/stage_error.h"
 #include "package/text.h"
 
@@ -156,19 +157,27 @@ RecordCounts CountRecords(std::string_view text) {
   return counts;
 }
 
+// Reserves room for `n` records in an empty list, on large pages where it is large.
+template <typename Record>
+void ReserveLarge(std::vector<Record>& list, std::size_t n) {
+  if (n <= list.capacity()) return;
+  list.reserve(n);
+  AdviseLargePages(list.data(), list.capacity() * sizeof(Record));
+}
+
 class PackageParser {
  public:
   PackageParser(Package& package, const std::string& file) : pkg_(package), file_(file) {}
 
   // Sizes the lists for the records to come.
   void Reserve(const RecordCounts& counts) {
-    pkg_.ChipPads.reserve(counts.chip);
-    pkg_.StackPads.reserve(counts.stack);
-    pkg_.Stitches.reserve(counts.stitches);
-    pkg_.LeftPads.reserve(counts.left);
-    pkg_.BottomPads.reserve(counts.bottom);
-    pkg_.RightPads.reserve(counts.right);
-    pkg_.TopPads.reserve(counts.top);
+    ReserveLarge(pkg_.ChipPads, counts.chip);
+    ReserveLarge(pkg_.StackPads, counts.stack);
+    ReserveLarge(pkg_.Stitches, counts.stitches);
+    ReserveLarge(pkg_.LeftPads, counts.left);
+    ReserveLarge(pkg_.BottomPads, counts.bottom);
+    ReserveLarge(pkg_.RightPads, counts.right);
+    ReserveLarge(pkg_.TopPads, counts.top);
   }
 
   // Reads the lines of `text`, which continue the lines read so far (the text before ends at

@@ -1,5 +1,6 @@
 #include "report/report_writer.h"
 
+#include "package/large_pages.h"
 #include "package/numeric.h"
 #include "package/text.h"
 
@@ -62,6 +63,7 @@ std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wire
   const ParameterSet& p = header.Params;
   std::string out;
   out.reserve(1024 + wires.size() * 330);
+  AdviseLargePages(out.data(), out.capacity());
   std::string n;  // scratch for each formatted number
   n.reserve(64);
   AppendLine(out, "*Input File: " + header.SettingsName);
