@@ -135,15 +135,17 @@ RecordCounts CountRecords(std::string_view text) {
     if (i + 3 > line.size()) continue;
     const char c = static_cast<char>(line[i] & ~0x20);  // upper-cased for a letter
     if (c != 'C' && c != 'S') continue;
-    SplitPackageLine(line, f);
+    std::size_t end = i;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
     std::array<char, 16> buf{};
-    const std::string_view keyword = UpperKeyword(f[0], buf);
+    const std::string_view keyword = UpperKeyword(line.substr(i, end - i), buf);
     if (keyword == "SD_CBP") {
       ++counts.stack;
     } else if (keyword == "STCH") {
       ++counts.stitches;
     } else if (keyword == "CBP") {
       ++counts.chip;
+      SplitPackageLine(line, f);  // for the side letter
       if (f[8].size() != 1) continue;
       switch (f[8][0] & ~0x20) {
         case 'L': ++counts.left; break;
