@@ -28,20 +28,40 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
   }
   float mean = ToSingle(sum / static_cast<double>(n - 1));
   // Drop the gaps larger than twice the mean (a gap in the pad row) until none is dropped.
+  // Each pass keeps the gaps in their order, and the mean of the kept ones is their running
+  // single-precision sum over the count. The running sums before the first gap a pass drops
+  // are those of the pass before, so they are kept beside the gaps and only the rest is
+  // summed again: a row whose passes each drop a gap near its end costs one pass, not one
+  // per dropped gap. (The number of passes itself is bounded by the single precision of the
+  // pad coordinates: gaps that each drop alone must grow by less than their own rounding once
+  // a side has some thousands of pads.)
+  std::vector<float> running;  // running[i]: sum of gaps[0..i], filled from the second pass
   while (true) {
     const float limit = ToSingle(2.0 * mean);
-    std::vector<float> kept;
-    kept.reserve(gaps.size());
-    float kept_sum = 0;
-    for (const float gap : gaps) {
-      if (gap <= limit) {
-        kept.push_back(gap);
-        kept_sum = ToSingle(static_cast<double>(kept_sum) + gap);
+    std::size_t first = 0;  // first gap above the limit
+    while (first < gaps.size() && gaps[first] <= limit) ++first;
+    if (first == gaps.size()) return mean;
+    if (running.empty()) {
+      running.resize(gaps.size());
+      float s = 0;
+      for (std::size_t i = 0; i < first; ++i) {
+        s = ToSingle(static_cast<double>(s) + gaps[i]);
+        running[i] = s;
       }
     }
-    if (kept.size() == gaps.size()) return mean;
-    mean = ToSingle(CheckedDivide(kept_sum, static_cast<double>(kept.size())));
-    gaps = std::move(kept);
+    float kept_sum = first > 0 ? running[first - 1] : 0.0f;
+    std::size_t kept = first;
+    for (std::size_t i = first + 1; i < gaps.size(); ++i) {
+      if (gaps[i] <= limit) {
+        kept_sum = ToSingle(static_cast<double>(kept_sum) + gaps[i]);
+        gaps[kept] = gaps[i];
+        running[kept] = kept_sum;
+        ++kept;
+      }
+    }
+    gaps.resize(kept);
+    running.resize(kept);
+    mean = ToSingle(CheckedDivide(kept_sum, static_cast<double>(kept)));
   }
 }
 
