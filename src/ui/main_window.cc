@@ -145,12 +145,13 @@ void MainWindow::BuildPanel() {
     auto* option = new QRadioButton(QString::fromLatin1(caption), frequency);
     option->setObjectName(QStringLiteral("FQ%1").arg(i));
     connect(option, &QRadioButton::clicked, this, [this, i = i] { logic_.FQ_Click(i); });
-    frequency_layout->addWidget(option, row % 2, row / 2);
+    frequency_layout->addWidget(option, 0, row);
     FQ_[static_cast<std::size_t>(i)] = option;
     ++row;
   }
   FQc_ = MakeBox(QStringLiteral("FQc"), Box::kFQc);
-  frequency_layout->addWidget(FQc_, 2, 0, 1, 2);
+  frequency_layout->addWidget(FQc_, 1, 0, 1, 2);
+  frequency_layout->setRowStretch(2, 1);
   panel->addWidget(frequency, 1, 0, 1, 2);
 
   // The loop options: one array LH over five frames, each frame with its custom box.
