@@ -1,9 +1,13 @@
 // The default wire distance trims the gaps of each die edge larger than twice their mean, pass
 // after pass, until a pass drops nothing. On evenly spaced pads one pass does; on a row whose
-// gaps grow so that every pass drops only the largest one, every pad costs a pass.
+// gaps grow so that every pass drops only the largest one, every pad costs a pass. A pass
+// re-sums the gaps after the first one it drops, so the growing gaps cost little at the end of
+// the row (ascending) and a full pass each at its start (descending). Single precision limits
+// such rows to some thousands of pads: beyond, the gaps no longer drop one at a time.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "electrical/wire_spacing.h"
@@ -44,17 +48,34 @@ void BM_SidePitchEven(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-void BM_SidePitchGrowingGaps(benchmark::State& state) {
+void BM_SidePitchGrowingGapsAscending(benchmark::State& state) {
   const auto pads = Row(GrowingGaps(static_cast<std::size_t>(state.range(0)), 2.0001));
   for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, false, "top"));
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+void BM_SidePitchGrowingGapsDescending(benchmark::State& state) {
+  std::vector<double> gaps = GrowingGaps(static_cast<std::size_t>(state.range(0)), 2.0001);
+  std::reverse(gaps.begin(), gaps.end());
+  const auto pads = Row(gaps);
+  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, false, "top"));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 BENCHMARK(BM_SidePitchEven)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_SidePitchGrowingGaps)
+BENCHMARK(BM_SidePitchGrowingGapsAscending)
+    ->Arg(250)
+    ->Arg(500)
     ->Arg(1000)
+    ->Arg(2000)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SidePitchGrowingGapsDescending)
+    ->Arg(250)
+    ->Arg(500)
+    ->Arg(1000)
+    ->Arg(2000)
     ->Arg(4000)
-    ->Arg(16000)
+    ->Arg(8000)
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
