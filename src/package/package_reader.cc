@@ -208,10 +208,17 @@ class PackageParser {
 
   float Strict(std::size_t i, const char* what) const {
     float value = 0;
+    if (f_[i].empty()) {
+      throw StageError(std::string(what) + " field " + std::to_string(i) + " is missing; " +
+                           (std::string(what) == "DAP"
+                                ? "a DAP line needs a name and five numbers"
+                                : "an SRSEG line needs a ring name, a net and two numbers"),
+                       file_, line_);
+    }
     if (!ParseStrictNumber(f_[i], value)) {
       throw StageError(std::string(what) + " field " + std::to_string(i) + " ('" + Str(i) +
-                           "') is not a number; write it as digits with '.' as the decimal "
-                           "point, e.g. 12.5",
+                           "') is not a number within the single range; write it as digits "
+                           "with '.' as the decimal point, e.g. 12.5",
                        file_, line_);
     }
     return value;

@@ -129,8 +129,10 @@ bool LineReader::Next(std::string_view& line) {
   return true;
 }
 
-void SplitFields(std::string_view line, char separator, std::vector<std::string_view>& fields) {
+void SplitFields(std::string_view line, char separator, std::vector<std::string_view>& fields,
+                 std::size_t max_fields) {
   fields.clear();
+  if (max_fields == 0) return;
   if (separator == ' ') {
     // Tabs count as blanks, so runs of either separate fields and no field is empty.
     std::string_view s = TrimBlanksAndTabs(line);
@@ -138,7 +140,7 @@ void SplitFields(std::string_view line, char separator, std::vector<std::string_
       fields.emplace_back();
       return;
     }
-    while (!s.empty()) {
+    while (!s.empty() && fields.size() < max_fields) {
       std::size_t p = 0;
       while (p < s.size() && !IsBlankOrTab(s[p])) ++p;
       fields.push_back(s.substr(0, p));
@@ -162,6 +164,7 @@ void SplitFields(std::string_view line, char separator, std::vector<std::string_
       return;
     }
     fields.back() = trim(s.substr(0, p));
+    if (fields.size() == max_fields) return;
     fields.emplace_back();
     s = trim(s.substr(p + 1));
   }

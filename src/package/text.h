@@ -34,8 +34,10 @@ class LineReader {
 // Splits `line` into fields at `separator`, replacing the contents of `fields` (views into
 // `line`). With the blank as separator, any run of blanks and tabs separates two fields and no
 // field is empty; a blank line gives one empty field. With another separator the blanks around
-// each field are removed and two separators in a row give an empty field.
-void SplitFields(std::string_view line, char separator, std::vector<std::string_view>& fields);
+// each field are removed and two separators in a row give an empty field. Only the first
+// `max_fields` fields are kept, so a line of millions of fields costs no more than a short one.
+void SplitFields(std::string_view line, char separator, std::vector<std::string_view>& fields,
+                 std::size_t max_fields = static_cast<std::size_t>(-1));
 
 // The system-wide number rule: blanks and tabs are skipped, the first comma counts as a decimal
 // point, the longest leading decimal number is read (sign, digits, one point, an exponent
