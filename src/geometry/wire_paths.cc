@@ -33,9 +33,11 @@ void StoreWire(const std::vector<PathPoint>& points, std::size_t count, Wire& wi
   }
 }
 
-// Builds one wire from its start and end in the package frame. `points` is scratch space.
+// Builds one wire from its start and end in the package frame. `points` is scratch space;
+// `segments_left` is what the package's segment limit still allows and is reduced by the wire.
 Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, float z2,
-               const LoopShape& loop, std::vector<PathPoint>& points) {
+               const LoopShape& loop, std::vector<PathPoint>& points,
+               std::size_t& segments_left) {
   // Path frame: the package Y with its sign inverted.
   const double xs = x1, ys = -y1, zs = z1;
   const double xe = x2, ye = -y2, ze = z2;
@@ -45,7 +47,7 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
   const double dy = ye - ys;
   const float d = ToSingle(std::sqrt(dx * dx + dy * dy));
   if (d == 0.0f) {
-    throw StageError("wire " + wire.Name + ": its start and end share the plan position (" +
+    throw StageError("its start and end share the plan position (" +
                      FormatFixed3(x1) + ", " + FormatFixed3(y1) +
                      "); move one end of the wire bond");
   }
@@ -74,14 +76,25 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
   if (loop.cut > 0.0f) {
     while (rest > loop.cut) {
       if (a + 2 > static_cast<std::size_t>(kMaxSegmentsPerWire)) {
-        throw StageError("wire " + wire.Name + ": its final run would need more than " +
+        throw StageError("its final run would need more than " +
                          std::to_string(kMaxSegmentsPerWire) + " segments (cut length " +
                          FormatFixed3(loop.cut) + " microns); check the die and loop heights");
+      }
+      if (a + 2 > segments_left) {
+        throw StageError("the wires of the package would need more than " +
+                         std::to_string(kMaxSegmentsPerPackage) +
+                         " segments in all (cut length " + FormatFixed3(loop.cut) +
+                         " microns); check the die and loop heights");
       }
       rest = InsertPathPoint(points, a, a + 1, loop.cut);
       ++a;
     }
   }
+  if (a + 1 > segments_left) {
+    throw StageError("the wires of the package would need more than " +
+                     std::to_string(kMaxSegmentsPerPackage) + " segments in all");
+  }
+  segments_left -= a + 1;
   StoreWire(points, a + 1, wire);
   return wire;
 }
@@ -134,7 +147,7 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
     return 0.0f;
   }
   if (divisor == 0.0) {
-    throw StageError("wire " + pad.Name + ": its finger and wire start are level across the " +
+    throw StageError("its finger and wire start are level across the " +
                      side + " edge, so the distance to the base die edge is undefined; choose " +
                      "a stacked loop extension other than \"Edge of Base Die\"");
   }
@@ -147,34 +160,54 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
   wires.reserve(package.ChipPads.size() + package.StackPads.size() + package.Stitches.size());
   std::vector<PathPoint> points;
   points.reserve(16);
+  std::size_t segments_left = kMaxSegmentsPerPackage;
 
-  auto guarded = [&](int line, auto&& build) {
+  // A fault names the wire and the package line that gave its end points. Coordinates so far
+  // apart that a distance or a point of the loop does not fit a single are such a fault.
+  auto guarded = [&](int line, const std::string& name, auto&& build) {
     try {
       build();
     } catch (const StageError& e) {
-      throw e.WithSource(package.SourceFile, line);
+      std::string reason = "wire " + name + ": " + e.reason();
+      if (e.reason().find("too large") != std::string::npos) {
+        reason += "; its coordinates, loop height or extension are too large";
+      }
+      throw StageError(reason, e.file().empty() ? package.SourceFile : e.file(),
+                       e.line() > 0 ? e.line() : line);
+    }
+  };
+
+  // S: the die heights plus the loop height, in microns.
+  auto cut_length = [&](double heights) {
+    try {
+      return ToSingle(heights);
+    } catch (const StageError&) {
+      throw StageError("the cut length of the wires' final run (die heights plus loop height) "
+                       "is too large to store as a single; check COMPZ, SD_COMPZ and the loop "
+                       "heights",
+                       package.SourceFile);
     }
   };
 
   const float base_height = params.BaseLoopHeight < 1.0f ? 1.0f : params.BaseLoopHeight;
   const LoopShape base{base_height, params.BaseExtension,
-                       ToSingle(static_cast<double>(package.CompZ) + base_height)};
+                       cut_length(static_cast<double>(package.CompZ) + base_height)};
   for (const BondPad& pad : package.ChipPads) {
     if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
-    guarded(pad.BondLine, [&] {
+    guarded(pad.BondLine, pad.Name, [&] {
       Wire wire;
       wire.Name = pad.Name;
       wire.SourceLine = pad.BondLine;
       wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
-                                pad.BondY2, pad.BondZ2, base, points));
+                                pad.BondY2, pad.BondZ2, base, points, segments_left));
     });
   }
 
-  const float stack_cut = ToSingle(static_cast<double>(package.SdCompZ) +
-                                   params.StackLoopHeight + package.CompZ);
+  const float stack_cut = cut_length(static_cast<double>(package.SdCompZ) +
+                                     params.StackLoopHeight + package.CompZ);
   for (const BondPad& pad : package.StackPads) {
     if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
-    guarded(pad.BondLine, [&] {
+    guarded(pad.BondLine, pad.Name, [&] {
       const float extension = params.StackExtension == kEdgeOfBaseDie
                                   ? EdgeOfBaseDieExtension(pad, package)
                                   : params.StackExtension;
@@ -184,19 +217,20 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
       wire.SourceLine = pad.BondLine;
       wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
                                 pad.BondY2, pad.BondZ2,
-                                {params.StackLoopHeight, extension, stack_cut}, points));
+                                {params.StackLoopHeight, extension, stack_cut}, points,
+                                segments_left));
     });
   }
 
   const LoopShape stitch{params.StackLoopHeight, params.StichExtension, stack_cut};
   for (const Stitch& s : package.Stitches) {
-    guarded(s.Line, [&] {
+    guarded(s.Line, "(" + s.Pad1 + ":" + s.Pad2 + ")", [&] {
       Wire wire;
       wire.Name = "(" + s.Pad1 + ":" + s.Pad2 + ")";
       wire.StitchWire = true;
       wire.SourceLine = s.Line;
       wires.push_back(BuildWire(std::move(wire), s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, stitch,
-                                points));
+                                points, segments_left));
     });
   }
   return wires;

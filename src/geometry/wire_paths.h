@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "geometry/wire.h"
@@ -11,6 +12,12 @@ namespace ostrel {
 // Most segments one wire may have; a wire whose final run would need more cuts ends the
 // estimation with an error instead of growing without bound.
 inline constexpr int kMaxSegmentsPerWire = 32767;
+
+// Most segments all wires of one package may have together (about 40 MB of segments). Real
+// packages stay far below it (a few thousand wires of a dozen segments); a small file of many
+// long wires with a tiny cut length would otherwise grow memory and time without bound, one
+// near-limit wire per line.
+inline constexpr std::size_t kMaxSegmentsPerPackage = std::size_t{1} << 20;
 
 // One point of the path of the wire being built, in the path frame (microns).
 struct PathPoint {
@@ -34,7 +41,8 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
 // pad with a wire, then one per stitch. Each rises from its start, climbs in a rounded bend to
 // the loop height, runs at that height for the loop extension towards its landing point and
 // drops straight to it; the drop is cut into pieces no longer than the die and loop heights.
-// Throws StageError (naming the package line) for a wire whose ends share a plan position.
+// Throws StageError (naming the package line) for a wire whose ends share a plan position, a
+// wire past kMaxSegmentsPerWire, or wires past kMaxSegmentsPerPackage in all.
 std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params);
 
 }  // namespace ostrel
