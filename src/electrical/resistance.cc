@@ -29,7 +29,13 @@ float Resistivity(std::string_view material) {
 }
 
 void ComputeResistance(std::vector<Wire>& wires, const ParameterSet& params) {
-  const double diameter = MilsToMicrons(params.WireDiameter);  // D, microns
+  double diameter = 0;  // D, microns
+  try {
+    diameter = MilsToMicrons(params.WireDiameter);
+  } catch (const StageError&) {
+    throw StageError("the wire diameter " + FormatFixed3(params.WireDiameter) +
+                     " mils is too large to store in microns as a single; give it in mils");
+  }
   if (params.Frequency == 0.0f) return;
   if (params.Frequency < 0.0f) {
     throw StageError("the frequency is negative, so the skin depth (0.075 / sqrt(f)) is "
@@ -44,17 +50,22 @@ void ComputeResistance(std::vector<Wire>& wires, const ParameterSet& params) {
   for (Wire& wire : wires) {
     float resistance_sum = 0;
     float length_sum = 0;
-    for (WireSegment& seg : wire.Segments) {
-      seg.Length = SegmentLength(seg);
-      try {
+    try {
+      for (WireSegment& seg : wire.Segments) {
+        seg.Length = SegmentLength(seg);
         seg.Resistance = ToSingle(CheckedDivide(rho * seg.Length, ring));
-      } catch (const StageError& e) {
-        throw StageError("wire " + wire.Name + ": resistance: " + e.reason() +
-                         " (the wire diameter equals the skin depth)",
-                         "", wire.SourceLine);
+        resistance_sum = ToSingle(static_cast<double>(resistance_sum) + seg.Resistance);
+        length_sum = ToSingle(static_cast<double>(length_sum) + seg.Length);
       }
-      resistance_sum = ToSingle(static_cast<double>(resistance_sum) + seg.Resistance);
-      length_sum = ToSingle(static_cast<double>(length_sum) + seg.Length);
+    } catch (const StageError& e) {
+      // A zero ring area means the wire diameter equals the skin depth; anything else is a
+      // length or resistance beyond the single range.
+      const char* hint = ring == 0.0 ? " (the wire diameter equals the skin depth; change the "
+                                       "wire diameter or the frequency)"
+                                     : " (the wire is too long, or the wire diameter too close "
+                                       "to the skin depth, for a result that fits a single)";
+      throw StageError("wire " + wire.Name + ": resistance: " + e.reason() + hint, "",
+                       wire.SourceLine);
     }
     wire.Resistance = resistance_sum;
     wire.Length = length_sum;

@@ -23,8 +23,15 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
   for (std::size_t k = 0; k + 1 < n; ++k) {
     const double a = along_y ? side[k].Y : side[k].X;
     const double b = along_y ? side[k + 1].Y : side[k + 1].X;
-    gaps.push_back(ToSingle(std::fabs(a - b)));
-    sum = ToSingle(static_cast<double>(sum) + gaps.back());
+    try {
+      gaps.push_back(ToSingle(std::fabs(a - b)));
+      sum = ToSingle(static_cast<double>(sum) + gaps.back());
+    } catch (const StageError& e) {
+      throw StageError("the " + std::string(side_name) + " side of the base die: " + e.reason() +
+                           " (pads too far apart for a pitch that fits a single; check the "
+                           "pad coordinates)",
+                       "", side[k + 1].PadLine);
+    }
   }
   float mean = ToSingle(sum / static_cast<double>(n - 1));
   // Drop the gaps larger than twice the mean (a gap in the pad row) until none is dropped.

@@ -119,7 +119,9 @@ void UpdateVals(PanelState& panel, ParameterSet& params, const PanelContext& con
     try {
       params.Frequency = ToSingle(ParseNumber(panel.FQc) * factor);
     } catch (const StageError&) {
-      throw StageError("the frequency " + panel.FQc + " is too large");
+      throw StageError("the frequency " + panel.FQc + " x " + FormatGeneral(factor, 7) +
+                       " Hz is too large to store as a single; the Frequency= value must be "
+                       "below 3.4e38 Hz");
     }
   }
   params.WireDistance = ParseNumber(panel.WtoW);
