@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "package/large_pages.h"
 #include "package/numeric.h"
 #include "package/stage_error.h"
 #include "package/text.h"
@@ -158,6 +159,7 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
 std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params) {
   std::vector<Wire> wires;
   wires.reserve(package.ChipPads.size() + package.StackPads.size() + package.Stitches.size());
+  AdviseLargePages(wires.data(), wires.capacity() * sizeof(Wire));
   std::vector<PathPoint> points;
   points.reserve(16);
   std::size_t segments_left = kMaxSegmentsPerPackage;

@@ -256,7 +256,8 @@ class PackageParser {
 
   void Record(std::string_view k) {
     if (k == "CBP") {
-      BondPad pad = Pad();
+      chip_index_.AddIfFirst(f_[1], pkg_.ChipPads.size());
+      BondPad& pad = Pad(pkg_.ChipPads.emplace_back());
       const bool along_x = f_[8] == "T" || f_[8] == "B";
       pad.Width = along_x ? Num(5) : Num(6);
       pad.Length = along_x ? Num(6) : Num(5);
@@ -267,14 +268,11 @@ class PackageParser {
                                         : side == "T" ? &pkg_.TopPads
                                                       : nullptr;
       if (side_list != nullptr) side_list->push_back(pad);
-      chip_index_.AddIfFirst(pad.Name, pkg_.ChipPads.size());
-      pkg_.ChipPads.push_back(std::move(pad));
     } else if (k == "SD_CBP") {
-      BondPad pad = Pad();
+      stack_index_.AddIfFirst(f_[1], pkg_.StackPads.size());
+      BondPad& pad = Pad(pkg_.StackPads.emplace_back());
       pad.Width = Num(5);
       pad.Length = Num(6);
-      stack_index_.AddIfFirst(pad.Name, pkg_.StackPads.size());
-      pkg_.StackPads.push_back(std::move(pad));
     } else if (k == "SBP") {
       if (BondPad* pad = FindPad(f_[1])) {
         pad->FingerX = Num(2);
@@ -349,15 +347,15 @@ class PackageParser {
     }
   }
 
-  // The fields shared by CBP and SD_CBP lines; sizes are set by the caller.
-  BondPad Pad() const {
-    BondPad pad;
-    pad.Name = Str(1);
+  // Fills the fields shared by CBP and SD_CBP lines into a new pad; sizes are set by the
+  // caller.
+  BondPad& Pad(BondPad& pad) const {
+    pad.Name = f_[1];
     pad.X = Num(2);
     pad.Y = Num(3);
     pad.Z = pkg_.CompZ;
-    pad.Side = Str(8);
-    pad.Extra = Str(9);
+    pad.Side = f_[8];
+    pad.Extra = f_[9];
     pad.PadLine = line_;
     return pad;
   }
