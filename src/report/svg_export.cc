@@ -253,7 +253,11 @@ std::string SvgText(const ExportHeader& header, const Package& package,
   const double panel_width = kPictureWidth / 3;
   for (std::size_t e = 0; e < examples.size(); ++e) {
     const Wire& w = wires[examples[e]];
-    const auto [start, end] = WireEnds(w);
+    // Named references rather than a structured binding: clang 14 cannot capture a binding
+    // in the lambda below.
+    const auto ends = WireEnds(w);
+    const auto& start = ends[0];
+    const auto& end = ends[1];
     const double dx = static_cast<double>(end.X) - start.X;
     const double dy = static_cast<double>(-end.Y) - (-start.Y);
     const double plan = std::hypot(dx, dy);
