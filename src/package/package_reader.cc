@@ -37,13 +37,16 @@ class FirstByName {
   explicit FirstByName(const std::vector<Record>& records) : records_(records) {}
 
   // Makes record `index`, named `name`, findable, unless an earlier record has that name.
+  // Records are added in their order, each once.
   void AddIfFirst(std::string_view name, std::size_t index) {
     if ((used_ + 1) * 2 > slots_.size()) Grow();
+    if (first_.size() <= index) first_.resize(index + 1, false);
     const std::uint32_t hash = Hash(name);
     for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
       Slot& slot = slots_[i];
       if (slot.index_plus_one == 0) {
         slot = {hash, static_cast<std::uint32_t>(index + 1)};
+        first_[index] = true;
         ++used_;
         return;
       }
@@ -51,15 +54,23 @@ class FirstByName {
     }
   }
 
-  // Index of the first record named `name`, or kNone.
-  std::size_t Find(std::string_view name) const {
+  // Index of the first record named `name`, or kNone. Lines that name the records in their
+  // own order (fingers and wire bonds listed pad by pad) are found at the record after the
+  // one found last, without a look into the table.
+  std::size_t Find(std::string_view name) {
+    const std::size_t next = last_found_ + 1;
+    if (next < first_.size() && first_[next] && records_[next].Name == name) {
+      last_found_ = next;
+      return next;
+    }
     if (slots_.empty()) return kNone;
     const std::uint32_t hash = Hash(name);
     for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
       const Slot& slot = slots_[i];
       if (slot.index_plus_one == 0) return kNone;
       if (slot.hash == hash && records_[slot.index_plus_one - 1].Name == name) {
-        return slot.index_plus_one - 1;
+        last_found_ = slot.index_plus_one - 1;
+        return last_found_;
       }
     }
   }
@@ -90,6 +101,8 @@ class FirstByName {
   const std::vector<Record>& records_;
   std::vector<Slot> slots_;  // a power of two in size, at most half full
   std::size_t used_ = 0;
+  std::vector<bool> first_;         // record i is the first of its name
+  std::size_t last_found_ = kNone;  // kNone + 1 wraps round to record 0
 };
 
 // Splits a package line into the keyword and fields 1 to 10 at runs of blanks and tabs;
