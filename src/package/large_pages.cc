@@ -11,7 +11,7 @@ namespace ostrel {
 void AdviseLargePages(const void* data, std::size_t bytes) {
 #if defined(MADV_HUGEPAGE)
   constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-  if (bytes < 2 * kLargePage) return;  // too small to hold a whole large page worth having
+  if (bytes < kLargePage) return;  // too small to hold a whole large page
   const auto begin = reinterpret_cast<std::uintptr_t>(data);
   const std::uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
   const std::uintptr_t last = (begin + bytes) & ~(kLargePage - 1);
