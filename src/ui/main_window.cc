@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -16,6 +15,7 @@
 #include <functional>
 
 #include "ui/qt_file_chooser.h"
+#include "ui/report_view.h"
 #include "ui/schematic_widget.h"
 
 namespace ostrel::ui {
@@ -61,16 +61,6 @@ void MirrorText(QLineEdit* box, const std::string& text) {
   box->setText(shown);
 }
 
-// The report and the settings text end their lines with CR LF; the view shows plain lines.
-QString ViewText(const std::string& text) {
-  std::string lines;
-  lines.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    lines.push_back(text[i]);
-  }
-  return QString::fromLocal8Bit(lines);
-}
 
 }  // namespace
 
@@ -249,15 +239,9 @@ void MainWindow::BuildPanel() {
   L0_ = new QLabel(work);
   L0_->setObjectName(QStringLiteral("L0"));
   L0_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  Vu_ = new QPlainTextEdit(work);
+  // Reachable from the keyboard to scroll and copy a report; Tab moves on.
+  Vu_ = new ReportView(work);
   Vu_->setObjectName(QStringLiteral("Vu"));
-  Vu_->setReadOnly(true);
-  Vu_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Vu_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  // Reachable from the keyboard to scroll and select a report; Tab moves on.
-  Vu_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  Vu_->setFocusPolicy(Qt::StrongFocus);
-  Vu_->setTabChangesFocus(true);
   work_layout->addWidget(L0_);
   work_layout->addWidget(Vu_);
   root->addWidget(work, 4);
@@ -331,7 +315,7 @@ void MainWindow::ShowPanel(const PanelState& p) {
 
 void MainWindow::ShowSchematic(const LoopSchematic& schematic) { Pic_->SetSchematic(schematic); }
 
-void MainWindow::ShowText(const std::string& text) { Vu_->setPlainText(ViewText(text)); }
+void MainWindow::ShowText(const std::string& text) { Vu_->SetText(text); }
 
 void MainWindow::ShowSortList(const std::vector<std::string>& entries) {
   SortLst_->clear();

@@ -11,12 +11,12 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
 namespace ostrel::ui {
 
+class ReportView;
 class SchematicWidget;
 
 // The main window: the parameter panel in its frames, the loop schematic, the Work Path frame
@@ -60,7 +60,7 @@ class MainWindow : public QWidget, public WindowToolkit {
   QLineEdit* WtoW_ = nullptr;
   std::array<QPushButton*, 7> CMD_{};
   QLabel* L0_ = nullptr;
-  QPlainTextEdit* Vu_ = nullptr;
+  ReportView* Vu_ = nullptr;
   QListWidget* SortLst_ = nullptr;
   SchematicWidget* Pic_ = nullptr;
   WindowLogic logic_;

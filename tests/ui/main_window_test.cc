@@ -2,6 +2,7 @@
 // replaced by a fake, on copies of the bundled example.
 
 #include "ui/main_window.h"
+#include "ui/report_view.h"
 
 #include <QApplication>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -24,6 +24,7 @@
 using ostrel::ui::FileDialogRequest;
 using ostrel::ui::LoopSchematic;
 using ostrel::ui::MainWindow;
+using ostrel::ui::ReportView;
 
 namespace {
 
@@ -99,7 +100,7 @@ class MainWindowTest : public QObject {
   QRadioButton* Option(const char* name) const { return Get<QRadioButton>(QLatin1String(name)); }
   QLineEdit* Edit(const char* name) const { return Get<QLineEdit>(QLatin1String(name)); }
   QPushButton* Command(int i) const { return Get<QPushButton>(QStringLiteral("CMD%1").arg(i)); }
-  QString View() const { return Get<QPlainTextEdit>(QStringLiteral("Vu"))->toPlainText(); }
+  QString View() const { return Get<ReportView>(QStringLiteral("Vu"))->PlainText(); }
   const LoopSchematic& Schematic() const {
     return Get<ostrel::ui::SchematicWidget>(QStringLiteral("Pic"))->schematic();
   }

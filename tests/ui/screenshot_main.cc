@@ -2,7 +2,6 @@
 // Process Data with the report in the view. Used by scripts/screenshot.sh.
 
 #include <QApplication>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -13,6 +12,7 @@
 
 #include "app/workspace.h"
 #include "ui/main_window.h"
+#include "ui/report_view.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
   QTest::mouseClick(process, Qt::LeftButton);
   // Scrolled so that the first wire's block shows under the last lines of the report header
   // (the view scrolls by lines).
-  if (auto* view = window.findChild<QPlainTextEdit*>(QStringLiteral("Vu"))) {
-    const QTextBlock pad = view->document()->find(QStringLiteral("Pad: ")).block();
-    if (pad.isValid()) view->verticalScrollBar()->setValue(pad.blockNumber() - 4);
+  if (auto* view = window.findChild<ostrel::ui::ReportView*>(QStringLiteral("Vu"))) {
+    const auto pad = view->PlainText().split(QLatin1Char('\n')).indexOf(QStringLiteral("Pad: T1"));
+    if (pad >= 0) view->verticalScrollBar()->setValue(static_cast<int>(pad) - 4);
   }
   QTest::qWait(300);
   if (!window.grab().save(out + QStringLiteral("/window-report.png"))) return 1;
