@@ -102,7 +102,15 @@ StartUpResult StartUp(Workspace& ws, const std::string& settings_path) {
     }
   };
   keep_first_error([&] { ReadSettings(ws, ReadWholeFile(ws.SettingsPath)); });
-  keep_first_error([&] { Refresh(ws); });
+  keep_first_error([&] {
+    // A value the refresh cannot take (a frequency beyond the single range) came from the
+    // settings file.
+    try {
+      Refresh(ws);
+    } catch (const StageError& e) {
+      throw e.WithSource(ws.SettingsPath);
+    }
+  });
   ws.caption = Caption(ws.SettingsPath);
   keep_first_error([&] { ws.work_path = FolderOf(ws.SettingsPath); });
   return result;

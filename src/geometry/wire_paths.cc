@@ -74,18 +74,23 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
   // A cut length of zero or less makes no cut.
   std::size_t a = 5;
   float rest = PointDistance(points[5], points[6]);
+  // What a run too long for its cut length comes from, for the messages below.
+  const float run = rest;
+  auto too_many = [&](const std::string& limit) {
+    return StageError(limit + ": its final run of " + FormatFixed3(run) +
+                      " microns is cut into pieces of at most " + FormatFixed3(loop.cut) +
+                      " microns (die heights plus loop height); check the die and loop heights, "
+                      "the loop extension and the wire's end points");
+  };
   if (loop.cut > 0.0f) {
     while (rest > loop.cut) {
       if (a + 2 > static_cast<std::size_t>(kMaxSegmentsPerWire)) {
-        throw StageError("its final run would need more than " +
-                         std::to_string(kMaxSegmentsPerWire) + " segments (cut length " +
-                         FormatFixed3(loop.cut) + " microns); check the die and loop heights");
+        throw too_many("it would need more than " + std::to_string(kMaxSegmentsPerWire) +
+                       " segments");
       }
       if (a + 2 > segments_left) {
-        throw StageError("the wires of the package would need more than " +
-                         std::to_string(kMaxSegmentsPerPackage) +
-                         " segments in all (cut length " + FormatFixed3(loop.cut) +
-                         " microns); check the die and loop heights");
+        throw too_many("the wires of the package would need more than " +
+                       std::to_string(kMaxSegmentsPerPackage) + " segments in all");
       }
       rest = InsertPathPoint(points, a, a + 1, loop.cut);
       ++a;

@@ -178,6 +178,9 @@ TEST_F(RobustnessTest, ArithmeticFaultsEndTheRunWithAReason) {
        Replaced(Replaced(Package(), "CBP T1 -100 ", "CBP T1 -3e38 "), "CBP T2 100 ",
                 "CBP T2 3e38 "),
        Settings(), "top (T) side", "p.tmv:8:"},
+      {"largest single frequency, back from its GHz box (overflow on storing)", Package(),
+       Settings("Frequency=340282346638528859811704183484516925440\r\n"),
+       "too large to store as a single", "x.zv: the frequency"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
