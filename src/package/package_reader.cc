@@ -36,10 +36,17 @@ class FirstByName {
 
   explicit FirstByName(const std::vector<Record>& records) : records_(records) {}
 
+  // Makes room for `n` records without growing the table on the way.
+  void Reserve(std::size_t n) {
+    std::size_t size = 64;
+    while (size < 2 * n) size *= 2;
+    if (size > slots_.size()) Grow(size);
+  }
+
   // Makes record `index`, named `name`, findable, unless an earlier record has that name.
   // Records are added in their order, each once.
   void AddIfFirst(std::string_view name, std::size_t index) {
-    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    if ((used_ + 1) * 2 > slots_.size()) Grow(slots_.empty() ? 64 : slots_.size() * 2);
     if (first_.size() <= index) first_.resize(index + 1, false);
     const std::uint32_t hash = Hash(name);
     for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
@@ -87,8 +94,8 @@ class FirstByName {
   }
   std::size_t Mask() const { return slots_.size() - 1; }
 
-  void Grow() {
-    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
+  void Grow(std::size_t size) {
+    std::vector<Slot> old(size);
     old.swap(slots_);
     for (const Slot& slot : old) {
       if (slot.index_plus_one == 0) continue;
@@ -188,6 +195,8 @@ class PackageParser {
   void Reserve(const RecordCounts& counts) {
     ReserveLarge(pkg_.ChipPads, counts.chip);
     ReserveLarge(pkg_.StackPads, counts.stack);
+    chip_index_.Reserve(counts.chip);
+    stack_index_.Reserve(counts.stack);
     ReserveLarge(pkg_.Stitches, counts.stitches);
     ReserveLarge(pkg_.LeftPads, counts.left);
     ReserveLarge(pkg_.BottomPads, counts.bottom);
