@@ -165,6 +165,10 @@ void Reset(Workspace& ws) {
   Refresh(ws);
 }
 
+ExportHeader ExportHeaderFor(const Workspace& ws) {
+  return {FileNameOf(ws.SettingsPath), FileNameOf(ws.PackagePath), ws.params};
+}
+
 std::string SaveText(Workspace& ws) {
   Refresh(ws);
   return ws.view_text;

@@ -9,6 +9,7 @@
 #include "package/package_model.h"
 #include "package/parameter_set.h"
 #include "package/stage_error.h"
+#include "report/exports.h"
 #include "settings/panel.h"
 
 // The data that the commands share for one window (or one command-line run), and the commands
@@ -83,6 +84,9 @@ void ProcessData(Workspace& ws);
 // default wire distance, then a refresh. Throws StageError (after setting the controls) when
 // the die sides do not give a wire distance.
 void Reset(Workspace& ws);
+
+// What the exports say about the run: the settings and package file names and the parameters.
+ExportHeader ExportHeaderFor(const Workspace& ws);
 
 // What Save writes: the view's text after a refresh.
 std::string SaveText(Workspace& ws);

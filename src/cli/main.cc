@@ -91,8 +91,7 @@ int Fail(const std::string& message) {
 // scaled or limited) go to stderr.
 std::vector<std::pair<std::string, std::string>> Exports(const ostrel::Workspace& ws,
                                                          const Options& opt) {
-  const ostrel::ExportHeader header{ostrel::FileNameOf(ws.SettingsPath),
-                                    ostrel::FileNameOf(ws.PackagePath), ws.params};
+  const ostrel::ExportHeader header = ostrel::ExportHeaderFor(ws);
   std::vector<std::pair<std::string, std::string>> out;
   if (!opt.csv.empty()) out.emplace_back(opt.csv, ostrel::CsvText(header, ws.Wires));
   if (!opt.json.empty()) out.emplace_back(opt.json, ostrel::JsonText(header, ws.Wires));

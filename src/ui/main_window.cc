@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -253,6 +254,22 @@ void MainWindow::BuildPanel() {
     commands->addWidget(button);
     CMD_[static_cast<std::size_t>(i)] = button;
   }
+  export_ = new QPushButton(QStringLiteral("E&xport"), this);
+  export_->setObjectName(QStringLiteral("Export"));
+  export_->setAutoDefault(false);
+  auto* export_menu = new QMenu(export_);
+  const std::pair<const char*, ExportFormat> formats[] = {
+      {"&CSV Table...", ExportFormat::kCsv},
+      {"&JSON...", ExportFormat::kJson},
+      {"&SPICE Subcircuit...", ExportFormat::kSpice},
+      {"S&VG Picture...", ExportFormat::kSvg}};
+  for (const auto& [caption, format] : formats) {
+    QAction* action = export_menu->addAction(QString::fromLatin1(caption));
+    const ExportFormat chosen = format;
+    connect(action, &QAction::triggered, this, [this, chosen] { logic_.Export(chosen); });
+  }
+  export_->setMenu(export_menu);
+  commands->addWidget(export_);
   commands->addStretch();
   root->addLayout(commands);
   CMD_[5] = apply;
@@ -311,6 +328,7 @@ void MainWindow::ShowPanel(const PanelState& p) {
   for (std::size_t i = 0; i < 2; ++i) LHc_[i]->setEnabled(p.LHcEnabled[i]);
   for (std::size_t i = 0; i < 3; ++i) LEc_[i]->setEnabled(p.LEcEnabled[i]);
   for (std::size_t i = 0; i < p.CMDEnabled.size(); ++i) CMD_[i]->setEnabled(p.CMDEnabled[i]);
+  export_->setEnabled(p.CMDEnabled[kProcessData]);
 }
 
 void MainWindow::ShowSchematic(const LoopSchematic& schematic) { Pic_->SetSchematic(schematic); }

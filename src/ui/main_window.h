@@ -59,6 +59,7 @@ class MainWindow : public QWidget, public WindowToolkit {
   std::array<QLineEdit*, 3> LEc_{};
   QLineEdit* WtoW_ = nullptr;
   std::array<QPushButton*, 7> CMD_{};
+  QPushButton* export_ = nullptr;  // beside Save: the estimation as CSV, JSON, SPICE or SVG
   QLabel* L0_ = nullptr;
   ReportView* Vu_ = nullptr;
   QListWidget* SortLst_ = nullptr;

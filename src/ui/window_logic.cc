@@ -28,6 +28,41 @@ FileDialogRequest SaveDialog(const std::string& settings_path) {
   return r;
 }
 
+FileDialogRequest ExportDialog(ExportFormat format, const std::string& settings_path) {
+  struct Kind {
+    const char* title;
+    const char* filter;
+    const char* extension;
+  };
+  static constexpr Kind kKinds[] = {
+      {"Export CSV File", "CSV Files|*.csv|All Files|*.*", "csv"},
+      {"Export JSON File", "JSON Files|*.json|All Files|*.*", "json"},
+      {"Export SPICE Subcircuit", "SPICE Files|*.cir|All Files|*.*", "cir"},
+      {"Export SVG Picture", "SVG Files|*.svg|All Files|*.*", "svg"},
+  };
+  const Kind& kind = kKinds[static_cast<int>(format)];
+  FileDialogRequest r;
+  r.mode = FileDialogRequest::Mode::kSave;
+  r.title = kind.title;
+  r.filter = kind.filter;
+  r.default_extension = kind.extension;
+  r.initial_name = settings_path.empty() ? "" : settings_path + "." + kind.extension;
+  r.overwrite_prompt = true;
+  return r;
+}
+
+std::string ExportText(ExportFormat format, const Workspace& run) {
+  const ExportHeader header = ExportHeaderFor(run);
+  switch (format) {
+    case ExportFormat::kCsv: return CsvText(header, run.Wires);
+    case ExportFormat::kJson: return JsonText(header, run.Wires);
+    case ExportFormat::kSpice:
+      return SpiceText(header, run.package, run.Wires, SpiceInductance::kAc).Text;
+    case ExportFormat::kSvg: return SvgText(header, run.package, run.Wires);
+  }
+  return {};
+}
+
 }  // namespace
 
 WindowLogic::WindowLogic(WindowToolkit& toolkit) : toolkit_(toolkit) {
@@ -86,6 +121,20 @@ void WindowLogic::Save() {
   const std::optional<std::string> path = toolkit_.ChooseFile(SaveDialog(ws_.SettingsPath));
   if (!path) return;
   WriteFileAtomically(*path, text);
+}
+
+void WindowLogic::Export(ExportFormat format) {
+  try {
+    const std::optional<std::string> path =
+        toolkit_.ChooseFile(ExportDialog(format, ws_.SettingsPath));
+    if (!path) return;
+    Workspace run = ws_;
+    run.after_refresh = nullptr;
+    RunEstimation(run);
+    WriteFileAtomically(*path, ExportText(format, run));
+  } catch (const StageError&) {
+    // Ends silently, as every command does.
+  }
 }
 
 void WindowLogic::M_Click(int i) {

@@ -12,6 +12,9 @@
 // then mirrors the result onto the window through the toolkit seam.
 namespace ostrel::ui {
 
+// The files the window exports the estimation to.
+enum class ExportFormat { kCsv, kJson, kSpice, kSvg };
+
 // The custom-value boxes whose every edit refreshes the panel.
 enum class Box { kWDc, kFQc, kLHc0, kLHc1, kLEc0, kLEc1, kLEc2 };
 
@@ -29,6 +32,11 @@ class WindowLogic {
   // (5 Apply, 6 OK of the wire-to-wire distance) does nothing. A fault or a cancelled file
   // dialog ends the command silently, with what it had done so far kept.
   void CMD_Click(int index);
+
+  // Exports the estimation of the current parameters to a chosen file. The estimation runs on
+  // a copy of the workspace, so the view, the report and the panel stay as they are; a fault or
+  // a cancelled dialog ends the export silently, like a command.
+  void Export(ExportFormat format);
 
   // Control events of the panel.
   void M_Click(int i);     // material: refresh

@@ -10,10 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <sstream>
@@ -303,6 +305,38 @@ class MainWindowTest : public QObject {
 
   // Every command with the fake file dialog: cancelled and completed Load, Process Data,
   // Save without changing the caption, Apply and OK, Reset with a package, Cancel.
+  // Export beside Save: each format through its own dialog, written from an estimation of the
+  // current parameters, with the view and report left alone; a cancel writes nothing.
+  void exports() {
+    StartWith(Path("AAAc.zv").toStdString());
+    const QString view = View();
+    auto* button = Get<QPushButton>("Export");
+    QVERIFY(button->isEnabled());
+    const QList<QAction*> actions = button->menu()->actions();
+    QCOMPARE(actions.size(), 4);
+    const char* names[] = {"x.csv", "x.json", "x.cir", "x.svg"};
+    for (int i = 0; i < 4; ++i) {
+      chooser_->answers.push_back(Path(QLatin1String(names[i])).toStdString());
+      actions[i]->trigger();
+    }
+    QCOMPARE(chooser_->requests[0].initial_name, Path("AAAc.zv.csv").toStdString());
+    QCOMPARE(chooser_->requests[2].title, std::string("Export SPICE Subcircuit"));
+    const std::string csv = ReadFile(Path("x.csv"));
+    // A heading, then 31 base-die, 6 stacked-die and 3 stitch wires.
+    QCOMPARE(static_cast<int>(std::count(csv.begin(), csv.end(), '\n')), 1 + 40);
+    QVERIFY(ReadFile(Path("x.json")).find("\"T1\"") != std::string::npos);
+    QVERIFY(ReadFile(Path("x.cir")).find(".subckt") != std::string::npos);
+    QVERIFY(ReadFile(Path("x.svg")).find("<svg") != std::string::npos);
+    QCOMPARE(View(), view);
+    QVERIFY(!QFile::exists(Path("AAAc.zv.doc")));
+
+    actions[0]->trigger();  // no answer: cancelled
+    QVERIFY(!QFile::exists(Path("AAAc.zv.csv")));
+    Click("WD6");
+    Retype(Edit("WDc"), QStringLiteral("0"));
+    QVERIFY(!button->isEnabled());  // follows Process Data
+  }
+
   void commands() {
     StartWith(Path("AAAc.zv").toStdString());
     const QString caption = window_->windowTitle();
