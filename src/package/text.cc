@@ -279,10 +279,16 @@ namespace {
 char* WriteFixed3Exact(char* buf, double value) {
   const double magnitude = std::fabs(value);
   if (!(magnitude < 1e12)) return nullptr;  // also NaN
-  int exponent = 0;
-  const double fraction = std::frexp(magnitude, &exponent);  // magnitude = fraction 2^exponent
-  const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
-  const int shift = 53 - exponent;  // magnitude = mantissa / 2^shift
+  // The binary fields of the double: magnitude = mantissa / 2^shift.
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  const auto biased_exponent = static_cast<int>(bits >> 52);
+  std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+  int shift = 1074;  // subnormal
+  if (biased_exponent != 0) {
+    mantissa |= std::uint64_t{1} << 52;
+    shift = 1075 - biased_exponent;
+  }
   std::uint64_t thousandths = 0;
   if (shift <= 0) {
     thousandths = (mantissa << -shift) * 1000;
