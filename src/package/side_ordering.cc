@@ -51,16 +51,27 @@ void OrderSideBy(std::vector<BondPad>& side, SideAxis axis, std::vector<std::str
   std::stable_sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
     return std::memcmp(keys[a].data(), keys[b].data(), kKeyWidth) < 0;
   });
-  std::vector<BondPad> sorted;
-  sorted.reserve(n);
-  if (entries != nullptr) entries->reserve(n);
-  for (const std::size_t i : order) {
-    sorted.push_back(std::move(side[i]));
-    if (entries != nullptr) {
+  if (entries != nullptr) {
+    entries->reserve(n);
+    for (const std::size_t i : order) {
       entries->push_back(std::string(keys[i].data(), kKeyWidth) + IndexText(i));
     }
   }
-  side = std::move(sorted);
+  // Position k takes the pad that was at order[k]: each cycle of the permutation is rotated in
+  // place, so the side needs no second copy of its pads.
+  for (std::size_t start = 0; start < n; ++start) {
+    if (order[start] == start) continue;
+    BondPad held = std::move(side[start]);
+    std::size_t k = start;
+    while (order[k] != start) {
+      const std::size_t from = order[k];
+      side[k] = std::move(side[from]);
+      order[k] = k;
+      k = from;
+    }
+    side[k] = std::move(held);
+    order[k] = k;
+  }
 }
 
 }  // namespace
