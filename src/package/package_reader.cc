@@ -446,23 +446,29 @@ void ParsePackage(std::istream& in, Package& package, const std::string& file) {
   PackageParser parser(package, file);
   std::string buf;
   // A stream that can be rewound is read twice: once to size the lists, once for the records.
+  // Lists that kept their room from an earlier read (the same package read again by Process
+  // Data) are not counted again; should this file hold more, they grow as they go.
+  std::size_t size = 0;  // what the stream holds, when it can tell
   const std::istream::pos_type start = in.tellg();
   if (start != std::istream::pos_type(-1)) {
     in.seekg(0, std::ios::end);
     const std::istream::pos_type end = in.tellg();
     in.seekg(start);
     if (!in) throw StageError("cannot read the package file", file);
-    const std::size_t size = end > start ? static_cast<std::size_t>(end - start) : 0;
-    RecordCounts counts;
-    ForEachPieceOfLines(in, buf, size,
-                        [&counts](std::string_view piece) { counts.Add(CountRecords(piece)); });
-    if (in.bad()) return;
-    in.clear();
-    in.seekg(start);
-    if (!in) throw StageError("cannot read the package file again", file);
-    parser.Reserve(counts);
+    size = end > start ? static_cast<std::size_t>(end - start) : 0;
+    if (package.ChipPads.capacity() == 0 && package.StackPads.capacity() == 0) {
+      RecordCounts counts;
+      ForEachPieceOfLines(in, buf, size, [&counts](std::string_view piece) {
+        counts.Add(CountRecords(piece));
+      });
+      if (in.bad()) return;
+      in.clear();
+      in.seekg(start);
+      if (!in) throw StageError("cannot read the package file again", file);
+      parser.Reserve(counts);
+    }
   }
-  ForEachPieceOfLines(in, buf, 0, [&parser](std::string_view piece) { parser.Run(piece); });
+  ForEachPieceOfLines(in, buf, size, [&parser](std::string_view piece) { parser.Run(piece); });
 }
 
 }  // namespace ostrel
