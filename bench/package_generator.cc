@@ -142,7 +142,8 @@ bool WritePackage(std::FILE* f, long wires) {
     const double sy = across_x ? s.y : s.y + (s.y < 0 ? in : -in);
     const double bx = across_x ? (s.x < 0 ? -base_edge : base_edge) : s.x;
     const double by = across_x ? s.y : (s.y < 0 ? -base_edge : base_edge);
-    const std::string to = "P" + s.name.substr(1);  // the base pad of the same edge and number
+    std::string to = s.name;  // the base pad of the same edge and number: S... becomes P...
+    to[0] = 'P';
     std::fprintf(f, "STCH %s %.2f %.2f %s %.2f %.2f %.0f %.0f\r\n", s.name.c_str(), sx, sy,
                  to.c_str(), bx, by, base_z + stack_z, base_z);
   }
