@@ -13,11 +13,11 @@ namespace ostrel {
 // estimation with an error instead of growing without bound.
 inline constexpr int kMaxSegmentsPerWire = 32767;
 
-// Most segments all wires of one package may have together (about 40 MB of segments). Real
-// packages stay far below it (a few thousand wires of a dozen segments); a small file of many
-// long wires with a tiny cut length would otherwise grow memory and time without bound, one
-// near-limit wire per line.
-inline constexpr std::size_t kMaxSegmentsPerPackage = std::size_t{1} << 20;
+// Most segments all wires of one package may have together (about 10 MB of segments). Real
+// packages stay far below it (thousands of wires of a dozen or two segments each); a small file
+// of many long wires with a tiny cut length would otherwise grow memory and time without bound,
+// one near-limit wire per line.
+inline constexpr std::size_t kMaxSegmentsPerPackage = std::size_t{1} << 18;
 
 // One point of the path of the wire being built, in the path frame (microns).
 struct PathPoint {

@@ -246,7 +246,8 @@ TEST_F(RobustnessTest, HostileInputsEndQuicklyInBoundedMemory) {
     });
   };
   // A stitch wire 1000 microns long with a cut length of 0.003 microns needs some 330000
-  // segments; sixty stitches with a cut length of 0.05 need some 28000 segments each.
+  // segments; sixty stitches with a cut length of 0.05 need some 28000 segments each, more
+  // than a package may have in all.
   const std::string tiny_heights = "COMPW 2000\nCOMPL 2000\nSD_COMPZ 0.001\nCOMPZ 0.001\n";
   const Writer random_bytes = [](std::ostream& out) {
     std::mt19937 bytes(7);
