@@ -35,10 +35,11 @@ void StoreWire(const std::vector<PathPoint>& points, std::size_t count, Wire& wi
 }
 
 // Builds one wire from its start and end in the package frame. `points` is scratch space;
-// `segments_left` is what the package's segment limit still allows and is reduced by the wire.
+// `segments_left` is what the package's segment limit (`segment_limit`) still allows and is
+// reduced by the wire.
 Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, float z2,
                const LoopShape& loop, std::vector<PathPoint>& points,
-               std::size_t& segments_left) {
+               std::size_t& segments_left, std::size_t segment_limit) {
   // Path frame: the package Y with its sign inverted.
   const double xs = x1, ys = -y1, zs = z1;
   const double xe = x2, ye = -y2, ze = z2;
@@ -90,7 +91,7 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
       }
       if (a + 2 > segments_left) {
         throw too_many("the wires of the package would need more than " +
-                       std::to_string(kMaxSegmentsPerPackage) + " segments in all");
+                       std::to_string(segment_limit) + " segments in all");
       }
       rest = InsertPathPoint(points, a, a + 1, loop.cut);
       ++a;
@@ -98,7 +99,7 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
   }
   if (a + 1 > segments_left) {
     throw StageError("the wires of the package would need more than " +
-                     std::to_string(kMaxSegmentsPerPackage) + " segments in all");
+                     std::to_string(segment_limit) + " segments in all");
   }
   segments_left -= a + 1;
   StoreWire(points, a + 1, wire);
@@ -162,12 +163,16 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
 }
 
 std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params) {
+  const std::size_t wire_count =
+      package.ChipPads.size() + package.StackPads.size() + package.Stitches.size();
   std::vector<Wire> wires;
-  wires.reserve(package.ChipPads.size() + package.StackPads.size() + package.Stitches.size());
+  wires.reserve(wire_count);
   AdviseLargePages(wires.data(), wires.capacity() * sizeof(Wire));
   std::vector<PathPoint> points;
   points.reserve(16);
-  std::size_t segments_left = kMaxSegmentsPerPackage;
+  const std::size_t segment_limit =
+      kMaxSegmentsPerPackage + kSegmentsPerWireAllowance * wire_count;
+  std::size_t segments_left = segment_limit;
 
   // A fault names the wire and the package line that gave its end points. Coordinates so far
   // apart that a distance or a point of the loop does not fit a single are such a fault.
@@ -206,7 +211,8 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
       wire.Name = pad.Name;
       wire.SourceLine = pad.BondLine;
       wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
-                                pad.BondY2, pad.BondZ2, base, points, segments_left));
+                                pad.BondY2, pad.BondZ2, base, points, segments_left,
+                                segment_limit));
     });
   }
 
@@ -225,7 +231,7 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
       wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
                                 pad.BondY2, pad.BondZ2,
                                 {params.StackLoopHeight, extension, stack_cut}, points,
-                                segments_left));
+                                segments_left, segment_limit));
     });
   }
 
@@ -237,7 +243,7 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
       wire.StitchWire = true;
       wire.SourceLine = s.Line;
       wires.push_back(BuildWire(std::move(wire), s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, stitch,
-                                points, segments_left));
+                                points, segments_left, segment_limit));
     });
   }
   return wires;

@@ -19,6 +19,11 @@ inline constexpr int kMaxSegmentsPerWire = 32767;
 // one near-limit wire per line.
 inline constexpr std::size_t kMaxSegmentsPerPackage = std::size_t{1} << 18;
 
+// Segments each wire of a package adds to kMaxSegmentsPerPackage. Real wires have 6 to 10, so a
+// large real package (100,000 wires) stays inside the limit, while the limit still grows only
+// with the number of wire lines in the file, never with the cuts they ask for.
+inline constexpr std::size_t kSegmentsPerWireAllowance = 16;
+
 // One point of the path of the wire being built, in the path frame (microns).
 struct PathPoint {
   float X = 0, Y = 0, Z = 0;
@@ -42,7 +47,8 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
 // the loop height, runs at that height for the loop extension towards its landing point and
 // drops straight to it; the drop is cut into pieces no longer than the die and loop heights.
 // Throws StageError (naming the package line) for a wire whose ends share a plan position, a
-// wire past kMaxSegmentsPerWire, or wires past kMaxSegmentsPerPackage in all.
+// wire past kMaxSegmentsPerWire, or wires past kMaxSegmentsPerPackage plus
+// kSegmentsPerWireAllowance per wire in all.
 std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params);
 
 }  // namespace ostrel
