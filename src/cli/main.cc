@@ -190,11 +190,11 @@ int main(int argc, char** argv) {
     } else {
       const std::string report_path =
           opt.report.empty() ? ostrel::ReportPath(ws.SettingsPath) : opt.report;
-      ostrel::WriteFileAtomically(report_path, report);
+      ostrel::WriteFileAtomically(report_path, report, ostrel::Durability::kReplaceOnly);
       std::cout << report_path << "\n";
     }
     for (const auto& [path, text] : exports) {
-      ostrel::WriteFileAtomically(path, text);
+      ostrel::WriteFileAtomically(path, text, ostrel::Durability::kReplaceOnly);
       if (!opt.to_stdout) std::cout << path << "\n";
     }
   } catch (const ostrel::StageError& e) {
