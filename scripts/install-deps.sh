@@ -3,7 +3,7 @@
 # present are left alone, so a second run costs a few seconds.
 set -eu
 packages="build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-qt6-base-dev xvfb xauth ngspice clang libclang-rt-14-dev"
+qt6-base-dev xvfb xauth ngspice jq libxml2-utils clang libclang-rt-14-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
