@@ -112,7 +112,7 @@ TEST_F(FileIoTest, FailedWritesLeaveTheEarlierFileAndNoTemporaryFile) {
       {"folder is a regular file", Path("plain.zv/x.zv.doc"), "plain.zv", "Not a directory",
        false},
       {"target is a folder", Path("folder.doc"), "folder.doc/inside", "Is a directory", false},
-      {"disk quota reached mid-write", Path("x.zv.doc"), "x.zv.doc", "File too large", true},
+      {"file size limit reached mid-write", Path("x.zv.doc"), "x.zv.doc", "File too large", true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
