@@ -1,34 +1,14 @@
 #include "app/workspace.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
-#include "app/file_io.h"
+#include "support/scratch_dir.h"
 
 namespace ostrel {
 namespace {
 
-namespace fs = std::filesystem;
-
 // A scratch folder with a settings file and a package of four sides of three pads each
 // (pitch 100) and an optional stacked die.
-class WorkspaceTest : public testing::Test {
+class WorkspaceTest : public testing_support::ScratchDirTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ostrel_ws_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-    return (dir_ / name).string();
-  }
-
   static std::string Package(const std::string& extra = "") {
     std::string text = "COMPW 2000\nCOMPL 2000\nSD_COMPZ 150\nCOMPZ 200\n";
     for (const char side : std::string("TBLR")) {
@@ -46,8 +26,6 @@ class WorkspaceTest : public testing::Test {
     }
     return text + extra;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(WorkspaceTest, StartUpTitlesTheWindowAndSetsTheDistance) {
@@ -58,7 +36,7 @@ TEST_F(WorkspaceTest, StartUpTitlesTheWindowAndSetsTheDistance) {
   EXPECT_TRUE(start.settings_found);
   EXPECT_FALSE(start.error);
   EXPECT_EQ(ws.caption, "Ostrel - 1.00.0 - x.zv");
-  EXPECT_EQ(ws.work_path, dir_.string() + "/");
+  EXPECT_EQ(ws.work_path, Path(""));
   EXPECT_EQ(ws.panel.WtoW, "150.000");
   EXPECT_EQ(ws.params.WireDistance, 150.0f);
   EXPECT_EQ(ws.params.Material, "Al");
@@ -66,7 +44,7 @@ TEST_F(WorkspaceTest, StartUpTitlesTheWindowAndSetsTheDistance) {
   EXPECT_NE(ws.view_text.find("StichExtension=200.000\r\n"), std::string::npos);
 
   Workspace missing;
-  EXPECT_FALSE(StartUp(missing, (dir_ / "none.zv").string()).settings_found);
+  EXPECT_FALSE(StartUp(missing, Path("none.zv")).settings_found);
   EXPECT_EQ(missing.SettingsPath, "");
   EXPECT_EQ(missing.caption, "Ostrel");
 }
@@ -96,7 +74,7 @@ TEST_F(WorkspaceTest, FailedProcessDataKeepsTheEarlierReport) {
     ProcessData(ws);
     FAIL() << "no error";
   } catch (const StageError& e) {
-    EXPECT_EQ(e.file(), (dir_ / "p.tmv").string());
+    EXPECT_EQ(e.file(), Path("p.tmv"));
     EXPECT_NE(e.reason().find("top"), std::string::npos);
   }
   EXPECT_EQ(ReadWholeFile(settings + ".doc"), good);
@@ -141,7 +119,7 @@ TEST_F(WorkspaceTest, LoadAndSave) {
   EXPECT_THROW(LoadSettings(ws, second), StageError);
   EXPECT_EQ(ws.SettingsPath, second);
   EXPECT_EQ(ws.caption, "Ostrel - 1.00.0 - x.zv");  // the failed read re-titles nothing
-  EXPECT_THROW(LoadSettings(ws, (dir_ / "absent.zv").string()), StageError);
+  EXPECT_THROW(LoadSettings(ws, Path("absent.zv")), StageError);
 
   Workspace fresh;
   StartUp(fresh, first);

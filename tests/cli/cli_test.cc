@@ -1,54 +1,19 @@
 // ostrel-cli as a user runs it: exit status, what it prints, and what it leaves on disk.
 
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
-#include "app/file_io.h"
+#include "support/scratch_dir.h"
 
 namespace ostrel {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-class CliTest : public testing::Test {
+class CliTest : public testing_support::ScratchDirTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ostrel_cli_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::copy(fs::path(OSTREL_EXAMPLES_DIR) / "AAAc.zv", dir_ / "AAAc.zv");
-    fs::copy(fs::path(OSTREL_EXAMPLES_DIR) / "AAAc.tmv", dir_ / "AAAc.tmv");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  CliRun Cli(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" + OSTREL_CLI_PATH + "' " + args +
-                            " >'" + (dir_ / "out.txt").string() + "' 2>'" +
-                            (dir_ / "err.txt").string() + "'";
-    const int raw = std::system(cmd.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWholeFile((dir_ / "out.txt").string()),
-            ReadWholeFile((dir_ / "err.txt").string())};
-  }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
+    ScratchDirTest::SetUp();
+    CopyExample();
   }
   static std::string Golden() {
     return ReadWholeFile(std::string(OSTREL_TEST_DATA_DIR) + "/example/AAAc.zv.doc");
   }
-
-  fs::path dir_;
 };
 
 TEST_F(CliTest, WritesTheReportBesideTheSettingsFile) {
@@ -56,7 +21,7 @@ TEST_F(CliTest, WritesTheReportBesideTheSettingsFile) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, Path("AAAc.zv.doc") + "\n");
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(ReadWholeFile(Path("AAAc.zv.doc")), Golden());
+  EXPECT_EQ(Read("AAAc.zv.doc"), Golden());
 
   const CliRun to_stdout = Cli("--stdout AAAc.zv");
   EXPECT_EQ(to_stdout.status, 0);
@@ -64,16 +29,16 @@ TEST_F(CliTest, WritesTheReportBesideTheSettingsFile) {
 
   const CliRun elsewhere = Cli("--report other.doc --save-settings saved.zv AAAc.zv");
   EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
-  EXPECT_EQ(ReadWholeFile(Path("other.doc")), Golden());
-  const std::string saved = ReadWholeFile(Path("saved.zv"));
+  EXPECT_EQ(Read("other.doc"), Golden());
+  const std::string saved = Read("saved.zv");
   EXPECT_EQ(saved.substr(0, 33), "TMVFile=AAAc.tmv\r\nMaterial=Au\r\nWi");
   EXPECT_NE(saved.find("\r\nStackExtension=-1.000\r\n"), std::string::npos);
 }
 
 TEST_F(CliTest, FaultsExplainThemselvesAndLeaveTheEarlierReport) {
   ASSERT_EQ(Cli("AAAc.zv").status, 0);
-  const std::string good = ReadWholeFile(Path("AAAc.zv.doc"));
-  std::string pkg = ReadWholeFile(Path("AAAc.tmv"));
+  const std::string good = Read("AAAc.zv.doc");
+  std::string pkg = Read("AAAc.tmv");
 
   struct Row {
     std::string name;
@@ -104,7 +69,7 @@ TEST_F(CliTest, FaultsExplainThemselvesAndLeaveTheEarlierReport) {
     EXPECT_NE(run.err.find("error:"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(ReadWholeFile(Path("AAAc.zv.doc")), good);
+    EXPECT_EQ(Read("AAAc.zv.doc"), good);
   }
 }
 
@@ -114,7 +79,7 @@ TEST_F(CliTest, DisabledProcessDataAndMissingFiles) {
   EXPECT_EQ(disabled.status, 1);
   EXPECT_NE(disabled.err.find("Frequency="), std::string::npos) << disabled.err;
   EXPECT_NE(disabled.err.find("WireDiameter="), std::string::npos) << disabled.err;
-  EXPECT_FALSE(fs::exists(dir_ / "zero.zv.doc"));
+  EXPECT_FALSE(Exists("zero.zv.doc"));
 
   Write("none.zv", "Material=Au\r\n");
   EXPECT_NE(Cli("none.zv").err.find("TMVFile="), std::string::npos);
@@ -123,7 +88,7 @@ TEST_F(CliTest, DisabledProcessDataAndMissingFiles) {
   const CliRun gone = Cli("gone.zv");
   EXPECT_EQ(gone.status, 0) << gone.err;
   EXPECT_NE(gone.err.find("warning"), std::string::npos);
-  EXPECT_TRUE(fs::exists(dir_ / "gone.zv.doc"));
+  EXPECT_TRUE(Exists("gone.zv.doc"));
 
   EXPECT_EQ(Cli("nothere.zv").status, 2);
   EXPECT_EQ(Cli("--bogus AAAc.zv").status, 2);

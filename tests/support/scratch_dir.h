@@ -1,0 +1,61 @@
+#pragma once
+
+// A scratch folder for each test, removed afterwards, with the bundled example at hand and
+// ostrel-cli run inside it.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/file_io.h"
+
+namespace ostrel::testing_support {
+
+class ScratchDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::filesystem::temp_directory_path() /
+           ("ostrel_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" +
+            info->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(dir_ / name); }
+  std::string Write(const std::string& name, const std::string& text) const {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+    return Path(name);
+  }
+  std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
+
+  // Copies examples/AAAc.zv and the package it names into the folder.
+  void CopyExample() const {
+    for (const char* name : {"AAAc.zv", "AAAc.tmv"}) {
+      std::filesystem::copy(std::filesystem::path(OSTREL_EXAMPLES_DIR) / name, dir_ / name);
+    }
+  }
+
+  struct CliRun {
+    int status;
+    std::string out, err;
+  };
+  // Runs ostrel-cli with `args` in the folder.
+  CliRun Cli(const std::string& args) const {
+    const std::string cmd = "cd '" + dir_.string() + "' && '" + OSTREL_CLI_PATH + "' " + args +
+                            " >'" + Path(".out") + "' 2>'" + Path(".err") + "'";
+    const int raw = std::system(cmd.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read(".out"), Read(".err")};
+  }
+
+  std::filesystem::path dir_;
+};
+
+}  // namespace ostrel::testing_support
