@@ -19,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ostrel::StageError& e) {
     ostrel::fuzz::CheckError(e);
     // A bad number in the package names the file and its line.
-    if (e.file() != file || e.line() <= 0) ostrel::fuzz::Broken("no line in: " + std::string(e.what()));
+    if (e.file() != file || e.line() <= 0) {
+      ostrel::fuzz::Broken("no line in: " + std::string(e.what()));
+    }
     return 0;
   }
   const std::size_t sides = package.LeftPads.size() + package.BottomPads.size() +

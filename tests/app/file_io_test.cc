@@ -89,7 +89,9 @@ std::string WriteUnderFileSizeLimit(const std::string& path, const std::string& 
   std::string reason;
   char buf[256];
   ssize_t n = 0;
-  while ((n = ::read(pipe_fds[0], buf, sizeof buf)) > 0) reason.append(buf, static_cast<std::size_t>(n));
+  while ((n = ::read(pipe_fds[0], buf, sizeof buf)) > 0) {
+    reason.append(buf, static_cast<std::size_t>(n));
+  }
   ::close(pipe_fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
