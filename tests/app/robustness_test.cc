@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -30,8 +29,8 @@ namespace fs = std::filesystem;
 struct CliRun {
   int status = -1;  // exit status; -1 when killed by a signal
   std::string out, err;
-  double seconds = 0;
-  long max_rss_mb = 0;  // peak resident memory of the run
+  double cpu_seconds = 0;  // processor time of the run (a busy machine does not inflate it)
+  long max_rss_mb = 0;     // peak resident memory of the run
 };
 
 // A package of two pads per side of a 2000 x 2000 base die (pitch 200, so the default wire
@@ -102,7 +101,6 @@ class RobustnessTest : public testing::Test {
   // Runs ostrel-cli in the scratch folder and measures it.
   CliRun Cli(const std::vector<std::string>& args) {
     const std::string out_path = Path("cli.out"), err_path = Path("cli.err");
-    const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
       if (::chdir(dir_.c_str()) != 0) ::_exit(126);
@@ -121,7 +119,8 @@ class RobustnessTest : public testing::Test {
     int raw = 0;
     rusage usage{};
     EXPECT_EQ(::wait4(pid, &raw, 0, &usage), pid);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    run.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     run.max_rss_mb = usage.ru_maxrss / 1024;
     run.out = ReadWholeFile(out_path);
@@ -299,7 +298,7 @@ TEST_F(RobustnessTest, HostileInputsEndQuicklyInBoundedMemory) {
       EXPECT_NE(run.err.find(Path("")), std::string::npos) << run.err;
       EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
     }
-    EXPECT_LT(run.seconds, 2.0);
+    EXPECT_LT(run.cpu_seconds, 2.0);
     // Memory stays within a few copies of the input, never a multiple of the work asked for.
     EXPECT_LT(run.max_rss_mb, 300);
   }
