@@ -1,9 +1,9 @@
-// The SVG picture: well-formed, one path per wire through the wire's own points.
+// The SVG picture, read with xmllint: well-formed, one path per wire through the wire's own
+// points, coloured by its AC inductance.
 
 #include <gtest/gtest.h>
 
-#include <set>
-#include <sstream>
+#include <map>
 
 #include "export_test_support.h"
 #include "report/exports.h"
@@ -17,113 +17,54 @@ using namespace testing_support;
 std::vector<std::pair<float, float>> PathPoints(const std::string& d) {
   std::istringstream in(d);
   std::vector<std::pair<float, float>> points;
-  for (std::string op, x, y; in >> op >> y;) {
+  for (std::string op, y; in >> op >> y;) {
     EXPECT_TRUE(op.size() > 1 && (op[0] == 'M' || op[0] == 'L')) << d;
-    x = op.substr(1);
-    points.emplace_back(ParseFloat(x), ParseFloat(y));
+    points.emplace_back(ParseFloat(op.substr(1)), ParseFloat(y));
   }
   return points;
 }
 
-std::vector<const XmlElement*> WirePaths(const std::vector<XmlElement>& elements) {
-  std::vector<const XmlElement*> paths;
-  for (const XmlElement& e : elements) {
-    if (e.name == "path" && e.attributes.count("data-wire")) paths.push_back(&e);
-  }
-  return paths;
-}
-
 TEST(SvgEndToEnd, OnePathPerWireThroughItsEnds) {
   const fs::path dir = ExampleFolder();
-  std::string log;
-  ASSERT_EQ(
-      RunIn(dir, std::string("'") + OSTREL_CLI_PATH + "' --svg w.svg --json w.json AAAc.zv", log),
-      0)
-      << log;
-  const std::vector<XmlElement> svg = ReadXml(ReadWholeFile((dir / "w.svg").string()));
-  const Json doc = JsonReader::Parse(ReadWholeFile((dir / "w.json").string()));
-  fs::remove_all(dir);
-  ASSERT_FALSE(svg.empty());
-  EXPECT_EQ(svg[0].name, "svg");
-  EXPECT_EQ(svg[0].attributes.at("xmlns"), "http://www.w3.org/2000/svg");
-
-  const auto paths = WirePaths(svg);
-  const auto& wires = doc["wires"].items;
-  ASSERT_EQ(paths.size(), wires.size());
-  std::set<std::string> legend_colours;
-  for (const XmlElement& e : svg) {
-    if (e.name == "rect" && e.attributes.count("fill") && e.attributes.count("width") &&
-        e.attributes.at("width") == "28") {
-      legend_colours.insert(e.attributes.at("fill"));
-    }
-  }
-  float lowest = 1e30f, highest = -1e30f;
-  std::string lowest_colour, highest_colour;
+  RunCli(dir, "--svg w.svg --json w.json");
+  Query(dir, "xmllint --noout w.svg");
+  // Root, wire paths, die outlines at their sizes (base 3000, stacked 1800), side views.
+  EXPECT_EQ(
+      Query(dir, std::string("xmllint --xpath 'concat(local-name(/*), \" \", namespace-uri(/*), "
+                             "\" \", count(") +
+                     kPaths +
+                     "), \" \", count(//*[local-name()=\"rect\"][@width=3000][@height=3000]), "
+                     "\" \", count(//*[local-name()=\"rect\"][@width=1800][@height=1800]), "
+                     "\" \", count(//*[@class=\"side-view\"]))' w.svg"),
+      "svg http://www.w3.org/2000/svg 40 1 1 3\n");
+  const std::vector<std::string> wires =
+      Split(Query(dir,
+                  "jq -r '.wires[] | [.name, .kind, .segments, .start_um[0,1], .end_um[0,1], "
+                  ".inductance_ac_nh] | @tsv' w.json"),
+            "\n");
+  ASSERT_EQ(wires.size(), 40u);
+  std::map<float, std::string> colour_of;  // by AC inductance
   for (std::size_t i = 0; i < wires.size(); ++i) {
-    const Json& w = wires[i];
-    SCOPED_TRACE(w["name"].text);
-    EXPECT_EQ(paths[i]->attributes.at("data-wire"), w["name"].text);
-    EXPECT_EQ(paths[i]->attributes.at("data-kind"), w["kind"].text);
-    const auto points = PathPoints(paths[i]->attributes.at("d"));
+    const std::vector<std::string> w = Split(wires[i], "\t"),
+                                   path = PathFields(dir, "w.svg", i + 1);
+    SCOPED_TRACE(w[0]);
+    ASSERT_EQ(path.size(), 4u);
+    EXPECT_EQ(path[0], w[0]);
+    EXPECT_EQ(path[1], w[1]);
+    const auto points = PathPoints(path[3]);
     // Drawn in plan with +Y up: x = package X, y = -package Y.
-    ASSERT_EQ(points.size(), std::stoul(w["segments"].text) + 1);
-    EXPECT_EQ(points.front().first, w["start_um"].items[0].Float());
-    EXPECT_EQ(points.front().second, -w["start_um"].items[1].Float());
-    EXPECT_EQ(points.back().first, w["end_um"].items[0].Float());
-    EXPECT_EQ(points.back().second, -w["end_um"].items[1].Float());
-    const std::string colour = paths[i]->attributes.at("stroke");
-    EXPECT_TRUE(legend_colours.count(colour)) << colour;
-    const float l = w["inductance_ac_nh"].Float();
-    if (l < lowest) lowest = l, lowest_colour = colour;
-    if (l > highest) highest = l, highest_colour = colour;
+    ASSERT_EQ(points.size(), std::stoul(w[2]) + 1);
+    EXPECT_EQ(points.front(), std::make_pair(ParseFloat(w[3]), -ParseFloat(w[4])));
+    EXPECT_EQ(points.back(), std::make_pair(ParseFloat(w[5]), -ParseFloat(w[6])));
+    colour_of[ParseFloat(w[7])] = path[2];
   }
-  EXPECT_NE(lowest_colour, highest_colour);
-
-  // Die outlines at their sizes; one side view per kind of wire.
-  std::set<std::pair<std::string, std::string>> rect_sizes;
-  std::size_t side_views = 0;
-  for (const XmlElement& e : svg) {
-    if (e.name == "rect" && e.attributes.count("height")) {
-      rect_sizes.insert({e.attributes.at("width"), e.attributes.at("height")});
-    }
-    if (e.name == "g" && e.attributes.count("class") && e.attributes.at("class") == "side-view") {
-      ++side_views;
-    }
-  }
-  EXPECT_TRUE(rect_sizes.count({"3000", "3000"}));
-  EXPECT_TRUE(rect_sizes.count({"1800", "1800"}));
-  EXPECT_EQ(side_views, 3u);
-}
-
-TEST(SvgTextTest, AnyNameKeepsTheXmlWellFormed) {
-  struct Row {
-    std::string name;
-    std::size_t wires;
-  };
-  const Row rows[] = {{"<a&\"b'>", 1}, {"bell\a", 1}, {"\xc3\x9c", 1}, {"none", 0}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Package pkg;
-    pkg.CompW = pkg.CompL = 1000;
-    std::vector<Wire> wires;
-    if (row.wires > 0) {
-      Wire w;
-      w.Name = row.name;
-      w.StackWire = true;
-      w.Segments = {WireSegment{0, 0, 100, 50, 0, 200}, WireSegment{50, 0, 200, 700, -10, 0}};
-      wires.push_back(w);
-    }
-    const ExportHeader header{"s.zv", row.name + ".tmv", ParameterSet{}};
-    std::vector<XmlElement> svg;
-    ASSERT_NO_THROW(svg = ReadXml(SvgText(header, pkg, wires)));
-    const auto paths = WirePaths(svg);
-    ASSERT_EQ(paths.size(), row.wires);
-    if (row.wires > 0) {
-      const std::string shown = row.name == "bell\a" ? "bell?" : row.name;
-      EXPECT_EQ(paths[0]->attributes.at("data-wire"), shown);
-      EXPECT_EQ(PathPoints(paths[0]->attributes.at("d")).size(), 3u);
-    }
-  }
+  // The lowest and highest inductance fall in different legend bins.
+  const std::string legend =
+      Query(dir, "xmllint --xpath '//*[local-name()=\"rect\"][@width=28]/@fill' w.svg");
+  EXPECT_NE(legend.find(colour_of.begin()->second), std::string::npos) << legend;
+  EXPECT_NE(legend.find(colour_of.rbegin()->second), std::string::npos) << legend;
+  EXPECT_NE(colour_of.begin()->second, colour_of.rbegin()->second);
+  fs::remove_all(dir);
 }
 
 }  // namespace
