@@ -298,7 +298,9 @@ TEST_F(RobustnessTest, HostileInputsEndQuicklyInBoundedMemory) {
       EXPECT_NE(run.err.find(Path("")), std::string::npos) << run.err;
       EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
     }
-    EXPECT_LT(run.cpu_seconds, 2.0);
+    // A guard against a run without end, not a speed target (the benchmarks hold those): far
+    // above what these inputs take, even under the sanitizers.
+    EXPECT_LT(run.cpu_seconds, 30.0);
     // Memory stays within a few copies of the input, never a multiple of the work asked for.
     EXPECT_LT(run.max_rss_mb, 300);
   }
