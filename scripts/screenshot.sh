@@ -9,12 +9,12 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_GUI=ON \
     -DOSTREL_BUILD_TESTS=ON >/dev/null
 fi
-cmake --build "$build" -j2 --target ostrel ostrel_ui_screenshot
+cmake --build "$build" -j2 --target ostrel ostrel-screenshot
 # The example is copied, so that its report is not written into examples/.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/example" docs/images
 cp examples/AAAc.zv examples/AAAc.tmv "$work/example/"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
-  "$build/tests/ui/ostrel_ui_screenshot" "$work/example/AAAc.zv" docs/images
+  "$build/src/ui/ostrel-screenshot" "$work/example/AAAc.zv" docs/images
 echo "Wrote docs/images/window-start.png and docs/images/window-report.png"

@@ -17,7 +17,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc != 3) {
-    std::fprintf(stderr, "usage: ostrel_ui_screenshot SETTINGS.zv OUTPUT_DIR\n");
+    std::fprintf(stderr, "usage: ostrel-screenshot SETTINGS.zv OUTPUT_DIR\n");
     return 2;
   }
   const std::string cwd = std::filesystem::current_path().string();
