@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -77,6 +79,22 @@ std::string CurrentDir() {
   return ec ? std::string(".") : cwd.string();
 }
 
+// A large package makes hundreds of thousands of small records; with the C library's heap on
+// large pages they cost a fraction of the page faults and address-translation misses. The C
+// library reads that setting only when a process starts, so the program starts itself once more
+// with it set. GLIBC_TUNABLES=glibc.malloc.hugetlb=0 in the environment keeps the usual heap.
+void UseLargePagesForTheHeap(char** argv) {
+  constexpr const char* kTunable = "glibc.malloc.hugetlb";
+  const char* tunables = std::getenv("GLIBC_TUNABLES");
+  if (tunables != nullptr && std::strstr(tunables, kTunable) != nullptr) return;
+  const std::string value = (tunables != nullptr && *tunables != '\0')
+                                ? std::string(tunables) + ":" + kTunable + "=1"
+                                : std::string(kTunable) + "=1";
+  if (::setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
+  ::execv("/proc/self/exe", argv);
+  // Only reached when the new start failed: go on with the usual heap.
+}
+
 int Usage(const std::string& message) {
   std::cerr << "ostrel-cli: " << message << "\nTry 'ostrel-cli --help'.\n";
   return kExitUsage;
@@ -110,6 +128,7 @@ std::vector<std::pair<std::string, std::string>> Exports(const ostrel::Workspace
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseLargePagesForTheHeap(argv);
   Options opt;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
