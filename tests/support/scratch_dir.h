@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/file_io.h"
 
@@ -35,6 +37,16 @@ class ScratchDirTest : public ::testing::Test {
     return Path(name);
   }
   std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
+  // The names in the folder, sorted, but for the captured output (.out, .err): a temporary
+  // file left behind shows here.
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      if (e.path().filename().string()[0] != '.') names.push_back(e.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   // Copies examples/AAAc.zv and the package it names into the folder.
   void CopyExample() const {
@@ -47,11 +59,15 @@ class ScratchDirTest : public ::testing::Test {
     int status;
     std::string out, err;
   };
+  // The shell command that runs ostrel-cli with `args` in the folder, its output in .out and
+  // .err there.
+  std::string CliCommand(const std::string& args) const {
+    return "cd '" + dir_.string() + "' && '" + OSTREL_CLI_PATH + "' " + args + " >'" +
+           Path(".out") + "' 2>'" + Path(".err") + "'";
+  }
   // Runs ostrel-cli with `args` in the folder.
   CliRun Cli(const std::string& args) const {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" + OSTREL_CLI_PATH + "' " + args +
-                            " >'" + Path(".out") + "' 2>'" + Path(".err") + "'";
-    const int raw = std::system(cmd.c_str());
+    const int raw = std::system(CliCommand(args).c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read(".out"), Read(".err")};
   }
 
