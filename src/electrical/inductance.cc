@@ -18,8 +18,8 @@ bool OffBaseDie(float x, float y, float half_w, float half_l) {
 // Self inductance of one wire: head plus body pieces over the ground plane.
 float SelfInductance(Wire& wire, const ParameterSet& params, const Package& package, float r) {
   const float comp_z_cm = MicronsToCm(package.CompZ);
-  const float half_w = ToSingle(package.CompW / 2.0);
-  const float half_l = ToSingle(package.CompL / 2.0);
+  const float half_w = ToSingle(Wide(package.CompW) / 2.0);
+  const float half_l = ToSingle(Wide(package.CompL) / 2.0);
   const bool stacked_loop = wire.StitchWire || wire.StackWire;
   const std::size_t n = wire.Segments.size();
   float self = 0;
@@ -29,7 +29,7 @@ float SelfInductance(Wire& wire, const ParameterSet& params, const Package& pack
     float len = MicronsToCm(SegmentLength(seg));
     if (j <= 3) {
       // The rise and the bend up to the loop height, taken together at the loop height setting.
-      head_len = ToSingle(static_cast<double>(head_len) + len);
+      head_len = ToSingle(Wide(head_len) + Wide(len));
       if (j == 3) {
         const float h = MicronsToCm(stacked_loop ? params.StackLoopHeight : params.BaseLoopHeight);
         const float head = GroundPlaneInductance(head_len, h, r);
@@ -42,17 +42,17 @@ float SelfInductance(Wire& wire, const ParameterSet& params, const Package& pack
     }
     const bool merge_last = j + 2 == n;
     if (merge_last) {
-      len = ToSingle(static_cast<double>(len) + MicronsToCm(SegmentLength(wire.Segments[j + 1])));
+      len = ToSingle(Wide(len) + Wide(MicronsToCm(SegmentLength(wire.Segments[j + 1]))));
     }
     // Height of the segment's midpoint over the ground plane.
-    float h = MicronsToCm(ToSingle(std::fabs((static_cast<double>(seg.Z2) + seg.Z1) / 2)));
-    if (wire.StitchWire) h = ToSingle(static_cast<double>(h) - comp_z_cm);
+    float h = MicronsToCm(ToSingle(std::fabs((Wide(seg.Z2) + Wide(seg.Z1)) / 2)));
+    if (wire.StitchWire) h = ToSingle(Wide(h) - Wide(comp_z_cm));
     if (h < r) h = r;
     if (wire.StackWire && !(OffBaseDie(seg.X1, seg.Y1, half_w, half_l) &&
                             OffBaseDie(seg.X2, seg.Y2, half_w, half_l))) {
-      h = ToSingle(static_cast<double>(h) - comp_z_cm);
+      h = ToSingle(Wide(h) - Wide(comp_z_cm));
     }
-    self = ToSingle(static_cast<double>(self) + GroundPlaneInductance(len, h, r));
+    self = ToSingle(Wide(self) + Wide(GroundPlaneInductance(len, h, r)));
     if (merge_last) break;
   }
   return self;
@@ -71,17 +71,17 @@ const char* HintFor(const std::string& step) {
 
 }  // namespace
 
-float MicronsToCm(float microns) { return ToSingle(microns * 0.0001); }
+float MicronsToCm(float microns) { return ToSingle(Wide(microns) * 0.0001); }
 
-float MilsToCm(float mils) { return ToSingle(mils * 0.00254); }
+float MilsToCm(float mils) { return ToSingle(Wide(mils) * 0.00254); }
 
 float GroundPlaneInductance(float len, float h, float r) {
-  return ToSingle(2.0 * CheckedLog(CheckedDivide(2.0 * h, r)) * len);
+  return ToSingle(2.0 * CheckedLog(CheckedDivide(2.0 * Wide(h), Wide(r))) * Wide(len));
 }
 
 void ComputeInductance(std::vector<Wire>& wires, const ParameterSet& params,
                        const Package& package) {
-  const float r = ToSingle(MilsToCm(params.WireDiameter) / 2.0);  // wire radius, cm
+  const float r = ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0);  // wire radius, cm
   const float d = MicronsToCm(params.WireDistance);                // wire distance, cm
   for (Wire& wire : wires) {
     std::string step = "self inductance";
@@ -93,7 +93,7 @@ void ComputeInductance(std::vector<Wire>& wires, const ParameterSet& params,
       wire.InductanceDC = ToSingle(2 * t * (log_ratio - 0.75));
       wire.InductanceAC = ToSingle(2 * t * (log_ratio - 1));
       step = "mutual inductance";
-      if (t < d) {
+      if (t < Wide(d)) {
         wire.InductanceMutual = 0;
       } else {
         wire.InductanceMutual =

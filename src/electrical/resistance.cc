@@ -11,12 +11,12 @@ namespace ostrel {
 
 float SinglePi() { return ToSingle(4.0 * std::atan(1.0)); }
 
-float MilsToMicrons(float mils) { return ToSingle(mils * 25.4); }
+float MilsToMicrons(float mils) { return ToSingle(Wide(mils) * 25.4); }
 
 float SegmentLength(const WireSegment& s) {
-  const double dx = ToSingle(static_cast<double>(s.X1) - s.X2);
-  const double dy = ToSingle(static_cast<double>(s.Y1) - s.Y2);
-  const double dz = ToSingle(static_cast<double>(s.Z1) - s.Z2);
+  const double dx = ToSingle(Wide(s.X1) - Wide(s.X2));
+  const double dy = ToSingle(Wide(s.Y1) - Wide(s.Y2));
+  const double dz = ToSingle(Wide(s.Z1) - Wide(s.Z2));
   return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 
@@ -53,9 +53,9 @@ void ComputeResistance(std::vector<Wire>& wires, const ParameterSet& params) {
     try {
       for (WireSegment& seg : wire.Segments) {
         seg.Length = SegmentLength(seg);
-        seg.Resistance = ToSingle(CheckedDivide(rho * seg.Length, ring));
-        resistance_sum = ToSingle(static_cast<double>(resistance_sum) + seg.Resistance);
-        length_sum = ToSingle(static_cast<double>(length_sum) + seg.Length);
+        seg.Resistance = ToSingle(CheckedDivide(rho * Wide(seg.Length), ring));
+        resistance_sum = ToSingle(Wide(resistance_sum) + Wide(seg.Resistance));
+        length_sum = ToSingle(Wide(length_sum) + Wide(seg.Length));
       }
     } catch (const StageError& e) {
       // A zero ring area means the wire diameter equals the skin depth; anything else is a

@@ -25,7 +25,7 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
     const double b = along_y ? side[k + 1].Y : side[k + 1].X;
     try {
       gaps.push_back(ToSingle(std::fabs(a - b)));
-      sum = ToSingle(static_cast<double>(sum) + gaps.back());
+      sum = ToSingle(Wide(sum) + Wide(gaps.back()));
     } catch (const StageError& e) {
       throw StageError("the " + std::string(side_name) + " side of the base die: " + e.reason() +
                            " (pads too far apart for a pitch that fits a single; check the "
@@ -33,7 +33,7 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
                        "", side[k + 1].PadLine);
     }
   }
-  float mean = ToSingle(sum / static_cast<double>(n - 1));
+  float mean = ToSingle(Wide(sum) / static_cast<double>(n - 1));
   // Drop the gaps larger than twice the mean (a gap in the pad row) until none is dropped.
   // Each pass keeps the gaps in their order, and the mean of the kept ones is their running
   // single-precision sum over the count. The running sums before the first gap a pass drops
@@ -44,7 +44,7 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
   // a side has some thousands of pads.)
   std::vector<float> running;  // running[i]: sum of gaps[0..i], filled from the second pass
   while (true) {
-    const float limit = ToSingle(2.0 * mean);
+    const float limit = ToSingle(2.0 * Wide(mean));
     std::size_t first = 0;  // first gap above the limit
     while (first < gaps.size() && gaps[first] <= limit) ++first;
     if (first == gaps.size()) return mean;
@@ -52,7 +52,7 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
       running.resize(gaps.size());
       float s = 0;
       for (std::size_t i = 0; i < first; ++i) {
-        s = ToSingle(static_cast<double>(s) + gaps[i]);
+        s = ToSingle(Wide(s) + Wide(gaps[i]));
         running[i] = s;
       }
     }
@@ -60,7 +60,7 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
     std::size_t kept = first;
     for (std::size_t i = first + 1; i < gaps.size(); ++i) {
       if (gaps[i] <= limit) {
-        kept_sum = ToSingle(static_cast<double>(kept_sum) + gaps[i]);
+        kept_sum = ToSingle(Wide(kept_sum) + Wide(gaps[i]));
         gaps[kept] = gaps[i];
         running[kept] = kept_sum;
         ++kept;
@@ -78,7 +78,7 @@ float DefaultWireDistance(const Package& package) {
   const double left = SidePitch(package.LeftPads, true, "left (L)");
   const double right = SidePitch(package.RightPads, true, "right (R)");
   const float mean = ToSingle((right + left + top + bottom) / 4);
-  return ToSingle(mean * 1.5);
+  return ToSingle(Wide(mean) * 1.5);
 }
 
 }  // namespace ostrel

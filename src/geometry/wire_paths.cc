@@ -53,14 +53,14 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
                      FormatFixed3(x1) + ", " + FormatFixed3(y1) +
                      "); move one end of the wire bond");
   }
-  const float ux = ToSingle(dx / d);
-  const float uy = ToSingle(dy / d);
+  const float ux = ToSingle(dx / Wide(d));
+  const float uy = ToSingle(dy / Wide(d));
 
   const double h = loop.height;
   const double e = loop.extension;
   auto at_offset = [&](float offset, double z) {
-    return PathPoint{ToSingle(xs + offset * static_cast<double>(ux)),
-                     ToSingle(ys + offset * static_cast<double>(uy)), ToSingle(z)};
+    return PathPoint{ToSingle(xs + Wide(offset) * Wide(ux)), ToSingle(ys + Wide(offset) * Wide(uy)),
+                     ToSingle(z)};
   };
   points.clear();
   points.push_back({static_cast<float>(xs), static_cast<float>(ys), static_cast<float>(zs)});
@@ -109,9 +109,9 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
 }  // namespace
 
 float PointDistance(const PathPoint& a, const PathPoint& b) {
-  const double dx = ToSingle(static_cast<double>(a.X) - b.X);
-  const double dy = ToSingle(static_cast<double>(a.Y) - b.Y);
-  const double dz = ToSingle(static_cast<double>(a.Z) - b.Z);
+  const double dx = ToSingle(Wide(a.X) - Wide(b.X));
+  const double dy = ToSingle(Wide(a.Y) - Wide(b.Y));
+  const double dz = ToSingle(Wide(a.Z) - Wide(b.Z));
   return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 
@@ -119,36 +119,36 @@ float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t
   const float d = PointDistance(points[a], points[b]);
   const double r = ToSingle(CheckedDivide(step, d));
   const PathPoint pa = points[a];
-  const double diff_x = ToSingle(static_cast<double>(pa.X) - points[b].X);
-  const double diff_y = ToSingle(static_cast<double>(pa.Y) - points[b].Y);
-  const double diff_z = ToSingle(static_cast<double>(pa.Z) - points[b].Z);
+  const double diff_x = ToSingle(Wide(pa.X) - Wide(points[b].X));
+  const double diff_y = ToSingle(Wide(pa.Y) - Wide(points[b].Y));
+  const double diff_z = ToSingle(Wide(pa.Z) - Wide(points[b].Z));
   const PathPoint last = points[b];
   points.insert(points.begin() + static_cast<std::ptrdiff_t>(b) + 1, last);
-  points[b] = PathPoint{ToSingle(pa.X - r * diff_x), ToSingle(pa.Y - r * diff_y),
-                        ToSingle(pa.Z - r * diff_z)};
+  points[b] = PathPoint{ToSingle(Wide(pa.X) - r * diff_x), ToSingle(Wide(pa.Y) - r * diff_y),
+                        ToSingle(Wide(pa.Z) - r * diff_z)};
   return PointDistance(points[b], points[b + 1]);
 }
 
 float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
-  const double px = static_cast<double>(pad.BondX1) - pad.FingerX;
-  const double py = static_cast<double>(pad.BondY1) - pad.FingerY;
+  const double px = Wide(pad.BondX1) - Wide(pad.FingerX);
+  const double py = Wide(pad.BondY1) - Wide(pad.FingerY);
   const double q = ToSingle(std::sqrt(px * px + py * py));
-  const double half_l = package.CompL / 2.0;
-  const double half_w = package.CompW / 2.0;
+  const double half_l = Wide(package.CompL) / 2.0;
+  const double half_w = Wide(package.CompW) / 2.0;
   const std::string side = UpperAscii(pad.Side);
   double g = 0;
   double divisor = 0;
   if (side == "T") {
-    g = pad.BondY1 - half_l;
+    g = Wide(pad.BondY1) - half_l;
     divisor = py;
   } else if (side == "B") {
-    g = pad.BondY1 + half_l;
+    g = Wide(pad.BondY1) + half_l;
     divisor = py;
   } else if (side == "L") {
-    g = pad.BondX1 + half_w;
+    g = Wide(pad.BondX1) + half_w;
     divisor = px;
   } else if (side == "R") {
-    g = pad.BondX1 - half_w;
+    g = Wide(pad.BondX1) - half_w;
     divisor = px;
   } else {
     return 0.0f;
@@ -203,7 +203,7 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
 
   const float base_height = params.BaseLoopHeight < 1.0f ? 1.0f : params.BaseLoopHeight;
   const LoopShape base{base_height, params.BaseExtension,
-                       cut_length(static_cast<double>(package.CompZ) + base_height)};
+                       cut_length(Wide(package.CompZ) + Wide(base_height))};
   for (const BondPad& pad : package.ChipPads) {
     if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
     guarded(pad.BondLine, pad.Name, [&] {
@@ -216,8 +216,8 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
     });
   }
 
-  const float stack_cut = cut_length(static_cast<double>(package.SdCompZ) +
-                                     params.StackLoopHeight + package.CompZ);
+  const float stack_cut = cut_length(Wide(package.SdCompZ) + Wide(params.StackLoopHeight) +
+                                     Wide(package.CompZ));
   for (const BondPad& pad : package.StackPads) {
     if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
     guarded(pad.BondLine, pad.Name, [&] {

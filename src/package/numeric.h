@@ -8,6 +8,9 @@
 // StageError instead of leaving an infinity or NaN in a result.
 namespace ostrel {
 
+// A stored single widened for a formula evaluated in double (exact).
+constexpr double Wide(float value) { return value; }
+
 // Throws the StageError of ToSingle for `value`, which is NaN or beyond the single range.
 [[noreturn]] void ThrowNotSingle(double value);
 

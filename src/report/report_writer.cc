@@ -52,7 +52,7 @@ std::pair<float, const char*> ScaledFrequency(float hz) {
   int unit = 0;
   for (int i = 0; i < 3; ++i) {
     if (f >= 1000.0f) {
-      f = ToSingle(f / 1000.0);
+      f = ToSingle(Wide(f) / 1000.0);
       ++unit;
     }
   }

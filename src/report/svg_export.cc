@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "package/numeric.h"
 #include "package/text.h"
 #include "report/exports.h"
 
@@ -93,7 +94,7 @@ double ScaleBarLength(double extent) {
 
 std::string SvgText(const ExportHeader& header, const Package& package,
                     const std::vector<Wire>& wires) {
-  const double wire_width_um = header.Params.WireDiameter * kMicronsPerMil;
+  const double wire_width_um = Wide(header.Params.WireDiameter) * kMicronsPerMil;
 
   // Top view extents: dies, pads, fingers and wire points, in the path frame.
   Box box;
@@ -143,7 +144,7 @@ std::string SvgText(const ExportHeader& header, const Package& package,
   auto bin_of = [&](float l) {
     if (bins <= 1) return 0;
     const int b =
-        static_cast<int>((static_cast<double>(l) - lo) / (static_cast<double>(hi) - lo) * bins);
+        static_cast<int>((Wide(l) - Wide(lo)) / (Wide(hi) - Wide(lo)) * bins);
     return std::clamp(b, 0, bins - 1);
   };
 
@@ -227,8 +228,8 @@ std::string SvgText(const ExportHeader& header, const Package& package,
   out += "<g class=\"legend\">\n<text x=\"" + Num(kTopViewWidth + 20) + "\" y=\"" + Num(ly + 12) +
          "\">AC inductance (nH)</text>\n";
   for (int b = 0; b < bins; ++b) {
-    const double from = lo + (static_cast<double>(hi) - lo) * b / bins;
-    const double to = lo + (static_cast<double>(hi) - lo) * (b + 1) / bins;
+    const double from = Wide(lo) + (Wide(hi) - Wide(lo)) * b / bins;
+    const double to = Wide(lo) + (Wide(hi) - Wide(lo)) * (b + 1) / bins;
     ly += 24;
     out += "<rect x=\"" + Num(kTopViewWidth + 20) + "\" y=\"" + Num(ly) +
            "\" width=\"28\" height=\"12\" fill=\"" + kBinColours[b] + "\"/>\n";
@@ -258,16 +259,16 @@ std::string SvgText(const ExportHeader& header, const Package& package,
     const auto ends = WireEnds(w);
     const auto& start = ends[0];
     const auto& end = ends[1];
-    const double dx = static_cast<double>(end.X) - start.X;
-    const double dy = static_cast<double>(-end.Y) - (-start.Y);
+    const double dx = Wide(end.X) - Wide(start.X);
+    const double dy = Wide(-end.Y) - Wide(-start.Y);
     const double plan = std::hypot(dx, dy);
     const double ux = plan > 0 ? dx / plan : 1, uy = plan > 0 ? dy / plan : 0;
     auto along = [&](float x, float y) {
-      return (static_cast<double>(x) - start.X) * ux + (static_cast<double>(y) + start.Y) * uy;
+      return (Wide(x) - Wide(start.X)) * ux + (Wide(y) + Wide(start.Y)) * uy;
     };
     Box side;
     side.Add(0, 0);
-    side.Add(0, -(static_cast<double>(package.CompZ) + (stacked ? package.SdCompZ : 0.0f)));
+    side.Add(0, -(Wide(package.CompZ) + Wide(stacked ? package.SdCompZ : 0.0f)));
     for (const WireSegment& s : w.Segments) {
       side.Add(along(s.X1, s.Y1), -static_cast<double>(s.Z1));
       side.Add(along(s.X2, s.Y2), -static_cast<double>(s.Z2));
@@ -289,8 +290,8 @@ std::string SvgText(const ExportHeader& header, const Package& package,
     out += "<line x1=\"" + Num(side.x0) + "\" y1=\"0\" x2=\"" + Num(side.x1) +
            "\" y2=\"0\" stroke=\"#808080\" stroke-width=\"" + Num(scale) + "\"/>\n";
     // Dashed: the base die top, and the stacked die top when there is one.
-    std::vector<double> tops = {package.CompZ};
-    if (stacked) tops.push_back(static_cast<double>(package.CompZ) + package.SdCompZ);
+    std::vector<double> tops = {Wide(package.CompZ)};
+    if (stacked) tops.push_back(Wide(package.CompZ) + Wide(package.SdCompZ));
     for (const double top : tops) {
       out += "<line x1=\"" + Num(side.x0) + "\" y1=\"" + Num(-top) + "\" x2=\"" + Num(side.x1) +
              "\" y2=\"" + Num(-top) + "\" stroke=\"#808080\" stroke-dasharray=\"" + Num(4 * scale) +

@@ -117,7 +117,7 @@ void UpdateVals(PanelState& panel, ParameterSet& params, const PanelContext& con
   }
   if (factor != 0) {
     try {
-      params.Frequency = ToSingle(ParseNumber(panel.FQc) * factor);
+      params.Frequency = ToSingle(Wide(ParseNumber(panel.FQc)) * factor);
     } catch (const StageError&) {
       throw StageError("the frequency " + panel.FQc + " x " + FormatGeneral(factor, 7) +
                        " Hz is too large to store as a single; the Frequency= value must be "

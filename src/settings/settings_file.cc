@@ -1,5 +1,6 @@
 #include "settings/settings_file.h"
 
+#include "package/numeric.h"
 #include "package/text.h"
 
 namespace ostrel {
@@ -55,13 +56,13 @@ void ReadFrequencyLine(PanelState& panel, float hz) {
     panel.FQc = FormatGeneral(hz, 7);
   } else if (hz >= 1e9f) {
     panel.FQ = kGhz;
-    panel.FQc = FormatGeneral(hz / 1e9, 15);
+    panel.FQc = FormatGeneral(Wide(hz) / 1e9, 15);
   } else if (hz >= 1e6f) {
     panel.FQ = kMhz;
-    panel.FQc = FormatGeneral(hz / 1e6, 15);
+    panel.FQc = FormatGeneral(Wide(hz) / 1e6, 15);
   } else {
     panel.FQ = kKhz;
-    panel.FQc = FormatGeneral(static_cast<float>(hz / 1000.0), 7);
+    panel.FQc = FormatGeneral(static_cast<float>(Wide(hz) / 1000.0), 7);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "ui/loop_schematic.h"
 
+#include "package/numeric.h"
+
 namespace ostrel::ui {
 namespace {
 
@@ -87,7 +89,7 @@ void Redraw(LoopSchematic& s, const ParameterSet& params, const SchematicContext
   s.sbw[0].Y2 = stack_top;
   s.sbw[1].Y1 = s.sbw[1].Y2 = stack_top;
   s.sbw[1].X2 = context.StackExtensionToEdge
-                    ? static_cast<float>(static_cast<double>(s.Die[0].Left) + s.Die[0].Width)
+                    ? static_cast<float>(Wide(s.Die[0].Left) + Wide(s.Die[0].Width))
                     : Moved(s.sbw[1].X1, params.StackExtension, stack_scale);
   s.sbw[2].X1 = s.sbw[1].X2;
   s.sbw[2].Y1 = stack_top;
