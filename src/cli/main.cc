@@ -95,6 +95,18 @@ void UseLargePagesForTheHeap(char** argv) {
   // Only reached when the new start failed: go on with the usual heap.
 }
 
+// The option of `opt` that the path option `flag` sets, or nullptr for any other argument.
+std::string* PathOption(Options& opt, const std::string& flag) {
+  const std::pair<const char*, std::string Options::*> kPaths[] = {
+      {"--report", &Options::report}, {"--save-settings", &Options::save_settings},
+      {"--csv", &Options::csv},       {"--json", &Options::json},
+      {"--spice", &Options::spice},   {"--svg", &Options::svg}};
+  for (const auto& [name, member] : kPaths) {
+    if (flag == name) return &(opt.*member);
+  }
+  return nullptr;
+}
+
 int Usage(const std::string& message) {
   std::cerr << "ostrel-cli: " << message << "\nTry 'ostrel-cli --help'.\n";
   return kExitUsage;
@@ -147,18 +159,8 @@ int main(int argc, char** argv) {
       return kExitOk;
     } else if (a == "--stdout") {
       opt.to_stdout = true;
-    } else if (a == "--report") {
-      if (!value(opt.report)) return Usage("--report needs a path");
-    } else if (a == "--save-settings") {
-      if (!value(opt.save_settings)) return Usage("--save-settings needs a path");
-    } else if (a == "--csv") {
-      if (!value(opt.csv)) return Usage("--csv needs a path");
-    } else if (a == "--json") {
-      if (!value(opt.json)) return Usage("--json needs a path");
-    } else if (a == "--spice") {
-      if (!value(opt.spice)) return Usage("--spice needs a path");
-    } else if (a == "--svg") {
-      if (!value(opt.svg)) return Usage("--svg needs a path");
+    } else if (std::string* path = PathOption(opt, a)) {
+      if (!value(*path)) return Usage(a + " needs a path");
     } else if (a == "--spice-inductance") {
       std::string which;
       if (!value(which) || !ostrel::ParseSpiceInductance(which, opt.spice_inductance)) {

@@ -161,29 +161,9 @@ void WindowLogic::LH_Click(int i) {
 
 void WindowLogic::Box_Change(Box box, const std::string& text) {
   PanelState& p = ws_.panel;
-  switch (box) {
-    case Box::kWDc:
-      p.WDc = text;
-      break;
-    case Box::kFQc:
-      p.FQc = text;
-      break;
-    case Box::kLHc0:
-      p.LHc[0] = text;
-      break;
-    case Box::kLHc1:
-      p.LHc[1] = text;
-      break;
-    case Box::kLEc0:
-      p.LEc[0] = text;
-      break;
-    case Box::kLEc1:
-      p.LEc[1] = text;
-      break;
-    case Box::kLEc2:
-      p.LEc[2] = text;
-      break;
-  }
+  std::string* const boxes[] = {&p.WDc,    &p.FQc,    &p.LHc[0], &p.LHc[1],
+                                &p.LEc[0], &p.LEc[1], &p.LEc[2]};
+  *boxes[static_cast<int>(box)] = text;
   RefreshPanel();
 }
 
