@@ -22,7 +22,7 @@
 #include "geometry/wire_paths.h"
 #include "package/package_reader.h"
 #include "package/side_ordering.h"
-#include "package/text.h"
+#include "base/text.h"
 #include "report/report_writer.h"
 #include "settings/panel.h"
 

@@ -13,7 +13,7 @@
 
 #include "geometry/wire.h"
 #include "geometry/wire_paths.h"
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel::fuzz {
 

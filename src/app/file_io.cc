@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {

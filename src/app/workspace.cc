@@ -12,7 +12,7 @@
 #include "ostrel/version.h"
 #include "package/package_reader.h"
 #include "package/side_ordering.h"
-#include "package/text.h"
+#include "base/text.h"
 #include "report/report_writer.h"
 #include "settings/settings_file.h"
 

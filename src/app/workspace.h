@@ -7,8 +7,8 @@
 
 #include "geometry/wire.h"
 #include "package/package_model.h"
-#include "package/parameter_set.h"
-#include "package/stage_error.h"
+#include "geometry/parameter_set.h"
+#include "base/stage_error.h"
 #include "report/exports.h"
 #include "settings/panel.h"
 

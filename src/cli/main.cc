@@ -14,7 +14,7 @@
 #include "app/file_io.h"
 #include "app/workspace.h"
 #include "ostrel/version.h"
-#include "package/text.h"
+#include "base/text.h"
 #include "report/exports.h"
 
 namespace {

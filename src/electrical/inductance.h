@@ -4,7 +4,7 @@
 
 #include "geometry/wire.h"
 #include "package/package_model.h"
-#include "package/parameter_set.h"
+#include "geometry/parameter_set.h"
 
 namespace ostrel {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <string>
 
-#include "package/numeric.h"
-#include "package/stage_error.h"
-#include "package/text.h"
+#include "base/numeric.h"
+#include "base/stage_error.h"
+#include "base/text.h"
 
 namespace ostrel {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "geometry/wire.h"
-#include "package/parameter_set.h"
+#include "geometry/parameter_set.h"
 
 namespace ostrel {
 

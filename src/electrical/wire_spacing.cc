@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "package/numeric.h"
-#include "package/stage_error.h"
+#include "base/numeric.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <string>
 
-#include "package/large_pages.h"
-#include "package/numeric.h"
-#include "package/stage_error.h"
-#include "package/text.h"
+#include "base/large_pages.h"
+#include "base/numeric.h"
+#include "base/stage_error.h"
+#include "base/text.h"
 
 namespace ostrel {
 namespace {

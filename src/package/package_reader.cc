@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "package/large_pages.h"
-#include "package/stage_error.h"
-#include "package/text.h"
+#include "base/large_pages.h"
+#include "base/stage_error.h"
+#include "base/text.h"
 
 namespace ostrel {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "package/text.h"
+#include "base/text.h"
 
 namespace ostrel {
 namespace {

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "geometry/wire.h"
 #include "package/package_model.h"
-#include "package/parameter_set.h"
+#include "geometry/parameter_set.h"
 
 // Exports of one estimation for the tools that come after it: a table (CSV), a structured file
 // (JSON), a SPICE subcircuit of the wires and an SVG picture of the package. Each takes the

@@ -1,8 +1,8 @@
 #include "report/report_writer.h"
 
-#include "package/large_pages.h"
-#include "package/numeric.h"
-#include "package/text.h"
+#include "base/large_pages.h"
+#include "base/numeric.h"
+#include "base/text.h"
 
 namespace ostrel {
 namespace {

@@ -7,8 +7,8 @@
 #include <set>
 #include <utility>
 
-#include "package/stage_error.h"
-#include "package/text.h"
+#include "base/stage_error.h"
+#include "base/text.h"
 #include "report/exports.h"
 
 namespace ostrel {

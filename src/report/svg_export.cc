@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "package/numeric.h"
-#include "package/text.h"
+#include "base/numeric.h"
+#include "base/text.h"
 #include "report/exports.h"
 
 namespace ostrel {

@@ -1,8 +1,8 @@
 #include "settings/panel.h"
 
-#include "package/numeric.h"
-#include "package/stage_error.h"
-#include "package/text.h"
+#include "base/numeric.h"
+#include "base/stage_error.h"
+#include "base/text.h"
 #include "settings/settings_file.h"
 
 namespace ostrel {

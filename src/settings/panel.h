@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "package/parameter_set.h"
+#include "geometry/parameter_set.h"
 
 // The parameter panel's state — chosen options, box texts and enabled states — and its refresh
 // UpdateVals, which turns the controls into the parameter set. The window only mirrors this.

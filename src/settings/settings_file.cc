@@ -1,7 +1,7 @@
 #include "settings/settings_file.h"
 
-#include "package/numeric.h"
-#include "package/text.h"
+#include "base/numeric.h"
+#include "base/text.h"
 
 namespace ostrel {
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "package/package_model.h"
-#include "package/parameter_set.h"
+#include "geometry/parameter_set.h"
 #include "settings/panel.h"
 
 // The settings file (".zv"): key=value lines naming the package description file and holding

@@ -1,6 +1,6 @@
 #include "ui/loop_schematic.h"
 
-#include "package/numeric.h"
+#include "base/numeric.h"
 
 namespace ostrel::ui {
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "package/parameter_set.h"
+#include "geometry/parameter_set.h"
 
 // The side view of the wire loops: the base die with the stacked die on it, two substrate
 // fingers, and the base, stacked and stitch wires as chains of straight lines. Coordinates are

@@ -1,7 +1,7 @@
 #include "ui/window_logic.h"
 
 #include "app/file_io.h"
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel::ui {
 namespace {

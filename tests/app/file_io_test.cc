@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {

@@ -6,7 +6,7 @@
 #include "electrical/inductance.h"
 #include "electrical/resistance.h"
 #include "electrical/wire_spacing.h"
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "geometry/wire_paths.h"
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {

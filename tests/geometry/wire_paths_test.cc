@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {

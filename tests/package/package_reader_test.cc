@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "package/side_ordering.h"
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {

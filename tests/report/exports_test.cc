@@ -9,8 +9,8 @@
 #include <map>
 
 #include "export_test_support.h"
-#include "package/stage_error.h"
-#include "package/text.h"
+#include "base/stage_error.h"
+#include "base/text.h"
 #include "report/report_writer.h"
 
 namespace ostrel {

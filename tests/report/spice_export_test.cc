@@ -11,7 +11,7 @@
 #include <set>
 
 #include "export_test_support.h"
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 #include "report/exports.h"
 
 namespace ostrel {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 #include "settings/panel.h"
 #include "settings/settings_file.h"
 

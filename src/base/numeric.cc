@@ -1,8 +1,8 @@
-#include "package/numeric.h"
+#include "base/numeric.h"
 
 #include <cmath>
 
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 

@@ -1,11 +1,11 @@
-#include "package/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "package/large_pages.h"
+#include "base/large_pages.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "package/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "package/stage_error.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {
