@@ -1,0 +1,104 @@
+#pragma once
+
+#include <atomic>
+#include <complex>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "geometry/parameter_set.h"
+#include "geometry/wire.h"
+
+// The physical model of the bond wires, beside the report's closed-form figures: the exact
+// internal impedance of each round wire, the partial and loop inductance matrices of the real
+// wire paths over a ground plane, and the capacitance matrix. Double precision and SI units
+// inside; microns come in at the edge (BuildConductors) and nH, mOhm, pF go out at the writers.
+namespace ostrel::physical {
+
+// A point in the package frame (X, Y as in the package file, Z the height above the substrate
+// surface), metres.
+struct Point3 {
+  double x = 0, y = 0, z = 0;
+  bool operator==(const Point3&) const = default;
+};
+
+// One wire as a round conductor along its path.
+struct Conductor {
+  std::string name;               // as in the report
+  int kind = 0;                   // 0 base-die, 1 stacked-die, 2 stitch (order of the report)
+  std::vector<Point3> path_m;     // the polyline exactly as the wire paths build it
+  double radius_m = 0;
+  double resistivity_ohm_m = 0;
+  double length_m = 0;            // along the path
+
+  bool operator==(const Conductor&) const = default;
+};
+
+// The wires of one estimation as conductors, in report order: diameter and metal from the
+// parameters, the path turned back into the package frame.
+std::vector<Conductor> BuildConductors(const std::vector<Wire>& wires, const ParameterSet& params);
+
+// A symmetric matrix kept either dense (all n * n entries, row-major) or as its lower triangle's
+// non-zero entries (i >= j, 0-based), for packages too large for a dense one.
+struct SymmetricMatrix {
+  struct Entry {
+    std::size_t i = 0, j = 0;
+    double value = 0;
+    bool operator==(const Entry&) const = default;
+  };
+  std::size_t n = 0;
+  bool dense = true;
+  std::vector<double> values;   // dense: n * n, row-major
+  std::vector<Entry> entries;   // sparse: i >= j, sorted by (i, j)
+
+  double At(std::size_t i, std::size_t j) const;  // 0 for an entry not kept
+  bool operator==(const SymmetricMatrix&) const = default;
+};
+
+struct Options {
+  std::vector<double> frequencies_hz;  // at least one; 0 is DC
+  double ground_depth_m = 50e-6;       // perfect ground plane below the substrate surface
+  double eps_r = 1.0;                  // relative permittivity of the homogeneous dielectric
+  // Loop couplings with |k| below this may be dropped in packages too large for dense matrices.
+  double coupling_cutoff = 1e-3;
+};
+
+// Progress of a long computation and the way to stop it: `report` gets a short stage name and
+// the fraction done (0..1); once `cancel` is set the computation throws StageError.
+struct Progress {
+  std::function<void(std::string_view stage, double fraction)> report;
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// Per-frequency figures of every wire, in wire order.
+struct FrequencyResult {
+  double frequency_hz = 0;
+  std::vector<double> resistance_ohm;
+  std::vector<double> internal_inductance_h;
+};
+
+struct Model {
+  std::vector<Conductor> conductors;
+  Options options;
+  std::optional<SymmetricMatrix> partial_inductance_h;  // left out for very large packages
+  SymmetricMatrix loop_inductance_h;
+  std::optional<SymmetricMatrix> capacitance_f;          // Maxwell matrix; absent at depth 0
+  std::vector<FrequencyResult> results;                  // one per option frequency, in order
+  // What was left out or repaired (a dropped matrix, couplings cut, a matrix made positive
+  // definite), one sentence each; the writers put them in the file and on stderr.
+  std::vector<std::string> notes;
+};
+
+// Exact internal impedance per unit length of a straight round wire (ohm/m) at `frequency_hz`
+// (0: DC), from the Bessel solution z = k rho J0(ka) / (2 pi a J1(ka)), k = sqrt(-j w mu0 / rho).
+std::complex<double> InternalImpedancePerMetre(double frequency_hz, double radius_m,
+                                               double resistivity_ohm_m);
+
+// The whole model. Throws StageError on bad options or when cancelled.
+Model ComputeModel(const std::vector<Wire>& wires, const ParameterSet& params,
+                   const Options& options, const Progress& progress = {});
+
+}  // namespace ostrel::physical
