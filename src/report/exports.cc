@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/stage_error.h"
+#include "report/name_text.h"
 
 namespace ostrel {
 namespace {
@@ -12,9 +13,10 @@ constexpr const char* kCsvLineBreak = "\r\n";
 
 bool HasWire(const BondPad& pad) { return !(pad.BondX1 == 0 && pad.BondY1 == 0); }
 
-// RFC 4180: a field holding a comma, a quote, a line break or edge blanks is quoted, with its
-// quotes doubled.
-std::string CsvField(const std::string& text) {
+// RFC 4180: a name as UTF-8 (NameAsUtf8); a field holding a comma, a quote, a line break or edge
+// blanks is quoted, with its quotes doubled.
+std::string CsvField(const std::string& name) {
+  const std::string text = NameAsUtf8(name);
   const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
                      (!text.empty() && (text.front() == ' ' || text.back() == ' '));
   if (!quote) return text;
@@ -22,27 +24,6 @@ std::string CsvField(const std::string& text) {
   for (const char c : text) {
     if (c == '"') out += '"';
     out += c;
-  }
-  out += '"';
-  return out;
-}
-
-// A JSON string; bytes from 0x80 up pass unchanged (names are taken to be UTF-8).
-std::string JsonString(const std::string& text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;
-    }
   }
   out += '"';
   return out;

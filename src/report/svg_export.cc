@@ -7,6 +7,7 @@
 #include "base/numeric.h"
 #include "base/text.h"
 #include "report/exports.h"
+#include "report/name_text.h"
 
 namespace ostrel {
 namespace {
@@ -22,34 +23,6 @@ constexpr const char* kBinColours[] = {"#2c7bb6", "#00a6ca", "#7fbc41", "#f29e2e
 constexpr int kBins = 5;
 
 std::string Num(double value) { return RoundTripText(static_cast<float>(value)); }
-
-// Text for XML content and attribute values. Control characters, which XML cannot hold, show
-// as '?'.
-std::string XmlText(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += (static_cast<unsigned char>(c) < 0x20 && c != '\t') ? '?' : c;
-    }
-  }
-  return out;
-}
 
 // A bounding box in the drawing frame (x right, y down).
 struct Box {
