@@ -19,13 +19,30 @@
 namespace ostrel {
 namespace {
 
+const std::string& PackageSource(const Workspace& ws) {
+  return ws.package.SourceFile.empty() ? ws.PackagePath : ws.package.SourceFile;
+}
+
 // Runs a stage; a fault without a file of its own is pinned to the package file.
 template <typename Stage>
 void InPackage(const Workspace& ws, Stage&& stage) {
   try {
     stage();
   } catch (const StageError& e) {
-    throw e.WithSource(ws.package.SourceFile.empty() ? ws.PackagePath : ws.package.SourceFile);
+    throw e.WithSource(PackageSource(ws));
+  }
+}
+
+// Runs a stage of the estimation. A fault of one wire names its line of the package file; a
+// fault that names neither file nor line is one of the run's parameters (a negative frequency,
+// a wire diameter too large), which the settings file holds.
+template <typename Stage>
+void InEstimation(const Workspace& ws, Stage&& stage) {
+  try {
+    stage();
+  } catch (const StageError& e) {
+    const bool of_parameters = e.file().empty() && e.line() == 0;
+    throw e.WithSource(of_parameters ? ws.SettingsPath : PackageSource(ws));
   }
 }
 
@@ -36,10 +53,14 @@ void SetWireDistance(Workspace& ws, float distance) {
 
 }  // namespace
 
+std::string Caption(const std::string& settings_path, int major, int minor, int revision) {
+  const std::string minor_text = std::to_string(minor);
+  return "Ostrel - " + std::to_string(major) + "." + minor_text + minor_text + "." +
+         std::to_string(revision) + " - " + FileNameOf(settings_path);
+}
+
 std::string Caption(const std::string& settings_path) {
-  const std::string minor = std::to_string(kVersionMinor);
-  return "Ostrel - " + std::to_string(kVersionMajor) + "." + minor + minor + "." +
-         std::to_string(kVersionRevision) + " - " + FileNameOf(settings_path);
+  return Caption(settings_path, kVersionMajor, kVersionMinor, kVersionRevision);
 }
 
 std::string SettingsPathFor(const std::string& argument, const std::string& program_dir,
@@ -118,6 +139,9 @@ StartUpResult StartUp(Workspace& ws, const std::string& settings_path) {
 
 void LoadSettings(Workspace& ws, const std::string& path) {
   ws.SettingsPath = path;
+  // The command line's rule: only a regular file is a settings file, so a FIFO or a device
+  // (/dev/zero) is never read without end.
+  if (!FileExists(path)) throw StageError("settings file not found", path);
   ReadSettings(ws, ReadWholeFile(path));
   Refresh(ws);
 }
@@ -125,9 +149,9 @@ void LoadSettings(Workspace& ws, const std::string& path) {
 std::string RunEstimation(Workspace& ws) {
   ReadPackage(ws);
   Refresh(ws);
-  InPackage(ws, [&] { ws.Wires = BuildWirePaths(ws.package, ws.params); });
-  InPackage(ws, [&] { ComputeResistance(ws.Wires, ws.params); });
-  InPackage(ws, [&] { ComputeInductance(ws.Wires, ws.params, ws.package); });
+  InEstimation(ws, [&] { ws.Wires = BuildWirePaths(ws.package, ws.params); });
+  InEstimation(ws, [&] { ComputeResistance(ws.Wires, ws.params); });
+  InEstimation(ws, [&] { ComputeInductance(ws.Wires, ws.params, ws.package); });
   const ReportHeader header{FileNameOf(ws.SettingsPath), ws.params, ws.package.HasStackedDie(),
                             !ws.package.Stitches.empty()};
   return ReportText(header, ws.Wires);
@@ -146,7 +170,9 @@ void Reset(Workspace& ws) {
   const float comp_z = ws.package.CompZ;
   const float sd_comp_z = ws.package.SdCompZ;
   p.M = 0;
-  p.WDc = "1";
+  // Built, then moved in: GCC 12 takes assigning a literal here for an overlapping copy and
+  // warns (-Wrestrict, its bug 105329).
+  p.WDc = std::string("1");
   ChooseDiameterOption(p, 3);
   for (const int option : {kBaseHeightDefault, kBaseExtensionDefault, kStackExtensionDefault,
                            kStackHeightDefault, kStitchExtensionDefault}) {

@@ -28,12 +28,21 @@ struct Workspace {
   std::string caption = "Ostrel";  // window caption
   std::string work_path;           // the Work Path label: folder of the settings file
   std::vector<std::string> sort_list;  // entries of the last ordered side (top)
+  // The bytes of the package file that the lists were last read from whole, and its path
+  // (empty when the last read did not complete): a read of the same bytes from the same file
+  // gives the same lists, so it need not parse them again.
+  std::string package_text;
+  std::string package_text_path;
   // Runs after every panel refresh that completed; the window redraws its loop schematic here,
   // since the schematic belongs to the refresh wherever a command runs one.
   std::function<void()> after_refresh;
 };
 
-// "Ostrel - <major>.<minor><minor>.<revision> - <settings file name>".
+// "Ostrel - <major>.<minor><minor>.<revision> - <settings file name>", the minor number written
+// twice: version 2.3.4 gives "Ostrel - 2.33.4 - x.zv".
+std::string Caption(const std::string& settings_path, int major, int minor, int revision);
+
+// The caption with this program's version.
 std::string Caption(const std::string& settings_path);
 
 // The settings path for a start with `argument` (empty: none given): the argument without a
@@ -47,7 +56,9 @@ void Refresh(Workspace& ws);
 
 // Reads the package named by PackagePath: empties the lists and wires, reads the file when it
 // exists, orders the die sides, sets the default wire distance (parameter and box), the
-// caption and the Work Path label. A missing file is no error: the lists stay empty.
+// caption and the Work Path label. A missing file is no error: the lists stay empty. The file
+// is always read; when its bytes are those the lists were last read from, the lists stay as
+// they are, which is what reading them again would give.
 void ReadPackage(Workspace& ws);
 
 // Reads settings text into the panel (the package it names is read at its TMVFile= line).
@@ -65,7 +76,8 @@ struct StartUpResult {
 StartUpResult StartUp(Workspace& ws, const std::string& settings_path);
 
 // Load after the file was chosen: SettingsPath becomes `path`, the file is read into the panel
-// and the panel refreshed. Throws StageError when it cannot be read.
+// and the panel refreshed. Throws StageError when it is not a regular file (see FileExists: a
+// FIFO or a device is refused before any read) or cannot be read.
 void LoadSettings(Workspace& ws, const std::string& path);
 
 // The estimation of Process Data, stages in order: ReadPackage, UpdateVals, BuildWirePaths,

@@ -1,5 +1,7 @@
 #include "app/workspace.h"
 
+#include <sys/stat.h>
+
 #include "support/scratch_dir.h"
 
 namespace ostrel {
@@ -109,23 +111,45 @@ TEST_F(WorkspaceTest, ResetFillsTheBoxesFromTheDieHeights) {
   EXPECT_FALSE(ws.panel.WDcEnabled);
 }
 
+// A Load that fails keeps the path it was given and changes nothing else; only a regular file
+// is read, so a FIFO or a device ends the command at once.
 TEST_F(WorkspaceTest, LoadAndSave) {
   Write("p.tmv", Package());
   Write("q.tmv", "COMPZ 50\n");  // no pads: the read fails at the wire distance
   const std::string first = Write("x.zv", "TMVFile=p.tmv\r\n");
-  const std::string second = Write("y.zv", "TMVFile=q.tmv\r\nMaterial=Cu\r\n");
-  Workspace ws;
-  StartUp(ws, first);
-  EXPECT_THROW(LoadSettings(ws, second), StageError);
-  EXPECT_EQ(ws.SettingsPath, second);
-  EXPECT_EQ(ws.caption, "Ostrel - 1.00.0 - x.zv");  // the failed read re-titles nothing
-  EXPECT_THROW(LoadSettings(ws, Path("absent.zv")), StageError);
+  Write("y.zv", "TMVFile=q.tmv\r\nMaterial=Cu\r\n");
+  ASSERT_EQ(::mkfifo(Path("fifo.zv").c_str(), 0600), 0);
+  std::filesystem::create_directory(Path("dir.zv"));
+  for (const std::string& path :
+       {Path("y.zv"), Path("absent.zv"), Path("fifo.zv"), Path("dir.zv"), std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    Workspace ws;
+    StartUp(ws, first);
+    EXPECT_THROW(LoadSettings(ws, path), StageError);
+    EXPECT_EQ(ws.SettingsPath, path);
+    EXPECT_EQ(ws.caption, "Ostrel - 1.00.0 - x.zv");  // the failed read re-titles nothing
+    EXPECT_EQ(ws.work_path, Path(""));
+  }
 
   Workspace fresh;
   StartUp(fresh, first);
   const std::string text = SaveText(fresh);
   EXPECT_EQ(text.substr(0, 28), "TMVFile=p.tmv\r\nMaterial=Au\r\n");
   EXPECT_EQ(fresh.SettingsPath, first);
+}
+
+TEST(CaptionTest, MinorTwiceThenRevision) {
+  struct Row {
+    int major, minor, revision;
+    std::string path, caption;
+  };
+  const Row rows[] = {{1, 0, 0, "/w/x.zv", "Ostrel - 1.00.0 - x.zv"},
+                      {2, 3, 4, "x.zv", "Ostrel - 2.33.4 - x.zv"},
+                      {10, 12, 7, "/a b/c.d.zv", "Ostrel - 10.1212.7 - c.d.zv"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.caption);
+    EXPECT_EQ(Caption(row.path, row.major, row.minor, row.revision), row.caption);
+  }
 }
 
 TEST_F(WorkspaceTest, MissingPackageStillWritesAReport) {
