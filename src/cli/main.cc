@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/file_io.h"
+#include "app/start_path.h"
 #include "app/workspace.h"
 #include "ostrel/version.h"
 #include "base/text.h"
@@ -29,9 +30,11 @@ Estimates the length, skin-effect resistance and inductances (DC, AC, self,
 mutual) of every bond wire of a package, from a settings file (.zv) and the
 package description file it names on its TMVFile= line (in the same folder).
 
-Without SETTINGS.zv, AAAc.zv beside this program is used. The report is
-written beside the settings file as SETTINGS.zv.doc (CR LF lines) and its path
-is printed. An earlier report is replaced only when the new one is complete.
+Without SETTINGS.zv, AAAc.zv beside this program is used; an installed
+program uses instead a copy of its bundled example, made on first use in
+$XDG_DATA_HOME/ostrel (default ~/.local/share/ostrel). The report is written
+beside the settings file as SETTINGS.zv.doc (CR LF lines) and its path is
+printed. An earlier report is replaced only when the new one is complete.
 
 Options:
   --stdout              print the report instead of writing it
@@ -179,7 +182,11 @@ int main(int argc, char** argv) {
 
   ostrel::Workspace ws;
   const std::string settings_path =
-      ostrel::SettingsPathFor(opt.settings, ProgramDir(argv[0]), CurrentDir());
+      opt.settings.empty()
+          ? ostrel::DefaultSettingsPath(
+                ProgramDir(argv[0]),
+                ostrel::UserDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")))
+          : ostrel::SettingsPathFor(opt.settings, ProgramDir(argv[0]), CurrentDir());
   const ostrel::StartUpResult start = ostrel::StartUp(ws, settings_path);
   if (!start.settings_found) {
     std::cerr << "ostrel-cli: settings file not found: " << settings_path << "\n";
