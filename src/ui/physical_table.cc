@@ -1,0 +1,417 @@
+#include "ui/physical_table.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <unordered_map>
+
+#include "base/stage_error.h"
+
+namespace ostrel::ui {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::string Printed(const char* format, double value) {
+  if (std::isnan(value)) return {};
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// The diagonal of a symmetric matrix.
+std::vector<double> Diagonal(const physical::SymmetricMatrix& m) {
+  std::vector<double> d(m.n, 0.0);
+  if (m.dense) {
+    for (std::size_t i = 0; i < m.n; ++i) d[i] = m.values[i * m.n + i];
+  } else {
+    for (const auto& e : m.entries) {
+      if (e.i == e.j) d[e.i] = e.value;
+    }
+  }
+  return d;
+}
+
+// Calls visit(i, j, value) for every kept entry below the diagonal.
+template <typename Visit>
+void ForEachOffDiagonal(const physical::SymmetricMatrix& m, Visit visit) {
+  if (m.dense) {
+    for (std::size_t i = 0; i < m.n; ++i) {
+      const double* row = &m.values[i * m.n];
+      for (std::size_t j = 0; j < i; ++j) visit(i, j, row[j]);
+    }
+  } else {
+    for (const auto& e : m.entries) {
+      if (e.i != e.j) visit(e.i, e.j, e.value);
+    }
+  }
+}
+
+}  // namespace
+
+physical::Options ModelOptions(const ViewOptions& view, double settings_frequency_hz) {
+  if (!(view.sweep_min_hz > 0) || !(view.sweep_max_hz > view.sweep_min_hz)) {
+    throw StageError("the sweep needs 0 < lowest frequency < highest frequency");
+  }
+  if (view.sweep_points < 2 || view.sweep_points > 1000) {
+    throw StageError("the sweep needs 2 to 1000 frequencies");
+  }
+  if (!(view.ground_depth_um >= 0)) throw StageError("the ground plane depth cannot be negative");
+  if (!(view.eps_r >= 1)) throw StageError("the relative permittivity must be at least 1");
+  physical::Options options;
+  // f_k = f_min (f_max / f_min)^(k / (n - 1)), evenly spaced on a log axis.
+  const double ratio = view.sweep_max_hz / view.sweep_min_hz;
+  for (int k = 0; k < view.sweep_points; ++k) {
+    const double step = static_cast<double>(k) / static_cast<double>(view.sweep_points - 1);
+    options.frequencies_hz.push_back(view.sweep_min_hz * std::pow(ratio, step));
+  }
+  options.frequencies_hz.back() = view.sweep_max_hz;
+  auto& f = options.frequencies_hz;
+  const bool listed = std::any_of(f.begin(), f.end(), [&](double x) {
+    return std::abs(x - settings_frequency_hz) <= 1e-9 * settings_frequency_hz;
+  });
+  if (settings_frequency_hz > 0 && !listed) {
+    f.insert(std::upper_bound(f.begin(), f.end(), settings_frequency_hz), settings_frequency_hz);
+  }
+  options.ground_depth_m = view.ground_depth_um * 1e-6;
+  options.eps_r = view.eps_r;
+  return options;
+}
+
+double EstimatedSeconds(std::size_t wires) {
+  // About 13 s for 3,000 wires on two cores (dense inductance matrices and the capacitance
+  // solve), growing with the square of the wire count.
+  const double n = static_cast<double>(wires);
+  return 1.5e-6 * n * n;
+}
+
+std::string KindName(const Wire& wire) {
+  if (wire.StitchWire) return "stitch";
+  return wire.StackWire ? "stacked-die" : "base-die";
+}
+
+std::vector<DieSide> DieSides(const Package& package, const std::vector<Wire>& wires) {
+  // Wires by (die, pad name); a name repeated on one die takes its wires in order.
+  std::unordered_map<std::string, std::vector<std::size_t>> base, stacked;
+  for (std::size_t i = wires.size(); i-- > 0;) {
+    if (wires[i].StitchWire) continue;
+    (wires[i].StackWire ? stacked : base)[wires[i].Name].push_back(i);
+  }
+  auto take = [](auto& by_name, const std::string& name, std::vector<std::size_t>& out) {
+    auto it = by_name.find(name);
+    if (it == by_name.end() || it->second.empty()) return;
+    out.push_back(it->second.back());
+    it->second.pop_back();
+  };
+  struct Edge {
+    const char* letter;
+    const char* name;
+    const std::vector<BondPad>* base_pads;
+  };
+  const Edge edges[] = {{"T", "top", &package.TopPads},
+                        {"R", "right", &package.RightPads},
+                        {"B", "bottom", &package.BottomPads},
+                        {"L", "left", &package.LeftPads}};
+  std::vector<DieSide> sides;
+  for (const Edge& edge : edges) {
+    DieSide side{std::string("Base die, ") + edge.name + " (" + edge.letter + ")", {}};
+    for (const BondPad& pad : *edge.base_pads) take(base, pad.Name, side.wires);
+    if (!side.wires.empty()) sides.push_back(std::move(side));
+  }
+  for (const Edge& edge : edges) {
+    // Stacked-die pads are kept in file order: top and bottom go along X, left and right
+    // along Y.
+    std::vector<const BondPad*> pads;
+    for (const BondPad& pad : package.StackPads) {
+      const bool on_edge = pad.Side.size() == 1 &&
+                           std::toupper(static_cast<unsigned char>(pad.Side[0])) == edge.letter[0];
+      if (on_edge) pads.push_back(&pad);
+    }
+    const bool along_x = edge.letter[0] == 'T' || edge.letter[0] == 'B';
+    std::stable_sort(pads.begin(), pads.end(), [along_x](const BondPad* a, const BondPad* b) {
+      return along_x ? a->X < b->X : a->Y < b->Y;
+    });
+    DieSide side{std::string("Stacked die, ") + edge.name + " (" + edge.letter + ")", {}};
+    for (const BondPad* pad : pads) take(stacked, pad->Name, side.wires);
+    if (!side.wires.empty()) sides.push_back(std::move(side));
+  }
+  return sides;
+}
+
+std::vector<double> SideCoupling(const physical::SymmetricMatrix& loop_h,
+                                 const std::vector<std::size_t>& wires) {
+  const std::size_t n = wires.size();
+  std::vector<double> k(n * n, 0.0);
+  const std::vector<double> diagonal = Diagonal(loop_h);
+  std::vector<int> position(loop_h.n, -1);
+  for (std::size_t p = 0; p < n; ++p) {
+    if (wires[p] >= loop_h.n) throw StageError("a wire of the side is not in the model");
+    position[wires[p]] = static_cast<int>(p);
+    k[p * n + p] = 1.0;
+  }
+  ForEachOffDiagonal(loop_h, [&](std::size_t i, std::size_t j, double value) {
+    const int a = position[i], b = position[j];
+    if (a < 0 || b < 0) return;
+    // k_ij = L_ij / sqrt(L_ii L_jj)
+    const double kij = value / std::sqrt(diagonal[i] * diagonal[j]);
+    k[static_cast<std::size_t>(a) * n + static_cast<std::size_t>(b)] = kij;
+    k[static_cast<std::size_t>(b) * n + static_cast<std::size_t>(a)] = kij;
+  });
+  return k;
+}
+
+PhysicalTable::PhysicalTable(physical::Model model, std::shared_ptr<const Estimation> estimation)
+    : model_(std::move(model)),
+      estimation_(std::move(estimation)),
+      settings_frequency_hz_(static_cast<double>(estimation_->params.Frequency)) {
+  const double settings_frequency_hz = settings_frequency_hz_;
+  const std::size_t n = estimation_->wires.size();
+  auto fits = [n](const auto& m) { return !m || m->n == n; };
+  if (model_.conductors.size() != n || model_.loop_inductance_h.n != n ||
+      !fits(model_.partial_inductance_h) || !fits(model_.capacitance_f) || model_.results.empty()) {
+    throw StageError("the physical model does not hold the wires of the estimation");
+  }
+  for (const auto& result : model_.results) {
+    if (result.resistance_ohm.size() != n || result.internal_inductance_h.size() != n) {
+      throw StageError("the physical model lacks figures of some wires");
+    }
+  }
+  // The result nearest the settings file's frequency on a log axis.
+  auto distance = [&](const physical::FrequencyResult& r) {
+    if (r.frequency_hz <= 0 || settings_frequency_hz <= 0) {
+      return std::abs(r.frequency_hz - settings_frequency_hz);
+    }
+    return std::abs(std::log(r.frequency_hz / settings_frequency_hz));
+  };
+  for (std::size_t i = 1; i < model_.results.size(); ++i) {
+    if (distance(model_.results[i]) < distance(model_.results[settings_index_])) {
+      settings_index_ = i;
+    }
+  }
+
+  columns_ = {Column::kName, Column::kKind, Column::kLength, Column::kResistanceDc,
+              Column::kResistance};
+  if (model_.partial_inductance_h) columns_.push_back(Column::kPartial);
+  columns_.insert(columns_.end(), {Column::kLoop, Column::kReportDc, Column::kReportAc,
+                                   Column::kReportSelf, Column::kReportMutual});
+  if (model_.capacitance_f) columns_.push_back(Column::kCapacitance);
+  columns_.insert(columns_.end(), {Column::kNeighbour, Column::kCoupling});
+
+  // Each wire's strongest loop neighbour: the largest |k| in its row.
+  neighbour_.assign(n, -1);
+  neighbour_k_.assign(n, kNaN);
+  loop_diagonal_ = Diagonal(model_.loop_inductance_h);
+  if (model_.partial_inductance_h) partial_diagonal_ = Diagonal(*model_.partial_inductance_h);
+  if (model_.capacitance_f) capacitance_diagonal_ = Diagonal(*model_.capacitance_f);
+  ForEachOffDiagonal(model_.loop_inductance_h, [&](std::size_t i, std::size_t j, double value) {
+    // k_ij = L_ij / sqrt(L_ii L_jj)
+    const double k = value / std::sqrt(loop_diagonal_[i] * loop_diagonal_[j]);
+    for (const auto& [a, b] : {std::pair{i, j}, std::pair{j, i}}) {
+      if (neighbour_[a] < 0 || std::abs(k) > std::abs(neighbour_k_[a])) {
+        neighbour_[a] = static_cast<int>(b);
+        neighbour_k_[a] = k;
+      }
+    }
+  });
+}
+
+std::string PhysicalTable::Header(Column column) const {
+  const std::string at = " @ " + FrequencyLabel(settings_frequency_hz_);
+  switch (column) {
+    case Column::kName:
+      return "Wire";
+    case Column::kKind:
+      return "Kind";
+    case Column::kLength:
+      return "Length (µm)";
+    case Column::kResistanceDc:
+      return "R DC (mΩ)";
+    case Column::kResistance:
+      return "R" + at + " (mΩ)";
+    case Column::kPartial:
+      return "L partial" + at + " (nH)";
+    case Column::kLoop:
+      return "L loop" + at + " (nH)";
+    case Column::kReportDc:
+      return "Report L DC (nH)";
+    case Column::kReportAc:
+      return "Report L AC (nH)";
+    case Column::kReportSelf:
+      return "Report L Self (nH)";
+    case Column::kReportMutual:
+      return "Report L Mutual (nH)";
+    case Column::kCapacitance:
+      return "C (pF)";
+    case Column::kNeighbour:
+      return "Strongest neighbour";
+    case Column::kCoupling:
+      return "k loop";
+  }
+  return {};
+}
+
+std::string PhysicalTable::CsvName(Column column) {
+  switch (column) {
+    case Column::kName:
+      return "name";
+    case Column::kKind:
+      return "kind";
+    case Column::kLength:
+      return "length_um";
+    case Column::kResistanceDc:
+      return "resistance_dc_mohm";
+    case Column::kResistance:
+      return "resistance_mohm";
+    case Column::kPartial:
+      return "inductance_partial_nh";
+    case Column::kLoop:
+      return "inductance_loop_nh";
+    case Column::kReportDc:
+      return "report_inductance_dc_nh";
+    case Column::kReportAc:
+      return "report_inductance_ac_nh";
+    case Column::kReportSelf:
+      return "report_inductance_self_nh";
+    case Column::kReportMutual:
+      return "report_inductance_mutual_nh";
+    case Column::kCapacitance:
+      return "capacitance_pf";
+    case Column::kNeighbour:
+      return "strongest_neighbour";
+    case Column::kCoupling:
+      return "coupling_k";
+  }
+  return {};
+}
+
+double PhysicalTable::Value(std::size_t row, Column column) const {
+  const physical::Conductor& c = model_.conductors[row];
+  const Wire& w = wires()[row];
+  const physical::FrequencyResult& at = model_.results[settings_index_];
+  switch (column) {
+    case Column::kName:
+    case Column::kKind:
+    case Column::kNeighbour:
+      return kNaN;
+    case Column::kLength:
+      return c.length_m * 1e6;
+    // R_dc = rho l / (pi a^2), mOhm
+    case Column::kResistanceDc:
+      return c.resistivity_ohm_m * c.length_m / (M_PI * c.radius_m * c.radius_m) * 1e3;
+    case Column::kResistance:
+      return at.resistance_ohm[row] * 1e3;
+    // A wire's total self inductance at f: the external matrix diagonal plus L_int(f), nH.
+    case Column::kPartial:
+      if (!model_.partial_inductance_h) return kNaN;
+      return (partial_diagonal_[row] + at.internal_inductance_h[row]) * 1e9;
+    case Column::kLoop:
+      return (loop_diagonal_[row] + at.internal_inductance_h[row]) * 1e9;
+    case Column::kReportDc:
+      return static_cast<double>(w.InductanceDC);
+    case Column::kReportAc:
+      return static_cast<double>(w.InductanceAC);
+    case Column::kReportSelf:
+      return static_cast<double>(w.InductanceSelf);
+    case Column::kReportMutual:
+      return static_cast<double>(w.InductanceMutual);
+    case Column::kCapacitance:
+      return model_.capacitance_f ? capacitance_diagonal_[row] * 1e12 : kNaN;
+    case Column::kCoupling:
+      return neighbour_k_[row];
+  }
+  return kNaN;
+}
+
+std::string PhysicalTable::Text(std::size_t row, Column column) const {
+  switch (column) {
+    case Column::kName:
+      return wires()[row].Name;
+    case Column::kKind:
+      return KindName(wires()[row]);
+    case Column::kNeighbour:
+      return neighbour_[row] < 0 ? std::string()
+                                 : wires()[static_cast<std::size_t>(neighbour_[row])].Name;
+    case Column::kLength:
+      return Printed("%.1f", Value(row, column));
+    case Column::kResistanceDc:
+    case Column::kResistance:
+      return Printed("%.2f", Value(row, column));
+    case Column::kCoupling:
+      return Printed("%.3f", Value(row, column));
+    default:
+      return Printed("%.4f", Value(row, column));
+  }
+}
+
+std::string PhysicalTable::Tsv(const std::vector<std::size_t>& rows) const {
+  std::string out;
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    out += (c ? "\t" : "") + Header(columns_[c]);
+  }
+  out += '\n';
+  for (std::size_t row : rows) {
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      out += (c ? "\t" : "") + Text(row, columns_[c]);
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+std::string PhysicalTable::Csv(const std::vector<std::size_t>& rows) const {
+  // Names hold no comma or quote in a package file's fields except stitch names' colon, which
+  // needs no quoting; a name is still quoted when it holds one.
+  auto field = [](const std::string& text) {
+    if (text.find_first_of(",\"\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char ch : text) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return quoted + "\"";
+  };
+  std::string out = "# frequency_hz=" + Printed("%.17g", settings_frequency_hz_) +
+                    ",ground_depth_um=" + Printed("%.17g", model_.options.ground_depth_m * 1e6) +
+                    "\n";
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    out += (c ? "," : "") + CsvName(columns_[c]);
+  }
+  out += '\n';
+  for (std::size_t row : rows) {
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const double value = Value(row, columns_[c]);
+      out += (c ? "," : "") +
+             (std::isnan(value) ? field(Text(row, columns_[c])) : Printed("%.9g", value));
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+WireSweep PhysicalTable::Sweep(std::size_t row) const {
+  WireSweep sweep;
+  const double loop_h = loop_diagonal_[row];
+  for (const auto& result : model_.results) {
+    const double internal_h = result.internal_inductance_h[row];
+    sweep.frequency_hz.push_back(result.frequency_hz);
+    sweep.resistance_mohm.push_back(result.resistance_ohm[row] * 1e3);
+    sweep.loop_nh.push_back((loop_h + internal_h) * 1e9);
+    if (model_.partial_inductance_h) {
+      sweep.partial_nh.push_back((partial_diagonal_[row] + internal_h) * 1e9);
+    }
+  }
+  return sweep;
+}
+
+std::string FrequencyLabel(double frequency_hz) {
+  if (frequency_hz <= 0) return "DC";
+  static constexpr std::pair<double, const char*> kUnits[] = {
+      {1e9, "GHz"}, {1e6, "MHz"}, {1e3, "kHz"}, {1, "Hz"}};
+  for (const auto& [scale, unit] : kUnits) {
+    if (frequency_hz >= scale || scale == 1) {
+      return Printed("%.4g", frequency_hz / scale) + " " + unit;
+    }
+  }
+  return {};
+}
+
+}  // namespace ostrel::ui

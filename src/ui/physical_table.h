@@ -1,0 +1,135 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "geometry/parameter_set.h"
+#include "geometry/wire.h"
+#include "package/package_model.h"
+#include "physical/physical_model.h"
+
+// What the physical view shows, without the toolkit: the per-wire table beside the report's
+// figures, each wire's sweep, the coupling of one die side in pad order, and the options the
+// user sets in the view. Units are those shown: microns, mOhm, nH, pF, Hz.
+namespace ostrel::ui {
+
+// What one Process Data estimated: the package, its wires in report order and the parameters.
+struct Estimation {
+  Package package;
+  std::vector<Wire> wires;
+  ParameterSet params;
+};
+
+// The model options the view keeps in the user's configuration (never in the settings file).
+struct ViewOptions {
+  double sweep_min_hz = 1e6;
+  double sweep_max_hz = 20e9;
+  int sweep_points = 41;  // log-spaced, both ends included
+  double ground_depth_um = 50;
+  double eps_r = 1;
+
+  bool operator==(const ViewOptions&) const = default;
+};
+
+// The model's options for the view: the log-spaced sweep with the settings file's frequency
+// merged in (ascending, no repeats). Throws StageError on a sweep that is empty or not
+// ascending, fewer than 2 or more than 1000 points, a negative depth or eps_r below 1.
+physical::Options ModelOptions(const ViewOptions& view, double settings_frequency_hz);
+
+// The model's cost grows with the square of the wire count (dense matrices); a package whose
+// estimate exceeds kAutoStartSeconds is computed only when the user asks.
+inline constexpr double kAutoStartSeconds = 2.0;
+double EstimatedSeconds(std::size_t wires);
+
+// The columns of the wire table, in order. The partial inductance and the capacitance appear
+// only when the model holds them.
+enum class Column {
+  kName,
+  kKind,
+  kLength,
+  kResistanceDc,
+  kResistance,
+  kPartial,
+  kLoop,
+  kReportDc,
+  kReportAc,
+  kReportSelf,
+  kReportMutual,
+  kCapacitance,
+  kNeighbour,
+  kCoupling,
+};
+
+// "base-die", "stacked-die" or "stitch", as the exports name the kinds.
+std::string KindName(const Wire& wire);
+
+// One die side's wires in pad order along the edge.
+struct DieSide {
+  std::string label;               // "Base die, top (T)"
+  std::vector<std::size_t> wires;  // indices into the wire list
+};
+
+// The sides of the base die (left, bottom, right, top as the package orders them) and of the
+// stacked die (ordered along their edge) that carry wires; stitch wires belong to no side.
+std::vector<DieSide> DieSides(const Package& package, const std::vector<Wire>& wires);
+
+// Loop coupling coefficients k = L_ij / sqrt(L_ii L_jj) among `wires`, row-major n x n (1 on
+// the diagonal, 0 for a coupling the matrix does not keep).
+std::vector<double> SideCoupling(const physical::SymmetricMatrix& loop_h,
+                                 const std::vector<std::size_t>& wires);
+
+// One wire's figures over the sweep.
+struct WireSweep {
+  std::vector<double> frequency_hz;
+  std::vector<double> resistance_mohm;
+  std::vector<double> partial_nh;  // empty when the model has no partial matrix
+  std::vector<double> loop_nh;
+};
+
+// The model of one estimation laid out for the view.
+class PhysicalTable {
+ public:
+  PhysicalTable() = default;
+  // Throws StageError when the model's wires are not the estimation's.
+  PhysicalTable(physical::Model model, std::shared_ptr<const Estimation> estimation);
+
+  std::size_t RowCount() const { return estimation_->wires.size(); }
+  const std::vector<Column>& Columns() const { return columns_; }
+  // Header with its unit, e.g. "R @ 1 GHz (mΩ)".
+  std::string Header(Column column) const;
+  // The CSV name of a column, e.g. "resistance_mohm".
+  static std::string CsvName(Column column);
+  std::string Text(std::size_t row, Column column) const;
+  // The value a column sorts by; text columns have none (NaN).
+  double Value(std::size_t row, Column column) const;
+  // Rows as tab-separated text with the header line, for the clipboard.
+  std::string Tsv(const std::vector<std::size_t>& rows) const;
+  // Rows as CSV with full precision and the CSV names.
+  std::string Csv(const std::vector<std::size_t>& rows) const;
+
+  WireSweep Sweep(std::size_t row) const;
+  // The index of the settings file's frequency among the model's results.
+  std::size_t SettingsIndex() const { return settings_index_; }
+  double SettingsFrequencyHz() const { return settings_frequency_hz_; }
+  int Neighbour(std::size_t row) const { return neighbour_[row]; }  // -1: none
+  const physical::Model& model() const { return model_; }
+  const std::vector<Wire>& wires() const { return estimation_->wires; }
+  const Estimation& estimation() const { return *estimation_; }
+
+ private:
+  physical::Model model_;
+  std::shared_ptr<const Estimation> estimation_;
+  double settings_frequency_hz_ = 0;
+  std::size_t settings_index_ = 0;
+  std::vector<Column> columns_;
+  std::vector<double> loop_diagonal_, partial_diagonal_, capacitance_diagonal_;  // SI
+  std::vector<int> neighbour_;  // strongest loop neighbour per wire
+  std::vector<double> neighbour_k_;
+};
+
+// "1 MHz", "2.5 GHz": a frequency for labels.
+std::string FrequencyLabel(double frequency_hz);
+
+}  // namespace ostrel::ui
