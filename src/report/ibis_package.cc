@@ -1,0 +1,342 @@
+// The IBIS package model of the bond wires.
+
+#include "report/ibis_package.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <set>
+
+#include "base/stage_error.h"
+#include "ostrel/version.h"
+#include "report/net_selection.h"
+
+namespace ostrel {
+namespace {
+
+// IBIS limits: a line holds at most 80 characters in every IBIS version (later ones allow 120),
+// a pin name 5, a model name and the file name 40.
+constexpr std::size_t kMaxLine = 80;
+constexpr std::size_t kMaxPinName = 5;
+constexpr std::size_t kMaxName = 40;
+// Finger ends closer than this (metres) are taken as one finger.
+constexpr double kSameFinger_m = 0.5e-6;
+
+bool IsPinCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool IsValidPinName(const std::string& name) {
+  return !name.empty() && name.size() <= kMaxPinName &&
+         std::all_of(name.begin(), name.end(), IsPinCharacter);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Letters, digits, '_' and '-' of `text`, others as '_', cut to 40 characters; printable ASCII
+// only, whatever the package file holds.
+std::string AsciiName(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    out += IsPinCharacter(c) || c == '-' ? c : '_';
+    if (out.size() == kMaxName) break;
+  }
+  return out.empty() ? std::string("package") : out;
+}
+
+// Printable ASCII of `text` (anything else as '?'), for the free-text keywords.
+std::string AsciiText(const std::string& text) {
+  std::string out;
+  for (const char c : text) out += c >= ' ' && c <= '~' ? c : '?';
+  return out;
+}
+
+// A number with the IBIS scale suffix that puts it in [1, 1000): 46.93215m, 0 for zero.
+std::string IbisNumber(double value) {
+  static constexpr struct {
+    double scale;
+    const char* suffix;
+  } kScales[] = {{1e6, "M"},  {1e3, "k"},  {1, ""},      {1e-3, "m"},
+                 {1e-6, "u"}, {1e-9, "n"}, {1e-12, "p"}, {1e-15, "f"}};
+  if (value == 0) return "0";
+  if (!std::isfinite(value)) throw StageError("a package model figure is not a finite number");
+  const double magnitude = std::fabs(value);
+  std::size_t k = 0;
+  while (k + 1 < std::size(kScales) && magnitude < kScales[k].scale) ++k;
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.7g%s", value / kScales[k].scale, kScales[k].suffix);
+  return buffer;
+}
+
+// Appends `text` as comment lines ("| " and words up to 80 characters).
+void AppendComment(std::string& out, const std::string& text, const char* lead = "| ") {
+  std::string line = lead;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find(' ', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (word.size() > kMaxLine - 2) word = word.substr(0, kMaxLine - 5) + "...";
+    if (line.size() > 2 && line.size() + 1 + word.size() > kMaxLine) {
+      out += line + "\n";
+      line = lead;
+    }
+    if (line.size() > 2) line += ' ';
+    line += word;
+  }
+  out += line + "\n";
+}
+
+// Appends `text` under a text keyword (no leading '|', continuation lines indented).
+void AppendText(std::string& out, const std::string& keyword, const std::string& text) {
+  std::string body;
+  AppendComment(body, text, "  ");
+  body.erase(0, 2);  // the first line follows the keyword
+  // The keyword and the first line share a line: wrap again if that line is too long.
+  const std::size_t first_end = body.find('\n');
+  if (keyword.size() + 1 + first_end <= kMaxLine) {
+    out += keyword + " " + body;
+  } else {
+    out += keyword + "\n  " + body;
+  }
+}
+
+// Largest |i - j| of a non-zero entry, with pins in `order` (positions into the model).
+std::size_t Bandwidth(const std::vector<std::vector<double>>& m) {
+  std::size_t band = 0;
+  for (std::size_t i = 0; i < m.size(); ++i) {
+    for (std::size_t j = i + band + 1; j < m.size(); ++j) {
+      if (m[i][j] != 0) band = j - i;
+    }
+  }
+  return band;
+}
+
+// A matrix in pin order under its keyword: Banded_matrix when the band holds at most twice as
+// many entries as the non-zero ones of the upper triangle, Sparse_matrix otherwise.
+void AppendMatrix(std::string& out, const char* keyword, const std::vector<std::vector<double>>& m,
+                  const std::vector<IbisPin>& pins) {
+  const std::size_t n = m.size();
+  const std::size_t band = Bandwidth(m);
+  std::size_t non_zero = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = i; j < n; ++j) non_zero += m[i][j] != 0 || i == j;
+  }
+  const std::size_t band_entries = n * (band + 1) - band * (band + 1) / 2;
+  const bool banded = band_entries <= 2 * non_zero;
+  out += std::string(keyword) + (banded ? " Banded_matrix\n" : " Sparse_matrix\n");
+  if (banded) out += "[Bandwidth] " + std::to_string(band) + "\n";
+  for (std::size_t i = 0; i < n; ++i) {
+    out += "[Row] " + pins[i].name + "\n";
+    if (banded) {
+      std::string line;
+      for (std::size_t j = i; j < n && j <= i + band; ++j) {
+        const std::string value = IbisNumber(m[i][j]);
+        if (!line.empty() && line.size() + 1 + value.size() > kMaxLine) {
+          out += line + "\n";
+          line.clear();
+        }
+        line += (line.empty() ? "" : " ") + value;
+      }
+      out += line + "\n";
+    } else {
+      for (std::size_t j = i; j < n; ++j) {
+        if (m[i][j] != 0 || i == j) out += pins[j].name + " " + IbisNumber(m[i][j]) + "\n";
+      }
+    }
+  }
+}
+
+std::string JoinedNames(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+  return out;
+}
+
+std::string FormatHz(double hz) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.6g Hz", hz);
+  return buffer;
+}
+
+}  // namespace
+
+std::vector<IbisPin> IbisPins(const physical::Model& model) {
+  const auto& wires = model.conductors;
+  std::vector<std::size_t> order;
+  double cx = 0, cy = 0;
+  for (std::size_t w = 0; w < wires.size(); ++w) {
+    if (wires[w].kind == 2 || wires[w].path_m.empty()) continue;
+    order.push_back(w);
+    cx += wires[w].path_m.back().x;
+    cy += wires[w].path_m.back().y;
+  }
+  if (order.empty()) return {};
+  cx /= static_cast<double>(order.size());
+  cy /= static_cast<double>(order.size());
+  // Angle from the lower left corner direction (-135 degrees), counter-clockwise, in [0, 2 pi).
+  auto angle = [&](std::size_t w) {
+    const physical::Point3& end = wires[w].path_m.back();
+    double a = std::atan2(end.y - cy, end.x - cx) + 0.75 * std::numbers::pi;
+    if (a < 0) a += 2 * std::numbers::pi;
+    return a;
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return angle(a) < angle(b); });
+
+  std::vector<IbisPin> pins(order.size());
+  std::set<std::string> taken;  // lower case
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    pins[k].wire = order[k];
+    const std::string& name = wires[order[k]].name;
+    if (IsValidPinName(name) && taken.insert(Lower(name)).second) pins[k].name = name;
+  }
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    if (!pins[k].name.empty()) continue;
+    for (std::size_t number = k + 1;; ++number) {
+      const std::string candidate = std::to_string(number);
+      if (candidate.size() > kMaxPinName) {
+        throw StageError("too many wires for IBIS pin names of at most 5 characters");
+      }
+      if (taken.insert(candidate).second) {
+        pins[k].name = candidate;
+        pins[k].renamed = true;
+        break;
+      }
+    }
+  }
+  return pins;
+}
+
+IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& model) {
+  const std::string& file = info.file_name;
+  const bool file_ok =
+      !file.empty() && file.size() <= kMaxName && file.size() > 4 &&
+      file.compare(file.size() - 4, 4, ".pkg") == 0 &&
+      std::all_of(file.begin(), file.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
+      });
+  if (!file_ok) {
+    throw StageError("the IBIS package model file name " + file +
+                     " must be lower case (letters, digits, '_', '-', '.'), at most 40 "
+                     "characters, ending in .pkg");
+  }
+  if (!model.capacitance_f) {
+    throw StageError(
+        "the IBIS package model needs the capacitance matrix, which a ground "
+        "plane at depth 0 leaves out; give --ground-depth above 0");
+  }
+  if (model.results.empty()) throw StageError("the physical model has no frequency");
+  const std::vector<IbisPin> pins = IbisPins(model);
+  if (pins.empty()) throw StageError("no wire reaches the substrate, so no package pin is left");
+
+  const std::size_t n = pins.size();
+  const physical::FrequencyResult& first = model.results.front();
+  std::vector<std::vector<double>> r(n, std::vector<double>(n, 0.0)), l = r, c = r;
+  for (std::size_t i = 0; i < n; ++i) {
+    const physical::Conductor& wire = model.conductors[pins[i].wire];
+    // DC resistance of a round wire: R = rho l / (pi a^2).
+    r[i][i] =
+        wire.resistivity_ohm_m * wire.length_m / (std::numbers::pi * wire.radius_m * wire.radius_m);
+    for (std::size_t j = 0; j < n; ++j) {
+      l[i][j] = model.loop_inductance_h.At(pins[i].wire, pins[j].wire);
+      c[i][j] = model.capacitance_f->At(pins[i].wire, pins[j].wire);
+    }
+    l[i][i] += first.internal_inductance_h[pins[i].wire];
+  }
+
+  std::vector<std::string> stitches;
+  for (const auto& wire : model.conductors) {
+    if (wire.kind == 2) stitches.push_back(AsciiText(wire.name));
+  }
+  std::string model_name = AsciiName(info.package_name.substr(0, info.package_name.rfind('.')));
+  model_name = AsciiName(model_name + "_bondwires");
+
+  IbisPackage result;
+  std::string& out = result.text;
+  out += "[IBIS Ver] 5.1\n";
+  out += "[File Name] " + file + "\n";
+  out += "[File Rev] 1.0\n";
+  out += "[Date] " + info.date.substr(0, kMaxName) + "\n";
+  AppendText(out, "[Source]",
+             "Ostrel " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+                 std::to_string(kVersionRevision) + ", physical model of the bond wires of " +
+                 AsciiText(info.package_name) + " (settings " + AsciiText(info.settings_name) +
+                 ").");
+  std::string notes =
+      "The model covers the bond wires only, not the substrate traces, vias or balls. "
+      "Resistance: DC resistance of each wire; IBIS package matrices carry no frequency, so "
+      "the skin effect is not in them. Inductance: loop inductance of each wire closed by "
+      "vertical connectors to a perfect ground plane " +
+      IbisNumber(model.options.ground_depth_m * 1e6) +
+      " microns below the substrate surface, plus its internal inductance at " +
+      FormatHz(first.frequency_hz) +
+      ", the first frequency of the run. Capacitance: Maxwell matrix (negative "
+      "off-diagonal entries) over the same plane, relative permittivity " +
+      IbisNumber(model.options.eps_r) + ".";
+  for (const std::string& note : model.notes) notes += " " + AsciiText(note);
+  AppendText(out, "[Notes]", notes);
+  AppendText(out, "[Disclaimer]",
+             "Estimated figures of an idealised geometry; check them against a field "
+             "solution or a measurement before sign-off.");
+  out += "|\n";
+  out += "[Define Package Model] " + model_name + "\n";
+  out += "[Manufacturer] Unknown\n";
+  out += "[OEM] Unknown\n";
+  AppendText(out, "[Description]", "Bond wires of " + AsciiText(info.package_name));
+  out += "[Number Of Pins] " + std::to_string(n) + "\n";
+  // Pin names and what they stand for.
+  std::vector<std::string> renamed;
+  for (const IbisPin& pin : pins) {
+    if (pin.renamed) {
+      renamed.push_back(pin.name + " = wire " + AsciiText(model.conductors[pin.wire].name));
+    }
+  }
+  if (!renamed.empty()) {
+    AppendComment(out,
+                  "Pins named by number (the wire's name is not a valid or unique pin "
+                  "name of 1 to 5 letters, digits or '_'): " +
+                      JoinedNames(renamed) + ".");
+  }
+  if (!stitches.empty()) {
+    AppendComment(
+        out, "Stitch wires (die to die, no package pin) left out: " + JoinedNames(stitches) + ".");
+  }
+  // Wires landing on one finger, grouped by their finger ends.
+  std::vector<bool> grouped(n, false);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::vector<std::string> group{pins[i].name};
+    const physical::Point3& a = model.conductors[pins[i].wire].path_m.back();
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const physical::Point3& b = model.conductors[pins[j].wire].path_m.back();
+      if (!grouped[j] && std::hypot(a.x - b.x, a.y - b.y, a.z - b.z) < kSameFinger_m) {
+        group.push_back(pins[j].name);
+        grouped[j] = true;
+      }
+    }
+    if (group.size() > 1 && !grouped[i]) {
+      AppendComment(out, "Pins " + JoinedNames(group) +
+                             " are wires landing on one finger: each keeps its own row; "
+                             "join them at the package pin.");
+    }
+  }
+  out += "[Pin Numbers]\n";
+  for (const IbisPin& pin : pins) out += pin.name + "\n";
+  out += "[Model Data]\n";
+  out += "| Resistance in Ohm, inductance in H, capacitance in F.\n";
+  AppendMatrix(out, "[Resistance Matrix]", r, pins);
+  AppendMatrix(out, "[Inductance Matrix]", l, pins);
+  AppendMatrix(out, "[Capacitance Matrix]", c, pins);
+  out += "[End Model Data]\n";
+  out += "[End Package Model]\n";
+  out += "[End]\n";
+  return result;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,121 @@
+// Touchstone S-parameters: read by scikit-rf and checked against ngspice's AC analysis of the
+// same coupled ladder (touchstone_check.py), passive and reciprocal; the port limit; --nets.
+
+#include "report/touchstone.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "base/stage_error.h"
+#include "export_test_support.h"
+#include "report/net_selection.h"
+#include "report/physical_export.h"
+
+namespace ostrel {
+namespace {
+
+using namespace testing_support;
+
+// `n` parallel 1 mm wires: loop L 0.7 nH, 0.3^|i-j| coupled; Maxwell C 0.1 pF, -0.02 pF to a
+// neighbour; R and L_int with a square-root rise above 10 MHz as the skin effect gives.
+physical::Model Wires(std::size_t n, const std::vector<double>& frequencies_hz) {
+  physical::Model m;
+  m.loop_inductance_h = {n, true, {}, {}};
+  physical::SymmetricMatrix c{n, true, {}, {}};
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = 60e-6 * double(i);
+    m.conductors.push_back(
+        {"W" + std::to_string(i + 1), 0, {{x, 0, 2e-4}, {x, 1e-3, 0}}, 12.7e-6, 2.2e-8, 1e-3});
+    for (std::size_t j = 0; j < n; ++j) {
+      const double d = std::abs(double(i) - double(j));
+      m.loop_inductance_h.values.push_back(0.7e-9 * std::pow(0.3, d));
+      c.values.push_back(i == j ? 1e-13 : d == 1 ? -2e-14 : 0.0);
+    }
+  }
+  m.capacitance_f = c;
+  for (const double f : frequencies_hz) {
+    const double skin = std::max(1.0, std::sqrt(f / 1e7));
+    m.results.push_back(
+        {f, std::vector<double>(n, 0.05 * skin), std::vector<double>(n, 0.05e-9 / skin)});
+  }
+  return m;
+}
+
+TEST(Touchstone, ScikitRfReadsWhatNgspiceComputes) {
+  struct Case {
+    std::size_t wires;
+    std::vector<double> frequencies_hz;
+    double loss_tangent;
+    std::size_t sections;
+  };
+  const Case cases[] = {
+      {1, {1e8, 0, 2e9}, 0, 2},         // a two-port, DC included, order restored
+      {3, {0, 1e8, 5e9, 2e10}, 0, 11},  // 20 GHz: 0.1 rad per section
+      {3, {1e9, 1e10}, 0.02, 6},        // dielectric loss
+  };
+  const fs::path dir = ExampleFolder();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.wires) + " wires, tan d " + std::to_string(c.loss_tangent));
+    const physical::Model model = Wires(c.wires, c.frequencies_hz);
+    const TouchstoneFile file = TouchstoneText({"AAAc.tmv", "AAAc.zv", c.loss_tangent}, model);
+    EXPECT_EQ(file.sections, c.sections);
+    const std::string name = "w.s" + std::to_string(2 * c.wires) + "p";
+    WriteFileAtomically((dir / name).string(), file.text);
+    WriteFileAtomically((dir / "w.json").string(), PhysicalJsonText(model));
+    std::string out;
+    EXPECT_EQ(RunIn(dir,
+                    "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/report/touchstone_check.py' " +
+                        name + " w.json " + std::to_string(c.loss_tangent),
+                    out),
+              0)
+        << out;
+  }
+}
+
+TEST(Touchstone, RefusesTooManyPortsNamingNets) {
+  try {
+    TouchstoneText({}, Wires(kMaxTouchstonePorts / 2 + 1, {1e9}));
+    ADD_FAILURE() << "accepted";
+  } catch (const StageError& e) {
+    EXPECT_NE(std::string(e.what()).find("--nets"), std::string::npos) << e.what();
+  }
+  EXPECT_NO_THROW(TouchstoneText({}, Wires(kMaxTouchstonePorts / 2, {0})));
+}
+
+TEST(NetSelection, PatternsPickWiresAndTheirRowsAndColumns) {
+  struct Case {
+    const char* patterns;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {{"W2", {"W2"}},
+                        {"W*", {"W1", "W2", "W3", "W10"}},
+                        {"W?", {"W1", "W2", "W3"}},
+                        {" W1 , *0", {"W1", "W10"}},
+                        {"", {"W1", "W2", "W3", "W10"}},
+                        {"w1", {}}};
+  physical::Model model = Wires(4, {1e9});
+  model.conductors[3].name = "W10";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.patterns);
+    if (c.names.empty()) {
+      EXPECT_THROW(SelectNets(model, c.patterns), StageError);
+      continue;
+    }
+    const physical::Model s = SelectNets(model, c.patterns);
+    ASSERT_EQ(s.conductors.size(), c.names.size());
+    auto was = [&](std::size_t i) -> std::size_t {
+      return c.names[i] == "W10" ? 3 : static_cast<std::size_t>(c.names[i][1] - '1');
+    };
+    for (std::size_t i = 0; i < s.conductors.size(); ++i) {
+      EXPECT_EQ(s.conductors[i].name, c.names[i]);
+      for (std::size_t j = 0; j < s.conductors.size(); ++j) {
+        EXPECT_EQ(s.loop_inductance_h.At(i, j), model.loop_inductance_h.At(was(i), was(j)));
+        EXPECT_EQ(s.capacitance_f->At(i, j), model.capacitance_f->At(was(i), was(j)));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
