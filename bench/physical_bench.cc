@@ -1,0 +1,92 @@
+// Cost of the physical model of the wires: the bundled example's whole model, a 3,000-wire
+// package with dense partial and loop matrices, a frequency sweep on it (each added frequency
+// should cost only the internal-impedance update) and 100,000 wires with the loop coupling
+// cut-off. Wires are estimated once per case; only ComputeModel and its writers are timed.
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/file_io.h"
+#include "app/workspace.h"
+#include "package_generator.h"
+#include "physical/physical_model.h"
+#include "report/physical_export.h"
+
+namespace {
+
+// A settings file started and estimated: the wires the model is built from.
+struct Case {
+  ostrel::Workspace ws;
+};
+
+std::string ScratchDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/ostrel-physbench-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+  return pattern;
+}
+
+// 0: the bundled example; otherwise a generated package of that many wires. Made on first use.
+Case& CaseFor(long wires) {
+  static std::map<long, std::unique_ptr<Case>> cases;
+  auto& slot = cases[wires];
+  if (slot) return *slot;
+  slot = std::make_unique<Case>();
+  std::string settings_path = std::string(OSTREL_EXAMPLES_DIR) + "/AAAc.zv";
+  if (wires > 0) {
+    const std::string dir = ScratchDir(), name = "pkg" + std::to_string(wires);
+    ostrel::WriteFileAtomically(dir + "/" + name + ".tmv", ostrel::bench::PackageText(wires));
+    settings_path = dir + "/" + name + ".zv";
+    ostrel::WriteFileAtomically(settings_path, ostrel::bench::SettingsText(name + ".tmv"));
+  }
+  const ostrel::StartUpResult start = ostrel::StartUp(slot->ws, settings_path);
+  if (!start.settings_found || start.error) std::abort();
+  ostrel::RunEstimation(slot->ws);
+  return *slot;
+}
+
+// ComputeModel of case `range(0)` at `range(1)` log-spaced frequencies from 1 MHz to 20 GHz
+// (one: the settings file's); with `range(2)` set, the JSON is written to memory too.
+void BM_PhysicalModel(benchmark::State& state) {
+  Case& c = CaseFor(state.range(0));
+  ostrel::physical::Options options;
+  options.frequencies_hz = state.range(1) == 1
+                               ? std::vector<double>{static_cast<double>(c.ws.params.Frequency)}
+                               : ostrel::Sweep("1e6:2e10:" + std::to_string(state.range(1)), true);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    const ostrel::physical::Model model =
+        ostrel::physical::ComputeModel(c.ws.Wires, c.ws.params, options);
+    if (state.range(2) != 0) bytes += ostrel::PhysicalJsonText(model).size();
+    benchmark::DoNotOptimize(model.loop_inductance_h.values.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * c.ws.Wires.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+// {wires (0: the bundled example), frequencies, with JSON}
+BENCHMARK(BM_PhysicalModel)
+    ->ArgNames({"wires", "freqs", "json"})
+    ->Args({0, 1, 0})
+    ->Args({0, 1, 1})
+    ->Args({0, 100, 0})
+    ->Args({3000, 1, 0})
+    ->Args({3000, 100, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_PhysicalModel)
+    ->Name("BM_PhysicalModelLarge")
+    ->ArgNames({"wires", "freqs", "json"})
+    ->Args({100000, 1, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

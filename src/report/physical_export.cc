@@ -1,0 +1,309 @@
+#include "report/physical_export.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+
+#include "base/stage_error.h"
+#include "base/text.h"
+#include "report/exports.h"
+#include "report/name_text.h"
+
+namespace ostrel {
+namespace {
+
+// Unit changes at the edge of the model: SI inside, microns, mOhm, nH and pF in the files.
+constexpr double kUmPerM = 1e6;
+constexpr double kMohmPerOhm = 1e3;
+constexpr double kNhPerH = 1e9;
+constexpr double kPfPerF = 1e12;
+
+// The shortest text that reads back as exactly `value` (negative zero as "0").
+void AppendNumber(std::string& out, double value) {
+  if (!std::isfinite(value)) throw StageError("a figure of the physical model is not finite");
+  if (value == 0) value = 0;
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+// [a, b, c] of `values` times `scale`.
+void AppendList(std::string& out, const std::vector<double>& values, double scale) {
+  out += '[';
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) out += ", ";
+    AppendNumber(out, values[i] * scale);
+  }
+  out += ']';
+}
+
+// A symmetric matrix times `scale`: dense as a list of rows, one row a line, or as
+// {"sparse": [[i, j, value], ...]} with the kept entries of its lower triangle, one a line.
+void AppendMatrix(std::string& out, const physical::SymmetricMatrix& m, double scale) {
+  if (m.dense) {
+    out += '[';
+    for (std::size_t i = 0; i < m.n; ++i) {
+      out += i == 0 ? "\n    [" : ",\n    [";
+      for (std::size_t j = 0; j < m.n; ++j) {
+        if (j > 0) out += ", ";
+        AppendNumber(out, m.values[i * m.n + j] * scale);
+      }
+      out += ']';
+    }
+    out += m.n == 0 ? "]" : "\n  ]";
+    return;
+  }
+  out += "{\"sparse\": [";
+  for (std::size_t e = 0; e < m.entries.size(); ++e) {
+    const physical::SymmetricMatrix::Entry& entry = m.entries[e];
+    out += e == 0 ? "\n    [" : ",\n    [";
+    out += std::to_string(entry.i) + ", " + std::to_string(entry.j) + ", ";
+    AppendNumber(out, entry.value * scale);
+    out += ']';
+  }
+  out += m.entries.empty() ? "]}" : "\n  ]}";
+}
+
+// A name for a terminal: as UTF-8, with control characters (which could move the cursor or
+// start an escape sequence) shown as '?'.
+std::string TableName(const std::string& name) {
+  std::string out = NameAsUtf8(name);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+// Columns a UTF-8 text takes: one per character (continuation bytes take none).
+std::size_t Columns(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+std::string Fixed(double value, int decimals) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+  return buffer;
+}
+
+// Parses the whole of `text` as a finite number at or above `least`; `what` names it in the
+// message.
+double NumberIn(std::string_view text, double least, const std::string& what) {
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+      !std::isfinite(value)) {
+    throw StageError(what + " '" + std::string(text) + "' is not a number");
+  }
+  if (value < least) {
+    throw StageError(what + " " + std::string(text) + " is below " + FormatGeneral(least, 6));
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string PhysicalJsonText(const physical::Model& model) {
+  const std::vector<physical::Conductor>& wires = model.conductors;
+  std::string out = "{\n  \"frequencies_hz\": ";
+  AppendList(out, model.options.frequencies_hz, 1.0);
+  out += ",\n  \"ground_depth_um\": ";
+  AppendNumber(out, model.options.ground_depth_m * kUmPerM);
+  out += ",\n  \"wires\": [";
+  for (std::size_t w = 0; w < wires.size(); ++w) {
+    const physical::Conductor& c = wires[w];
+    out += w == 0 ? "\n    {\"name\": " : ",\n    {\"name\": ";
+    out += JsonString(c.name);
+    out += ", \"kind\": \"";
+    out += KindName(static_cast<WireKind>(std::clamp(c.kind, 0, 2)));
+    out += "\", \"diameter_um\": ";
+    AppendNumber(out, 2 * c.radius_m * kUmPerM);
+    out += ", \"resistivity_ohm_m\": ";
+    AppendNumber(out, c.resistivity_ohm_m);
+    out += ", \"path_um\": [";
+    for (std::size_t p = 0; p < c.path_m.size(); ++p) {
+      out += p == 0 ? "[" : ", [";
+      AppendNumber(out, c.path_m[p].x * kUmPerM);
+      out += ", ";
+      AppendNumber(out, c.path_m[p].y * kUmPerM);
+      out += ", ";
+      AppendNumber(out, c.path_m[p].z * kUmPerM);
+      out += ']';
+    }
+    out += "], \"length_um\": ";
+    AppendNumber(out, c.length_m * kUmPerM);
+    // R_dc = rho l / (pi a^2), the limit of the internal impedance at zero frequency.
+    out += ", \"resistance_dc_mohm\": ";
+    AppendNumber(out, physical::InternalImpedancePerMetre(0, c.radius_m, c.resistivity_ohm_m)
+                              .real() * c.length_m * kMohmPerOhm);
+    out += '}';
+  }
+  out += wires.empty() ? "]" : "\n  ]";
+  out += ",\n  \"inductance_partial_nh\": ";
+  if (model.partial_inductance_h) {
+    AppendMatrix(out, *model.partial_inductance_h, kNhPerH);
+  } else {
+    out += "null";
+  }
+  out += ",\n  \"inductance_loop_nh\": ";
+  AppendMatrix(out, model.loop_inductance_h, kNhPerH);
+  out += ",\n  \"results\": [";
+  for (std::size_t f = 0; f < model.results.size(); ++f) {
+    const physical::FrequencyResult& r = model.results[f];
+    out += f == 0 ? "\n    {\"frequency_hz\": " : ",\n    {\"frequency_hz\": ";
+    AppendNumber(out, r.frequency_hz);
+    out += ",\n     \"resistance_mohm\": ";
+    AppendList(out, r.resistance_ohm, kMohmPerOhm);
+    out += ",\n     \"internal_inductance_nh\": ";
+    AppendList(out, r.internal_inductance_h, kNhPerH);
+    out += '}';
+  }
+  out += model.results.empty() ? "]" : "\n  ]";
+  // The capacitance matrix (Maxwell form) and the permittivity it was computed with.
+  if (model.capacitance_f) {
+    out += ",\n  \"eps_r\": ";
+    AppendNumber(out, model.options.eps_r);
+    out += ",\n  \"capacitance_pf\": ";
+    AppendMatrix(out, *model.capacitance_f, kPfPerF);
+  }
+  out += ",\n  \"notes\": [";
+  for (std::size_t n = 0; n < model.notes.size(); ++n) {
+    out += n == 0 ? "\n    " : ",\n    ";
+    out += JsonString(model.notes[n]);
+  }
+  out += model.notes.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return out;
+}
+
+std::vector<Neighbour> StrongestNeighbours(const physical::SymmetricMatrix& matrix) {
+  const std::size_t n = matrix.n;
+  std::vector<Neighbour> best(n, Neighbour{n, 0.0});
+  std::vector<double> diagonal(n);
+  for (std::size_t i = 0; i < n; ++i) diagonal[i] = matrix.At(i, i);
+  auto consider = [&](std::size_t i, std::size_t j, double value) {
+    // k = L_ij / sqrt(L_ii L_jj)
+    const double k = value / std::sqrt(diagonal[i] * diagonal[j]);
+    if (!(std::abs(k) > std::abs(best[i].k))) return;
+    best[i] = {j, k};
+  };
+  if (matrix.dense) {
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = 0; j < n; ++j) {
+        if (j != i) consider(i, j, matrix.values[i * n + j]);
+      }
+    }
+  } else {
+    for (const physical::SymmetricMatrix::Entry& e : matrix.entries) {
+      if (e.i == e.j) continue;
+      consider(e.i, e.j, e.value);
+      consider(e.j, e.i, e.value);
+    }
+  }
+  return best;
+}
+
+std::string PhysicalTableText(const physical::Model& model) {
+  const std::vector<physical::Conductor>& wires = model.conductors;
+  if (model.results.empty() || model.results.front().resistance_ohm.size() != wires.size()) {
+    throw StageError("the physical model has no figures at a frequency");
+  }
+  const physical::FrequencyResult& first = model.results.front();
+  const std::vector<Neighbour> neighbours = StrongestNeighbours(model.loop_inductance_h);
+  const std::string at = "R_mohm@" + FormatGeneral(first.frequency_hz, 6) + "Hz";
+  std::vector<std::vector<std::string>> rows = {
+      {"name", "length_um", "R_dc_mohm", at, "L_partial_nh", "L_loop_nh", "neighbour", "k_loop"}};
+  for (std::size_t w = 0; w < wires.size(); ++w) {
+    const physical::Conductor& c = wires[w];
+    const double l_int_h = first.internal_inductance_h[w];
+    const double r_dc_ohm =
+        physical::InternalImpedancePerMetre(0, c.radius_m, c.resistivity_ohm_m).real() *
+        c.length_m;
+    const Neighbour& nb = neighbours[w];
+    const bool coupled = nb.index < wires.size();
+    rows.push_back(
+        {TableName(c.name), Fixed(c.length_m * kUmPerM, 3), Fixed(r_dc_ohm * kMohmPerOhm, 3),
+         Fixed(first.resistance_ohm[w] * kMohmPerOhm, 3),
+         model.partial_inductance_h
+             ? Fixed((model.partial_inductance_h->At(w, w) + l_int_h) * kNhPerH, 4)
+             : "-",
+         Fixed((model.loop_inductance_h.At(w, w) + l_int_h) * kNhPerH, 4),
+         coupled ? TableName(wires[nb.index].name) : "-", coupled ? Fixed(nb.k, 4) : "-"});
+  }
+  // Names and neighbours left-aligned, figures right-aligned, two blanks between columns.
+  std::vector<std::size_t> width(rows.front().size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], Columns(row[c]));
+  }
+  std::string out;
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      const std::string pad(width[c] - Columns(row[c]), ' ');
+      const bool left = c == 0 || c == 6;
+      if (c > 0) line += "  ";
+      line += left ? row[c] + pad : pad + row[c];
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    out += line + "\n";
+  }
+  return out;
+}
+
+double NonNegativeNumber(std::string_view text, const std::string& what) {
+  return NumberIn(text, 0.0, what);
+}
+
+std::vector<double> FrequencyList(std::string_view text) {
+  std::vector<double> out;
+  for (std::size_t pos = 0; pos <= text.size();) {
+    std::size_t comma = text.find(',', pos);
+    if (comma == std::string_view::npos) comma = text.size();
+    out.push_back(NumberIn(text.substr(pos, comma - pos), 0.0, "frequency"));
+    if (out.size() > kMaxFrequencies) {
+      throw StageError("more than " + std::to_string(kMaxFrequencies) + " frequencies");
+    }
+    pos = comma + 1;
+  }
+  return out;
+}
+
+std::vector<double> Sweep(std::string_view text, bool logarithmic) {
+  const std::size_t colon1 = text.find(':');
+  const std::size_t colon2 =
+      colon1 == std::string_view::npos ? colon1 : text.find(':', colon1 + 1);
+  if (colon2 == std::string_view::npos) {
+    throw StageError("a sweep is FMIN:FMAX:N, not '" + std::string(text) + "'");
+  }
+  const double f_min_hz = NumberIn(text.substr(0, colon1), 0.0, "the lowest frequency");
+  if (logarithmic && f_min_hz == 0) {
+    throw StageError("a log sweep starts above 0 Hz; a linear sweep can start at DC");
+  }
+  const double f_max_hz = NumberIn(text.substr(colon1 + 1, colon2 - colon1 - 1), f_min_hz,
+                                   "the highest frequency");
+  const std::string_view count_text = text.substr(colon2 + 1);
+  std::size_t count = 0;
+  const auto [end, ec] =
+      std::from_chars(count_text.data(), count_text.data() + count_text.size(), count);
+  if (count_text.empty() || ec != std::errc() || end != count_text.data() + count_text.size() ||
+      count < 1 || count > kMaxFrequencies) {
+    throw StageError("the number of sweep frequencies '" + std::string(count_text) +
+                     "' is not a whole number from 1 to " + std::to_string(kMaxFrequencies));
+  }
+  if (count == 1 && f_max_hz != f_min_hz) {
+    throw StageError("a sweep of one frequency needs FMIN equal to FMAX");
+  }
+  std::vector<double> out(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const double t = count == 1 ? 0.0 : static_cast<double>(i) / static_cast<double>(count - 1);
+    // Log: f_i = fmin (fmax / fmin)^t; linear: f_i = fmin + (fmax - fmin) t.
+    out[i] = logarithmic ? f_min_hz * std::pow(f_max_hz / f_min_hz, t)
+                         : f_min_hz + (f_max_hz - f_min_hz) * t;
+  }
+  out.back() = f_max_hz;  // exactly the end asked for, whatever the rounding
+  return out;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "physical/physical_model.h"
+#include "report/exports.h"
+
+// What the physical model of the wires (src/physical) gives the user: the model as JSON, a
+// fixed-width table of each wire's figures, a SPICE subcircuit of the loop inductances, and the
+// frequencies a run asks for. Matrices go out in nH, resistances in mOhm, lengths in microns.
+namespace ostrel {
+
+// The model as one JSON object; the names are documented in docs/physical.md and other tools
+// read them: frequencies_hz, ground_depth_um, wires (name, kind, diameter_um,
+// resistivity_ohm_m, path_um, length_um, resistance_dc_mohm), inductance_partial_nh (null when
+// left out), inductance_loop_nh, results (frequency_hz, resistance_mohm,
+// internal_inductance_nh), eps_r and capacitance_pf (when the model has a capacitance matrix),
+// notes. Numbers are the shortest text that reads back as the same double. Throws StageError
+// for a number that is not finite.
+std::string PhysicalJsonText(const physical::Model& model);
+
+// The wire whose coupling coefficient k = L_ij / sqrt(L_ii L_jj) with wire i is largest in
+// magnitude, per wire; `index` is n (the number of wires) for a wire coupled to no other.
+struct Neighbour {
+  std::size_t index = 0;
+  double k = 0;
+};
+std::vector<Neighbour> StrongestNeighbours(const physical::SymmetricMatrix& matrix);
+
+// One line per wire at the model's first frequency: name, length, DC resistance, resistance,
+// partial and loop self inductance (each with the internal inductance at that frequency), and
+// the strongest neighbour in the loop matrix with its k. Columns are as wide as their widest
+// entry.
+std::string PhysicalTableText(const physical::Model& model);
+
+// The SPICE subcircuit of the wires with the physical model's loop inductances (written by the
+// SPICE writer, with its node names: p_<pad>, f_<pad>, m_<wire>): per wire its resistance and
+// internal inductance at the model's first frequency in series with its loop inductance, K
+// couplings for every loop coupling whose |k| reaches the model's cut-off, and the ground plane
+// as the port `ref`. Couplings are scaled down together when needed to keep the inductance
+// matrix positive definite (Cholesky), with a note. Throws StageError when the model is not
+// that of `wires` or an inductance is not positive.
+SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
+                           const std::vector<Wire>& wires, const physical::Model& model);
+
+// Frequencies from a command-line value, in Hz. Each throws StageError with a message naming
+// what is wrong.
+//   "0,1e6,1e9"      a list (0 is DC); FrequencyList
+//   "FMIN:FMAX:N"    N frequencies from FMIN to FMAX, log-spaced (FMIN > 0) or linearly
+//                    spaced (FMIN >= 0); Sweep
+std::vector<double> FrequencyList(std::string_view text);
+std::vector<double> Sweep(std::string_view text, bool logarithmic);
+
+// The whole of `text` as a finite number at or above 0; throws StageError naming `what`.
+double NonNegativeNumber(std::string_view text, const std::string& what);
+
+// Most frequencies one run takes: each costs one value per wire and per figure in the model
+// and the JSON.
+constexpr std::size_t kMaxFrequencies = 10000;
+
+}  // namespace ostrel
