@@ -254,7 +254,7 @@ void MainWindow::BuildPanel() {
     commands->addWidget(button);
     CMD_[static_cast<std::size_t>(i)] = button;
   }
-  export_ = new QPushButton(QStringLiteral("E&xport"), this);
+  export_ = new QPushButton(QStringLiteral("&Export"), this);
   export_->setObjectName(QStringLiteral("Export"));
   export_->setAutoDefault(false);
   auto* export_menu = new QMenu(export_);
@@ -287,6 +287,10 @@ void MainWindow::BuildPanel() {
 
 std::optional<std::string> MainWindow::ChooseFile(const FileDialogRequest& request) {
   return chooser_->Choose(request);
+}
+
+bool MainWindow::ConfirmCreate(const FileDialogRequest& request, const std::string& path) {
+  return chooser_->ConfirmCreate(request, path);
 }
 
 void MainWindow::SetCaption(const std::string& caption) {

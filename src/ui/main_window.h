@@ -34,6 +34,7 @@ class MainWindow : public QWidget, public WindowToolkit {
   WindowLogic& logic() { return logic_; }
 
   std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
+  bool ConfirmCreate(const FileDialogRequest& request, const std::string& path) override;
   void SetCaption(const std::string& caption) override;
   void SetWorkPath(const std::string& folder) override;
   void ShowPanel(const PanelState& panel) override;

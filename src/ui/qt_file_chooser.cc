@@ -21,14 +21,14 @@ std::optional<std::string> QtFileChooser::Choose(const FileDialogRequest& reques
   const QString initial = QString::fromLocal8Bit(request.initial_name);
   if (!initial.isEmpty() && !initial.contains(QLatin1Char('*'))) dialog.selectFile(initial);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  const QString chosen = dialog.selectedFiles().constFirst();
-  if (request.create_prompt && !QFileInfo::exists(chosen)) {
-    const auto answer = QMessageBox::question(
-        parent_, QString::fromStdString(request.title),
-        QStringLiteral("%1 does not exist.\nCreate the file?").arg(QFileInfo(chosen).fileName()));
-    if (answer != QMessageBox::Yes) return std::nullopt;
-  }
-  return chosen.toLocal8Bit().toStdString();
+  return dialog.selectedFiles().constFirst().toLocal8Bit().toStdString();
+}
+
+bool QtFileChooser::ConfirmCreate(const FileDialogRequest& request, const std::string& path) {
+  const QString name = QFileInfo(QString::fromLocal8Bit(path)).fileName();
+  return QMessageBox::question(parent_, QString::fromStdString(request.title),
+                               QStringLiteral("%1 does not exist.\nCreate the file?").arg(name)) ==
+         QMessageBox::Yes;
 }
 
 }  // namespace ostrel::ui

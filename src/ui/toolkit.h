@@ -20,7 +20,8 @@ struct FileDialogRequest {
   std::string default_extension;  // without the dot, added when the name has none
   std::string initial_name;       // file name or full path offered first
   bool overwrite_prompt = false;  // ask before replacing an existing file
-  bool create_prompt = false;     // ask before naming a file that does not exist yet
+  // Ask before naming a file that does not exist yet; No goes back to the dialog.
+  bool create_prompt = false;
 
   bool operator==(const FileDialogRequest&) const = default;
 };
@@ -34,6 +35,11 @@ class FileChooser {
  public:
   virtual ~FileChooser() = default;
   virtual std::optional<std::string> Choose(const FileDialogRequest& request) = 0;
+  // Asks whether `path`, chosen in the dialog of `request` but not there yet, is to be created.
+  // A chooser that asks nothing (a script, a test) creates it.
+  virtual bool ConfirmCreate(const FileDialogRequest& /*request*/, const std::string& /*path*/) {
+    return true;
+  }
 };
 
 // What the window logic sets on screen.
@@ -41,6 +47,7 @@ class WindowToolkit {
  public:
   virtual ~WindowToolkit() = default;
   virtual std::optional<std::string> ChooseFile(const FileDialogRequest& request) = 0;
+  virtual bool ConfirmCreate(const FileDialogRequest& request, const std::string& path) = 0;
   virtual void SetCaption(const std::string& caption) = 0;
   virtual void SetWorkPath(const std::string& folder) = 0;
   // Chosen options, box texts and enabled states of every panel control and command.

@@ -1,5 +1,7 @@
 #include "ui/window_logic.h"
 
+#include <filesystem>
+
 #include "app/file_io.h"
 #include "base/stage_error.h"
 
@@ -110,7 +112,7 @@ void WindowLogic::CMD_Click(int index) {
 void WindowLogic::Load() {
   ws_.view_text.clear();
   Show();
-  const std::optional<std::string> path = toolkit_.ChooseFile(LoadDialog());
+  const std::optional<std::string> path = ChooseFile(LoadDialog());
   if (!path) return;
   LoadSettings(ws_, *path);
 }
@@ -118,15 +120,27 @@ void WindowLogic::Load() {
 void WindowLogic::Save() {
   const std::string text = SaveText(ws_);
   Show();
-  const std::optional<std::string> path = toolkit_.ChooseFile(SaveDialog(ws_.SettingsPath));
+  const std::optional<std::string> path = ChooseFile(SaveDialog(ws_.SettingsPath));
   if (!path) return;
   WriteFileAtomically(*path, text);
+}
+
+std::optional<std::string> WindowLogic::ChooseFile(FileDialogRequest request) {
+  while (true) {
+    std::optional<std::string> path = toolkit_.ChooseFile(request);
+    std::error_code ec;
+    if (!path || !request.create_prompt || std::filesystem::exists(*path, ec) ||
+        toolkit_.ConfirmCreate(request, *path)) {
+      return path;
+    }
+    request.initial_name = *path;  // back to the dialog, on the name the user gave
+  }
 }
 
 void WindowLogic::Export(ExportFormat format) {
   try {
     const std::optional<std::string> path =
-        toolkit_.ChooseFile(ExportDialog(format, ws_.SettingsPath));
+        ChooseFile(ExportDialog(format, ws_.SettingsPath));
     if (!path) return;
     Workspace run = ws_;
     run.after_refresh = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,9 @@ class WindowLogic {
   void Show();          // mirrors the workspace onto the window
   void Load();
   void Save();
+  // The file dialog, again after each "No" to creating a file that does not exist yet (when
+  // the request asks for that prompt); std::nullopt when cancelled.
+  std::optional<std::string> ChooseFile(FileDialogRequest request);
 
   WindowToolkit& toolkit_;
   Workspace ws_;

@@ -5,13 +5,17 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <sys/stat.h>
 
 #include "app/workspace.h"
 #include "ui/report_view.h"
@@ -22,16 +26,21 @@ using Mode = FileDialogRequest::Mode;
 
 namespace {
 
-// Answers file dialogs from a queue (an empty queue cancels) and keeps every request.
+// Answers file dialogs from a queue (an empty queue cancels) and keeps every request; answers
+// "create the file?" from another queue (an empty one says yes).
 class FakeChooser : public FileChooser {
  public:
   QStringList answers;
+  QList<bool> create_answers;
   std::vector<FileDialogRequest> requests;
 
   std::optional<std::string> Choose(const FileDialogRequest& request) override {
     requests.push_back(request);
     if (answers.empty()) return std::nullopt;
     return answers.takeFirst().toStdString();
+  }
+  bool ConfirmCreate(const FileDialogRequest&, const std::string&) override {
+    return create_answers.empty() || create_answers.takeFirst();
   }
 };
 
@@ -332,8 +341,14 @@ class MainWindowTest : public QObject {
     QVERIFY(chooser_->requests.back() ==
             (FileDialogRequest{Mode::kSave, "Save ZV File", "zv files|*.zv|all files|*.*", "zv",
                                Path("other/B.zv").toStdString(), true, true}));
-    chooser_->answers << Path("C.zv");
+    // A new name asks to create the file; No goes back to the dialog, on that name.
+    chooser_->answers << Path("D.zv") << Path("C.zv");
+    chooser_->create_answers << false;
+    const std::size_t asked = chooser_->requests.size();
     Press(ostrel::kSave);
+    QCOMPARE(chooser_->requests.size(), asked + 2);
+    QCOMPARE(chooser_->requests.back().initial_name, Path("D.zv").toStdString());
+    QVERIFY(!QFile::exists(Path("D.zv")));
     const QString saved = ReadFile(Path("C.zv"));
     QVERIFY(saved.contains("\r\nMaterial=Cu\r\n"));
     QCOMPARE(QString(saved).remove('\r'), View());
@@ -357,6 +372,82 @@ class MainWindowTest : public QObject {
 
     Press(ostrel::kCancel);
     QVERIFY(!window_->isVisible());
+  }
+
+  // Every mnemonic of the window (frames, labelled boxes, buttons, including any added later) is
+  // its own, and Alt with its letter reaches its control: a frame or a label's box takes the
+  // focus, a button is pressed (one with a menu opens it).
+  void mnemonics() {
+    StartWith(Path("AAAc.zv"));
+    for (QMenu* menu : window_->findChildren<QMenu*>()) {
+      connect(menu, &QMenu::aboutToShow, menu, [menu] { QTimer::singleShot(0, menu, &QMenu::close); });
+    }
+    QMap<QString, QString> owner;  // key -> control
+    for (QWidget* control : window_->findChildren<QWidget*>()) {
+      auto* button = qobject_cast<QAbstractButton*>(control);
+      auto* frame = qobject_cast<QGroupBox*>(control);
+      auto* label = qobject_cast<QLabel*>(control);
+      const QString text = button  ? button->text()
+                           : frame ? frame->title()
+                           : label ? label->text()
+                                   : QString();
+      const QKeySequence key = QKeySequence::mnemonic(text);
+      if (key.isEmpty()) continue;
+      const QString name = text + " (" + control->objectName() + ")";
+      QVERIFY2(!owner.contains(key.toString()),
+               qPrintable(name + " shares " + key.toString() + " with " + owner[key.toString()]));
+      owner[key.toString()] = name;
+      if (!control->isEnabled()) continue;
+      if (!window_->isVisible()) {  // after Cancel
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+      }
+      std::optional<QSignalSpy> pressed;
+      if (button) pressed.emplace(button, &QAbstractButton::pressed);
+      QTest::keySequence(window_.get(), key);
+      QWidget* focus = QApplication::focusWidget();
+      if (button) QVERIFY2(pressed->count() == 1, qPrintable(name));
+      if (frame) QVERIFY2(frame->isAncestorOf(focus), qPrintable(name));
+      if (label) QVERIFY2(label->buddy() && focus == label->buddy(), qPrintable(name));
+      QTest::qWait(150);  // a button's click lands
+    }
+    QVERIFY(owner.size() >= 17);
+  }
+
+  // A Load that fails keeps the caption and the Work Path: a settings file naming a missing
+  // package is read and refreshed; anything but a regular file is not read, leaving the view as
+  // Load emptied it.
+  void loadFailures_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("view");  // its start
+    QTest::newRow("settings naming a missing package") << Path("gone.zv") << "TMVFile=gone.tmv\n";
+    QTest::newRow("FIFO") << Path("fifo.zv") << "";
+    QTest::newRow("folder") << Path("dir.zv") << "";
+    QTest::newRow("device") << "/dev/zero" << "";
+  }
+  void loadFailures() {
+    QFETCH(QString, file);
+    QFETCH(QString, view);
+    WriteFile(Path("gone.zv"), "TMVFile=gone.tmv\r\nMaterial=Cu\r\n");
+    QFile::remove(Path("fifo.zv"));
+    QCOMPARE(::mkfifo(Path("fifo.zv").toLocal8Bit().constData(), 0600), 0);
+    QVERIFY(QDir(dir_.path()).mkpath("dir.zv"));
+    StartWith(Path("AAAc.zv"));
+    chooser_->answers << file;
+    Press(ostrel::kLoad);
+    QCOMPARE(window_->windowTitle(), "Ostrel - 1.00.0 - AAAc.zv");
+    QCOMPARE(WorkPath(), dir_.path() + "/");
+    QCOMPARE(View().left(view.size()), view);
+    QCOMPARE(View().isEmpty(), view.isEmpty());
+  }
+
+  // Process Data without a settings file writes the report ".doc" in the current folder.
+  void processDataWithoutSettings() {
+    QVERIFY(QDir::setCurrent(dir_.path()));
+    StartWith("missing.zv");
+    Press(ostrel::kProcessData);
+    QVERIFY2(View().startsWith("*Input File: \n*Output File: .doc\n"), qPrintable(View()));
+    QCOMPARE(ReadFile(Path(".doc")).remove('\r'), View());
   }
 
   // Every control and command is reached from the keyboard: the frames' and commands'
