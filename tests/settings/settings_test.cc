@@ -49,17 +49,44 @@ TEST(ReadLCRTest, KeysSelectOptionsAndFillBoxes) {
   EXPECT_EQ(f.panel.WDc, "0.70");
   EXPECT_EQ(f.panel.FQ, kGhz);
   EXPECT_EQ(f.panel.FQc, "2.450000128");
-  EXPECT_TRUE(f.panel.LH[kBaseHeightDefault]);
-  EXPECT_EQ(f.panel.LHc[0], "200.000");
-  EXPECT_TRUE(f.panel.LH[kBaseExtensionCustom]);
   EXPECT_TRUE(f.panel.LEcEnabled[0]);
-  EXPECT_EQ(f.panel.LEc[0], "250.000");
-  EXPECT_TRUE(f.panel.LH[kStackHeightDefault]);  // compared with the stacked die height
-  EXPECT_TRUE(f.panel.LH[kStackExtensionEdge]);
-  EXPECT_FALSE(f.panel.LH[kStackExtensionDefault]);
-  EXPECT_EQ(f.panel.LEc[1], "150.000");
-  EXPECT_TRUE(f.panel.LH[kStitchExtensionCustom]);  // 200 is not the stacked die height
-  EXPECT_EQ(f.params.WireDistance, 0.0f);           // never read back
+  EXPECT_EQ(f.params.WireDistance, 0.0f);  // never read back
+}
+
+// A loop line chooses "Default to Die Height" when its value equals the height of its own die
+// (base die 200 for the base loop, stacked die 150 for the stacked and stitch loops), otherwise
+// Custom; the box shows the value. StackExtension=-1 is the edge of the base die.
+TEST(ReadLCRTest, LoopLinesCompareWithTheirOwnDie) {
+  const auto lhc = [](PanelState& p, std::size_t i) -> std::string& { return p.LHc[i]; };
+  const auto lec = [](PanelState& p, std::size_t i) -> std::string& { return p.LEc[i]; };
+  struct Case {
+    std::string line;
+    int option;
+    bool extension;  // box in LEc, else LHc
+    std::size_t box;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"BaseLoopHeight=200", kBaseHeightDefault, false, 0, "200.000"},
+      {"BaseLoopHeight=150", kBaseHeightCustom, false, 0, "150.000"},
+      {"BaseExtension=200", kBaseExtensionDefault, true, 0, "200.000"},
+      {"BaseExtension=250", kBaseExtensionCustom, true, 0, "250.000"},
+      {"StackLoopHeight=150", kStackHeightDefault, false, 1, "150.000"},
+      {"StackLoopHeight=200", kStackHeightCustom, false, 1, "200.000"},
+      {"StackExtension=150", kStackExtensionDefault, true, 1, "150.000"},
+      {"StackExtension=200", kStackExtensionCustom, true, 1, "200.000"},
+      {"StackExtension=-1", kStackExtensionEdge, true, 1, "150.000"},
+      {"StichExtension=150", kStitchExtensionDefault, true, 2, "150.000"},
+      {"StichExtension=200", kStitchExtensionCustom, true, 2, "200.000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Fixture f;
+    f.Read("TMVFile=p.tmv\r\n" + c.line + "\r\n");
+    const auto [first, last] = LoopGroup(c.option);
+    for (int i = first; i < last; ++i) EXPECT_EQ(f.panel.LH[i], i == c.option) << i;
+    EXPECT_EQ((c.extension ? lec : lhc)(f.panel, c.box), c.text);
+  }
 }
 
 TEST(ReadLCRTest, FrequencyBoxAndUnit) {
