@@ -3,11 +3,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +22,10 @@
 #include "ostrel/version.h"
 #include "base/text.h"
 #include "report/exports.h"
+#include "report/ibis_package.h"
+#include "report/net_selection.h"
+#include "report/physical_export.h"
+#include "report/touchstone.h"
 
 namespace {
 
@@ -44,9 +53,45 @@ Options:
   --csv PATH            also write one CSV row per wire (full precision)
   --json PATH           also write the parameters and wires as JSON
   --spice PATH          also write a SPICE subcircuit of the wires (R, L, K)
-  --spice-inductance dc|ac|self
-                        inductance figure of the SPICE inductors (default ac)
+  --spice-inductance dc|ac|self|loop
+                        inductance figure of the SPICE inductors (default
+                        ac); loop: the physical model's loop inductances
+                        over the ground plane with all their couplings above
+                        the cut-off, R and internal inductance at the first
+                        frequency, and the plane as the port ref
+  --spice-broadband     with --spice-inductance loop: each wire's R(f) and
+                        internal inductance as an R-L ladder fitted from DC
+                        to the highest frequency, and the capacitances
   --svg PATH            also write an SVG picture: top view and side views
+
+Physical model (exact resistance and internal inductance from DC up, partial
+and loop inductance matrices of the real wire paths; docs/physical.md):
+  --physical PATH       also write the physical model as JSON
+  --physical-table      print one line per wire of the physical model at the
+                        first frequency (length, R_dc, R, partial and loop
+                        inductance, strongest neighbour and its k) instead
+                        of the paths written; not with --stdout
+  --ground-depth MICRONS
+                        depth of the ground plane below the substrate
+                        surface, which closes each wire's loop (default 50)
+  --frequencies F1,F2,...
+                        frequencies in Hz (0 is DC); default: the settings
+                        file's frequency
+  --sweep FMIN:FMAX:N   N log-spaced frequencies from FMIN > 0 to FMAX
+  --sweep-linear FMIN:FMAX:N
+                        N evenly spaced frequencies, FMIN >= 0 (from DC for
+                        time-domain work); one frequency option at most
+  --ibis-pkg PATH       also write an IBIS package model (.pkg, lower-case
+                        name): DC resistance, loop inductance, capacitance
+  --touchstone PATH     also write Touchstone S-parameters (NAME.s<2N>p) of
+                        the wires' pad and finger ends, 50 Ohm, at the run's
+                        frequencies (at most 200 ports)
+  --loss-tangent TAN    dielectric loss tangent for --touchstone (default 0)
+  --nets PATTERN[,...]  only the wires whose names match (* and ?) in the
+                        IBIS package model and the Touchstone file
+  A long computation shows its progress on stderr; what the model leaves out
+  or repairs in a large package is noted there and in the JSON.
+
   --version             print the program version
   --help                show this help
 
@@ -66,6 +111,20 @@ struct Options {
   bool to_stdout = false;
   std::string csv, json, spice, svg;
   ostrel::SpiceInductance spice_inductance = ostrel::SpiceInductance::kAc;
+  std::string physical;  // JSON of the physical model
+  bool physical_table = false;
+  double ground_depth_um = 50;
+  std::vector<double> frequencies_hz;  // empty: the settings file's frequency
+  std::string frequency_option;        // the option that gave them
+  bool spice_broadband = false;
+  std::string ibis_pkg, touchstone;    // package models of the physical model
+  std::string nets;                    // wire name patterns for them
+  double loss_tangent = 0;
+
+  bool NeedsPhysicalModel() const {
+    return !physical.empty() || physical_table || !ibis_pkg.empty() || !touchstone.empty() ||
+           (!spice.empty() && spice_inductance == ostrel::SpiceInductance::kLoop);
+  }
 };
 
 std::string ProgramDir(const char* argv0) {
@@ -82,28 +141,14 @@ std::string CurrentDir() {
   return ec ? std::string(".") : cwd.string();
 }
 
-// A large package makes hundreds of thousands of small records; with the C library's heap on
-// large pages they cost a fraction of the page faults and address-translation misses. The C
-// library reads that setting only when a process starts, so the program starts itself once more
-// with it set. GLIBC_TUNABLES=glibc.malloc.hugetlb=0 in the environment keeps the usual heap.
-void UseLargePagesForTheHeap(char** argv) {
-  constexpr const char* kTunable = "glibc.malloc.hugetlb";
-  const char* tunables = std::getenv("GLIBC_TUNABLES");
-  if (tunables != nullptr && std::strstr(tunables, kTunable) != nullptr) return;
-  const std::string value = (tunables != nullptr && *tunables != '\0')
-                                ? std::string(tunables) + ":" + kTunable + "=1"
-                                : std::string(kTunable) + "=1";
-  if (::setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
-  ::execv("/proc/self/exe", argv);
-  // Only reached when the new start failed: go on with the usual heap.
-}
-
 // The option of `opt` that the path option `flag` sets, or nullptr for any other argument.
 std::string* PathOption(Options& opt, const std::string& flag) {
   const std::pair<const char*, std::string Options::*> kPaths[] = {
       {"--report", &Options::report}, {"--save-settings", &Options::save_settings},
       {"--csv", &Options::csv},       {"--json", &Options::json},
-      {"--spice", &Options::spice},   {"--svg", &Options::svg}};
+      {"--spice", &Options::spice},   {"--svg", &Options::svg},
+      {"--physical", &Options::physical}, {"--ibis-pkg", &Options::ibis_pkg},
+      {"--touchstone", &Options::touchstone}, {"--nets", &Options::nets}};
   for (const auto& [name, member] : kPaths) {
     if (flag == name) return &(opt.*member);
   }
@@ -120,21 +165,110 @@ int Fail(const std::string& message) {
   return kExitFailed;
 }
 
+// The progress of the physical model on stderr: on a terminal one line rewritten in place,
+// elsewhere a line every few seconds once the run has taken that long. Called from any thread.
+class ProgressLine {
+ public:
+  ProgressLine() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+  ~ProgressLine() {
+    if (terminal_ && shown_) std::cerr << "\r\x1b[K" << std::flush;
+  }
+
+  void Report(std::string_view stage, double fraction) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    const Clock::duration pause = terminal_ ? std::chrono::milliseconds(200) : kLongRun;
+    const bool same_stage = stage == stage_;
+    if ((!terminal_ && now - start_ < kLongRun) || (same_stage && now - last_ < pause)) return;
+    const int percent = static_cast<int>(100 * std::clamp(fraction, 0.0, 1.0));
+    std::cerr << (terminal_ ? "\r" : "") << "ostrel-cli: " << stage << " " << percent << "%"
+              << (terminal_ ? "\x1b[K" : "\n") << std::flush;
+    shown_ = true;
+    last_ = now;
+    stage_ = stage;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::seconds kLongRun{5};
+  const bool terminal_;
+  const Clock::time_point start_ = Clock::now();
+  std::mutex mutex_;
+  Clock::time_point last_ = start_;
+  std::string stage_;
+  bool shown_ = false;
+};
+
+// Today's date in UTC, YYYY-MM-DD, for the IBIS header.
+std::string UtcDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  char text[16] = "";
+  if (::gmtime_r(&now, &utc) != nullptr) std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
+  return text;
+}
+
+// The physical model of the wires just estimated, when an output needs it; what it leaves out
+// or repairs goes to stderr.
+std::optional<ostrel::physical::Model> PhysicalModel(const ostrel::Workspace& ws,
+                                                     const Options& opt) {
+  if (!opt.NeedsPhysicalModel()) return std::nullopt;
+  ostrel::physical::Options options;
+  options.frequencies_hz = opt.frequencies_hz;
+  if (options.frequencies_hz.empty()) {
+    options.frequencies_hz.push_back(static_cast<double>(ws.params.Frequency));
+  }
+  options.ground_depth_m = opt.ground_depth_um * 1e-6;
+  std::optional<ostrel::physical::Model> model;
+  {
+    ProgressLine line;
+    ostrel::physical::Progress progress;
+    progress.report = [&line](std::string_view stage, double fraction) {
+      line.Report(stage, fraction);
+    };
+    model = ostrel::physical::ComputeModel(ws.Wires, ws.params, options, progress);
+  }
+  for (const std::string& note : model->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
+  return model;
+}
+
 // The requested exports of the estimation just run, as {path, text}. SPICE notes (couplings
-// scaled or limited) go to stderr.
-std::vector<std::pair<std::string, std::string>> Exports(const ostrel::Workspace& ws,
-                                                         const Options& opt) {
+// scaled or limited) go to stderr. `model`: the physical model when an export needs it.
+std::vector<std::pair<std::string, std::string>> Exports(
+    const ostrel::Workspace& ws, const Options& opt,
+    const std::optional<ostrel::physical::Model>& model) {
   const ostrel::ExportHeader header = ostrel::ExportHeaderFor(ws);
   std::vector<std::pair<std::string, std::string>> out;
   if (!opt.csv.empty()) out.emplace_back(opt.csv, ostrel::CsvText(header, ws.Wires));
   if (!opt.json.empty()) out.emplace_back(opt.json, ostrel::JsonText(header, ws.Wires));
   if (!opt.spice.empty()) {
     ostrel::SpiceNetlist netlist =
-        ostrel::SpiceText(header, ws.package, ws.Wires, opt.spice_inductance);
+        opt.spice_inductance == ostrel::SpiceInductance::kLoop
+            ? ostrel::SpiceLoopText(header, ws.package, ws.Wires, *model, opt.spice_broadband)
+            : ostrel::SpiceText(header, ws.package, ws.Wires, opt.spice_inductance);
     for (const std::string& note : netlist.Notes) {
       std::cerr << "ostrel-cli: note: " << opt.spice << ": " << note << "\n";
     }
     out.emplace_back(opt.spice, std::move(netlist.Text));
+  }
+  if (!opt.physical.empty()) out.emplace_back(opt.physical, ostrel::PhysicalJsonText(*model));
+  if (!opt.ibis_pkg.empty() || !opt.touchstone.empty()) {
+    const ostrel::physical::Model selected = ostrel::SelectNets(*model, opt.nets);
+    if (!opt.ibis_pkg.empty()) {
+      const std::string name = std::filesystem::path(opt.ibis_pkg).filename().string();
+      out.emplace_back(opt.ibis_pkg,
+                       ostrel::IbisPackageText(
+                           {name, UtcDate(), header.PackageName, header.SettingsName}, selected)
+                           .text);
+    }
+    if (!opt.touchstone.empty()) {
+      out.emplace_back(opt.touchstone,
+                       ostrel::TouchstoneText(
+                           {header.PackageName, header.SettingsName, opt.loss_tangent}, selected)
+                           .text);
+    }
   }
   if (!opt.svg.empty()) out.emplace_back(opt.svg, ostrel::SvgText(header, ws.package, ws.Wires));
   return out;
@@ -143,7 +277,6 @@ std::vector<std::pair<std::string, std::string>> Exports(const ostrel::Workspace
 }  // namespace
 
 int main(int argc, char** argv) {
-  UseLargePagesForTheHeap(argv);
   Options opt;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -167,7 +300,38 @@ int main(int argc, char** argv) {
     } else if (a == "--spice-inductance") {
       std::string which;
       if (!value(which) || !ostrel::ParseSpiceInductance(which, opt.spice_inductance)) {
-        return Usage("--spice-inductance needs dc, ac or self");
+        return Usage("--spice-inductance needs dc, ac, self or loop");
+      }
+    } else if (a == "--spice-broadband") {
+      opt.spice_broadband = true;
+    } else if (a == "--loss-tangent") {
+      std::string text;
+      if (!value(text)) return Usage(a + " needs a value");
+      try {
+        opt.loss_tangent = ostrel::NonNegativeNumber(text, "the loss tangent");
+      } catch (const ostrel::StageError& e) {
+        return Usage(a + ": " + e.what());
+      }
+    } else if (a == "--physical-table") {
+      opt.physical_table = true;
+    } else if (a == "--ground-depth" || a == "--frequencies" || a == "--sweep" ||
+               a == "--sweep-linear") {
+      std::string text;
+      if (!value(text)) return Usage(a + " needs a value");
+      const bool frequencies = a != "--ground-depth";
+      if (frequencies && !opt.frequency_option.empty()) {
+        return Usage("only one of --frequencies, --sweep and --sweep-linear can be given");
+      }
+      try {
+        if (!frequencies) {
+          opt.ground_depth_um = ostrel::NonNegativeNumber(text, "the ground depth");
+        } else {
+          opt.frequency_option = a;
+          opt.frequencies_hz = a == "--frequencies" ? ostrel::FrequencyList(text)
+                                                    : ostrel::Sweep(text, a == "--sweep");
+        }
+      } catch (const ostrel::StageError& e) {
+        return Usage(a + ": " + e.what());
       }
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return Usage("unknown option '" + a + "'");
@@ -179,6 +343,8 @@ int main(int argc, char** argv) {
   }
   if (opt.to_stdout && !opt.report.empty())
     return Usage("--stdout and --report exclude each other");
+  if (opt.to_stdout && opt.physical_table)
+    return Usage("--stdout and --physical-table exclude each other");
 
   ostrel::Workspace ws;
   const std::string settings_path =
@@ -211,7 +377,9 @@ int main(int argc, char** argv) {
     }
     const std::string report = ostrel::RunEstimation(ws);
     // Every export is made before anything is written, so a failing one leaves no files.
-    const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt);
+    const std::optional<ostrel::physical::Model> model = PhysicalModel(ws, opt);
+    const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, model);
+    const std::string table = opt.physical_table ? ostrel::PhysicalTableText(*model) : "";
     if (opt.to_stdout) {
       std::fwrite(report.data(), 1, report.size(), stdout);
       if (std::fflush(stdout) != 0) return kExitFailed;
@@ -219,12 +387,13 @@ int main(int argc, char** argv) {
       const std::string report_path =
           opt.report.empty() ? ostrel::ReportPath(ws.SettingsPath) : opt.report;
       ostrel::WriteFileAtomically(report_path, report, ostrel::Durability::kReplaceOnly);
-      std::cout << report_path << "\n";
+      if (!opt.physical_table) std::cout << report_path << "\n";
     }
     for (const auto& [path, text] : exports) {
       ostrel::WriteFileAtomically(path, text, ostrel::Durability::kReplaceOnly);
-      if (!opt.to_stdout) std::cout << path << "\n";
+      if (!opt.to_stdout && !opt.physical_table) std::cout << path << "\n";
     }
+    std::cout << table;
   } catch (const ostrel::StageError& e) {
     return Fail(e.what());
   }

@@ -60,10 +60,11 @@ std::string CsvText(const ExportHeader& header, const std::vector<Wire>& wires);
 // JSON: file names, parameters and one object per wire in report order.
 std::string JsonText(const ExportHeader& header, const std::vector<Wire>& wires);
 
-// Which inductance figure the SPICE inductors carry.
-enum class SpiceInductance { kDc, kAc, kSelf };
+// Which inductance figure the SPICE inductors carry: one of the estimation's, or the loop
+// inductances of the physical model (SpiceLoopText, report/physical_export.h).
+enum class SpiceInductance { kDc, kAc, kSelf, kLoop };
 
-// Parses "dc", "ac" or "self" (any letter case); false for anything else.
+// Parses "dc", "ac", "self" or "loop" (any letter case); false for anything else.
 bool ParseSpiceInductance(std::string_view text, SpiceInductance& out);
 
 struct SpiceNetlist {
@@ -75,7 +76,7 @@ struct SpiceNetlist {
 
 // A subcircuit with one series R-L per wire from its start pad node to its finger (or landing
 // pad) node, and K couplings between neighbouring wires of one die side. Throws StageError when
-// a wire's inductance is not positive.
+// a wire's inductance is not positive, or for kLoop.
 SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
                        const std::vector<Wire>& wires, SpiceInductance inductance);
 

@@ -15,7 +15,10 @@ namespace ostrel {
 namespace {
 
 // Unit changes at the edge of the model: SI inside, microns, mOhm, nH and pF in the files.
-constexpr double kUmPerM = 1e6;
+// Metres become microns by dividing by the metres of a micron, which undoes the model's own
+// conversion (microns times 1e-6) exactly for most values: 50 um reads back as 50, not as
+// 49.99999999999999.
+constexpr double kMPerUm = 1e-6;
 constexpr double kMohmPerOhm = 1e3;
 constexpr double kNhPerH = 1e9;
 constexpr double kPfPerF = 1e12;
@@ -111,7 +114,7 @@ std::string PhysicalJsonText(const physical::Model& model) {
   std::string out = "{\n  \"frequencies_hz\": ";
   AppendList(out, model.options.frequencies_hz, 1.0);
   out += ",\n  \"ground_depth_um\": ";
-  AppendNumber(out, model.options.ground_depth_m * kUmPerM);
+  AppendNumber(out, model.options.ground_depth_m / kMPerUm);
   out += ",\n  \"wires\": [";
   for (std::size_t w = 0; w < wires.size(); ++w) {
     const physical::Conductor& c = wires[w];
@@ -120,21 +123,21 @@ std::string PhysicalJsonText(const physical::Model& model) {
     out += ", \"kind\": \"";
     out += KindName(static_cast<WireKind>(std::clamp(c.kind, 0, 2)));
     out += "\", \"diameter_um\": ";
-    AppendNumber(out, 2 * c.radius_m * kUmPerM);
+    AppendNumber(out, 2 * c.radius_m / kMPerUm);
     out += ", \"resistivity_ohm_m\": ";
     AppendNumber(out, c.resistivity_ohm_m);
     out += ", \"path_um\": [";
     for (std::size_t p = 0; p < c.path_m.size(); ++p) {
       out += p == 0 ? "[" : ", [";
-      AppendNumber(out, c.path_m[p].x * kUmPerM);
+      AppendNumber(out, c.path_m[p].x / kMPerUm);
       out += ", ";
-      AppendNumber(out, c.path_m[p].y * kUmPerM);
+      AppendNumber(out, c.path_m[p].y / kMPerUm);
       out += ", ";
-      AppendNumber(out, c.path_m[p].z * kUmPerM);
+      AppendNumber(out, c.path_m[p].z / kMPerUm);
       out += ']';
     }
     out += "], \"length_um\": ";
-    AppendNumber(out, c.length_m * kUmPerM);
+    AppendNumber(out, c.length_m / kMPerUm);
     // R_dc = rho l / (pi a^2), the limit of the internal impedance at zero frequency.
     out += ", \"resistance_dc_mohm\": ";
     AppendNumber(out, physical::InternalImpedancePerMetre(0, c.radius_m, c.resistivity_ohm_m)
@@ -212,7 +215,8 @@ std::string PhysicalTableText(const physical::Model& model) {
   }
   const physical::FrequencyResult& first = model.results.front();
   const std::vector<Neighbour> neighbours = StrongestNeighbours(model.loop_inductance_h);
-  const std::string at = "R_mohm@" + FormatGeneral(first.frequency_hz, 6) + "Hz";
+  char at[48];
+  std::snprintf(at, sizeof at, "R_mohm@%gHz", first.frequency_hz);
   std::vector<std::vector<std::string>> rows = {
       {"name", "length_um", "R_dc_mohm", at, "L_partial_nh", "L_loop_nh", "neighbour", "k_loop"}};
   for (std::size_t w = 0; w < wires.size(); ++w) {
@@ -224,7 +228,7 @@ std::string PhysicalTableText(const physical::Model& model) {
     const Neighbour& nb = neighbours[w];
     const bool coupled = nb.index < wires.size();
     rows.push_back(
-        {TableName(c.name), Fixed(c.length_m * kUmPerM, 3), Fixed(r_dc_ohm * kMohmPerOhm, 3),
+        {TableName(c.name), Fixed(c.length_m / kMPerUm, 3), Fixed(r_dc_ohm * kMohmPerOhm, 3),
          Fixed(first.resistance_ohm[w] * kMohmPerOhm, 3),
          model.partial_inductance_h
              ? Fixed((model.partial_inductance_h->At(w, w) + l_int_h) * kNhPerH, 4)

@@ -43,8 +43,13 @@ std::string PhysicalTableText(const physical::Model& model);
 // as the port `ref`. Couplings are scaled down together when needed to keep the inductance
 // matrix positive definite (Cholesky), with a note. Throws StageError when the model is not
 // that of `wires` or an inductance is not positive.
+// `broadband`: for time-domain work each wire's R and internal inductance are instead an R-L
+// ladder fitted to R(f) and L_int(f) from DC to the model's highest frequency
+// (report/internal_ladder.h), the inductors carry only the loop inductance, and the Maxwell
+// capacitance matrix is split half to each end of the wires (no dielectric loss).
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
-                           const std::vector<Wire>& wires, const physical::Model& model);
+                           const std::vector<Wire>& wires, const physical::Model& model,
+                           bool broadband = false);
 
 // Frequencies from a command-line value, in Hz. Each throws StageError with a message naming
 // what is wrong.

@@ -3,13 +3,20 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <set>
 #include <utility>
 
+#include <Eigen/Cholesky>
+#include <Eigen/Dense>
+#include <Eigen/SparseCholesky>
+
 #include "base/stage_error.h"
 #include "base/text.h"
 #include "report/exports.h"
+#include "report/internal_ladder.h"
+#include "report/physical_export.h"
 
 namespace ostrel {
 namespace {
@@ -63,6 +70,7 @@ float ChosenInductance(const Wire& w, SpiceInductance which) {
     case SpiceInductance::kSelf:
       return w.InductanceSelf;
     case SpiceInductance::kAc:
+    case SpiceInductance::kLoop:
       break;
   }
   return w.InductanceAC;
@@ -74,6 +82,8 @@ const char* InductanceName(SpiceInductance which) {
       return "DC";
     case SpiceInductance::kSelf:
       return "self";
+    case SpiceInductance::kLoop:
+      return "loop";
     case SpiceInductance::kAc:
       break;
   }
@@ -191,30 +201,52 @@ bool ParseSpiceInductance(std::string_view text, SpiceInductance& out) {
     out = SpiceInductance::kAc;
   } else if (upper == "SELF") {
     out = SpiceInductance::kSelf;
+  } else if (upper == "LOOP") {
+    out = SpiceInductance::kLoop;
   } else {
     return false;
   }
   return true;
 }
 
-double PositiveDefiniteScale(std::size_t size, const std::vector<Coupling>& pairs,
-                             double min_pivot) {
-  if (CholeskyHolds(size, pairs, 1.0, min_pivot)) return 1.0;
-  // The matrices that hold form an interval of scales starting at 0 (the identity).
+namespace {
+
+// The largest scale s in [0, 1] of the couplings for which `holds(s)`; the scales that hold form
+// an interval starting at 0 (the identity), found by bisection to 60 bits.
+double LargestHoldingScale(const std::function<bool(double)>& holds) {
+  if (holds(1.0)) return 1.0;
   double good = 0.0, bad = 1.0;
   for (int step = 0; step < 60; ++step) {
     const double mid = (good + bad) / 2;
-    (CholeskyHolds(size, pairs, mid, min_pivot) ? good : bad) = mid;
+    (holds(mid) ? good : bad) = mid;
   }
   return good;
 }
 
-SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
-                       const std::vector<Wire>& wires, SpiceInductance inductance) {
-  const std::vector<WireOrigin> origins = WireOrigins(package, wires);
-  SpiceNetlist result;
+}  // namespace
 
-  // Nodes: one per pad that a wire or stitch touches, one per finger, one inside each wire.
+double PositiveDefiniteScale(std::size_t size, const std::vector<Coupling>& pairs,
+                             double min_pivot) {
+  return LargestHoldingScale(
+      [&](double scale) { return CholeskyHolds(size, pairs, scale, min_pivot); });
+}
+
+namespace {
+
+// One wire as a branch of the subcircuit: its element names' token and its nodes.
+struct Branch {
+  std::string token, start, end, middle;  // middle: between R and L; empty without R
+};
+
+// The branches of every wire and the subcircuit's ports in order. Nodes: one per pad that a
+// wire or stitch touches, one per finger, one inside each wire with a resistance.
+struct Branches {
+  std::vector<Branch> wires;
+  std::vector<std::string> ports;
+};
+
+Branches WireBranches(const Package& package, const std::vector<WireOrigin>& origins,
+                      const std::vector<bool>& with_resistance) {
   UniqueNames node_names;
   std::map<PadKey, std::string> pad_nodes;
   auto pad_node = [&](const PadKey& key, const std::string& pad_name) -> const std::string& {
@@ -244,18 +276,13 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
     return pad_node({2, name}, name);
   };
 
-  struct Branch {
-    std::string token, start, end, middle;  // middle: between R and L; empty without R
-  };
-  std::vector<Branch> branches;
+  Branches result;
   UniqueNames wire_tokens;
-  std::vector<std::string> ports;
   std::set<std::string> port_set;
   auto add_port = [&](const std::string& node) {
-    if (port_set.insert(node).second) ports.push_back(node);
+    if (port_set.insert(node).second) result.ports.push_back(node);
   };
-  for (std::size_t w = 0; w < wires.size(); ++w) {
-    const Wire& wire = wires[w];
+  for (std::size_t w = 0; w < origins.size(); ++w) {
     const WireOrigin& o = origins[w];
     Branch b;
     if (o.Kind == WireKind::kStitch) {
@@ -270,17 +297,69 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
       b.start = pad_node({stacked ? 1 : 0, std::to_string(o.Index)}, pad.Name);
       b.end = node_names.Take("f_" + SanitisedName(pad.Name));
     }
+    if (with_resistance[w]) b.middle = node_names.Take("m_" + b.token);
+    add_port(b.start);
+    add_port(b.end);
+    result.wires.push_back(std::move(b));
+  }
+  return result;
+}
+
+// The subcircuit's name: the package file's stem and "_bondwires".
+std::string SubcircuitName(const ExportHeader& header) {
+  const std::string stem = header.PackageName.substr(0, header.PackageName.rfind('.'));
+  return SanitisedName(stem.empty() ? "package" : stem) + "_bondwires";
+}
+
+// The .subckt line with its ports, continued on "+" lines within 100 columns.
+void AppendSubcircuitLine(std::string& out, const std::string& name,
+                          const std::vector<std::string>& ports) {
+  out += ".subckt " + name;
+  std::size_t column = out.size() - out.rfind('\n');
+  for (const std::string& port : ports) {
+    if (column + port.size() + 1 > 100) {
+      out += "\n+";
+      column = 1;
+    }
+    out += " " + port;
+    column += port.size() + 1;
+  }
+  out += "\n";
+}
+
+// A wire's elements: R (when it has a middle node) in series with L, values with their SPICE
+// scale suffix ("125.6m", "0.78n").
+void AppendBranch(std::string& out, const Branch& b, const std::string& r_text,
+                  const std::string& l_text) {
+  if (b.middle.empty()) {
+    out += "L_" + b.token + " " + b.start + " " + b.end + " " + l_text + "\n";
+  } else {
+    out += "R_" + b.token + " " + b.start + " " + b.middle + " " + r_text + "\n";
+    out += "L_" + b.token + " " + b.middle + " " + b.end + " " + l_text + "\n";
+  }
+}
+
+}  // namespace
+
+SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
+                       const std::vector<Wire>& wires, SpiceInductance inductance) {
+  if (inductance == SpiceInductance::kLoop) {
+    throw StageError("the loop inductances come from the physical model of the wires");
+  }
+  const std::vector<WireOrigin> origins = WireOrigins(package, wires);
+  SpiceNetlist result;
+  std::vector<bool> with_resistance;
+  for (const Wire& wire : wires) {
     const float l_nh = ChosenInductance(wire, inductance);
     if (!(l_nh > 0)) {
       throw StageError("wire " + wire.Name + ": its " + InductanceName(inductance) +
                        " inductance " + RoundTripText(l_nh) +
                        " nH is not positive, which a SPICE inductor cannot take");
     }
-    if (wire.Resistance != 0) b.middle = node_names.Take("m_" + b.token);
-    add_port(b.start);
-    add_port(b.end);
-    branches.push_back(std::move(b));
+    with_resistance.push_back(wire.Resistance != 0);
   }
+  const Branches circuit = WireBranches(package, origins, with_resistance);
+  const std::vector<Branch>& branches = circuit.wires;
 
   // Couplings between neighbours along each die side.
   struct Coupled {
@@ -329,9 +408,7 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
   }
 
   const ParameterSet& p = header.Params;
-  std::string package_stem = header.PackageName.substr(0, header.PackageName.rfind('.'));
-  const std::string subckt =
-      SanitisedName(package_stem.empty() ? "package" : package_stem) + "_bondwires";
+  const std::string subckt = SubcircuitName(header);
   std::string& out = result.Text;
   out += "* Bond wires of " + header.PackageName + " (settings " + header.SettingsName +
          "), estimated by Ostrel\n";
@@ -343,29 +420,11 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
   out += "* to its finger node f_<pad>; a stitch wire runs between the nodes of its two pads.\n";
   out += "* K: neighbouring wires along one die side, k = M / sqrt(L1 L2), M the smaller mutual\n";
   out += "* inductance of the pair.\n";
-  out += ".subckt " + subckt;
-  std::size_t column = out.size() - out.rfind('\n');
-  for (const std::string& port : ports) {
-    if (column + port.size() + 1 > 100) {
-      out += "\n+";
-      column = 1;
-    }
-    out += " " + port;
-    column += port.size() + 1;
-  }
-  out += "\n";
+  AppendSubcircuitLine(out, subckt, circuit.ports);
   for (std::size_t w = 0; w < branches.size(); ++w) {
-    const Branch& b = branches[w];
     out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name + "\n";
-    if (b.middle.empty()) {
-      out += "L_" + b.token + " " + b.start + " " + b.end + " " +
-             RoundTripText(ChosenInductance(wires[w], inductance)) + "n\n";
-    } else {
-      out += "R_" + b.token + " " + b.start + " " + b.middle + " " +
-             RoundTripText(wires[w].Resistance) + "m\n";
-      out += "L_" + b.token + " " + b.middle + " " + b.end + " " +
-             RoundTripText(ChosenInductance(wires[w], inductance)) + "n\n";
-    }
+    AppendBranch(out, branches[w], RoundTripText(wires[w].Resistance) + "m",
+                 RoundTripText(ChosenInductance(wires[w], inductance)) + "n");
   }
   UniqueNames coupling_names;
   for (const Coupled& c : couplings) {
@@ -373,6 +432,198 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
     const std::string& b = branches[c.b].token;
     out += coupling_names.Take("K_" + a + "__" + b) + " L_" + a + " L_" + b + " " +
            DoubleText(c.k) + "\n";
+  }
+  out += ".ends " + subckt + "\n";
+  return result;
+}
+
+namespace {
+
+// Cholesky factorisation of the unit-diagonal matrix with `scale` times the couplings (any
+// pattern); true when every pivot is at least `min_pivot`. Dense for dense patterns, else sparse
+// with a fill-reducing ordering.
+bool CouplingMatrixHolds(std::size_t size, const std::vector<Coupling>& pairs, double scale,
+                         double min_pivot) {
+  const auto n = static_cast<Eigen::Index>(size);
+  double smallest_root = 1.0;
+  if (pairs.size() >= size * size / 8) {
+    Eigen::MatrixXd a = Eigen::MatrixXd::Identity(n, n);
+    for (const Coupling& c : pairs) {
+      a(static_cast<Eigen::Index>(std::max(c.I, c.J)),
+        static_cast<Eigen::Index>(std::min(c.I, c.J))) = scale * c.K;
+    }
+    const Eigen::LLT<Eigen::MatrixXd, Eigen::Lower> llt(a);
+    if (llt.info() != Eigen::Success) return false;
+    if (n > 0) smallest_root = llt.matrixLLT().diagonal().minCoeff();
+  } else {
+    std::vector<Eigen::Triplet<double>> triplets;
+    triplets.reserve(size + pairs.size());
+    for (Eigen::Index i = 0; i < n; ++i) triplets.emplace_back(i, i, 1.0);
+    for (const Coupling& c : pairs) {
+      triplets.emplace_back(static_cast<Eigen::Index>(std::max(c.I, c.J)),
+                            static_cast<Eigen::Index>(std::min(c.I, c.J)), scale * c.K);
+    }
+    Eigen::SparseMatrix<double> a(n, n);
+    a.setFromTriplets(triplets.begin(), triplets.end());
+    const Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> llt(a);
+    if (llt.info() != Eigen::Success) return false;
+    if (n > 0) smallest_root = Eigen::VectorXd(llt.matrixL().toDense().diagonal()).minCoeff();
+  }
+  return smallest_root * smallest_root >= min_pivot;
+}
+
+}  // namespace
+
+SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
+                           const std::vector<Wire>& wires, const physical::Model& model,
+                           bool broadband) {
+  const std::vector<WireOrigin> origins = WireOrigins(package, wires);
+  const std::size_t n = wires.size();
+  const physical::SymmetricMatrix& loop = model.loop_inductance_h;
+  if (model.conductors.size() != n || loop.n != n || model.results.empty() ||
+      model.results.front().resistance_ohm.size() != n) {
+    throw StageError("the physical model is not that of the wires estimated");
+  }
+  const physical::FrequencyResult& first = model.results.front();
+  // Each inductor: the loop inductance over the plane plus the internal inductance at f.
+  std::vector<double> external_h(n), inductor_h(n);
+  std::vector<bool> with_resistance(n);
+  for (std::size_t w = 0; w < n; ++w) {
+    external_h[w] = loop.At(w, w);
+    inductor_h[w] = external_h[w] + (broadband ? 0.0 : first.internal_inductance_h[w]);
+    if (!(external_h[w] > 0 && inductor_h[w] > 0)) {
+      throw StageError("wire " + wires[w].Name + ": its loop inductance " +
+                       DoubleText(inductor_h[w] * 1e9) +
+                       " nH is not positive, which a SPICE inductor cannot take");
+    }
+    with_resistance[w] = first.resistance_ohm[w] != 0;
+  }
+  // Broadband: one ladder per metal and diameter, fitted per metre up to the top frequency.
+  std::vector<InternalLadder> ladders(broadband ? n : 0);
+  double top_hz = 0, ladder_error = 0;
+  for (const physical::FrequencyResult& r : model.results) top_hz = std::max(top_hz, r.frequency_hz);
+  std::map<std::pair<double, double>, InternalLadder> per_metre;
+  for (std::size_t w = 0; w < ladders.size(); ++w) {
+    const physical::Conductor& c = model.conductors[w];
+    if (!with_resistance[w]) continue;
+    auto it = per_metre.find({c.radius_m, c.resistivity_ohm_m});
+    if (it == per_metre.end()) {
+      it = per_metre
+               .emplace(std::pair(c.radius_m, c.resistivity_ohm_m),
+                        FitInternalLadder(c.radius_m, c.resistivity_ohm_m, 1.0, top_hz))
+               .first;
+    }
+    ladders[w] = LadderOfLength(it->second, c.length_m);
+    ladder_error = std::max(ladder_error, it->second.max_error);
+  }
+  // Couplings whose external k reaches the cut-off, written as k = M / sqrt(L1 L2) of the
+  // inductors.
+  std::vector<Coupling> pairs;
+  auto consider = [&](std::size_t i, std::size_t j, double m_h) {
+    if (i == j || m_h == 0) return;
+    if (std::abs(m_h) / std::sqrt(external_h[i] * external_h[j]) < model.options.coupling_cutoff) {
+      return;
+    }
+    pairs.push_back({std::min(i, j), std::max(i, j), m_h / std::sqrt(inductor_h[i] * inductor_h[j])});
+  };
+  if (loop.dense) {
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = 0; j < i; ++j) consider(i, j, loop.values[i * n + j]);
+    }
+  } else {
+    for (const physical::SymmetricMatrix::Entry& e : loop.entries) consider(e.i, e.j, e.value);
+  }
+  SpiceNetlist result;
+  const double scale = LargestHoldingScale(
+      [&](double s) { return CouplingMatrixHolds(n, pairs, s, kMinPivot); });
+  if (scale < 1.0) {
+    result.Notes.push_back("loop couplings scaled by " + FormatGeneral(scale, 4) +
+                           " to keep the inductance matrix positive definite");
+  }
+
+  const Branches circuit = WireBranches(package, origins, with_resistance);
+  std::vector<std::string> ports = circuit.ports;
+  ports.push_back("ref");  // node names start with p_, f_ or m_: "ref" is free
+  const ParameterSet& p = header.Params;
+  const std::string subckt = SubcircuitName(header);
+  std::string& out = result.Text;
+  out += "* Bond wires of " + header.PackageName + " (settings " + header.SettingsName +
+         "), physical model by Ostrel\n";
+  out += "* Material " + p.Material + ", wire diameter " + RoundTripText(p.WireDiameter) +
+         " mils; ground plane " + DoubleText(model.options.ground_depth_m * 1e6) +
+         " um below the substrate surface\n";
+  if (broadband) {
+    out += "* Each wire: an R-L ladder for its internal impedance (R0 = its DC resistance, rungs\n";
+    out += "* RS || LS), fitted to R(f) and L_int(f) from DC to " + DoubleText(top_hz) +
+           " Hz within " + FormatGeneral(100 * ladder_error, 2) + "%, in series with its loop\n";
+  } else {
+    out += "* Each wire: its resistance and internal inductance at " +
+           DoubleText(first.frequency_hz) + " Hz in series with its loop\n";
+  }
+  out += "* inductance over the plane, from its start pad node p_<pad> to its finger node f_<pad>.\n";
+  out += "* Every node is taken against the plane, port ref, through which each loop returns.\n";
+  out += "* K: loop couplings with |M| / sqrt(L1 L2) of the loop inductances at least " +
+         DoubleText(model.options.coupling_cutoff) + ",\n";
+  out += "* written as k = M / sqrt(L1 L2) of the inductors.\n";
+  AppendSubcircuitLine(out, subckt, ports);
+  for (std::size_t w = 0; w < n; ++w) {
+    out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name + "\n";
+    if (broadband && with_resistance[w]) {
+      const Branch& b = circuit.wires[w];
+      AppendLadderElements(out, ladders[w], b.token, b.start, b.middle);
+      out += "L_" + b.token + " " + b.middle + " " + b.end + " " + DoubleText(inductor_h[w] * 1e9) +
+             "n\n";
+      continue;
+    }
+    AppendBranch(out, circuit.wires[w], DoubleText(first.resistance_ohm[w] * 1e3) + "m",
+                 DoubleText(inductor_h[w] * 1e9) + "n");
+  }
+  UniqueNames coupling_names;
+  for (const Coupling& c : pairs) {
+    const std::string& a = circuit.wires[c.I].token;
+    const std::string& b = circuit.wires[c.J].token;
+    out += coupling_names.Take("K_" + a + "__" + b) + " L_" + a + " L_" + b + " " +
+           DoubleText(c.K * scale) + "\n";
+  }
+  if (broadband && model.capacitance_f) {
+    // Maxwell matrix C as one pi section per wire: at each end half of the wire's row sum to
+    // the plane and half of -C_ij to the same end of wire j.
+    const physical::SymmetricMatrix& cap = *model.capacitance_f;
+    out += "* Capacitance: half of the Maxwell matrix at each end of every wire (pF)\n";
+    std::vector<double> row_sum(n, 0.0);
+    std::vector<physical::SymmetricMatrix::Entry> mutual;
+    auto add = [&](std::size_t i, std::size_t j, double c_f) {
+      row_sum[i] += c_f;
+      if (i != j) row_sum[j] += c_f, mutual.push_back({i, j, c_f});
+    };
+    if (cap.dense) {
+      for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j <= i; ++j) add(i, j, cap.values[i * n + j]);
+      }
+    } else {
+      for (const physical::SymmetricMatrix::Entry& e : cap.entries) add(e.i, e.j, e.value);
+    }
+    for (std::size_t w = 0; w < n; ++w) {
+      const Branch& b = circuit.wires[w];
+      if (!(row_sum[w] > 0)) continue;
+      const std::string half = DoubleText(row_sum[w] / 2 * 1e12) + "p";
+      out += coupling_names.Take("C_" + b.token + "_p") + " " + b.start + " ref " + half + "\n";
+      out += coupling_names.Take("C_" + b.token + "_f") + " " + b.end + " ref " + half + "\n";
+    }
+    for (const physical::SymmetricMatrix::Entry& e : mutual) {
+      if (!(e.value < 0)) continue;
+      const Branch& a = circuit.wires[e.i];
+      const Branch& b = circuit.wires[e.j];
+      const std::string half = DoubleText(-e.value / 2 * 1e12) + "p";
+      const std::string name = "C_" + a.token + "__" + b.token;
+      // Ends that share a pad node (a stitch and a wire on one pad) hold no charge between them.
+      if (a.start != b.start) {
+        out += coupling_names.Take(name + "_p") + " " + a.start + " " + b.start + " " + half + "\n";
+      }
+      if (a.end != b.end) {
+        out += coupling_names.Take(name + "_f") + " " + a.end + " " + b.end + " " + half + "\n";
+      }
+    }
   }
   out += ".ends " + subckt + "\n";
   return result;

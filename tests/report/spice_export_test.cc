@@ -224,6 +224,68 @@ TEST(SpiceTextTest, ANonPositiveInductanceOrAForeignWireIsRefused) {
   }
 }
 
+// The loop subcircuit of the bundled example: ngspice sees each wire's R + j w (L_loop + L_int)
+// of the physical model, and driving T1 induces in every other wire j w M of the loop matrix
+// (couplings below the cut-off of 1e-3 left out).
+TEST(SpiceEndToEnd, LoopSubcircuitCarriesTheLoopMatrixOfThePhysicalModel) {
+  const fs::path dir = ExampleFolder();
+  const double f = 1e9, omega = 2 * std::numbers::pi * f;
+  RunCli(dir, "--frequencies 1e9 --physical p.json --spice w.cir --spice-inductance loop");
+  const std::vector<std::string> rows = Split(
+      Query(dir, "jq -r '.results[0] as $r | .inductance_loop_nh | to_entries[] | [.key, "
+                 "$r.resistance_mohm[.key], $r.internal_inductance_nh[.key]] + .value | @tsv' "
+                 "p.json"),
+      "\n");
+  ASSERT_EQ(rows.size(), 40u);
+  std::vector<std::vector<double>> loop;  // nH
+  std::vector<Complex> want;
+  for (const std::string& row : rows) {
+    std::vector<double> v;
+    for (const std::string& field : Split(row, "\t")) v.push_back(std::stod(field));
+    want.emplace_back(v[1] * 1e-3, omega * (v[3 + loop.size()] + v[2]) * 1e-9);
+    loop.emplace_back(v.begin() + 3, v.end());
+  }
+  const std::string text = ReadWholeFile((dir / "w.cir").string());
+  const Netlist n = ParseNetlist(text);
+  ASSERT_EQ(n.ports.back(), "ref");
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < loop.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      kept += std::abs(loop[i][j]) >= 1e-3 * std::sqrt(loop[i][i] * loop[j][j]);
+    }
+  }
+  EXPECT_EQ(n.couplings.size(), kept);
+  double worst = 0;
+  const std::vector<Complex> z = Simulate(dir, text, n, f);
+  for (std::size_t i = 0; i < z.size(); ++i) ExpectClose(z[i], want[i], worst);
+
+  // T1 driven by 1 A, the others open: v(start, end) of wire b is j w M_1b.
+  std::ofstream deck(dir / "mutual.cir");
+  deck << "* T1 driven\n.include w.cir\n.options rshunt=1e12\nX1";
+  for (const std::string& p : n.ports) deck << " " << (p == n.branches[0].second ? "0" : "n_" + p);
+  deck << " " << n.name << "\nI1 0 n_" << n.branches[0].first << " dc 0 ac 1\n.control\n"
+       << "set wr_singlescale\noption numdgt=15\nac lin 1 " << f << " " << f << "\nwrdata m.txt";
+  for (std::size_t b = 1; b < n.branches.size(); ++b) {
+    deck << " v(n_" << n.branches[b].first << ",n_" << n.branches[b].second << ")";
+  }
+  deck << "\nquit\n.endc\n.end\n";
+  deck.close();
+  std::string log;
+  ASSERT_EQ(RunIn(dir, "ngspice -b mutual.cir", log), 0) << log;
+  std::istringstream in(ReadWholeFile((dir / "m.txt").string()));
+  double scale = 0, re = 0, im = 0;
+  in >> scale;
+  for (std::size_t b = 1; b < n.branches.size(); ++b) {
+    SCOPED_TRACE(rows[b].substr(0, rows[b].find('\t')));
+    ASSERT_TRUE(in >> re >> im);
+    const double self_nh = std::sqrt(loop[0][0] * loop[b][b]);
+    const double m_nh = std::abs(loop[b][0]) >= 1e-3 * self_nh ? loop[b][0] : 0.0;
+    EXPECT_NEAR(im, omega * m_nh * 1e-9, 1e-4 * omega * self_nh * 1e-9);
+    EXPECT_NEAR(re, 0.0, 1e-9);
+  }
+  fs::remove_all(dir);
+}
+
 TEST(PositiveDefiniteScaleTest, LargestScaleThatKeepsTheMatrixPositive) {
   // A chain of n with coupling k is positive definite while k < 1 / (2 cos(pi / (n + 1))); all
   // three of three coupled (a band of two) have eigenvalues 1 - k twice and 1 + 2k.

@@ -1,0 +1,150 @@
+// The physical model's JSON read back with jq, its table, the frequency options, and the CLI's
+// physical outputs on the bundled example.
+
+#include "report/physical_export.h"
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+
+#include "base/stage_error.h"
+#include "export_test_support.h"
+
+namespace ostrel {
+namespace {
+
+using namespace testing_support;
+using physical::SymmetricMatrix;
+
+// Three wires with awkward names (a quote, Windows-1252 bytes, a control byte) and values that
+// need all 17 digits; the loop matrix kept dense or sparse.
+physical::Model ThreeWires(bool sparse_loop) {
+  physical::Model m;
+  const char* names[] = {"A\"1", "\xe9t\xe9", "x\x01y"};
+  for (int w = 0; w < 3; ++w) {
+    physical::Conductor c{names[w], w, {{0, 0, 0}, {1e-4 / 3, 2e-4, 1.5e-4}}, 12.7e-6, 2.44e-8,
+                          1e-3 / 3};
+    m.conductors.push_back(c);
+  }
+  m.options.frequencies_hz = {0, 1e9};
+  const std::vector<double> loop = {0.7e-9, 0.1e-9, 0.0, 0.1e-9, 0.6e-9, -0.3e-9, 0, -0.3e-9, 0.5e-9};
+  m.loop_inductance_h = {3, true, loop, {}};
+  if (sparse_loop) {
+    m.loop_inductance_h = {3, false, {}, {{0, 0, 0.7e-9}, {1, 0, 0.1e-9}, {1, 1, 0.6e-9},
+                                          {2, 1, -0.3e-9}, {2, 2, 0.5e-9}}};
+  } else {
+    m.partial_inductance_h = m.loop_inductance_h;
+  }
+  for (const double f : m.options.frequencies_hz) {
+    m.results.push_back({f, {0.1, 0.2, 1.0 / 3}, {1e-11 / 3, 2e-11, 3e-11}});
+  }
+  m.notes = {"couplings below 0.001 dropped"};
+  return m;
+}
+
+TEST(PhysicalJsonTest, EveryValueReadsBackExactlyInDenseAndSparseForm) {
+  const fs::path dir = ExampleFolder();
+  for (const bool sparse : {false, true}) {
+    SCOPED_TRACE(sparse ? "sparse" : "dense");
+    std::ofstream(dir / "p.json") << PhysicalJsonText(ThreeWires(sparse));
+    const std::vector<std::string> got = Split(
+        Query(dir, "jq -r '[.wires[].name] + [.wires[1].path_um[1][0], .wires[2].length_um, "
+                   ".results[1].resistance_mohm[2], .results[0].internal_inductance_nh[0], "
+                   "(.inductance_loop_nh | if type == \"array\" then .[2][1] else "
+                   ".sparse[3] | tostring end), (.inductance_partial_nh | tostring), "
+                   ".wires[0].kind, .wires[2].kind, .notes[0]] | .[]' p.json"),
+        "\n");
+    const std::vector<std::string> want = {
+        "A\"1", "\xc3\xa9t\xc3\xa9", "x\x01y", "33.333333333333336", "333.3333333333333",
+        "333.3333333333333", "0.003333333333333333", sparse ? "[2,1,-0.3]" : "-0.3",
+        sparse ? "null" : "[[0.7,0.1,0],[0.1,0.6,-0.3],[0,-0.3,0.5]]", "base-die", "stitch",
+        "couplings below 0.001 dropped"};
+    EXPECT_EQ(got, want);
+  }
+  fs::remove_all(dir);
+}
+
+TEST(PhysicalTableTest, StrongestNeighbourIsTheSameFromDenseAndSparseMatrices) {
+  for (const bool sparse : {false, true}) {
+    const std::vector<Neighbour> n = StrongestNeighbours(ThreeWires(sparse).loop_inductance_h);
+    ASSERT_EQ(n.size(), 3u);
+    // k_12 = -0.3 / sqrt(0.6 * 0.5) = -0.5477 beats k_01 = 0.1 / sqrt(0.7 * 0.6) = 0.154.
+    EXPECT_EQ(n[0].index, 1u);
+    EXPECT_NEAR(n[0].k, 0.1 / std::sqrt(0.42), 1e-12);
+    EXPECT_EQ(n[1].index, 2u);
+    EXPECT_NEAR(n[2].k, -0.3 / std::sqrt(0.3), 1e-12);
+  }
+  // Columns aligned by characters, not bytes; a control character shown as '?'.
+  EXPECT_EQ(PhysicalTableText(ThreeWires(true)),
+            "name  length_um  R_dc_mohm  R_mohm@0Hz  L_partial_nh  L_loop_nh  neighbour   k_loop\n"
+            "A\"1     333.333     16.051     100.000             -     0.7033  \xc3\xa9t\xc3\xa9"
+            "         0.1543\n"
+            "\xc3\xa9t\xc3\xa9     333.333     16.051     200.000             -     0.6200  x?y"
+            "        -0.5477\n"
+            "x?y     333.333     16.051     333.333             -     0.5300  \xc3\xa9t\xc3\xa9"
+            "        -0.5477\n");
+}
+
+TEST(FrequencyOptionTest, ListsAndSweeps) {
+  struct Case {
+    const char* text;
+    int kind;  // 0 list, 1 log sweep, 2 linear sweep
+    std::vector<double> want;  // empty: refused
+  };
+  const Case cases[] = {
+      {"0,1e6,1e9", 0, {0, 1e6, 1e9}}, {"1e6:1e9:4", 1, {1e6, 1e7, 1e8, 1e9}},
+      {"0:1e9:3", 2, {0, 5e8, 1e9}},   {"5:5:1", 1, {5}},
+      {"0:1e9:3", 1, {}},              {"1e9:1e6:3", 2, {}},
+      {"1,,2", 0, {}},                 {"-1", 0, {}},
+      {"1e6:1e9", 1, {}},              {"1:2:0", 2, {}},
+      {"1:2:10001", 2, {}},            {"1:2:1", 2, {}},
+      {"nan", 0, {}},                  {"1e9x", 0, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " kind " + std::to_string(c.kind));
+    auto parse = [&] { return c.kind == 0 ? FrequencyList(c.text) : Sweep(c.text, c.kind == 1); };
+    if (c.want.empty()) {
+      EXPECT_THROW(parse(), StageError);
+      continue;
+    }
+    const std::vector<double> got = parse();
+    ASSERT_EQ(got.size(), c.want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], c.want[i], 1e-12 * c.want[i]);
+  }
+}
+
+// ostrel-cli on the bundled example: usage errors write nothing; a run writes the report
+// unchanged, the JSON with one result per frequency (DC equal to the DC resistance) and, with
+// --physical-table, one line per wire in place of the paths.
+TEST(PhysicalCliTest, OptionsAndOutputs) {
+  const fs::path dir = ExampleFolder();
+  const std::string cli = std::string("'") + OSTREL_CLI_PATH + "' ";
+  for (const char* args : {"--sweep 1:2:3 --frequencies 1", "--sweep-linear 0:1e9:2 --sweep 1:2:2",
+                           "--physical-table --stdout", "--sweep 0:1e9:3", "--ground-depth -5",
+                           "--spice-inductance loops", "--frequencies 1,x"}) {
+    SCOPED_TRACE(args);
+    std::string log;
+    EXPECT_EQ(RunIn(dir, cli + args + " --physical p.json AAAc.zv", log), 2) << log;
+    EXPECT_FALSE(fs::exists(dir / "p.json") || fs::exists(dir / "AAAc.zv.doc"));
+  }
+  const std::string table = RunCli(dir, "--physical-table --physical p.json --sweep-linear 0:2e10:5");
+  EXPECT_EQ(ReadWholeFile((dir / "AAAc.zv.doc").string()),
+            ReadWholeFile(std::string(OSTREL_TEST_DATA_DIR) + "/example/AAAc.zv.doc"));
+  const std::vector<std::string> lines = Split(table, "\n");
+  ASSERT_EQ(lines.size(), 41u) << table;
+  std::istringstream heading(lines[0]);
+  const std::vector<std::string> columns{std::istream_iterator<std::string>(heading), {}};
+  EXPECT_EQ(columns, (std::vector<std::string>{"name", "length_um", "R_dc_mohm", "R_mohm@0Hz",
+                                               "L_partial_nh", "L_loop_nh", "neighbour", "k_loop"}));
+  EXPECT_EQ(lines[1].substr(0, 4), "T1  ");
+  const std::vector<std::string> got = Split(
+      Query(dir, "jq -r '[.frequencies_hz[4], (.results | length), (.wires | length), "
+                 "([.wires[].resistance_dc_mohm] == .results[0].resistance_mohm), "
+                 "(.results[4].resistance_mohm[0] > 2.5 * .results[0].resistance_mohm[0]), "
+                 ".ground_depth_um, (.inductance_loop_nh | length)] | .[]' p.json"),
+      "\n");
+  EXPECT_EQ(got, (std::vector<std::string>{"20000000000", "5", "40", "true", "true", "50", "40"}));
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace ostrel
