@@ -1,5 +1,7 @@
 // Fuzz target: the whole estimation on a fuzzed package, in memory: read, side ordering, wire
-// spacing default, panel refresh, wire paths, resistance, inductance and the report text.
+// spacing default, panel refresh, wire paths, resistance, inductance, the report text and the
+// CSV, JSON and SVG exports (valid UTF-8 and free of the characters their formats forbid,
+// whatever bytes the pad names hold).
 //
 // The last byte of the input picks the parameters, so that the fuzzer reaches the arithmetic
 // of every loop choice:
@@ -23,6 +25,7 @@
 #include "package/package_reader.h"
 #include "package/side_ordering.h"
 #include "base/text.h"
+#include "report/exports.h"
 #include "report/report_writer.h"
 #include "settings/panel.h"
 
@@ -85,6 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ostrel::ReportText({"fuzz.zv", params, pkg.HasStackedDie(), !pkg.Stitches.empty()}, wires);
     ostrel::fuzz::CheckWires(wires);
     ostrel::fuzz::CheckReport(report);
+    const ostrel::ExportHeader header{"fuzz.zv", "fuzz.tmv", params};
+    ostrel::fuzz::CheckExportText(ostrel::CsvText(header, wires), "CSV");
+    ostrel::fuzz::CheckExportText(ostrel::JsonText(header, wires), "JSON");
+    ostrel::fuzz::CheckExportText(ostrel::SvgText(header, pkg, wires), "SVG");
   } catch (const ostrel::StageError& e) {
     ostrel::fuzz::CheckError(e);
   }

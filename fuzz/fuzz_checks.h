@@ -14,6 +14,7 @@
 #include "geometry/wire.h"
 #include "geometry/wire_paths.h"
 #include "base/stage_error.h"
+#include "report/name_text.h"
 
 namespace ostrel::fuzz {
 
@@ -64,6 +65,26 @@ inline void CheckReport(std::string_view report) {
         }
       }
       ++at;
+    }
+  }
+}
+
+// An export of text (CSV, JSON, SVG) is valid UTF-8 whatever bytes the names hold, and holds no
+// character that its format cannot carry raw: no control character below U+0020 in JSON but
+// the line feeds of its layout; none in XML but tab, line feed and carriage return, and no
+// U+FFFE or U+FFFF.
+inline void CheckExportText(std::string_view text, const char* format) {
+  if (!IsUtf8(text)) Broken(std::string(format) + " export is not valid UTF-8");
+  const std::string_view format_name(format);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool allowed = format_name == "JSON" ? c >= 0x20 || c == '\n'
+                         : format_name == "SVG" ? c >= 0x20 || c == '\t' || c == '\n' || c == '\r'
+                                                : true;
+    if (!allowed) Broken(std::string(format) + " export holds control byte " + std::to_string(c));
+    if (format_name == "SVG" && text.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < text.size() &&
+        (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
+      Broken("SVG export holds U+FFFE or U+FFFF");
     }
   }
 }
