@@ -37,4 +37,8 @@ check --spice-inductance a :: ac :: dc self
 check --csv "" :: a.zv b.zv notes.txt sub :: --stdout
 check "" :: a.zv b.zv sub :: notes.txt
 check --stdout b :: b.zv :: a.zv
+# A value that is no path has no candidates (a program whose help has such an option).
+printf '#!/bin/sh\necho "  --depth MICRONS   depth"\n' >fake && chmod +x fake
+cli=$work/fake
+check --depth "" :: :: a.zv sub
 exit $failures
