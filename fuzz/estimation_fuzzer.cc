@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string view;
     ostrel::UpdateVals(panel, params,
                        {pkg.CompZ, pkg.HasStackedDie(), "fuzz.tmv", "/fuzz/fuzz.zv"}, view);
-    wires = ostrel::BuildWirePaths(pkg, params);
+    wires = ostrel::BuildWirePaths(pkg, params, ostrel::fuzz::kWireMemoryBytes);
     ostrel::ComputeResistance(wires, params);
     ostrel::ComputeInductance(wires, params, pkg);
     const std::string report =

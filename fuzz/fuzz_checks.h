@@ -18,6 +18,11 @@
 
 namespace ostrel::fuzz {
 
+// The memory the wires of one input may take: inputs whose wires ask for more end with the
+// estimation's error well within the time allowed for one input, as a package past the usual
+// bound (kMaxWireMemoryBytes) does.
+inline constexpr std::size_t kWireMemoryBytes = std::size_t{16} << 20;
+
 [[noreturn]] inline void Broken(const std::string& what) {
   std::fprintf(stderr, "broken promise: %s\n", what.c_str());
   std::abort();

@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   ostrel::Workspace ws;
   ws.SettingsPath = OSTREL_EXAMPLES_DIR "/fuzz.zv";
+  ws.wire_memory_bytes = ostrel::fuzz::kWireMemoryBytes;
   try {
     ostrel::ReadSettings(ws, text);
   } catch (const ostrel::StageError& e) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "geometry/wire.h"
+#include "geometry/wire_paths.h"
 #include "package/package_model.h"
 #include "geometry/parameter_set.h"
 #include "base/stage_error.h"
@@ -33,6 +34,8 @@ struct Workspace {
   // gives the same lists, so it need not parse them again.
   std::string package_text;
   std::string package_text_path;
+  // Most memory the wires of one estimation and their segments may take (see BuildWirePaths).
+  std::size_t wire_memory_bytes = kMaxWireMemoryBytes;
   // Runs after every panel refresh that completed; the window redraws its loop schematic here,
   // since the schematic belongs to the refresh wherever a command runs one.
   std::function<void()> after_refresh;

@@ -54,27 +54,25 @@ bool DecimalToSingle(std::string_view clean, float& value) {
 bool ParsePlainDecimal(std::string_view text, float& value) {
   static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1e7,
                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  std::size_t i = 0;
-  const bool negative = !text.empty() && text[0] == '-';
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  if (p == end) return false;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
   std::uint64_t mantissa = 0;
-  int digits = 0;
+  const char* const int_start = p;
+  while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+  const auto int_digits = static_cast<int>(p - int_start);
   int decimals = 0;
-  bool point = false;
-  const std::size_t first_digit = i;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (IsDigit(c)) {
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-      ++digits;
-      if (point) ++decimals;
-    } else if (c == '.' && !point && i > first_digit) {
-      point = true;
-    } else {
-      return false;
+  if (p < end && *p == '.' && int_digits > 0) {  // the point follows a digit
+    const char* const fraction_start = ++p;
+    while (p < end && IsDigit(*p)) {
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
     }
+    decimals = static_cast<int>(p - fraction_start);
   }
-  if (digits == 0 || digits > 15) return false;
+  const int digits = int_digits + decimals;
+  if (p != end || digits == 0 || digits > 15) return false;
   const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[decimals];
   value = static_cast<float>(negative ? -magnitude : magnitude);
   return true;
@@ -170,9 +168,10 @@ void SplitFields(std::string_view line, char separator, std::vector<std::string_
   }
 }
 
-float ParseNumber(std::string_view text) {
-  float plain = 0.0f;
-  if (ParsePlainDecimal(text, plain)) return plain;
+namespace {
+
+// ParseNumber for text that is not a plain decimal.
+float ParseGeneralNumber(std::string_view text) {
   // Gathers the numeric prefix, without blanks, into a clean form for the conversion.
   std::string clean;
   std::size_t i = 0;
@@ -235,6 +234,14 @@ float ParseNumber(std::string_view text) {
   return DecimalToSingle(clean, value) ? value : 0.0f;
 }
 
+}  // namespace
+
+float ParseNumber(std::string_view text) {
+  float plain = 0.0f;
+  if (ParsePlainDecimal(text, plain)) return plain;
+  return ParseGeneralNumber(text);
+}
+
 bool ParseStrictNumber(std::string_view text, float& value) {
   std::size_t i = 0;
   std::string clean;
@@ -272,13 +279,12 @@ bool ParseStrictNumber(std::string_view text, float& value) {
 
 namespace {
 
-// The "0.000" text of `value` when |value| < 1e12, from the exact binary value: value is
+// The value in thousandths, rounded half away from zero, when |value| < 1e12: value is
 // M 2^e with an integer M below 2^53, so value x 1000 = M x 1000 / 2^-e is rounded with integer
-// arithmetic (M x 1000 < 2^63), halves away from zero. Returns the end of the text in `buf`, or
-// nullptr when the value is out of that range.
-char* WriteFixed3Exact(char* buf, double value) {
+// arithmetic (M x 1000 < 2^63). False when the value is out of that range (or NaN).
+bool ExactThousandths(double value, std::uint64_t& thousandths) {
   const double magnitude = std::fabs(value);
-  if (!(magnitude < 1e12)) return nullptr;  // also NaN
+  if (!(magnitude < 1e12)) return false;  // also NaN
   // The binary fields of the double: magnitude = mantissa / 2^shift.
   std::uint64_t bits = 0;
   std::memcpy(&bits, &magnitude, sizeof bits);
@@ -289,7 +295,7 @@ char* WriteFixed3Exact(char* buf, double value) {
     mantissa |= std::uint64_t{1} << 52;
     shift = 1075 - biased_exponent;
   }
-  std::uint64_t thousandths = 0;
+  thousandths = 0;
   if (shift <= 0) {
     thousandths = (mantissa << -shift) * 1000;
   } else if (shift < 64) {
@@ -298,18 +304,63 @@ char* WriteFixed3Exact(char* buf, double value) {
     const std::uint64_t rest = scaled - (thousandths << shift);
     if (rest >= (std::uint64_t{1} << (shift - 1))) ++thousandths;
   }  // else: below 2^-11, rounds to 0
-  char* p = buf;
-  if (value < 0 && thousandths != 0) *p++ = '-';
-  p = std::to_chars(p, p + 24, thousandths / 1000).ptr;
-  const auto decimals = static_cast<unsigned>(thousandths % 1000);
-  p[0] = '.';
-  p[1] = static_cast<char>('0' + decimals / 100);
-  p[2] = static_cast<char>('0' + decimals / 10 % 10);
-  p[3] = static_cast<char>('0' + decimals % 10);
-  return p + 4;
+  return true;
+}
+
+// Writes the "0.000" text of a value given in thousandths so that it ends just before `end`;
+// returns its first character.
+char* WriteThousandthsBackwards(char* end, bool negative, std::uint64_t thousandths) {
+  char* p = end;
+  std::uint64_t rest = thousandths;
+  for (int i = 0; i < 3; ++i) {
+    *--p = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  }
+  *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  if (negative && thousandths != 0) *--p = '-';
+  return p;
+}
+
+// The "0.000" text of `value` when |value| < 1e12, exact (see ExactThousandths). Returns the
+// end of the text in `buf`, or nullptr when the value is out of that range.
+char* WriteFixed3Exact(char* buf, double value) {
+  std::uint64_t thousandths = 0;
+  if (!ExactThousandths(value, thousandths)) return nullptr;
+  char digits[32];
+  char* const end = digits + sizeof digits;
+  const char* const first = WriteThousandthsBackwards(end, value < 0, thousandths);
+  const auto length = static_cast<std::size_t>(end - first);
+  std::memcpy(buf, first, length);
+  return buf + length;
 }
 
 }  // namespace
+
+void AppendFixed3Field(std::string& out, double value, std::size_t width) {
+  char digits[32];
+  char* const end = digits + sizeof digits;
+  const char* first = nullptr;
+  std::string general;  // only for values of 1e12 and beyond
+  std::uint64_t thousandths = 0;
+  if (ExactThousandths(value, thousandths)) {
+    first = WriteThousandthsBackwards(end, value < 0, thousandths);
+  } else {
+    AppendFixed3(general, value);
+  }
+  std::string_view text = first != nullptr
+                              ? std::string_view(first, static_cast<std::size_t>(end - first))
+                              : std::string_view(general);
+  if (text.size() >= width) {
+    out.append(text.substr(text.size() - width));
+  } else {
+    out.append(width - text.size(), ' ');
+    out.append(text);
+  }
+}
 
 void AppendFixed3(std::string& out, double value) {
   char buf[400];

@@ -58,6 +58,10 @@ std::string FormatFixed3(double value);
 // Appends FormatFixed3(value) to `out` without a temporary string.
 void AppendFixed3(std::string& out, double value);
 
+// Appends FormatFixed3(value) right-aligned in `width` characters (blanks before it); a longer
+// text keeps its last `width` characters.
+void AppendFixed3Field(std::string& out, double value, std::size_t width);
+
 // General form: `value` rounded half away from zero to at most `significant_digits` significant
 // digits, written without exponent, with trailing zeros and a trailing point dropped.
 std::string FormatGeneral(double value, int significant_digits);

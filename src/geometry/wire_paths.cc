@@ -1,6 +1,10 @@
 #include "geometry/wire_paths.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "base/large_pages.h"
@@ -18,28 +22,67 @@ struct LoopShape {
   float cut;        // S: longest piece of the final run
 };
 
-void StoreWire(const std::vector<PathPoint>& points, std::size_t count, Wire& wire) {
-  wire.Segments.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    const PathPoint& p = points[i];
-    const PathPoint& q = points[i + 1];
-    WireSegment seg;
-    seg.X1 = p.X;
-    seg.Y1 = p.Y;
-    seg.Z1 = p.Z;
-    seg.X2 = q.X;
-    seg.Y2 = q.Y;
-    seg.Z2 = q.Z;
-    wire.Segments.push_back(seg);
-  }
-}
+// Room for the segments of all wires of a package, and the bound on their memory: segments are
+// stored in large blocks, each shared by the lists of the wires stored in it, instead of one
+// allocation per wire.
+class SegmentStore {
+ public:
+  // `wire_count` wires are to be stored; they and their segments may take `bound_bytes`.
+  SegmentStore(std::size_t wire_count, std::size_t bound_bytes)
+      : bound_bytes_(bound_bytes),
+        segments_left_((bound_bytes - std::min(bound_bytes, wire_count * sizeof(Wire))) /
+                       sizeof(WireSegment)),
+        // Real wires have 6 to 10 segments: the first block holds that many for every wire.
+        next_block_(std::max<std::size_t>(1024, wire_count * 10)) {}
 
-// Builds one wire from its start and end in the package frame. `points` is scratch space;
-// `segments_left` is what the package's segment limit (`segment_limit`) still allows and is
-// reduced by the wire.
+  // True when `count` more segments stay within the bound.
+  bool Fits(std::size_t count) const { return count <= segments_left_; }
+
+  std::size_t bound_bytes() const { return bound_bytes_; }
+
+  // Stores the `count` segments joining points[0 .. count] (count must fit).
+  SegmentList Store(const std::vector<PathPoint>& points, std::size_t count) {
+    if (room_ - used_ < count) NewBlock(std::max(count, std::min(next_block_, segments_left_)));
+    WireSegment* const first = reinterpret_cast<WireSegment*>(block_.get()) + used_;
+    for (std::size_t i = 0; i < count; ++i) {
+      const PathPoint& p = points[i];
+      const PathPoint& q = points[i + 1];
+      WireSegment seg;
+      seg.X1 = p.X;
+      seg.Y1 = p.Y;
+      seg.Z1 = p.Z;
+      seg.X2 = q.X;
+      seg.Y2 = q.Y;
+      seg.Z2 = q.Z;
+      new (first + i) WireSegment(seg);
+    }
+    used_ += count;
+    segments_left_ -= count;
+    return SegmentList(block_, first, count);
+  }
+
+ private:
+  void NewBlock(std::size_t segments) {
+    // Raw memory, written once in order as wires are stored: its pages are advised before they
+    // are first touched, and nothing is written twice.
+    block_ = std::make_shared_for_overwrite<std::byte[]>(segments * sizeof(WireSegment));
+    AdviseLargePages(block_.get(), segments * sizeof(WireSegment));
+    used_ = 0;
+    room_ = segments;
+    next_block_ = 2 * segments;
+  }
+
+  std::size_t bound_bytes_;
+  std::size_t segments_left_;  // what the bound still allows
+  std::size_t next_block_;     // segments of the next block
+  std::shared_ptr<std::byte[]> block_;
+  std::size_t used_ = 0, room_ = 0;
+};
+
+// Builds one wire from its start and end in the package frame. `points` is scratch space; the
+// segments go to `store`.
 Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, float z2,
-               const LoopShape& loop, std::vector<PathPoint>& points,
-               std::size_t& segments_left, std::size_t segment_limit) {
+               const LoopShape& loop, std::vector<PathPoint>& points, SegmentStore& store) {
   // Path frame: the package Y with its sign inverted.
   const double xs = x1, ys = -y1, zs = z1;
   const double xe = x2, ye = -y2, ze = z2;
@@ -83,26 +126,27 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
                       " microns (die heights plus loop height); check the die and loop heights, "
                       "the loop extension and the wire's end points");
   };
+  auto too_much_memory = [&] {
+    const std::size_t bound = store.bound_bytes();
+    const std::string amount = bound % (std::size_t{1} << 30) == 0
+                                   ? std::to_string(bound >> 30) + " GB"
+                                   : std::to_string(bound) + " bytes";
+    return too_many("the wires of the package and their segments would take more than " +
+                    amount + " of memory");
+  };
   if (loop.cut > 0.0f) {
     while (rest > loop.cut) {
       if (a + 2 > static_cast<std::size_t>(kMaxSegmentsPerWire)) {
         throw too_many("it would need more than " + std::to_string(kMaxSegmentsPerWire) +
                        " segments");
       }
-      if (a + 2 > segments_left) {
-        throw too_many("the wires of the package would need more than " +
-                       std::to_string(segment_limit) + " segments in all");
-      }
+      if (!store.Fits(a + 2)) throw too_much_memory();
       rest = InsertPathPoint(points, a, a + 1, loop.cut);
       ++a;
     }
   }
-  if (a + 1 > segments_left) {
-    throw StageError("the wires of the package would need more than " +
-                     std::to_string(segment_limit) + " segments in all");
-  }
-  segments_left -= a + 1;
-  StoreWire(points, a + 1, wire);
+  if (!store.Fits(a + 1)) throw too_much_memory();
+  wire.Segments = store.Store(points, a + 1);
   return wire;
 }
 
@@ -162,7 +206,8 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
   return ToSingle(std::fabs(q * ratio));
 }
 
-std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params) {
+std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params,
+                                 std::size_t memory_bound_bytes) {
   const std::size_t wire_count =
       package.ChipPads.size() + package.StackPads.size() + package.Stitches.size();
   std::vector<Wire> wires;
@@ -170,9 +215,7 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
   AdviseLargePages(wires.data(), wires.capacity() * sizeof(Wire));
   std::vector<PathPoint> points;
   points.reserve(16);
-  const std::size_t segment_limit =
-      kMaxSegmentsPerPackage + kSegmentsPerWireAllowance * wire_count;
-  std::size_t segments_left = segment_limit;
+  SegmentStore store(wire_count, memory_bound_bytes);
 
   // A fault names the wire and the package line that gave its end points. Coordinates so far
   // apart that a distance or a point of the loop does not fit a single are such a fault.
@@ -211,8 +254,7 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
       wire.Name = pad.Name;
       wire.SourceLine = pad.BondLine;
       wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
-                                pad.BondY2, pad.BondZ2, base, points, segments_left,
-                                segment_limit));
+                                pad.BondY2, pad.BondZ2, base, points, store));
     });
   }
 
@@ -231,7 +273,7 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
       wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
                                 pad.BondY2, pad.BondZ2,
                                 {params.StackLoopHeight, extension, stack_cut}, points,
-                                segments_left, segment_limit));
+                                store));
     });
   }
 
@@ -243,7 +285,7 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
       wire.StitchWire = true;
       wire.SourceLine = s.Line;
       wires.push_back(BuildWire(std::move(wire), s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, stitch,
-                                points, segments_left, segment_limit));
+                                points, store));
     });
   }
   return wires;

@@ -13,16 +13,11 @@ namespace ostrel {
 // estimation with an error instead of growing without bound.
 inline constexpr int kMaxSegmentsPerWire = 32767;
 
-// Most segments all wires of one package may have together (about 10 MB of segments). Real
-// packages stay far below it (thousands of wires of a dozen or two segments each); a small file
-// of many long wires with a tiny cut length would otherwise grow memory and time without bound,
-// one near-limit wire per line.
-inline constexpr std::size_t kMaxSegmentsPerPackage = std::size_t{1} << 18;
-
-// Segments each wire of a package adds to kMaxSegmentsPerPackage. Real wires have 6 to 10, so a
-// large real package (100,000 wires) stays inside the limit, while the limit still grows only
-// with the number of wire lines in the file, never with the cuts they ask for.
-inline constexpr std::size_t kSegmentsPerWireAllowance = 16;
+// Most memory the wires of one package and their segments may take: about 2 GB. A real
+// package of a hundred thousand wires of forty segments each takes a tenth of it; a small
+// file whose wires each ask for near kMaxSegmentsPerWire cuts reaches it after some thousands
+// of wires and ends with an error instead of growing memory and time without bound.
+inline constexpr std::size_t kMaxWireMemoryBytes = std::size_t{2} << 30;
 
 // One point of the path of the wire being built, in the path frame (microns).
 struct PathPoint {
@@ -47,8 +42,9 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
 // the loop height, runs at that height for the loop extension towards its landing point and
 // drops straight to it; the drop is cut into pieces no longer than the die and loop heights.
 // Throws StageError (naming the package line) for a wire whose ends share a plan position, a
-// wire past kMaxSegmentsPerWire, or wires past kMaxSegmentsPerPackage plus
-// kSegmentsPerWireAllowance per wire in all.
-std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params);
+// wire past kMaxSegmentsPerWire, or wires and segments that would take more than
+// `memory_bound_bytes` in all.
+std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params,
+                                 std::size_t memory_bound_bytes = kMaxWireMemoryBytes);
 
 }  // namespace ostrel

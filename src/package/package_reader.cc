@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/large_pages.h"
 #include "base/stage_error.h"
@@ -41,6 +46,7 @@ class FirstByName {
     std::size_t size = 64;
     while (size < 2 * n) size *= 2;
     if (size > slots_.size()) Grow(size);
+    if (first_.size() < n) first_.resize(n, false);
   }
 
   // Makes record `index`, named `name`, findable, unless an earlier record has that name.
@@ -95,7 +101,10 @@ class FirstByName {
   std::size_t Mask() const { return slots_.size() - 1; }
 
   void Grow(std::size_t size) {
-    std::vector<Slot> old(size);
+    std::vector<Slot> old;
+    old.reserve(size);
+    AdviseLargePages(old.data(), size * sizeof(Slot));
+    old.resize(size);
     old.swap(slots_);
     for (const Slot& slot : old) {
       if (slot.index_plus_one == 0) continue;
@@ -112,18 +121,62 @@ class FirstByName {
   std::size_t last_found_ = kNone;  // kNone + 1 wraps round to record 0
 };
 
+// Bit i of the result is set when byte i of the `len` bytes at `p` (at most 64) is a blank or
+// a tab; the bits from `len` on are set too, as if blanks followed.
+std::uint64_t SeparatorBits(const char* p, std::size_t len) {
+  std::uint64_t bits = len < 64 ? ~std::uint64_t{0} << len : 0;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i blanks = _mm_set1_epi8(' ');
+  const __m128i tabs = _mm_set1_epi8('\t');
+  for (; i + 16 <= len; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i found =
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, blanks), _mm_cmpeq_epi8(bytes, tabs));
+    bits |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(found)))
+            << i;
+  }
+#endif
+  for (; i < len; ++i) {
+    if (p[i] == ' ' || p[i] == '\t') bits |= std::uint64_t{1} << i;
+  }
+  return bits;
+}
+
 // Splits a package line into the keyword and fields 1 to 10 at runs of blanks and tabs;
-// fields past the tenth are dropped, missing ones are empty.
+// fields past the tenth are dropped, missing ones are empty. The line is looked at 64 bytes at
+// a time as a mask of its blanks and tabs, and each field is found from the mask's edges.
 void SplitPackageLine(std::string_view line, std::array<std::string_view, kFieldCount>& f) {
   std::size_t count = 0;
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  while (count < kFieldCount) {
-    while (p < end && (*p == ' ' || *p == '\t')) ++p;
-    if (p == end) break;
-    const char* const start = p;
-    while (p < end && *p != ' ' && *p != '\t') ++p;
-    f[count++] = std::string_view(start, static_cast<std::size_t>(p - start));
+  const char* const text = line.data();
+  const std::size_t size = line.size();
+  bool previous_is_separator = true;  // before the line
+  std::size_t field_start = 0;
+  for (std::size_t block = 0; block < size && count < kFieldCount; block += 64) {
+    const std::size_t len = std::min<std::size_t>(64, size - block);
+    const std::uint64_t separators = SeparatorBits(text + block, len);
+    const std::uint64_t before = (separators << 1) | (previous_is_separator ? 1 : 0);
+    // Field starts: a byte that is none after one that is; field ends: the reverse.
+    std::uint64_t starts = ~separators & before;
+    std::uint64_t ends = separators & ~before;
+    if (len < 64) ends &= (std::uint64_t{2} << len) - 1;  // the line's end closes a field once
+    while ((starts | ends) != 0 && count < kFieldCount) {
+      const std::uint64_t edges = starts | ends;
+      const std::uint64_t lowest = edges & (~edges + 1);
+      const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(edges));
+      if ((starts & lowest) != 0) {
+        field_start = at;
+        starts ^= lowest;
+      } else {
+        f[count++] = std::string_view(text + field_start, at - field_start);
+        ends ^= lowest;
+      }
+    }
+    previous_is_separator = (separators >> 63) != 0;
+  }
+  // A field running to the end of a line whose length is a multiple of 64.
+  if (count < kFieldCount && !previous_is_separator && size > 0 && size % 64 == 0) {
+    f[count++] = std::string_view(text + field_start, size - field_start);
   }
   for (; count < kFieldCount; ++count) f[count] = {};
 }

@@ -1,5 +1,7 @@
 #include "report/report_writer.h"
 
+#include <string_view>
+
 #include "base/large_pages.h"
 #include "base/numeric.h"
 #include "base/text.h"
@@ -8,26 +10,17 @@ namespace ostrel {
 namespace {
 
 constexpr std::size_t kFieldWidth = 12;
-constexpr const char* kLineBreak = "\r\n";
+constexpr std::string_view kLineBreak = "\r\n";
 
-// `number` is scratch space for the formatted value, kept by the caller so that the hundreds
-// of thousands of values of a large report need no allocation each.
-void AppendValueField(std::string& out, float value, std::string& number) {
-  number.clear();
-  AppendFixed3(number, value);
-  if (number.size() >= kFieldWidth) {
-    out.append(number, number.size() - kFieldWidth, kFieldWidth);
-  } else {
-    out.append(kFieldWidth - number.size(), ' ');
-    out.append(number);
-  }
+void AppendValueField(std::string& out, float value) {
+  AppendFixed3Field(out, value, kFieldWidth);
 }
 
 // label (23 characters) + value field + unit text (with its leading space) + CR LF.
-void AppendNumberLine(std::string& out, const char* label, float value, const char* unit,
-                      std::string& number) {
+void AppendNumberLine(std::string& out, std::string_view label, float value,
+                      std::string_view unit) {
   out += label;
-  AppendValueField(out, value, number);
+  AppendValueField(out, value);
   out += unit;
   out += kLineBreak;
 }
@@ -41,8 +34,7 @@ void AppendLine(std::string& out, const std::string& text) {
 
 std::string ValueField(float value) {
   std::string out;
-  std::string number;
-  AppendValueField(out, value, number);
+  AppendValueField(out, value);
   return out;
 }
 
@@ -64,38 +56,35 @@ std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wire
   std::string out;
   out.reserve(1024 + wires.size() * 330);
   AdviseLargePages(out.data(), out.capacity());
-  std::string n;  // scratch for each formatted number
-  n.reserve(64);
   AppendLine(out, "*Input File: " + header.SettingsName);
   AppendLine(out, "*Output File: " + header.SettingsName + ".doc");
   AppendLine(out, "*");
   AppendLine(out, "*Material: " + std::string(22, ' ') + p.Material);
   const auto [frequency, unit] = ScaledFrequency(p.Frequency);
-  AppendNumberLine(out, "*Frequency:            ", frequency, (std::string(" ") + unit).c_str(),
-                   n);
-  AppendNumberLine(out, "*Wire Diameter:        ", p.WireDiameter, " Mils", n);
-  AppendNumberLine(out, "*Wire Distance:        ", p.WireDistance, " Microns", n);
+  AppendNumberLine(out, "*Frequency:            ", frequency, std::string(" ") + unit);
+  AppendNumberLine(out, "*Wire Diameter:        ", p.WireDiameter, " Mils");
+  AppendNumberLine(out, "*Wire Distance:        ", p.WireDistance, " Microns");
   AppendLine(out, "*");
-  AppendNumberLine(out, "*Base Loop Height:     ", p.BaseLoopHeight, " Microns", n);
-  AppendNumberLine(out, "*Base Extension:       ", p.BaseExtension, " Microns", n);
+  AppendNumberLine(out, "*Base Loop Height:     ", p.BaseLoopHeight, " Microns");
+  AppendNumberLine(out, "*Base Extension:       ", p.BaseExtension, " Microns");
   if (header.HasStackedDie) {
     AppendLine(out, "*");
-    AppendNumberLine(out, "*Stack Loop Height:    ", p.StackLoopHeight, " Microns", n);
-    AppendNumberLine(out, "*Stack Extension:      ", p.StackExtension, " Microns", n);
+    AppendNumberLine(out, "*Stack Loop Height:    ", p.StackLoopHeight, " Microns");
+    AppendNumberLine(out, "*Stack Extension:      ", p.StackExtension, " Microns");
   }
   if (header.HasStitches) {
-    AppendNumberLine(out, "*Stich Extension:      ", p.StichExtension, " Microns", n);
+    AppendNumberLine(out, "*Stich Extension:      ", p.StichExtension, " Microns");
   }
   AppendLine(out, "*");
   for (const Wire& w : wires) {
     out += "Pad: ";
     AppendLine(out, w.Name);
-    AppendNumberLine(out, "  Length:              ", w.Length, " Microns", n);
-    AppendNumberLine(out, "  Resistance:          ", w.Resistance, " mOhms", n);
-    AppendNumberLine(out, "  Inductance DC:       ", w.InductanceDC, " nH", n);
-    AppendNumberLine(out, "  Inductance AC:       ", w.InductanceAC, " nH", n);
-    AppendNumberLine(out, "  Inductance Self:     ", w.InductanceSelf, " nH", n);
-    AppendNumberLine(out, "  Inductance Mutual:   ", w.InductanceMutual, " nH", n);
+    AppendNumberLine(out, "  Length:              ", w.Length, " Microns");
+    AppendNumberLine(out, "  Resistance:          ", w.Resistance, " mOhms");
+    AppendNumberLine(out, "  Inductance DC:       ", w.InductanceDC, " nH");
+    AppendNumberLine(out, "  Inductance AC:       ", w.InductanceAC, " nH");
+    AppendNumberLine(out, "  Inductance Self:     ", w.InductanceSelf, " nH");
+    AppendNumberLine(out, "  Inductance Mutual:   ", w.InductanceMutual, " nH");
     out += kLineBreak;
   }
   return out;
