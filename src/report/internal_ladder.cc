@@ -72,6 +72,16 @@ std::string Shortest(double value) {
 
 }  // namespace
 
+InternalLadder LadderOfLength(const InternalLadder& per_metre, double length_m) {
+  InternalLadder out = per_metre;
+  out.r0_ohm *= length_m;
+  for (InternalLadder::Rung& rung : out.rungs) {
+    rung.r_ohm *= length_m;
+    rung.l_h *= length_m;
+  }
+  return out;
+}
+
 void AppendLadderElements(std::string& out, const InternalLadder& ladder, const std::string& token,
                           const std::string& from, const std::string& to) {
   auto inner = [&](std::size_t k) {

@@ -32,6 +32,10 @@ struct InternalLadder {
 InternalLadder FitInternalLadder(double radius_m, double resistivity_ohm_m, double length_m,
                                  double max_frequency_hz);
 
+// The ladder of `length_m` of a wire from that of one metre: every part scales with the length,
+// the errors stay the same.
+InternalLadder LadderOfLength(const InternalLadder& per_metre, double length_m);
+
 // Appends the ladder as SPICE elements from node `from` to node `to`: R_<token> (R0) from `from`
 // to the first inner node, then per rung RS_<token>_<k> and LS_<token>_<k> in parallel between
 // inner nodes s_<token>_<k>; values in ohm and henry, exact to the last bit.
