@@ -169,6 +169,41 @@ bool IsFar(const Point3& a0, const Point3& a1, double la, const Point3& b0, cons
   return centres_m > kFarPieceLengths * std::max(la, lb);
 }
 
+// FilamentPairIntegral, with a piece within 1e-3 rad of parallel to the other (but not touching
+// it) turned about its middle to be exactly parallel: the change in N is of second order in the
+// angle (below 1e-6 relative) and the parallel closed form is exact and fast.
+double AxisIntegral(const Point3& a0, const Point3& a1, const Point3& b0, const Point3& b1) {
+  const Point3 u = Sub(a1, a0), v = Sub(b1, b0);
+  const double lu = Norm(u), lv = Norm(v);
+  const double sine = Norm(Cross(u, v)) / (lu * lv);
+  const bool touching = a0 == b0 || a0 == b1 || a1 == b0 || a1 == b1;
+  if (sine == 0 || sine >= 1e-3 || touching) return FilamentPairIntegral(a0, a1, b0, b1);
+  const Point3 mid = Lerp(b0, b1, 0.5);
+  const Point3 half = Scale(u, (Dot(u, v) > 0 ? 0.5 : -0.5) * lv / lu);
+  return FilamentPairIntegral(a0, a1, Sub(mid, half), Add(mid, half));
+}
+
+// The shortest distance between segments a0-a1 and b0-b1, and the vector from the closest
+// point of a to that of b (clamped closest points of the two lines).
+std::pair<double, Point3> SegmentGap(const Point3& a0, const Point3& a1, const Point3& b0,
+                                     const Point3& b1) {
+  const Point3 u = Sub(a1, a0), v = Sub(b1, b0), w = Sub(a0, b0);
+  const double uu = Dot(u, u), vv = Dot(v, v), uv = Dot(u, v), uw = Dot(u, w), vw = Dot(v, w);
+  const double det = uu * vv - uv * uv;
+  double s = det > 1e-12 * uu * vv ? std::clamp((uv * vw - vv * uw) / det, 0.0, 1.0) : 0.0;
+  double t = std::clamp((vw + s * uv) / vv, 0.0, 1.0);
+  s = std::clamp((t * uv - uw) / uu, 0.0, 1.0);
+  const Point3 between = Sub(Lerp(b0, b1, t), Lerp(a0, a1, s));
+  return {Norm(between), between};
+}
+
+// A unit vector normal to d.
+Point3 AnyNormal(const Point3& d) {
+  const Point3 axis = std::abs(d.x) < std::abs(d.y) ? Point3{1, 0, 0} : Point3{0, 1, 0};
+  const Point3 n = Cross(d, axis);
+  return Scale(n, 1 / Norm(n));
+}
+
 // N_ij of two pieces (charges on the wire surfaces, potentials averaged over the pieces).
 double PairIntegral(const Piece& a, const Piece& b) {
   if (a.run == b.run) {
@@ -185,7 +220,24 @@ double PairIntegral(const Piece& a, const Piece& b) {
   if (IsFar(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m)) {
     return FarIntegral(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m);
   }
-  double n = FilamentPairIntegral(a.p0, a.p1, b.p0, b.p1);
+  const double reach_m = 0.5 * (a.length_m + b.length_m) + a.radius_m + b.radius_m;
+  if (a.wire != b.wire && Norm(Sub(Lerp(a.p0, a.p1, 0.5), Lerp(b.p0, b.p1, 0.5))) < reach_m) {
+    // Wires that cross or touch (a stitch over a wire, two wires from one pad) are taken as
+    // touching cylinders where they meet: piece b is moved off along the common normal until
+    // the axes are a radius sum apart (the 1/R integral of filaments that meet is finite, but
+    // beside the surface self terms it would leave P without a positive definite form).
+    const auto [gap, from_a] = SegmentGap(a.p0, a.p1, b.p0, b.p1);
+    const double contact_m = a.radius_m + b.radius_m;
+    if (gap < contact_m) {
+      Point3 normal = Cross(Sub(a.p1, a.p0), Sub(b.p1, b.p0));
+      if (Dot(normal, from_a) < 0) normal = Scale(normal, -1);
+      if (!(Norm(normal) > 1e-9 * a.length_m * b.length_m)) normal = from_a;
+      if (!(Norm(normal) > 0)) normal = AnyNormal(Sub(a.p1, a.p0));
+      const Point3 shift = Scale(normal, (contact_m - gap) / Norm(normal));
+      return AxisIntegral(a.p0, a.p1, Add(b.p0, shift), Add(b.p1, shift));
+    }
+  }
+  double n = AxisIntegral(a.p0, a.p1, b.p0, b.p1);
   if (a.wire == b.wire && (a.seq + 1 == b.seq || b.seq + 1 == a.seq)) {
     // Touching pieces at a bend: the axes meet, the surfaces do not. Take off the difference
     // between the axis and the surface kernel of the same two pieces laid end to end, which is
@@ -205,7 +257,7 @@ double ImageIntegral(const Piece& a, const Piece& b, double depth_m) {
   if (IsFar(a.p0, a.p1, a.length_m, b0, b1, b.length_m)) {
     return FarIntegral(a.p0, a.p1, a.length_m, b0, b1, b.length_m);
   }
-  return FilamentPairIntegral(a.p0, a.p1, b0, b1);
+  return AxisIntegral(a.p0, a.p1, b0, b1);
 }
 
 double PointSegmentDistance(const Point3& x, const Point3& p0, const Point3& p1) {
@@ -237,8 +289,8 @@ void CheckCancel(const Progress& progress) {
 }
 
 // The potential coefficient matrix (lower triangle, 1/F) of the pieces over the plane.
-Eigen::MatrixXd PotentialMatrix(const std::vector<Piece>& pieces, double depth_m, double eps_f_m,
-                                bool proximity) {
+Eigen::MatrixXd PotentialMatrix(const std::vector<Piece>& pieces, double depth_m,
+                                double eps_f_m) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   Eigen::MatrixXd p = Eigen::MatrixXd::Zero(n, n);
   // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j): Galerkin potential coefficient with the image
@@ -252,20 +304,25 @@ Eigen::MatrixXd PotentialMatrix(const std::vector<Piece>& pieces, double depth_m
       p(i, j) = n_ij / (4 * kPi * eps_f_m * a.length_m * b.length_m);
     }
   }
-  if (!proximity) return p;
+  return p;
+}
 
-  // Dipole correction. A wire in a transverse field E gains the surface charge 2 eps E cos(phi)
-  // (a conducting cylinder; dipole moment per length alpha E, alpha = 2 pi eps a^2), lowering the
-  // field energy by alpha E^2 / 2 per length. E at piece m is sum_j G_mj Q_j over the charges of
-  // the other wires and all images, so P_jk -= alpha * integral over m of G_mj . G_mk; this is
-  // the exact first order of the circumferential harmonics (ln(2h/a) becomes acosh(h/a) and
-  // ln(s/a) becomes acosh(s/2a) to order (a/h)^2, (a/s)^2).
-  struct Term {
-    Eigen::Index j;
-    Point3 g;
-  };
+// The dipole correction of the Maxwell matrix (F), to first order. A wire in a transverse field
+// E gains the surface charge 2 eps E cos(phi) (a conducting cylinder: dipole moment per length
+// alpha E, alpha = 2 pi eps a^2), which lowers the field energy by alpha E^2 / 2 per length.
+// With E at piece m the field of the other wires' charges and of all images, the potential
+// matrix becomes P - sum_m alpha G_m^T G_m, and C = B^T P^-1 B gains, to first order,
+// dC = sum_m alpha (G_m X)^T (G_m X) with X = P^-1 B the piece charges for one volt on each wire.
+// This is the first order of the circumferential harmonics: ln(2h/a) becomes acosh(h/a) and the
+// ln(s/a) of a close pair acosh(s/2a), to order (a/h)^2 and (a/s)^2.
+Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::MatrixXd& charges,
+                                 double depth_m, double eps_f_m) {
+  const auto n = static_cast<Eigen::Index>(pieces.size());
+  const Eigen::Index w = charges.cols();
+  const Eigen::MatrixXd charges_t = charges.transpose();  // a piece's charges as one column
   constexpr double kOff = 0.5 / std::numbers::sqrt3;
-  std::vector<std::vector<Term>> terms(pieces.size() * 2);
+  // Per piece (and thread-independent order) its share of dC.
+  std::vector<Eigen::MatrixXd> shares(pieces.size());
 #pragma omp parallel for schedule(dynamic, 8)
   for (Eigen::Index m = 0; m < n; ++m) {
     const Piece& pm = pieces[static_cast<std::size_t>(m)];
@@ -274,49 +331,49 @@ Eigen::MatrixXd PotentialMatrix(const std::vector<Piece>& pieces, double depth_m
     const double alpha = 2 * kPi * eps_f_m * pm.radius_m * pm.radius_m;
     // Two Gauss points per piece, each weighted by half its length.
     const double weight = std::sqrt(alpha * 0.5 * pm.length_m) / (4 * kPi * eps_f_m);
+    Eigen::MatrixXd share = Eigen::MatrixXd::Zero(w, w);
     for (int g = 0; g < 2; ++g) {
       const Point3 x = Lerp(pm.p0, pm.p1, g == 0 ? 0.5 - kOff : 0.5 + kOff);
-      auto& list = terms[static_cast<std::size_t>(m) * 2 + static_cast<std::size_t>(g)];
+      // Field at x for one volt on each wire: w x 3.
+      Eigen::MatrixXd field = Eigen::MatrixXd::Zero(w, 3);
       for (Eigen::Index j = 0; j < n; ++j) {
         const Piece& pj = pieces[static_cast<std::size_t>(j)];
         Point3 e{};
         bool used = false;
         if (pj.wire != pm.wire) {
           const double d = PointSegmentDistance(x, pj.p0, pj.p1);
-          // Overlapping wires (closer than a diameter) are outside this correction.
-          if (d < reach_m && d > pm.radius_m + pj.radius_m) {
+          // Wires closer than 1.5 radius sums (a gap of half a diameter) are beyond a first-order
+          // correction; they occur only where wires cross or share a pad, and are left out.
+          if (d < reach_m && d > 1.5 * (pm.radius_m + pj.radius_m)) {
             e = SegmentField(x, pj.p0, pj.p1, pj.length_m);
             used = true;
           }
         }
         const Point3 i0 = Mirror(pj.p0, depth_m), i1 = Mirror(pj.p1, depth_m);
-        const double d_image = PointSegmentDistance(x, i0, i1);
-        if (d_image < reach_m) {
+        if (PointSegmentDistance(x, i0, i1) < reach_m) {
           e = Sub(e, SegmentField(x, i0, i1, pj.length_m));
           used = true;
         }
         if (!used) continue;
-        const Point3 transverse = Sub(e, Scale(t, Dot(e, t)));
-        list.push_back({j, Scale(transverse, weight)});
+        const Point3 g_vec = Scale(Sub(e, Scale(t, Dot(e, t))), weight);  // transverse part
+        field.col(0) += g_vec.x * charges_t.col(j);
+        field.col(1) += g_vec.y * charges_t.col(j);
+        field.col(2) += g_vec.z * charges_t.col(j);
       }
+      share.noalias() += field * field.transpose();
     }
+    shares[static_cast<std::size_t>(m)] = std::move(share);
   }
-  for (const auto& list : terms) {
-    for (std::size_t u = 0; u < list.size(); ++u) {
-      for (std::size_t v = 0; v <= u; ++v) {
-        const Eigen::Index r = std::max(list[u].j, list[v].j), c = std::min(list[u].j, list[v].j);
-        p(r, c) -= Dot(list[u].g, list[v].g);
-      }
-    }
-  }
-  return p;
+  Eigen::MatrixXd dc = Eigen::MatrixXd::Zero(w, w);
+  for (const auto& share : shares) dc += share;
+  return dc;
 }
 
 // The Maxwell matrix (F) of the wires 0..wire_count-1 that `pieces` belong to.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
                              double depth_m, double eps_f_m, bool proximity,
                              const std::vector<std::string>& names) {
-  const Eigen::MatrixXd p = PotentialMatrix(pieces, depth_m, eps_f_m, proximity);
+  const Eigen::MatrixXd p = PotentialMatrix(pieces, depth_m, eps_f_m);
   if (!p.allFinite()) {
     throw StageError("wires touch or cross each other; their capacitance cannot be computed");
   }
@@ -336,6 +393,7 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   // Piece charges for one volt on each wire in turn; C_km = sum over k's pieces of charge (m).
   const Eigen::MatrixXd charges = llt.solve(unit_volts);
   Eigen::MatrixXd c = unit_volts.transpose() * charges;
+  if (proximity) c += DipoleCorrection(pieces, charges, depth_m, eps_f_m);
   return 0.5 * (c + c.transpose());
 }
 
