@@ -67,6 +67,12 @@ class FirstByName {
     }
   }
 
+  // Starts loading the table slot where `name` goes into the cache, for an AddIfFirst soon
+  // after: the slots are met in no order, so each would otherwise wait for memory.
+  void Prefetch(std::string_view name) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[Hash(name) & Mask()]);
+  }
+
   // Index of the first record named `name`, or kNone. Lines that name the records in their
   // own order (fingers and wire bonds listed pad by pad) are found at the record after the
   // one found last, without a look into the table.
@@ -331,23 +337,27 @@ class PackageParser {
 
   void Record(std::string_view k) {
     if (k == "CBP") {
-      chip_index_.AddIfFirst(f_[1], pkg_.ChipPads.size());
+      // The name's slot is fetched while the pad is filled in, and taken after.
+      chip_index_.Prefetch(f_[1]);
       BondPad& pad = Pad(pkg_.ChipPads.emplace_back());
       const bool along_x = f_[8] == "T" || f_[8] == "B";
       pad.Width = along_x ? Num(5) : Num(6);
       pad.Length = along_x ? Num(6) : Num(5);
-      const std::string side = UpperAscii(f_[8]);
-      std::vector<BondPad>* side_list = side == "L"   ? &pkg_.LeftPads
-                                        : side == "B" ? &pkg_.BottomPads
-                                        : side == "R" ? &pkg_.RightPads
-                                        : side == "T" ? &pkg_.TopPads
+      // The side letter in either case ('l' & ~0x20 is 'L'; no other byte gives a letter).
+      const char side = f_[8].size() == 1 ? static_cast<char>(f_[8][0] & ~0x20) : '\0';
+      std::vector<BondPad>* side_list = side == 'L'   ? &pkg_.LeftPads
+                                        : side == 'B' ? &pkg_.BottomPads
+                                        : side == 'R' ? &pkg_.RightPads
+                                        : side == 'T' ? &pkg_.TopPads
                                                       : nullptr;
       if (side_list != nullptr) side_list->push_back(pad);
+      chip_index_.AddIfFirst(f_[1], pkg_.ChipPads.size() - 1);
     } else if (k == "SD_CBP") {
-      stack_index_.AddIfFirst(f_[1], pkg_.StackPads.size());
+      stack_index_.Prefetch(f_[1]);
       BondPad& pad = Pad(pkg_.StackPads.emplace_back());
       pad.Width = Num(5);
       pad.Length = Num(6);
+      stack_index_.AddIfFirst(f_[1], pkg_.StackPads.size() - 1);
     } else if (k == "SBP") {
       if (BondPad* pad = FindPad(f_[1])) {
         pad->FingerX = Num(2);
