@@ -31,11 +31,13 @@ sort packaging/file-list.txt | diff -u - "$work/files" ||
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
+# Nothing installed refers to the source or build folders.
+if grep -rlF -e "$top/" "$root"; then fail "the files above name $top"; fi
 desktop-file-validate "$root"/usr/share/applications/*.desktop
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 mkdir -p "$work/mime/packages"
 cp "$root/usr/share/mime/packages/ostrel.xml" "$work/mime/packages/"
-update-mime-database "$work/mime" >/dev/null
+update-mime-database "$work/mime" >/dev/null 2>&1 || fail "update-mime-database rejects ostrel.xml"
 grep -qx 'application/x-ostrel-settings:\*\.zv' "$work/mime/globs" ||
   fail "*.zv is not the settings-file type"
 grep -q 'MimeType=application/x-ostrel-settings;' "$root"/usr/share/applications/*.desktop ||
