@@ -88,7 +88,8 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
                         frequencies (at most 200 ports)
   --loss-tangent TAN    dielectric loss tangent for --touchstone (default 0)
   --nets PATTERN[,...]  only the wires whose names match (* and ?) in the
-                        IBIS package model and the Touchstone file
+                        IBIS package model, the Touchstone file and the loop
+                        SPICE subcircuit
   A long computation shows its progress on stderr; what the model leaves out
   or repairs in a large package is noted there and in the JSON.
 
@@ -246,7 +247,8 @@ std::vector<std::pair<std::string, std::string>> Exports(
   if (!opt.spice.empty()) {
     ostrel::SpiceNetlist netlist =
         opt.spice_inductance == ostrel::SpiceInductance::kLoop
-            ? ostrel::SpiceLoopText(header, ws.package, ws.Wires, *model, opt.spice_broadband)
+            ? ostrel::SpiceLoopText(header, ws.package, ws.Wires, *model, opt.spice_broadband,
+                                    opt.nets)
             : ostrel::SpiceText(header, ws.package, ws.Wires, opt.spice_inductance);
     for (const std::string& note : netlist.Notes) {
       std::cerr << "ostrel-cli: note: " << opt.spice << ": " << note << "\n";

@@ -47,9 +47,12 @@ std::string PhysicalTableText(const physical::Model& model);
 // ladder fitted to R(f) and L_int(f) from DC to the model's highest frequency
 // (report/internal_ladder.h), the inductors carry only the loop inductance, and the Maxwell
 // capacitance matrix is split half to each end of the wires (no dielectric loss).
+// `nets`: when not empty, only the wires whose names match these patterns (MatchesNetPattern,
+// report/net_selection.h) go in, with the ports they touch; the others are left out as if
+// their ends were at the plane. Throws StageError when no wire matches.
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                            const std::vector<Wire>& wires, const physical::Model& model,
-                           bool broadband = false);
+                           bool broadband = false, std::string_view nets = {});
 
 // Frequencies from a command-line value, in Hz. Each throws StageError with a message naming
 // what is wrong.

@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "report/exports.h"
 #include "report/internal_ladder.h"
+#include "report/net_selection.h"
 #include "report/physical_export.h"
 
 namespace ostrel {
@@ -476,7 +477,7 @@ bool CouplingMatrixHolds(std::size_t size, const std::vector<Coupling>& pairs, d
 
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                            const std::vector<Wire>& wires, const physical::Model& model,
-                           bool broadband) {
+                           bool broadband, std::string_view nets) {
   const std::vector<WireOrigin> origins = WireOrigins(package, wires);
   const std::size_t n = wires.size();
   const physical::SymmetricMatrix& loop = model.loop_inductance_h;
@@ -485,6 +486,14 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
     throw StageError("the physical model is not that of the wires estimated");
   }
   const physical::FrequencyResult& first = model.results.front();
+  std::vector<bool> keep(n, true);
+  if (!nets.empty()) {
+    for (std::size_t w = 0; w < n; ++w) keep[w] = MatchesNetPattern(wires[w].Name, nets);
+    if (std::find(keep.begin(), keep.end(), true) == keep.end()) {
+      throw StageError("--nets " + std::string(nets) + " selects none of the " +
+                       std::to_string(n) + " wires");
+    }
+  }
   // Each inductor: the loop inductance over the plane plus the internal inductance at f.
   std::vector<double> external_h(n), inductor_h(n);
   std::vector<bool> with_resistance(n);
@@ -520,7 +529,7 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   // inductors.
   std::vector<Coupling> pairs;
   auto consider = [&](std::size_t i, std::size_t j, double m_h) {
-    if (i == j || m_h == 0) return;
+    if (i == j || m_h == 0 || !keep[i] || !keep[j]) return;
     if (std::abs(m_h) / std::sqrt(external_h[i] * external_h[j]) < model.options.coupling_cutoff) {
       return;
     }
@@ -543,6 +552,13 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
 
   const Branches circuit = WireBranches(package, origins, with_resistance);
   std::vector<std::string> ports = circuit.ports;
+  if (!nets.empty()) {
+    std::set<std::string> used;
+    for (std::size_t w = 0; w < n; ++w) {
+      if (keep[w]) used.insert({circuit.wires[w].start, circuit.wires[w].end});
+    }
+    std::erase_if(ports, [&](const std::string& port) { return used.count(port) == 0; });
+  }
   ports.push_back("ref");  // node names start with p_, f_ or m_: "ref" is free
   const ParameterSet& p = header.Params;
   const std::string subckt = SubcircuitName(header);
@@ -567,6 +583,7 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   out += "* written as k = M / sqrt(L1 L2) of the inductors.\n";
   AppendSubcircuitLine(out, subckt, ports);
   for (std::size_t w = 0; w < n; ++w) {
+    if (!keep[w]) continue;
     out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name + "\n";
     if (broadband && with_resistance[w]) {
       const Branch& b = circuit.wires[w];
@@ -593,6 +610,7 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
     std::vector<double> row_sum(n, 0.0);
     std::vector<physical::SymmetricMatrix::Entry> mutual;
     auto add = [&](std::size_t i, std::size_t j, double c_f) {
+      if (!keep[i] || !keep[j]) return;
       row_sum[i] += c_f;
       if (i != j) row_sum[j] += c_f, mutual.push_back({i, j, c_f});
     };

@@ -117,5 +117,33 @@ TEST(NetSelection, PatternsPickWiresAndTheirRowsAndColumns) {
   }
 }
 
+// The bundled example end to end: the broadband SPICE subcircuit's wire branches follow the
+// exact internal impedance, its node impedances match the Touchstone file's, a current step
+// settles to the DC resistance (package_model_check.py); the strict IBIS reader takes the .pkg.
+TEST(PackageModels, BundledExampleSpiceTouchstoneAndIbisAgree) {
+  const fs::path dir = ExampleFolder();
+  RunCli(dir,
+         "--sweep 1e7:1e9:3 --physical p.json --spice w.cir --spice-inductance loop "
+         "--spice-broadband --touchstone w.s80p --ibis-pkg aaac.pkg");
+  std::string out;
+  EXPECT_EQ(RunIn(dir,
+                  "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR
+                  "/report/package_model_check.py' p.json w.cir w.s80p 1e7 1e9",
+                  out),
+            0)
+      << out;
+  EXPECT_EQ(
+      RunIn(dir,
+            "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/report/ibis_pkg_reader.py' aaac.pkg",
+            out),
+      0)
+      << out;
+  // --nets keeps two wires and only the ports they touch.
+  RunCli(dir, "--nets 'T1, T2' --spice n.cir --spice-inductance loop --spice-broadband");
+  EXPECT_NE(ReadWholeFile((dir / "n.cir").string()).find(" p_t1 f_t1 p_t2 f_t2 ref\n"),
+            std::string::npos);
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace ostrel
