@@ -398,8 +398,12 @@ class MainWindowTest : public QObject {
                qPrintable(name + " shares " + key.toString() + " with " + owner[key.toString()]));
       owner[key.toString()] = name;
       if (!control->isEnabled()) continue;
-      if (!window_->isVisible()) {  // after Cancel
+      if (QApplication::activeWindow() != window_.get()) {  // after Cancel, a menu, a window
+        for (QWidget* other : QApplication::topLevelWidgets()) {
+          if (other != window_.get()) other->close();
+        }
         window_->show();
+        window_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
       }
       std::optional<QSignalSpy> pressed;
