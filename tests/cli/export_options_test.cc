@@ -48,8 +48,8 @@ TEST_F(ExportOptionsTest, UsageErrorsWriteNothing) {
       {"AAAc.zv --csv", "--csv needs a path"},
       {"AAAc.zv --svg", "--svg needs a path"},
       {"--spice-inductance mutual --spice w.cir AAAc.zv",
-       "--spice-inductance needs dc, ac or self"},
-      {"--spice w.cir AAAc.zv --spice-inductance", "--spice-inductance needs dc, ac or self"},
+       "--spice-inductance needs dc, ac, self or loop"},
+      {"--spice w.cir AAAc.zv --spice-inductance", "--spice-inductance needs dc, ac, self or loop"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args);
