@@ -15,6 +15,8 @@
 #include <QVBoxLayout>
 #include <functional>
 
+#include "physical/physical_model.h"
+#include "ui/physical_view.h"
 #include "ui/qt_file_chooser.h"
 #include "ui/report_view.h"
 #include "ui/schematic_widget.h"
@@ -72,7 +74,8 @@ MainWindow::MainWindow(std::unique_ptr<FileChooser> chooser, QWidget* parent)
   BuildPanel();
 }
 
-MainWindow::~MainWindow() = default;
+// The physical view goes first: it waits for its computation, and it uses the file chooser.
+MainWindow::~MainWindow() { delete physical_view_; }
 
 QGroupBox* MainWindow::Frame(int index, const QString& caption) {
   auto* frame = new QGroupBox(caption, this);
@@ -254,6 +257,11 @@ void MainWindow::BuildPanel() {
     commands->addWidget(button);
     CMD_[static_cast<std::size_t>(i)] = button;
   }
+  // Made before Export, shown and reached by Tab after it.
+  physical_ = new QPushButton(QStringLiteral("Physical &View..."), this);
+  physical_->setObjectName(QStringLiteral("PhysicalView"));
+  physical_->setAutoDefault(false);
+  connect(physical_, &QPushButton::clicked, this, [this] { OpenPhysicalView(); });
   export_ = new QPushButton(QStringLiteral("&Export"), this);
   export_->setObjectName(QStringLiteral("Export"));
   export_->setAutoDefault(false);
@@ -270,6 +278,8 @@ void MainWindow::BuildPanel() {
   }
   export_->setMenu(export_menu);
   commands->addWidget(export_);
+  commands->addWidget(physical_);
+  setTabOrder(export_, physical_);
   commands->addStretch();
   root->addLayout(commands);
   CMD_[5] = apply;
@@ -345,5 +355,25 @@ void MainWindow::ShowSortList(const std::vector<std::string>& entries) {
 }
 
 void MainWindow::CloseWindow() { close(); }
+
+void MainWindow::ShowEstimation(const Workspace& ws) {
+  estimation_ = std::make_shared<const Estimation>(Estimation{ws.package, ws.Wires, ws.params});
+  estimation_shown_ = false;
+  if (physical_view_ && physical_view_->isVisible()) OpenPhysicalView();
+}
+
+void MainWindow::OpenPhysicalView() {
+  if (!physical_view_) {
+    physical_view_ = new PhysicalView(*chooser_, &physical::ComputeModel, this);
+    physical_view_->resize(1280, 800);
+  }
+  if (!estimation_shown_) {
+    physical_view_->SetEstimation(estimation_);
+    estimation_shown_ = true;
+  }
+  physical_view_->show();
+  physical_view_->raise();
+  physical_view_->activateWindow();
+}
 
 }  // namespace ostrel::ui

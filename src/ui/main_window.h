@@ -16,7 +16,9 @@ class QRadioButton;
 
 namespace ostrel::ui {
 
+class PhysicalView;
 class ReportView;
+struct Estimation;
 class SchematicWidget;
 
 // The main window: the parameter panel in its frames, the loop schematic, the Work Path frame
@@ -42,6 +44,11 @@ class MainWindow : public QWidget, public WindowToolkit {
   void ShowText(const std::string& text) override;
   void ShowSortList(const std::vector<std::string>& entries) override;
   void CloseWindow() override;
+  void ShowEstimation(const Workspace& ws) override;
+
+  // Opens (or raises) the physical view on the last Process Data's wires.
+  void OpenPhysicalView();
+  PhysicalView* physicalView() const { return physical_view_; }  // null until first opened
 
  private:
   void BuildPanel();
@@ -61,6 +68,10 @@ class MainWindow : public QWidget, public WindowToolkit {
   QLineEdit* WtoW_ = nullptr;
   std::array<QPushButton*, 7> CMD_{};
   QPushButton* export_ = nullptr;  // beside Save: the estimation as CSV, JSON, SPICE or SVG
+  QPushButton* physical_ = nullptr;  // beside Export: the physical model in a window of its own
+  PhysicalView* physical_view_ = nullptr;
+  std::shared_ptr<const Estimation> estimation_;  // of the last Process Data
+  bool estimation_shown_ = true;                  // the view has it
   QLabel* L0_ = nullptr;
   ReportView* Vu_ = nullptr;
   QListWidget* SortLst_ = nullptr;

@@ -361,10 +361,10 @@ void CouplingMap::Paint(QPainter& p, const QRectF& area) const {
   double label_w = 0;
   for (const QString& name : names_) label_w = std::max(label_w, fm.horizontalAdvance(name));
   label_w = std::min(label_w + 6, area.width() / 4);
-  const double legend_w = fm.horizontalAdvance(QStringLiteral("0.000")) + 34;
+  const double legend_w = fm.horizontalAdvance(QStringLiteral("0.000")) + 40;
   const double top = area.top() + fm.height() + 8 + label_w;
   const double side =
-      std::max(10.0, std::min(area.width() - label_w - legend_w - 16, area.bottom() - top - 8));
+      std::max(10.0, std::min(area.width() - label_w - legend_w - 20, area.bottom() - top - 8));
   const QRectF map(area.left() + label_w + 6, top, side, side);
   const double cell = side / n;
 

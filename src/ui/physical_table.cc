@@ -245,9 +245,9 @@ std::string PhysicalTable::Header(Column column) const {
     case Column::kCapacitance:
       return "C (pF)";
     case Column::kNeighbour:
-      return "Strongest neighbour";
+      return "Neighbour (strongest k)";
     case Column::kCoupling:
-      return "k loop";
+      return "k (loop)";
   }
   return {};
 }

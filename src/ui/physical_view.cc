@@ -73,7 +73,9 @@ class WireTableModel : public QAbstractTableModel {
     if (!table_ || orientation != Qt::Horizontal || role != Qt::DisplayRole) {
       return QAbstractTableModel::headerData(section, orientation, role);
     }
-    return QString::fromStdString(table_->Header(ColumnAt(section)));
+    // Units on a second line keep the columns narrow.
+    return QString::fromStdString(table_->Header(ColumnAt(section)))
+        .replace(QStringLiteral(" ("), QStringLiteral("\n("));
   }
 
  private:
@@ -186,10 +188,10 @@ void PhysicalView::BuildControls() {
   options->addWidget(label(QStringLiteral("to"), sweep_max_mhz_));
   options->addWidget(sweep_max_mhz_);
   options->addWidget(sweep_points_);
-  options->addWidget(label(QStringLiteral("p&oints;"), sweep_points_));
-  options->addWidget(label(QStringLiteral("ground plane &depth"), ground_depth_um_));
+  options->addWidget(label(QStringLiteral("p&oints,"), sweep_points_));
+  options->addWidget(label(QStringLiteral("  ground plane &depth"), ground_depth_um_));
   options->addWidget(ground_depth_um_);
-  options->addWidget(label(QStringLiteral("&eps_r"), eps_r_));
+  options->addWidget(label(QStringLiteral("  &eps_r"), eps_r_));
   options->addWidget(eps_r_);
   for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{
            sweep_min_mhz_, sweep_max_mhz_, sweep_points_, ground_depth_um_, eps_r_}) {
@@ -214,8 +216,8 @@ void PhysicalView::BuildControls() {
   status_->setObjectName(QStringLiteral("Status"));
   root->addWidget(status_);
 
-  // The table with its filters and commands on the left, the plot and the map on the right.
-  auto* split = new QSplitter(Qt::Horizontal, this);
+  // The table with its filters and commands above, the plot and the map side by side below.
+  auto* split = new QSplitter(Qt::Vertical, this);
   auto* left = new QWidget(split);
   auto* left_layout = new QVBoxLayout(left);
   left_layout->setContentsMargins(0, 0, 0, 0);
@@ -277,7 +279,7 @@ void PhysicalView::BuildControls() {
   commands->addStretch();
   left_layout->addLayout(commands);
 
-  auto* right = new QSplitter(Qt::Vertical, split);
+  auto* right = new QSplitter(Qt::Horizontal, split);
   plot_ = new FrequencyPlot(right);
   plot_->setObjectName(QStringLiteral("FrequencyPlot"));
   auto* map_box = new QWidget(right);
@@ -293,8 +295,9 @@ void PhysicalView::BuildControls() {
   map_->setObjectName(QStringLiteral("CouplingMap"));
   map_layout->addWidget(map_, 1);
   connect(side_, &QComboBox::currentIndexChanged, this, [this](int index) { ShowSide(index); });
-  split->setStretchFactor(0, 3);
-  split->setStretchFactor(1, 2);
+  right->setStretchFactor(0, 3);
+  right->setStretchFactor(1, 2);
+  split->setSizes({460, 520});
   root->addWidget(split, 1);
 }
 
@@ -336,15 +339,21 @@ void PhysicalView::SetEstimation(std::shared_ptr<const Estimation> estimation) {
   ++run_;  // a computation for earlier wires is not shown
   const std::size_t wires = estimation_->wires.size();
   const double seconds = EstimatedSeconds(wires);
-  if (busy_ || seconds <= kAutoStartSeconds) {
+  const bool at_once = seconds <= kAutoStartSeconds;
+  if (busy_) {
+    // The running computation ends first; a small package's then starts by itself.
+    cancel_->store(true);
+    restart_ = at_once;
+  } else if (at_once) {
     StartComputation();
     return;
   }
-  status_->setText(QStringLiteral("%1 wires: the model takes about %2 s; press Compute to start "
-                                  "it. The results shown are from an earlier estimation.")
-                       .arg(wires)
-                       .arg(seconds, 0, 'f', 0));
-  if (!table_) status_->setText(status_->text().section(QLatin1Char('.'), 0, 0) + '.');
+  if (at_once) return;
+  QString text = QStringLiteral("%1 wires: the model takes about %2 s; press Compute to start it.")
+                     .arg(wires)
+                     .arg(seconds, 0, 'f', 0);
+  if (table_) text += QStringLiteral(" The results shown are from an earlier estimation.");
+  status_->setText(text);
 }
 
 void PhysicalView::StartComputation() {
@@ -421,7 +430,11 @@ void PhysicalView::Finished(std::uint64_t run, Outcome outcome) {
     StartComputation();
     return;
   }
-  if (run == run_ && outcome.model) {
+  if (run != run_) {  // for wires no longer estimated; the status tells what comes next
+    emit ComputationEnded();
+    return;
+  }
+  if (outcome.model) {
     try {
       ShowModel(std::move(*outcome.model));
     } catch (const StageError& e) {

@@ -7,6 +7,10 @@
 #include "settings/panel.h"
 #include "ui/loop_schematic.h"
 
+namespace ostrel {
+struct Workspace;
+}
+
 // The seam between the window logic and the widget toolkit: the few operations the commands and
 // control events need of the window. The Qt window implements it; tests put fakes in its place.
 namespace ostrel::ui {
@@ -55,6 +59,8 @@ class WindowToolkit {
   virtual void ShowSchematic(const LoopSchematic& schematic) = 0;
   virtual void ShowText(const std::string& text) = 0;
   virtual void ShowSortList(const std::vector<std::string>& entries) = 0;
+  // After each Process Data that completed, with the workspace holding its wires.
+  virtual void ShowEstimation(const Workspace& /*ws*/) {}
   // Closes the window, which ends the program.
   virtual void CloseWindow() = 0;
 };

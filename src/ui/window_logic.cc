@@ -93,6 +93,7 @@ void WindowLogic::CMD_Click(int index) {
         return;
       case kProcessData:
         ProcessData(ws_);
+        toolkit_.ShowEstimation(ws_);
         break;
       case kReset:
         Reset(ws_);
