@@ -74,6 +74,9 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
   --ground-depth MICRONS
                         depth of the ground plane below the substrate
                         surface, which closes each wire's loop (default 50)
+  --eps-r EPS           relative permittivity of the dielectric around the
+                        wires, for the capacitances (default 1, open cavity;
+                        mould compound about 3.5-4)
   --frequencies F1,F2,...
                         frequencies in Hz (0 is DC); default: the settings
                         file's frequency
@@ -115,6 +118,7 @@ struct Options {
   std::string physical;  // JSON of the physical model
   bool physical_table = false;
   double ground_depth_um = 50;
+  double eps_r = 1;  // relative permittivity around the wires
   std::vector<double> frequencies_hz;  // empty: the settings file's frequency
   std::string frequency_option;        // the option that gave them
   bool spice_broadband = false;
@@ -222,6 +226,7 @@ std::optional<ostrel::physical::Model> PhysicalModel(const ostrel::Workspace& ws
     options.frequencies_hz.push_back(static_cast<double>(ws.params.Frequency));
   }
   options.ground_depth_m = opt.ground_depth_um * 1e-6;
+  options.eps_r = opt.eps_r;
   std::optional<ostrel::physical::Model> model;
   {
     ProgressLine line;
@@ -314,6 +319,15 @@ int main(int argc, char** argv) {
       } catch (const ostrel::StageError& e) {
         return Usage(a + ": " + e.what());
       }
+    } else if (a == "--eps-r") {
+      std::string text;
+      if (!value(text)) return Usage(a + " needs a value");
+      try {
+        opt.eps_r = ostrel::NonNegativeNumber(text, "the relative permittivity");
+      } catch (const ostrel::StageError& e) {
+        return Usage(a + ": " + e.what());
+      }
+      if (!(opt.eps_r >= 1)) return Usage(a + ": the relative permittivity must be at least 1");
     } else if (a == "--physical-table") {
       opt.physical_table = true;
     } else if (a == "--ground-depth" || a == "--frequencies" || a == "--sweep" ||
