@@ -49,10 +49,11 @@ std::string AsciiName(const std::string& text) {
   return out.empty() ? std::string("package") : out;
 }
 
-// Printable ASCII of `text` (anything else as '?'), for the free-text keywords.
+// Printable ASCII of `text` for the free-text keywords: anything else, and the comment
+// character '|', as '?'.
 std::string AsciiText(const std::string& text) {
   std::string out;
-  for (const char c : text) out += c >= ' ' && c <= '~' ? c : '?';
+  for (const char c : text) out += c >= ' ' && c <= '~' && c != '|' ? c : '?';
   return out;
 }
 

@@ -21,6 +21,13 @@ constexpr double kSectionPhase_rad = 0.1;
 constexpr std::size_t kMaxSections = 64;
 constexpr double kReferenceImpedance_ohm = 50;
 
+// Printable ASCII of `text` (anything else as '?'): Touchstone files are ASCII.
+std::string AsciiText(const std::string& text) {
+  std::string out;
+  for (const char c : text) out += c >= ' ' && c <= '~' ? c : '?';
+  return out;
+}
+
 std::string Number(double value) {
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%.12g", value == 0 ? 0.0 : value);
@@ -134,8 +141,8 @@ TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model&
   TouchstoneFile file;
   file.sections = LadderSections(model);
   std::string& out = file.text;
-  out += "! S-parameters of the bond wires of " + info.package_name + " (settings " +
-         info.settings_name + "), estimated by Ostrel\n";
+  out += "! S-parameters of the bond wires of " + AsciiText(info.package_name) + " (settings " +
+         AsciiText(info.settings_name) + "), estimated by Ostrel\n";
   out += "! The model covers the bond wires only, not the substrate traces, vias or balls.\n";
   out += "! Each wire: " + std::to_string(file.sections) +
          " coupled pi sections with its exact R(f) and internal inductance L_int(f), the loop\n";
@@ -147,10 +154,10 @@ TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model&
   out += "! Ports referenced to the ground plane, 50 Ohm:\n";
   for (std::size_t i = 0; i < model.conductors.size(); ++i) {
     out += "!   port " + std::to_string(2 * i + 1) + ": pad end of wire " +
-           model.conductors[i].name + "; port " + std::to_string(2 * i + 2) +
+           AsciiText(model.conductors[i].name) + "; port " + std::to_string(2 * i + 2) +
            ": its finger (or landing pad) end\n";
   }
-  for (const std::string& note : model.notes) out += "! " + note + "\n";
+  for (const std::string& note : model.notes) out += "! " + AsciiText(note) + "\n";
   out += "# HZ S RI R 50\n";
 
   std::vector<std::size_t> order(model.results.size());
