@@ -145,5 +145,33 @@ TEST(PackageModels, BundledExampleSpiceTouchstoneAndIbisAgree) {
   fs::remove_all(dir);
 }
 
+// A package model that cannot be made ends the run before anything is written.
+TEST(PackageModels, RefusedExportsLeaveNoFiles) {
+  struct Case {
+    const char* args;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"--ground-depth 0 --touchstone z.s80p", 1, "give --ground-depth above 0"},
+      {"--ground-depth 0 --ibis-pkg z.pkg", 1, "give --ground-depth above 0"},
+      {"--ibis-pkg Z.pkg", 1, "must be lower case"},
+      {"--nets 'ZZ*' --touchstone z.s2p", 1, "selects none of the 40 wires"},
+      {"--loss-tangent -1 --touchstone z.s80p", 2, "below 0"},
+  };
+  const fs::path dir = ExampleFolder();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::string log;
+    EXPECT_EQ(RunIn(dir, std::string("'") + OSTREL_CLI_PATH + "' " + c.args + " AAAc.zv", log),
+              c.status);
+    EXPECT_NE(log.find(c.message), std::string::npos) << log;
+    for (const char* name : {"AAAc.zv.doc", "z.s80p", "z.s2p", "z.pkg", "Z.pkg"}) {
+      EXPECT_FALSE(fs::exists(dir / name)) << name;
+    }
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace ostrel
