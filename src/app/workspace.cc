@@ -89,7 +89,7 @@ class PackageFileReader {
     const std::size_t size = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
     text.clear();
     if (text.capacity() < size + 1) {
-      text.reserve(size + 1);
+      text.reserve(LargePageRoom(size + 1));
       AdviseLargePages(text.data(), text.capacity());
     }
     text.resize(size);

@@ -25,4 +25,9 @@ void AdviseLargePages(const void* data, std::size_t bytes) {
 #endif
 }
 
+std::size_t LargePageRoom(std::size_t bytes) {
+  constexpr std::size_t kLargePage = std::size_t{2} << 20;
+  return bytes < kLargePage ? bytes : bytes + kLargePage;
+}
+
 }  // namespace ostrel

@@ -11,4 +11,9 @@ namespace ostrel {
 // where the system cannot or will not, nothing changes, and no result ever depends on it.
 void AdviseLargePages(const void* data, std::size_t bytes);
 
+// Room to reserve for `bytes` of a large buffer that is then advised: one large page more, so
+// that its last large page lies whole inside the buffer and is taken as one (the room past
+// `bytes` is never touched, so it costs address space only). Small buffers get `bytes`.
+std::size_t LargePageRoom(std::size_t bytes);
+
 }  // namespace ostrel

@@ -65,8 +65,9 @@ class SegmentStore {
   void NewBlock(std::size_t segments) {
     // Raw memory, written once in order as wires are stored: its pages are advised before they
     // are first touched, and nothing is written twice.
-    block_ = std::make_shared_for_overwrite<std::byte[]>(segments * sizeof(WireSegment));
-    AdviseLargePages(block_.get(), segments * sizeof(WireSegment));
+    const std::size_t room = LargePageRoom(segments * sizeof(WireSegment));
+    block_ = std::make_shared_for_overwrite<std::byte[]>(room);
+    AdviseLargePages(block_.get(), room);
     used_ = 0;
     room_ = segments;
     next_block_ = 2 * segments;
@@ -211,7 +212,7 @@ std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& par
   const std::size_t wire_count =
       package.ChipPads.size() + package.StackPads.size() + package.Stitches.size();
   std::vector<Wire> wires;
-  wires.reserve(wire_count);
+  wires.reserve(LargePageRoom(wire_count * sizeof(Wire)) / sizeof(Wire));
   AdviseLargePages(wires.data(), wires.capacity() * sizeof(Wire));
   std::vector<PathPoint> points;
   points.reserve(16);

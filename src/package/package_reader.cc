@@ -108,8 +108,8 @@ class FirstByName {
 
   void Grow(std::size_t size) {
     std::vector<Slot> old;
-    old.reserve(size);
-    AdviseLargePages(old.data(), size * sizeof(Slot));
+    old.reserve(LargePageRoom(size * sizeof(Slot)) / sizeof(Slot));
+    AdviseLargePages(old.data(), old.capacity() * sizeof(Slot));
     old.resize(size);
     old.swap(slots_);
     for (const Slot& slot : old) {
@@ -242,7 +242,7 @@ RecordCounts CountRecords(std::string_view text) {
 template <typename Record>
 void ReserveLarge(std::vector<Record>& list, std::size_t n) {
   if (n <= list.capacity()) return;
-  list.reserve(n);
+  list.reserve(LargePageRoom(n * sizeof(Record)) / sizeof(Record));
   AdviseLargePages(list.data(), list.capacity() * sizeof(Record));
 }
 

@@ -54,7 +54,7 @@ std::pair<float, const char*> ScaledFrequency(float hz) {
 std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wires) {
   const ParameterSet& p = header.Params;
   std::string out;
-  out.reserve(1024 + wires.size() * 330);
+  out.reserve(LargePageRoom(1024 + wires.size() * 330));
   AdviseLargePages(out.data(), out.capacity());
   AppendLine(out, "*Input File: " + header.SettingsName);
   AppendLine(out, "*Output File: " + header.SettingsName + ".doc");
