@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <numbers>
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include "base/stage_error.h"
 #include "ostrel/version.h"
@@ -108,26 +110,49 @@ void AppendText(std::string& out, const std::string& keyword, const std::string&
   }
 }
 
-// Largest |i - j| of a non-zero entry, with pins in `order` (positions into the model).
-std::size_t Bandwidth(const std::vector<std::vector<double>>& m) {
-  std::size_t band = 0;
-  for (std::size_t i = 0; i < m.size(); ++i) {
-    for (std::size_t j = i + band + 1; j < m.size(); ++j) {
-      if (m[i][j] != 0) band = j - i;
+// A symmetric matrix in pin order, its upper triangle kept row by row: for pin i the non-zero
+// entries (j >= i, value) by increasing j, the diagonal always. Memory grows with the entries
+// kept, not with the square of the pin count.
+using UpperRows = std::vector<std::vector<std::pair<std::size_t, double>>>;
+
+// The model's matrix `m` (wire indices) in pin order, plus `diagonal_add` on the diagonal.
+UpperRows PinOrderRows(const physical::SymmetricMatrix& m, const std::vector<IbisPin>& pins,
+                       const std::vector<double>& diagonal_add) {
+  std::vector<std::size_t> position(m.n, pins.size());
+  for (std::size_t k = 0; k < pins.size(); ++k) position[pins[k].wire] = k;
+  UpperRows rows(pins.size());
+  for (std::size_t k = 0; k < pins.size(); ++k) rows[k].push_back({k, diagonal_add[k]});
+  auto add = [&](std::size_t wi, std::size_t wj, double value) {
+    std::size_t a = position[wi], b = position[wj];
+    if (a == pins.size() || b == pins.size() || value == 0) return;
+    if (a > b) std::swap(a, b);
+    if (a == b) {
+      rows[a][0].second += value;
+    } else {
+      rows[a].push_back({b, value});
     }
+  };
+  if (m.dense) {
+    for (std::size_t i = 0; i < m.n; ++i) {
+      for (std::size_t j = 0; j <= i; ++j) add(i, j, m.values[i * m.n + j]);
+    }
+  } else {
+    for (const auto& e : m.entries) add(e.i, e.j, e.value);
   }
-  return band;
+  for (auto& row : rows) std::sort(row.begin() + 1, row.end());
+  return rows;
 }
 
-// A matrix in pin order under its keyword: Banded_matrix when the band holds at most twice as
-// many entries as the non-zero ones of the upper triangle, Sparse_matrix otherwise.
-void AppendMatrix(std::string& out, const char* keyword, const std::vector<std::vector<double>>& m,
+// A matrix in pin order under its keyword: Banded_matrix with the bandwidth of its farthest
+// non-zero entry when the band holds at most twice as many entries as the non-zero ones of the
+// upper triangle, Sparse_matrix otherwise.
+void AppendMatrix(std::string& out, const char* keyword, const UpperRows& rows,
                   const std::vector<IbisPin>& pins) {
-  const std::size_t n = m.size();
-  const std::size_t band = Bandwidth(m);
-  std::size_t non_zero = 0;
+  const std::size_t n = rows.size();
+  std::size_t band = 0, non_zero = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t j = i; j < n; ++j) non_zero += m[i][j] != 0 || i == j;
+    band = std::max(band, rows[i].back().first - i);
+    non_zero += rows[i].size();
   }
   const std::size_t band_entries = n * (band + 1) - band * (band + 1) / 2;
   const bool banded = band_entries <= 2 * non_zero;
@@ -135,22 +160,23 @@ void AppendMatrix(std::string& out, const char* keyword, const std::vector<std::
   if (banded) out += "[Bandwidth] " + std::to_string(band) + "\n";
   for (std::size_t i = 0; i < n; ++i) {
     out += "[Row] " + pins[i].name + "\n";
-    if (banded) {
-      std::string line;
-      for (std::size_t j = i; j < n && j <= i + band; ++j) {
-        const std::string value = IbisNumber(m[i][j]);
-        if (!line.empty() && line.size() + 1 + value.size() > kMaxLine) {
-          out += line + "\n";
-          line.clear();
-        }
-        line += (line.empty() ? "" : " ") + value;
-      }
-      out += line + "\n";
-    } else {
-      for (std::size_t j = i; j < n; ++j) {
-        if (m[i][j] != 0 || i == j) out += pins[j].name + " " + IbisNumber(m[i][j]) + "\n";
-      }
+    if (!banded) {
+      for (const auto& [j, value] : rows[i]) out += pins[j].name + " " + IbisNumber(value) + "\n";
+      continue;
     }
+    std::string line;
+    auto next = rows[i].begin();
+    for (std::size_t j = i; j < n && j <= i + band; ++j) {
+      double value = 0;
+      if (next != rows[i].end() && next->first == j) value = (next++)->second;
+      const std::string text = IbisNumber(value);
+      if (!line.empty() && line.size() + 1 + text.size() > kMaxLine) {
+        out += line + "\n";
+        line.clear();
+      }
+      line += (line.empty() ? "" : " ") + text;
+    }
+    out += line + "\n";
   }
 }
 
@@ -239,18 +265,15 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
 
   const std::size_t n = pins.size();
   const physical::FrequencyResult& first = model.results.front();
-  std::vector<std::vector<double>> r(n, std::vector<double>(n, 0.0)), l = r, c = r;
+  std::vector<double> r_dc(n), l_int(n), none(n, 0.0);
   for (std::size_t i = 0; i < n; ++i) {
     const physical::Conductor& wire = model.conductors[pins[i].wire];
     // DC resistance of a round wire: R = rho l / (pi a^2).
-    r[i][i] =
+    r_dc[i] =
         wire.resistivity_ohm_m * wire.length_m / (std::numbers::pi * wire.radius_m * wire.radius_m);
-    for (std::size_t j = 0; j < n; ++j) {
-      l[i][j] = model.loop_inductance_h.At(pins[i].wire, pins[j].wire);
-      c[i][j] = model.capacitance_f->At(pins[i].wire, pins[j].wire);
-    }
-    l[i][i] += first.internal_inductance_h[pins[i].wire];
+    l_int[i] = first.internal_inductance_h[pins[i].wire];
   }
+  const physical::SymmetricMatrix no_matrix{model.conductors.size(), false, {}, {}};
 
   std::vector<std::string> stitches;
   for (const auto& wire : model.conductors) {
@@ -309,19 +332,25 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
     AppendComment(
         out, "Stitch wires (die to die, no package pin) left out: " + JoinedNames(stitches) + ".");
   }
-  // Wires landing on one finger, grouped by their finger ends.
-  std::vector<bool> grouped(n, false);
-  for (std::size_t i = 0; i < n; ++i) {
-    std::vector<std::string> group{pins[i].name};
-    const physical::Point3& a = model.conductors[pins[i].wire].path_m.back();
-    for (std::size_t j = i + 1; j < n; ++j) {
-      const physical::Point3& b = model.conductors[pins[j].wire].path_m.back();
-      if (!grouped[j] && std::hypot(a.x - b.x, a.y - b.y, a.z - b.z) < kSameFinger_m) {
-        group.push_back(pins[j].name);
-        grouped[j] = true;
-      }
+  // Wires landing on one finger: pins sorted by their finger ends, neighbours in that order
+  // closer than kSameFinger_m grouped.
+  std::vector<std::size_t> by_end(n);
+  for (std::size_t k = 0; k < n; ++k) by_end[k] = k;
+  auto end_of = [&](std::size_t k) { return model.conductors[pins[k].wire].path_m.back(); };
+  std::sort(by_end.begin(), by_end.end(), [&](std::size_t a, std::size_t b) {
+    const physical::Point3 pa = end_of(a), pb = end_of(b);
+    return std::tie(pa.x, pa.y, pa.z, a) < std::tie(pb.x, pb.y, pb.z, b);
+  });
+  for (std::size_t first_k = 0; first_k < n;) {
+    std::vector<std::string> group{pins[by_end[first_k]].name};
+    std::size_t k = first_k + 1;
+    for (; k < n; ++k) {
+      const physical::Point3 a = end_of(by_end[k - 1]), b = end_of(by_end[k]);
+      if (!(std::hypot(a.x - b.x, a.y - b.y, a.z - b.z) < kSameFinger_m)) break;
+      group.push_back(pins[by_end[k]].name);
     }
-    if (group.size() > 1 && !grouped[i]) {
+    first_k = k;
+    if (group.size() > 1) {
       AppendComment(out, "Pins " + JoinedNames(group) +
                              " are wires landing on one finger: each keeps its own row; "
                              "join them at the package pin.");
@@ -331,9 +360,10 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
   for (const IbisPin& pin : pins) out += pin.name + "\n";
   out += "[Model Data]\n";
   out += "| Resistance in Ohm, inductance in H, capacitance in F.\n";
-  AppendMatrix(out, "[Resistance Matrix]", r, pins);
-  AppendMatrix(out, "[Inductance Matrix]", l, pins);
-  AppendMatrix(out, "[Capacitance Matrix]", c, pins);
+  AppendMatrix(out, "[Resistance Matrix]", PinOrderRows(no_matrix, pins, r_dc), pins);
+  AppendMatrix(out, "[Inductance Matrix]", PinOrderRows(model.loop_inductance_h, pins, l_int),
+               pins);
+  AppendMatrix(out, "[Capacitance Matrix]", PinOrderRows(*model.capacitance_f, pins, none), pins);
   out += "[End Model Data]\n";
   out += "[End Package Model]\n";
   out += "[End]\n";

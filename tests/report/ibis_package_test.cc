@@ -84,7 +84,11 @@ TEST(IbisPackage, StrictReaderGetsEveryEntryBack) {
     const physical::Model model = HandModel(c.c);
     const IbisPackage pkg =
         IbisPackageText({"aaac.pkg", "2026-12-06", "AAAc.tmv", "AAAc.zv"}, model);
-    EXPECT_NE(pkg.text.find("[Capacitance Matrix] " + std::string(c.c_format)), std::string::npos);
+    for (const std::string& want : {"[Capacitance Matrix] " + std::string(c.c_format),
+                                    std::string("Pins B2, B3 are wires landing on one finger"),
+                                    std::string("no package pin) left out: S1.")}) {
+      EXPECT_NE(pkg.text.find(want), std::string::npos) << want;
+    }
     WriteFileAtomically((dir / "aaac.pkg").string(), pkg.text);
     std::string out;
     ASSERT_EQ(
