@@ -566,7 +566,7 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   out += "* Bond wires of " + header.PackageName + " (settings " + header.SettingsName +
          "), physical model by Ostrel\n";
   out += "* Material " + p.Material + ", wire diameter " + RoundTripText(p.WireDiameter) +
-         " mils; ground plane " + DoubleText(model.options.ground_depth_m * 1e6) +
+         " mils; ground plane " + DoubleText(model.options.ground_depth_m / 1e-6) +
          " um below the substrate surface\n";
   if (broadband) {
     out += "* Each wire: an R-L ladder for its internal impedance (R0 = its DC resistance, rungs\n";
