@@ -64,9 +64,18 @@ class SegmentStore {
  private:
   void NewBlock(std::size_t segments) {
     // Raw memory, written once in order as wires are stored: its pages are advised before they
-    // are first touched, and nothing is written twice.
+    // are first touched, and nothing is written twice. A large block starts on a large page, so
+    // that all of it can lie on large pages.
+    constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+    constexpr std::align_val_t kLargePage{kLargePageBytes};
     const std::size_t room = LargePageRoom(segments * sizeof(WireSegment));
-    block_ = std::make_shared_for_overwrite<std::byte[]>(room);
+    if (room < kLargePageBytes) {
+      block_ = std::make_shared_for_overwrite<std::byte[]>(room);
+    } else {
+      block_ = std::shared_ptr<std::byte[]>(
+          static_cast<std::byte*>(::operator new(room, kLargePage)),
+          [](std::byte* p) { ::operator delete(p, kLargePage); });
+    }
     AdviseLargePages(block_.get(), room);
     used_ = 0;
     room_ = segments;
