@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "physical/physical_model.h"
+
+// The partial and loop inductance matrices of the wires (external inductance: the current on
+// each wire's surface; the internal part comes with the internal impedance).
+namespace ostrel::physical {
+
+// How the matrices are computed; the defaults are what ComputeModel uses, the tests change them
+// to compare against the exact sums and to exercise the sparse form on small packages.
+struct InductanceSettings {
+  // Every piece pair by its closed form, no quadrature for far pairs.
+  bool exact_only = false;
+  // Largest package kept dense: two n x n matrices of doubles within 1.6 GB (10,000 wires).
+  std::size_t max_dense_wires = 10000;
+};
+
+struct InductanceMatrices {
+  std::optional<SymmetricMatrix> partial_h;  // left out in the sparse form
+  SymmetricMatrix loop_h;
+  std::vector<std::string> notes;
+};
+
+// Both matrices of `conductors` over a perfect plane `ground_depth_m` below the substrate surface.
+// Dense up to settings.max_dense_wires; beyond, the loop matrix alone, sparse, with couplings
+// |k| < coupling_cutoff dropped and made positive definite.
+InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
+                                     double ground_depth_m, double coupling_cutoff,
+                                     const Progress& progress = {},
+                                     const InductanceSettings& settings = {});
+
+// The path of a wire as straight pieces: collinear runs merged (points within 1% of the radius of
+// the straight line between the run's ends), so the cost does not depend on how finely the path
+// was cut. Indices into `path`, first and last always kept.
+std::vector<std::size_t> MergedVertices(const std::vector<Point3>& path, double tolerance_m);
+
+}  // namespace ostrel::physical
