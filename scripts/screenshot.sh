@@ -1,6 +1,7 @@
 #!/bin/sh
 # Renders the desktop window on the bundled example into docs/images/: window-start.png after
-# start-up (panel, loop schematic, settings text) and window-report.png after Process Data.
+# start-up (panel, loop schematic, settings text) and window-report.png after Process Data; then
+# the physical view: physical-view.png, physical-plot.png and physical-coupling.png.
 # Builds the window first when needed. Needs xvfb-run (package xvfb).
 set -eu
 cd "$(dirname "$0")/.."
@@ -9,7 +10,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_GUI=ON \
     -DOSTREL_BUILD_TESTS=ON >/dev/null
 fi
-cmake --build "$build" -j2 --target ostrel ostrel-screenshot
+cmake --build "$build" -j2 --target ostrel ostrel-screenshot ostrel-physical-screenshot
 # The example is copied, so that its report is not written into examples/.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -17,4 +18,7 @@ mkdir -p "$work/example" docs/images
 cp examples/AAAc.zv examples/AAAc.tmv "$work/example/"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/src/ui/ostrel-screenshot" "$work/example/AAAc.zv" docs/images
-echo "Wrote docs/images/window-start.png and docs/images/window-report.png"
+# The view's own options from a fresh user configuration: the defaults.
+XDG_CONFIG_HOME="$work/config" xvfb-run -a -s "-screen 0 1920x1200x24" \
+  "$build/src/ui/ostrel-physical-screenshot" "$work/example/AAAc.zv" docs/images
+echo "Wrote docs/images/window-start.png, window-report.png and physical-*.png"
