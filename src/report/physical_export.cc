@@ -107,9 +107,23 @@ double NumberIn(std::string_view text, double least, const std::string& what) {
   return value;
 }
 
+// Throws StageError unless every matrix and every per-frequency list has one row or value per
+// wire.
+void CheckShape(const physical::Model& model) {
+  const std::size_t n = model.conductors.size();
+  bool fits = model.loop_inductance_h.n == n &&
+              (!model.partial_inductance_h || model.partial_inductance_h->n == n) &&
+              (!model.capacitance_f || model.capacitance_f->n == n) && !model.results.empty();
+  for (const physical::FrequencyResult& r : model.results) {
+    fits = fits && r.resistance_ohm.size() == n && r.internal_inductance_h.size() == n;
+  }
+  if (!fits) throw StageError("the physical model does not hold every figure of every wire");
+}
+
 }  // namespace
 
 std::string PhysicalJsonText(const physical::Model& model) {
+  CheckShape(model);
   const std::vector<physical::Conductor>& wires = model.conductors;
   std::string out = "{\n  \"frequencies_hz\": ";
   AppendList(out, model.options.frequencies_hz, 1.0);
@@ -209,10 +223,8 @@ std::vector<Neighbour> StrongestNeighbours(const physical::SymmetricMatrix& matr
 }
 
 std::string PhysicalTableText(const physical::Model& model) {
+  CheckShape(model);
   const std::vector<physical::Conductor>& wires = model.conductors;
-  if (model.results.empty() || model.results.front().resistance_ohm.size() != wires.size()) {
-    throw StageError("the physical model has no figures at a frequency");
-  }
   const physical::FrequencyResult& first = model.results.front();
   const std::vector<Neighbour> neighbours = StrongestNeighbours(model.loop_inductance_h);
   char at[48];
