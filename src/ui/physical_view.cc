@@ -73,9 +73,11 @@ class WireTableModel : public QAbstractTableModel {
     if (!table_ || orientation != Qt::Horizontal || role != Qt::DisplayRole) {
       return QAbstractTableModel::headerData(section, orientation, role);
     }
-    // Units on a second line keep the columns narrow.
-    return QString::fromStdString(table_->Header(ColumnAt(section)))
-        .replace(QStringLiteral(" ("), QStringLiteral("\n("));
+    // The frequency or the unit on a second line keeps the columns narrow.
+    QString header = QString::fromStdString(table_->Header(ColumnAt(section)));
+    const QString at = QStringLiteral(" @ ");
+    return header.contains(at) ? header.replace(at, QStringLiteral("\n@ "))
+                               : header.replace(QStringLiteral(" ("), QStringLiteral("\n("));
   }
 
  private:
