@@ -188,7 +188,9 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
     const bool p_wire = p >= w.wire_begin && p < w.wire_end;
     for (std::size_t q = 0; q < v.pieces.size(); ++q) {
       const Piece& b = v.pieces[q];
-      const double term = Dot(a.u, b.u) * PieceIntegral(a, b, exact_only);
+      const double dot = Dot(a.u, b.u);  // also the image's, up to sign; 0 for a connector
+      if (dot == 0) continue;            // against a level piece
+      const double term = dot * PieceIntegral(a, b, exact_only);
       loop += term;
       if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
       const Piece& image = v.images[q];
@@ -204,6 +206,129 @@ void Report(const Progress& progress, const char* stage, double fraction) {
 }
 
 constexpr std::size_t kRowBlock = 64;  // rows between progress reports and cancel checks
+
+
+// The loop matrix of a package too large for dense matrices: each wire against the wires whose
+// plan centres lie within a reach beyond which a magnetic-dipole estimate of the loop coupling,
+// k ~ 8e-7 A_i A_j / (r^3 sqrt(L_ii L_jj)) (the loop and its image as one dipole, with a factor
+// 2 to spare), is below the cut-off; couplings |k| < cut-off are dropped.
+InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vector<PairSums>& self,
+                              double cutoff, const Progress& progress,
+                              const InductanceSettings& settings, std::size_t n) {
+  double area_max = 0, loop_min = std::numeric_limits<double>::max(), reach_max = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    area_max = std::max(area_max, loops[i].area_m2);
+    if (self[i].loop > 0) loop_min = std::min(loop_min, self[i].loop);
+    reach_max = std::max(reach_max, loops[i].reach_m);
+  }
+  const double dipole_m = std::cbrt(8e-7 * area_max * area_max / (std::max(cutoff, 1e-12) * loop_min));
+  const double reach_m = std::max({dipole_m, 4 * reach_max, 1e-6});
+  // Plan grid of cells of the reach: a wire's partners lie in its own and the 8 cells around.
+  const auto cell_of = [&](const Point3& p) {
+    return std::pair<std::int64_t, std::int64_t>{std::int64_t(std::floor(p.x / reach_m)),
+                                                 std::int64_t(std::floor(p.y / reach_m))};
+  };
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return std::pair(cell_of(loops[a].centre), a) < std::pair(cell_of(loops[b].centre), b);
+  });
+  const auto cell_range = [&](std::pair<std::int64_t, std::int64_t> cell) {
+    const auto lo = std::lower_bound(order.begin(), order.end(), cell, [&](std::size_t a, auto c) {
+      return cell_of(loops[a].centre) < c;
+    });
+    const auto hi = std::upper_bound(lo, order.end(), cell, [&](auto c, std::size_t a) {
+      return c < cell_of(loops[a].centre);
+    });
+    return std::pair(lo, hi);
+  };
+  std::vector<std::vector<SymmetricMatrix::Entry>> kept(n);
+  std::vector<std::vector<std::pair<std::size_t, double>>> dropped(n);
+  for (std::size_t block = 0; block < n; block += kRowBlock) {
+    Report(progress, "loop inductance", double(block) / double(n));
+    const std::size_t block_end = std::min(n, block + kRowBlock);
+#pragma omp parallel for schedule(dynamic, 1)
+    for (std::size_t i = block; i < block_end; ++i) {
+      const auto [cx, cy] = cell_of(loops[i].centre);
+      std::vector<std::size_t> partners;
+      for (std::int64_t dx = -1; dx <= 1; ++dx) {
+        for (std::int64_t dy = -1; dy <= 1; ++dy) {
+          const auto [lo, hi] = cell_range({cx + dx, cy + dy});
+          for (auto it = lo; it != hi; ++it) {
+            if (*it < i && Norm(loops[*it].centre - loops[i].centre) <= reach_m) {
+              partners.push_back(*it);
+            }
+          }
+        }
+      }
+      std::sort(partners.begin(), partners.end());
+      for (std::size_t j : partners) {
+        const double m = MutualInductance(loops[i], loops[j], settings.exact_only).loop;
+        if (std::abs(m) >= cutoff * std::sqrt(self[i].loop * self[j].loop)) {
+          kept[i].push_back({i, j, m});
+        } else {
+          dropped[i].push_back({j, std::abs(m)});
+        }
+      }
+      kept[i].push_back({i, i, self[i].loop});
+    }
+  }
+  Report(progress, "loop inductance", 1.0);
+  // Dropping entry e of a positive definite matrix and adding |e| to both of its diagonal
+  // entries adds a diagonally dominant, so positive semidefinite, matrix: the result stays
+  // positive definite. Applied only when the cut matrix fails its Cholesky test.
+  std::vector<double> dropped_sum(n, 0.0);
+  std::size_t dropped_count = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    for (const auto& [j, magnitude] : dropped[i]) {
+      dropped_sum[i] += magnitude;
+      dropped_sum[j] += magnitude;
+      ++dropped_count;
+    }
+  }
+  dropped.clear();
+  InductanceMatrices out;
+  SymmetricMatrix& loop = out.loop_h;
+  loop.n = n;
+  loop.dense = false;
+  for (auto& row : kept) {
+    loop.entries.insert(loop.entries.end(), row.begin(), row.end());
+    row = {};
+  }
+  const auto positive_definite = [&] {
+    const auto size = static_cast<Eigen::Index>(n);
+    Eigen::SparseMatrix<double> a(size, size);
+    std::vector<Eigen::Triplet<double>> triplets;
+    triplets.reserve(loop.entries.size());
+    for (const auto& e : loop.entries) {
+      triplets.emplace_back(Eigen::Index(e.i), Eigen::Index(e.j), e.value);
+    }
+    a.setFromTriplets(triplets.begin(), triplets.end());
+    Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> llt(a);
+    return llt.info() == Eigen::Success;
+  };
+  out.notes.push_back("the partial inductance matrix is left out: " + std::to_string(n) +
+                      " wires are too many for a dense one, and its couplings do not decay "
+                      "fast enough to cut");
+  out.notes.push_back("loop couplings with |k| < " + std::to_string(cutoff) + " dropped (" +
+                      std::to_string(dropped_count) + " pairs within " +
+                      std::to_string(reach_m * 1e6) + " um, and all pairs beyond)");
+  if (!positive_definite()) {
+    double largest = 0;
+    for (auto& e : loop.entries) {
+      if (e.i == e.j) {
+        largest = std::max(largest, dropped_sum[e.i] / e.value);
+        e.value += dropped_sum[e.i];
+      }
+    }
+    out.notes.push_back(
+        "the cut loop matrix was not positive definite: each dropped coupling's magnitude was "
+        "added to the diagonal of both of its wires (largest change " +
+        std::to_string(100 * largest) + " % of a self inductance)" +
+        (positive_definite() ? "" : "; the matrix is still not positive definite"));
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -277,7 +402,7 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
     out.loop_h = std::move(loop);
     return out;
   }
-  return out;
+  return SparseLoop(loops, self, coupling_cutoff, progress, settings, n);
 }
 
 }  // namespace ostrel::physical
