@@ -23,11 +23,11 @@ constexpr double kParallelMaxSine = 1e-8;
 // Its four corners cancel to about 2 eps / sin^2 e of N (eps the precision of Real).
 template <typename Real>
 Real SkewAntiderivative(Real s, Real t, Real cos_e, Real sin_e, Real d) {
-  using std::asinh, std::atan, std::hypot, std::sqrt;
+  using std::asinh, std::atan, std::sqrt;
   const Real r = sqrt(std::max(s * s + t * t - 2 * s * t * cos_e + d * d, Real(0)));
   Real f = 0;
-  if (s != 0) f += s * asinh((t - s * cos_e) / hypot(s * sin_e, d));
-  if (t != 0) f += t * asinh((s - t * cos_e) / hypot(t * sin_e, d));
+  if (s != 0) f += s * asinh((t - s * cos_e) / sqrt(s * s * sin_e * sin_e + d * d));
+  if (t != 0) f += t * asinh((s - t * cos_e) / sqrt(t * t * sin_e * sin_e + d * d));
   if (d > 0) f -= d / sin_e * atan((d * d * cos_e + s * t * sin_e * sin_e) / (d * r * sin_e));
   return f;
 }
