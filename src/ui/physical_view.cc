@@ -154,7 +154,8 @@ PhysicalView::PhysicalView(FileChooser& chooser, ComputeFunction compute, QWidge
   stored.ground_depth_um =
       settings.value(SettingsKey("ground_depth_um"), defaults.ground_depth_um).toDouble();
   stored.eps_r = settings.value(SettingsKey("eps_r"), defaults.eps_r).toDouble();
-  SetOptions(stored);
+  ShowOptions(stored);
+  saved_ = Options();  // opening the view writes nothing
   status_->setText(QStringLiteral("Press Process Data in the main window to compute the model."));
 }
 
@@ -314,16 +315,22 @@ ViewOptions PhysicalView::Options() const {
 }
 
 void PhysicalView::SetOptions(const ViewOptions& o) {
+  ShowOptions(o);
+  SaveOptions();
+}
+
+void PhysicalView::ShowOptions(const ViewOptions& o) {
   sweep_min_mhz_->setValue(o.sweep_min_hz / 1e6);
   sweep_max_mhz_->setValue(o.sweep_max_hz / 1e6);
   sweep_points_->setValue(o.sweep_points);
   ground_depth_um_->setValue(o.ground_depth_um);
   eps_r_->setValue(o.eps_r);
-  SaveOptions();
 }
 
 void PhysicalView::SaveOptions() {
   const ViewOptions o = Options();
+  if (o == saved_) return;  // a box left without a change
+  saved_ = o;
   QSettings settings = UserSettings();
   settings.setValue(SettingsKey("sweep_min_hz"), o.sweep_min_hz);
   settings.setValue(SettingsKey("sweep_max_hz"), o.sweep_max_hz);

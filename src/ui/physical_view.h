@@ -81,10 +81,12 @@ class PhysicalView : public QWidget {
   void ShowSelection();
   void ShowSide(int index);
   std::vector<std::size_t> ShownRows(bool selected_only) const;
-  void SaveOptions();
+  void ShowOptions(const ViewOptions& options);  // into the boxes only
+  void SaveOptions();                            // when they differ from those kept
 
   FileChooser& chooser_;
   ComputeFunction compute_;
+  ViewOptions saved_;  // as kept in the user's configuration
   // The estimation the next computation is for.
   std::shared_ptr<const Estimation> estimation_;
   std::unique_ptr<PhysicalTable> table_;  // the results shown
