@@ -5,6 +5,7 @@
 #include "ui/physical_view.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QImage>
@@ -288,6 +289,16 @@ class PhysicalViewTest : public QObject {
     QFile svg(dir.filePath("p.svg"));
     QVERIFY(svg.open(QIODevice::ReadOnly) && svg.readAll().contains("<svg"));
     QCOMPARE(QImage(dir.filePath("p.png")).size(), QSize(1800, 1280));
+    // Two selected rows on the clipboard: the header line with units, then one line per wire.
+    view->TableView()->selectRow(0);
+    view->TableView()->selectionModel()->select(
+        view->TableView()->model()->index(3, 0),
+        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->CopyRows();
+    const QStringList copied = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(copied.size(), 3);
+    QVERIFY(copied[0].startsWith("Wire\tKind\tLength (µm)\t"));
+    QVERIFY(copied[2].startsWith(QString::fromStdString(example_->wires[3].Name) + '\t'));
   }
 
   // Through the main window and the real model: Process Data, then the command beside Export.
