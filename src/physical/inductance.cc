@@ -112,16 +112,17 @@ double GaussPair(const Piece& p, const Piece& q, const std::array<double, n>& no
 }
 
 // N of two pieces: the closed form when near, Gauss-Legendre product rules when far. With D
-// the distance of the centres and l the longer piece, the rules' largest error over random
-// orientations is 4e-4 (1 point, D >= 20 l), 1.3e-4 (2 points, D >= 3 l) and 3e-6 (4 points,
-// D >= 1.5 l) of N; nearer pairs, and pieces that touch, take the closed form.
+// the distance of the centres and l the longer piece, the rules' largest error measured over
+// 400 random orientations and length ratios 0.2 to 1 is 8e-4 (1 point, D >= 12 l), 6.9e-4
+// (2 points, D >= 2 l) and 1.2e-5 (4 points, D >= 1.2 l) of N; nearer pairs, and pieces that
+// touch, take the closed form.
 double PieceIntegral(const Piece& p, const Piece& q, bool exact_only) {
   if (!exact_only) {
     const double d = Norm(p.centre - q.centre);
     const double l = std::max(p.length, q.length);
-    if (d >= 20 * l) return p.length * q.length / d;
-    if (d >= 3 * l) return GaussPair(p, q, kGauss2Nodes, std::array<double, 2>{1.0, 1.0});
-    if (d >= 1.5 * l) return GaussPair(p, q, kGauss4Nodes, kGauss4Weights);
+    if (d >= 12 * l) return p.length * q.length / d;
+    if (d >= 2 * l) return GaussPair(p, q, kGauss2Nodes, std::array<double, 2>{1.0, 1.0});
+    if (d >= 1.2 * l) return GaussPair(p, q, kGauss4Nodes, kGauss4Weights);
   }
   return FilamentPairIntegral(p.a, p.b, q.a, q.b);
 }
