@@ -16,6 +16,7 @@
 #include "package_generator.h"
 #include "base/stage_error.h"
 #include "physical/inductance.h"
+#include "physical/capacitance.h"
 #include "physical/physical_model.h"
 #include "report/physical_export.h"
 
@@ -91,6 +92,20 @@ void BM_InductanceMatrices(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * c.ws.Wires.size()));
 }
 
+// The capacitance matrix alone (dense for the bundled example, clustered for 3,000 wires).
+void BM_Capacitance(benchmark::State& state) {
+  Case& c = CaseFor(state.range(0));
+  const std::vector<ostrel::physical::Conductor> conductors =
+      ostrel::physical::BuildConductors(c.ws.Wires, c.ws.params);
+  const ostrel::physical::Options options;
+  for (auto _ : state) {
+    const ostrel::physical::SymmetricMatrix m =
+        ostrel::physical::ComputeCapacitance(conductors, options.ground_depth_m, options.eps_r);
+    benchmark::DoNotOptimize(m.values.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * c.ws.Wires.size()));
+}
+
 // {wires (0: the bundled example), frequencies, with JSON}
 BENCHMARK(BM_PhysicalModel)
     ->ArgNames({"wires", "freqs", "json"})
@@ -105,6 +120,13 @@ BENCHMARK(BM_InductanceMatrices)
     ->ArgName("wires")
     ->Arg(3000)
     ->Arg(100000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Capacitance)->ArgName("wires")->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Capacitance)
+    ->ArgName("wires")
+    ->Arg(3000)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

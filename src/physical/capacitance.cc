@@ -25,6 +25,8 @@ constexpr double kFarPieceLengths = 4.0;
 // Sources within this many radii of a piece polarise it (the dipole correction). A neighbour's
 // field falls off beyond it; what is cut is below 0.2% of a correction that is itself a few %.
 constexpr double kProximityRadii = 40.0;
+// Pieces within this many radii of a wire polarise enough to change its row of C.
+constexpr double kSampleRadii = 12.0;
 // Wires solved together per cluster before their neighbours are added.
 constexpr std::size_t kBlockWires = 12;
 // A wire cut into more pieces than this is not a bond wire.
@@ -315,8 +317,11 @@ Eigen::MatrixXd PotentialMatrix(const std::vector<Piece>& pieces, double depth_m
 // dC = sum_m alpha (G_m X)^T (G_m X) with X = P^-1 B the piece charges for one volt on each wire.
 // This is the first order of the circumferential harmonics: ln(2h/a) becomes acosh(h/a) and the
 // ln(s/a) of a close pair acosh(s/2a), to order (a/h)^2 and (a/s)^2.
+//
+// Only the rows of the first `kept_wires` wires are wanted: pieces further than
+// kSampleRadii radii from all of those wires add below 0.03% to them and are skipped.
 Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::MatrixXd& charges,
-                                 double depth_m, double eps_f_m) {
+                                 std::size_t kept_wires, double depth_m, double eps_f_m) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   const Eigen::Index w = charges.cols();
   const Eigen::MatrixXd charges_t = charges.transpose();  // a piece's charges as one column
@@ -326,6 +331,19 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
 #pragma omp parallel for schedule(dynamic, 8)
   for (Eigen::Index m = 0; m < n; ++m) {
     const Piece& pm = pieces[static_cast<std::size_t>(m)];
+    if (pm.wire >= kept_wires) {
+      bool wanted = false;
+      const Point3 mid = Lerp(pm.p0, pm.p1, 0.5);
+      for (const Piece& pk : pieces) {
+        if (pk.wire >= kept_wires) continue;
+        const double apart_m = Norm(Sub(mid, Lerp(pk.p0, pk.p1, 0.5)));
+        if (apart_m < 0.5 * (pm.length_m + pk.length_m) + kSampleRadii * pm.radius_m) {
+          wanted = true;
+          break;
+        }
+      }
+      if (!wanted) continue;
+    }
     const Point3 t = Scale(Sub(pm.p1, pm.p0), 1 / pm.length_m);
     const double reach_m = kProximityRadii * pm.radius_m;
     const double alpha = 2 * kPi * eps_f_m * pm.radius_m * pm.radius_m;
@@ -338,9 +356,14 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
       Eigen::MatrixXd field = Eigen::MatrixXd::Zero(w, 3);
       for (Eigen::Index j = 0; j < n; ++j) {
         const Piece& pj = pieces[static_cast<std::size_t>(j)];
+        const Point3 centre = Lerp(pj.p0, pj.p1, 0.5);
+        const double within_m = reach_m + 0.5 * pj.length_m;
+        const bool near = Norm(Sub(x, centre)) < within_m;
+        const bool image_near = Norm(Sub(x, Mirror(centre, depth_m))) < within_m;
+        if (!near && !image_near) continue;  // neither the piece nor its image reaches x
         Point3 e{};
         bool used = false;
-        if (pj.wire != pm.wire) {
+        if (near && pj.wire != pm.wire) {
           const double d = PointSegmentDistance(x, pj.p0, pj.p1);
           // Wires closer than 1.5 radius sums (a gap of half a diameter) are beyond a first-order
           // correction; they occur only where wires cross or share a pad, and are left out.
@@ -365,13 +388,17 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
     shares[static_cast<std::size_t>(m)] = std::move(share);
   }
   Eigen::MatrixXd dc = Eigen::MatrixXd::Zero(w, w);
-  for (const auto& share : shares) dc += share;
+  for (const auto& share : shares) {
+    if (share.size() != 0) dc += share;
+  }
   return dc;
 }
 
-// The Maxwell matrix (F) of the wires 0..wire_count-1 that `pieces` belong to.
+// The Maxwell matrix (F) of the wires 0..wire_count-1 that `pieces` belong to; the rows of the
+// first `kept_wires` are the ones used.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
-                             double depth_m, double eps_f_m, bool proximity,
+                             std::size_t kept_wires, double depth_m, double eps_f_m,
+                             bool proximity,
                              const std::vector<std::string>& names) {
   const Eigen::MatrixXd p = PotentialMatrix(pieces, depth_m, eps_f_m);
   if (!p.allFinite()) {
@@ -393,7 +420,7 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   // Piece charges for one volt on each wire in turn; C_km = sum over k's pieces of charge (m).
   const Eigen::MatrixXd charges = llt.solve(unit_volts);
   Eigen::MatrixXd c = unit_volts.transpose() * charges;
-  if (proximity) c += DipoleCorrection(pieces, charges, depth_m, eps_f_m);
+  if (proximity) c += DipoleCorrection(pieces, charges, kept_wires, depth_m, eps_f_m);
   return 0.5 * (c + c.transpose());
 }
 
@@ -460,7 +487,7 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     for (std::size_t w = 0; w < wires; ++w) all[w] = w;
     const auto [pieces, names] = gather(all);
     const Eigen::MatrixXd c =
-        SolveCluster(pieces, wires, ground_depth_m, eps_f_m, settings.proximity, names);
+        SolveCluster(pieces, wires, wires, ground_depth_m, eps_f_m, settings.proximity, names);
     result.dense = true;
     result.values.assign(c.data(), c.data() + c.size());  // symmetric: row = column order
     report(1.0);
@@ -547,8 +574,8 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     }
     try {
       const auto [pieces, names] = gather(cluster);
-      const Eigen::MatrixXd c = SolveCluster(pieces, cluster.size(), ground_depth_m, eps_f_m,
-                                             settings.proximity, names);
+      const Eigen::MatrixXd c = SolveCluster(pieces, cluster.size(), blocks[b].size(),
+                                             ground_depth_m, eps_f_m, settings.proximity, names);
       for (std::size_t k = 0; k < blocks[b].size(); ++k) {
         const std::size_t i = cluster[k];
         const auto ki = static_cast<Eigen::Index>(k);
