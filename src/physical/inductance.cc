@@ -45,6 +45,11 @@ struct WireLoop {
   Point3 centre;          // of the wire's plan extent
   double reach_m = 0;     // every piece and image lies within this distance of `centre` in plan
   double area_m2 = 0;     // area of the closed loop (wire, connectors, return along the plane)
+  // For wire pairs so far apart that every piece pair takes the 1-point rule: the middles and
+  // length-weighted directions of the pieces, then of the images; a bounding sphere of both.
+  std::vector<Point3> middles, moments;
+  Point3 sphere_centre;
+  double sphere_radius_m = 0, longest_m = 0;
 };
 
 double PointToSegment(const Point3& p, const Point3& a, const Point3& b) {
@@ -83,6 +88,26 @@ WireLoop BuildLoop(const Conductor& c, double depth_m) {
   const Point3 origin = plane(start);
   for (const Piece& p : loop.pieces) twice_area = twice_area + Cross(p.a - origin, p.b - origin);
   loop.area_m2 = Norm(twice_area) / 2;
+  for (const auto* list : {&loop.pieces, &loop.images}) {
+    for (const Piece& p : *list) {
+      loop.middles.push_back(p.centre);
+      loop.moments.push_back(p.length * p.u);
+      loop.longest_m = std::max(loop.longest_m, p.length);
+    }
+  }
+  Point3 sum;
+  for (const Point3& m : loop.middles) sum = sum + m;
+  loop.sphere_centre = (1.0 / double(loop.middles.size())) * sum;
+  for (const Piece& p : loop.pieces) {
+    for (const Point3& e : {p.a, p.b}) {
+      loop.sphere_radius_m = std::max(loop.sphere_radius_m, Norm(e - loop.sphere_centre));
+    }
+  }
+  for (const Piece& p : loop.images) {
+    for (const Point3& e : {p.a, p.b}) {
+      loop.sphere_radius_m = std::max(loop.sphere_radius_m, Norm(e - loop.sphere_centre));
+    }
+  }
   return loop;
 }
 
@@ -184,6 +209,22 @@ PairSums SelfInductance(const WireLoop& w, bool exact_only) {
 // Partial and loop mutual of two different wires.
 PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only) {
   double partial = 0, loop = 0;
+  const double gap = Norm(w.sphere_centre - v.sphere_centre) - w.sphere_radius_m -
+                     v.sphere_radius_m;
+  if (!exact_only && gap >= 12 * std::max(w.longest_m, v.longest_m)) {
+    // Every piece pair is at least 12 piece lengths apart: the 1-point rule of PieceIntegral
+    // for all of them, (l_p u_p . l_q u_q) / D.
+    const std::size_t nw = w.pieces.size();
+    for (std::size_t p = 0; p < nw; ++p) {
+      const bool p_wire = p >= w.wire_begin && p < w.wire_end;
+      for (std::size_t q = 0; q < v.middles.size(); ++q) {
+        const double term = Dot(w.moments[p], v.moments[q]) / Norm(w.middles[p] - v.middles[q]);
+        loop += term;
+        if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
+      }
+    }
+    return {kMu0Over4Pi * partial, kMu0Over4Pi * loop};
+  }
   for (std::size_t p = 0; p < w.pieces.size(); ++p) {
     const Piece& a = w.pieces[p];
     const bool p_wire = p >= w.wire_begin && p < w.wire_end;
