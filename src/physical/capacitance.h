@@ -24,7 +24,7 @@ struct CapacitanceSettings {
   double piece_per_height = 0.5;
   double max_piece_m = 150e-6;
   // Pieces at a wire end are this many radii long and grow by `end_growth` towards the middle.
-  double end_piece_radii = 1.5;
+  double end_piece_radii = 1.0;
   double end_growth = 1.6;
   // The dipole (circumferential first harmonic) correction of the charge of close wires and of
   // wires near the plane; off only to measure what it does.

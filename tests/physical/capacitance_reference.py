@@ -29,8 +29,10 @@ def pair(a, h1, h2, s, eps_r=1.0, harmonics=16):
         z = cj + a * np.exp(1j * theta)
         block = np.zeros((points, per * 2))
         for k, ck in enumerate(centres):
-            # phi = -(q / 2 pi eps) ln|z - c| / |z - conj c| + Re sum A_n (z-c)^-n - conj(A_n) (z - conj c)^-n
-            block[:, k * per] = -np.log(np.abs(z - ck) / np.abs(z - np.conj(ck))) / (2 * np.pi * eps)
+            # phi = -(q / 2 pi eps) ln(|z - c| / |z - conj c|)
+            #       + Re sum_n [A_n (z - c)^-n - conj(A_n) (z - conj c)^-n]
+            ratio = np.abs(z - ck) / np.abs(z - np.conj(ck))
+            block[:, k * per] = -np.log(ratio) / (2 * np.pi * eps)
             for n in range(1, harmonics + 1):
                 d = (z - ck) ** (-n)
                 di = (z - np.conj(ck)) ** (-n)
@@ -60,7 +62,7 @@ def rod(length, a, panels_side=120, panels_cap=24):
     # geometrically towards the two rims, where the charge has its edge singularity.
     def graded(n, ratio=1.12):
         w = ratio ** np.arange(n // 2)
-        w = np.concatenate([w[::-1], w]) if n % 2 == 0 else np.concatenate([w[::-1], [w[-1]], w])
+        w = np.concatenate([w, w[::-1]]) if n % 2 == 0 else np.concatenate([w, [w[-1]], w[::-1]])
         x = np.concatenate([[0.0], np.cumsum(w)])
         return x / x[-1]
     ends = []
@@ -78,7 +80,8 @@ def rod(length, a, panels_side=120, panels_cap=24):
     mid = ends.mean(axis=1)
     g, w = np.polynomial.legendre.leggauss(12)
     # Quadrature points of every panel: position, weight times ring radius (surface element).
-    qp = ends[:, 0, None, :] + (ends[:, 1, None, :] - ends[:, 0, None, :]) * (0.5 * (g + 1))[None, :, None]
+    along = (0.5 * (g + 1))[None, :, None]
+    qp = ends[:, 0, None, :] + (ends[:, 1, None, :] - ends[:, 0, None, :]) * along
     plen = np.linalg.norm(ends[:, 1] - ends[:, 0], axis=1)
     qw = 0.5 * w[None, :] * plen[:, None] * qp[:, :, 0]
     mat = np.zeros((n, n))
