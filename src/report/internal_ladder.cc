@@ -90,7 +90,8 @@ void AppendLadderElements(std::string& out, const InternalLadder& ladder, const 
   out += "R_" + token + " " + from + " " + inner(0) + " " + Shortest(ladder.r0_ohm) + "\n";
   for (std::size_t k = 0; k < ladder.rungs.size(); ++k) {
     const std::string name = token + "_" + std::to_string(k + 1);
-    const std::string nodes = " " + inner(k) + " " + inner(k + 1) + " ";
+    std::string nodes(1, ' ');
+    nodes.append(inner(k)).append(1, ' ').append(inner(k + 1)).append(1, ' ');
     out += "RS_" + name + nodes + Shortest(ladder.rungs[k].r_ohm) + "\n";
     out += "LS_" + name + nodes + Shortest(ladder.rungs[k].l_h) + "\n";
   }

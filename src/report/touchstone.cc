@@ -186,7 +186,8 @@ TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model&
     for (Eigen::Index a = 0; a < n; ++a) {
       for (Eigen::Index b = 0; b < n; ++b) {
         if (b % 4 == 0) out += a == 0 && b == 0 ? Number(f_hz) : std::string(" ");
-        out += " " + pair(a, b);
+        out += ' ';
+        out += pair(a, b);
         if (b % 4 == 3 || b == n - 1) out += "\n";
       }
     }

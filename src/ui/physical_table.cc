@@ -348,12 +348,14 @@ std::string PhysicalTable::Text(std::size_t row, Column column) const {
 std::string PhysicalTable::Tsv(const std::vector<std::size_t>& rows) const {
   std::string out;
   for (std::size_t c = 0; c < columns_.size(); ++c) {
-    out += (c ? "\t" : "") + Header(columns_[c]);
+    if (c) out += '\t';
+    out += Header(columns_[c]);
   }
   out += '\n';
   for (std::size_t row : rows) {
     for (std::size_t c = 0; c < columns_.size(); ++c) {
-      out += (c ? "\t" : "") + Text(row, columns_[c]);
+      if (c) out += '\t';
+      out += Text(row, columns_[c]);
     }
     out += '\n';
   }
@@ -373,14 +375,15 @@ std::string PhysicalTable::Csv(const std::vector<std::size_t>& rows) const {
                     ",ground_depth_um=" + Printed("%.17g", model_.options.ground_depth_m * 1e6) +
                     "\n";
   for (std::size_t c = 0; c < columns_.size(); ++c) {
-    out += (c ? "," : "") + CsvName(columns_[c]);
+    if (c) out += ',';
+    out += CsvName(columns_[c]);
   }
   out += '\n';
   for (std::size_t row : rows) {
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       const double value = Value(row, columns_[c]);
-      out += (c ? "," : "") +
-             (std::isnan(value) ? field(Text(row, columns_[c])) : Printed("%.9g", value));
+      if (c) out += ',';
+      out += std::isnan(value) ? field(Text(row, columns_[c])) : Printed("%.9g", value);
     }
     out += '\n';
   }
