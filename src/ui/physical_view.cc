@@ -578,15 +578,22 @@ void PhysicalView::CopyRows() const {
   QApplication::clipboard()->setText(QString::fromStdString(table_->Tsv(rows)));
 }
 
-void PhysicalView::ExportTable() {
-  if (!table_) return;
+// The save dialog of an export of the view.
+std::optional<std::string> PhysicalView::ChooseExportPath(const char* title, const char* filter,
+                                                          const char* extension) {
   FileDialogRequest request;
   request.mode = FileDialogRequest::Mode::kSave;
-  request.title = "Export Wire Table";
-  request.filter = "CSV Files|*.csv|All Files|*.*";
-  request.default_extension = "csv";
+  request.title = title;
+  request.filter = filter;
+  request.default_extension = extension;
   request.overwrite_prompt = true;
-  const std::optional<std::string> path = chooser_.Choose(request);
+  return chooser_.Choose(request);
+}
+
+void PhysicalView::ExportTable() {
+  if (!table_) return;
+  const std::optional<std::string> path =
+      ChooseExportPath("Export Wire Table", "CSV Files|*.csv|All Files|*.*", "csv");
   if (!path) return;
   try {
     WriteFileAtomically(*path, table_->Csv(ShownRows(false)));
@@ -597,13 +604,8 @@ void PhysicalView::ExportTable() {
 
 void PhysicalView::ExportPlot() {
   if (!table_) return;
-  FileDialogRequest request;
-  request.mode = FileDialogRequest::Mode::kSave;
-  request.title = "Export Frequency Plot";
-  request.filter = "PNG Images|*.png|SVG Pictures|*.svg|All Files|*.*";
-  request.default_extension = "png";
-  request.overwrite_prompt = true;
-  const std::optional<std::string> path = chooser_.Choose(request);
+  const std::optional<std::string> path = ChooseExportPath(
+      "Export Frequency Plot", "PNG Images|*.png|SVG Pictures|*.svg|All Files|*.*", "png");
   if (!path) return;
   if (!plot_->SaveTo(QString::fromStdString(*path), QSize(900, 640))) {
     status_->setText(QStringLiteral("Not written: %1").arg(QString::fromStdString(*path)));

@@ -66,6 +66,8 @@ class PhysicalView : public QWidget {
   void CopyRows() const;  // the selected rows (all shown rows without a selection) as TSV
   void ExportTable();     // CSV of the rows shown, in their order
   void ExportPlot();      // PNG or SVG
+  std::optional<std::string> ChooseExportPath(const char* title, const char* filter,
+                                              const char* extension);
 
  signals:
   void ComputationEnded();  // after results arrived, a cancel or a failure
