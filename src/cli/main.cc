@@ -77,6 +77,9 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
   --eps-r EPS           relative permittivity of the dielectric around the
                         wires, for the capacitances (default 1, open cavity;
                         mould compound about 3.5-4)
+  --no-capacitance      leave the capacitance matrix out (most of the time of
+                        a package of tens of thousands of wires); the IBIS
+                        package model and Touchstone need it
   --frequencies F1,F2,...
                         frequencies in Hz (0 is DC); default: the settings
                         file's frequency
@@ -119,6 +122,7 @@ struct Options {
   bool physical_table = false;
   double ground_depth_um = 50;
   double eps_r = 1;  // relative permittivity around the wires
+  bool capacitance = true;
   std::vector<double> frequencies_hz;  // empty: the settings file's frequency
   std::string frequency_option;        // the option that gave them
   bool spice_broadband = false;
@@ -227,6 +231,7 @@ std::optional<ostrel::physical::Model> PhysicalModel(const ostrel::Workspace& ws
   }
   options.ground_depth_m = opt.ground_depth_um * 1e-6;
   options.eps_r = opt.eps_r;
+  options.capacitance = opt.capacitance;
   std::optional<ostrel::physical::Model> model;
   {
     ProgressLine line;
@@ -328,6 +333,8 @@ int main(int argc, char** argv) {
         return Usage(a + ": " + e.what());
       }
       if (!(opt.eps_r >= 1)) return Usage(a + ": the relative permittivity must be at least 1");
+    } else if (a == "--no-capacitance") {
+      opt.capacitance = false;
     } else if (a == "--physical-table") {
       opt.physical_table = true;
     } else if (a == "--ground-depth" || a == "--frequencies" || a == "--sweep" ||

@@ -45,7 +45,9 @@ Model ComputeModel(const std::vector<Wire>& wires, const ParameterSet& params,
   model.partial_inductance_h = std::move(l.partial_h);
   model.loop_inductance_h = std::move(l.loop_h);
   model.notes = std::move(l.notes);
-  if (options.ground_depth_m > 0 && !model.conductors.empty()) {
+  if (!options.capacitance) {
+    model.notes.push_back("capacitance left out on request");
+  } else if (options.ground_depth_m > 0 && !model.conductors.empty()) {
     model.capacitance_f = ComputeCapacitance(model.conductors, options.ground_depth_m,
                                              options.eps_r, progress);
   } else if (!model.conductors.empty()) {

@@ -64,6 +64,9 @@ struct Options {
   double eps_r = 1.0;                  // relative permittivity of the homogeneous dielectric
   // Loop couplings with |k| below this may be dropped in packages too large for dense matrices.
   double coupling_cutoff = 1e-3;
+  // False leaves the capacitance matrix out: in packages of tens of thousands of wires it takes
+  // most of the time, and an inductance study does not need it.
+  bool capacitance = true;
 };
 
 // Progress of a long computation and the way to stop it: `report` gets a short stage name and

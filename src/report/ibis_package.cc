@@ -256,8 +256,8 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
   }
   if (!model.capacitance_f) {
     throw StageError(
-        "the IBIS package model needs the capacitance matrix, which a ground "
-        "plane at depth 0 leaves out; give --ground-depth above 0");
+        "the IBIS package model needs the capacitance matrix, which a ground plane at depth 0 "
+        "or --no-capacitance leaves out; give --ground-depth above 0 without --no-capacitance");
   }
   if (model.results.empty()) throw StageError("the physical model has no frequency");
   const std::vector<IbisPin> pins = IbisPins(model);

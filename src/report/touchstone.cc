@@ -74,8 +74,8 @@ MatrixXcd PortAdmittance(const physical::Model& model, std::size_t k, std::size_
                          double loss_tangent) {
   if (!model.capacitance_f) {
     throw StageError(
-        "S-parameters need the capacitance matrix, which a ground plane at depth "
-        "0 leaves out; give --ground-depth above 0");
+        "S-parameters need the capacitance matrix, which a ground plane at depth 0 or "
+        "--no-capacitance leaves out; give --ground-depth above 0 without --no-capacitance");
   }
   const physical::FrequencyResult& r = model.results.at(k);
   const Eigen::Index n = static_cast<Eigen::Index>(model.conductors.size());

@@ -155,6 +155,7 @@ TEST(PackageModels, RefusedExportsLeaveNoFiles) {
   const Case cases[] = {
       {"--ground-depth 0 --touchstone z.s80p", 1, "give --ground-depth above 0"},
       {"--ground-depth 0 --ibis-pkg z.pkg", 1, "give --ground-depth above 0"},
+      {"--no-capacitance --touchstone z.s80p", 1, "without --no-capacitance"},
       {"--ibis-pkg Z.pkg", 1, "must be lower case"},
       {"--nets 'ZZ*' --touchstone z.s2p", 1, "selects none of the 40 wires"},
       {"--loss-tangent -1 --touchstone z.s80p", 2, "below 0"},
