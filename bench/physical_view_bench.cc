@@ -67,12 +67,3 @@ void BM_PhysicalViewFillAndPaint(benchmark::State& state) {
 BENCHMARK(BM_PhysicalViewFillAndPaint)->Arg(3000)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

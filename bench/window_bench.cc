@@ -61,12 +61,3 @@ void BM_WindowKeystroke(benchmark::State& state) {
 BENCHMARK(BM_WindowKeystroke)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
