@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/file_io.h"
@@ -162,6 +163,23 @@ std::string* PathOption(Options& opt, const std::string& flag) {
     if (flag == name) return &(opt.*member);
   }
   return nullptr;
+}
+
+// The option taking a number not below 0 named `flag`, with what the number is: the member
+// it sets and its name in messages; a null member for any other option.
+struct NumberOptionTarget {
+  double* value = nullptr;
+  const char* what = "";
+};
+NumberOptionTarget NumberOption(Options& opt, const std::string& flag) {
+  const std::tuple<const char*, double Options::*, const char*> kNumbers[] = {
+      {"--loss-tangent", &Options::loss_tangent, "the loss tangent"},
+      {"--eps-r", &Options::eps_r, "the relative permittivity"},
+      {"--ground-depth", &Options::ground_depth_um, "the ground depth"}};
+  for (const auto& [name, member, what] : kNumbers) {
+    if (flag == name) return {&(opt.*member), what};
+  }
+  return {};
 }
 
 int Usage(const std::string& message) {
@@ -316,43 +334,31 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--spice-broadband") {
       opt.spice_broadband = true;
-    } else if (a == "--loss-tangent") {
+    } else if (const NumberOptionTarget number = NumberOption(opt, a); number.value) {
       std::string text;
       if (!value(text)) return Usage(a + " needs a value");
       try {
-        opt.loss_tangent = ostrel::NonNegativeNumber(text, "the loss tangent");
+        *number.value = ostrel::NonNegativeNumber(text, number.what);
       } catch (const ostrel::StageError& e) {
         return Usage(a + ": " + e.what());
       }
-    } else if (a == "--eps-r") {
-      std::string text;
-      if (!value(text)) return Usage(a + " needs a value");
-      try {
-        opt.eps_r = ostrel::NonNegativeNumber(text, "the relative permittivity");
-      } catch (const ostrel::StageError& e) {
-        return Usage(a + ": " + e.what());
+      if (a == "--eps-r" && !(opt.eps_r >= 1)) {
+        return Usage(a + ": the relative permittivity must be at least 1");
       }
-      if (!(opt.eps_r >= 1)) return Usage(a + ": the relative permittivity must be at least 1");
     } else if (a == "--no-capacitance") {
       opt.capacitance = false;
     } else if (a == "--physical-table") {
       opt.physical_table = true;
-    } else if (a == "--ground-depth" || a == "--frequencies" || a == "--sweep" ||
-               a == "--sweep-linear") {
+    } else if (a == "--frequencies" || a == "--sweep" || a == "--sweep-linear") {
       std::string text;
       if (!value(text)) return Usage(a + " needs a value");
-      const bool frequencies = a != "--ground-depth";
-      if (frequencies && !opt.frequency_option.empty()) {
+      if (!opt.frequency_option.empty()) {
         return Usage("only one of --frequencies, --sweep and --sweep-linear can be given");
       }
       try {
-        if (!frequencies) {
-          opt.ground_depth_um = ostrel::NonNegativeNumber(text, "the ground depth");
-        } else {
-          opt.frequency_option = a;
-          opt.frequencies_hz = a == "--frequencies" ? ostrel::FrequencyList(text)
-                                                    : ostrel::Sweep(text, a == "--sweep");
-        }
+        opt.frequency_option = a;
+        opt.frequencies_hz = a == "--frequencies" ? ostrel::FrequencyList(text)
+                                                  : ostrel::Sweep(text, a == "--sweep");
       } catch (const ostrel::StageError& e) {
         return Usage(a + ": " + e.what());
       }
