@@ -19,9 +19,12 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 // Vacuum permittivity, F/m (CODATA 2018).
 constexpr double kEps0 = 8.8541878128e-12;
-// Pieces whose centres are further apart than this many piece lengths use a 2 x 2 Gauss rule for
-// the 1/R integral: its relative error is below 1e-5 there.
+// Pieces whose centres are further apart than this many piece lengths (of the longer piece) use a
+// 2 x 2 Gauss rule for the 1/R integral: its relative error is below 5e-5 there (collinear pieces
+// are the worst case).
 constexpr double kFarPieceLengths = 4.0;
+// Closer, down to this many piece lengths apart, a 4 x 4 Gauss rule: error below 2e-5.
+constexpr double kMidPieceLengths = 1.5;
 // Sources within this many radii of a piece polarise it (the dipole correction). A neighbour's
 // field falls off beyond it; what is cut is below 0.2% of a correction that is itself a few %.
 constexpr double kProximityRadii = 40.0;
@@ -54,7 +57,24 @@ struct Piece {
   std::size_t run = 0;           // straight run, numbered over all wires
   double run_s0 = 0, run_s1 = 0;  // positions of p0 and p1 along the run, m
   std::size_t seq = 0;           // position along the wire: consecutive pieces touch
+  // Fixed by p0, p1 and the plane: the middle, the two Gauss points on the axis and the same of
+  // the image in the plane (the image axis runs from image[0] to image[1]).
+  Point3 mid, gauss[2];
+  Point3 image[2], image_mid, image_gauss[2];
 };
+
+// Fills the points of `p` fixed by its ends.
+void PlacePoints(Piece& p, double depth_m) {
+  constexpr double kOff = 0.5 / std::numbers::sqrt3;
+  p.mid = Lerp(p.p0, p.p1, 0.5);
+  p.gauss[0] = Lerp(p.p0, p.p1, 0.5 - kOff);
+  p.gauss[1] = Lerp(p.p0, p.p1, 0.5 + kOff);
+  p.image[0] = Mirror(p.p0, depth_m);
+  p.image[1] = Mirror(p.p1, depth_m);
+  p.image_mid = Lerp(p.image[0], p.image[1], 0.5);
+  p.image_gauss[0] = Lerp(p.image[0], p.image[1], 0.5 - kOff);
+  p.image_gauss[1] = Lerp(p.image[0], p.image[1], 0.5 + kOff);
+}
 
 // The straight runs of a path: zero-length segments dropped, consecutive collinear ones merged.
 std::vector<std::pair<Point3, Point3>> StraightRuns(const std::vector<Point3>& path) {
@@ -133,6 +153,7 @@ void AppendPieces(const Conductor& c, std::size_t wire, double depth_m,
       p.run_s0 = prev_x;
       p.run_s1 = x;
       p.seq = seq++;
+      PlacePoints(p, depth_m);
       out.push_back(p);
       prev_x = x;
     }
@@ -152,12 +173,9 @@ double RunSelf(double length_m, double radius_m) {
   return length_m > 0 ? SurfaceSelfIntegral(length_m, radius_m) : 0.0;
 }
 
-// 1/R integral by a 2 x 2 Gauss-Legendre rule on the axes: for well-separated pieces.
-double FarIntegral(const Point3& a0, const Point3& a1, double la, const Point3& b0,
-                   const Point3& b1, double lb) {
-  constexpr double kOff = 0.5 / std::numbers::sqrt3;
-  const Point3 pa[2] = {Lerp(a0, a1, 0.5 - kOff), Lerp(a0, a1, 0.5 + kOff)};
-  const Point3 pb[2] = {Lerp(b0, b1, 0.5 - kOff), Lerp(b0, b1, 0.5 + kOff)};
+// 1/R integral by a 2 x 2 Gauss-Legendre rule on the axes, from the Gauss points of the two
+// pieces: for well-separated pieces.
+double FarIntegral(const Point3 (&pa)[2], double la, const Point3 (&pb)[2], double lb) {
   double sum = 0;
   for (const auto& x : pa) {
     for (const auto& y : pb) sum += 1 / Norm(Sub(x, y));
@@ -165,10 +183,28 @@ double FarIntegral(const Point3& a0, const Point3& a1, double la, const Point3& 
   return sum * 0.25 * la * lb;
 }
 
-bool IsFar(const Point3& a0, const Point3& a1, double la, const Point3& b0, const Point3& b1,
-           double lb) {
-  const double centres_m = Norm(Sub(Lerp(a0, a1, 0.5), Lerp(b0, b1, 0.5)));
-  return centres_m > kFarPieceLengths * std::max(la, lb);
+// The same by a 4 x 4 Gauss-Legendre rule, for pieces kMidPieceLengths to kFarPieceLengths apart.
+double MidIntegral(const Point3& a0, const Point3& a1, double la, const Point3& b0,
+                   const Point3& b1, double lb) {
+  // Nodes and weights on [0, 1] (Abramowitz and Stegun 25.4.30, n = 4).
+  constexpr double kNode[4] = {0.5 - 0.5 * 0.8611363115940526, 0.5 - 0.5 * 0.3399810435848563,
+                               0.5 + 0.5 * 0.3399810435848563, 0.5 + 0.5 * 0.8611363115940526};
+  constexpr double kWeight[4] = {0.5 * 0.3478548451374539, 0.5 * 0.6521451548625461,
+                                 0.5 * 0.6521451548625461, 0.5 * 0.3478548451374539};
+  Point3 pb[4];
+  for (int k = 0; k < 4; ++k) pb[k] = Lerp(b0, b1, kNode[k]);
+  double sum = 0;
+  for (int i = 0; i < 4; ++i) {
+    const Point3 x = Lerp(a0, a1, kNode[i]);
+    double row = 0;
+    for (int k = 0; k < 4; ++k) row += kWeight[k] / Norm(Sub(x, pb[k]));
+    sum += kWeight[i] * row;
+  }
+  return sum * la * lb;
+}
+
+bool IsFar(const Point3& mid_a, double la, const Point3& mid_b, double lb) {
+  return Norm(Sub(mid_a, mid_b)) > kFarPieceLengths * std::max(la, lb);
 }
 
 // FilamentPairIntegral, with a piece within 1e-3 rad of parallel to the other (but not touching
@@ -219,11 +255,11 @@ double PairIntegral(const Piece& a, const Piece& b) {
     return 0.5 * (RunSelf(s - p, rad) - RunSelf(r - p, rad) - RunSelf(s - q, rad) +
                   RunSelf(r - q, rad));
   }
-  if (IsFar(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m)) {
-    return FarIntegral(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m);
+  if (IsFar(a.mid, a.length_m, b.mid, b.length_m)) {
+    return FarIntegral(a.gauss, a.length_m, b.gauss, b.length_m);
   }
   const double reach_m = 0.5 * (a.length_m + b.length_m) + a.radius_m + b.radius_m;
-  if (a.wire != b.wire && Norm(Sub(Lerp(a.p0, a.p1, 0.5), Lerp(b.p0, b.p1, 0.5))) < reach_m) {
+  if (a.wire != b.wire && Norm(Sub(a.mid, b.mid)) < reach_m) {
     // Wires that cross or touch (a stitch over a wire, two wires from one pad) are taken as
     // touching cylinders where they meet: piece b is moved off along the common normal until
     // the axes are a radius sum apart (the 1/R integral of filaments that meet is finite, but
@@ -254,33 +290,39 @@ double PairIntegral(const Piece& a, const Piece& b) {
 }
 
 // N of piece a with the mirror image of piece b.
-double ImageIntegral(const Piece& a, const Piece& b, double depth_m) {
-  const Point3 b0 = Mirror(b.p0, depth_m), b1 = Mirror(b.p1, depth_m);
-  if (IsFar(a.p0, a.p1, a.length_m, b0, b1, b.length_m)) {
-    return FarIntegral(a.p0, a.p1, a.length_m, b0, b1, b.length_m);
+double ImageIntegral(const Piece& a, const Piece& b) {
+  if (IsFar(a.mid, a.length_m, b.image_mid, b.length_m)) {
+    return FarIntegral(a.gauss, a.length_m, b.image_gauss, b.length_m);
   }
-  return AxisIntegral(a.p0, a.p1, b0, b1);
+  return AxisIntegral(a.p0, a.p1, b.image[0], b.image[1]);
 }
 
-double PointSegmentDistance(const Point3& x, const Point3& p0, const Point3& p1) {
-  const Point3 d = Sub(p1, p0);
-  const double t = std::clamp(Dot(Sub(x, p0), d) / Dot(d, d), 0.0, 1.0);
-  return Norm(Sub(x, Lerp(p0, p1, t)));
-}
+// A point's place relative to a segment p0 + s t (0 <= s <= l, t a unit vector): the squared
+// shortest distance, and what the field of the segment at the point is made of.
+struct SegmentView {
+  double along;       // position of the foot of the point along t, from p0
+  Point3 rho_vec;     // from the foot to the point
+  double rho2;        // its square
+  double distance2;   // squared distance to the nearest point of the segment
+};
 
-// Electric field at x of a unit charge spread evenly over the segment p0-p1, times 4 pi eps:
-// E = [rho_vec / rho^2 (sB/RB - sA/RA) + t (1/RB - 1/RA)] / l, with sA, sB the ends' positions
-// along t from the foot of x and RA, RB their distances.
-Point3 SegmentField(const Point3& x, const Point3& p0, const Point3& p1, double length_m) {
-  const Point3 t = Scale(Sub(p1, p0), 1 / length_m);
+SegmentView ViewFrom(const Point3& x, const Point3& p0, const Point3& t, double length_m) {
   const Point3 u = Sub(x, p0);
   const double along = Dot(u, t);
   const Point3 rho_vec = Sub(u, Scale(t, along));
   const double rho2 = Dot(rho_vec, rho_vec);
-  const double s_a = -along, s_b = length_m - along;
-  const double r_a = std::sqrt(s_a * s_a + rho2), r_b = std::sqrt(s_b * s_b + rho2);
+  const double beyond = along < 0 ? -along : along > length_m ? along - length_m : 0.0;
+  return {along, rho_vec, rho2, rho2 + beyond * beyond};
+}
+
+// Electric field at x of a unit charge spread evenly over the segment, times 4 pi eps:
+// E = [rho_vec / rho^2 (sB/RB - sA/RA) + t (1/RB - 1/RA)] / l, with sA, sB the ends' positions
+// along t from the foot of x and RA, RB their distances.
+Point3 SegmentField(const SegmentView& v, const Point3& t, double length_m) {
+  const double s_a = -v.along, s_b = length_m - v.along;
+  const double r_a = std::sqrt(s_a * s_a + v.rho2), r_b = std::sqrt(s_b * s_b + v.rho2);
   Point3 e = Scale(t, 1 / r_b - 1 / r_a);
-  if (rho2 > 0) e = Add(e, Scale(rho_vec, (s_b / r_b - s_a / r_a) / rho2));
+  if (v.rho2 > 0) e = Add(e, Scale(v.rho_vec, (s_b / r_b - s_a / r_a) / v.rho2));
   return Scale(e, 1 / length_m);
 }
 
@@ -290,23 +332,82 @@ void CheckCancel(const Progress& progress) {
   }
 }
 
-// The potential coefficient matrix (lower triangle, 1/F) of the pieces over the plane.
-Eigen::MatrixXd PotentialMatrix(const std::vector<Piece>& pieces, double depth_m,
-                                double eps_f_m) {
+// Points of many pieces, one row per piece and a column per coordinate.
+using PointRows = Eigen::Array<double, Eigen::Dynamic, 3>;
+
+// 1 / |x - y| for the rows x of `points` from `first` on.
+Eigen::ArrayXd InverseDistances(const PointRows& points, Eigen::Index first, const Point3& y) {
+  const Eigen::Index count = points.rows() - first;
+  return ((points.col(0).tail(count) - y.x).square() + (points.col(1).tail(count) - y.y).square() +
+          (points.col(2).tail(count) - y.z).square())
+      .sqrt()
+      .inverse();
+}
+
+// |x - y| for the rows x of `points` from `first` on.
+Eigen::ArrayXd Distances(const PointRows& points, Eigen::Index first, const Point3& y) {
+  const Eigen::Index count = points.rows() - first;
+  return ((points.col(0).tail(count) - y.x).square() + (points.col(1).tail(count) - y.y).square() +
+          (points.col(2).tail(count) - y.z).square())
+      .sqrt();
+}
+
+// The potential coefficient matrix (lower triangle, 1/F) of the pieces over the plane, written
+// into `p` (n x n; the upper triangle is left as it was). False if an entry is not finite.
+bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m,
+                         Eigen::Ref<Eigen::MatrixXd> p) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
-  Eigen::MatrixXd p = Eigen::MatrixXd::Zero(n, n);
-  // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j): Galerkin potential coefficient with the image
-  // (opposite charge) of piece j in the ground plane.
-#pragma omp parallel for schedule(dynamic, 8)
+  // The far-pair rule (FarIntegral, IsFar) for a whole column at once, from the pieces' middles
+  // and Gauss points as columns; the pairs that are not far are then done one by one.
+  PointRows mid(n, 3), gauss0(n, 3), gauss1(n, 3);
+  Eigen::ArrayXd length(n);
   for (Eigen::Index i = 0; i < n; ++i) {
     const Piece& a = pieces[static_cast<std::size_t>(i)];
-    for (Eigen::Index j = 0; j <= i; ++j) {
-      const Piece& b = pieces[static_cast<std::size_t>(j)];
-      const double n_ij = PairIntegral(a, b) - ImageIntegral(a, b, depth_m);
-      p(i, j) = n_ij / (4 * kPi * eps_f_m * a.length_m * b.length_m);
-    }
+    mid.row(i) << a.mid.x, a.mid.y, a.mid.z;
+    gauss0.row(i) << a.gauss[0].x, a.gauss[0].y, a.gauss[0].z;
+    gauss1.row(i) << a.gauss[1].x, a.gauss[1].y, a.gauss[1].z;
+    length(i) = a.length_m;
   }
-  return p;
+  auto far_integrals = [&](Eigen::Index first, const Point3 (&pb)[2], double lb) {
+    const Eigen::ArrayXd sum = InverseDistances(gauss0, first, pb[0]) +
+                               InverseDistances(gauss0, first, pb[1]) +
+                               InverseDistances(gauss1, first, pb[0]) +
+                               InverseDistances(gauss1, first, pb[1]);
+    return Eigen::ArrayXd(sum * 0.25 * length.tail(n - first) * lb);
+  };
+  bool finite = true;
+  // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j): Galerkin potential coefficient with the image
+  // (opposite charge) of piece j in the ground plane. Column by column (contiguous in memory).
+#pragma omp parallel for schedule(dynamic, 8) reduction(&& : finite)
+  for (Eigen::Index j = 0; j < n; ++j) {
+    const Piece& b = pieces[static_cast<std::size_t>(j)];
+    const Eigen::Index count = n - j;
+    const Eigen::ArrayXd far_within_m = kFarPieceLengths * length.tail(count).max(b.length_m);
+    const Eigen::ArrayXd direct_apart_m = Distances(mid, j, b.mid);
+    const Eigen::ArrayXd image_apart_m = Distances(mid, j, b.image_mid);
+    Eigen::ArrayXd direct = far_integrals(j, b.gauss, b.length_m);
+    Eigen::ArrayXd image = far_integrals(j, b.image_gauss, b.length_m);
+    for (Eigen::Index k = 0; k < count; ++k) {
+      const Piece& a = pieces[static_cast<std::size_t>(j + k)];
+      // Middle distances: beyond the contact reach of PairIntegral and far from touching.
+      const double mid_within_m =
+          std::max(kMidPieceLengths * std::max(a.length_m, b.length_m),
+                   0.5 * (a.length_m + b.length_m) + a.radius_m + b.radius_m);
+      if (a.run == b.run || !(direct_apart_m(k) > far_within_m(k))) {
+        direct(k) = a.run != b.run && direct_apart_m(k) > mid_within_m
+                        ? MidIntegral(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m)
+                        : PairIntegral(a, b);
+      }
+      if (!(image_apart_m(k) > far_within_m(k))) {
+        image(k) = image_apart_m(k) > mid_within_m
+                       ? MidIntegral(a.p0, a.p1, a.length_m, b.image[0], b.image[1], b.length_m)
+                       : ImageIntegral(a, b);
+      }
+    }
+    p.col(j).tail(count) = (direct - image) / (4 * kPi * eps_f_m * length.tail(count) * b.length_m);
+    finite = finite && p.col(j).tail(count).allFinite();
+  }
+  return finite;
 }
 
 // The dipole correction of the Maxwell matrix (F), to first order. A wire in a transverse field
@@ -321,97 +422,113 @@ Eigen::MatrixXd PotentialMatrix(const std::vector<Piece>& pieces, double depth_m
 // Only the rows of the first `kept_wires` wires are wanted: pieces further than
 // kSampleRadii radii from all of those wires add below 0.03% to them and are skipped.
 Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::MatrixXd& charges,
-                                 std::size_t kept_wires, double depth_m, double eps_f_m) {
+                                 std::size_t kept_wires, double eps_f_m) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   const Eigen::Index w = charges.cols();
-  const Eigen::MatrixXd charges_t = charges.transpose();  // a piece's charges as one column
-  constexpr double kOff = 0.5 / std::numbers::sqrt3;
-  // Per piece (and thread-independent order) its share of dC.
-  std::vector<Eigen::MatrixXd> shares(pieces.size());
-#pragma omp parallel for schedule(dynamic, 8)
-  for (Eigen::Index m = 0; m < n; ++m) {
-    const Piece& pm = pieces[static_cast<std::size_t>(m)];
-    if (pm.wire >= kept_wires) {
-      bool wanted = false;
-      const Point3 mid = Lerp(pm.p0, pm.p1, 0.5);
-      for (const Piece& pk : pieces) {
-        if (pk.wire >= kept_wires) continue;
-        const double apart_m = Norm(Sub(mid, Lerp(pk.p0, pk.p1, 0.5)));
-        if (apart_m < 0.5 * (pm.length_m + pk.length_m) + kSampleRadii * pm.radius_m) {
-          wanted = true;
-          break;
-        }
-      }
-      if (!wanted) continue;
+  // Unit vectors along each piece and along its image.
+  std::vector<Point3> tangent(pieces.size()), image_tangent(pieces.size());
+  std::vector<std::size_t> sampled;  // the pieces whose polarisation is summed
+  for (std::size_t m = 0; m < pieces.size(); ++m) {
+    const Piece& pm = pieces[m];
+    tangent[m] = Scale(Sub(pm.p1, pm.p0), 1 / pm.length_m);
+    image_tangent[m] = Scale(Sub(pm.image[1], pm.image[0]), 1 / pm.length_m);
+    bool wanted = pm.wire < kept_wires;
+    for (std::size_t k = 0; k < pieces.size() && !wanted; ++k) {
+      const Piece& pk = pieces[k];
+      wanted = pk.wire < kept_wires &&
+               Norm(Sub(pm.mid, pk.mid)) <
+                   0.5 * (pm.length_m + pk.length_m) + kSampleRadii * pm.radius_m;
     }
-    const Point3 t = Scale(Sub(pm.p1, pm.p0), 1 / pm.length_m);
-    const double reach_m = kProximityRadii * pm.radius_m;
-    const double alpha = 2 * kPi * eps_f_m * pm.radius_m * pm.radius_m;
-    // Two Gauss points per piece, each weighted by half its length.
-    const double weight = std::sqrt(alpha * 0.5 * pm.length_m) / (4 * kPi * eps_f_m);
-    Eigen::MatrixXd share = Eigen::MatrixXd::Zero(w, w);
-    for (int g = 0; g < 2; ++g) {
-      const Point3 x = Lerp(pm.p0, pm.p1, g == 0 ? 0.5 - kOff : 0.5 + kOff);
-      // Field at x for one volt on each wire: w x 3.
-      Eigen::MatrixXd field = Eigen::MatrixXd::Zero(w, 3);
-      for (Eigen::Index j = 0; j < n; ++j) {
-        const Piece& pj = pieces[static_cast<std::size_t>(j)];
-        const Point3 centre = Lerp(pj.p0, pj.p1, 0.5);
-        const double within_m = reach_m + 0.5 * pj.length_m;
-        const bool near = Norm(Sub(x, centre)) < within_m;
-        const bool image_near = Norm(Sub(x, Mirror(centre, depth_m))) < within_m;
-        if (!near && !image_near) continue;  // neither the piece nor its image reaches x
-        Point3 e{};
-        bool used = false;
-        if (near && pj.wire != pm.wire) {
-          const double d = PointSegmentDistance(x, pj.p0, pj.p1);
-          // Wires closer than 1.5 radius sums (a gap of half a diameter) are beyond a first-order
-          // correction; they occur only where wires cross or share a pad, and are left out.
-          if (d < reach_m && d > 1.5 * (pm.radius_m + pj.radius_m)) {
-            e = SegmentField(x, pj.p0, pj.p1, pj.length_m);
+    if (wanted) sampled.push_back(m);
+  }
+  // The sampled pieces in groups of fixed size (so that the sums do not depend on the thread
+  // count): the transverse fields at a group's Gauss points of a unit charge on each piece form
+  // the columns of G^T (three per point), the group adds (G X)^T (G X), with G^T and X cut down
+  // to the pieces that reach one of the group's points.
+  constexpr std::size_t kGroupPieces = 16;
+  const std::size_t groups = (sampled.size() + kGroupPieces - 1) / kGroupPieces;
+  std::vector<Eigen::MatrixXd> shares(groups);
+#pragma omp parallel for schedule(dynamic, 1)
+  for (std::size_t group = 0; group < groups; ++group) {
+    const std::size_t first = group * kGroupPieces;
+    const std::size_t last = std::min(first + kGroupPieces, sampled.size());
+    Eigen::MatrixXd g_t = Eigen::MatrixXd::Zero(n, static_cast<Eigen::Index>(6 * (last - first)));
+    std::vector<char> reaches(pieces.size(), 0);
+    for (std::size_t k = first; k < last; ++k) {
+      const Piece& pm = pieces[sampled[k]];
+      const Point3& t = tangent[sampled[k]];
+      const double reach_m = kProximityRadii * pm.radius_m;
+      const double alpha = 2 * kPi * eps_f_m * pm.radius_m * pm.radius_m;
+      // Two Gauss points per piece, each weighted by half its length.
+      const double weight = std::sqrt(alpha * 0.5 * pm.length_m) / (4 * kPi * eps_f_m);
+      for (int point = 0; point < 2; ++point) {
+        const Point3& x = pm.gauss[point];
+        const auto column = static_cast<Eigen::Index>(6 * (k - first) + 3 * point);
+        for (Eigen::Index j = 0; j < n; ++j) {
+          const auto sj = static_cast<std::size_t>(j);
+          const Piece& pj = pieces[sj];
+          const double within_m = reach_m + 0.5 * pj.length_m;
+          const Point3 to_mid = Sub(x, pj.mid), to_image = Sub(x, pj.image_mid);
+          const bool near = Dot(to_mid, to_mid) < within_m * within_m;
+          if (!near && Dot(to_image, to_image) >= within_m * within_m) continue;
+          Point3 e{};
+          bool used = false;
+          if (near && pj.wire != pm.wire) {
+            const SegmentView v = ViewFrom(x, pj.p0, tangent[sj], pj.length_m);
+            // Wires closer than 1.5 radius sums (a gap of half a diameter) are beyond a
+            // first-order correction; they occur only where wires cross or share a pad, and are
+            // left out.
+            const double touching_m = 1.5 * (pm.radius_m + pj.radius_m);
+            if (v.distance2 < reach_m * reach_m && v.distance2 > touching_m * touching_m) {
+              e = SegmentField(v, tangent[sj], pj.length_m);
+              used = true;
+            }
+          }
+          const SegmentView vi = ViewFrom(x, pj.image[0], image_tangent[sj], pj.length_m);
+          if (vi.distance2 < reach_m * reach_m) {
+            e = Sub(e, SegmentField(vi, image_tangent[sj], pj.length_m));
             used = true;
           }
+          if (!used) continue;
+          const Point3 g_vec = Scale(Sub(e, Scale(t, Dot(e, t))), weight);  // transverse part
+          g_t(j, column) = g_vec.x;
+          g_t(j, column + 1) = g_vec.y;
+          g_t(j, column + 2) = g_vec.z;
+          reaches[sj] = 1;
         }
-        const Point3 i0 = Mirror(pj.p0, depth_m), i1 = Mirror(pj.p1, depth_m);
-        if (PointSegmentDistance(x, i0, i1) < reach_m) {
-          e = Sub(e, SegmentField(x, i0, i1, pj.length_m));
-          used = true;
-        }
-        if (!used) continue;
-        const Point3 g_vec = Scale(Sub(e, Scale(t, Dot(e, t))), weight);  // transverse part
-        field.col(0) += g_vec.x * charges_t.col(j);
-        field.col(1) += g_vec.y * charges_t.col(j);
-        field.col(2) += g_vec.z * charges_t.col(j);
       }
-      share.noalias() += field * field.transpose();
     }
-    shares[static_cast<std::size_t>(m)] = std::move(share);
+    std::vector<Eigen::Index> rows;
+    for (Eigen::Index j = 0; j < n; ++j) {
+      if (reaches[static_cast<std::size_t>(j)] != 0) rows.push_back(j);
+    }
+    const Eigen::MatrixXd g_used = g_t(rows, Eigen::all), charges_used = charges(rows, Eigen::all);
+    const Eigen::MatrixXd field = g_used.transpose() * charges_used;  // per Gauss point and wire
+    shares[group] = field.transpose() * field;
   }
   Eigen::MatrixXd dc = Eigen::MatrixXd::Zero(w, w);
-  for (const auto& share : shares) {
-    if (share.size() != 0) dc += share;
-  }
+  for (const auto& share : shares) dc += share;
   return dc;
 }
 
 // The Maxwell matrix (F) of the wires 0..wire_count-1 that `pieces` belong to; the rows of the
 // first `kept_wires` are the ones used.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
-                             std::size_t kept_wires, double depth_m, double eps_f_m,
-                             bool proximity,
+                             std::size_t kept_wires, double eps_f_m, bool proximity,
                              const std::vector<std::string>& names) {
-  const Eigen::MatrixXd p = PotentialMatrix(pieces, depth_m, eps_f_m);
-  if (!p.allFinite()) {
+  const auto n = static_cast<Eigen::Index>(pieces.size());
+  Eigen::MatrixXd p(n, n);
+  if (!FillPotentialMatrix(pieces, eps_f_m, p)) {
     throw StageError("wires touch or cross each other; their capacitance cannot be computed");
   }
-  const Eigen::LLT<Eigen::MatrixXd, Eigen::Lower> llt(p);
+  // Factorised in place: P itself is not needed again.
+  const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(p);
   if (llt.info() != Eigen::Success) {
     std::string list;
     for (const auto& name : names) list += (list.empty() ? "" : ", ") + name;
     throw StageError("the potential matrix of wires " + list +
                      " is not positive definite: wires touch or overlap");
   }
-  const auto n = static_cast<Eigen::Index>(pieces.size());
   const auto w = static_cast<Eigen::Index>(wire_count);
   Eigen::MatrixXd unit_volts = Eigen::MatrixXd::Zero(n, w);
   for (Eigen::Index i = 0; i < n; ++i) {
@@ -420,7 +537,7 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   // Piece charges for one volt on each wire in turn; C_km = sum over k's pieces of charge (m).
   const Eigen::MatrixXd charges = llt.solve(unit_volts);
   Eigen::MatrixXd c = unit_volts.transpose() * charges;
-  if (proximity) c += DipoleCorrection(pieces, charges, kept_wires, depth_m, eps_f_m);
+  if (proximity) c += DipoleCorrection(pieces, charges, kept_wires, eps_f_m);
   return 0.5 * (c + c.transpose());
 }
 
@@ -487,7 +604,7 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     for (std::size_t w = 0; w < wires; ++w) all[w] = w;
     const auto [pieces, names] = gather(all);
     const Eigen::MatrixXd c =
-        SolveCluster(pieces, wires, wires, ground_depth_m, eps_f_m, settings.proximity, names);
+        SolveCluster(pieces, wires, wires, eps_f_m, settings.proximity, names);
     result.dense = true;
     result.values.assign(c.data(), c.data() + c.size());  // symmetric: row = column order
     report(1.0);
@@ -574,8 +691,8 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     }
     try {
       const auto [pieces, names] = gather(cluster);
-      const Eigen::MatrixXd c = SolveCluster(pieces, cluster.size(), blocks[b].size(),
-                                             ground_depth_m, eps_f_m, settings.proximity, names);
+      const Eigen::MatrixXd c = SolveCluster(pieces, cluster.size(), blocks[b].size(), eps_f_m,
+                                             settings.proximity, names);
       for (std::size_t k = 0; k < blocks[b].size(); ++k) {
         const std::size_t i = cluster[k];
         const auto ki = static_cast<Eigen::Index>(k);
