@@ -354,7 +354,7 @@ Eigen::ArrayXd Distances(const PointRows& points, Eigen::Index first, const Poin
 
 // The potential coefficient matrix (lower triangle, 1/F) of the pieces over the plane, written
 // into `p` (n x n; the upper triangle is left as it was). False if an entry is not finite.
-bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m,
+bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool share,
                          Eigen::Ref<Eigen::MatrixXd> p) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   // The far-pair rule (FarIntegral, IsFar) for a whole column at once, from the pieces' middles
@@ -375,10 +375,10 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m,
                                InverseDistances(gauss1, first, pb[1]);
     return Eigen::ArrayXd(sum * 0.25 * length.tail(n - first) * lb);
   };
-  bool finite = true;
+  std::vector<char> finite(pieces.size(), 0);
   // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j): Galerkin potential coefficient with the image
   // (opposite charge) of piece j in the ground plane. Column by column (contiguous in memory).
-#pragma omp parallel for schedule(dynamic, 8) reduction(&& : finite)
+#pragma omp taskloop default(shared) grainsize(8) if (share)
   for (Eigen::Index j = 0; j < n; ++j) {
     const Piece& b = pieces[static_cast<std::size_t>(j)];
     const Eigen::Index count = n - j;
@@ -405,9 +405,9 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m,
       }
     }
     p.col(j).tail(count) = (direct - image) / (4 * kPi * eps_f_m * length.tail(count) * b.length_m);
-    finite = finite && p.col(j).tail(count).allFinite();
+    finite[static_cast<std::size_t>(j)] = p.col(j).tail(count).allFinite();
   }
-  return finite;
+  return std::find(finite.begin(), finite.end(), 0) == finite.end();
 }
 
 // The dipole correction of the Maxwell matrix (F), to first order. A wire in a transverse field
@@ -419,12 +419,16 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m,
 // This is the first order of the circumferential harmonics: ln(2h/a) becomes acosh(h/a) and the
 // ln(s/a) of a close pair acosh(s/2a), to order (a/h)^2 and (a/s)^2.
 //
-// Only the rows of the first `kept_wires` wires are wanted: pieces further than
-// kSampleRadii radii from all of those wires add below 0.03% to them and are skipped.
+// Only the rows of the first `kept_wires` wires are wanted: pieces further than kSampleRadii
+// radii from all of those wires add below 0.03% to them and are not sampled.
+//
+// The sampled pieces are taken in groups of fixed size (so that the sums do not depend on the
+// thread count): the transverse fields at a group's Gauss points of a unit charge on each piece
+// form the columns of G^T (three per point); the group adds (G X)^T (G X), with G^T and X cut
+// down to the rows of the pieces that reach one of the group's points.
 Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::MatrixXd& charges,
-                                 std::size_t kept_wires, double eps_f_m) {
+                                 std::size_t kept_wires, double eps_f_m, bool share) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
-  const Eigen::Index w = charges.cols();
   // Unit vectors along each piece and along its image.
   std::vector<Point3> tangent(pieces.size()), image_tangent(pieces.size());
   std::vector<std::size_t> sampled;  // the pieces whose polarisation is summed
@@ -441,15 +445,10 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
     }
     if (wanted) sampled.push_back(m);
   }
-  // The sampled pieces in groups of fixed size (so that the sums do not depend on the thread
-  // count): the transverse fields at a group's Gauss points of a unit charge on each piece form
-  // the columns of G^T (three per point), the group adds (G X)^T (G X), with G^T and X cut down
-  // to the pieces that reach one of the group's points.
   constexpr std::size_t kGroupPieces = 16;
-  const std::size_t groups = (sampled.size() + kGroupPieces - 1) / kGroupPieces;
-  std::vector<Eigen::MatrixXd> shares(groups);
-#pragma omp parallel for schedule(dynamic, 1)
-  for (std::size_t group = 0; group < groups; ++group) {
+  std::vector<Eigen::MatrixXd> shares((sampled.size() + kGroupPieces - 1) / kGroupPieces);
+#pragma omp taskloop default(shared) grainsize(1) if (share)
+  for (std::size_t group = 0; group < shares.size(); ++group) {
     const std::size_t first = group * kGroupPieces;
     const std::size_t last = std::min(first + kGroupPieces, sampled.size());
     Eigen::MatrixXd g_t = Eigen::MatrixXd::Zero(n, static_cast<Eigen::Index>(6 * (last - first)));
@@ -502,23 +501,26 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
     for (Eigen::Index j = 0; j < n; ++j) {
       if (reaches[static_cast<std::size_t>(j)] != 0) rows.push_back(j);
     }
-    const Eigen::MatrixXd g_used = g_t(rows, Eigen::all), charges_used = charges(rows, Eigen::all);
-    const Eigen::MatrixXd field = g_used.transpose() * charges_used;  // per Gauss point and wire
+    // Per Gauss point and wire.
+    const Eigen::MatrixXd field = g_t(rows, Eigen::all).transpose() * charges(rows, Eigen::all);
     shares[group] = field.transpose() * field;
   }
-  Eigen::MatrixXd dc = Eigen::MatrixXd::Zero(w, w);
-  for (const auto& share : shares) dc += share;
+  Eigen::MatrixXd dc = Eigen::MatrixXd::Zero(charges.cols(), charges.cols());
+  for (const auto& part : shares) dc += part;
   return dc;
 }
 
 // The Maxwell matrix (F) of the wires 0..wire_count-1 that `pieces` belong to; the rows of the
-// first `kept_wires` are the ones used.
+// first `kept_wires` are the ones used. With `share` the work is split into OpenMP tasks of the
+// current team, else the calling thread does it all. Inside a parallel region Eigen's products
+// stay on one thread, with the same blocking whatever the thread count, so the result does not
+// depend on it.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
-                             std::size_t kept_wires, double eps_f_m, bool proximity,
+                             std::size_t kept_wires, double eps_f_m, bool proximity, bool share,
                              const std::vector<std::string>& names) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   Eigen::MatrixXd p(n, n);
-  if (!FillPotentialMatrix(pieces, eps_f_m, p)) {
+  if (!FillPotentialMatrix(pieces, eps_f_m, share, p)) {
     throw StageError("wires touch or cross each other; their capacitance cannot be computed");
   }
   // Factorised in place: P itself is not needed again.
@@ -537,7 +539,7 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   // Piece charges for one volt on each wire in turn; C_km = sum over k's pieces of charge (m).
   const Eigen::MatrixXd charges = llt.solve(unit_volts);
   Eigen::MatrixXd c = unit_volts.transpose() * charges;
-  if (proximity) c += DipoleCorrection(pieces, charges, kept_wires, eps_f_m);
+  if (proximity) c += DipoleCorrection(pieces, charges, kept_wires, eps_f_m, share);
   return 0.5 * (c + c.transpose());
 }
 
@@ -603,8 +605,16 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     std::vector<std::size_t> all(wires);
     for (std::size_t w = 0; w < wires; ++w) all[w] = w;
     const auto [pieces, names] = gather(all);
-    const Eigen::MatrixXd c =
-        SolveCluster(pieces, wires, wires, eps_f_m, settings.proximity, names);
+    Eigen::MatrixXd c;
+    std::string failure;
+#pragma omp parallel
+#pragma omp single
+    try {
+      c = SolveCluster(pieces, wires, wires, eps_f_m, settings.proximity, true, names);
+    } catch (const StageError& e) {
+      failure = e.reason();
+    }
+    if (!failure.empty()) throw StageError(failure);
     result.dense = true;
     result.values.assign(c.data(), c.data() + c.size());  // symmetric: row = column order
     report(1.0);
@@ -691,8 +701,9 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     }
     try {
       const auto [pieces, names] = gather(cluster);
+      // One thread per cluster: the clusters share out the work.
       const Eigen::MatrixXd c = SolveCluster(pieces, cluster.size(), blocks[b].size(), eps_f_m,
-                                             settings.proximity, names);
+                                             settings.proximity, false, names);
       for (std::size_t k = 0; k < blocks[b].size(); ++k) {
         const std::size_t i = cluster[k];
         const auto ki = static_cast<Eigen::Index>(k);

@@ -1,6 +1,7 @@
 #include "physical/capacitance.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <Eigen/Cholesky>
 #include <cmath>
@@ -166,6 +167,21 @@ TEST(CapacitanceTest, ClustersKeepSelfTermsWithinOnePercent) {
     double off = 0;
     for (std::size_t j = 0; j < fan.size(); ++j) off += j == i ? 0 : std::abs(sparse.At(i, j));
     EXPECT_LT(off, sparse.At(i, i));  // dropped couplings stay in the diagonal
+  }
+}
+
+TEST(CapacitanceTest, NoThreadCountChangesTheMatrix) {
+  const auto fan = Fan(30, 62.5, 100);
+  for (std::size_t dense_pieces : {std::size_t{100000}, std::size_t{0}}) {
+    SCOPED_TRACE(dense_pieces);
+    CapacitanceSettings settings;
+    settings.max_dense_pieces = dense_pieces;
+    omp_set_num_threads(1);
+    const auto one = ComputeCapacitance(fan, 50e-6, 1, {}, settings);
+    omp_set_num_threads(2);
+    const auto two = ComputeCapacitance(fan, 50e-6, 1, {}, settings);
+    EXPECT_EQ(one.dense, dense_pieces > 0);
+    EXPECT_EQ(one, two);
   }
 }
 
