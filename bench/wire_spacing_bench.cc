@@ -15,8 +15,8 @@
 
 namespace {
 
-std::vector<ostrel::BondPad> Row(const std::vector<double>& gaps) {
-  std::vector<ostrel::BondPad> pads(gaps.size() + 1);
+ostrel::PadList Row(const std::vector<double>& gaps) {
+  ostrel::PadList pads(gaps.size() + 1);
   double x = 0;
   for (std::size_t k = 0; k < gaps.size(); ++k) {
     pads[k].X = static_cast<float>(x);
@@ -24,6 +24,13 @@ std::vector<ostrel::BondPad> Row(const std::vector<double>& gaps) {
   }
   pads.back().X = static_cast<float>(x);
   return pads;
+}
+
+// The whole row as one side.
+std::vector<std::size_t> Side(const ostrel::PadList& pads) {
+  std::vector<std::size_t> side(pads.size());
+  for (std::size_t k = 0; k < side.size(); ++k) side[k] = k;
+  return side;
 }
 
 std::vector<double> EvenGaps(std::size_t n) { return std::vector<double>(n, 62.5); }
@@ -44,13 +51,15 @@ std::vector<double> GrowingGaps(std::size_t n, double c) {
 
 void BM_SidePitchEven(benchmark::State& state) {
   const auto pads = Row(EvenGaps(static_cast<std::size_t>(state.range(0))));
-  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, false, "top"));
+  const auto side = Side(pads);
+  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, side, false, "top"));
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
 void BM_SidePitchGrowingGapsAscending(benchmark::State& state) {
   const auto pads = Row(GrowingGaps(static_cast<std::size_t>(state.range(0)), 2.0001));
-  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, false, "top"));
+  const auto side = Side(pads);
+  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, side, false, "top"));
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
@@ -58,7 +67,8 @@ void BM_SidePitchGrowingGapsDescending(benchmark::State& state) {
   std::vector<double> gaps = GrowingGaps(static_cast<std::size_t>(state.range(0)), 2.0001);
   std::reverse(gaps.begin(), gaps.end());
   const auto pads = Row(gaps);
-  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, false, "top"));
+  const auto side = Side(pads);
+  for (auto _ : state) benchmark::DoNotOptimize(ostrel::SidePitch(pads, side, false, "top"));
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 

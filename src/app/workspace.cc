@@ -1,12 +1,5 @@
 #include "app/workspace.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
 #include <string_view>
 
 #include "app/file_io.h"
@@ -17,7 +10,6 @@
 #include "ostrel/version.h"
 #include "package/package_reader.h"
 #include "package/side_ordering.h"
-#include "base/large_pages.h"
 #include "base/text.h"
 #include "report/report_writer.h"
 #include "settings/settings_file.h"
@@ -53,77 +45,6 @@ void InEstimation(const Workspace& ws, Stage&& stage) {
 }
 
 // A package file open for reading, read with large pread(2) calls from given offsets.
-class PackageFileReader {
- public:
-  explicit PackageFileReader(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw StageError("cannot open " + path + ": " + std::strerror(errno));
-  }
-  PackageFileReader(const PackageFileReader&) = delete;
-  PackageFileReader& operator=(const PackageFileReader&) = delete;
-  ~PackageFileReader() { ::close(fd_); }
-
-  // True when the file holds exactly the bytes of `text`, read from its start to its end.
-  bool Holds(std::string_view text) const {
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) Fail();
-    if (text.empty() || static_cast<std::size_t>(info.st_size) != text.size()) return false;
-    constexpr std::size_t kPiece = std::size_t{256} << 10;
-    const std::unique_ptr<char[]> piece(new char[kPiece]);
-    std::size_t at = 0;
-    while (true) {
-      const std::size_t got = Read(at, piece.get(), kPiece);
-      if (got == 0) return at == text.size();
-      if (got > text.size() - at || std::memcmp(piece.get(), text.data() + at, got) != 0) {
-        return false;
-      }
-      at += got;
-    }
-  }
-
-  // Replaces `text` with the whole file, sized once from its length (on large pages where the
-  // system offers them); a file that grows while it is read is read to its end.
-  void ReadWhole(std::string& text) const {
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) Fail();
-    const std::size_t size = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    text.clear();
-    if (text.capacity() < size + 1) {
-      text.reserve(LargePageRoom(size + 1));
-      AdviseLargePages(text.data(), text.capacity());
-    }
-    text.resize(size);
-    std::size_t have = 0;
-    char more[4096];  // past the length the file had: it grew since
-    while (true) {
-      const bool room = have < text.size();
-      const std::size_t got = room ? Read(have, text.data() + have, text.size() - have)
-                                   : Read(have, more, sizeof more);
-      if (got == 0) break;
-      if (!room) text.append(more, got);
-      have += got;
-    }
-    text.resize(have);
-  }
-
- private:
-  // One read of up to `bytes` into `into`, from offset `at` of the file; 0 at its end.
-  std::size_t Read(std::size_t at, char* into, std::size_t bytes) const {
-    while (true) {
-      const ssize_t n = ::pread(fd_, into, bytes, static_cast<off_t>(at));
-      if (n >= 0) return static_cast<std::size_t>(n);
-      if (errno != EINTR) Fail();
-    }
-  }
-
-  [[noreturn]] void Fail() const {
-    throw StageError("cannot read " + path_ + ": " + std::strerror(errno));
-  }
-
-  const std::string& path_;
-  int fd_ = -1;
-};
-
 void SetWireDistance(Workspace& ws, float distance) {
   ws.params.WireDistance = distance;
   ws.panel.WtoW = FormatFixed3(distance);
@@ -166,18 +87,18 @@ void ReadPackage(Workspace& ws) {
   ws.Wires.clear();
   if (ws.PackagePath.empty() || !FileExists(ws.PackagePath)) {
     ws.package.ResetLists();
-    ws.package_text_path.clear();
+    ws.package_read_path.clear();
     return;
   }
-  const PackageFileReader file(ws.PackagePath);
-  if (ws.package_text_path != ws.PackagePath || !file.Holds(ws.package_text)) {
-    ws.package_text_path.clear();
+  // The lists are read again only when the file's bytes changed since they were read.
+  if (ws.package_read_path != ws.PackagePath ||
+      FileDigest(ws.PackagePath) != ws.package_read_digest) {
+    ws.package_read_path.clear();
     ws.package.ResetLists();
     ws.package.SourceFile = ws.PackagePath;
-    file.ReadWhole(ws.package_text);
-    ParsePackage(std::string_view(ws.package_text), ws.package, ws.PackagePath);
+    ws.package_read_digest = ReadPackageFile(ws.PackagePath, ws.package);
     ws.sort_list = OrderSides(ws.package);
-    ws.package_text_path = ws.PackagePath;
+    ws.package_read_path = ws.PackagePath;
   }
   InPackage(ws, [&] { SetWireDistance(ws, DefaultWireDistance(ws.package)); });
   ws.caption = Caption(ws.SettingsPath);
@@ -230,16 +151,17 @@ void LoadSettings(Workspace& ws, const std::string& path) {
   Refresh(ws);
 }
 
-std::string RunEstimation(Workspace& ws) {
+ReportHeader EstimateWires(Workspace& ws) {
   ReadPackage(ws);
   Refresh(ws);
   InEstimation(ws, [&] { ws.Wires = BuildWirePaths(ws.package, ws.params, ws.wire_memory_bytes); });
   InEstimation(ws, [&] { ComputeResistance(ws.Wires, ws.params); });
   InEstimation(ws, [&] { ComputeInductance(ws.Wires, ws.params, ws.package); });
-  const ReportHeader header{FileNameOf(ws.SettingsPath), ws.params, ws.package.HasStackedDie(),
-                            !ws.package.Stitches.empty()};
-  return ReportText(header, ws.Wires);
+  return {FileNameOf(ws.SettingsPath), ws.params, ws.package.HasStackedDie(),
+          !ws.package.Stitches.empty()};
 }
+
+std::string RunEstimation(Workspace& ws) { return ReportText(EstimateWires(ws), ws.Wires); }
 
 std::string ReportPath(const std::string& settings_path) { return settings_path + ".doc"; }
 

@@ -8,9 +8,11 @@
 #include "geometry/wire.h"
 #include "geometry/wire_paths.h"
 #include "package/package_model.h"
+#include "package/package_reader.h"
 #include "geometry/parameter_set.h"
 #include "base/stage_error.h"
 #include "report/exports.h"
+#include "report/report_writer.h"
 #include "settings/panel.h"
 
 // The data that the commands share for one window (or one command-line run), and the commands
@@ -29,11 +31,11 @@ struct Workspace {
   std::string caption = "Ostrel";  // window caption
   std::string work_path;           // the Work Path label: folder of the settings file
   std::vector<std::string> sort_list;  // entries of the last ordered side (top)
-  // The bytes of the package file that the lists were last read from whole, and its path
-  // (empty when the last read did not complete): a read of the same bytes from the same file
-  // gives the same lists, so it need not parse them again.
-  std::string package_text;
-  std::string package_text_path;
+  // The digest of the package file's bytes that the lists were last read from whole, and its
+  // path (empty when the last read did not complete): a read of the same bytes from the same
+  // file gives the same lists, so it need not parse them again.
+  ContentDigest package_read_digest;
+  std::string package_read_path;
   // Most memory the wires of one estimation and their segments may take (see BuildWirePaths).
   std::size_t wire_memory_bytes = kMaxWireMemoryBytes;
   // Runs after every panel refresh that completed; the window redraws its loop schematic here,
@@ -84,8 +86,12 @@ StartUpResult StartUp(Workspace& ws, const std::string& settings_path);
 void LoadSettings(Workspace& ws, const std::string& path);
 
 // The estimation of Process Data, stages in order: ReadPackage, UpdateVals, BuildWirePaths,
-// ComputeResistance, ComputeInductance, then the report text. Throws StageError from the first
-// failing stage; the later ones do not run.
+// ComputeResistance, ComputeInductance; the wires land in ws.Wires. Returns what the report
+// says besides the wires. Throws StageError from the first failing stage; the later ones do
+// not run.
+ReportHeader EstimateWires(Workspace& ws);
+
+// EstimateWires, then the report text.
 std::string RunEstimation(Workspace& ws);
 
 // The report path: the settings path with ".doc" appended.

@@ -1,6 +1,7 @@
 #include "base/large_pages.h"
 
 #include <cstdint>
+#include <new>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -23,6 +24,30 @@ void AdviseLargePages(const void* data, std::size_t bytes) {
   (void)data;
   (void)bytes;
 #endif
+}
+
+namespace {
+
+constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+constexpr std::align_val_t kLargePageAlignment{kLargePageBytes};
+
+// `bytes` rounded up to whole large pages, so that the last one is not shared with other data.
+std::size_t WholeLargePages(std::size_t bytes) {
+  return (bytes + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
+}
+
+}  // namespace
+
+void* AllocateLargePageMemory(std::size_t bytes) {
+  const std::size_t room = WholeLargePages(bytes);
+  if (room < bytes) throw std::bad_alloc();
+  void* data = ::operator new(room, kLargePageAlignment);
+  AdviseLargePages(data, room);
+  return data;
+}
+
+void FreeLargePageMemory(void* data, std::size_t bytes) noexcept {
+  ::operator delete(data, WholeLargePages(bytes), kLargePageAlignment);
 }
 
 std::size_t LargePageRoom(std::size_t bytes) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <vector>
 
 namespace ostrel {
 
@@ -15,5 +17,49 @@ void AdviseLargePages(const void* data, std::size_t bytes);
 // that its last large page lies whole inside the buffer and is taken as one (the room past
 // `bytes` is never touched, so it costs address space only). Small buffers get `bytes`.
 std::size_t LargePageRoom(std::size_t bytes);
+
+// Memory for `bytes` that starts on a large-page boundary and is advised as above, so that all
+// of it can lie on large pages (a buffer placed anywhere has a head before its first boundary
+// that is taken 4 KB at a time). For buffers of at least a large page; free it with
+// FreeLargePageMemory and the same `bytes`.
+void* AllocateLargePageMemory(std::size_t bytes);
+void FreeLargePageMemory(void* data, std::size_t bytes) noexcept;
+
+// An allocator that places lists of a large page or more with AllocateLargePageMemory and
+// smaller ones as the standard allocator does: for the lists that grow with the package.
+template <typename T>
+struct LargePageAllocator {
+  using value_type = T;
+
+  static constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+
+  LargePageAllocator() = default;
+  template <typename U>
+  LargePageAllocator(const LargePageAllocator<U>&) noexcept {}
+
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < kLargePageBytes) return std::allocator<T>().allocate(n);
+    return static_cast<T*>(AllocateLargePageMemory(bytes));
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < kLargePageBytes) {
+      std::allocator<T>().deallocate(p, n);
+    } else {
+      FreeLargePageMemory(p, bytes);
+    }
+  }
+
+  template <typename U>
+  bool operator==(const LargePageAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+// A list placed by LargePageAllocator.
+template <typename T>
+using LargePageVector = std::vector<T, LargePageAllocator<T>>;
 
 }  // namespace ostrel

@@ -9,20 +9,23 @@
 
 namespace ostrel {
 
-float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side_name) {
+float SidePitch(const PadList& pads, const std::vector<std::size_t>& side,
+                bool along_y, const char* side_name) {
   const std::size_t n = side.size();
   if (n < 2) {
     throw StageError("the " + std::string(side_name) + " side of the base die has " +
                          (n == 0 ? std::string("no pads") : std::string("only one pad")) +
                          "; the default wire distance needs at least two CBP pads on every side",
-                     "", n == 1 ? side[0].PadLine : 0);
+                     "", n == 1 ? pads[side[0]].PadLine : 0);
   }
   std::vector<float> gaps;
   gaps.reserve(n - 1);
   float sum = 0;
   for (std::size_t k = 0; k + 1 < n; ++k) {
-    const double a = along_y ? side[k].Y : side[k].X;
-    const double b = along_y ? side[k + 1].Y : side[k + 1].X;
+    const BondPad& pad_a = pads[side[k]];
+    const BondPad& pad_b = pads[side[k + 1]];
+    const double a = along_y ? pad_a.Y : pad_a.X;
+    const double b = along_y ? pad_b.Y : pad_b.X;
     try {
       gaps.push_back(ToSingle(std::fabs(a - b)));
       sum = ToSingle(Wide(sum) + Wide(gaps.back()));
@@ -30,7 +33,7 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
       throw StageError("the " + std::string(side_name) + " side of the base die: " + e.reason() +
                            " (pads too far apart for a pitch that fits a single; check the "
                            "pad coordinates)",
-                       "", side[k + 1].PadLine);
+                       "", pad_b.PadLine);
     }
   }
   float mean = ToSingle(Wide(sum) / static_cast<double>(n - 1));
@@ -73,10 +76,10 @@ float SidePitch(const std::vector<BondPad>& side, bool along_y, const char* side
 }
 
 float DefaultWireDistance(const Package& package) {
-  const double top = SidePitch(package.TopPads, false, "top (T)");
-  const double bottom = SidePitch(package.BottomPads, false, "bottom (B)");
-  const double left = SidePitch(package.LeftPads, true, "left (L)");
-  const double right = SidePitch(package.RightPads, true, "right (R)");
+  const double top = SidePitch(package.ChipPads, package.TopPads, false, "top (T)");
+  const double bottom = SidePitch(package.ChipPads, package.BottomPads, false, "bottom (B)");
+  const double left = SidePitch(package.ChipPads, package.LeftPads, true, "left (L)");
+  const double right = SidePitch(package.ChipPads, package.RightPads, true, "right (R)");
   const float mean = ToSingle((right + left + top + bottom) / 4);
   return ToSingle(Wide(mean) * 1.5);
 }

@@ -63,20 +63,16 @@ class SegmentStore {
 
  private:
   void NewBlock(std::size_t segments) {
-    // Raw memory, written once in order as wires are stored: its pages are advised before they
-    // are first touched, and nothing is written twice. A large block starts on a large page, so
-    // that all of it can lie on large pages.
-    constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
-    constexpr std::align_val_t kLargePage{kLargePageBytes};
-    const std::size_t room = LargePageRoom(segments * sizeof(WireSegment));
-    if (room < kLargePageBytes) {
-      block_ = std::make_shared_for_overwrite<std::byte[]>(room);
+    // Raw memory, written once in order as wires are stored; a large block lies on large
+    // pages whole.
+    const std::size_t bytes = segments * sizeof(WireSegment);
+    if (bytes < std::size_t{2} << 20) {
+      block_ = std::make_shared_for_overwrite<std::byte[]>(bytes);
     } else {
       block_ = std::shared_ptr<std::byte[]>(
-          static_cast<std::byte*>(::operator new(room, kLargePage)),
-          [](std::byte* p) { ::operator delete(p, kLargePage); });
+          static_cast<std::byte*>(AllocateLargePageMemory(bytes)),
+          [bytes](std::byte* p) { FreeLargePageMemory(p, bytes); });
     }
-    AdviseLargePages(block_.get(), room);
     used_ = 0;
     room_ = segments;
     next_block_ = 2 * segments;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
+
+#include "base/large_pages.h"
 
 // The in-memory picture of one wire-bonded package as its package description file gives it.
 // All coordinates and sizes are in microns, stored as singles. Lists hold their records in file
@@ -28,6 +31,9 @@ struct BondPad {
 
   bool operator==(const BondPad&) const = default;
 };
+
+// The pads of a die: a list that grows with the package, so placed on large pages.
+using PadList = LargePageVector<BondPad>;
 
 // A die-to-die wire, bonded from one pad to another.
 struct Stitch {
@@ -84,11 +90,12 @@ struct Package {
   float SdYOffset = 0;  // stored with the file's sign inverted
   std::string Technology, SdTechnology;
 
-  std::vector<BondPad> ChipPads;   // base-die pads of all sides, file order
-  std::vector<BondPad> StackPads;  // stacked-die pads, file order
-  // Copies of the base-die pads of each side, taken when the pad line is read (finger and wire
-  // bond data that come later are not in them), then ordered along the die edge.
-  std::vector<BondPad> LeftPads, BottomPads, RightPads, TopPads;
+  PadList ChipPads;   // base-die pads of all sides, file order
+  PadList StackPads;  // stacked-die pads, file order
+  // The base-die pads of each side, as indices into ChipPads: in file order as read, then
+  // ordered along the die edge. Only what the pad line gives is read through them (position,
+  // size, name, line), which no later line of the file changes.
+  std::vector<std::size_t> LeftPads, BottomPads, RightPads, TopPads;
   std::vector<Stitch> Stitches;
   std::vector<Ring> Rings;
   std::vector<SegRing> SegRings;

@@ -1,16 +1,25 @@
 #include "package/package_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#define XXH_STATIC_LINKING_ONLY  // the streaming state as a plain object
+#include <xxhash.h>
 
 #include "base/large_pages.h"
 #include "base/stage_error.h"
@@ -34,17 +43,17 @@ std::string_view UpperKeyword(std::string_view word, std::array<char, 16>& buf) 
 // The first record of each name in a list of records with a `Name`, found by hashing: open
 // addressing over record indices, so the names are not copied and a later record of the same
 // name never replaces the first.
-template <typename Record>
+template <typename Records>
 class FirstByName {
  public:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-  explicit FirstByName(const std::vector<Record>& records) : records_(records) {}
+  explicit FirstByName(const Records& records) : records_(records) {}
 
   // Makes room for `n` records without growing the table on the way.
   void Reserve(std::size_t n) {
     std::size_t size = 64;
-    while (size < 2 * n) size *= 2;
+    while (size * 3 < 4 * n) size *= 2;
     if (size > slots_.size()) Grow(size);
     if (first_.size() < n) first_.resize(n, false);
   }
@@ -52,7 +61,7 @@ class FirstByName {
   // Makes record `index`, named `name`, findable, unless an earlier record has that name.
   // Records are added in their order, each once.
   void AddIfFirst(std::string_view name, std::size_t index) {
-    if ((used_ + 1) * 2 > slots_.size()) Grow(slots_.empty() ? 64 : slots_.size() * 2);
+    if ((used_ + 1) * 4 > slots_.size() * 3) Grow(slots_.empty() ? 64 : slots_.size() * 2);
     if (first_.size() <= index) first_.resize(index + 1, false);
     const std::uint32_t hash = Hash(name);
     for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
@@ -107,10 +116,7 @@ class FirstByName {
   std::size_t Mask() const { return slots_.size() - 1; }
 
   void Grow(std::size_t size) {
-    std::vector<Slot> old;
-    old.reserve(LargePageRoom(size * sizeof(Slot)) / sizeof(Slot));
-    AdviseLargePages(old.data(), old.capacity() * sizeof(Slot));
-    old.resize(size);
+    LargePageVector<Slot> old(size);
     old.swap(slots_);
     for (const Slot& slot : old) {
       if (slot.index_plus_one == 0) continue;
@@ -120,8 +126,10 @@ class FirstByName {
     }
   }
 
-  const std::vector<Record>& records_;
-  std::vector<Slot> slots_;  // a power of two in size, at most half full
+  const Records& records_;
+  // A power of two in size, at most three quarters full: small, so that it stays in the cache
+  // while the pads stream past.
+  LargePageVector<Slot> slots_;
   std::size_t used_ = 0;
   std::vector<bool> first_;         // record i is the first of its name
   std::size_t last_found_ = kNone;  // kNone + 1 wraps round to record 0
@@ -131,19 +139,24 @@ class FirstByName {
 // a tab; the bits from `len` on are set too, as if blanks followed.
 std::uint64_t SeparatorBits(const char* p, std::size_t len) {
   std::uint64_t bits = len < 64 ? ~std::uint64_t{0} << len : 0;
-  std::size_t i = 0;
 #if defined(__SSE2__)
   const __m128i blanks = _mm_set1_epi8(' ');
   const __m128i tabs = _mm_set1_epi8('\t');
-  for (; i + 16 <= len; i += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+  auto mask16 = [&](std::size_t at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
     const __m128i found =
         _mm_or_si128(_mm_cmpeq_epi8(bytes, blanks), _mm_cmpeq_epi8(bytes, tabs));
-    bits |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(found)))
-            << i;
+    return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(found)));
+  };
+  if (len >= 16) {
+    std::size_t i = 0;
+    for (; i + 16 <= len; i += 16) bits |= mask16(i) << i;
+    // The last bytes as the last 16 of the piece: those seen already give the same bits.
+    if (i < len) bits |= mask16(len - 16) << (len - 16);
+    return bits;
   }
 #endif
-  for (; i < len; ++i) {
+  for (std::size_t i = 0; i < len; ++i) {
     if (p[i] == ' ' || p[i] == '\t') bits |= std::uint64_t{1} << i;
   }
   return bits;
@@ -151,13 +164,14 @@ std::uint64_t SeparatorBits(const char* p, std::size_t len) {
 
 // Splits a package line into the keyword and fields 1 to 10 at runs of blanks and tabs;
 // fields past the tenth are dropped, missing ones are empty. The line is looked at 64 bytes at
-// a time as a mask of its blanks and tabs, and each field is found from the mask's edges.
+// a time as a mask of its blanks and tabs; field starts and ends alternate along the mask, so
+// each field is one start and the end after it.
 void SplitPackageLine(std::string_view line, std::array<std::string_view, kFieldCount>& f) {
   std::size_t count = 0;
   const char* const text = line.data();
   const std::size_t size = line.size();
   bool previous_is_separator = true;  // before the line
-  std::size_t field_start = 0;
+  std::size_t field_start = 0;        // of a field still open at the end of a block
   for (std::size_t block = 0; block < size && count < kFieldCount; block += 64) {
     const std::size_t len = std::min<std::size_t>(64, size - block);
     const std::uint64_t separators = SeparatorBits(text + block, len);
@@ -166,17 +180,22 @@ void SplitPackageLine(std::string_view line, std::array<std::string_view, kField
     std::uint64_t starts = ~separators & before;
     std::uint64_t ends = separators & ~before;
     if (len < 64) ends &= (std::uint64_t{2} << len) - 1;  // the line's end closes a field once
-    while ((starts | ends) != 0 && count < kFieldCount) {
-      const std::uint64_t edges = starts | ends;
-      const std::uint64_t lowest = edges & (~edges + 1);
-      const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(edges));
-      if ((starts & lowest) != 0) {
+    if (!previous_is_separator && ends != 0) {  // the field open from the block before
+      f[count++] = std::string_view(text + field_start,
+                                    block + static_cast<std::size_t>(std::countr_zero(ends)) -
+                                        field_start);
+      ends &= ends - 1;
+    }
+    while (starts != 0 && count < kFieldCount) {
+      const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(starts));
+      starts &= starts - 1;
+      if (ends == 0) {  // runs on into the next block
         field_start = at;
-        starts ^= lowest;
-      } else {
-        f[count++] = std::string_view(text + field_start, at - field_start);
-        ends ^= lowest;
+        break;
       }
+      const std::size_t end = block + static_cast<std::size_t>(std::countr_zero(ends));
+      ends &= ends - 1;
+      f[count++] = std::string_view(text + at, end - at);
     }
     previous_is_separator = (separators >> 63) != 0;
   }
@@ -200,6 +219,23 @@ struct RecordCounts {
     bottom += more.bottom;
     right += more.right;
     top += more.top;
+  }
+
+  // The counts of a piece of `piece_bytes` scaled to a text of `text_bytes` with a margin, for
+  // a text read a piece at a time: lists sized by them are rarely short (a text whose later
+  // lines hold more records per byte grows them as it goes), and their room beyond what is
+  // used costs address space only. At most a gigabyte of pads is asked for ahead.
+  RecordCounts ScaledTo(std::size_t piece_bytes, std::size_t text_bytes) const {
+    const double factor = piece_bytes == 0 || text_bytes <= piece_bytes
+                              ? 1.0
+                              : 1.125 * static_cast<double>(text_bytes) /
+                                    static_cast<double>(piece_bytes);
+    const double most = static_cast<double>(std::size_t{1} << 30) / sizeof(BondPad);
+    auto scale = [&](std::size_t n) {
+      return static_cast<std::size_t>(std::min(most, static_cast<double>(n) * factor));
+    };
+    return {scale(chip), scale(stack), scale(stitches), scale(left),
+            scale(bottom), scale(right), scale(top)};
   }
 };
 
@@ -238,24 +274,22 @@ RecordCounts CountRecords(std::string_view text) {
   return counts;
 }
 
-// Reserves room for `n` records in an empty list, on large pages where it is large.
-template <typename Record>
-void ReserveLarge(std::vector<Record>& list, std::size_t n) {
-  if (n <= list.capacity()) return;
-  list.reserve(LargePageRoom(n * sizeof(Record)) / sizeof(Record));
-  AdviseLargePages(list.data(), list.capacity() * sizeof(Record));
+// Reserves room for `n` records in an empty list.
+template <typename List>
+void ReserveLarge(List& list, std::size_t n) {
+  if (n > list.capacity()) list.reserve(n);
 }
 
 class PackageParser {
  public:
   PackageParser(Package& package, const std::string& file) : pkg_(package), file_(file) {}
 
-  // Sizes the lists for the records to come.
-  void Reserve(const RecordCounts& counts) {
+  // Sizes the lists for the records to come, and the name tables for `indexed` of them.
+  void Reserve(const RecordCounts& counts, const RecordCounts& indexed) {
     ReserveLarge(pkg_.ChipPads, counts.chip);
     ReserveLarge(pkg_.StackPads, counts.stack);
-    chip_index_.Reserve(counts.chip);
-    stack_index_.Reserve(counts.stack);
+    chip_index_.Reserve(indexed.chip);
+    stack_index_.Reserve(indexed.stack);
     ReserveLarge(pkg_.Stitches, counts.stitches);
     ReserveLarge(pkg_.LeftPads, counts.left);
     ReserveLarge(pkg_.BottomPads, counts.bottom);
@@ -345,12 +379,12 @@ class PackageParser {
       pad.Length = along_x ? Num(6) : Num(5);
       // The side letter in either case ('l' & ~0x20 is 'L'; no other byte gives a letter).
       const char side = f_[8].size() == 1 ? static_cast<char>(f_[8][0] & ~0x20) : '\0';
-      std::vector<BondPad>* side_list = side == 'L'   ? &pkg_.LeftPads
-                                        : side == 'B' ? &pkg_.BottomPads
-                                        : side == 'R' ? &pkg_.RightPads
-                                        : side == 'T' ? &pkg_.TopPads
-                                                      : nullptr;
-      if (side_list != nullptr) side_list->push_back(pad);
+      std::vector<std::size_t>* side_list = side == 'L'   ? &pkg_.LeftPads
+                                            : side == 'B' ? &pkg_.BottomPads
+                                            : side == 'R' ? &pkg_.RightPads
+                                            : side == 'T' ? &pkg_.TopPads
+                                                          : nullptr;
+      if (side_list != nullptr) side_list->push_back(pkg_.ChipPads.size() - 1);
       chip_index_.AddIfFirst(f_[1], pkg_.ChipPads.size() - 1);
     } else if (k == "SD_CBP") {
       stack_index_.Prefetch(f_[1]);
@@ -414,7 +448,7 @@ class PackageParser {
       pkg_.SegRings.push_back(std::move(r));
     } else if (k == "SRSEG") {
       const std::size_t ring = ring_index_.Find(f_[1]);
-      if (ring == FirstByName<SegRing>::kNone) return;
+      if (ring == FirstByName<std::vector<SegRing>>::kNone) return;
       RingSegment seg;
       seg.Net = Str(2);
       seg.A = Strict(3, "SRSEG");
@@ -446,10 +480,10 @@ class PackageParser {
   }
 
   BondPad* FindPad(std::string_view name) {
-    if (const std::size_t i = chip_index_.Find(name); i != FirstByName<BondPad>::kNone) {
+    if (const std::size_t i = chip_index_.Find(name); i != FirstByName<PadList>::kNone) {
       return &pkg_.ChipPads[i];
     }
-    if (const std::size_t i = stack_index_.Find(name); i != FirstByName<BondPad>::kNone) {
+    if (const std::size_t i = stack_index_.Find(name); i != FirstByName<PadList>::kNone) {
       return &pkg_.StackPads[i];
     }
     return nullptr;
@@ -462,37 +496,81 @@ class PackageParser {
   bool header_ = true;    // still in the header section
   std::array<std::string_view, kFieldCount> f_{};
   // First record of each name, by index, so that a later record of the same name never wins.
-  FirstByName<BondPad> chip_index_{pkg_.ChipPads}, stack_index_{pkg_.StackPads};
-  FirstByName<SegRing> ring_index_{pkg_.SegRings};
+  FirstByName<PadList> chip_index_{pkg_.ChipPads}, stack_index_{pkg_.StackPads};
+  FirstByName<std::vector<SegRing>> ring_index_{pkg_.SegRings};
 };
 
-// Hands `consume` the text of `in` in pieces of whole lines: each piece ends at a line feed,
-// the last at the end of the text. The pieces are read into `buf`, a megabyte however large
-// the file, unless a single line is longer: then it grows at once to `size_hint`, what the
-// stream holds when known (0 when not), or else in doublings.
+// An open package file, closed when it goes.
+class OpenFile {
+ public:
+  explicit OpenFile(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw StageError("cannot open " + path + ": " + std::strerror(errno));
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() { ::close(fd_); }
+
+  // The length of the file as it is now (0 when it cannot tell, e.g. for a pipe).
+  std::size_t Size() const {
+    struct stat info {};
+    return ::fstat(fd_, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size)
+                                                         : 0;
+  }
+
+  // One read of up to `bytes` into `into`, from offset `at`; 0 at the end of the file.
+  std::size_t Read(std::size_t at, char* into, std::size_t bytes) const {
+    while (true) {
+      const ssize_t n = ::pread(fd_, into, bytes, static_cast<off_t>(at));
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) throw StageError("cannot read " + path_ + ": " + std::strerror(errno));
+    }
+  }
+
+ private:
+  const std::string& path_;
+  int fd_ = -1;
+};
+
+// Hands `consume` the bytes of `file` in pieces of whole lines: each piece ends at a line
+// feed, the last at the end of the file. The pieces pass through one buffer of a quarter
+// megabyte however large the file (it doubles only for a longer line), so the file is never
+// held whole. Returns the digest of all the bytes read.
 template <typename Consume>
-void ForEachPieceOfLines(std::istream& in, std::string& buf, std::size_t size_hint,
-                         Consume&& consume) {
-  if (buf.empty()) buf.resize(std::size_t{1} << 20);
+ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
+  std::size_t size = std::size_t{1} << 18;
+  std::unique_ptr<char[]> buf(new char[size]);  // written by the reads before it is read
+  XXH3_state_t digest;
+  XXH3_128bits_reset(&digest);
+  std::size_t at = 0;    // bytes of the file read so far
   std::size_t kept = 0;  // start of a line not yet complete, moved to the front
   while (true) {
-    if (kept == buf.size()) buf.resize(std::max(buf.size() * 2, size_hint + 1));
-    in.read(buf.data() + kept, static_cast<std::streamsize>(buf.size() - kept));
-    const auto got = static_cast<std::size_t>(in.gcount());
+    if (kept == size) {
+      std::unique_ptr<char[]> larger(new char[2 * size]);
+      std::memcpy(larger.get(), buf.get(), kept);
+      buf = std::move(larger);
+      size *= 2;
+    }
+    const std::size_t got = file.Read(at, buf.get() + kept, size - kept);
+    XXH3_128bits_update(&digest, buf.get() + kept, got);
+    at += got;
     const std::size_t have = kept + got;
     if (got == 0) {
-      if (have > 0) consume(std::string_view(buf.data(), have));
-      return;
+      if (have > 0) consume(std::string_view(buf.get(), have));
+      break;
     }
-    const std::size_t last_lf = std::string_view(buf.data(), have).rfind('\n');
-    if (last_lf == std::string_view::npos) {
+    const void* last_lf = ::memrchr(buf.get() + kept, '\n', got);
+    if (last_lf == nullptr) {
       kept = have;
       continue;
     }
-    consume(std::string_view(buf.data(), last_lf + 1));
-    kept = have - (last_lf + 1);
-    std::memmove(buf.data(), buf.data() + last_lf + 1, kept);
+    const auto piece = static_cast<std::size_t>(static_cast<const char*>(last_lf) - buf.get()) + 1;
+    consume(std::string_view(buf.get(), piece));
+    kept = have - piece;
+    std::memmove(buf.get(), buf.get() + piece, kept);
   }
+  const XXH128_hash_t hash = XXH3_128bits_digest(&digest);
+  return {hash.low64, hash.high64};
 }
 
 }  // namespace
@@ -500,38 +578,33 @@ void ForEachPieceOfLines(std::istream& in, std::string& buf, std::size_t size_hi
 void ParsePackage(std::string_view text, Package& package, const std::string& file) {
   package.SourceFile = file;
   PackageParser parser(package, file);
-  parser.Reserve(CountRecords(text));
+  const RecordCounts counts = CountRecords(text);
+  parser.Reserve(counts, counts);
   parser.Run(text);
 }
 
-void ParsePackage(std::istream& in, Package& package, const std::string& file) {
-  package.SourceFile = file;
-  PackageParser parser(package, file);
-  std::string buf;
-  // A stream that can be rewound is read twice: once to size the lists, once for the records.
-  // Lists that kept their room from an earlier read (the same package read again by Process
-  // Data) are not counted again; should this file hold more, they grow as they go.
-  std::size_t size = 0;  // what the stream holds, when it can tell
-  const std::istream::pos_type start = in.tellg();
-  if (start != std::istream::pos_type(-1)) {
-    in.seekg(0, std::ios::end);
-    const std::istream::pos_type end = in.tellg();
-    in.seekg(start);
-    if (!in) throw StageError("cannot read the package file", file);
-    size = end > start ? static_cast<std::size_t>(end - start) : 0;
-    if (package.ChipPads.capacity() == 0 && package.StackPads.capacity() == 0) {
-      RecordCounts counts;
-      ForEachPieceOfLines(in, buf, size, [&counts](std::string_view piece) {
-        counts.Add(CountRecords(piece));
-      });
-      if (in.bad()) return;
-      in.clear();
-      in.seekg(start);
-      if (!in) throw StageError("cannot read the package file again", file);
-      parser.Reserve(counts);
+ContentDigest ReadPackageFile(const std::string& path, Package& package) {
+  package.SourceFile = path;
+  const OpenFile file(path);
+  PackageParser parser(package, path);
+  // The file is read once. Its first piece sizes the lists, scaled to the whole file; its name
+  // tables grow as they go, so that a guess too large costs no memory that is written. Lists
+  // that kept their room from an earlier read are not sized again.
+  bool sized = package.ChipPads.capacity() != 0 || package.StackPads.capacity() != 0;
+  const std::size_t file_bytes = file.Size();
+  return ForEachPieceOfLines(file, [&](std::string_view piece) {
+    if (!sized) {
+      const RecordCounts counts = CountRecords(piece);
+      parser.Reserve(counts.ScaledTo(piece.size(), file_bytes), counts);
+      sized = true;
     }
-  }
-  ForEachPieceOfLines(in, buf, size, [&parser](std::string_view piece) { parser.Run(piece); });
+    parser.Run(piece);
+  });
+}
+
+ContentDigest FileDigest(const std::string& path) {
+  const OpenFile file(path);
+  return ForEachPieceOfLines(file, [](std::string_view) {});
 }
 
 }  // namespace ostrel

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <istream>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +17,22 @@ namespace ostrel {
 // the lists then keep what was read before that line. The side lists are filled but not
 // ordered (see OrderSides).
 void ParsePackage(std::string_view text, Package& package, const std::string& file);
-void ParsePackage(std::istream& in, Package& package, const std::string& file);
+
+// What a file's bytes come to: files with equal digests hold the same bytes (a 128-bit hash,
+// XXH3, so that two different files give the same digest with a chance of 2^-128).
+struct ContentDigest {
+  std::uint64_t low = 0, high = 0;
+
+  bool operator==(const ContentDigest&) const = default;
+};
+
+// ParsePackage on the package description file at `path` (`file` is `path`), read a piece
+// at a time: the file is never held whole in memory. Returns the digest of the bytes read.
+// Throws StageError when the file cannot be opened or read.
+ContentDigest ReadPackageFile(const std::string& path, Package& package);
+
+// The digest of the bytes the file at `path` holds now, read a piece at a time. Throws
+// StageError when the file cannot be opened or read.
+ContentDigest FileDigest(const std::string& path);
 
 }  // namespace ostrel

@@ -37,19 +37,31 @@ std::string IndexText(std::size_t index) {
   return text;
 }
 
-// Orders `side` by its key texts; with `entries`, also gives the sorted list's entries.
-void OrderSideBy(std::vector<BondPad>& side, SideAxis axis, std::vector<std::string>* entries) {
+// Lists that ordering a side needs, kept from side to side.
+struct SideScratch {
+  std::vector<Key> keys;
+  std::vector<std::size_t> order;
+  std::string text;
+};
+
+// Orders `side` (indices into `pads`) by its key texts; with `entries`, also gives the sorted
+// list's entries.
+void OrderSideBy(const PadList& pads, std::vector<std::size_t>& side, SideAxis axis,
+                 SideScratch& scratch, std::vector<std::string>* entries) {
   const std::size_t n = side.size();
-  std::vector<Key> keys(n);
-  std::string scratch;
+  std::vector<Key>& keys = scratch.keys;
+  keys.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
-    WriteKeyText(axis == SideAxis::kY ? side[i].Y : side[i].X, keys[i], scratch);
+    const BondPad& pad = pads[side[i]];
+    WriteKeyText(axis == SideAxis::kY ? pad.Y : pad.X, keys[i], scratch.text);
   }
-  std::vector<std::size_t> order(n);
+  std::vector<std::size_t>& order = scratch.order;
+  order.resize(n);
   std::iota(order.begin(), order.end(), std::size_t{0});
   // Byte order, as the list compares its texts; equal texts keep their input order.
-  std::stable_sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
-    return std::memcmp(keys[a].data(), keys[b].data(), kKeyWidth) < 0;
+  std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
+    const int by_text = std::memcmp(keys[a].data(), keys[b].data(), kKeyWidth);
+    return by_text < 0 || (by_text == 0 && a < b);
   });
   if (entries != nullptr) {
     entries->reserve(n);
@@ -57,38 +69,23 @@ void OrderSideBy(std::vector<BondPad>& side, SideAxis axis, std::vector<std::str
       entries->push_back(std::string(keys[i].data(), kKeyWidth) + IndexText(i));
     }
   }
-  // Position k takes the pad that was at order[k]: each cycle of the permutation is rotated in
-  // place, so the side needs no second copy of its pads.
-  for (std::size_t start = 0; start < n; ++start) {
-    if (order[start] == start) continue;
-    BondPad held = std::move(side[start]);
-    std::size_t k = start;
-    while (order[k] != start) {
-      const std::size_t from = order[k];
-      side[k] = std::move(side[from]);
-      order[k] = k;
-      k = from;
-    }
-    side[k] = std::move(held);
-    order[k] = k;
-  }
+  // Position k takes the pad that was at order[k].
+  for (std::size_t& i : order) i = side[i];
+  side.swap(order);
 }
 
 }  // namespace
 
 std::string SideEntry(double key, std::size_t index) { return KeyText(key) + IndexText(index); }
 
-std::vector<std::string> OrderSide(std::vector<BondPad>& side, SideAxis axis) {
-  std::vector<std::string> entries;
-  OrderSideBy(side, axis, &entries);
-  return entries;
-}
-
 std::vector<std::string> OrderSides(Package& package) {
-  OrderSideBy(package.LeftPads, SideAxis::kY, nullptr);
-  OrderSideBy(package.BottomPads, SideAxis::kX, nullptr);
-  OrderSideBy(package.RightPads, SideAxis::kY, nullptr);
-  return OrderSide(package.TopPads, SideAxis::kX);
+  SideScratch scratch;
+  OrderSideBy(package.ChipPads, package.LeftPads, SideAxis::kY, scratch, nullptr);
+  OrderSideBy(package.ChipPads, package.BottomPads, SideAxis::kX, scratch, nullptr);
+  OrderSideBy(package.ChipPads, package.RightPads, SideAxis::kY, scratch, nullptr);
+  std::vector<std::string> entries;
+  OrderSideBy(package.ChipPads, package.TopPads, SideAxis::kX, scratch, &entries);
+  return entries;
 }
 
 }  // namespace ostrel

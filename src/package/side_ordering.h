@@ -13,14 +13,10 @@ enum class SideAxis { kX, kY };
 // written "0.000" and right-aligned in 28 characters, followed by the index written "0000".
 std::string SideEntry(double key, std::size_t index);
 
-// Orders one side's pads along the die edge, ascending by their key text (so by the key rounded
-// to three decimals); pads with equal key text keep their file order. Returns the entries of the
-// sorted list, in order.
-std::vector<std::string> OrderSide(std::vector<BondPad>& side, SideAxis axis);
-
-// Orders the four side lists: left and right by Y, bottom and top by X, in the order left,
-// bottom, right, top. Returns the entries of the last one ordered (top), which is what the
-// window's sorted list shows after a package read.
+// Orders the four side lists along the die edge: left and right by Y, bottom and top by X, in
+// the order left, bottom, right, top; each ascending by its key text (so by the key rounded to
+// three decimals), pads with equal key text in file order. Returns the entries of the last one
+// ordered (top), which is what the window's sorted list shows after a package read.
 std::vector<std::string> OrderSides(Package& package);
 
 }  // namespace ostrel

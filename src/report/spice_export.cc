@@ -125,22 +125,16 @@ std::vector<CouplingSide> CouplingSides(const Package& package,
     if (origins[w].Kind == WireKind::kStackedDie) stack_wire[origins[w].Index] = w;
   }
   std::vector<CouplingSide> sides;
-  // Base die: the ordered side lists hold copies of the pads; line and name identify them.
-  std::map<std::pair<int, std::string>, std::size_t> chip_pad;
-  for (std::size_t i = 0; i < package.ChipPads.size(); ++i) {
-    chip_pad.try_emplace({package.ChipPads[i].PadLine, package.ChipPads[i].Name}, i);
-  }
-  const std::pair<const char*, const std::vector<BondPad>*> base_sides[] = {
+  // Base die: the ordered side lists index the pads.
+  const std::pair<const char*, const std::vector<std::size_t>*> base_sides[] = {
       {"base-die side L", &package.LeftPads},
       {"base-die side B", &package.BottomPads},
       {"base-die side R", &package.RightPads},
       {"base-die side T", &package.TopPads}};
   for (const auto& [label, list] : base_sides) {
     CouplingSide side{label, {}};
-    for (const BondPad& copy : *list) {
-      const auto pad = chip_pad.find({copy.PadLine, copy.Name});
-      if (pad == chip_pad.end()) continue;
-      if (const auto it = chip_wire.find(pad->second); it != chip_wire.end()) {
+    for (const std::size_t pad : *list) {
+      if (const auto it = chip_wire.find(pad); it != chip_wire.end()) {
         side.Wires.push_back(it->second);
       }
     }

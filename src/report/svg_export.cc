@@ -81,7 +81,7 @@ std::string SvgText(const ExportHeader& header, const Package& package,
   // the centre with the sign turned.
   const double sd_x = package.SdXOffset, sd_y = -static_cast<double>(package.SdYOffset);
   if (stacked) add_rect(sd_x, sd_y, package.SdCompW, package.SdCompL);
-  for (const std::vector<BondPad>* pads : {&package.ChipPads, &package.StackPads}) {
+  for (const PadList* pads : {&package.ChipPads, &package.StackPads}) {
     for (const BondPad& pad : *pads) {
       const auto [w, h] = AlongEdge(pad.Side, pad.Width, pad.Length);
       add_rect(pad.X, pad.Y, w, h);
@@ -156,7 +156,7 @@ std::string SvgText(const ExportHeader& header, const Package& package,
         ("fill=\"#d0d0d0\" stroke=\"#606060\" stroke-width=\"" + Num(um_per_px) + "\""));
   }
   out += "</g>\n<g class=\"fingers\" fill=\"#e6c35c\">\n";
-  for (const std::vector<BondPad>* pads : {&package.ChipPads, &package.StackPads}) {
+  for (const PadList* pads : {&package.ChipPads, &package.StackPads}) {
     for (const BondPad& pad : *pads) {
       if (pad.FingerX == 0 && pad.FingerY == 0) continue;
       const auto [fw, fh] = AlongEdge(pad.Side, pad.FingerLength, pad.FingerWidth);
@@ -164,7 +164,7 @@ std::string SvgText(const ExportHeader& header, const Package& package,
     }
   }
   out += "</g>\n<g class=\"pads\" fill=\"#a0a0a0\">\n";
-  for (const std::vector<BondPad>* pads : {&package.ChipPads, &package.StackPads}) {
+  for (const PadList* pads : {&package.ChipPads, &package.StackPads}) {
     for (const BondPad& pad : *pads) {
       const auto [w, h] = AlongEdge(pad.Side, pad.Width, pad.Length);
       out += CentredRect(pad.X, pad.Y, w, h, "");

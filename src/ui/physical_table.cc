@@ -108,7 +108,7 @@ std::vector<DieSide> DieSides(const Package& package, const std::vector<Wire>& w
   struct Edge {
     const char* letter;
     const char* name;
-    const std::vector<BondPad>* base_pads;
+    const std::vector<std::size_t>* base_pads;
   };
   const Edge edges[] = {{"T", "top", &package.TopPads},
                         {"R", "right", &package.RightPads},
@@ -117,7 +117,9 @@ std::vector<DieSide> DieSides(const Package& package, const std::vector<Wire>& w
   std::vector<DieSide> sides;
   for (const Edge& edge : edges) {
     DieSide side{std::string("Base die, ") + edge.name + " (" + edge.letter + ")", {}};
-    for (const BondPad& pad : *edge.base_pads) take(base, pad.Name, side.wires);
+    for (const std::size_t pad : *edge.base_pads) {
+      take(base, package.ChipPads[pad].Name, side.wires);
+    }
     if (!side.wires.empty()) sides.push_back(std::move(side));
   }
   for (const Edge& edge : edges) {

@@ -157,14 +157,14 @@ TEST(InductanceTest, ArithmeticFaultsAreStageErrors) {
   }
 }
 
-std::vector<BondPad> PadsAt(std::initializer_list<float> coords, bool along_y) {
-  std::vector<BondPad> pads;
+// Adds pads at `coords` along X (or Y) to the base die; returns their indices.
+std::vector<std::size_t> PadsAt(Package& pkg, const std::vector<float>& coords, bool along_y) {
+  std::vector<std::size_t> side;
   for (float c : coords) {
-    BondPad p;
-    (along_y ? p.Y : p.X) = c;
-    pads.push_back(p);
+    side.push_back(pkg.ChipPads.size());
+    (along_y ? pkg.ChipPads.emplace_back().Y : pkg.ChipPads.emplace_back().X) = c;
   }
-  return pads;
+  return side;
 }
 
 TEST(WireSpacingTest, SidePitchDropsGapsOverTwiceTheMean) {
@@ -181,15 +181,15 @@ TEST(WireSpacingTest, SidePitchDropsGapsOverTwiceTheMean) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.pitch);
-    std::vector<BondPad> side;
-    for (float c : row.coords) side.push_back(PadsAt({c}, false)[0]);
-    EXPECT_EQ(SidePitch(side, false, "top"), row.pitch);
+    Package row_pkg;
+    const std::vector<std::size_t> side = PadsAt(row_pkg, row.coords, false);
+    EXPECT_EQ(SidePitch(row_pkg.ChipPads, side, false, "top"), row.pitch);
   }
   Package pkg;
-  pkg.TopPads = PadsAt({0, 100, 200, 300, 700}, false);
-  pkg.BottomPads = PadsAt({0, 100}, false);
-  pkg.LeftPads = PadsAt({5, 105}, true);
-  pkg.RightPads = PadsAt({0, 100, 200}, true);
+  pkg.TopPads = PadsAt(pkg, {0, 100, 200, 300, 700}, false);
+  pkg.BottomPads = PadsAt(pkg, {0, 100}, false);
+  pkg.LeftPads = PadsAt(pkg, {5, 105}, true);
+  pkg.RightPads = PadsAt(pkg, {0, 100, 200}, true);
   EXPECT_EQ(DefaultWireDistance(pkg), 150.0f);
   pkg.RightPads.resize(1);
   EXPECT_THROW(DefaultWireDistance(pkg), StageError);

@@ -4,6 +4,7 @@
 
 #include "package/side_ordering.h"
 #include "base/stage_error.h"
+#include "support/scratch_dir.h"
 
 namespace ostrel {
 namespace {
@@ -45,7 +46,7 @@ TEST(PackageReaderTest, PadSizesAndSides) {
   struct Row {
     std::string side;
     float width, length;
-    std::vector<BondPad> Package::*side_list;
+    std::vector<std::size_t> Package::*side_list;
   };
   const Row rows[] = {
       {"T", 60, 80, &Package::TopPads},    {"B", 60, 80, &Package::BottomPads},
@@ -66,7 +67,7 @@ TEST(PackageReaderTest, PadSizesAndSides) {
     const std::size_t sides = pkg.TopPads.size() + pkg.BottomPads.size() + pkg.LeftPads.size() +
                               pkg.RightPads.size();
     EXPECT_EQ(sides, row.side_list ? 1u : 0u);
-    if (row.side_list) EXPECT_EQ((pkg.*row.side_list)[0].X, 100.0f);
+    if (row.side_list) EXPECT_EQ((pkg.*row.side_list)[0], 0u);
   }
   const Package stacked = Read(std::string(kHeader) + "SD_CBP S1 100 200 0 60 80 0 L\n");
   ASSERT_EQ(stacked.StackPads.size(), 1u);
@@ -101,8 +102,6 @@ TEST(PackageReaderTest, FingersAndWireBondsFindTheirPadByName) {
   EXPECT_EQ(pkg.ChipPads[1].BondX1, 0.0f);
   EXPECT_EQ(pkg.StackPads[0].BondX1, 0.0f);
   EXPECT_EQ(pkg.StackPads[1].BondZ1, 350.0f);
-  // The side copy was taken when the pad line was read.
-  EXPECT_EQ(pkg.TopPads[0].BondX1, 0.0f);
 }
 
 TEST(PackageReaderTest, RecordsAndIgnoredLines) {
@@ -169,16 +168,46 @@ TEST(SideOrderingTest, EntriesAndOrder) {
                      "CBP L3 0 -7 0 1 1 0 l\n");
   const std::vector<std::string> top = OrderSides(pkg);
   std::vector<std::string> names;
-  for (const BondPad& p : pkg.TopPads) names.push_back(p.Name);
+  for (const std::size_t i : pkg.TopPads) names.push_back(pkg.ChipPads[i].Name);
   EXPECT_EQ(names, (std::vector<std::string>{"D", "B", "C", "A"}));
   ASSERT_EQ(top.size(), 4u);
   EXPECT_EQ(top[1], std::string(12, ' ') + "100000000100.000" + "0001");
   names.clear();
-  for (const BondPad& p : pkg.LeftPads) names.push_back(p.Name);
+  for (const std::size_t i : pkg.LeftPads) names.push_back(pkg.ChipPads[i].Name);
   // Equal at three decimals: file order stays; a lower-case side is still ordered by Y.
   EXPECT_EQ(names, (std::vector<std::string>{"L3", "L1", "L2"}));
   Package empty;
   EXPECT_TRUE(OrderSides(empty).empty());
+}
+
+
+class PackageFileTest : public testing_support::ScratchDirTest {};
+
+// A file is read a megabyte at a time: lines that straddle the pieces, a line longer than a
+// piece and a last line without a line feed read as the whole text does, and the digest follows
+// every byte.
+TEST_F(PackageFileTest, ReadInPiecesAsWhole) {
+  std::string many = kHeader;
+  for (int i = 0; many.size() < 2'500'000; ++i) {
+    const std::string name = "P" + std::to_string(i);
+    many += "CBP " + name + " " + std::to_string(i) + " 5 0 60 80 0 T x\r\n";
+    many += "WB " + name + " " + std::to_string(i) + " 5 0 1 900 200 0\n";
+  }
+  const std::string long_line = std::string(kHeader) + "CBP A 1 2 0 60 80 0 B " +
+                                std::string(3'000'000, 'e') + "\nWB A 1 2 0 1 9 200 0";
+  for (const std::string& text : {many, long_line, std::string(kHeader) + "CBP A 1 2"}) {
+    SCOPED_TRACE(text.size());
+    Package whole, pieces;
+    ParsePackage(std::string_view(text), whole, Path("p.tmv"));
+    const ContentDigest digest = ReadPackageFile(Write("p.tmv", text), pieces);
+    EXPECT_EQ(pieces, whole);
+    EXPECT_EQ(FileDigest(Path("p.tmv")), digest);
+    std::string changed = text;
+    changed[changed.size() / 2] ^= 1;
+    EXPECT_NE(FileDigest(Write("p.tmv", changed)), digest);
+  }
+  Package none;
+  EXPECT_THROW(ReadPackageFile(Path("missing.tmv"), none), StageError);
 }
 
 }  // namespace
