@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "base/stage_error.h"
 
@@ -71,38 +72,50 @@ std::string ReadWholeFile(const std::string& path) {
   return text;
 }
 
-void WriteFileAtomically(const std::string& path, std::string_view content,
-                         Durability durability) {
-  std::string temp_path;
-  const int fd = OpenSibling(path, temp_path);
-  auto fail = [&](const std::string& what) {
-    const std::string reason = SystemReason();
-    ::close(fd);
-    ::unlink(temp_path.c_str());
-    throw StageError("cannot " + what + " " + path + ": " + reason);
-  };
-  const char* data = content.data();
-  std::size_t left = content.size();
+AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
+  fd_ = OpenSibling(path_, temp_path_);
+}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  ::unlink(temp_path_.c_str());
+}
+
+void AtomicFile::Fail(const std::string& what) {
+  const std::string reason = SystemReason();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  ::unlink(temp_path_.c_str());
+  throw StageError("cannot " + what + " " + path_ + ": " + reason);
+}
+
+void AtomicFile::Write(std::string_view piece) {
+  const char* data = piece.data();
+  std::size_t left = piece.size();
   while (left > 0) {
-    const ssize_t n = ::write(fd, data, left);
+    const ssize_t n = ::write(fd_, data, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      fail("write");
+      Fail("write");
     }
     data += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (durability == Durability::kSynced && ::fsync(fd) != 0) fail("write");
-  if (::close(fd) != 0) {
-    const std::string reason = SystemReason();
-    ::unlink(temp_path.c_str());
-    throw StageError("cannot write " + path + ": " + reason);
-  }
-  if (::rename(temp_path.c_str(), path.c_str()) != 0) {
-    const std::string reason = SystemReason();
-    ::unlink(temp_path.c_str());
-    throw StageError("cannot replace " + path + ": " + reason);
-  }
+}
+
+void AtomicFile::Commit(Durability durability) {
+  if (durability == Durability::kSynced && ::fsync(fd_) != 0) Fail("write");
+  const int fd = std::exchange(fd_, -1);
+  if (::close(fd) != 0) Fail("write");
+  if (::rename(temp_path_.c_str(), path_.c_str()) != 0) Fail("replace");
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view content,
+                         Durability durability) {
+  AtomicFile file(path);
+  file.Write(content);
+  file.Commit(durability);
 }
 
 }  // namespace ostrel

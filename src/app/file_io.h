@@ -20,9 +20,28 @@ enum class Durability {
   kReplaceOnly,
 };
 
-// Replaces `path` with `content` so that a failure leaves any earlier file untouched: the text
-// goes to a new file beside it, which is then renamed over it. An existing file's permissions
-// are kept. Throws StageError when the file cannot be written.
+// A file being replaced piece by piece: the pieces go to a new file beside it, which is renamed
+// over it by Commit. Until then any earlier file is untouched, and an AtomicFile dropped without
+// Commit (a failure on the way) removes its new file. An existing file's permissions are kept.
+// Every member throws StageError when the file cannot be written.
+class AtomicFile {
+ public:
+  explicit AtomicFile(std::string path);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  void Write(std::string_view piece);
+  void Commit(Durability durability);
+
+ private:
+  [[noreturn]] void Fail(const std::string& what);
+
+  std::string path_, temp_path_;
+  int fd_ = -1;  // -1 once committed
+};
+
+// Replaces `path` with `content` as one piece of an AtomicFile.
 void WriteFileAtomically(const std::string& path, std::string_view content,
                          Durability durability = Durability::kSynced);
 

@@ -404,18 +404,25 @@ int main(int argc, char** argv) {
       std::cerr << "ostrel-cli: warning: package description file not found: " << ws.PackagePath
                 << "; the report lists no wires\n";
     }
-    const std::string report = ostrel::RunEstimation(ws);
+    const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
     // Every export is made before anything is written, so a failing one leaves no files.
     const std::optional<ostrel::physical::Model> model = PhysicalModel(ws, opt);
     const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, model);
     const std::string table = opt.physical_table ? ostrel::PhysicalTableText(*model) : "";
+    // The report goes out in pieces as it is written, never whole in memory.
     if (opt.to_stdout) {
-      std::fwrite(report.data(), 1, report.size(), stdout);
+      ostrel::WriteReportPieces(report, ws.Wires, [](std::string_view piece) {
+        std::fwrite(piece.data(), 1, piece.size(), stdout);
+      });
       if (std::fflush(stdout) != 0) return kExitFailed;
     } else {
       const std::string report_path =
           opt.report.empty() ? ostrel::ReportPath(ws.SettingsPath) : opt.report;
-      ostrel::WriteFileAtomically(report_path, report, ostrel::Durability::kReplaceOnly);
+      ostrel::AtomicFile file(report_path);
+      ostrel::WriteReportPieces(report, ws.Wires, [&file](std::string_view piece) {
+        file.Write(piece);
+      });
+      file.Commit(ostrel::Durability::kReplaceOnly);
       if (!opt.physical_table) std::cout << report_path << "\n";
     }
     for (const auto& [path, text] : exports) {

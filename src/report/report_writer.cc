@@ -51,11 +51,14 @@ std::pair<float, const char*> ScaledFrequency(float hz) {
   return {f, kUnits[unit]};
 }
 
-std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wires) {
+namespace {
+
+// Writes the report into `out`; each time `out` holds at least `piece_bytes`, hands it to
+// `flush`, which empties it.
+template <typename Flush>
+void BuildReport(const ReportHeader& header, const std::vector<Wire>& wires, std::string& out,
+                 std::size_t piece_bytes, Flush&& flush) {
   const ParameterSet& p = header.Params;
-  std::string out;
-  out.reserve(LargePageRoom(1024 + wires.size() * 330));
-  AdviseLargePages(out.data(), out.capacity());
   AppendLine(out, "*Input File: " + header.SettingsName);
   AppendLine(out, "*Output File: " + header.SettingsName + ".doc");
   AppendLine(out, "*");
@@ -86,13 +89,38 @@ std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wire
     AppendNumberLine(out, "  Inductance Self:     ", w.InductanceSelf, " nH");
     AppendNumberLine(out, "  Inductance Mutual:   ", w.InductanceMutual, " nH");
     out += kLineBreak;
+    if (out.size() >= piece_bytes) flush(out);
   }
+  if (!out.empty()) flush(out);
+}
+
+}  // namespace
+
+std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wires) {
+  std::string out;
+  out.reserve(LargePageRoom(1024 + wires.size() * 330));
+  AdviseLargePages(out.data(), out.capacity());
+  BuildReport(header, wires, out, std::string::npos, [](std::string&) {});
   return out;
 }
 
+void WriteReportPieces(const ReportHeader& header, const std::vector<Wire>& wires,
+                       const std::function<void(std::string_view)>& write) {
+  // A quarter megabyte at a time: the report is never held whole, so a large one costs no
+  // more memory than a small one.
+  constexpr std::size_t kPieceBytes = std::size_t{1} << 18;
+  std::string out;
+  out.reserve(kPieceBytes + 4096);
+  BuildReport(header, wires, out, kPieceBytes, [&write](std::string& piece) {
+    write(piece);
+    piece.clear();
+  });
+}
+
 void WriteReport(std::ostream& out, const ReportHeader& header, const std::vector<Wire>& wires) {
-  const std::string text = ReportText(header, wires);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  WriteReportPieces(header, wires, [&out](std::string_view piece) {
+    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  });
 }
 
 }  // namespace ostrel
