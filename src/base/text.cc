@@ -1,6 +1,7 @@
 #include "base/text.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -310,17 +311,33 @@ bool ExactThousandths(double value, std::uint64_t& thousandths) {
 // Writes the "0.000" text of a value given in thousandths so that it ends just before `end`;
 // returns its first character.
 char* WriteThousandthsBackwards(char* end, bool negative, std::uint64_t thousandths) {
+  // "00" to "99": whole numbers are written two digits at a time.
+  static constexpr auto kPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+      pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+      pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+  }();
   char* p = end;
-  std::uint64_t rest = thousandths;
-  for (int i = 0; i < 3; ++i) {
-    *--p = static_cast<char>('0' + rest % 10);
-    rest /= 10;
-  }
+  std::uint64_t whole = thousandths / 1000;
+  const auto fraction = static_cast<std::size_t>(thousandths % 1000);
+  p -= 3;
+  p[0] = static_cast<char>('0' + fraction / 100);
+  std::memcpy(p + 1, &kPairs[2 * (fraction % 100)], 2);
   *--p = '.';
-  do {
-    *--p = static_cast<char>('0' + rest % 10);
-    rest /= 10;
-  } while (rest != 0);
+  while (whole >= 100) {
+    p -= 2;
+    std::memcpy(p, &kPairs[2 * (whole % 100)], 2);
+    whole /= 100;
+  }
+  if (whole >= 10) {
+    p -= 2;
+    std::memcpy(p, &kPairs[2 * whole], 2);
+  } else {
+    *--p = static_cast<char>('0' + whole);
+  }
   if (negative && thousandths != 0) *--p = '-';
   return p;
 }
@@ -341,24 +358,24 @@ char* WriteFixed3Exact(char* buf, double value) {
 }  // namespace
 
 void AppendFixed3Field(std::string& out, double value, std::size_t width) {
-  char digits[32];
+  char digits[48];
   char* const end = digits + sizeof digits;
-  const char* first = nullptr;
-  std::string general;  // only for values of 1e12 and beyond
   std::uint64_t thousandths = 0;
-  if (ExactThousandths(value, thousandths)) {
-    first = WriteThousandthsBackwards(end, value < 0, thousandths);
-  } else {
-    AppendFixed3(general, value);
+  if (width <= sizeof digits && ExactThousandths(value, thousandths)) {
+    // The usual case: the text and its leading blanks written backwards, appended at once.
+    char* const first = WriteThousandthsBackwards(end, value < 0, thousandths);
+    const auto size = static_cast<std::size_t>(end - first);
+    if (size < width) std::memset(end - width, ' ', width - size);
+    out.append(end - width, width);
+    return;
   }
-  std::string_view text = first != nullptr
-                              ? std::string_view(first, static_cast<std::size_t>(end - first))
-                              : std::string_view(general);
-  if (text.size() >= width) {
-    out.append(text.substr(text.size() - width));
+  std::string general;
+  AppendFixed3(general, value);
+  if (general.size() >= width) {
+    out.append(general, general.size() - width, width);
   } else {
-    out.append(width - text.size(), ' ');
-    out.append(text);
+    out.append(width - general.size(), ' ');
+    out.append(general);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <string_view>
 
 #include "electrical/resistance.h"
 #include "base/numeric.h"
@@ -59,7 +60,7 @@ float SelfInductance(Wire& wire, const ParameterSet& params, const Package& pack
 }
 
 // What usually leads to a fault in each step, for the message.
-const char* HintFor(const std::string& step) {
+const char* HintFor(std::string_view step) {
   if (step == "self inductance") {
     return "; check that the loop heights and the wire diameter are above 0 and that no "
            "stacked-die wire runs at or below the base die surface";
@@ -84,7 +85,7 @@ void ComputeInductance(std::vector<Wire>& wires, const ParameterSet& params,
   const float r = ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0);  // wire radius, cm
   const float d = MicronsToCm(params.WireDistance);                // wire distance, cm
   for (Wire& wire : wires) {
-    std::string step = "self inductance";
+    const char* step = "self inductance";
     try {
       const float self = SelfInductance(wire, params, package, r);
       const double t = MicronsToCm(wire.Length);
