@@ -469,7 +469,8 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
           const double within_m = reach_m + 0.5 * pj.length_m;
           const Point3 to_mid = Sub(x, pj.mid), to_image = Sub(x, pj.image_mid);
           const bool near = Dot(to_mid, to_mid) < within_m * within_m;
-          if (!near && Dot(to_image, to_image) >= within_m * within_m) continue;
+          const bool image_near = Dot(to_image, to_image) < within_m * within_m;
+          if (!near && !image_near) continue;  // neither the piece nor its image reaches x
           Point3 e{};
           bool used = false;
           if (near && pj.wire != pm.wire) {
@@ -483,10 +484,12 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
               used = true;
             }
           }
-          const SegmentView vi = ViewFrom(x, pj.image[0], image_tangent[sj], pj.length_m);
-          if (vi.distance2 < reach_m * reach_m) {
-            e = Sub(e, SegmentField(vi, image_tangent[sj], pj.length_m));
-            used = true;
+          if (image_near) {
+            const SegmentView vi = ViewFrom(x, pj.image[0], image_tangent[sj], pj.length_m);
+            if (vi.distance2 < reach_m * reach_m) {
+              e = Sub(e, SegmentField(vi, image_tangent[sj], pj.length_m));
+              used = true;
+            }
           }
           if (!used) continue;
           const Point3 g_vec = Scale(Sub(e, Scale(t, Dot(e, t))), weight);  // transverse part
