@@ -279,8 +279,6 @@ bool ParseStrictNumber(std::string_view text, float& value) {
   return DecimalToSingle(clean, value);
 }
 
-namespace {
-
 // The value in thousandths, rounded half away from zero, when |value| < 1e12: value is
 // M 2^e with an integer M below 2^53, so value x 1000 = M x 1000 / 2^-e is rounded with integer
 // arithmetic (M x 1000 < 2^63). False when the value is out of that range (or NaN).
@@ -308,6 +306,8 @@ bool ExactThousandths(double value, std::uint64_t& thousandths) {
   }  // else: below 2^-11, rounds to 0
   return true;
 }
+
+namespace {
 
 // Writes the "0.000" text of a value given in thousandths so that it ends just before `end`;
 // returns its first character.

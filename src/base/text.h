@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,10 @@ void AppendFixed3(std::string& out, double value);
 // Appends FormatFixed3(value) right-aligned in `width` characters (blanks before it); a longer
 // text keeps its last `width` characters.
 void AppendFixed3Field(std::string& out, double value, std::size_t width);
+
+// |value| in whole thousandths, rounded half away from zero exactly as the "0.000" texts above
+// round it; false when |value| is 1e12 or more (or NaN).
+bool ExactThousandths(double value, std::uint64_t& thousandths);
 
 // General form: `value` rounded half away from zero to at most `significant_digits` significant
 // digits, written without exponent, with trailing zeros and a trailing point dropped.

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <utility>
 
 #include "base/text.h"
 
@@ -39,15 +41,35 @@ std::string IndexText(std::size_t index) {
 
 // Lists that ordering a side needs, kept from side to side.
 struct SideScratch {
+  std::vector<std::pair<std::uint64_t, std::size_t>> plain;  // key in thousandths, position
   std::vector<Key> keys;
   std::vector<std::size_t> order;
   std::string text;
 };
 
-// Orders `side` (indices into `pads`) by its key texts; with `entries`, also gives the sorted
-// list's entries.
-void OrderSideBy(const PadList& pads, std::vector<std::size_t>& side, SideAxis axis,
-                 SideScratch& scratch, std::vector<std::string>* entries) {
+// Orders the positions of `side` by the numbers of their key texts, when every key + 1e11 is a
+// number from 0 up to 1e12: such texts are digits right-aligned behind blanks, and a blank
+// sorts before a digit, so their byte order is the order of the numbers they write (equal
+// texts, equal numbers). Returns false, leaving `order` alone, for any other key.
+bool OrderByPlainKeys(const PadList& pads, const std::vector<std::size_t>& side, SideAxis axis,
+                      SideScratch& scratch) {
+  auto& plain = scratch.plain;
+  plain.resize(side.size());
+  for (std::size_t i = 0; i < side.size(); ++i) {
+    const BondPad& pad = pads[side[i]];
+    const double key = static_cast<double>(axis == SideAxis::kY ? pad.Y : pad.X) + kKeyOffset;
+    if (!(key >= 0.0) || !ExactThousandths(key, plain[i].first)) return false;
+    plain[i].second = i;
+  }
+  std::sort(plain.begin(), plain.end());  // equal keys by position: file order stays
+  scratch.order.resize(side.size());
+  for (std::size_t k = 0; k < plain.size(); ++k) scratch.order[k] = plain[k].second;
+  return true;
+}
+
+// Orders the positions of `side` by the byte order of their key texts.
+void OrderByKeyTexts(const PadList& pads, const std::vector<std::size_t>& side, SideAxis axis,
+                     SideScratch& scratch) {
   const std::size_t n = side.size();
   std::vector<Key>& keys = scratch.keys;
   keys.resize(n);
@@ -58,15 +80,26 @@ void OrderSideBy(const PadList& pads, std::vector<std::size_t>& side, SideAxis a
   std::vector<std::size_t>& order = scratch.order;
   order.resize(n);
   std::iota(order.begin(), order.end(), std::size_t{0});
-  // Byte order, as the list compares its texts; equal texts keep their input order.
+  // Equal texts keep their input order.
   std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
     const int by_text = std::memcmp(keys[a].data(), keys[b].data(), kKeyWidth);
     return by_text < 0 || (by_text == 0 && a < b);
   });
+}
+
+// Orders `side` (indices into `pads`) by its key texts; with `entries`, also gives the sorted
+// list's entries.
+void OrderSideBy(const PadList& pads, std::vector<std::size_t>& side, SideAxis axis,
+                 SideScratch& scratch, std::vector<std::string>* entries) {
+  if (!OrderByPlainKeys(pads, side, axis, scratch)) OrderByKeyTexts(pads, side, axis, scratch);
+  std::vector<std::size_t>& order = scratch.order;
   if (entries != nullptr) {
-    entries->reserve(n);
+    entries->reserve(order.size());
+    Key key;
     for (const std::size_t i : order) {
-      entries->push_back(std::string(keys[i].data(), kKeyWidth) + IndexText(i));
+      const BondPad& pad = pads[side[i]];
+      WriteKeyText(axis == SideAxis::kY ? pad.Y : pad.X, key, scratch.text);
+      entries->push_back(std::string(key.data(), kKeyWidth) + IndexText(i));
     }
   }
   // Position k takes the pad that was at order[k].

@@ -180,6 +180,31 @@ TEST(SideOrderingTest, EntriesAndOrder) {
   EXPECT_TRUE(OrderSides(empty).empty());
 }
 
+// The order is that of the entry texts compared byte by byte, also where it is not the order
+// of the numbers: keys below -1e11 write a minus sign, which sorts after the blanks of a
+// shorter text and before any digit.
+TEST(SideOrderingTest, OrderIsThatOfTheEntryTexts) {
+  const std::vector<std::vector<float>> rows = {
+      {5, -3, 5, 1e6f, -1e6f, 0.0004f, 0.0006f, 2.5e-4f},
+      {-1.5e11f, -4e10f, 0, -99999997952.0f, 7, -3e11f, -1.5e11f},
+  };
+  for (const std::vector<float>& keys : rows) {
+    Package pkg;
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      pkg.TopPads.push_back(i);
+      pkg.ChipPads.emplace_back().X = keys[i];
+      texts.push_back(SideEntry(keys[i], i));
+    }
+    std::vector<std::string> sorted = texts;
+    std::stable_sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(OrderSides(pkg), sorted);
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+      EXPECT_EQ(texts[pkg.TopPads[k]], sorted[k]) << k;
+    }
+  }
+}
+
 
 class PackageFileTest : public testing_support::ScratchDirTest {};
 
