@@ -358,26 +358,37 @@ char* WriteFixed3Exact(char* buf, double value) {
 
 }  // namespace
 
-void AppendFixed3Field(std::string& out, double value, std::size_t width) {
-  char digits[48];
-  char* const end = digits + sizeof digits;
+char* WriteFixed3Field(char* out, double value, std::size_t width) {
   std::uint64_t thousandths = 0;
-  if (width <= sizeof digits && ExactThousandths(value, thousandths)) {
-    // The usual case: the text and its leading blanks written backwards, appended at once.
-    char* const first = WriteThousandthsBackwards(end, value < 0, thousandths);
+  if (ExactThousandths(value, thousandths)) {
+    // The usual case: the digits written backwards from the field's end, blanks before them.
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    const char* const first = WriteThousandthsBackwards(end, value < 0, thousandths);
     const auto size = static_cast<std::size_t>(end - first);
-    if (size < width) std::memset(end - width, ' ', width - size);
-    out.append(end - width, width);
-    return;
+    if (size >= width) {
+      std::memcpy(out, end - width, width);
+    } else {
+      std::memset(out, ' ', width - size);
+      std::memcpy(out + (width - size), first, size);
+    }
+    return out + width;
   }
   std::string general;
   AppendFixed3(general, value);
   if (general.size() >= width) {
-    out.append(general, general.size() - width, width);
+    std::memcpy(out, general.data() + (general.size() - width), width);
   } else {
-    out.append(width - general.size(), ' ');
-    out.append(general);
+    std::memset(out, ' ', width - general.size());
+    std::memcpy(out + (width - general.size()), general.data(), general.size());
   }
+  return out + width;
+}
+
+void AppendFixed3Field(std::string& out, double value, std::size_t width) {
+  const std::size_t at = out.size();
+  out.resize(at + width);
+  WriteFixed3Field(out.data() + at, value, width);
 }
 
 void AppendFixed3(std::string& out, double value) {

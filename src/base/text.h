@@ -62,6 +62,8 @@ void AppendFixed3(std::string& out, double value);
 // Appends FormatFixed3(value) right-aligned in `width` characters (blanks before it); a longer
 // text keeps its last `width` characters.
 void AppendFixed3Field(std::string& out, double value, std::size_t width);
+// The same `width` characters written at `out`; returns their end.
+char* WriteFixed3Field(char* out, double value, std::size_t width);
 
 // |value| in whole thousandths, rounded half away from zero exactly as the "0.000" texts above
 // round it; false when |value| is 1e12 or more (or NaN).

@@ -1,7 +1,6 @@
 #include "package/package_reader.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,33 +58,22 @@ class FirstByName {
   }
 
   // Makes record `index`, named `name`, findable, unless an earlier record has that name.
-  // Records are added in their order, each once.
-  void AddIfFirst(std::string_view name, std::size_t index) {
-    if ((used_ + 1) * 4 > slots_.size() * 3) Grow(slots_.empty() ? 64 : slots_.size() * 2);
-    if (first_.size() <= index) first_.resize(index + 1, false);
+  // Records are added in their order, each once. The slots are met in no order, so each would
+  // wait for memory: a record is entered only some records later, its slot fetched meanwhile.
+  void Add(std::string_view name, std::size_t index) {
     const std::uint32_t hash = Hash(name);
-    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
-      Slot& slot = slots_[i];
-      if (slot.index_plus_one == 0) {
-        slot = {hash, static_cast<std::uint32_t>(index + 1)};
-        first_[index] = true;
-        ++used_;
-        return;
-      }
-      if (slot.hash == hash && records_[slot.index_plus_one - 1].Name == name) return;
-    }
-  }
-
-  // Starts loading the table slot where `name` goes into the cache, for an AddIfFirst soon
-  // after: the slots are met in no order, so each would otherwise wait for memory.
-  void Prefetch(std::string_view name) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[Hash(name) & Mask()]);
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & Mask()]);
+    Pending& slot = pending_[added_ % kPending];
+    if (added_ >= kPending) Enter(slot);
+    slot = {hash, index};
+    ++added_;
   }
 
   // Index of the first record named `name`, or kNone. Lines that name the records in their
   // own order (fingers and wire bonds listed pad by pad) are found at the record after the
   // one found last, without a look into the table.
   std::size_t Find(std::string_view name) {
+    EnterPending();
     const std::size_t next = last_found_ + 1;
     if (next < first_.size() && first_[next] && records_[next].Name == name) {
       last_found_ = next;
@@ -115,6 +103,37 @@ class FirstByName {
   }
   std::size_t Mask() const { return slots_.size() - 1; }
 
+  struct Pending {
+    std::uint32_t hash = 0;
+    std::size_t index = 0;
+  };
+  static constexpr std::size_t kPending = 16;
+
+  // Enters a record into the table, unless an earlier record has its name.
+  void Enter(const Pending& record) {
+    if ((used_ + 1) * 4 > slots_.size() * 3) Grow(slots_.empty() ? 64 : slots_.size() * 2);
+    if (first_.size() <= record.index) first_.resize(record.index + 1, false);
+    const std::string& name = records_[record.index].Name;
+    for (std::size_t i = record.hash & Mask();; i = (i + 1) & Mask()) {
+      Slot& slot = slots_[i];
+      if (slot.index_plus_one == 0) {
+        slot = {record.hash, static_cast<std::uint32_t>(record.index + 1)};
+        first_[record.index] = true;
+        ++used_;
+        return;
+      }
+      if (slot.hash == record.hash && records_[slot.index_plus_one - 1].Name == name) return;
+    }
+  }
+
+  // Enters the records added and not yet entered, in their order.
+  void EnterPending() {
+    for (std::size_t k = added_ > kPending ? added_ - kPending : 0; k < added_; ++k) {
+      Enter(pending_[k % kPending]);
+    }
+    added_ = 0;
+  }
+
   void Grow(std::size_t size) {
     LargePageVector<Slot> old(size);
     old.swap(slots_);
@@ -131,7 +150,9 @@ class FirstByName {
   // while the pads stream past.
   LargePageVector<Slot> slots_;
   std::size_t used_ = 0;
-  std::vector<bool> first_;         // record i is the first of its name
+  std::array<Pending, kPending> pending_{};  // the last records added, not yet entered
+  std::size_t added_ = 0;                    // records added since the last were entered
+  std::vector<bool> first_;                  // record i is the first of its name
   std::size_t last_found_ = kNone;  // kNone + 1 wraps round to record 0
 };
 
@@ -220,23 +241,6 @@ struct RecordCounts {
     right += more.right;
     top += more.top;
   }
-
-  // The counts of a piece of `piece_bytes` scaled to a text of `text_bytes` with a margin, for
-  // a text read a piece at a time: lists sized by them are rarely short (a text whose later
-  // lines hold more records per byte grows them as it goes), and their room beyond what is
-  // used costs address space only. At most a gigabyte of pads is asked for ahead.
-  RecordCounts ScaledTo(std::size_t piece_bytes, std::size_t text_bytes) const {
-    const double factor = piece_bytes == 0 || text_bytes <= piece_bytes
-                              ? 1.0
-                              : 1.125 * static_cast<double>(text_bytes) /
-                                    static_cast<double>(piece_bytes);
-    const double most = static_cast<double>(std::size_t{1} << 30) / sizeof(BondPad);
-    auto scale = [&](std::size_t n) {
-      return static_cast<std::size_t>(std::min(most, static_cast<double>(n) * factor));
-    };
-    return {scale(chip), scale(stack), scale(stitches), scale(left),
-            scale(bottom), scale(right), scale(top)};
-  }
 };
 
 RecordCounts CountRecords(std::string_view text) {
@@ -284,12 +288,12 @@ class PackageParser {
  public:
   PackageParser(Package& package, const std::string& file) : pkg_(package), file_(file) {}
 
-  // Sizes the lists for the records to come, and the name tables for `indexed` of them.
-  void Reserve(const RecordCounts& counts, const RecordCounts& indexed) {
+  // Sizes the lists for the records to come.
+  void Reserve(const RecordCounts& counts) {
     ReserveLarge(pkg_.ChipPads, counts.chip);
     ReserveLarge(pkg_.StackPads, counts.stack);
-    chip_index_.Reserve(indexed.chip);
-    stack_index_.Reserve(indexed.stack);
+    chip_index_.Reserve(counts.chip);
+    stack_index_.Reserve(counts.stack);
     ReserveLarge(pkg_.Stitches, counts.stitches);
     ReserveLarge(pkg_.LeftPads, counts.left);
     ReserveLarge(pkg_.BottomPads, counts.bottom);
@@ -371,8 +375,6 @@ class PackageParser {
 
   void Record(std::string_view k) {
     if (k == "CBP") {
-      // The name's slot is fetched while the pad is filled in, and taken after.
-      chip_index_.Prefetch(f_[1]);
       BondPad& pad = Pad(pkg_.ChipPads.emplace_back());
       const bool along_x = f_[8] == "T" || f_[8] == "B";
       pad.Width = along_x ? Num(5) : Num(6);
@@ -385,13 +387,12 @@ class PackageParser {
                                             : side == 'T' ? &pkg_.TopPads
                                                           : nullptr;
       if (side_list != nullptr) side_list->push_back(pkg_.ChipPads.size() - 1);
-      chip_index_.AddIfFirst(f_[1], pkg_.ChipPads.size() - 1);
+      chip_index_.Add(f_[1], pkg_.ChipPads.size() - 1);
     } else if (k == "SD_CBP") {
-      stack_index_.Prefetch(f_[1]);
       BondPad& pad = Pad(pkg_.StackPads.emplace_back());
       pad.Width = Num(5);
       pad.Length = Num(6);
-      stack_index_.AddIfFirst(f_[1], pkg_.StackPads.size() - 1);
+      stack_index_.Add(f_[1], pkg_.StackPads.size() - 1);
     } else if (k == "SBP") {
       if (BondPad* pad = FindPad(f_[1])) {
         pad->FingerX = Num(2);
@@ -444,8 +445,8 @@ class PackageParser {
       r.Y2 = Num(6);
       r.Value7 = Num(7);
       r.Value8 = Num(8);
-      ring_index_.AddIfFirst(r.Name, pkg_.SegRings.size());
       pkg_.SegRings.push_back(std::move(r));
+      ring_index_.Add(pkg_.SegRings.back().Name, pkg_.SegRings.size() - 1);
     } else if (k == "SRSEG") {
       const std::size_t ring = ring_index_.Find(f_[1]);
       if (ring == FirstByName<std::vector<SegRing>>::kNone) return;
@@ -511,13 +512,6 @@ class OpenFile {
   OpenFile& operator=(const OpenFile&) = delete;
   ~OpenFile() { ::close(fd_); }
 
-  // The length of the file as it is now (0 when it cannot tell, e.g. for a pipe).
-  std::size_t Size() const {
-    struct stat info {};
-    return ::fstat(fd_, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size)
-                                                         : 0;
-  }
-
   // One read of up to `bytes` into `into`, from offset `at`; 0 at the end of the file.
   std::size_t Read(std::size_t at, char* into, std::size_t bytes) const {
     while (true) {
@@ -535,8 +529,8 @@ class OpenFile {
 // Hands `consume` the bytes of `file` in pieces of whole lines: each piece ends at a line
 // feed, the last at the end of the file. The pieces pass through one buffer of a quarter
 // megabyte however large the file (it doubles only for a longer line), so the file is never
-// held whole. Returns the digest of all the bytes read.
-template <typename Consume>
+// held whole. Returns the digest of all the bytes read (with `kDigest`; else an empty one).
+template <bool kDigest, typename Consume>
 ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
   std::size_t size = std::size_t{1} << 18;
   std::unique_ptr<char[]> buf(new char[size]);  // written by the reads before it is read
@@ -552,7 +546,7 @@ ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
       size *= 2;
     }
     const std::size_t got = file.Read(at, buf.get() + kept, size - kept);
-    XXH3_128bits_update(&digest, buf.get() + kept, got);
+    if constexpr (kDigest) XXH3_128bits_update(&digest, buf.get() + kept, got);
     at += got;
     const std::size_t have = kept + got;
     if (got == 0) {
@@ -569,6 +563,7 @@ ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
     kept = have - piece;
     std::memmove(buf.get(), buf.get() + piece, kept);
   }
+  if constexpr (!kDigest) return {};
   const XXH128_hash_t hash = XXH3_128bits_digest(&digest);
   return {hash.low64, hash.high64};
 }
@@ -578,8 +573,7 @@ ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
 void ParsePackage(std::string_view text, Package& package, const std::string& file) {
   package.SourceFile = file;
   PackageParser parser(package, file);
-  const RecordCounts counts = CountRecords(text);
-  parser.Reserve(counts, counts);
+  parser.Reserve(CountRecords(text));
   parser.Run(text);
 }
 
@@ -587,24 +581,22 @@ ContentDigest ReadPackageFile(const std::string& path, Package& package) {
   package.SourceFile = path;
   const OpenFile file(path);
   PackageParser parser(package, path);
-  // The file is read once. Its first piece sizes the lists, scaled to the whole file; its name
-  // tables grow as they go, so that a guess too large costs no memory that is written. Lists
-  // that kept their room from an earlier read are not sized again.
-  bool sized = package.ChipPads.capacity() != 0 || package.StackPads.capacity() != 0;
-  const std::size_t file_bytes = file.Size();
-  return ForEachPieceOfLines(file, [&](std::string_view piece) {
-    if (!sized) {
-      const RecordCounts counts = CountRecords(piece);
-      parser.Reserve(counts.ScaledTo(piece.size(), file_bytes), counts);
-      sized = true;
-    }
-    parser.Run(piece);
-  });
+  // Read twice: once to size the lists, once for the records (reading a file the system holds
+  // costs less than lists that grow by copies). Lists that kept their room from an earlier
+  // read are not counted again; should this file hold more, they grow as they go.
+  if (package.ChipPads.capacity() == 0 && package.StackPads.capacity() == 0) {
+    RecordCounts counts;
+    ForEachPieceOfLines<false>(file, [&counts](std::string_view piece) {
+      counts.Add(CountRecords(piece));
+    });
+    parser.Reserve(counts);
+  }
+  return ForEachPieceOfLines<true>(file, [&parser](std::string_view piece) { parser.Run(piece); });
 }
 
 ContentDigest FileDigest(const std::string& path) {
   const OpenFile file(path);
-  return ForEachPieceOfLines(file, [](std::string_view) {});
+  return ForEachPieceOfLines<true>(file, [](std::string_view) {});
 }
 
 }  // namespace ostrel

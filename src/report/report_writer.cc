@@ -1,5 +1,6 @@
 #include "report/report_writer.h"
 
+#include <cstring>
 #include <string_view>
 
 #include "base/large_pages.h"
@@ -28,6 +29,41 @@ void AppendNumberLine(std::string& out, std::string_view label, float value,
 void AppendLine(std::string& out, const std::string& text) {
   out += text;
   out += kLineBreak;
+}
+
+// Copies a text of known length to `p`; returns its end.
+template <std::size_t N>
+char* Put(char* p, const char (&text)[N]) {
+  std::memcpy(p, text, N - 1);
+  return p + (N - 1);
+}
+
+// A number line of a wire's block written at `p`, as AppendNumberLine writes it.
+template <std::size_t L, std::size_t U>
+char* PutNumberLine(char* p, const char (&label)[L], float value, const char (&unit)[U]) {
+  p = Put(p, label);
+  p = WriteFixed3Field(p, value, kFieldWidth);
+  p = Put(p, unit);
+  return Put(p, "\r\n");
+}
+
+// The most bytes a wire's block takes besides its name: "Pad: " and CR LF, six number lines of
+// a 23-character label, a field and at most 8 characters of unit with CR LF, and the blank line.
+constexpr std::size_t kBlockBytes = 5 + 2 + 6 * (23 + kFieldWidth + 8 + 2) + 2;
+
+// The report's block of one wire, written at `p` (kBlockBytes + the name's length of room);
+// returns its end.
+char* PutWireBlock(char* p, const Wire& w) {
+  p = Put(p, "Pad: ");
+  std::memcpy(p, w.Name.data(), w.Name.size());
+  p = Put(p + w.Name.size(), "\r\n");
+  p = PutNumberLine(p, "  Length:              ", w.Length, " Microns");
+  p = PutNumberLine(p, "  Resistance:          ", w.Resistance, " mOhms");
+  p = PutNumberLine(p, "  Inductance DC:       ", w.InductanceDC, " nH");
+  p = PutNumberLine(p, "  Inductance AC:       ", w.InductanceAC, " nH");
+  p = PutNumberLine(p, "  Inductance Self:     ", w.InductanceSelf, " nH");
+  p = PutNumberLine(p, "  Inductance Mutual:   ", w.InductanceMutual, " nH");
+  return Put(p, "\r\n");
 }
 
 }  // namespace
@@ -80,15 +116,10 @@ void BuildReport(const ReportHeader& header, const std::vector<Wire>& wires, std
   }
   AppendLine(out, "*");
   for (const Wire& w : wires) {
-    out += "Pad: ";
-    AppendLine(out, w.Name);
-    AppendNumberLine(out, "  Length:              ", w.Length, " Microns");
-    AppendNumberLine(out, "  Resistance:          ", w.Resistance, " mOhms");
-    AppendNumberLine(out, "  Inductance DC:       ", w.InductanceDC, " nH");
-    AppendNumberLine(out, "  Inductance AC:       ", w.InductanceAC, " nH");
-    AppendNumberLine(out, "  Inductance Self:     ", w.InductanceSelf, " nH");
-    AppendNumberLine(out, "  Inductance Mutual:   ", w.InductanceMutual, " nH");
-    out += kLineBreak;
+    // Room for the block, written in place, then cut to what it took.
+    const std::size_t at = out.size();
+    out.resize(at + kBlockBytes + w.Name.size());
+    out.resize(static_cast<std::size_t>(PutWireBlock(out.data() + at, w) - out.data()));
     if (out.size() >= piece_bytes) flush(out);
   }
   if (!out.empty()) flush(out);
