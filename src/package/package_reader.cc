@@ -1,6 +1,7 @@
 #include "package/package_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,7 +42,9 @@ std::string_view UpperKeyword(std::string_view word, std::array<char, 16>& buf) 
 
 // The first record of each name in a list of records with a `Name`, found by hashing: open
 // addressing over record indices, so the names are not copied and a later record of the same
-// name never replaces the first.
+// name never replaces the first. Records are entered into the table when a look-up needs them,
+// all those added since in their order: a file that lists its pads before their fingers and
+// wire bonds fills the table once, sized for all of them.
 template <typename Records>
 class FirstByName {
  public:
@@ -49,31 +52,11 @@ class FirstByName {
 
   explicit FirstByName(const Records& records) : records_(records) {}
 
-  // Makes room for `n` records without growing the table on the way.
-  void Reserve(std::size_t n) {
-    std::size_t size = 64;
-    while (size * 3 < 4 * n) size *= 2;
-    if (size > slots_.size()) Grow(size);
-    if (first_.size() < n) first_.resize(n, false);
-  }
-
-  // Makes record `index`, named `name`, findable, unless an earlier record has that name.
-  // Records are added in their order, each once. The slots are met in no order, so each would
-  // wait for memory: a record is entered only some records later, its slot fetched meanwhile.
-  void Add(std::string_view name, std::size_t index) {
-    const std::uint32_t hash = Hash(name);
-    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & Mask()]);
-    Pending& slot = pending_[added_ % kPending];
-    if (added_ >= kPending) Enter(slot);
-    slot = {hash, index};
-    ++added_;
-  }
-
   // Index of the first record named `name`, or kNone. Lines that name the records in their
   // own order (fingers and wire bonds listed pad by pad) are found at the record after the
   // one found last, without a look into the table.
   std::size_t Find(std::string_view name) {
-    EnterPending();
+    if (entered_ < records_.size()) EnterNew();
     const std::size_t next = last_found_ + 1;
     if (next < first_.size() && first_[next] && records_[next].Name == name) {
       last_found_ = next;
@@ -103,35 +86,44 @@ class FirstByName {
   }
   std::size_t Mask() const { return slots_.size() - 1; }
 
-  struct Pending {
-    std::uint32_t hash = 0;
-    std::size_t index = 0;
-  };
-  static constexpr std::size_t kPending = 16;
-
-  // Enters a record into the table, unless an earlier record has its name.
-  void Enter(const Pending& record) {
-    if ((used_ + 1) * 4 > slots_.size() * 3) Grow(slots_.empty() ? 64 : slots_.size() * 2);
-    if (first_.size() <= record.index) first_.resize(record.index + 1, false);
-    const std::string& name = records_[record.index].Name;
-    for (std::size_t i = record.hash & Mask();; i = (i + 1) & Mask()) {
-      Slot& slot = slots_[i];
-      if (slot.index_plus_one == 0) {
-        slot = {record.hash, static_cast<std::uint32_t>(record.index + 1)};
-        first_[record.index] = true;
-        ++used_;
-        return;
-      }
-      if (slot.hash == record.hash && records_[slot.index_plus_one - 1].Name == name) return;
+  // Enters the records added since the last look-up, in their order. The table stays at most
+  // three quarters full: small, so that it stays in the cache. Its slots are met in no order,
+  // so the slot of the record some places ahead is fetched while one is entered.
+  void EnterNew() {
+    const std::size_t count = records_.size();
+    std::size_t size = slots_.empty() ? 64 : slots_.size();
+    while (size * 3 < 4 * count) size *= 2;
+    if (size > slots_.size()) Grow(size);
+    first_.resize(count, false);
+    constexpr std::size_t kAhead = 16;
+    std::array<std::uint32_t, kAhead> hashes{};
+    for (std::size_t k = entered_; k < count && k < entered_ + kAhead; ++k) {
+      hashes[k % kAhead] = Hash(records_[k].Name);
+      __builtin_prefetch(&slots_[hashes[k % kAhead] & Mask()]);
     }
+    for (std::size_t k = entered_; k < count; ++k) {
+      const std::uint32_t hash = hashes[k % kAhead];
+      if (k + kAhead < count) {
+        hashes[k % kAhead] = Hash(records_[k + kAhead].Name);
+        __builtin_prefetch(&slots_[hashes[k % kAhead] & Mask()]);
+      }
+      Enter(hash, k);
+    }
+    entered_ = count;
   }
 
-  // Enters the records added and not yet entered, in their order.
-  void EnterPending() {
-    for (std::size_t k = added_ > kPending ? added_ - kPending : 0; k < added_; ++k) {
-      Enter(pending_[k % kPending]);
+  // Enters record `index` unless an earlier record has its name.
+  void Enter(std::uint32_t hash, std::size_t index) {
+    const std::string& name = records_[index].Name;
+    for (std::size_t i = hash & Mask();; i = (i + 1) & Mask()) {
+      Slot& slot = slots_[i];
+      if (slot.index_plus_one == 0) {
+        slot = {hash, static_cast<std::uint32_t>(index + 1)};
+        first_[index] = true;
+        return;
+      }
+      if (slot.hash == hash && records_[slot.index_plus_one - 1].Name == name) return;
     }
-    added_ = 0;
   }
 
   void Grow(std::size_t size) {
@@ -146,13 +138,9 @@ class FirstByName {
   }
 
   const Records& records_;
-  // A power of two in size, at most three quarters full: small, so that it stays in the cache
-  // while the pads stream past.
-  LargePageVector<Slot> slots_;
-  std::size_t used_ = 0;
-  std::array<Pending, kPending> pending_{};  // the last records added, not yet entered
-  std::size_t added_ = 0;                    // records added since the last were entered
-  std::vector<bool> first_;                  // record i is the first of its name
+  LargePageVector<Slot> slots_;  // a power of two in size
+  std::size_t entered_ = 0;      // records entered into the table
+  std::vector<bool> first_;      // record i is the first of its name
   std::size_t last_found_ = kNone;  // kNone + 1 wraps round to record 0
 };
 
@@ -231,16 +219,6 @@ void SplitPackageLine(std::string_view line, std::array<std::string_view, kField
 // keyword, section or not), so that the lists are sized once instead of growing by copies.
 struct RecordCounts {
   std::size_t chip = 0, stack = 0, stitches = 0, left = 0, bottom = 0, right = 0, top = 0;
-
-  void Add(const RecordCounts& more) {
-    chip += more.chip;
-    stack += more.stack;
-    stitches += more.stitches;
-    left += more.left;
-    bottom += more.bottom;
-    right += more.right;
-    top += more.top;
-  }
 };
 
 RecordCounts CountRecords(std::string_view text) {
@@ -278,6 +256,21 @@ RecordCounts CountRecords(std::string_view text) {
   return counts;
 }
 
+// Room for the records of a file of `file_bytes` whose first piece of lines is `piece`, the
+// same for every list, since a line holds at most one record: the piece's lines scaled to the
+// whole file, and half as many again. Room beyond what is used costs address space only (it is
+// never written); a file whose later lines are shorter than its first grows its lists as it
+// goes. At most a gigabyte of pads is asked for ahead.
+RecordCounts RoomFor(std::string_view piece, std::size_t file_bytes) {
+  const auto lines = static_cast<double>(std::count(piece.begin(), piece.end(), '\n') + 1);
+  const double scale =
+      piece.empty() ? 1.0 : std::max(1.0, static_cast<double>(file_bytes) /
+                                              static_cast<double>(piece.size()));
+  const double most = static_cast<double>(std::size_t{1} << 30) / sizeof(BondPad);
+  const auto n = static_cast<std::size_t>(std::min(most, 1.5 * lines * scale));
+  return {n, n, n, n, n, n, n};
+}
+
 // Reserves room for `n` records in an empty list.
 template <typename List>
 void ReserveLarge(List& list, std::size_t n) {
@@ -292,8 +285,6 @@ class PackageParser {
   void Reserve(const RecordCounts& counts) {
     ReserveLarge(pkg_.ChipPads, counts.chip);
     ReserveLarge(pkg_.StackPads, counts.stack);
-    chip_index_.Reserve(counts.chip);
-    stack_index_.Reserve(counts.stack);
     ReserveLarge(pkg_.Stitches, counts.stitches);
     ReserveLarge(pkg_.LeftPads, counts.left);
     ReserveLarge(pkg_.BottomPads, counts.bottom);
@@ -387,12 +378,10 @@ class PackageParser {
                                             : side == 'T' ? &pkg_.TopPads
                                                           : nullptr;
       if (side_list != nullptr) side_list->push_back(pkg_.ChipPads.size() - 1);
-      chip_index_.Add(f_[1], pkg_.ChipPads.size() - 1);
     } else if (k == "SD_CBP") {
       BondPad& pad = Pad(pkg_.StackPads.emplace_back());
       pad.Width = Num(5);
       pad.Length = Num(6);
-      stack_index_.Add(f_[1], pkg_.StackPads.size() - 1);
     } else if (k == "SBP") {
       if (BondPad* pad = FindPad(f_[1])) {
         pad->FingerX = Num(2);
@@ -446,7 +435,6 @@ class PackageParser {
       r.Value7 = Num(7);
       r.Value8 = Num(8);
       pkg_.SegRings.push_back(std::move(r));
-      ring_index_.Add(pkg_.SegRings.back().Name, pkg_.SegRings.size() - 1);
     } else if (k == "SRSEG") {
       const std::size_t ring = ring_index_.Find(f_[1]);
       if (ring == FirstByName<std::vector<SegRing>>::kNone) return;
@@ -512,6 +500,13 @@ class OpenFile {
   OpenFile& operator=(const OpenFile&) = delete;
   ~OpenFile() { ::close(fd_); }
 
+  // The length of the file as it is now (0 when it cannot tell, as for a pipe).
+  std::size_t Size() const {
+    struct stat info {};
+    return ::fstat(fd_, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size)
+                                                         : 0;
+  }
+
   // One read of up to `bytes` into `into`, from offset `at`; 0 at the end of the file.
   std::size_t Read(std::size_t at, char* into, std::size_t bytes) const {
     while (true) {
@@ -529,8 +524,8 @@ class OpenFile {
 // Hands `consume` the bytes of `file` in pieces of whole lines: each piece ends at a line
 // feed, the last at the end of the file. The pieces pass through one buffer of a quarter
 // megabyte however large the file (it doubles only for a longer line), so the file is never
-// held whole. Returns the digest of all the bytes read (with `kDigest`; else an empty one).
-template <bool kDigest, typename Consume>
+// held whole. Returns the digest of all the bytes read.
+template <typename Consume>
 ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
   std::size_t size = std::size_t{1} << 18;
   std::unique_ptr<char[]> buf(new char[size]);  // written by the reads before it is read
@@ -546,7 +541,7 @@ ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
       size *= 2;
     }
     const std::size_t got = file.Read(at, buf.get() + kept, size - kept);
-    if constexpr (kDigest) XXH3_128bits_update(&digest, buf.get() + kept, got);
+    XXH3_128bits_update(&digest, buf.get() + kept, got);
     at += got;
     const std::size_t have = kept + got;
     if (got == 0) {
@@ -563,7 +558,6 @@ ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
     kept = have - piece;
     std::memmove(buf.get(), buf.get() + piece, kept);
   }
-  if constexpr (!kDigest) return {};
   const XXH128_hash_t hash = XXH3_128bits_digest(&digest);
   return {hash.low64, hash.high64};
 }
@@ -581,22 +575,22 @@ ContentDigest ReadPackageFile(const std::string& path, Package& package) {
   package.SourceFile = path;
   const OpenFile file(path);
   PackageParser parser(package, path);
-  // Read twice: once to size the lists, once for the records (reading a file the system holds
-  // costs less than lists that grow by copies). Lists that kept their room from an earlier
-  // read are not counted again; should this file hold more, they grow as they go.
-  if (package.ChipPads.capacity() == 0 && package.StackPads.capacity() == 0) {
-    RecordCounts counts;
-    ForEachPieceOfLines<false>(file, [&counts](std::string_view piece) {
-      counts.Add(CountRecords(piece));
-    });
-    parser.Reserve(counts);
-  }
-  return ForEachPieceOfLines<true>(file, [&parser](std::string_view piece) { parser.Run(piece); });
+  // The file is read once. Its first piece sizes the lists (see RoomFor); lists that kept their
+  // room from an earlier read are not sized again.
+  bool sized = package.ChipPads.capacity() != 0 || package.StackPads.capacity() != 0;
+  const std::size_t file_bytes = file.Size();
+  return ForEachPieceOfLines(file, [&](std::string_view piece) {
+    if (!sized) {
+      parser.Reserve(RoomFor(piece, file_bytes));
+      sized = true;
+    }
+    parser.Run(piece);
+  });
 }
 
 ContentDigest FileDigest(const std::string& path) {
   const OpenFile file(path);
-  return ForEachPieceOfLines<true>(file, [](std::string_view) {});
+  return ForEachPieceOfLines(file, [](std::string_view) {});
 }
 
 }  // namespace ostrel
