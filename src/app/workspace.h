@@ -9,6 +9,7 @@
 #include "geometry/wire_paths.h"
 #include "package/package_model.h"
 #include "package/package_reader.h"
+#include "package/side_ordering.h"
 #include "geometry/parameter_set.h"
 #include "base/stage_error.h"
 #include "report/exports.h"
@@ -30,7 +31,7 @@ struct Workspace {
   std::string view_text = {};      // what the text view shows: settings text or report
   std::string caption = "Ostrel";  // window caption
   std::string work_path;           // the Work Path label: folder of the settings file
-  std::vector<std::string> sort_list;  // entries of the last ordered side (top)
+  std::vector<SortEntry> sort_list;  // entries of the last ordered side (top)
   // The digest of the package file's bytes that the lists were last read from whole, and its
   // path (empty when the last read did not complete): a read of the same bytes from the same
   // file gives the same lists, so it need not parse them again.

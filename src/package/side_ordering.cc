@@ -90,16 +90,14 @@ void OrderByKeyTexts(const PadList& pads, const std::vector<std::size_t>& side, 
 // Orders `side` (indices into `pads`) by its key texts; with `entries`, also gives the sorted
 // list's entries.
 void OrderSideBy(const PadList& pads, std::vector<std::size_t>& side, SideAxis axis,
-                 SideScratch& scratch, std::vector<std::string>* entries) {
+                 SideScratch& scratch, std::vector<SortEntry>* entries) {
   if (!OrderByPlainKeys(pads, side, axis, scratch)) OrderByKeyTexts(pads, side, axis, scratch);
   std::vector<std::size_t>& order = scratch.order;
   if (entries != nullptr) {
     entries->reserve(order.size());
-    Key key;
     for (const std::size_t i : order) {
       const BondPad& pad = pads[side[i]];
-      WriteKeyText(axis == SideAxis::kY ? pad.Y : pad.X, key, scratch.text);
-      entries->push_back(std::string(key.data(), kKeyWidth) + IndexText(i));
+      entries->push_back({axis == SideAxis::kY ? pad.Y : pad.X, i});
     }
   }
   // Position k takes the pad that was at order[k].
@@ -111,12 +109,19 @@ void OrderSideBy(const PadList& pads, std::vector<std::size_t>& side, SideAxis a
 
 std::string SideEntry(double key, std::size_t index) { return KeyText(key) + IndexText(index); }
 
-std::vector<std::string> OrderSides(Package& package) {
+std::vector<std::string> SortEntryTexts(const std::vector<SortEntry>& entries) {
+  std::vector<std::string> texts;
+  texts.reserve(entries.size());
+  for (const SortEntry& e : entries) texts.push_back(SideEntry(e.key, e.index));
+  return texts;
+}
+
+std::vector<SortEntry> OrderSides(Package& package) {
   SideScratch scratch;
   OrderSideBy(package.ChipPads, package.LeftPads, SideAxis::kY, scratch, nullptr);
   OrderSideBy(package.ChipPads, package.BottomPads, SideAxis::kX, scratch, nullptr);
   OrderSideBy(package.ChipPads, package.RightPads, SideAxis::kY, scratch, nullptr);
-  std::vector<std::string> entries;
+  std::vector<SortEntry> entries;
   OrderSideBy(package.ChipPads, package.TopPads, SideAxis::kX, scratch, &entries);
   return entries;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,22 @@ enum class SideAxis { kX, kY };
 // written "0.000" and right-aligned in 28 characters, followed by the index written "0000".
 std::string SideEntry(double key, std::size_t index);
 
+// An entry of the sorted list before it is written: the pad's key and its place on its side in
+// file order. The text (SideEntry) is written only where the list is shown.
+struct SortEntry {
+  float key = 0;
+  std::size_t index = 0;
+
+  bool operator==(const SortEntry&) const = default;
+};
+
+// The texts of `entries`, in order.
+std::vector<std::string> SortEntryTexts(const std::vector<SortEntry>& entries);
+
 // Orders the four side lists along the die edge: left and right by Y, bottom and top by X, in
 // the order left, bottom, right, top; each ascending by its key text (so by the key rounded to
 // three decimals), pads with equal key text in file order. Returns the entries of the last one
 // ordered (top), which is what the window's sorted list shows after a package read.
-std::vector<std::string> OrderSides(Package& package);
+std::vector<SortEntry> OrderSides(Package& package);
 
 }  // namespace ostrel

@@ -204,7 +204,7 @@ void WindowLogic::Show() {
   }
   if (ws_.sort_list != shown_sort_list_) {
     shown_sort_list_ = ws_.sort_list;
-    toolkit_.ShowSortList(shown_sort_list_);
+    toolkit_.ShowSortList(SortEntryTexts(shown_sort_list_));
   }
 }
 

@@ -64,7 +64,7 @@ class WindowLogic {
   Workspace ws_;
   LoopSchematic schematic_ = DesignSchematic();
   std::string shown_text_;  // the view's text as last shown (reports can be large)
-  std::vector<std::string> shown_sort_list_;
+  std::vector<SortEntry> shown_sort_list_;
 };
 
 }  // namespace ostrel::ui
