@@ -51,6 +51,27 @@ print(f"wall (median): ostrel-cli {cli['median'] * 1000:.0f} ms, "
       f"floor {floor['median'] * 1000:.0f} ms")
 EOF
 
+echo "== interleaved, 40 rounds of ostrel-cli then the floor: processor time (user + sys)"
+# Each round runs both, so that a slower or faster spell of a shared machine weighs on both
+# alike; the medians and the median of the rounds' ratios are printed.
+python3 - "$cli $work/pkg100000.zv" \
+  "$build/bench/ostrel-baseline $work/pkg100000.tmv $bytes $work/baseline.out" <<'EOF' || true
+import resource, statistics, subprocess, sys
+def cpu_ms(command):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    subprocess.run(command.split(), stdout=subprocess.DEVNULL, check=True)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return 1000 * (after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+cli, floor = [], []
+for _ in range(40):
+    cli.append(cpu_ms(sys.argv[1]))
+    floor.append(cpu_ms(sys.argv[2]))
+ratios = [c / f for c, f in zip(cli, floor)]
+print(f"ostrel-cli {statistics.median(cli):.1f} ms, floor {statistics.median(floor):.1f} ms "
+      f"(medians); ratio of the medians {statistics.median(cli) / statistics.median(floor):.2f}, "
+      f"median of the rounds' ratios {statistics.median(ratios):.2f}")
+EOF
+
 echo "== the same by /usr/bin/time (5 runs each): wall, user, sys, peak memory, page faults"
 for i in 1 2 3 4 5; do
   /usr/bin/time -f "ostrel-cli %e s wall %U s user %S s sys %M KB %R faults" \

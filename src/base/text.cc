@@ -360,18 +360,13 @@ char* WriteFixed3Exact(char* buf, double value) {
 
 char* WriteFixed3Field(char* out, double value, std::size_t width) {
   std::uint64_t thousandths = 0;
-  if (ExactThousandths(value, thousandths)) {
-    // The usual case: the digits written backwards from the field's end, blanks before them.
-    char digits[24];
-    char* const end = digits + sizeof digits;
-    const char* const first = WriteThousandthsBackwards(end, value < 0, thousandths);
-    const auto size = static_cast<std::size_t>(end - first);
-    if (size >= width) {
-      std::memcpy(out, end - width, width);
-    } else {
-      std::memset(out, ' ', width - size);
-      std::memcpy(out + (width - size), first, size);
-    }
+  char field[24];
+  if (width <= sizeof field && ExactThousandths(value, thousandths)) {
+    // The usual case: the digits written backwards from the end of a row of blanks, whose last
+    // `width` characters are the field.
+    std::memset(field, ' ', sizeof field);
+    WriteThousandthsBackwards(field + sizeof field, value < 0, thousandths);
+    std::memcpy(out, field + (sizeof field - width), width);
     return out + width;
   }
   std::string general;
