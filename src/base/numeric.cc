@@ -11,15 +11,9 @@ void ThrowNotSingle(double value) {
   throw StageError("a result is too large to store as a single");
 }
 
-double CheckedDivide(double numerator, double denominator) {
-  if (denominator == 0.0) throw StageError("division by zero");
-  return numerator / denominator;
-}
+void ThrowDivisionByZero() { throw StageError("division by zero"); }
 
-double CheckedLog(double value) {
-  if (!(value > 0.0)) throw StageError("logarithm of zero or a negative number");
-  return std::log(value);
-}
+void ThrowLogOfNonPositive() { throw StageError("logarithm of zero or a negative number"); }
 
 double CheckedSqrt(double value) {
   if (value < 0.0) throw StageError("square root of a negative number");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <limits>
 
 // Checked arithmetic for the estimation. Every stored value is a single; the formulas run in
@@ -24,11 +25,21 @@ inline float ToSingle(double value) {
   return single;
 }
 
+// Throw the StageErrors of CheckedDivide and CheckedLog.
+[[noreturn]] void ThrowDivisionByZero();
+[[noreturn]] void ThrowLogOfNonPositive();
+
 // numerator / denominator; throws StageError when the denominator is 0 (0 / 0 included).
-double CheckedDivide(double numerator, double denominator);
+inline double CheckedDivide(double numerator, double denominator) {
+  if (denominator == 0.0) ThrowDivisionByZero();
+  return numerator / denominator;
+}
 
 // Natural logarithm; throws StageError for an argument of zero or less.
-double CheckedLog(double value);
+inline double CheckedLog(double value) {
+  if (!(value > 0.0)) ThrowLogOfNonPositive();
+  return std::log(value);
+}
 
 // Square root; throws StageError for a negative argument.
 double CheckedSqrt(double value);

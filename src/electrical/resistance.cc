@@ -13,13 +13,6 @@ float SinglePi() { return ToSingle(4.0 * std::atan(1.0)); }
 
 float MilsToMicrons(float mils) { return ToSingle(Wide(mils) * 25.4); }
 
-float SegmentLength(const WireSegment& s) {
-  const double dx = ToSingle(Wide(s.X1) - Wide(s.X2));
-  const double dy = ToSingle(Wide(s.Y1) - Wide(s.Y2));
-  const double dz = ToSingle(Wide(s.Z1) - Wide(s.Z2));
-  return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
-}
-
 float Resistivity(std::string_view material) {
   const std::string m = UpperAscii(material);
   if (m == "AU") return 2.44e-5f;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cmath>
 #include <string_view>
 #include <vector>
 
 #include "geometry/wire.h"
 #include "geometry/parameter_set.h"
+#include "base/numeric.h"
 
 namespace ostrel {
 
@@ -16,7 +18,12 @@ float MilsToMicrons(float mils);
 
 // Length of a segment in microns: each coordinate difference rounded to a single, the squares
 // and their root in double, the root rounded to a single.
-float SegmentLength(const WireSegment& segment);
+inline float SegmentLength(const WireSegment& s) {
+  const double dx = ToSingle(Wide(s.X1) - Wide(s.X2));
+  const double dy = ToSingle(Wide(s.Y1) - Wide(s.Y2));
+  const double dz = ToSingle(Wide(s.Z1) - Wide(s.Z2));
+  return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
+}
 
 // Resistivity in mOhm m of a wire material ("AU", "AL", "CU" after upper-casing; 0 otherwise).
 float Resistivity(std::string_view material);

@@ -158,13 +158,6 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
 
 }  // namespace
 
-float PointDistance(const PathPoint& a, const PathPoint& b) {
-  const double dx = ToSingle(Wide(a.X) - Wide(b.X));
-  const double dy = ToSingle(Wide(a.Y) - Wide(b.Y));
-  const double dz = ToSingle(Wide(a.Z) - Wide(b.Z));
-  return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
-}
-
 float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step) {
   const float d = PointDistance(points[a], points[b]);
   const double r = ToSingle(CheckedDivide(step, d));

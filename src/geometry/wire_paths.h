@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
 #include "geometry/wire.h"
 #include "package/package_model.h"
 #include "geometry/parameter_set.h"
+#include "base/numeric.h"
 
 namespace ostrel {
 
@@ -26,7 +28,12 @@ struct PathPoint {
 
 // Straight-line distance between two path points: each coordinate difference rounded to a
 // single, the squares summed in double (X, Y, Z), the root rounded to a single.
-float PointDistance(const PathPoint& a, const PathPoint& b);
+inline float PointDistance(const PathPoint& a, const PathPoint& b) {
+  const double dx = ToSingle(Wide(a.X) - Wide(b.X));
+  const double dy = ToSingle(Wide(a.Y) - Wide(b.Y));
+  const double dz = ToSingle(Wide(a.Z) - Wide(b.Z));
+  return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
+}
 
 // Places a new point at distance `step` from points[a] on the line towards points[b], the last
 // point, which moves one slot on. Returns the distance from the new point to the last point.
