@@ -260,13 +260,13 @@ RecordCounts CountRecords(std::string_view text) {
 // same for every list, since a line holds at most one record: the piece's lines scaled to the
 // whole file, and half as many again. Room beyond what is used costs address space only (it is
 // never written); a file whose later lines are shorter than its first grows its lists as it
-// goes. At most a gigabyte of pads is asked for ahead.
+// goes. At most a quarter gigabyte of pads is asked for ahead.
 RecordCounts RoomFor(std::string_view piece, std::size_t file_bytes) {
   const auto lines = static_cast<double>(std::count(piece.begin(), piece.end(), '\n') + 1);
   const double scale =
       piece.empty() ? 1.0 : std::max(1.0, static_cast<double>(file_bytes) /
                                               static_cast<double>(piece.size()));
-  const double most = static_cast<double>(std::size_t{1} << 30) / sizeof(BondPad);
+  const double most = static_cast<double>(std::size_t{1} << 28) / sizeof(BondPad);
   const auto n = static_cast<std::size_t>(std::min(most, 1.5 * lines * scale));
   return {n, n, n, n, n, n, n};
 }

@@ -220,7 +220,13 @@ TEST_F(PackageFileTest, ReadInPiecesAsWhole) {
   }
   const std::string long_line = std::string(kHeader) + "CBP A 1 2 0 60 80 0 B " +
                                 std::string(3'000'000, 'e') + "\nWB A 1 2 0 1 9 200 0";
-  for (const std::string& text : {many, long_line, std::string(kHeader) + "CBP A 1 2"}) {
+  // Long lines first, then many short ones: the lists sized from the first piece must grow.
+  std::string sparse_first = std::string(kHeader) + "NOTE " + std::string(300'000, 'n') + "\n";
+  for (int i = 0; i < 40'000; ++i) {
+    sparse_first += "SD_CBP S" + std::to_string(i) + " 1 2 0 6 8 0 T\n";
+  }
+  for (const std::string& text :
+       {many, long_line, sparse_first, std::string(kHeader) + "CBP A 1 2"}) {
     SCOPED_TRACE(text.size());
     Package whole, pieces;
     ParsePackage(std::string_view(text), whole, Path("p.tmv"));
