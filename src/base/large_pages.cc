@@ -46,9 +46,7 @@ void* AllocateLargePageMemory(std::size_t bytes) {
   return data;
 }
 
-void FreeLargePageMemory(void* data, std::size_t bytes) noexcept {
-  ::operator delete(data, WholeLargePages(bytes), kLargePageAlignment);
-}
+void FreeLargePageMemory(void* data) noexcept { ::operator delete(data, kLargePageAlignment); }
 
 std::size_t LargePageRoom(std::size_t bytes) {
   constexpr std::size_t kLargePage = std::size_t{2} << 20;

@@ -21,9 +21,9 @@ std::size_t LargePageRoom(std::size_t bytes);
 // Memory for `bytes` that starts on a large-page boundary and is advised as above, so that all
 // of it can lie on large pages (a buffer placed anywhere has a head before its first boundary
 // that is taken 4 KB at a time). Rounded up to whole large pages; free it with
-// FreeLargePageMemory and the same `bytes`.
+// FreeLargePageMemory.
 void* AllocateLargePageMemory(std::size_t bytes);
-void FreeLargePageMemory(void* data, std::size_t bytes) noexcept;
+void FreeLargePageMemory(void* data) noexcept;
 
 // An allocator that places lists of half a large page or more with AllocateLargePageMemory and
 // smaller ones as the standard allocator does: for the lists that grow with the package. (Half
@@ -49,7 +49,7 @@ struct LargePageAllocator {
     if (bytes < kSmallestBytes) {
       std::allocator<T>().deallocate(p, n);
     } else {
-      FreeLargePageMemory(p, bytes);
+      FreeLargePageMemory(p);
     }
   }
 

@@ -10,7 +10,7 @@
 namespace ostrel {
 
 // A stored single widened for a formula evaluated in double (exact).
-constexpr double Wide(float value) { return value; }
+constexpr double Wide(float value) { return static_cast<double>(value); }
 
 // Throws the StageError of ToSingle for `value`, which is NaN or beyond the single range.
 [[noreturn]] void ThrowNotSingle(double value);

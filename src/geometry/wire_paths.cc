@@ -71,7 +71,7 @@ class SegmentStore {
     } else {
       block_ = std::shared_ptr<std::byte[]>(
           static_cast<std::byte*>(AllocateLargePageMemory(bytes)),
-          [bytes](std::byte* p) { FreeLargePageMemory(p, bytes); });
+          [](std::byte* p) { FreeLargePageMemory(p); });
     }
     used_ = 0;
     room_ = segments;
