@@ -607,7 +607,10 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     CheckCancel(progress);
     std::vector<std::size_t> all(wires);
     for (std::size_t w = 0; w < wires; ++w) all[w] = w;
-    const auto [pieces, names] = gather(all);
+    // Named, not a structured binding: the parallel region below refers to them.
+    const auto gathered = gather(all);
+    const std::vector<Piece>& pieces = gathered.first;
+    const std::vector<std::string>& names = gathered.second;
     Eigen::MatrixXd c;
     std::string failure;
 #pragma omp parallel
