@@ -92,15 +92,15 @@ void BM_BuildWirePaths(benchmark::State& state) {
   const long n = state.range(0);
   Case& c = CaseFor(n);
   for (auto _ : state) {
-    std::vector<ostrel::Wire> wires = ostrel::BuildWirePaths(c.ws.package, c.ws.params);
+    ostrel::WireList wires = ostrel::BuildWirePaths(c.ws.package, c.ws.params);
     benchmark::DoNotOptimize(wires.data());
   }
   Wires(state, n);
 }
 
 // The wires of a case after the stages up to `last`: 0 the paths, 1 resistance, 2 inductance.
-std::vector<ostrel::Wire> WiresAfter(const Case& c, int last) {
-  std::vector<ostrel::Wire> wires = ostrel::BuildWirePaths(c.ws.package, c.ws.params);
+ostrel::WireList WiresAfter(const Case& c, int last) {
+  ostrel::WireList wires = ostrel::BuildWirePaths(c.ws.package, c.ws.params);
   if (last >= 1) ostrel::ComputeResistance(wires, c.ws.params);
   if (last >= 2) ostrel::ComputeInductance(wires, c.ws.params, c.ws.package);
   return wires;
@@ -109,7 +109,7 @@ std::vector<ostrel::Wire> WiresAfter(const Case& c, int last) {
 void BM_ComputeResistance(benchmark::State& state) {
   const long n = state.range(0);
   Case& c = CaseFor(n);
-  std::vector<ostrel::Wire> wires = WiresAfter(c, 0);
+  ostrel::WireList wires = WiresAfter(c, 0);
   for (auto _ : state) {
     ostrel::ComputeResistance(wires, c.ws.params);
     benchmark::DoNotOptimize(wires.data());
@@ -120,7 +120,7 @@ void BM_ComputeResistance(benchmark::State& state) {
 void BM_ComputeInductance(benchmark::State& state) {
   const long n = state.range(0);
   Case& c = CaseFor(n);
-  std::vector<ostrel::Wire> wires = WiresAfter(c, 1);
+  ostrel::WireList wires = WiresAfter(c, 1);
   for (auto _ : state) {
     ostrel::ComputeInductance(wires, c.ws.params, c.ws.package);
     benchmark::DoNotOptimize(wires.data());
@@ -132,7 +132,7 @@ void BM_ComputeInductance(benchmark::State& state) {
 void BM_ReportText(benchmark::State& state) {
   const long n = state.range(0);
   Case& c = CaseFor(n);
-  const std::vector<ostrel::Wire> wires = WiresAfter(c, 2);
+  const ostrel::WireList wires = WiresAfter(c, 2);
   const ostrel::ReportHeader header{"bench.zv", c.ws.params, c.ws.package.HasStackedDie(),
                                     !c.ws.package.Stitches.empty()};
   std::size_t bytes = 0;

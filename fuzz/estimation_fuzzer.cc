@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ostrel::Package pkg;
   ostrel::PanelState panel;
   ostrel::ParameterSet params;
-  std::vector<ostrel::Wire> wires;
+  ostrel::WireList wires;
   try {
     ostrel::ParsePackage(text, pkg, "fuzz.tmv");
     ostrel::OrderSides(pkg);

@@ -32,7 +32,7 @@ inline void CheckFinite(float value, const char* what, const std::string& wire =
   if (!std::isfinite(value)) Broken(std::string(what) + " " + wire + " is not finite");
 }
 
-inline void CheckWires(const std::vector<Wire>& wires) {
+inline void CheckWires(const WireList& wires) {
   for (const Wire& w : wires) {
     if (w.Segments.size() > static_cast<std::size_t>(kMaxSegmentsPerWire)) {
       Broken("wire " + w.Name + " has " + std::to_string(w.Segments.size()) + " segments");

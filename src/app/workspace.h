@@ -25,7 +25,7 @@ struct Workspace {
   std::string SettingsPath;  // current settings file; empty when there is none
   std::string PackagePath;   // package description file named by the settings file
   Package package;
-  std::vector<Wire> Wires;
+  WireList Wires;
   ParameterSet params;
   PanelState panel;
   std::string view_text = {};      // what the text view shows: settings text or report

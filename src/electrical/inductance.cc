@@ -80,7 +80,7 @@ float GroundPlaneInductance(float len, float h, float r) {
   return ToSingle(2.0 * CheckedLog(CheckedDivide(2.0 * Wide(h), Wide(r))) * Wide(len));
 }
 
-void ComputeInductance(std::vector<Wire>& wires, const ParameterSet& params,
+void ComputeInductance(WireList& wires, const ParameterSet& params,
                        const Package& package) {
   const float r = ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0);  // wire radius, cm
   const float d = MicronsToCm(params.WireDistance);                // wire distance, cm

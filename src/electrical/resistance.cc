@@ -21,7 +21,7 @@ float Resistivity(std::string_view material) {
   return 0.0f;
 }
 
-void ComputeResistance(std::vector<Wire>& wires, const ParameterSet& params) {
+void ComputeResistance(WireList& wires, const ParameterSet& params) {
   double diameter = 0;  // D, microns
   try {
     diameter = MilsToMicrons(params.WireDiameter);

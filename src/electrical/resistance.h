@@ -32,6 +32,6 @@ float Resistivity(std::string_view material);
 //   R = rho len / ((D - delta) pi delta),  delta = 0.075 / sqrt(f)  (metres),
 // with D the wire diameter in microns; also stores segment and wire lengths. At a frequency of
 // exactly 0 nothing is computed and every length and resistance stays as it is.
-void ComputeResistance(std::vector<Wire>& wires, const ParameterSet& params);
+void ComputeResistance(WireList& wires, const ParameterSet& params);
 
 }  // namespace ostrel

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "base/large_pages.h"
+
 // Wires as chains of straight segments. Coordinates are in the path frame: package X, package Y
 // with its sign inverted, height Z; all in microns.
 namespace ostrel {
@@ -76,5 +78,8 @@ struct Wire {
 
   bool operator==(const Wire&) const = default;
 };
+
+// The wires of a package: a list that grows with the package, so placed on large pages.
+using WireList = LargePageVector<Wire>;
 
 }  // namespace ostrel

@@ -205,13 +205,12 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
   return ToSingle(std::fabs(q * ratio));
 }
 
-std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params,
+WireList BuildWirePaths(const Package& package, const ParameterSet& params,
                                  std::size_t memory_bound_bytes) {
   const std::size_t wire_count =
       package.ChipPads.size() + package.StackPads.size() + package.Stitches.size();
-  std::vector<Wire> wires;
-  wires.reserve(LargePageRoom(wire_count * sizeof(Wire)) / sizeof(Wire));
-  AdviseLargePages(wires.data(), wires.capacity() * sizeof(Wire));
+  WireList wires;
+  wires.reserve(wire_count);
   std::vector<PathPoint> points;
   points.reserve(16);
   SegmentStore store(wire_count, memory_bound_bytes);

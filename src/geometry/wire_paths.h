@@ -51,7 +51,7 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
 // Throws StageError (naming the package line) for a wire whose ends share a plan position, a
 // wire past kMaxSegmentsPerWire, or wires and segments that would take more than
 // `memory_bound_bytes` in all.
-std::vector<Wire> BuildWirePaths(const Package& package, const ParameterSet& params,
+WireList BuildWirePaths(const Package& package, const ParameterSet& params,
                                  std::size_t memory_bound_bytes = kMaxWireMemoryBytes);
 
 }  // namespace ostrel

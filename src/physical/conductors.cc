@@ -30,7 +30,7 @@ Point3 PackagePoint(float x_um, float y_um, float z_um) {
 
 }  // namespace
 
-std::vector<Conductor> BuildConductors(const std::vector<Wire>& wires,
+std::vector<Conductor> BuildConductors(const WireList& wires,
                                        const ParameterSet& params) {
   const double rho = ResistivityOhmM(params.Material);
   const double radius_m = kMetresPerMil * Wide(params.WireDiameter) / 2;

@@ -9,7 +9,7 @@
 
 namespace ostrel::physical {
 
-Model ComputeModel(const std::vector<Wire>& wires, const ParameterSet& params,
+Model ComputeModel(const WireList& wires, const ParameterSet& params,
                    const Options& options, const Progress& progress) {
   if (options.frequencies_hz.empty()) throw StageError("the physical model needs a frequency");
   for (double f : options.frequencies_hz) {

@@ -39,7 +39,7 @@ struct Conductor {
 
 // The wires of one estimation as conductors, in report order: diameter and metal from the
 // parameters, the path turned back into the package frame.
-std::vector<Conductor> BuildConductors(const std::vector<Wire>& wires, const ParameterSet& params);
+std::vector<Conductor> BuildConductors(const WireList& wires, const ParameterSet& params);
 
 // A symmetric matrix kept either dense (all n * n entries, row-major) or as its lower triangle's
 // non-zero entries (i >= j, 0-based), for packages too large for a dense one.
@@ -101,7 +101,7 @@ std::complex<double> InternalImpedancePerMetre(double frequency_hz, double radiu
                                                double resistivity_ohm_m);
 
 // The whole model. Throws StageError on bad options or when cancelled.
-Model ComputeModel(const std::vector<Wire>& wires, const ParameterSet& params,
+Model ComputeModel(const WireList& wires, const ParameterSet& params,
                    const Options& options, const Progress& progress = {});
 
 }  // namespace ostrel::physical

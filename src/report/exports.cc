@@ -64,7 +64,7 @@ std::array<PackagePoint, 2> WireEnds(const Wire& wire) {
   return {PackagePoint{first.X1, -first.Y1, first.Z1}, PackagePoint{last.X2, -last.Y2, last.Z2}};
 }
 
-std::vector<WireOrigin> WireOrigins(const Package& package, const std::vector<Wire>& wires) {
+std::vector<WireOrigin> WireOrigins(const Package& package, const WireList& wires) {
   std::vector<WireOrigin> origins;
   origins.reserve(wires.size());
   auto add = [&](WireKind kind, std::size_t index, const std::string& name) {
@@ -93,7 +93,7 @@ std::vector<WireOrigin> WireOrigins(const Package& package, const std::vector<Wi
   return origins;
 }
 
-std::string CsvText(const ExportHeader& /*header*/, const std::vector<Wire>& wires) {
+std::string CsvText(const ExportHeader& /*header*/, const WireList& wires) {
   std::string out =
       "name,kind,start_x_um,start_y_um,start_z_um,end_x_um,end_y_um,end_z_um,segments,"
       "length_um,resistance_mohm,inductance_dc_nh,inductance_ac_nh,inductance_self_nh,"
@@ -120,7 +120,7 @@ std::string CsvText(const ExportHeader& /*header*/, const std::vector<Wire>& wir
   return out;
 }
 
-std::string JsonText(const ExportHeader& header, const std::vector<Wire>& wires) {
+std::string JsonText(const ExportHeader& header, const WireList& wires) {
   const ParameterSet& p = header.Params;
   auto number = [](float v) { return RoundTripText(v); };
   auto point = [&](const PackagePoint& q) {

@@ -52,13 +52,13 @@ struct WireOrigin {
 
 // The origin of every wire, matched the way the estimation builds them (pads with a wire in
 // list order, then stitches). Throws StageError when the wires do not belong to this package.
-std::vector<WireOrigin> WireOrigins(const Package& package, const std::vector<Wire>& wires);
+std::vector<WireOrigin> WireOrigins(const Package& package, const WireList& wires);
 
 // CSV (RFC 4180, CR LF lines): a heading row, then one row per wire in report order.
-std::string CsvText(const ExportHeader& header, const std::vector<Wire>& wires);
+std::string CsvText(const ExportHeader& header, const WireList& wires);
 
 // JSON: file names, parameters and one object per wire in report order.
-std::string JsonText(const ExportHeader& header, const std::vector<Wire>& wires);
+std::string JsonText(const ExportHeader& header, const WireList& wires);
 
 // Which inductance figure the SPICE inductors carry: one of the estimation's, or the loop
 // inductances of the physical model (SpiceLoopText, report/physical_export.h).
@@ -78,7 +78,7 @@ struct SpiceNetlist {
 // pad) node, and K couplings between neighbouring wires of one die side. Throws StageError when
 // a wire's inductance is not positive, or for kLoop.
 SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
-                       const std::vector<Wire>& wires, SpiceInductance inductance);
+                       const WireList& wires, SpiceInductance inductance);
 
 // The largest scale s in [0, 1] for which the matrix with unit diagonal and s times the given
 // off-diagonal coefficients keeps every Cholesky pivot at or above `min_pivot`. `pairs` holds
@@ -93,6 +93,6 @@ double PositiveDefiniteScale(std::size_t size, const std::vector<Coupling>& pair
 // SVG: top view of the dies, pads, fingers and every wire (coloured by AC inductance, with a
 // legend), and a side view of the first wire of each kind.
 std::string SvgText(const ExportHeader& header, const Package& package,
-                    const std::vector<Wire>& wires);
+                    const WireList& wires);
 
 }  // namespace ostrel

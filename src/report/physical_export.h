@@ -51,7 +51,7 @@ std::string PhysicalTableText(const physical::Model& model);
 // report/net_selection.h) go in, with the ports they touch; the others are left out as if
 // their ends were at the plane. Throws StageError when no wire matches.
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
-                           const std::vector<Wire>& wires, const physical::Model& model,
+                           const WireList& wires, const physical::Model& model,
                            bool broadband = false, std::string_view nets = {});
 
 // Frequencies from a command-line value, in Hz. Each throws StageError with a message naming

@@ -92,7 +92,7 @@ namespace {
 // Writes the report into `out`; each time `out` holds at least `piece_bytes`, hands it to
 // `flush`, which empties it.
 template <typename Flush>
-void BuildReport(const ReportHeader& header, const std::vector<Wire>& wires, std::string& out,
+void BuildReport(const ReportHeader& header, const WireList& wires, std::string& out,
                  std::size_t piece_bytes, Flush&& flush) {
   const ParameterSet& p = header.Params;
   AppendLine(out, "*Input File: " + header.SettingsName);
@@ -127,7 +127,7 @@ void BuildReport(const ReportHeader& header, const std::vector<Wire>& wires, std
 
 }  // namespace
 
-std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wires) {
+std::string ReportText(const ReportHeader& header, const WireList& wires) {
   std::string out;
   out.reserve(LargePageRoom(1024 + wires.size() * 330));
   AdviseLargePages(out.data(), out.capacity());
@@ -135,7 +135,7 @@ std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wire
   return out;
 }
 
-void WriteReportPieces(const ReportHeader& header, const std::vector<Wire>& wires,
+void WriteReportPieces(const ReportHeader& header, const WireList& wires,
                        const std::function<void(std::string_view)>& write) {
   // A quarter megabyte at a time: the report is never held whole, so a large one costs no
   // more memory than a small one.
@@ -148,7 +148,7 @@ void WriteReportPieces(const ReportHeader& header, const std::vector<Wire>& wire
   });
 }
 
-void WriteReport(std::ostream& out, const ReportHeader& header, const std::vector<Wire>& wires) {
+void WriteReport(std::ostream& out, const ReportHeader& header, const WireList& wires) {
   WriteReportPieces(header, wires, [&out](std::string_view piece) {
     out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
   });

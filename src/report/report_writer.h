@@ -29,10 +29,10 @@ std::pair<float, const char*> ScaledFrequency(float hz);
 
 // The report: header lines starting with "*", then one block per wire with its length,
 // resistance and four inductances. Lines end with CR LF.
-std::string ReportText(const ReportHeader& header, const std::vector<Wire>& wires);
+std::string ReportText(const ReportHeader& header, const WireList& wires);
 // The same bytes handed to `write` in pieces of about a quarter megabyte, in order.
-void WriteReportPieces(const ReportHeader& header, const std::vector<Wire>& wires,
+void WriteReportPieces(const ReportHeader& header, const WireList& wires,
                        const std::function<void(std::string_view)>& write);
-void WriteReport(std::ostream& out, const ReportHeader& header, const std::vector<Wire>& wires);
+void WriteReport(std::ostream& out, const ReportHeader& header, const WireList& wires);
 
 }  // namespace ostrel

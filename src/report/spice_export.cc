@@ -337,7 +337,7 @@ void AppendBranch(std::string& out, const Branch& b, const std::string& r_text,
 }  // namespace
 
 SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
-                       const std::vector<Wire>& wires, SpiceInductance inductance) {
+                       const WireList& wires, SpiceInductance inductance) {
   if (inductance == SpiceInductance::kLoop) {
     throw StageError("the loop inductances come from the physical model of the wires");
   }
@@ -470,7 +470,7 @@ bool CouplingMatrixHolds(std::size_t size, const std::vector<Coupling>& pairs, d
 }  // namespace
 
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
-                           const std::vector<Wire>& wires, const physical::Model& model,
+                           const WireList& wires, const physical::Model& model,
                            bool broadband, std::string_view nets) {
   const std::vector<WireOrigin> origins = WireOrigins(package, wires);
   const std::size_t n = wires.size();

@@ -66,7 +66,7 @@ double ScaleBarLength(double extent) {
 }  // namespace
 
 std::string SvgText(const ExportHeader& header, const Package& package,
-                    const std::vector<Wire>& wires) {
+                    const WireList& wires) {
   const double wire_width_um = Wide(header.Params.WireDiameter) * kMicronsPerMil;
 
   // Top view extents: dies, pads, fingers and wire points, in the path frame.

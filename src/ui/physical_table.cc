@@ -92,7 +92,7 @@ std::string KindName(const Wire& wire) {
   return wire.StackWire ? "stacked-die" : "base-die";
 }
 
-std::vector<DieSide> DieSides(const Package& package, const std::vector<Wire>& wires) {
+std::vector<DieSide> DieSides(const Package& package, const WireList& wires) {
   // Wires by (die, pad name); a name repeated on one die takes its wires in order.
   std::unordered_map<std::string, std::vector<std::size_t>> base, stacked;
   for (std::size_t i = wires.size(); i-- > 0;) {

@@ -18,7 +18,7 @@ namespace ostrel::ui {
 // What one Process Data estimated: the package, its wires in report order and the parameters.
 struct Estimation {
   Package package;
-  std::vector<Wire> wires;
+  WireList wires;
   ParameterSet params;
 };
 
@@ -73,7 +73,7 @@ struct DieSide {
 
 // The sides of the base die (left, bottom, right, top as the package orders them) and of the
 // stacked die (ordered along their edge) that carry wires; stitch wires belong to no side.
-std::vector<DieSide> DieSides(const Package& package, const std::vector<Wire>& wires);
+std::vector<DieSide> DieSides(const Package& package, const WireList& wires);
 
 // Loop coupling coefficients k = L_ij / sqrt(L_ii L_jj) among `wires`, row-major n x n (1 on
 // the diagonal, 0 for a coupling the matrix does not keep).
@@ -115,7 +115,7 @@ class PhysicalTable {
   double SettingsFrequencyHz() const { return settings_frequency_hz_; }
   int Neighbour(std::size_t row) const { return neighbour_[row]; }  // -1: none
   const physical::Model& model() const { return model_; }
-  const std::vector<Wire>& wires() const { return estimation_->wires; }
+  const WireList& wires() const { return estimation_->wires; }
   const Estimation& estimation() const { return *estimation_; }
 
  private:

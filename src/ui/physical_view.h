@@ -40,7 +40,7 @@ class PhysicalView : public QWidget {
 
  public:
   using ComputeFunction =
-      std::function<physical::Model(const std::vector<Wire>&, const ParameterSet&,
+      std::function<physical::Model(const WireList&, const ParameterSet&,
                                     const physical::Options&, const physical::Progress&)>;
 
   PhysicalView(FileChooser& chooser, ComputeFunction compute, QWidget* parent = nullptr);

@@ -39,7 +39,7 @@ TEST(ResistanceTest, SkinEffectExamples) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.material + " " + std::to_string(row.frequency));
-    std::vector<Wire> wires{WireThrough({{0, 0, 0}, {1000, 0, 0}})};
+    WireList wires{WireThrough({{0, 0, 0}, {1000, 0, 0}})};
     ParameterSet p;
     p.Material = row.material;
     p.WireDiameter = 1.0f;
@@ -54,7 +54,7 @@ TEST(ResistanceTest, SkinEffectExamples) {
 }
 
 TEST(ResistanceTest, LengthIsASingleRunningSumAndZeroFrequencyWritesNothing) {
-  std::vector<Wire> wires{WireThrough({{0, 0, 0}, {0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}}),
+  WireList wires{WireThrough({{0, 0, 0}, {0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}}),
                           Wire{}};
   ParameterSet p;
   p.Material = "Au";
@@ -74,7 +74,7 @@ TEST(ResistanceTest, LengthIsASingleRunningSumAndZeroFrequencyWritesNothing) {
 
 TEST(InductanceTest, StraightWireExamples) {
   // Six segments: a head of four pieces totalling 0.1 cm, then a body.
-  std::vector<Wire> wires{WireThrough({{0, 0, 0}, {0, 0, 250}, {0, 0, 500}, {0, 0, 750},
+  WireList wires{WireThrough({{0, 0, 0}, {0, 0, 250}, {0, 0, 500}, {0, 0, 750},
                                        {0, 0, 1000}, {0, 0, 1000}, {0, 0, 1000}})};
   wires[0].Length = 1000;
   ParameterSet p;
@@ -103,7 +103,7 @@ TEST(InductanceTest, BodyHeights) {
   const float r = 0.00127f;
   Wire base = WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4},
                            {0, 0, 0}, {1000, 0, 0}});
-  std::vector<Wire> wires{base};
+  WireList wires{base};
   ParameterSet p;
   p.WireDiameter = 1.0f;
   p.WireDistance = 1;
@@ -121,13 +121,13 @@ TEST(InductanceTest, BodyHeights) {
 
   // Stacked-die wire: the base die height comes off while an end lies over the die, which
   // here drives the height below zero.
-  std::vector<Wire> stacked{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4},
+  WireList stacked{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4},
                                          {0, 0, 100}, {300, 0, 100}})};
   stacked[0].StackWire = true;
   stacked[0].Length = 400;
   EXPECT_THROW(ComputeInductance(stacked, p, pkg), StageError);
   // Both ends beyond the die edges (an end on the edge counts as beyond): no subtraction.
-  std::vector<Wire> off{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {200, 0, 4},
+  WireList off{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {200, 0, 4},
                                      {200, 0, 100}, {500, 0, 100}})};
   off[0].StackWire = true;
   off[0].Length = 400;
@@ -147,7 +147,7 @@ TEST(InductanceTest, ArithmeticFaultsAreStageErrors) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    std::vector<Wire> wires{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}})};
+    WireList wires{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}})};
     wires[0].Length = row.length;
     ParameterSet p;
     p.WireDiameter = row.diameter;

@@ -56,7 +56,7 @@ TEST(SegmentLimitTest, BoundsTheMemoryOfWiresAndSegmentsNotTheirCount) {
       bound = taken - (row.less_bytes_plus_one - 1);
     }
     if (row.fits) {
-      const std::vector<Wire> wires = BuildWirePaths(package, params, bound);
+      const WireList wires = BuildWirePaths(package, params, bound);
       ASSERT_EQ(wires.size(), static_cast<std::size_t>(row.wires));
       EXPECT_GE(wires.back().Segments.size(), row.die_height < 10.0f ? 107u : 9u);
       // Each wire ends on its own finger: no list shares segments with another.

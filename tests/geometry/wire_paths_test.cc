@@ -27,7 +27,7 @@ TEST(WirePathsTest, BaseDieWireIsCutIntoPiecesOfTheCutLength) {
   ParameterSet params;
   params.BaseLoopHeight = 100;
   params.BaseExtension = 200;
-  const std::vector<Wire> wires = BuildWirePaths(pkg, params);
+  const WireList wires = BuildWirePaths(pkg, params);
   ASSERT_EQ(wires.size(), 1u);
   const Wire& w = wires[0];
   ASSERT_EQ(w.Segments.size(), 8u);
@@ -65,7 +65,7 @@ TEST(WirePathsTest, KindsOrderNamesAndSkippedPads) {
   params.StackLoopHeight = 100;
   params.StackExtension = 50;
   params.StichExtension = 0;
-  const std::vector<Wire> wires = BuildWirePaths(pkg, params);
+  const WireList wires = BuildWirePaths(pkg, params);
   ASSERT_EQ(wires.size(), 3u);
   EXPECT_EQ(wires[0].Name, "P1");
   EXPECT_FALSE(wires[0].StackWire || wires[0].StitchWire);

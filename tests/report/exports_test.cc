@@ -151,7 +151,7 @@ TEST(ExportTextTest, AnyBytesInANameGiveValidExports) {
   Package pkg;
   pkg.CompW = pkg.CompL = 1000;
   const ExportHeader header{names[0], names[1], ParameterSet{}};
-  std::vector<Wire> wires(names.size() - 2);
+  WireList wires(names.size() - 2);
   std::ofstream hex(dir / "names.hex");
   for (std::size_t i = 0; i < names.size(); ++i) {
     for (const char c : names[i])

@@ -151,7 +151,7 @@ TEST(SpiceEndToEnd, StrongCouplingIsScaledAndAwkwardNamesStayDistinct) {
   const fs::path dir = ExampleFolder();
   const std::vector<std::string> names = {"R3", "r3", "r3_2", "x(1)", "n=2", "\xc3\x9c", "A"};
   Package pkg;
-  std::vector<Wire> wires(names.size());
+  WireList wires(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
     pkg.ChipPads.push_back(BondPad{});
     pkg.ChipPads[i].Name = wires[i].Name = names[i];
@@ -219,7 +219,7 @@ TEST(SpiceTextTest, ANonPositiveInductanceOrAForeignWireIsRefused) {
   w.InductanceAC = 1;
   q = w;
   q.StitchWire = true;
-  for (const auto& wires : {std::vector<Wire>{}, {w, w}, {q}}) {
+  for (const auto& wires : {WireList{}, {w, w}, {q}}) {
     EXPECT_THROW(SpiceText({}, pkg, wires, SpiceInductance::kAc), StageError);
   }
 }

@@ -41,7 +41,7 @@ class FakeChooser : public FileChooser {
 
 // Loop self inductance of wire i: (1 + i / 10) nH; coupling k = 0.5^|i - j| to every wire of
 // its own kind, none across kinds. R(f) = R_dc (1 + f / 1 GHz), L_int = 0.05 nH.
-physical::Model KnownModel(const std::vector<Wire>& wires, const physical::Options& options) {
+physical::Model KnownModel(const WireList& wires, const physical::Options& options) {
   physical::Model m;
   const std::size_t n = wires.size();
   m.options = options;
@@ -76,7 +76,7 @@ class PhysicalViewTest : public QObject {
   std::atomic<bool> block_{false};        // the next computation waits for its cancel
 
   std::unique_ptr<PhysicalView> MakeView() {
-    auto compute = [this](const std::vector<Wire>& wires, const ParameterSet&,
+    auto compute = [this](const WireList& wires, const ParameterSet&,
                           const physical::Options& options, const physical::Progress& progress) {
       asked_.push_back(options);
       progress.report("inductance", 0.5);
