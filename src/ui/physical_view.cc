@@ -162,6 +162,9 @@ PhysicalView::PhysicalView(FileChooser& chooser, ComputeFunction compute, QWidge
 PhysicalView::~PhysicalView() {
   if (cancel_) cancel_->store(true);
   future_.waitForFinished();
+  // The table dies with this class's members, before the widget base closes the window and its
+  // views ask the model once more for their rows: the model lets go of it first.
+  model_->SetTable(nullptr);
 }
 
 void PhysicalView::BuildControls() {
