@@ -77,33 +77,35 @@ void BM_PhysicalModel(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
-// The partial and loop inductance matrices alone (dense up to 10,000 wires, else the loop matrix
-// with the coupling cut-off), as ComputeModel makes them.
-void BM_InductanceMatrices(benchmark::State& state) {
+// Times `stage` on the conductors of case `state.range(0)` with the default options.
+template <typename Stage>
+void TimeOnConductors(benchmark::State& state, Stage&& stage) {
   Case& c = CaseFor(state.range(0));
   const std::vector<ostrel::physical::Conductor> conductors =
       ostrel::physical::BuildConductors(c.ws.Wires, c.ws.params);
   const ostrel::physical::Options options;
   for (auto _ : state) {
-    const ostrel::physical::InductanceMatrices l = ostrel::physical::ComputeInductance(
-        conductors, options.ground_depth_m, options.coupling_cutoff);
-    benchmark::DoNotOptimize(l.loop_h.values.data());
+    const auto result = stage(conductors, options);
+    benchmark::DoNotOptimize(result);
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * c.ws.Wires.size()));
 }
 
+// The partial and loop inductance matrices alone (dense up to 10,000 wires, else the loop matrix
+// with the coupling cut-off), as ComputeModel makes them.
+void BM_InductanceMatrices(benchmark::State& state) {
+  TimeOnConductors(state, [](const auto& conductors, const ostrel::physical::Options& options) {
+    return ostrel::physical::ComputeInductance(conductors, options.ground_depth_m,
+                                               options.coupling_cutoff);
+  });
+}
+
 // The capacitance matrix alone (dense for the bundled example, clustered for 3,000 wires).
 void BM_Capacitance(benchmark::State& state) {
-  Case& c = CaseFor(state.range(0));
-  const std::vector<ostrel::physical::Conductor> conductors =
-      ostrel::physical::BuildConductors(c.ws.Wires, c.ws.params);
-  const ostrel::physical::Options options;
-  for (auto _ : state) {
-    const ostrel::physical::SymmetricMatrix m =
-        ostrel::physical::ComputeCapacitance(conductors, options.ground_depth_m, options.eps_r);
-    benchmark::DoNotOptimize(m.values.data());
-  }
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * c.ws.Wires.size()));
+  TimeOnConductors(state, [](const auto& conductors, const ostrel::physical::Options& options) {
+    return ostrel::physical::ComputeCapacitance(conductors, options.ground_depth_m,
+                                                options.eps_r);
+  });
 }
 
 // {wires (0: the bundled example), frequencies, with JSON}

@@ -271,25 +271,19 @@ RecordCounts RoomFor(std::string_view piece, std::size_t file_bytes) {
   return {n, n, n, n, n, n, n};
 }
 
-// Reserves room for `n` records in an empty list.
-template <typename List>
-void ReserveLarge(List& list, std::size_t n) {
-  if (n > list.capacity()) list.reserve(n);
-}
-
 class PackageParser {
  public:
   PackageParser(Package& package, const std::string& file) : pkg_(package), file_(file) {}
 
-  // Sizes the lists for the records to come.
+  // Sizes the lists for the records to come (a list with room enough keeps it).
   void Reserve(const RecordCounts& counts) {
-    ReserveLarge(pkg_.ChipPads, counts.chip);
-    ReserveLarge(pkg_.StackPads, counts.stack);
-    ReserveLarge(pkg_.Stitches, counts.stitches);
-    ReserveLarge(pkg_.LeftPads, counts.left);
-    ReserveLarge(pkg_.BottomPads, counts.bottom);
-    ReserveLarge(pkg_.RightPads, counts.right);
-    ReserveLarge(pkg_.TopPads, counts.top);
+    pkg_.ChipPads.reserve(counts.chip);
+    pkg_.StackPads.reserve(counts.stack);
+    pkg_.Stitches.reserve(counts.stitches);
+    pkg_.LeftPads.reserve(counts.left);
+    pkg_.BottomPads.reserve(counts.bottom);
+    pkg_.RightPads.reserve(counts.right);
+    pkg_.TopPads.reserve(counts.top);
   }
 
   // Reads the lines of `text`, which continue the lines read so far (the text before ends at
