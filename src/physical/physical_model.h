@@ -67,6 +67,17 @@ struct Options {
   // False leaves the capacitance matrix out: in packages of tens of thousands of wires it takes
   // most of the time, and an inductance study does not need it.
   bool capacitance = true;
+  // Pairs of wires whose surfaces come closer than this are listed (0: touching or overlapping).
+  double clearance_m = 0;
+};
+
+// Two wires whose surfaces come closer than the clearance asked for.
+struct Clearance {
+  std::size_t wire_a = 0, wire_b = 0;  // wire indices, wire_a < wire_b
+  Point3 at_m;                         // middle of the closest approach, package frame
+  double clearance_m = 0;              // surface to surface; negative: the wires overlap
+  bool joined = false;                 // they share a bond point by design (a ball, a pad)
+  bool operator==(const Clearance&) const = default;
 };
 
 // Progress of a long computation and the way to stop it: `report` gets a short stage name and
@@ -90,6 +101,15 @@ struct Model {
   SymmetricMatrix loop_inductance_h;
   std::optional<SymmetricMatrix> capacitance_f;          // Maxwell matrix; absent at depth 0
   std::vector<FrequencyResult> results;                  // one per option frequency, in order
+  // Wires whose paths coincide (within 1e-3 of a radius: a wire bonded twice). Each group is one
+  // conductor in space: its external couplings are exactly 1, and the exports write it as one
+  // branch of its wires in parallel. Groups of two or more wire indices, ascending.
+  std::vector<std::vector<std::size_t>> coincident;
+  // Wires that touch or overlap (shared bond points included), joined into one conductor for
+  // the capacitance: groups of two or more wire indices, ascending.
+  std::vector<std::vector<std::size_t>> joined_conductors;
+  // Pairs of wires closer than options.clearance_m, ordered by clearance (closest first).
+  std::vector<Clearance> clearance;
   // What was left out or repaired (a dropped matrix, couplings cut, a matrix made positive
   // definite), one sentence each; the writers put them in the file and on stderr.
   std::vector<std::string> notes;
