@@ -54,6 +54,10 @@ struct Piece {
   double length_m = 0;
   double radius_m = 0;
   std::size_t wire = 0;          // index of the wire (in the cluster being solved)
+  std::size_t conductor = 0;     // index of its conductor (wires that touch are one)
+  // Wires of the same conductor whose pieces lie inside this one (a stitch's end on a ball,
+  // a wire bonded twice): they were dropped, and share this piece's charge.
+  std::vector<std::size_t> sharers;
   std::size_t run = 0;           // straight run, numbered over all wires
   double run_s0 = 0, run_s1 = 0;  // positions of p0 and p1 along the run, m
   std::size_t seq = 0;           // position along the wire: consecutive pieces touch
@@ -221,20 +225,6 @@ double AxisIntegral(const Point3& a0, const Point3& a1, const Point3& b0, const 
   return FilamentPairIntegral(a0, a1, Sub(mid, half), Add(mid, half));
 }
 
-// The shortest distance between segments a0-a1 and b0-b1, and the vector from the closest
-// point of a to that of b (clamped closest points of the two lines).
-std::pair<double, Point3> SegmentGap(const Point3& a0, const Point3& a1, const Point3& b0,
-                                     const Point3& b1) {
-  const Point3 u = Sub(a1, a0), v = Sub(b1, b0), w = Sub(a0, b0);
-  const double uu = Dot(u, u), vv = Dot(v, v), uv = Dot(u, v), uw = Dot(u, w), vw = Dot(v, w);
-  const double det = uu * vv - uv * uv;
-  double s = det > 1e-12 * uu * vv ? std::clamp((uv * vw - vv * uw) / det, 0.0, 1.0) : 0.0;
-  double t = std::clamp((vw + s * uv) / vv, 0.0, 1.0);
-  s = std::clamp((t * uv - uw) / uu, 0.0, 1.0);
-  const Point3 between = Sub(Lerp(b0, b1, t), Lerp(a0, a1, s));
-  return {Norm(between), between};
-}
-
 // A unit vector normal to d.
 Point3 AnyNormal(const Point3& d) {
   const Point3 axis = std::abs(d.x) < std::abs(d.y) ? Point3{1, 0, 0} : Point3{0, 1, 0};
@@ -264,7 +254,9 @@ double PairIntegral(const Piece& a, const Piece& b) {
     // touching cylinders where they meet: piece b is moved off along the common normal until
     // the axes are a radius sum apart (the 1/R integral of filaments that meet is finite, but
     // beside the surface self terms it would leave P without a positive definite form).
-    const auto [gap, from_a] = SegmentGap(a.p0, a.p1, b.p0, b.p1);
+    const SegmentApproach approach = ClosestApproach(a.p0, a.p1, b.p0, b.p1);
+    const double gap = approach.distance_m;
+    const Point3 from_a = Sub(approach.on_b, approach.on_a);
     const double contact_m = a.radius_m + b.radius_m;
     if (gap < contact_m) {
       Point3 normal = Cross(Sub(a.p1, a.p0), Sub(b.p1, b.p0));
@@ -324,6 +316,12 @@ Point3 SegmentField(const SegmentView& v, const Point3& t, double length_m) {
   Point3 e = Scale(t, 1 / r_b - 1 / r_a);
   if (v.rho2 > 0) e = Add(e, Scale(v.rho_vec, (s_b / r_b - s_a / r_a) / v.rho2));
   return Scale(e, 1 / length_m);
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string list;
+  for (const auto& name : names) list += (list.empty() ? "" : ", ") + name;
+  return list;
 }
 
 void CheckCancel(const Progress& progress) {
@@ -519,31 +517,91 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
 // stay on one thread, with the same blocking whatever the thread count, so the result does not
 // depend on it.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
-                             std::size_t kept_wires, double eps_f_m, bool proximity, bool share,
-                             const std::vector<std::string>& names) {
+                             std::size_t conductor_count, std::size_t kept_wires, double eps_f_m,
+                             bool proximity, bool share, const std::vector<std::string>& names) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   Eigen::MatrixXd p(n, n);
   if (!FillPotentialMatrix(pieces, eps_f_m, share, p)) {
-    throw StageError("wires touch or cross each other; their capacitance cannot be computed");
+    throw StageError("the potential of wires " + JoinNames(names) +
+                     " is not finite: two of their pieces lie on one another");
   }
   // Factorised in place: P itself is not needed again.
   const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(p);
   if (llt.info() != Eigen::Success) {
-    std::string list;
-    for (const auto& name : names) list += (list.empty() ? "" : ", ") + name;
-    throw StageError("the potential matrix of wires " + list +
-                     " is not positive definite: wires touch or overlap");
+    throw StageError("the potential matrix of wires " + JoinNames(names) +
+                     " is not positive definite: wires come too close for the capacitance "
+                     "model; --no-capacitance leaves it out");
   }
-  const auto w = static_cast<Eigen::Index>(wire_count);
-  Eigen::MatrixXd unit_volts = Eigen::MatrixXd::Zero(n, w);
+  const auto m = static_cast<Eigen::Index>(conductor_count);
+  Eigen::MatrixXd unit_volts = Eigen::MatrixXd::Zero(n, m);
   for (Eigen::Index i = 0; i < n; ++i) {
-    unit_volts(i, static_cast<Eigen::Index>(pieces[static_cast<std::size_t>(i)].wire)) = 1;
+    unit_volts(i, static_cast<Eigen::Index>(pieces[static_cast<std::size_t>(i)].conductor)) = 1;
   }
-  // Piece charges for one volt on each wire in turn; C_km = sum over k's pieces of charge (m).
+  // Piece charges for one volt on each conductor in turn; C_km = sum over k's pieces of
+  // charge (m).
   const Eigen::MatrixXd charges = llt.solve(unit_volts);
   Eigen::MatrixXd c = unit_volts.transpose() * charges;
   if (proximity) c += DipoleCorrection(pieces, charges, kept_wires, eps_f_m, share);
-  return 0.5 * (c + c.transpose());
+  c = 0.5 * (c + c.transpose());
+  // Each wire's share of its conductor's charge with the conductor at one volt; a piece that
+  // holds dropped pieces of other wires shares its charge with them equally.
+  const auto w_count = static_cast<Eigen::Index>(wire_count);
+  Eigen::VectorXd share_of = Eigen::VectorXd::Zero(w_count);
+  Eigen::VectorXd conductor_total = Eigen::VectorXd::Zero(m);
+  std::vector<Eigen::Index> conductor_of(wire_count, 0);
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const Piece& piece = pieces[static_cast<std::size_t>(i)];
+    const auto k = static_cast<Eigen::Index>(piece.conductor);
+    const double q = charges(i, k) / static_cast<double>(1 + piece.sharers.size());
+    share_of(static_cast<Eigen::Index>(piece.wire)) += q;
+    for (std::size_t w : piece.sharers) share_of(static_cast<Eigen::Index>(w)) += q;
+    conductor_total(k) += charges(i, k);
+    conductor_of[piece.wire] = k;
+    for (std::size_t w : piece.sharers) conductor_of[w] = k;
+  }
+  // Wires of different conductors: C_ij = w_i w_j C_AB; of one conductor: C_ii = w_i C_AA and
+  // no coupling, so that the matrix sums back to the conductors' matrix.
+  Eigen::VectorXd w(w_count);
+  for (Eigen::Index i = 0; i < w_count; ++i) {
+    w(i) = share_of(i) / conductor_total(conductor_of[static_cast<std::size_t>(i)]);
+  }
+  Eigen::MatrixXd by_wire = Eigen::MatrixXd::Zero(w_count, w_count);
+  for (Eigen::Index i = 0; i < w_count; ++i) {
+    const Eigen::Index a = conductor_of[static_cast<std::size_t>(i)];
+    by_wire(i, i) = w(i) * c(a, a);
+    for (Eigen::Index j = 0; j < i; ++j) {
+      const Eigen::Index b = conductor_of[static_cast<std::size_t>(j)];
+      if (a != b) by_wire(i, j) = by_wire(j, i) = w(i) * w(j) * c(a, b);
+    }
+  }
+  return by_wire;
+}
+
+// Pieces of wires of one conductor that lie inside a piece of an earlier wire of it (their
+// middle within that wire's radius of its axis) carry no charge of their own: two surfaces in
+// one place would make the potential matrix singular. The covering piece keeps the charge and
+// shares it with the wire of the dropped piece.
+void DropCoveredPieces(std::vector<Piece>& pieces) {
+  std::vector<Piece> kept;
+  kept.reserve(pieces.size());
+  for (Piece& piece : pieces) {
+    Piece* cover = nullptr;
+    for (Piece& k : kept) {
+      if (k.conductor != piece.conductor || k.wire == piece.wire) continue;
+      if (Norm(Sub(k.mid, piece.mid)) > 0.5 * k.length_m + k.radius_m) continue;
+      if (ClosestApproach(k.p0, k.p1, piece.mid, piece.mid).distance_m < k.radius_m) {
+        cover = &k;
+        break;
+      }
+    }
+    if (cover == nullptr) {
+      kept.push_back(std::move(piece));
+    } else if (std::find(cover->sharers.begin(), cover->sharers.end(), piece.wire) ==
+               cover->sharers.end()) {
+      cover->sharers.push_back(piece.wire);
+    }
+  }
+  pieces = std::move(kept);
 }
 
 // Shortest distance between two wires, from their piece end points (within a piece length).
@@ -559,7 +617,8 @@ double WireDistance(const std::vector<Point3>& a, const std::vector<Point3>& b) 
 
 SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, double ground_depth_m,
                                    double eps_r, const Progress& progress,
-                                   const CapacitanceSettings& settings) {
+                                   const CapacitanceSettings& settings,
+                                   const std::vector<std::vector<std::size_t>>& joined) {
   if (!(ground_depth_m > 0) || !std::isfinite(ground_depth_m)) {
     throw StageError("the capacitance needs a ground plane below the substrate surface");
   }
@@ -586,17 +645,34 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
   result.n = wires;
   if (wires == 0) return result;
 
-  auto gather = [&](const std::vector<std::size_t>& members) {
+  // Each wire's conductor: its joined group, or itself.
+  std::vector<std::size_t> conductor_of(wires);
+  for (std::size_t w = 0; w < wires; ++w) conductor_of[w] = w;
+  for (const auto& group : joined) {
+    for (std::size_t w : group) conductor_of[w] = group.front();
+  }
+  struct Gathered {
     std::vector<Piece> pieces;
     std::vector<std::string> names;
+    std::size_t conductors = 0;
+  };
+  auto gather = [&](const std::vector<std::size_t>& members) {
+    Gathered g;
+    std::vector<std::size_t> seen;  // conductors in order of their first wire in `members`
     for (std::size_t k = 0; k < members.size(); ++k) {
+      const auto at = std::find(seen.begin(), seen.end(), conductor_of[members[k]]);
+      const auto local = static_cast<std::size_t>(at - seen.begin());
+      if (at == seen.end()) seen.push_back(conductor_of[members[k]]);
       for (Piece p : by_wire[members[k]]) {
         p.wire = k;
-        pieces.push_back(p);
+        p.conductor = local;
+        g.pieces.push_back(p);
       }
-      names.push_back(conductors[members[k]].name);
+      g.names.push_back(conductors[members[k]].name);
     }
-    return std::make_pair(std::move(pieces), std::move(names));
+    g.conductors = seen.size();
+    if (g.conductors < members.size()) DropCoveredPieces(g.pieces);
+    return g;
   };
   auto report = [&](double fraction) {
     if (progress.report) progress.report("capacitance", fraction);
@@ -607,16 +683,14 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     CheckCancel(progress);
     std::vector<std::size_t> all(wires);
     for (std::size_t w = 0; w < wires; ++w) all[w] = w;
-    // Named, not a structured binding: the parallel region below refers to them.
-    const auto gathered = gather(all);
-    const std::vector<Piece>& pieces = gathered.first;
-    const std::vector<std::string>& names = gathered.second;
+    const Gathered gathered = gather(all);
     Eigen::MatrixXd c;
     std::string failure;
 #pragma omp parallel
 #pragma omp single
     try {
-      c = SolveCluster(pieces, wires, wires, eps_f_m, settings.proximity, true, names);
+      c = SolveCluster(gathered.pieces, wires, gathered.conductors, wires, eps_f_m,
+                       settings.proximity, true, gathered.names);
     } catch (const StageError& e) {
       failure = e.reason();
     }
@@ -706,10 +780,11 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
       }
     }
     try {
-      const auto [pieces, names] = gather(cluster);
+      const Gathered g = gather(cluster);
       // One thread per cluster: the clusters share out the work.
-      const Eigen::MatrixXd c = SolveCluster(pieces, cluster.size(), blocks[b].size(), eps_f_m,
-                                             settings.proximity, false, names);
+      const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors,
+                                             blocks[b].size(), eps_f_m, settings.proximity,
+                                             false, g.names);
       for (std::size_t k = 0; k < blocks[b].size(); ++k) {
         const std::size_t i = cluster[k];
         const auto ki = static_cast<Eigen::Index>(k);
@@ -718,7 +793,8 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
           const std::size_t j = cluster[m];
           // Couplings to wires beyond the cut-off are dropped: they stay in the diagonal,
           // as capacitance to ground.
-          if (j == i || !std::binary_search(neighbours[i].begin(), neighbours[i].end(), j)) {
+          if (j == i || conductor_of[i] == conductor_of[j] ||
+              !std::binary_search(neighbours[i].begin(), neighbours[i].end(), j)) {
             continue;
           }
           found[b].push_back({std::max(i, j), std::min(i, j),

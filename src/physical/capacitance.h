@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "physical/physical_model.h"
@@ -41,8 +42,14 @@ struct CapacitanceSettings {
 // `eps_r` (>= 1). Dense when the whole package is solved at once, sparse (couplings within the
 // cut-off) when it is solved in clusters. Throws StageError on bad arguments, on wires that touch
 // each other (the potential matrix is then not positive definite) or when cancelled.
+//
+// Wires listed together in `joined` (groups of wire indices) touch: they are solved as one
+// conductor A, and with w_i each wire's share of A's charge (A at one volt, the others at 0),
+// C_ii = w_i C_AA, C_ij = w_i w_j C_AB for wires of different conductors and 0 for wires of one
+// conductor, so that the matrix sums back to the conductors' matrix.
 SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, double ground_depth_m,
                                    double eps_r, const Progress& progress = {},
-                                   const CapacitanceSettings& settings = {});
+                                   const CapacitanceSettings& settings = {},
+                                   const std::vector<std::vector<std::size_t>>& joined = {});
 
 }  // namespace ostrel::physical

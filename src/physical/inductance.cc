@@ -206,6 +206,20 @@ PairSums SelfInductance(const WireLoop& w, bool exact_only) {
           kMu0Over4Pi * (path_sum(0, w.pieces.size()) + images)};
 }
 
+// N of pieces of two different wires: where their surfaces come closer than the sum of the
+// radii (wires from one pad, a stitch on a ball, wires that cross), the surface-current kernel of
+// FilamentPairIntegral with the spread of their closest approach; otherwise PieceIntegral.
+double WirePairIntegral(const Piece& p, double rp, const Piece& q, double rq, bool exact_only) {
+  const double contact = rp + rq;
+  if (Norm(p.centre - q.centre) < 0.5 * (p.length + q.length) + contact) {
+    const double gap = ClosestApproach(p.a, p.b, q.a, q.b).distance_m;
+    if (gap < contact) {
+      return FilamentPairIntegral(p.a, p.b, q.a, q.b, CrossSectionSpread(gap, rp, rq));
+    }
+  }
+  return PieceIntegral(p, q, exact_only);
+}
+
 // Partial and loop mutual of two different wires.
 PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only) {
   double partial = 0, loop = 0;
@@ -229,14 +243,20 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
     const Piece& a = w.pieces[p];
     const bool p_wire = p >= w.wire_begin && p < w.wire_end;
     for (std::size_t q = 0; q < v.pieces.size(); ++q) {
+      // A piece at a right angle to b can still meet b's image at another angle (tilted
+      // pieces): each term is skipped only when its own directions are perpendicular.
       const Piece& b = v.pieces[q];
-      const double dot = Dot(a.u, b.u);  // also the image's, up to sign; 0 for a connector
-      if (dot == 0) continue;            // against a level piece
-      const double term = dot * PieceIntegral(a, b, exact_only);
-      loop += term;
-      if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
+      const double dot = Dot(a.u, b.u);
+      if (dot != 0) {
+        const double term = dot * WirePairIntegral(a, w.radius_m, b, v.radius_m, exact_only);
+        loop += term;
+        if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
+      }
       const Piece& image = v.images[q];
-      loop += Dot(a.u, image.u) * PieceIntegral(a, image, exact_only);
+      const double image_dot = Dot(a.u, image.u);
+      if (image_dot != 0) {
+        loop += image_dot * WirePairIntegral(a, w.radius_m, image, v.radius_m, exact_only);
+      }
     }
   }
   return {kMu0Over4Pi * partial, kMu0Over4Pi * loop};
@@ -407,10 +427,13 @@ std::vector<std::size_t> MergedVertices(const std::vector<Point3>& path, double 
   return out;
 }
 
-InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
-                                     double ground_depth_m, double coupling_cutoff,
-                                     const Progress& progress,
-                                     const InductanceSettings& settings) {
+namespace {
+
+// Both matrices of wires no two of which coincide; dense or (the loop matrix alone) sparse.
+InductanceMatrices DistinctInductance(const std::vector<Conductor>& conductors,
+                                      double ground_depth_m, double coupling_cutoff,
+                                      const Progress& progress,
+                                      const InductanceSettings& settings, bool dense) {
   const std::size_t n = conductors.size();
   std::vector<WireLoop> loops(n);
   std::vector<PairSums> self(n);
@@ -420,7 +443,7 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
     self[i] = SelfInductance(loops[i], settings.exact_only);
   }
   InductanceMatrices out;
-  if (n <= settings.max_dense_wires) {
+  if (dense) {
     SymmetricMatrix partial{n, true, std::vector<double>(n * n), {}};
     SymmetricMatrix loop{n, true, std::vector<double>(n * n), {}};
     for (std::size_t i = 0; i < n; ++i) {
@@ -445,6 +468,136 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
     return out;
   }
   return SparseLoop(loops, self, coupling_cutoff, progress, settings, n);
+}
+
+// The matrix of all wires from that of the distinct ones: wire i takes the row and column of
+// distinct wire slot[i], so wires of one coincident group couple with exactly their self term.
+SymmetricMatrix Expand(const SymmetricMatrix& distinct, const std::vector<std::size_t>& slot) {
+  const std::size_t n = slot.size();
+  SymmetricMatrix out;
+  out.n = n;
+  out.dense = distinct.dense;
+  if (distinct.dense) {
+    out.values.resize(n * n);
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = 0; j < n; ++j) {
+        out.values[i * n + j] = distinct.values[slot[i] * distinct.n + slot[j]];
+      }
+    }
+    return out;
+  }
+  std::vector<std::vector<std::size_t>> members(distinct.n);
+  for (std::size_t i = 0; i < n; ++i) members[slot[i]].push_back(i);
+  for (const auto& e : distinct.entries) {
+    for (std::size_t i : members[e.i]) {
+      for (std::size_t j : members[e.j]) {
+        if (e.i != e.j || i >= j) out.entries.push_back({std::max(i, j), std::min(i, j), e.value});
+      }
+    }
+  }
+  std::sort(out.entries.begin(), out.entries.end(), [](const auto& a, const auto& b) {
+    return a.i < b.i || (a.i == b.i && a.j < b.j);
+  });
+  return out;
+}
+
+}  // namespace
+
+InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
+                                     double ground_depth_m, double coupling_cutoff,
+                                     const Progress& progress,
+                                     const InductanceSettings& settings) {
+  const bool dense = conductors.size() <= settings.max_dense_wires;
+  std::vector<std::vector<std::size_t>> groups = CoincidentGroups(conductors);
+  if (groups.empty()) {
+    return DistinctInductance(conductors, ground_depth_m, coupling_cutoff, progress, settings,
+                              dense);
+  }
+  // One conductor per group: the first wire stands for the others.
+  std::vector<std::size_t> slot(conductors.size()), first_of(conductors.size());
+  for (std::size_t i = 0; i < conductors.size(); ++i) first_of[i] = i;
+  for (const auto& group : groups) {
+    for (std::size_t i : group) first_of[i] = group.front();
+  }
+  std::vector<Conductor> distinct;
+  for (std::size_t i = 0; i < conductors.size(); ++i) {
+    if (first_of[i] == i) {
+      slot[i] = distinct.size();
+      distinct.push_back(conductors[i]);
+    } else {
+      slot[i] = slot[first_of[i]];
+    }
+  }
+  InductanceMatrices d =
+      DistinctInductance(distinct, ground_depth_m, coupling_cutoff, progress, settings, dense);
+  InductanceMatrices out;
+  if (d.partial_h) out.partial_h = Expand(*d.partial_h, slot);
+  out.loop_h = Expand(d.loop_h, slot);
+  out.notes = std::move(d.notes);
+  for (const auto& group : groups) {
+    std::string names;
+    for (std::size_t i : group) names += (names.empty() ? "" : ", ") + conductors[i].name;
+    out.notes.push_back("wires " + names +
+                        " run along one path (a wire bonded again over itself): one conductor, "
+                        "their couplings are 1");
+  }
+  out.coincident = std::move(groups);
+  return out;
+}
+
+std::vector<std::vector<std::size_t>> CoincidentGroups(const std::vector<Conductor>& conductors) {
+  const std::size_t n = conductors.size();
+  // Each path as its corners (the cut drop merged), and the wires in order of their start.
+  std::vector<std::vector<Point3>> corners(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto& path = conductors[i].path_m;
+    for (std::size_t k : MergedVertices(path, 1e-4 * conductors[i].radius_m)) {
+      corners[i].push_back(path[k]);
+    }
+  }
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!corners[i].empty()) order.push_back(i);
+  }
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return std::pair(corners[a].front().x, a) < std::pair(corners[b].front().x, b);
+  });
+  const auto near_polyline = [](const Point3& p, const std::vector<Point3>& line, double tol) {
+    if (line.size() == 1) return Norm(p - line.front()) <= tol;
+    for (std::size_t k = 1; k < line.size(); ++k) {
+      if (PointToSegment(p, line[k - 1], line[k]) <= tol) return true;
+    }
+    return false;
+  };
+  const auto coincide = [&](std::size_t a, std::size_t b, double tol) {
+    const auto &ca = corners[a], &cb = corners[b];
+    if (std::abs(conductors[a].radius_m - conductors[b].radius_m) > tol) return false;
+    if (Norm(ca.front() - cb.front()) > tol || Norm(ca.back() - cb.back()) > tol) return false;
+    return std::all_of(ca.begin(), ca.end(), [&](const Point3& p) { return near_polyline(p, cb, tol); }) &&
+           std::all_of(cb.begin(), cb.end(), [&](const Point3& p) { return near_polyline(p, ca, tol); });
+  };
+  std::vector<bool> placed(n, false);
+  std::vector<std::vector<std::size_t>> groups;
+  for (std::size_t u = 0; u < order.size(); ++u) {
+    const std::size_t a = order[u];
+    if (placed[a]) continue;
+    const double tol = 1e-3 * conductors[a].radius_m;
+    std::vector<std::size_t> group = {a};
+    for (std::size_t v = u + 1;
+         v < order.size() && corners[order[v]].front().x <= corners[a].front().x + tol; ++v) {
+      const std::size_t b = order[v];
+      if (!placed[b] && coincide(a, b, tol)) {
+        placed[b] = true;
+        group.push_back(b);
+      }
+    }
+    if (group.size() > 1) {
+      std::sort(group.begin(), group.end());
+      groups.push_back(std::move(group));
+    }
+  }
+  std::sort(groups.begin(), groups.end());
+  return groups;
 }
 
 }  // namespace ostrel::physical

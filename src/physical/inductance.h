@@ -22,15 +22,22 @@ struct InductanceMatrices {
   std::optional<SymmetricMatrix> partial_h;  // left out in the sparse form
   SymmetricMatrix loop_h;
   std::vector<std::string> notes;
+  std::vector<std::vector<std::size_t>> coincident;  // CoincidentGroups of the conductors
 };
 
 // Both matrices of `conductors` over a perfect plane `ground_depth_m` below the substrate surface.
 // Dense up to settings.max_dense_wires; beyond, the loop matrix alone, sparse, with couplings
-// |k| < coupling_cutoff dropped and made positive definite.
+// |k| < coupling_cutoff dropped and made positive definite. Coincident wires are computed once.
 InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
                                      double ground_depth_m, double coupling_cutoff,
                                      const Progress& progress = {},
                                      const InductanceSettings& settings = {});
+
+// Wires whose paths coincide: the same radius, ends within 1e-3 of a radius of each other and
+// every corner of each path within that distance of the other path. Groups of two or more wire
+// indices, ascending, ordered by their first wire. Such wires are one conductor in space; the
+// matrices give them couplings of exactly 1 (their rows are equal).
+std::vector<std::vector<std::size_t>> CoincidentGroups(const std::vector<Conductor>& conductors);
 
 // The path of a wire as straight pieces: collinear runs merged (points within 1% of the radius of
 // the straight line between the run's ends), so the cost does not depend on how finely the path

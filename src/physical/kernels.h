@@ -13,6 +13,29 @@ namespace ostrel::physical {
 double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0,
                             const Point3& b1);
 
+// N of two pieces of different wires that touch, overlap or pass closer than the sum of their
+// radii, where the filament integral of their axes grows without bound (collinear pieces that
+// overlap diverge). The current sits on the two wires' surfaces: the kernel is 1 / sqrt(R^2 +
+// spread^2), R the distance between the axes, with `spread_m` from CrossSectionSpread. For two
+// long parallel wires this is exactly the surface-current mutual (their cross-sections' geometric
+// mean distance); for coincident wires of one radius it is the surface self term of the piece.
+double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0,
+                            const Point3& b1, double spread_m);
+
+// The spread of the kernel above for two round wires of radii ra, rb whose axes pass `gap_m`
+// apart: sqrt(g^2 - gap^2), g the geometric mean distance of the two circles of surface current
+// at that distance (the mean over circle a of ln max(|p - centre b|, rb)). 0 from gap >= ra + rb
+// on, where the circles lie outside each other and g = gap; max(ra, rb) at gap 0.
+double CrossSectionSpread(double gap_m, double ra_m, double rb_m);
+
+// The shortest distance between the segments a0-a1 and b0-b1, and the closest points on each.
+struct SegmentApproach {
+  double distance_m = 0;
+  Point3 on_a, on_b;
+};
+SegmentApproach ClosestApproach(const Point3& a0, const Point3& a1, const Point3& b0,
+                                const Point3& b1);
+
 // N of a straight piece of length l with itself, with its current (or charge) on the surface of
 // a round wire of radius a: the mean of 1/R between the axis and the surface.
 double SurfaceSelfIntegral(double length_m, double radius_m);

@@ -1,13 +1,66 @@
 #include <cmath>
-#include <iostream>
+#include <cstdio>
 #include <numbers>
 
 #include "base/stage_error.h"
 #include "physical/capacitance.h"
 #include "physical/inductance.h"
+#include "physical/model_check.h"
 #include "physical/physical_model.h"
 
 namespace ostrel::physical {
+namespace {
+
+// A plane below the substrate surface must pass under every wire, clear of its surface.
+void CheckGroundPlane(const std::vector<Conductor>& conductors, double depth_m) {
+  if (depth_m == 0) return;  // on the substrate surface, by definition
+  for (const Conductor& c : conductors) {
+    for (const Point3& p : c.path_m) {
+      if (p.z + depth_m >= c.radius_m) continue;
+      char text[320];
+      std::snprintf(text, sizeof text,
+                    "the ground plane %.4g um below the substrate surface %s wire %s, whose "
+                    "lowest point is %.4g um above the surface (radius %.4g um): put the plane "
+                    "at least %.4g um deep, or at 0 on the surface",
+                    depth_m * 1e6, p.z + depth_m < 0 ? "runs above part of" : "touches",
+                    c.name.c_str(), p.z * 1e6, c.radius_m * 1e6,
+                    (c.radius_m - p.z) * 1e6);
+      throw StageError(text);
+    }
+  }
+}
+
+// Wires that are one conductor for the capacitance: coincident wires and every pair whose
+// surfaces touch or overlap, joined transitively (union-find), groups of two or more.
+std::vector<std::vector<std::size_t>> JoinedConductors(
+    std::size_t n, const std::vector<std::vector<std::size_t>>& coincident,
+    const std::vector<Clearance>& clearance) {
+  std::vector<std::size_t> parent(n);
+  for (std::size_t i = 0; i < n; ++i) parent[i] = i;
+  const auto root = [&](std::size_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  const auto join = [&](std::size_t a, std::size_t b) {
+    a = root(a), b = root(b);
+    if (a != b) parent[std::max(a, b)] = std::min(a, b);
+  };
+  for (const auto& group : coincident) {
+    for (std::size_t i : group) join(group.front(), i);
+  }
+  for (const Clearance& c : clearance) {
+    if (c.clearance_m <= 0) join(c.wire_a, c.wire_b);
+  }
+  std::vector<std::vector<std::size_t>> by_root(n);
+  for (std::size_t i = 0; i < n; ++i) by_root[root(i)].push_back(i);
+  std::vector<std::vector<std::size_t>> groups;
+  for (auto& g : by_root) {
+    if (g.size() > 1) groups.push_back(std::move(g));
+  }
+  return groups;
+}
+
+}  // namespace
 
 Model ComputeModel(const WireList& wires, const ParameterSet& params,
                    const Options& options, const Progress& progress) {
@@ -26,6 +79,7 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params,
   Model model;
   model.conductors = BuildConductors(wires, params);
   model.options = options;
+  CheckGroundPlane(model.conductors, options.ground_depth_m);
   // Each frequency only re-evaluates the internal impedance (the matrices are external).
   for (double f : options.frequencies_hz) {
     FrequencyResult r;
@@ -45,15 +99,20 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params,
   model.partial_inductance_h = std::move(l.partial_h);
   model.loop_inductance_h = std::move(l.loop_h);
   model.notes = std::move(l.notes);
+  model.coincident = std::move(l.coincident);
   if (!options.capacitance) {
     model.notes.push_back("capacitance left out on request");
   } else if (options.ground_depth_m > 0 && !model.conductors.empty()) {
+    model.joined_conductors = JoinedConductors(model.conductors.size(), model.coincident,
+                                               model.clearance);
     model.capacitance_f = ComputeCapacitance(model.conductors, options.ground_depth_m,
-                                             options.eps_r, progress);
+                                             options.eps_r, progress, {},
+                                             model.joined_conductors);
   } else if (!model.conductors.empty()) {
     model.notes.push_back(
         "capacitance left out: with the ground plane at depth 0 the wires touch their ground");
   }
+  CheckAndRepair(model);
   return model;
 }
 

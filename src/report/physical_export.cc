@@ -186,6 +186,20 @@ std::string PhysicalJsonText(const physical::Model& model) {
     out += ",\n  \"capacitance_pf\": ";
     AppendMatrix(out, *model.capacitance_f, kPfPerF);
   }
+  // Wire groups: coincident wires (one path), and wires joined into one conductor by touching.
+  for (const auto& [name, groups] : {std::pair("coincident", &model.coincident),
+                                     std::pair("conductors", &model.joined_conductors)}) {
+    out += ",\n  \"" + std::string(name) + "\": [";
+    for (std::size_t g = 0; g < groups->size(); ++g) {
+      out += g == 0 ? "[" : ", [";
+      for (std::size_t k = 0; k < (*groups)[g].size(); ++k) {
+        if (k > 0) out += ", ";
+        out += std::to_string((*groups)[g][k]);
+      }
+      out += ']';
+    }
+    out += ']';
+  }
   out += ",\n  \"notes\": [";
   for (std::size_t n = 0; n < model.notes.size(); ++n) {
     out += n == 0 ? "\n    " : ",\n    ";

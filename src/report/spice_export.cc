@@ -488,12 +488,23 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                        std::to_string(n) + " wires");
     }
   }
-  // Each inductor: the loop inductance over the plane plus the internal inductance at f.
-  std::vector<double> external_h(n), inductor_h(n);
+  // Coincident wires (k = 1, which no K element holds) are one branch: the first wire of the
+  // group carries the group's wires in parallel, the others add no element of their own.
+  std::vector<std::size_t> branch_of(n), in_parallel(n, 1);
+  for (std::size_t w = 0; w < n; ++w) branch_of[w] = w;
+  for (const auto& group : model.coincident) {
+    for (std::size_t w : group) branch_of[w] = group.front();
+    in_parallel[group.front()] = group.size();
+  }
+  // Each inductor: the loop inductance over the plane plus the internal inductance at f (of
+  // its wires in parallel: the external part is shared, the internal part divides).
+  std::vector<double> external_h(n), inductor_h(n), resistance_ohm(n);
   std::vector<bool> with_resistance(n);
   for (std::size_t w = 0; w < n; ++w) {
+    const auto parallel = static_cast<double>(in_parallel[w]);
     external_h[w] = loop.At(w, w);
-    inductor_h[w] = external_h[w] + (broadband ? 0.0 : first.internal_inductance_h[w]);
+    resistance_ohm[w] = first.resistance_ohm[w] / parallel;
+    inductor_h[w] = external_h[w] + (broadband ? 0.0 : first.internal_inductance_h[w] / parallel);
     if (!(external_h[w] > 0 && inductor_h[w] > 0)) {
       throw StageError("wire " + wires[w].Name + ": its loop inductance " +
                        DoubleText(inductor_h[w] * 1e9) +
@@ -516,7 +527,7 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                         FitInternalLadder(c.radius_m, c.resistivity_ohm_m, 1.0, top_hz))
                .first;
     }
-    ladders[w] = LadderOfLength(it->second, c.length_m);
+    ladders[w] = LadderOfLength(it->second, c.length_m / static_cast<double>(in_parallel[w]));
     ladder_error = std::max(ladder_error, it->second.max_error);
   }
   // Couplings whose external k reaches the cut-off, written as k = M / sqrt(L1 L2) of the
@@ -524,6 +535,7 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   std::vector<Coupling> pairs;
   auto consider = [&](std::size_t i, std::size_t j, double m_h) {
     if (i == j || m_h == 0 || !keep[i] || !keep[j]) return;
+    if (branch_of[i] != i || branch_of[j] != j) return;  // held by the group's branch
     if (std::abs(m_h) / std::sqrt(external_h[i] * external_h[j]) < model.options.coupling_cutoff) {
       return;
     }
@@ -578,7 +590,20 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   AppendSubcircuitLine(out, subckt, ports);
   for (std::size_t w = 0; w < n; ++w) {
     if (!keep[w]) continue;
-    out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name + "\n";
+    if (branch_of[w] != w) {
+      // A wire of a coincident group: its ends join the group's branch.
+      const Branch &own = circuit.wires[w], &group = circuit.wires[branch_of[w]];
+      out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name +
+             ": in parallel with " + wires[branch_of[w]].Name + " along one path\n";
+      if (own.start != group.start) {
+        out += "V_" + own.token + "_p " + own.start + " " + group.start + " 0\n";
+      }
+      if (own.end != group.end) out += "V_" + own.token + "_f " + own.end + " " + group.end + " 0\n";
+      continue;
+    }
+    out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name +
+           (in_parallel[w] > 1 ? ", " + std::to_string(in_parallel[w]) + " wires in parallel" : "") +
+           "\n";
     if (broadband && with_resistance[w]) {
       const Branch& b = circuit.wires[w];
       AppendLadderElements(out, ladders[w], b.token, b.start, b.middle);
@@ -586,7 +611,7 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
              "n\n";
       continue;
     }
-    AppendBranch(out, circuit.wires[w], DoubleText(first.resistance_ohm[w] * 1e3) + "m",
+    AppendBranch(out, circuit.wires[w], DoubleText(resistance_ohm[w] * 1e3) + "m",
                  DoubleText(inductor_h[w] * 1e9) + "n");
   }
   UniqueNames coupling_names;
@@ -605,6 +630,9 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
     std::vector<physical::SymmetricMatrix::Entry> mutual;
     auto add = [&](std::size_t i, std::size_t j, double c_f) {
       if (!keep[i] || !keep[j]) return;
+      i = branch_of[i], j = branch_of[j];  // a coincident group's charge sits on its branch
+      if (i < j) std::swap(i, j);
+      if (i == j && c_f < 0) return;       // wires of one conductor: no coupling
       row_sum[i] += c_f;
       if (i != j) row_sum[j] += c_f, mutual.push_back({i, j, c_f});
     };

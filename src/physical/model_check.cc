@@ -1,0 +1,246 @@
+#include "physical/model_check.h"
+
+#include <Eigen/Cholesky>
+#include <Eigen/Core>
+#include <Eigen/SparseCholesky>
+#include <Eigen/SparseCore>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "base/stage_error.h"
+
+namespace ostrel::physical {
+namespace {
+
+std::string Figure(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", value);
+  return text;
+}
+
+// The row each wire keeps once every coincident group is one row, and the number of rows.
+std::vector<std::size_t> ReducedRows(std::size_t n,
+                                     const std::vector<std::vector<std::size_t>>& coincident,
+                                     std::size_t& rows) {
+  std::vector<std::size_t> first(n);
+  for (std::size_t i = 0; i < n; ++i) first[i] = i;
+  for (const auto& group : coincident) {
+    for (std::size_t i : group) first[i] = group.front();
+  }
+  std::vector<std::size_t> row(n, n);
+  rows = 0;
+  for (std::size_t i = 0; i < n; ++i) row[i] = first[i] == i ? rows++ : n;  // n: left out
+  return row;
+}
+
+// Positive definiteness of the reduced matrix with every coupling scaled by `scale`.
+bool ReducedPositiveDefinite(const SymmetricMatrix& m,
+                             const std::vector<std::vector<std::size_t>>& coincident,
+                             double scale) {
+  std::size_t rows = 0;
+  const std::vector<std::size_t> row = ReducedRows(m.n, coincident, rows);
+  const auto size = static_cast<Eigen::Index>(rows);
+  if (m.dense) {
+    Eigen::MatrixXd a(size, size);
+    for (std::size_t i = 0; i < m.n; ++i) {
+      if (row[i] >= m.n) continue;
+      for (std::size_t j = 0; j <= i; ++j) {
+        if (row[j] >= m.n) continue;
+        const double v = m.values[i * m.n + j] * (i == j ? 1.0 : scale);
+        a(Eigen::Index(row[i]), Eigen::Index(row[j])) = v;
+      }
+    }
+    return Eigen::LLT<Eigen::MatrixXd, Eigen::Lower>(a).info() == Eigen::Success;
+  }
+  std::vector<Eigen::Triplet<double>> triplets;
+  triplets.reserve(m.entries.size());
+  for (const auto& e : m.entries) {
+    if (row[e.i] >= m.n || row[e.j] >= m.n) continue;
+    triplets.emplace_back(Eigen::Index(row[e.i]), Eigen::Index(row[e.j]),
+                          e.value * (e.i == e.j ? 1.0 : scale));
+  }
+  Eigen::SparseMatrix<double> a(size, size);
+  a.setFromTriplets(triplets.begin(), triplets.end());
+  Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> llt(a);
+  return llt.info() == Eigen::Success;
+}
+
+// Calls f(i, j, value) for every kept entry of the lower triangle.
+template <typename F>
+void ForEachLower(const SymmetricMatrix& m, F&& f) {
+  if (m.dense) {
+    for (std::size_t i = 0; i < m.n; ++i) {
+      for (std::size_t j = 0; j <= i; ++j) f(i, j, m.values[i * m.n + j]);
+    }
+  } else {
+    for (const auto& e : m.entries) f(e.i, e.j, e.value);
+  }
+}
+
+template <typename F>
+void ForEachLowerMutable(SymmetricMatrix& m, F&& f) {
+  if (m.dense) {
+    for (std::size_t i = 0; i < m.n; ++i) {
+      for (std::size_t j = 0; j <= i; ++j) {
+        f(i, j, m.values[i * m.n + j]);
+        m.values[j * m.n + i] = m.values[i * m.n + j];
+      }
+    }
+  } else {
+    for (auto& e : m.entries) f(e.i, e.j, e.value);
+  }
+}
+
+std::string PairText(const Model& model, std::size_t i, std::size_t j) {
+  return model.conductors[i].name + " and " + model.conductors[j].name;
+}
+
+// An inductance matrix: finite, symmetric, positive diagonal, |k| <= 1 and positive definite
+// (reduced); a matrix that is not is repaired by scaling its couplings.
+void CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what) {
+  std::vector<double> diagonal(m.n, 0.0);
+  ForEachLower(m, [&](std::size_t i, std::size_t j, double v) {
+    if (!std::isfinite(v)) {
+      throw StageError("the " + what + " inductance of wires " + PairText(model, i, j) +
+                       " is not finite");
+    }
+    if (i == j) diagonal[i] = v;
+  });
+  for (std::size_t i = 0; i < m.n; ++i) {
+    if (!(diagonal[i] > 0)) {
+      throw StageError("the " + what + " self inductance of wire " + model.conductors[i].name +
+                       " is " + Figure(diagonal[i] * 1e9) +
+                       " nH: the wire has no length or lies in the ground plane");
+    }
+  }
+  if (m.dense) {
+    for (std::size_t i = 0; i < m.n; ++i) {
+      for (std::size_t j = 0; j < i; ++j) {
+        const double a = m.values[i * m.n + j], b = m.values[j * m.n + i];
+        if (std::abs(a - b) > 1e-12 * std::sqrt(diagonal[i] * diagonal[j])) {
+          throw StageError("the " + what + " inductance matrix is not symmetric at wires " +
+                           PairText(model, i, j));
+        }
+      }
+    }
+  }
+  double k_max = 0;
+  std::size_t at_i = 0, at_j = 0;
+  ForEachLower(m, [&](std::size_t i, std::size_t j, double v) {
+    const double k = i == j ? 0.0 : std::abs(v) / std::sqrt(diagonal[i] * diagonal[j]);
+    if (k > k_max) k_max = k, at_i = i, at_j = j;
+  });
+  if (k_max <= 1 + 1e-12 && ReducedPositiveDefinite(m, model.coincident, 1.0)) return;
+  // Bisection on the one factor of all couplings; 0 leaves the (positive) diagonal alone.
+  double lo = 0, hi = 1;
+  for (int step = 0; step < 40; ++step) {
+    const double mid = 0.5 * (lo + hi);
+    (ReducedPositiveDefinite(m, model.coincident, mid) && mid * k_max <= 1 ? lo : hi) = mid;
+  }
+  ForEachLowerMutable(m, [&](std::size_t i, std::size_t j, double& v) {
+    const bool same = std::any_of(model.coincident.begin(), model.coincident.end(),
+                                  [&](const auto& g) {
+                                    return std::binary_search(g.begin(), g.end(), i) &&
+                                           std::binary_search(g.begin(), g.end(), j);
+                                  });
+    if (i != j && !same) v *= lo;
+  });
+  model.notes.push_back("the " + what +
+                        " inductance matrix was not positive definite (largest coupling |k| = " +
+                        Figure(k_max) + ", wires " + PairText(model, at_i, at_j) +
+                        "): all couplings scaled by " + Figure(lo));
+}
+
+// Capacitance: finite, positive diagonal, no positive coupling, rows that sum to 0 or more
+// (diagonally dominant, so positive definite).
+void CheckCapacitance(Model& model, SymmetricMatrix& c) {
+  const std::size_t n = c.n;
+  std::vector<double> row_sum(n, 0.0), diagonal(n, 0.0);
+  std::size_t clamped = 0;
+  double clamped_max = 0;
+  std::size_t at_i = 0, at_j = 0;
+  ForEachLowerMutable(c, [&](std::size_t i, std::size_t j, double& v) {
+    if (!std::isfinite(v)) {
+      throw StageError("the capacitance of wires " + PairText(model, i, j) + " is not finite");
+    }
+    if (i == j) {
+      diagonal[i] = v;
+      return;
+    }
+    if (v > 0) {
+      ++clamped;
+      if (v > clamped_max) clamped_max = v, at_i = i, at_j = j;
+      v = 0;
+    }
+  });
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(diagonal[i] > 0)) {
+      throw StageError("the capacitance of wire " + model.conductors[i].name + " is " +
+                       Figure(diagonal[i] * 1e12) + " pF; it must be positive");
+    }
+  }
+  if (clamped > 0) {
+    model.notes.push_back(std::to_string(clamped) +
+                          " coupling capacitances came out positive and were set to 0 (largest " +
+                          Figure(clamped_max * 1e12) + " pF, " +
+                          Figure(clamped_max / std::sqrt(diagonal[at_i] * diagonal[at_j])) +
+                          " of the self terms, wires " + PairText(model, at_i, at_j) + ")");
+  }
+  ForEachLower(c, [&](std::size_t i, std::size_t j, double v) {
+    row_sum[i] += v;
+    if (i != j) row_sum[j] += v;
+  });
+  std::size_t raised = 0;
+  double raised_max = 0;
+  std::size_t raised_at = 0;
+  ForEachLowerMutable(c, [&](std::size_t i, std::size_t j, double& v) {
+    if (i != j || row_sum[i] >= 0) return;
+    ++raised;
+    if (-row_sum[i] / v > raised_max) raised_max = -row_sum[i] / v, raised_at = i;
+    v -= row_sum[i];
+  });
+  if (raised > 0) {
+    model.notes.push_back(std::to_string(raised) +
+                          " wires had couplings larger than their capacitance; their "
+                          "capacitance was raised to the sum of its couplings (largest change " +
+                          Figure(100 * raised_max) + " %, wire " +
+                          model.conductors[raised_at].name + ")");
+  }
+}
+
+}  // namespace
+
+bool PositiveDefinite(const SymmetricMatrix& m,
+                      const std::vector<std::vector<std::size_t>>& coincident) {
+  return ReducedPositiveDefinite(m, coincident, 1.0);
+}
+
+void CheckAndRepair(Model& model) {
+  for (const FrequencyResult& r : model.results) {
+    for (std::size_t i = 0; i < model.conductors.size(); ++i) {
+      const Conductor& c = model.conductors[i];
+      const double r_dc =
+          c.resistivity_ohm_m * c.length_m / (std::numbers::pi * c.radius_m * c.radius_m);
+      const double r_f = r.resistance_ohm[i], l_int = r.internal_inductance_h[i];
+      if (!(r_dc > 0) || !std::isfinite(r_dc)) {
+        throw StageError("wire " + c.name + " has no resistance: its length is " +
+                         Figure(c.length_m * 1e6) + " um");
+      }
+      if (!std::isfinite(r_f) || !std::isfinite(l_int) || !(l_int >= 0) ||
+          r_f < r_dc * (1 - 1e-12)) {
+        throw StageError("the resistance of wire " + c.name + " at " + Figure(r.frequency_hz) +
+                         " Hz is " + Figure(r_f * 1e3) + " mOhm against " +
+                         Figure(r_dc * 1e3) + " mOhm at DC");
+      }
+    }
+  }
+  if (model.partial_inductance_h) CheckInductance(model, *model.partial_inductance_h, "partial");
+  CheckInductance(model, model.loop_inductance_h, "loop");
+  if (model.capacitance_f) CheckCapacitance(model, *model.capacitance_f);
+}
+
+}  // namespace ostrel::physical
