@@ -12,6 +12,7 @@
 
 #include "base/stage_error.h"
 #include "physical/kernels.h"
+#include "physical/wire_groups.h"
 
 namespace ostrel::physical {
 namespace {
@@ -615,10 +616,14 @@ double WireDistance(const std::vector<Point3>& a, const std::vector<Point3>& b) 
 
 }  // namespace
 
-SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, double ground_depth_m,
-                                   double eps_r, const Progress& progress,
-                                   const CapacitanceSettings& settings,
-                                   const std::vector<std::vector<std::size_t>>& joined) {
+namespace {
+
+// The Maxwell matrix of wires no two of which coincide.
+SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
+                                    double ground_depth_m, double eps_r,
+                                    const Progress& progress,
+                                    const CapacitanceSettings& settings,
+                                    const std::vector<std::vector<std::size_t>>& joined) {
   if (!(ground_depth_m > 0) || !std::isfinite(ground_depth_m)) {
     throw StageError("the capacitance needs a ground plane below the substrate surface");
   }
@@ -832,6 +837,39 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     k = end;
   }
   return result;
+}
+
+}  // namespace
+
+SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, double ground_depth_m,
+                                   double eps_r, const Progress& progress,
+                                   const CapacitanceSettings& settings,
+                                   const std::vector<std::vector<std::size_t>>& joined) {
+  const auto coincident = CoincidentGroups(conductors);
+  if (coincident.empty()) {
+    return DistinctCapacitance(conductors, ground_depth_m, eps_r, progress, settings, joined);
+  }
+  // A coincident group is solved once, by its first wire, and its charge shared equally: wire i
+  // of a group of m_i takes C_ii = D_ii / m_i and C_ij = D_ij / (m_i m_j), which sums back to D.
+  const DistinctWires kept = Distinct(conductors.size(), coincident);
+  std::vector<Conductor> distinct;
+  for (std::size_t i : kept.first) distinct.push_back(conductors[i]);
+  std::vector<std::vector<std::size_t>> distinct_joined;
+  for (const auto& group : joined) {
+    std::vector<std::size_t> slots;
+    for (std::size_t i : group) slots.push_back(kept.slot[i]);
+    std::sort(slots.begin(), slots.end());
+    slots.erase(std::unique(slots.begin(), slots.end()), slots.end());
+    if (slots.size() > 1) distinct_joined.push_back(std::move(slots));
+  }
+  const SymmetricMatrix d =
+      DistinctCapacitance(distinct, ground_depth_m, eps_r, progress, settings, distinct_joined);
+  const auto shared = [&](std::size_t i, std::size_t j, double value) {
+    const auto mi = static_cast<double>(kept.count[kept.slot[i]]);
+    const auto mj = static_cast<double>(kept.count[kept.slot[j]]);
+    return i == j ? value / mi : kept.slot[i] == kept.slot[j] ? 0.0 : value / (mi * mj);
+  };
+  return Spread(d, kept, shared);
 }
 
 }  // namespace ostrel::physical

@@ -13,6 +13,7 @@
 
 #include "base/stage_error.h"
 #include "physical/kernels.h"
+#include "physical/wire_groups.h"
 #include "physical/vector3.h"
 
 namespace ostrel::physical {
@@ -470,37 +471,6 @@ InductanceMatrices DistinctInductance(const std::vector<Conductor>& conductors,
   return SparseLoop(loops, self, coupling_cutoff, progress, settings, n);
 }
 
-// The matrix of all wires from that of the distinct ones: wire i takes the row and column of
-// distinct wire slot[i], so wires of one coincident group couple with exactly their self term.
-SymmetricMatrix Expand(const SymmetricMatrix& distinct, const std::vector<std::size_t>& slot) {
-  const std::size_t n = slot.size();
-  SymmetricMatrix out;
-  out.n = n;
-  out.dense = distinct.dense;
-  if (distinct.dense) {
-    out.values.resize(n * n);
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t j = 0; j < n; ++j) {
-        out.values[i * n + j] = distinct.values[slot[i] * distinct.n + slot[j]];
-      }
-    }
-    return out;
-  }
-  std::vector<std::vector<std::size_t>> members(distinct.n);
-  for (std::size_t i = 0; i < n; ++i) members[slot[i]].push_back(i);
-  for (const auto& e : distinct.entries) {
-    for (std::size_t i : members[e.i]) {
-      for (std::size_t j : members[e.j]) {
-        if (e.i != e.j || i >= j) out.entries.push_back({std::max(i, j), std::min(i, j), e.value});
-      }
-    }
-  }
-  std::sort(out.entries.begin(), out.entries.end(), [](const auto& a, const auto& b) {
-    return a.i < b.i || (a.i == b.i && a.j < b.j);
-  });
-  return out;
-}
-
 }  // namespace
 
 InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
@@ -514,90 +484,31 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
                               dense);
   }
   // One conductor per group: the first wire stands for the others.
-  std::vector<std::size_t> slot(conductors.size()), first_of(conductors.size());
-  for (std::size_t i = 0; i < conductors.size(); ++i) first_of[i] = i;
-  for (const auto& group : groups) {
-    for (std::size_t i : group) first_of[i] = group.front();
-  }
+  const DistinctWires kept = Distinct(conductors.size(), groups);
   std::vector<Conductor> distinct;
-  for (std::size_t i = 0; i < conductors.size(); ++i) {
-    if (first_of[i] == i) {
-      slot[i] = distinct.size();
-      distinct.push_back(conductors[i]);
-    } else {
-      slot[i] = slot[first_of[i]];
-    }
-  }
+  for (std::size_t i : kept.first) distinct.push_back(conductors[i]);
   InductanceMatrices d =
       DistinctInductance(distinct, ground_depth_m, coupling_cutoff, progress, settings, dense);
   InductanceMatrices out;
-  if (d.partial_h) out.partial_h = Expand(*d.partial_h, slot);
-  out.loop_h = Expand(d.loop_h, slot);
+  // Wire i takes the row and column of its distinct wire: a coincident group couples with
+  // exactly its self term.
+  const auto same = [](std::size_t, std::size_t, double value) { return value; };
+  if (d.partial_h) out.partial_h = Spread(*d.partial_h, kept, same);
+  out.loop_h = Spread(d.loop_h, kept, same);
   out.notes = std::move(d.notes);
   for (const auto& group : groups) {
+    // The first few names; a group can hold thousands of wires.
     std::string names;
-    for (std::size_t i : group) names += (names.empty() ? "" : ", ") + conductors[i].name;
+    for (std::size_t k = 0; k < std::min<std::size_t>(group.size(), 6); ++k) {
+      names += (k == 0 ? "" : ", ") + conductors[group[k]].name;
+    }
+    if (group.size() > 6) names += " and " + std::to_string(group.size() - 6) + " more";
     out.notes.push_back("wires " + names +
                         " run along one path (a wire bonded again over itself): one conductor, "
                         "their couplings are 1");
   }
   out.coincident = std::move(groups);
   return out;
-}
-
-std::vector<std::vector<std::size_t>> CoincidentGroups(const std::vector<Conductor>& conductors) {
-  const std::size_t n = conductors.size();
-  // Each path as its corners (the cut drop merged), and the wires in order of their start.
-  std::vector<std::vector<Point3>> corners(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto& path = conductors[i].path_m;
-    for (std::size_t k : MergedVertices(path, 1e-4 * conductors[i].radius_m)) {
-      corners[i].push_back(path[k]);
-    }
-  }
-  std::vector<std::size_t> order;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!corners[i].empty()) order.push_back(i);
-  }
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return std::pair(corners[a].front().x, a) < std::pair(corners[b].front().x, b);
-  });
-  const auto near_polyline = [](const Point3& p, const std::vector<Point3>& line, double tol) {
-    if (line.size() == 1) return Norm(p - line.front()) <= tol;
-    for (std::size_t k = 1; k < line.size(); ++k) {
-      if (PointToSegment(p, line[k - 1], line[k]) <= tol) return true;
-    }
-    return false;
-  };
-  const auto coincide = [&](std::size_t a, std::size_t b, double tol) {
-    const auto &ca = corners[a], &cb = corners[b];
-    if (std::abs(conductors[a].radius_m - conductors[b].radius_m) > tol) return false;
-    if (Norm(ca.front() - cb.front()) > tol || Norm(ca.back() - cb.back()) > tol) return false;
-    return std::all_of(ca.begin(), ca.end(), [&](const Point3& p) { return near_polyline(p, cb, tol); }) &&
-           std::all_of(cb.begin(), cb.end(), [&](const Point3& p) { return near_polyline(p, ca, tol); });
-  };
-  std::vector<bool> placed(n, false);
-  std::vector<std::vector<std::size_t>> groups;
-  for (std::size_t u = 0; u < order.size(); ++u) {
-    const std::size_t a = order[u];
-    if (placed[a]) continue;
-    const double tol = 1e-3 * conductors[a].radius_m;
-    std::vector<std::size_t> group = {a};
-    for (std::size_t v = u + 1;
-         v < order.size() && corners[order[v]].front().x <= corners[a].front().x + tol; ++v) {
-      const std::size_t b = order[v];
-      if (!placed[b] && coincide(a, b, tol)) {
-        placed[b] = true;
-        group.push_back(b);
-      }
-    }
-    if (group.size() > 1) {
-      std::sort(group.begin(), group.end());
-      groups.push_back(std::move(group));
-    }
-  }
-  std::sort(groups.begin(), groups.end());
-  return groups;
 }
 
 }  // namespace ostrel::physical

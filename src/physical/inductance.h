@@ -33,12 +33,6 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
                                      const Progress& progress = {},
                                      const InductanceSettings& settings = {});
 
-// Wires whose paths coincide: the same radius, ends within 1e-3 of a radius of each other and
-// every corner of each path within that distance of the other path. Groups of two or more wire
-// indices, ascending, ordered by their first wire. Such wires are one conductor in space; the
-// matrices give them couplings of exactly 1 (their rows are equal).
-std::vector<std::vector<std::size_t>> CoincidentGroups(const std::vector<Conductor>& conductors);
-
 // The path of a wire as straight pieces: collinear runs merged (points within 1% of the radius of
 // the straight line between the run's ends), so the cost does not depend on how finely the path
 // was cut. Indices into `path`, first and last always kept.

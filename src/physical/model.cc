@@ -6,6 +6,7 @@
 #include "physical/capacitance.h"
 #include "physical/inductance.h"
 #include "physical/model_check.h"
+#include "physical/wire_groups.h"
 #include "physical/physical_model.h"
 
 namespace ostrel::physical {
@@ -28,36 +29,6 @@ void CheckGroundPlane(const std::vector<Conductor>& conductors, double depth_m) 
       throw StageError(text);
     }
   }
-}
-
-// Wires that are one conductor for the capacitance: coincident wires and every pair whose
-// surfaces touch or overlap, joined transitively (union-find), groups of two or more.
-std::vector<std::vector<std::size_t>> JoinedConductors(
-    std::size_t n, const std::vector<std::vector<std::size_t>>& coincident,
-    const std::vector<Clearance>& clearance) {
-  std::vector<std::size_t> parent(n);
-  for (std::size_t i = 0; i < n; ++i) parent[i] = i;
-  const auto root = [&](std::size_t i) {
-    while (parent[i] != i) i = parent[i] = parent[parent[i]];
-    return i;
-  };
-  const auto join = [&](std::size_t a, std::size_t b) {
-    a = root(a), b = root(b);
-    if (a != b) parent[std::max(a, b)] = std::min(a, b);
-  };
-  for (const auto& group : coincident) {
-    for (std::size_t i : group) join(group.front(), i);
-  }
-  for (const Clearance& c : clearance) {
-    if (c.clearance_m <= 0) join(c.wire_a, c.wire_b);
-  }
-  std::vector<std::vector<std::size_t>> by_root(n);
-  for (std::size_t i = 0; i < n; ++i) by_root[root(i)].push_back(i);
-  std::vector<std::vector<std::size_t>> groups;
-  for (auto& g : by_root) {
-    if (g.size() > 1) groups.push_back(std::move(g));
-  }
-  return groups;
 }
 
 }  // namespace
