@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <Eigen/Cholesky>
@@ -7,8 +8,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/workspace.h"
 #include "base/stage_error.h"

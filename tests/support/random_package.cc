@@ -1,5 +1,6 @@
 #include "support/random_package.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -49,10 +50,14 @@ struct Bond {
 // The point `along` the edge of `side` and `across` it from the die centre, outwards positive.
 Plan OnSide(char side, double along, double across) {
   switch (side) {
-    case 'T': return {along, across};
-    case 'B': return {along, -across};
-    case 'R': return {across, along};
-    default: return {-across, along};
+    case 'T':
+      return {along, across};
+    case 'B':
+      return {along, -across};
+    case 'R':
+      return {across, along};
+    default:
+      return {-across, along};
   }
 }
 
@@ -160,8 +165,8 @@ RandomPackage MakeRandomPackage(std::uint64_t seed, const std::string& package_f
         from = top.pad;
         name = top.name;
       }
-      stitches.push_back({name, ball.name, from, ball.pad, stack.empty() ? comp_z : comp_z + sd_z,
-                          comp_z});
+      stitches.push_back(
+          {name, ball.name, from, ball.pad, stack.empty() ? comp_z : comp_z + sd_z, comp_z});
       feature("stitch-on-ball");
     } else if (!stack.empty()) {
       const Bond& top = stack[std::size_t(draw.Int(0, int(stack.size()) - 1))];
@@ -199,15 +204,20 @@ RandomPackage MakeRandomPackage(std::uint64_t seed, const std::string& package_f
          " " + Num(s.b.y) + " " + Num(s.za) + " " + Num(s.zb) + "\n";
   }
 
+  // One draw a statement: the operands of one expression have no fixed order of evaluation.
   const char* metal = std::vector<const char*>{"Au", "Cu", "Al"}[std::size_t(draw.Int(0, 2))];
+  const double base_height = draw.Uniform(150, 300);
+  const double base_extension = draw.Uniform(100, 300);
+  const double stack_height = draw.Uniform(150, 250);
   const double stack_extension = draw.Chance(0.5) ? -1.0 : draw.Uniform(100, 300);
-  out.settings_text = "TMVFile=" + package_file_name + "\nMaterial=" + metal +
-                      "\nWireDiameter=" + Num(diameter_mil) +
-                      "\nWireDistance=150.000\nFrequency=1000000000.000\nBaseLoopHeight=" +
-                      Num(draw.Uniform(150, 300)) + "\nBaseExtension=" +
-                      Num(draw.Uniform(100, 300)) + "\nStackLoopHeight=" +
-                      Num(draw.Uniform(150, 250)) + "\nStackExtension=" + Num(stack_extension) +
-                      "\nStichExtension=" + Num(draw.Uniform(60, 150)) + "\n";
+  const double stitch_extension = draw.Uniform(60, 150);
+  out.settings_text =
+      "TMVFile=" + package_file_name + "\nMaterial=" + metal +
+      "\nWireDiameter=" + Num(diameter_mil) +
+      "\nWireDistance=150.000\nFrequency=1000000000.000\nBaseLoopHeight=" + Num(base_height) +
+      "\nBaseExtension=" + Num(base_extension) + "\nStackLoopHeight=" + Num(stack_height) +
+      "\nStackExtension=" + Num(stack_extension) + "\nStichExtension=" + Num(stitch_extension) +
+      "\n";
   return out;
 }
 
