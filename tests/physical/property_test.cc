@@ -11,6 +11,7 @@
 
 #include "app/workspace.h"
 #include "base/stage_error.h"
+#include "package/package_reader.h"
 #include "physical/physical_model.h"
 #include "support/random_package.h"
 
@@ -75,6 +76,68 @@ void CheckGroups(const Groups& groups, std::size_t wires) {
     for (std::size_t k = 0; k < group.size(); ++k) {
       EXPECT_LT(group[k], wires);
       if (k > 0) EXPECT_LT(group[k - 1], group[k]);
+    }
+  }
+}
+
+// Plan segments a0-a1 and b0-b1 cross at a point inside both.
+bool PlanSegmentsCross(float a0x, float a0y, float a1x, float a1y, float b0x, float b0y, float b1x,
+                       float b1y) {
+  const auto side = [](double px, double py, double qx, double qy, double rx, double ry) {
+    return (qx - px) * (ry - py) - (qy - py) * (rx - px);
+  };
+  return side(a0x, a0y, a1x, a1y, b0x, b0y) * side(a0x, a0y, a1x, a1y, b1x, b1y) < 0 &&
+         side(b0x, b0y, b1x, b1y, a0x, a0y) * side(b0x, b0y, b1x, b1y, a1x, a1y) < 0;
+}
+
+// Every hard case a random package names is in its file, and a seed always gives one package:
+// what the property test below relies on.
+TEST(RandomPackage, HoldsTheHardCasesItNames) {
+  for (int seed = 0; seed < kSeeds; ++seed) {
+    const auto random = testing_support::MakeRandomPackage(std::uint64_t(seed), "r.tmv");
+    SCOPED_TRACE("seed " + std::to_string(seed) + ":" + random.features);
+    EXPECT_EQ(random.package_text,
+              testing_support::MakeRandomPackage(std::uint64_t(seed), "r.tmv").package_text);
+    Package p;
+    ParsePackage(random.package_text, p, "r.tmv");
+    for (const auto* side : {&p.TopPads, &p.BottomPads, &p.LeftPads, &p.RightPads}) {
+      EXPECT_GE(side->size(), 2u);
+    }
+    const std::size_t at = random.settings_text.find("WireDiameter=") + 13;
+    const double diameter_um = 25.4 * std::stod(random.settings_text.substr(at));
+    bool duplicate = false, double_bond = false, shared = false, crossing = false, close = false;
+    for (std::size_t i = 0; i < p.ChipPads.size(); ++i) {
+      for (std::size_t j = 0; j < i; ++j) {
+        const BondPad &a = p.ChipPads[i], &b = p.ChipPads[j];
+        const bool start = a.BondX1 == b.BondX1 && a.BondY1 == b.BondY1;
+        const bool end = a.BondX2 == b.BondX2 && a.BondY2 == b.BondY2;
+        duplicate |= start && end;
+        double_bond |= start && !end;
+        shared |= end && !start;
+        crossing |= PlanSegmentsCross(a.BondX1, a.BondY1, a.BondX2, a.BondY2, b.BondX1, b.BondY1,
+                                      b.BondX2, b.BondY2);
+        const double pitch = std::hypot(a.X - b.X, a.Y - b.Y);
+        close |= pitch > 1.1 * diameter_um - 0.1 && pitch < 3 * diameter_um + 0.1;
+      }
+    }
+    bool on_ball = false, from_ball = false;
+    for (const Stitch& s : p.Stitches) {
+      for (const BondPad& a : p.ChipPads) {
+        on_ball |= s.X2 == a.BondX1 && s.Y2 == a.BondY1;
+        from_ball |= s.X1 == a.BondX1 && s.Y1 == a.BondY1;
+      }
+    }
+    const std::pair<const char*, bool> cases[] = {{"duplicate", duplicate},
+                                                  {"double-bond", double_bond},
+                                                  {"shared-finger", shared},
+                                                  {"crossing", crossing},
+                                                  {"close-pitch", close},
+                                                  {"stitch-on-ball", on_ball},
+                                                  {"stitch-from-ball", from_ball},
+                                                  {"stitch-ball-to-ball", on_ball && from_ball},
+                                                  {"stack", !p.StackPads.empty() && p.SdCompZ > 0}};
+    for (const auto& [word, found] : cases) {
+      if (random.features.find(word) != std::string::npos) EXPECT_TRUE(found) << word;
     }
   }
 }

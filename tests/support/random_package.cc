@@ -49,16 +49,10 @@ struct Bond {
 
 // The point `along` the edge of `side` and `across` it from the die centre, outwards positive.
 Plan OnSide(char side, double along, double across) {
-  switch (side) {
-    case 'T':
-      return {along, across};
-    case 'B':
-      return {along, -across};
-    case 'R':
-      return {across, along};
-    default:
-      return {-across, along};
-  }
+  return side == 'T'   ? Plan{along, across}
+         : side == 'B' ? Plan{along, -across}
+         : side == 'R' ? Plan{across, along}
+                       : Plan{-across, along};
 }
 
 }  // namespace
