@@ -1,6 +1,7 @@
 #include <omp.h>
 
 #include <atomic>
+#include <filesystem>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -11,6 +12,7 @@
 #include "base/stage_error.h"
 #include "physical/inductance.h"
 #include "physical/kernels.h"
+#include "support/python_reference.h"
 
 namespace ostrel::physical {
 namespace {
@@ -131,6 +133,101 @@ TEST(Inductance, HostileCutsAreMergedAndCancelStops) {
   EXPECT_EQ(MergedVertices(path, 1e-7).size(), 4u);
   std::atomic<bool> cancel = true;
   EXPECT_THROW(ComputeInductance(Fan(3), 50e-6, 0, {nullptr, &cancel}), StageError);
+}
+
+// Answers of inductance_reference.py (scipy quadrature of surface and image currents).
+std::vector<std::vector<double>> SurfaceReference(const std::vector<std::string>& cases) {
+  const auto script = std::filesystem::path(__FILE__).parent_path() / "inductance_reference.py";
+  return testing_support::RunReference(script.string(), cases);
+}
+
+// The numbers of a reference case naming the paths of two wires (metres): count, then points.
+std::vector<double> TwoPaths(double first, const Conductor& a, const Conductor& b) {
+  std::vector<double> values = {first};
+  for (const Conductor* c : {&a, &b}) {
+    values.push_back(double(c->path_m.size()));
+    for (const Point3& p : c->path_m) values.insert(values.end(), {p.x, p.y, p.z});
+  }
+  return values;
+}
+
+Conductor Path(const std::vector<Point3>& points_um) {
+  Conductor c{"W", 0, {}, kRadius, 2.44e-8, 0};
+  for (const Point3& p : points_um) c.path_m.push_back({1e-6 * p.x, 1e-6 * p.y, 1e-6 * p.z});
+  return c;
+}
+
+TEST(Inductance, ParallelWiresUpToCoincidenceMatchTheSurfaceCurrentIntegral) {
+  // 1 mm wires whose axes lie 0 to 2 radii apart: their surfaces meet or cross, so the mutual
+  // of the surface currents is no filament mutual. Tolerance 0.5%; at distance 0 they are one
+  // conductor and the mutual is the self (k = 1).
+  const double l = 1e-3;
+  const std::vector<double> distances = {0, 0.5 * kRadius, kRadius, 2 * kRadius};
+  std::vector<std::string> lines;
+  for (double d : distances) lines.push_back(testing_support::CaseLine("tubes", {kRadius, l, d}));
+  const auto ref = SurfaceReference(lines);
+  for (std::size_t k = 0; k < distances.size() && k < ref.size(); ++k) {
+    SCOPED_TRACE("axes " + std::to_string(distances[k] / kRadius) + " radii apart");
+    const InductanceMatrices m =
+        ComputeInductance({Straight({0, 0, 1e-4}, {l, 0, 1e-4}),
+                           Straight({0, distances[k], 1e-4}, {l, distances[k], 1e-4})},
+                          50e-6, 0);
+    EXPECT_NEAR(m.partial_h->At(1, 0), ref[k][0], 5e-3 * ref[k][0]);
+    if (distances[k] == 0)
+      EXPECT_NEAR(m.partial_h->At(1, 0), m.partial_h->At(0, 0), 1e-9 * ref[k][0]);
+  }
+}
+
+TEST(Inductance, StitchLandingOnABallMatchesTheSurfaceCurrentIntegral) {
+  // A wire rises from its ball at the origin and bends away along +x; a stitch comes from
+  // elsewhere and drops onto that ball, so the two vertical runs lie on one axis. Tolerance 2%.
+  struct Case {
+    const char* name;
+    double rise_um, drop_um;
+  };
+  const std::vector<Case> cases = {{"stitch run longer", 120, 180},
+                                   {"runs of one height", 150, 150},
+                                   {"wire run longer", 200, 100}};
+  std::vector<std::vector<Conductor>> pairs;
+  std::vector<std::string> lines;
+  for (const Case& c : cases) {
+    pairs.push_back({Path({{0, 0, 0}, {0, 0, c.rise_um}, {400, 0, c.rise_um + 130}}),
+                     Path({{-300, 200, c.drop_um + 120}, {0, 0, c.drop_um}, {0, 0, 0}})});
+    lines.push_back(
+        testing_support::CaseLine("surface", TwoPaths(kRadius, pairs.back()[0], pairs.back()[1])));
+  }
+  const auto ref = SurfaceReference(lines);
+  for (std::size_t k = 0; k < cases.size() && k < ref.size(); ++k) {
+    SCOPED_TRACE(cases[k].name);
+    const InductanceMatrices m = ComputeInductance(pairs[k], 50e-6, 0);
+    EXPECT_NEAR(m.partial_h->At(1, 0), ref[k][0], 0.02 * std::abs(ref[k][0]));
+  }
+}
+
+TEST(Inductance, LoopMutualKeepsTheImageOfAPerpendicularPiece) {
+  // Two tilted pieces 80 um apart in y: at right angles to each other, the image of the second
+  // in the ground plane is parallel to the first and couples to it; the parallel row checks the
+  // loop sum itself. Thin-wire loops closed to the plane; tolerance 1e-3 (the far-pair rules).
+  struct Case {
+    const char* name;
+    Conductor a, b;
+    double depth_m;
+  };
+  const std::vector<Case> cases = {{"perpendicular", Path({{0, 0, 100}, {300, 0, 400}}),
+                                    Path({{600, 80, 100}, {300, 80, 400}}), 50e-6},
+                                   {"perpendicular, deep plane", Path({{0, 0, 100}, {300, 0, 400}}),
+                                    Path({{600, 80, 100}, {300, 80, 400}}), 200e-6},
+                                   {"parallel", Path({{0, 0, 100}, {300, 0, 400}}),
+                                    Path({{0, 80, 100}, {300, 80, 400}}), 50e-6}};
+  std::vector<std::string> lines;
+  for (const Case& c : cases)
+    lines.push_back(testing_support::CaseLine("loop", TwoPaths(c.depth_m, c.a, c.b)));
+  const auto ref = SurfaceReference(lines);
+  for (std::size_t k = 0; k < cases.size() && k < ref.size(); ++k) {
+    SCOPED_TRACE(cases[k].name);
+    const InductanceMatrices m = ComputeInductance({cases[k].a, cases[k].b}, cases[k].depth_m, 0);
+    EXPECT_NEAR(m.loop_h.At(1, 0), ref[k][0], 1e-3 * std::abs(ref[k][0]));
+  }
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <cmath>
-#include <cstdio>
 #include <numbers>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,37 +8,19 @@
 #include "base/stage_error.h"
 #include "physical/kernels.h"
 #include "physical/physical_model.h"
+#include "support/python_reference.h"
 
 namespace ostrel::physical {
 namespace {
 
 constexpr double kMu0 = 4e-7 * std::numbers::pi;
 
-// Runs reference.py on the given case lines and returns the numbers of each answer line.
+// The answers of reference.py (mpmath) to the given case lines.
 std::vector<std::vector<double>> Reference(const std::vector<std::string>& cases) {
-  std::string script = "/usr/bin/python3 " OSTREL_PHYSICAL_REFERENCE " <<'EOF'\n";
-  for (const std::string& c : cases) script += c + "\n";
-  script += "EOF\n";
-  FILE* pipe = popen(script.c_str(), "r");
-  std::vector<std::vector<double>> out;
-  char line[512];
-  while (pipe && std::fgets(line, sizeof line, pipe)) {
-    std::istringstream in(line);
-    out.emplace_back();
-    for (double v; in >> v;) out.back().push_back(v);
-  }
-  if (pipe) pclose(pipe);
-  EXPECT_EQ(out.size(), cases.size()) << "reference.py did not answer every case";
-  return out;
+  return testing_support::RunReference(OSTREL_PHYSICAL_REFERENCE, cases);
 }
 
-std::string Line(const char* name, const std::vector<double>& values) {
-  std::ostringstream s;
-  s.precision(17);
-  s << name;
-  for (double v : values) s << ' ' << v;
-  return s.str();
-}
+using testing_support::CaseLine;
 
 TEST(InternalImpedance, MatchesTheBesselSolutionFromDcTo100Ghz) {
   struct Case { double f_hz, radius_m, rho_ohm_m; };
@@ -50,7 +30,7 @@ TEST(InternalImpedance, MatchesTheBesselSolutionFromDcTo100Ghz) {
       {3.1e9, 12.7e-6, 2.44e-8}, {2e10, 12.7e-6, 2.44e-8},  {1e11, 12.7e-6, 2.44e-8},
       {1e9, 25.4e-6, 1.68e-8},   {2e10, 9e-6, 2.82e-8},     {1.5e9, 9e-6, 2.82e-8}};
   std::vector<std::string> lines;
-  for (const Case& c : cases) lines.push_back(Line("zint", {c.f_hz, c.radius_m, c.rho_ohm_m}));
+  for (const Case& c : cases) lines.push_back(CaseLine("zint", {c.f_hz, c.radius_m, c.rho_ohm_m}));
   const auto ref = Reference(lines);
   for (std::size_t k = 0; k < cases.size() && k < ref.size(); ++k) {
     SCOPED_TRACE("f " + std::to_string(cases[k].f_hz) + " a " + std::to_string(cases[k].radius_m));
@@ -104,7 +84,7 @@ TEST(FilamentPairIntegral, MatchesQuadratureInEveryRelativePosition) {
   };
   std::vector<std::string> lines;
   for (const Case& c : cases) {
-    lines.push_back(Line("pair", {c.a0.x, c.a0.y, c.a0.z, c.a1.x, c.a1.y, c.a1.z, c.b0.x, c.b0.y,
+    lines.push_back(CaseLine("pair", {c.a0.x, c.a0.y, c.a0.z, c.a1.x, c.a1.y, c.a1.z, c.b0.x, c.b0.y,
                                   c.b0.z, c.b1.x, c.b1.y, c.b1.z}));
   }
   const auto ref = Reference(lines);
