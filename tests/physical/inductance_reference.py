@@ -13,7 +13,7 @@ Reads one case a line on stdin, writes one number a line (henries):
                                (t1 . t2) times the mean over both surfaces of the integral of 1/R,
                                the integral along the second piece in closed form, the angles
                                and the length of the first piece by quadrature (3-D); within
-                               2e-6 of scipy's adaptive nquad on the stitch cases, in a second
+                               2e-6 of scipy's adaptive nquad on a stitch case, in a second
                                instead of minutes. Pieces on one axis: the angle between the two
                                surface points by adaptive quadrature (1-D)
   loop D N X Y Z ... M X Y Z ...
