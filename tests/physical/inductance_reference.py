@@ -1,5 +1,5 @@
 """Independent references for the mutual inductances of touching, overlapping and imaged wires,
-by adaptive quadrature (scipy) under Debian's Python.
+by quadrature (scipy, numpy) under Debian's Python.
 
 Reads one case a line on stdin, writes one number a line (henries):
   tubes A L D               -> mutual partial inductance of two parallel straight wires of radius
@@ -12,7 +12,10 @@ Reads one case a line on stdin, writes one number a line (henries):
                                radius A with surface currents: for each pair of straight pieces
                                (t1 . t2) times the mean over both surfaces of the integral of 1/R,
                                the integral along the second piece in closed form, the angles
-                               and the length of the first piece by quadrature (3-D)
+                               and the length of the first piece by quadrature (3-D); within
+                               2e-6 of scipy's adaptive nquad on a stitch case, in a second
+                               instead of minutes. Pieces on one axis: the angle between the two
+                               surface points by adaptive quadrature (1-D)
   loop D N X Y Z ... M X Y Z ...
                             -> loop mutual inductance of two thin wires over a perfect ground
                                plane at z = -D, each closed by vertical connectors down to the

@@ -3,6 +3,7 @@
 
 #include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -78,6 +79,16 @@ void CheckGroups(const Groups& groups, std::size_t wires) {
       if (k > 0) EXPECT_LT(group[k - 1], group[k]);
     }
   }
+}
+
+// Wires i and j lie in one group.
+bool SameGroup(const Groups& groups, std::size_t i, std::size_t j) {
+  for (const auto& group : groups) {
+    if (std::count(group.begin(), group.end(), i) && std::count(group.begin(), group.end(), j)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Plan segments a0-a1 and b0-b1 cross at a point inside both.
@@ -173,8 +184,10 @@ TEST_P(RandomPackageTest, GetsAFiniteSymmetricPassiveModel) {
   ASSERT_EQ(n, ws.Wires.size());
   ASSERT_EQ(model.results.size(), 2u);
   const FrequencyResult &dc = model.results[0], &ac = model.results[1];
-  ASSERT_EQ(dc.resistance_ohm.size(), n);
-  ASSERT_EQ(ac.resistance_ohm.size(), n);
+  for (const FrequencyResult* r : {&dc, &ac}) {
+    ASSERT_EQ(r->resistance_ohm.size(), n);
+    ASSERT_EQ(r->internal_inductance_h.size(), n);
+  }
   for (std::size_t i = 0; i < n; ++i) {
     SCOPED_TRACE("wire " + model.conductors[i].name);
     EXPECT_GT(dc.resistance_ohm[i], 0);
@@ -186,6 +199,18 @@ TEST_P(RandomPackageTest, GetsAFiniteSymmetricPassiveModel) {
   }
   CheckGroups(model.coincident, n);
   CheckGroups(model.joined_conductors, n);
+  // A wire bonded twice is one conductor; wires sharing a bond point (a ball, a pad, a finger)
+  // touch, so they are joined.
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      const auto &a = model.conductors[i].path_m, &b = model.conductors[j].path_m;
+      SCOPED_TRACE("wires " + model.conductors[j].name + ", " + model.conductors[i].name);
+      if (a == b) EXPECT_TRUE(SameGroup(model.coincident, j, i));
+      for (const Point3& p : {a.front(), a.back()}) {
+        if (p == b.front() || p == b.back()) EXPECT_TRUE(SameGroup(model.joined_conductors, j, i));
+      }
+    }
+  }
   for (const Clearance& c : model.clearance) {
     EXPECT_LT(c.wire_a, c.wire_b);
     EXPECT_LT(c.wire_b, n);

@@ -142,34 +142,27 @@ RandomPackage MakeRandomPackage(std::uint64_t seed, const std::string& package_f
 
   // Stitches: from the stacked die (or a point on the base die) onto the ball of a base-die
   // wire, and from the ball of a base-die wire to a stacked pad or to another ball.
-  struct Stitch {
-    std::string from, to;
-    Plan a, b;
-    double za = 0, zb = 0;
+  std::string stitches;
+  const auto stitch = [&](const std::string& from, Plan a, double za, const Bond& to, double zb) {
+    stitches += "STCH " + from + " " + Num(a.x) + " " + Num(a.y) + " " + to.name + " " +
+                Num(to.pad.x) + " " + Num(to.pad.y) + " " + Num(za) + " " + Num(zb) + "\n";
   };
-  std::vector<Stitch> stitches;
   const int stitch_count = hostility > 0 ? draw.Int(0, 3) : 0;
   for (int k = 0; k < stitch_count; ++k) {
     const Bond& ball = base[std::size_t(draw.Int(0, int(base.size()) - 1))];
-    if (draw.Chance(0.5)) {
-      Plan from{ball.pad.x * 0.4, ball.pad.y * 0.4};
-      std::string name = "P" + std::to_string(k);
-      if (!stack.empty()) {
-        const Bond& top = stack[std::size_t(draw.Int(0, int(stack.size()) - 1))];
-        from = top.pad;
-        name = top.name;
-      }
-      stitches.push_back(
-          {name, ball.name, from, ball.pad, stack.empty() ? comp_z : comp_z + sd_z, comp_z});
+    const bool onto_ball = draw.Chance(0.5);
+    if (onto_ball && stack.empty()) {
+      stitch("P" + std::to_string(k), {ball.pad.x * 0.4, ball.pad.y * 0.4}, comp_z, ball, comp_z);
       feature("stitch-on-ball");
-    } else if (!stack.empty()) {
+    } else if (onto_ball || !stack.empty()) {
       const Bond& top = stack[std::size_t(draw.Int(0, int(stack.size()) - 1))];
-      stitches.push_back({ball.name, top.name, ball.pad, top.pad, comp_z, comp_z + sd_z});
-      feature("stitch-from-ball");
+      if (onto_ball) stitch(top.name, top.pad, comp_z + sd_z, ball, comp_z);
+      if (!onto_ball) stitch(ball.name, ball.pad, comp_z, top, comp_z + sd_z);
+      feature(onto_ball ? "stitch-on-ball" : "stitch-from-ball");
     } else {
       const Bond& other = base[std::size_t(draw.Int(0, int(base.size()) - 1))];
       if (std::hypot(other.pad.x - ball.pad.x, other.pad.y - ball.pad.y) < 500) continue;
-      stitches.push_back({ball.name, other.name, ball.pad, other.pad, comp_z, comp_z});
+      stitch(ball.name, ball.pad, comp_z, other, comp_z);
       feature("stitch-ball-to-ball");
     }
   }
@@ -193,10 +186,7 @@ RandomPackage MakeRandomPackage(std::uint64_t seed, const std::string& package_f
            " " + Num(b.finger.y) + " " + Num(b.z) + " 0\n";
     }
   }
-  for (const Stitch& s : stitches) {
-    t += "STCH " + s.from + " " + Num(s.a.x) + " " + Num(s.a.y) + " " + s.to + " " + Num(s.b.x) +
-         " " + Num(s.b.y) + " " + Num(s.za) + " " + Num(s.zb) + "\n";
-  }
+  t += stitches;
 
   // One draw a statement: the operands of one expression have no fixed order of evaluation.
   const char* metal = std::vector<const char*>{"Au", "Cu", "Al"}[std::size_t(draw.Int(0, 2))];
