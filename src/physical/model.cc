@@ -4,6 +4,7 @@
 
 #include "base/stage_error.h"
 #include "physical/capacitance.h"
+#include "physical/clearance.h"
 #include "physical/inductance.h"
 #include "physical/physical_model.h"
 
@@ -45,6 +46,7 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params,
   model.partial_inductance_h = std::move(l.partial_h);
   model.loop_inductance_h = std::move(l.loop_h);
   model.notes = std::move(l.notes);
+  model.clearance = CheckClearance(model.conductors, options.clearance_m);
   if (!options.capacitance) {
     model.notes.push_back("capacitance left out on request");
   } else if (options.ground_depth_m > 0 && !model.conductors.empty()) {
