@@ -17,6 +17,7 @@
 #include "base/stage_error.h"
 #include "physical/inductance.h"
 #include "physical/capacitance.h"
+#include "physical/clearance.h"
 #include "physical/physical_model.h"
 #include "report/physical_export.h"
 
@@ -108,6 +109,13 @@ void BM_Capacitance(benchmark::State& state) {
   });
 }
 
+// The clearance check alone: the wire pairs that touch or overlap.
+void BM_Clearance(benchmark::State& state) {
+  TimeOnConductors(state, [](const auto& conductors, const ostrel::physical::Options& options) {
+    return ostrel::physical::CheckClearance(conductors, options.clearance_m);
+  });
+}
+
 // {wires (0: the bundled example), frequencies, with JSON}
 BENCHMARK(BM_PhysicalModel)
     ->ArgNames({"wires", "freqs", "json"})
@@ -123,6 +131,12 @@ BENCHMARK(BM_InductanceMatrices)
     ->Arg(3000)
     ->Arg(100000)
     ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Clearance)
+    ->ArgName("wires")
+    ->Arg(3000)
+    ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_Capacitance)->ArgName("wires")->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -75,6 +75,9 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
   --ground-depth MICRONS
                         depth of the ground plane below the substrate
                         surface, which closes each wire's loop (default 50)
+  --clearance MICRONS   with the model: list the wire pairs whose surfaces come
+                        closer than this (default 0: those that touch or
+                        overlap)
   --eps-r EPS           relative permittivity of the dielectric around the
                         wires, for the capacitances (default 1, open cavity;
                         mould compound about 3.5-4)
@@ -98,7 +101,8 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
                         IBIS package model, the Touchstone file and the loop
                         SPICE subcircuit
   A long computation shows its progress on stderr; what the model leaves out
-  or repairs in a large package is noted there and in the JSON.
+  or repairs in a large package is noted there and in the JSON, and so are
+  the wire pairs closer than the clearance (also in the table).
 
   --version             print the program version
   --help                show this help
@@ -122,6 +126,7 @@ struct Options {
   std::string physical;  // JSON of the physical model
   bool physical_table = false;
   double ground_depth_um = 50;
+  double clearance_um = 0;  // surface to surface, for the list of wires too close
   double eps_r = 1;  // relative permittivity around the wires
   bool capacitance = true;
   std::vector<double> frequencies_hz;  // empty: the settings file's frequency
@@ -175,7 +180,8 @@ NumberOptionTarget NumberOption(Options& opt, const std::string& flag) {
   const std::tuple<const char*, double Options::*, const char*> kNumbers[] = {
       {"--loss-tangent", &Options::loss_tangent, "the loss tangent"},
       {"--eps-r", &Options::eps_r, "the relative permittivity"},
-      {"--ground-depth", &Options::ground_depth_um, "the ground depth"}};
+      {"--ground-depth", &Options::ground_depth_um, "the ground depth"},
+      {"--clearance", &Options::clearance_um, "the clearance"}};
   for (const auto& [name, member, what] : kNumbers) {
     if (flag == name) return {&(opt.*member), what};
   }
@@ -249,6 +255,7 @@ std::optional<ostrel::physical::Model> PhysicalModel(const ostrel::Workspace& ws
   }
   options.ground_depth_m = opt.ground_depth_um * 1e-6;
   options.eps_r = opt.eps_r;
+  options.clearance_m = opt.clearance_um * 1e-6;
   options.capacitance = opt.capacitance;
   std::optional<ostrel::physical::Model> model;
   {
@@ -260,6 +267,9 @@ std::optional<ostrel::physical::Model> PhysicalModel(const ostrel::Workspace& ws
     model = ostrel::physical::ComputeModel(ws.Wires, ws.params, options, progress);
   }
   for (const std::string& note : model->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
+  for (const std::string& note : ostrel::ClearanceNotes(*model)) {
+    std::cerr << "ostrel-cli: note: " << note << "\n";
+  }
   return model;
 }
 

@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 
 #include "base/stage_error.h"
 #include "physical/capacitance.h"
+#include "physical/clearance.h"
 #include "physical/inductance.h"
 #include "physical/model_check.h"
 #include "physical/wire_groups.h"
@@ -71,11 +73,13 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params,
   model.loop_inductance_h = std::move(l.loop_h);
   model.notes = std::move(l.notes);
   model.coincident = std::move(l.coincident);
+  // The clearance check lists at least the wires that touch, which are one conductor.
+  model.clearance = CheckClearance(model.conductors, std::max(options.clearance_m, 0.0));
+  model.joined_conductors =
+      JoinedConductors(model.conductors.size(), model.coincident, model.clearance);
   if (!options.capacitance) {
     model.notes.push_back("capacitance left out on request");
   } else if (options.ground_depth_m > 0 && !model.conductors.empty()) {
-    model.joined_conductors = JoinedConductors(model.conductors.size(), model.coincident,
-                                               model.clearance);
     model.capacitance_f = ComputeCapacitance(model.conductors, options.ground_depth_m,
                                              options.eps_r, progress, {},
                                              model.joined_conductors);

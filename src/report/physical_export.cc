@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <system_error>
 
 #include "base/stage_error.h"
@@ -39,6 +40,17 @@ void AppendList(std::string& out, const std::vector<double>& values, double scal
     if (i > 0) out += ", ";
     AppendNumber(out, values[i] * scale);
   }
+  out += ']';
+}
+
+// [x, y, z] of a point in microns.
+void AppendPoint(std::string& out, const physical::Point3& point_m) {
+  out += '[';
+  AppendNumber(out, point_m.x / kMPerUm);
+  out += ", ";
+  AppendNumber(out, point_m.y / kMPerUm);
+  out += ", ";
+  AppendNumber(out, point_m.z / kMPerUm);
   out += ']';
 }
 
@@ -92,6 +104,38 @@ std::string Fixed(double value, int decimals) {
   return buffer;
 }
 
+// Rows of cells as text columns as wide as their widest entry, two blanks apart: the columns
+// `left` left-aligned, the others right-aligned; no blanks at the end of a line.
+std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows,
+                           std::initializer_list<std::size_t> left) {
+  std::vector<std::size_t> width(rows.front().size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], Columns(row[c]));
+  }
+  std::string out;
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      const std::string pad(width[c] - Columns(row[c]), ' ');
+      if (c > 0) line += "  ";
+      line += std::find(left.begin(), left.end(), c) != left.end() ? row[c] + pad : pad + row[c];
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    out += line + "\n";
+  }
+  return out;
+}
+
+// "3 wire pairs touch or overlap" (clearance 0) or "3 wire pairs closer than 5 um".
+std::string PairsText(std::size_t count, double clearance_m) {
+  const bool one = count == 1;
+  std::string text = std::to_string(count) + (one ? " wire pair " : " wire pairs ");
+  if (clearance_m > 0) {
+    return text + "closer than " + FormatGeneral(clearance_m / kMPerUm, 6) + " um";
+  }
+  return text + (one ? "touches or overlaps" : "touch or overlap");
+}
+
 // Parses the whole of `text` as a finite number at or above `least`; `what` names it in the
 // message.
 double NumberIn(std::string_view text, double least, const std::string& what) {
@@ -117,6 +161,7 @@ void CheckShape(const physical::Model& model) {
   for (const physical::FrequencyResult& r : model.results) {
     fits = fits && r.resistance_ohm.size() == n && r.internal_inductance_h.size() == n;
   }
+  for (const physical::Clearance& c : model.clearance) fits = fits && c.wire_b < n;
   if (!fits) throw StageError("the physical model does not hold every figure of every wire");
 }
 
@@ -142,13 +187,8 @@ std::string PhysicalJsonText(const physical::Model& model) {
     AppendNumber(out, c.resistivity_ohm_m);
     out += ", \"path_um\": [";
     for (std::size_t p = 0; p < c.path_m.size(); ++p) {
-      out += p == 0 ? "[" : ", [";
-      AppendNumber(out, c.path_m[p].x / kMPerUm);
-      out += ", ";
-      AppendNumber(out, c.path_m[p].y / kMPerUm);
-      out += ", ";
-      AppendNumber(out, c.path_m[p].z / kMPerUm);
-      out += ']';
+      if (p > 0) out += ", ";
+      AppendPoint(out, c.path_m[p]);
     }
     out += "], \"length_um\": ";
     AppendNumber(out, c.length_m / kMPerUm);
@@ -200,6 +240,18 @@ std::string PhysicalJsonText(const physical::Model& model) {
     }
     out += ']';
   }
+  // The wire pairs closer than the clearance, closest first.
+  out += ",\n  \"clearance\": [";
+  for (std::size_t k = 0; k < model.clearance.size(); ++k) {
+    const physical::Clearance& c = model.clearance[k];
+    out += k == 0 ? "\n    {\"wires\": [" : ",\n    {\"wires\": [";
+    out += std::to_string(c.wire_a) + ", " + std::to_string(c.wire_b) + "], \"at_um\": ";
+    AppendPoint(out, c.at_m);
+    out += ", \"clearance_um\": ";
+    AppendNumber(out, c.clearance_m / kMPerUm);
+    out += c.joined ? ", \"joined\": true}" : ", \"joined\": false}";
+  }
+  out += model.clearance.empty() ? "]" : "\n  ]";
   out += ",\n  \"notes\": [";
   for (std::size_t n = 0; n < model.notes.size(); ++n) {
     out += n == 0 ? "\n    " : ",\n    ";
@@ -262,24 +314,58 @@ std::string PhysicalTableText(const physical::Model& model) {
          Fixed((model.loop_inductance_h.At(w, w) + l_int_h) * kNhPerH, 4),
          coupled ? TableName(wires[nb.index].name) : "-", coupled ? Fixed(nb.k, 4) : "-"});
   }
-  // Names and neighbours left-aligned, figures right-aligned, two blanks between columns.
-  std::vector<std::size_t> width(rows.front().size(), 0);
-  for (const auto& row : rows) {
-    for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], Columns(row[c]));
+  // Names and neighbours left-aligned, figures right-aligned.
+  std::string out = AlignedColumns(rows, {0, 6});
+  // The pairs of the clearance list, closest first.
+  std::size_t joined = 0;
+  for (const physical::Clearance& c : model.clearance) joined += c.joined ? 1 : 0;
+  out += '\n';
+  out += PairsText(model.clearance.size(), model.options.clearance_m);
+  if (joined > 0) out += " (" + std::to_string(joined) + " joined at a bond point)";
+  out += '\n';
+  if (model.clearance.empty()) return out;
+  rows = {{"wire_a", "wire_b", "x_um", "y_um", "z_um", "clearance_um", ""}};
+  for (const physical::Clearance& c : model.clearance) {
+    rows.push_back({TableName(wires[c.wire_a].name), TableName(wires[c.wire_b].name),
+                    Fixed(c.at_m.x / kMPerUm, 3), Fixed(c.at_m.y / kMPerUm, 3),
+                    Fixed(c.at_m.z / kMPerUm, 3), Fixed(c.clearance_m / kMPerUm, 3),
+                    c.joined ? "joined" : ""});
   }
-  std::string out;
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      const std::string pad(width[c] - Columns(row[c]), ' ');
-      const bool left = c == 0 || c == 6;
-      if (c > 0) line += "  ";
-      line += left ? row[c] + pad : pad + row[c];
+  return out + AlignedColumns(rows, {0, 1, 6});
+}
+
+std::vector<std::string> ClearanceNotes(const physical::Model& model) {
+  constexpr std::size_t kListed = 5;
+  const std::vector<physical::Conductor>& wires = model.conductors;
+  std::vector<std::string> notes;
+  for (const bool joined : {false, true}) {
+    std::size_t count = 0;
+    std::string listed;
+    for (const physical::Clearance& c : model.clearance) {
+      if (c.joined != joined || ++count > kListed) continue;
+      listed += count == 1 ? ": " : ", ";
+      listed += TableName(wires[c.wire_a].name);
+      listed += '/';
+      listed += TableName(wires[c.wire_b].name);
+      if (!joined) {
+        listed += ' ';
+        listed += Fixed(c.clearance_m / kMPerUm, 1);
+        listed += " um";
+      }
+      const double at_m[] = {c.at_m.x, c.at_m.y, c.at_m.z};
+      for (int k = 0; k < 3; ++k) {
+        listed += k == 0 ? " at (" : ", ";
+        listed += Fixed(at_m[k] / kMPerUm, 1);
+      }
+      listed += ')';
     }
-    line.erase(line.find_last_not_of(' ') + 1);
-    out += line + "\n";
+    if (count == 0) continue;
+    if (count > kListed) listed += ", ...";
+    std::string note = std::to_string(count);
+    note += count == 1 ? " wire pair joined at a bond point" : " wire pairs joined at a bond point";
+    notes.push_back((joined ? note : PairsText(count, model.options.clearance_m)) + listed);
   }
-  return out;
+  return notes;
 }
 
 double NonNegativeNumber(std::string_view text, const std::string& what) {

@@ -18,7 +18,7 @@ namespace ostrel {
 // resistivity_ohm_m, path_um, length_um, resistance_dc_mohm), inductance_partial_nh (null when
 // left out), inductance_loop_nh, results (frequency_hz, resistance_mohm,
 // internal_inductance_nh), eps_r and capacitance_pf (when the model has a capacitance matrix),
-// notes. Numbers are the shortest text that reads back as the same double. Throws StageError
+// clearance (wires, at_um, clearance_um, joined; one object per pair), notes. Numbers are the shortest text that reads back as the same double. Throws StageError
 // for a number that is not finite.
 std::string PhysicalJsonText(const physical::Model& model);
 
@@ -33,8 +33,15 @@ std::vector<Neighbour> StrongestNeighbours(const physical::SymmetricMatrix& matr
 // One line per wire at the model's first frequency: name, length, DC resistance, resistance,
 // partial and loop self inductance (each with the internal inductance at that frequency), and
 // the strongest neighbour in the loop matrix with its k. Columns are as wide as their widest
-// entry.
+// entry. Then the wire pairs of the clearance list: a blank line, a heading line with their
+// number, and one line per pair (both names, the place and the clearance in microns, "joined"
+// for a pair sharing a bond point).
 std::string PhysicalTableText(const physical::Model& model);
+
+// The clearance list in a line or two for a person: the pairs closer than the clearance (their
+// number and the five closest with place and clearance), then the pairs joined at a bond point
+// (their number and the first five). Empty when the list is.
+std::vector<std::string> ClearanceNotes(const physical::Model& model);
 
 // The SPICE subcircuit of the wires with the physical model's loop inductances (written by the
 // SPICE writer, with its node names: p_<pad>, f_<pad>, m_<wire>): per wire its resistance and

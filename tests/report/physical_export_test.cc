@@ -39,6 +39,9 @@ physical::Model ThreeWires(bool sparse_loop) {
     m.results.push_back({f, {0.1, 0.2, 1.0 / 3}, {1e-11 / 3, 2e-11, 3e-11}});
   }
   m.notes = {"couplings below 0.001 dropped"};
+  // Microns to metres as the model converts them.
+  m.clearance = {{0, 2, {0, 0, 0}, -25.4 * 1e-6, true},
+                 {1, 2, {50 * 1e-6, 100 * 1e-6, 75 * 1e-6}, -3 * 1e-6, false}};
   return m;
 }
 
@@ -52,13 +55,16 @@ TEST(PhysicalJsonTest, EveryValueReadsBackExactlyInDenseAndSparseForm) {
                    ".results[1].resistance_mohm[2], .results[0].internal_inductance_nh[0], "
                    "(.inductance_loop_nh | if type == \"array\" then .[2][1] else "
                    ".sparse[3] | tostring end), (.inductance_partial_nh | tostring), "
-                   ".wires[0].kind, .wires[2].kind, .notes[0]] | .[]' p.json"),
+                   ".wires[0].kind, .wires[2].kind, .notes[0], (.clearance | tostring)] | .[]' "
+                   "p.json"),
         "\n");
     const std::vector<std::string> want = {
         "A\"1", "\xc3\xa9t\xc3\xa9", "x\x01y", "33.333333333333336", "333.3333333333333",
         "333.3333333333333", "0.003333333333333333", sparse ? "[2,1,-0.3]" : "-0.3",
         sparse ? "null" : "[[0.7,0.1,0],[0.1,0.6,-0.3],[0,-0.3,0.5]]", "base-die", "stitch",
-        "couplings below 0.001 dropped"};
+        "couplings below 0.001 dropped",
+        "[{\"wires\":[0,2],\"at_um\":[0,0,0],\"clearance_um\":-25.4,\"joined\":true},"
+        "{\"wires\":[1,2],\"at_um\":[50,100,75],\"clearance_um\":-3,\"joined\":false}]"};
     EXPECT_EQ(got, want);
   }
   fs::remove_all(dir);
@@ -82,7 +88,16 @@ TEST(PhysicalTableTest, StrongestNeighbourIsTheSameFromDenseAndSparseMatrices) {
             "\xc3\xa9t\xc3\xa9     333.333     16.051     200.000             -     0.6200  x?y"
             "        -0.5477\n"
             "x?y     333.333     16.051     333.333             -     0.5300  \xc3\xa9t\xc3\xa9"
-            "        -0.5477\n");
+            "        -0.5477\n"
+            "\n"
+            "2 wire pairs touch or overlap (1 joined at a bond point)\n"
+            "wire_a  wire_b    x_um     y_um    z_um  clearance_um\n"
+            "A\"1     x?y      0.000    0.000   0.000       -25.400  joined\n"
+            "\xc3\xa9t\xc3\xa9     x?y     50.000  100.000  75.000        -3.000\n");
+  EXPECT_EQ(ClearanceNotes(ThreeWires(true)),
+            (std::vector<std::string>{
+                "1 wire pair touches or overlaps: \xc3\xa9t\xc3\xa9/x?y -3.0 um at (50.0, 100.0, 75.0)",
+                "1 wire pair joined at a bond point: A\"1/x?y at (0.0, 0.0, 0.0)"}));
 }
 
 TEST(FrequencyOptionTest, ListsAndSweeps) {
@@ -120,17 +135,24 @@ TEST(PhysicalCliTest, OptionsAndOutputs) {
   const std::string cli = std::string("'") + OSTREL_CLI_PATH + "' ";
   for (const char* args : {"--sweep 1:2:3 --frequencies 1", "--sweep-linear 0:1e9:2 --sweep 1:2:2",
                            "--physical-table --stdout", "--sweep 0:1e9:3", "--ground-depth -5",
-                           "--spice-inductance loops", "--frequencies 1,x"}) {
+                           "--spice-inductance loops", "--frequencies 1,x", "--clearance -5"}) {
     SCOPED_TRACE(args);
     std::string log;
     EXPECT_EQ(RunIn(dir, cli + args + " --physical p.json AAAc.zv", log), 2) << log;
     EXPECT_FALSE(fs::exists(dir / "p.json") || fs::exists(dir / "AAAc.zv.doc"));
   }
-  const std::string table = RunCli(dir, "--physical-table --physical p.json --sweep-linear 0:2e10:5");
+  std::string table;
+  ASSERT_EQ(RunIn(dir, "{ " + cli + "--physical-table --physical p.json --sweep-linear 0:2e10:5 "
+                  "--clearance 30 AAAc.zv 2>notes.txt; }", table, false), 0);
   EXPECT_EQ(ReadWholeFile((dir / "AAAc.zv.doc").string()),
             ReadWholeFile(std::string(OSTREL_TEST_DATA_DIR) + "/example/AAAc.zv.doc"));
   const std::vector<std::string> lines = Split(table, "\n");
-  ASSERT_EQ(lines.size(), 41u) << table;
+  // The wires, a blank line, the pairs closer than 30 um: a heading, the column names, 11 pairs.
+  ASSERT_EQ(lines.size(), 41u + 3u + 11u) << table;
+  EXPECT_EQ(lines[42], "11 wire pairs closer than 30 um");
+  EXPECT_NE(ReadWholeFile((dir / "notes.txt").string())
+                .find("ostrel-cli: note: 11 wire pairs closer than 30 um: S3/(S3:T5) -25.0 um"),
+            std::string::npos);
   std::istringstream heading(lines[0]);
   const std::vector<std::string> columns{std::istream_iterator<std::string>(heading), {}};
   EXPECT_EQ(columns, (std::vector<std::string>{"name", "length_um", "R_dc_mohm", "R_mohm@0Hz",
@@ -140,9 +162,11 @@ TEST(PhysicalCliTest, OptionsAndOutputs) {
       Query(dir, "jq -r '[.frequencies_hz[4], (.results | length), (.wires | length), "
                  "([.wires[].resistance_dc_mohm] == .results[0].resistance_mohm), "
                  "(.results[4].resistance_mohm[0] > 2.5 * .results[0].resistance_mohm[0]), "
-                 ".ground_depth_um, (.inductance_loop_nh | length)] | .[]' p.json"),
+                 ".ground_depth_um, (.inductance_loop_nh | length), (.clearance | length), "
+                 "(.clearance[0].wires | tostring)] | .[]' p.json"),
       "\n");
-  EXPECT_EQ(got, (std::vector<std::string>{"20000000000", "5", "40", "true", "true", "50", "40"}));
+  EXPECT_EQ(got, (std::vector<std::string>{"20000000000", "5", "40", "true", "true", "50", "40",
+                                           "11", "[33,38]"}));
   fs::remove_all(dir);
 }
 
