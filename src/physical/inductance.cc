@@ -142,15 +142,19 @@ double GaussPair(const Piece& p, const Piece& q, const std::array<double, n>& no
 // 400 random orientations and length ratios 0.2 to 1 is 8e-4 (1 point, D >= 12 l), 6.9e-4
 // (2 points, D >= 2 l) and 1.2e-5 (4 points, D >= 1.2 l) of N; nearer pairs, and pieces that
 // touch, take the closed form.
-double PieceIntegral(const Piece& p, const Piece& q, bool exact_only) {
+// With `d` the distance of the pieces' centres.
+double PieceIntegralAt(const Piece& p, const Piece& q, double d, bool exact_only) {
   if (!exact_only) {
-    const double d = Norm(p.centre - q.centre);
     const double l = std::max(p.length, q.length);
     if (d >= 12 * l) return p.length * q.length / d;
     if (d >= 2 * l) return GaussPair(p, q, kGauss2Nodes, std::array<double, 2>{1.0, 1.0});
     if (d >= 1.2 * l) return GaussPair(p, q, kGauss4Nodes, kGauss4Weights);
   }
   return FilamentPairIntegral(p.a, p.b, q.a, q.b);
+}
+
+double PieceIntegral(const Piece& p, const Piece& q, bool exact_only) {
+  return PieceIntegralAt(p, q, Norm(p.centre - q.centre), exact_only);
 }
 
 // (u_p . u_q) N for two pieces of one wire's closed path (or of the path and its image) that
@@ -212,13 +216,14 @@ PairSums SelfInductance(const WireLoop& w, bool exact_only) {
 // FilamentPairIntegral with the spread of their closest approach; otherwise PieceIntegral.
 double WirePairIntegral(const Piece& p, double rp, const Piece& q, double rq, bool exact_only) {
   const double contact = rp + rq;
-  if (Norm(p.centre - q.centre) < 0.5 * (p.length + q.length) + contact) {
+  const double d = Norm(p.centre - q.centre);
+  if (d < 0.5 * (p.length + q.length) + contact) {
     const double gap = ClosestApproach(p.a, p.b, q.a, q.b).distance_m;
     if (gap < contact) {
       return FilamentPairIntegral(p.a, p.b, q.a, q.b, CrossSectionSpread(gap, rp, rq));
     }
   }
-  return PieceIntegral(p, q, exact_only);
+  return PieceIntegralAt(p, q, d, exact_only);
 }
 
 // Partial and loop mutual of two different wires.
