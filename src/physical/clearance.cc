@@ -150,21 +150,19 @@ std::vector<Clearance> CheckClearance(const std::vector<Conductor>& conductors,
   for (std::size_t s = 0; s < segments.size(); ++s) {
     const Segment& segment = segments[s];
     const double reach = reach_m(segment.wire);
-    const double plan_m =
-        std::hypot(segment.to.x - segment.from.x, segment.to.y - segment.from.y);
+    const double plan_m = std::hypot(segment.to.x - segment.from.x, segment.to.y - segment.from.y);
     const double count = std::max(1.0, std::ceil(plan_m / cell_m));
     for (double k = 0; k < count; ++k) {
       const Point3 p = segment.At(k / count), q = segment.At((k + 1) / count);
-      const Piece piece{static_cast<std::uint32_t>(s),
-                        {std::min(p.x, q.x) - reach, std::min(p.y, q.y) - reach,
-                         std::min(p.z, q.z) - reach},
-                        {std::max(p.x, q.x) + reach, std::max(p.y, q.y) + reach,
-                         std::max(p.z, q.z) + reach}};
+      const Piece piece{
+          static_cast<std::uint32_t>(s),
+          {std::min(p.x, q.x) - reach, std::min(p.y, q.y) - reach, std::min(p.z, q.z) - reach},
+          {std::max(p.x, q.x) + reach, std::max(p.y, q.y) + reach, std::max(p.z, q.z) + reach}};
       const auto index = static_cast<std::uint32_t>(pieces.size());
       for (std::int64_t ix = CellIndex(piece.lo.x, cell_m); ix <= CellIndex(piece.hi.x, cell_m);
            ++ix) {
-        for (std::int64_t iy = CellIndex(piece.lo.y, cell_m);
-             iy <= CellIndex(piece.hi.y, cell_m); ++iy) {
+        for (std::int64_t iy = CellIndex(piece.lo.y, cell_m); iy <= CellIndex(piece.hi.y, cell_m);
+             ++iy) {
           cells.emplace_back(CellKey(ix, iy), index);
         }
       }
@@ -205,7 +203,8 @@ std::vector<Clearance> CheckClearance(const std::vector<Conductor>& conductors,
   }
   // One entry per wire pair, its closest approach (the first segment pair among equals).
   std::stable_sort(found.begin(), found.end(), [](const Clearance& x, const Clearance& y) {
-    return std::tie(x.wire_a, x.wire_b, x.clearance_m) < std::tie(y.wire_a, y.wire_b, y.clearance_m);
+    return std::tie(x.wire_a, x.wire_b, x.clearance_m) <
+           std::tie(y.wire_a, y.wire_b, y.clearance_m);
   });
   found.erase(std::unique(found.begin(), found.end(),
                           [](const Clearance& x, const Clearance& y) {

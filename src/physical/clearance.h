@@ -18,7 +18,6 @@ namespace ostrel::physical {
 // Sorted closest first, then by wire indices. Wires are paired through a plan grid of their
 // path pieces, so the cost grows with the wires, not with their pairs.
 // Throws StageError for a negative or non-finite clearance or a path point that is not finite.
-std::vector<Clearance> CheckClearance(const std::vector<Conductor>& conductors,
-                                      double clearance_m);
+std::vector<Clearance> CheckClearance(const std::vector<Conductor>& conductors, double clearance_m);
 
 }  // namespace ostrel::physical

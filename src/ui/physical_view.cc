@@ -25,6 +25,7 @@
 
 #include "app/file_io.h"
 #include "base/stage_error.h"
+#include "report/physical_export.h"
 #include "ui/physical_plot.h"
 
 namespace ostrel::ui {
@@ -261,6 +262,12 @@ void PhysicalView::BuildControls() {
   view_->horizontalHeader()->setResizeContentsPrecision(64);
   view_->setWordWrap(false);
   left_layout->addWidget(view_, 1);
+  // The wire pairs that touch or come too close stay in sight, not in a tooltip.
+  clearance_ = new QLabel(left);
+  clearance_->setObjectName(QStringLiteral("Clearance"));
+  clearance_->setWordWrap(true);
+  clearance_->setVisible(false);
+  left_layout->addWidget(clearance_);
   auto update_filter = [this] {
     filter_->SetFilter(name_filter_->text(), kind_filter_->currentData().toString());
   };
@@ -514,6 +521,10 @@ void PhysicalView::ShowModel(physical::Model model) {
   if (!m.notes.empty()) text += QStringLiteral(" %1 note(s): hover here.").arg(m.notes.size());
   status_->setText(text);
   status_->setToolTip(notes.trimmed());
+  QStringList pairs;
+  for (const std::string& line : ClearanceNotes(m)) pairs << QString::fromStdString(line);
+  clearance_->setText(pairs.join('\n'));
+  clearance_->setVisible(!pairs.isEmpty());
 }
 
 std::vector<std::size_t> PhysicalView::ShownRows(bool selected_only) const {

@@ -115,6 +115,7 @@ class PhysicalView : public QWidget {
   QPushButton* cancel_button_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* status_ = nullptr;
+  QLabel* clearance_ = nullptr;  // the wire pairs too close, under the table
   FrequencyPlot* plot_ = nullptr;
   CouplingMap* map_ = nullptr;
 };

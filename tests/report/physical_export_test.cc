@@ -96,7 +96,8 @@ TEST(PhysicalTableTest, StrongestNeighbourIsTheSameFromDenseAndSparseMatrices) {
             "\xc3\xa9t\xc3\xa9     x?y     50.000  100.000  75.000        -3.000\n");
   EXPECT_EQ(ClearanceNotes(ThreeWires(true)),
             (std::vector<std::string>{
-                "1 wire pair touches or overlaps: \xc3\xa9t\xc3\xa9/x?y -3.0 um at (50.0, 100.0, 75.0)",
+                "1 wire pair touches or overlaps: \xc3\xa9t\xc3\xa9/x?y -3.0 um at "
+                "(50.0, 100.0, 75.0)",
                 "1 wire pair joined at a bond point: A\"1/x?y at (0.0, 0.0, 0.0)"}));
 }
 

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -317,6 +318,10 @@ class PhysicalViewTest : public QObject {
     QVERIFY(Ended(*view));
     QCOMPARE(view->TableView()->model()->rowCount(), int(example_->wires.size()));
     QVERIFY(view->Status().contains("wires;"));
+    // The stitches through S3 and S6 are listed under the table.
+    const QLabel* clearance = view->findChild<QLabel*>("Clearance");
+    QVERIFY(clearance->isVisible());
+    QVERIFY(clearance->text().startsWith("2 wire pairs touch or overlap: S3/(S3:T5) -25.0 um"));
   }
 };
 
