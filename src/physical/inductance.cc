@@ -143,7 +143,7 @@ double GaussPair(const Piece& p, const Piece& q, const std::array<double, n>& no
 // (2 points, D >= 2 l) and 1.2e-5 (4 points, D >= 1.2 l) of N; nearer pairs, and pieces that
 // touch, take the closed form.
 // With `d` the distance of the pieces' centres.
-double PieceIntegralAt(const Piece& p, const Piece& q, double d, bool exact_only) {
+inline double PieceIntegralAt(const Piece& p, const Piece& q, double d, bool exact_only) {
   if (!exact_only) {
     const double l = std::max(p.length, q.length);
     if (d >= 12 * l) return p.length * q.length / d;
@@ -214,15 +214,19 @@ PairSums SelfInductance(const WireLoop& w, bool exact_only) {
 // N of pieces of two different wires: where their surfaces come closer than the sum of the
 // radii (wires from one pad, a stitch on a ball, wires that cross), the surface-current kernel of
 // FilamentPairIntegral with the spread of their closest approach; otherwise PieceIntegral.
-double WirePairIntegral(const Piece& p, double rp, const Piece& q, double rq, bool exact_only) {
-  const double contact = rp + rq;
-  const double d = Norm(p.centre - q.centre);
-  if (d < 0.5 * (p.length + q.length) + contact) {
-    const double gap = ClosestApproach(p.a, p.b, q.a, q.b).distance_m;
-    if (gap < contact) {
-      return FilamentPairIntegral(p.a, p.b, q.a, q.b, CrossSectionSpread(gap, rp, rq));
-    }
+[[gnu::noinline]] double ContactIntegral(const Piece& p, double rp, const Piece& q, double rq,
+                                         double d, bool exact_only) {
+  const double gap = ClosestApproach(p.a, p.b, q.a, q.b).distance_m;
+  if (gap < rp + rq) {
+    return FilamentPairIntegral(p.a, p.b, q.a, q.b, CrossSectionSpread(gap, rp, rq));
   }
+  return PieceIntegralAt(p, q, d, exact_only);
+}
+
+inline double WirePairIntegral(const Piece& p, double rp, const Piece& q, double rq,
+                               bool exact_only) {
+  const double d = Norm(p.centre - q.centre);
+  if (d < 0.5 * (p.length + q.length) + rp + rq) return ContactIntegral(p, rp, q, rq, d, exact_only);
   return PieceIntegralAt(p, q, d, exact_only);
 }
 
