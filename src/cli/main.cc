@@ -287,7 +287,10 @@ std::vector<std::pair<std::string, std::string>> Exports(
   }
   if (!opt.physical.empty()) out.emplace_back(opt.physical, ostrel::PhysicalJsonText(*model));
   if (!opt.ibis_pkg.empty() || !opt.touchstone.empty()) {
-    const ostrel::physical::Model selected = ostrel::SelectNets(*model, opt.nets);
+    // Without --nets the model itself: a copy would double its dense matrices.
+    const std::optional<ostrel::physical::Model> chosen =
+        opt.nets.empty() ? std::nullopt : std::optional(ostrel::SelectNets(*model, opt.nets));
+    const ostrel::physical::Model& selected = chosen ? *chosen : *model;
     if (!opt.ibis_pkg.empty()) {
       const std::string name = std::filesystem::path(opt.ibis_pkg).filename().string();
       out.emplace_back(opt.ibis_pkg,
