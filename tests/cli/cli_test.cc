@@ -100,13 +100,15 @@ TEST_F(CliTest, DisabledProcessDataAndMissingFiles) {
 }
 
 // 10,000 wires: dense inductance matrices of 800 MB each, in an address space of about 1.2 GB
-// (ulimit -v). The run ends with status 1 and a reason that says how to ask for less, and
-// writes neither the report nor the model.
+// (ulimit -v; two threads, whose stacks fit whatever the machine's core count). The run ends
+// with status 1 and a reason that says how to ask for less, and writes neither the report nor
+// the model.
 TEST_F(CliTest, RunningOutOfMemoryEndsTheRunWithAReason) {
   Write("big.tmv", bench::PackageText(10000));
   Write("big.zv", bench::SettingsText("big.tmv"));
-  const int raw = std::system(
-      ("ulimit -v 1200000 && " + CliCommand("--physical big.json --no-capacitance big.zv")).c_str());
+  const int raw = std::system(("ulimit -v 1200000 && export OMP_NUM_THREADS=2 && " +
+                               CliCommand("--physical big.json --no-capacitance big.zv"))
+                                  .c_str());
   const std::string err = Read(".err");
   EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw << "\n" << err;
   EXPECT_EQ(err.rfind("ostrel-cli: error: ", 0), 0u) << err;
