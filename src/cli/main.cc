@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -295,7 +297,10 @@ std::vector<std::pair<std::string, std::string>> Exports(
   }
   if (!opt.physical.empty()) out.emplace_back(opt.physical, ostrel::PhysicalJsonText(*model));
   if (!opt.ibis_pkg.empty() || !opt.touchstone.empty()) {
-    const ostrel::physical::Model selected = ostrel::SelectNets(*model, opt.nets);
+    // Without --nets the model itself: a copy would double its dense matrices.
+    const std::optional<ostrel::physical::Model> chosen =
+        opt.nets.empty() ? std::nullopt : std::optional(ostrel::SelectNets(*model, opt.nets));
+    const ostrel::physical::Model& selected = chosen ? *chosen : *model;
     if (!opt.ibis_pkg.empty()) {
       const std::string name = std::filesystem::path(opt.ibis_pkg).filename().string();
       out.emplace_back(opt.ibis_pkg,
@@ -314,9 +319,25 @@ std::vector<std::pair<std::string, std::string>> Exports(
   return out;
 }
 
-}  // namespace
+// What a fault that is not a StageError says: the step `doing` and, when memory ran out, how to
+// ask for a smaller model.
+std::string UnexpectedFailure(const std::string& doing) {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return "out of memory while " + doing +
+           "; ask for less: leave the capacitance out with --no-capacitance, or keep only the "
+           "wires the package models need with --nets PATTERN[,PATTERN]";
+  } catch (const std::exception& e) {
+    return "unexpected failure while " + doing + ": " + e.what();
+  } catch (...) {
+    return "unexpected failure while " + doing;
+  }
+}
 
-int main(int argc, char** argv) {
+// The command; `doing` names the step under way for a fault that ends it unexpectedly.
+int Run(int argc, char** argv, std::string& doing) {
+  doing = "reading the command line";
   Options opt;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -385,6 +406,7 @@ int main(int argc, char** argv) {
   if (opt.to_stdout && opt.physical_table)
     return Usage("--stdout and --physical-table exclude each other");
 
+  doing = "reading the settings and the package";
   ostrel::Workspace ws;
   const std::string settings_path =
       opt.settings.empty()
@@ -414,11 +436,15 @@ int main(int argc, char** argv) {
       std::cerr << "ostrel-cli: warning: package description file not found: " << ws.PackagePath
                 << "; the report lists no wires\n";
     }
+    doing = "estimating the wires";
     const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
     // Every export is made before anything is written, so a failing one leaves no files.
+    doing = "computing the physical model";
     const std::optional<ostrel::physical::Model> model = PhysicalModel(ws, opt);
+    doing = "making the exports";
     const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, model);
     const std::string table = opt.physical_table ? ostrel::PhysicalTableText(*model) : "";
+    doing = "writing the report and the exports";
     // The report goes out in pieces as it is written, never whole in memory.
     if (opt.to_stdout) {
       ostrel::WriteReportPieces(report, ws.Wires, [](std::string_view piece) {
@@ -444,4 +470,17 @@ int main(int argc, char** argv) {
     return Fail(e.what());
   }
   return kExitOk;
+}
+
+}  // namespace
+
+// Any fault ends the command with status 1 and its reason on stderr, never with a crash; the
+// report and the exports are written only once all of them are made, so none is left behind.
+int main(int argc, char** argv) {
+  std::string doing;
+  try {
+    return Run(argc, argv, doing);
+  } catch (...) {
+    return Fail(UnexpectedFailure(doing));
+  }
 }

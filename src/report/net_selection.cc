@@ -1,9 +1,11 @@
 #include "report/net_selection.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "base/stage_error.h"
+#include "physical/memory_budget.h"
 
 namespace ostrel {
 namespace {
@@ -40,6 +42,8 @@ physical::SymmetricMatrix Restricted(const physical::SymmetricMatrix& matrix,
   out.n = kept.size();
   out.dense = matrix.dense;
   if (matrix.dense) {
+    physical::CheckDenseFits(physical::DenseBytes(out.n, out.n, sizeof(double)),
+                             "the dense matrix of the " + std::to_string(out.n) + " wires chosen");
     out.values.resize(out.n * out.n);
     for (std::size_t i = 0; i < out.n; ++i) {
       for (std::size_t j = 0; j < out.n; ++j) {

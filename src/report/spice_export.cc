@@ -14,6 +14,7 @@
 
 #include "base/stage_error.h"
 #include "base/text.h"
+#include "physical/memory_budget.h"
 #include "report/exports.h"
 #include "report/internal_ladder.h"
 #include "report/net_selection.h"
@@ -434,38 +435,69 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
 
 namespace {
 
-// Cholesky factorisation of the unit-diagonal matrix with `scale` times the couplings (any
-// pattern); true when every pivot is at least `min_pivot`. Dense for dense patterns, else sparse
-// with a fill-reducing ordering.
-bool CouplingMatrixHolds(std::size_t size, const std::vector<Coupling>& pairs, double scale,
-                         double min_pivot) {
-  const auto n = static_cast<Eigen::Index>(size);
-  double smallest_root = 1.0;
-  if (pairs.size() >= size * size / 8) {
-    Eigen::MatrixXd a = Eigen::MatrixXd::Identity(n, n);
-    for (const Coupling& c : pairs) {
-      a(static_cast<Eigen::Index>(std::max(c.I, c.J)),
-        static_cast<Eigen::Index>(std::min(c.I, c.J))) = scale * c.K;
+// The unit-diagonal matrix of the couplings `pairs` (any pattern) at a scale of the couplings,
+// and whether its Cholesky factorisation holds with every pivot at least `min_pivot`. Dense for
+// dense patterns; else sparse, its fill-reducing ordering and symbolic factor found once for
+// every scale, so that memory grows with the couplings and their fill, never with size^2.
+class CouplingFactor {
+ public:
+  CouplingFactor(std::size_t size, const std::vector<Coupling>& pairs)
+      : n_(static_cast<Eigen::Index>(size)),
+        pairs_(pairs),
+        dense_(pairs.size() >= size * size / 8) {
+    if (dense_) {
+      // The matrix and its factor.
+      physical::CheckDenseFits(2 * physical::DenseBytes(size, size, sizeof(double)),
+                               "the dense coupling matrix of " + std::to_string(size) +
+                                   " SPICE inductors");
+      return;
     }
-    const Eigen::LLT<Eigen::MatrixXd, Eigen::Lower> llt(a);
-    if (llt.info() != Eigen::Success) return false;
-    if (n > 0) smallest_root = llt.matrixLLT().diagonal().minCoeff();
-  } else {
     std::vector<Eigen::Triplet<double>> triplets;
     triplets.reserve(size + pairs.size());
-    for (Eigen::Index i = 0; i < n; ++i) triplets.emplace_back(i, i, 1.0);
+    for (Eigen::Index i = 0; i < n_; ++i) triplets.emplace_back(i, i, 1.0);
     for (const Coupling& c : pairs) {
       triplets.emplace_back(static_cast<Eigen::Index>(std::max(c.I, c.J)),
-                            static_cast<Eigen::Index>(std::min(c.I, c.J)), scale * c.K);
+                            static_cast<Eigen::Index>(std::min(c.I, c.J)), c.K);
     }
-    Eigen::SparseMatrix<double> a(n, n);
-    a.setFromTriplets(triplets.begin(), triplets.end());
-    const Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> llt(a);
-    if (llt.info() != Eigen::Success) return false;
-    if (n > 0) smallest_root = Eigen::VectorXd(llt.matrixL().toDense().diagonal()).minCoeff();
+    unscaled_.resize(n_, n_);
+    unscaled_.setFromTriplets(triplets.begin(), triplets.end());
+    llt_.analyzePattern(unscaled_);
   }
-  return smallest_root * smallest_root >= min_pivot;
-}
+
+  bool Holds(double scale, double min_pivot) {
+    double smallest_root = 1.0;
+    if (dense_) {
+      Eigen::MatrixXd a = Eigen::MatrixXd::Identity(n_, n_);
+      for (const Coupling& c : pairs_) {
+        a(static_cast<Eigen::Index>(std::max(c.I, c.J)),
+          static_cast<Eigen::Index>(std::min(c.I, c.J))) = scale * c.K;
+      }
+      const Eigen::LLT<Eigen::MatrixXd, Eigen::Lower> llt(a);
+      if (llt.info() != Eigen::Success) return false;
+      if (n_ > 0) smallest_root = llt.matrixLLT().diagonal().minCoeff();
+    } else {
+      // The same pattern with the couplings scaled; the diagonal stays 1.
+      Eigen::SparseMatrix<double> a = unscaled_;
+      for (Eigen::Index column = 0; column < a.outerSize(); ++column) {
+        for (Eigen::SparseMatrix<double>::InnerIterator it(a, column); it; ++it) {
+          if (it.row() != it.col()) it.valueRef() = scale * it.value();
+        }
+      }
+      llt_.factorize(a);
+      if (llt_.info() != Eigen::Success) return false;
+      // The factor's diagonal, read from its sparse storage.
+      if (n_ > 0) smallest_root = llt_.matrixL().nestedExpression().diagonal().minCoeff();
+    }
+    return smallest_root * smallest_root >= min_pivot;
+  }
+
+ private:
+  Eigen::Index n_;
+  const std::vector<Coupling>& pairs_;
+  bool dense_;
+  Eigen::SparseMatrix<double> unscaled_;  // lower triangle, unit diagonal
+  Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> llt_;
+};
 
 }  // namespace
 
@@ -549,8 +581,9 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
     for (const physical::SymmetricMatrix::Entry& e : loop.entries) consider(e.i, e.j, e.value);
   }
   SpiceNetlist result;
-  const double scale = LargestHoldingScale(
-      [&](double s) { return CouplingMatrixHolds(n, pairs, s, kMinPivot); });
+  CouplingFactor factor(n, pairs);
+  const double scale =
+      LargestHoldingScale([&](double s) { return factor.Holds(s, kMinPivot); });
   if (scale < 1.0) {
     result.Notes.push_back("loop couplings scaled by " + FormatGeneral(scale, 4) +
                            " to keep the inductance matrix positive definite");

@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "base/stage_error.h"
+#include "physical/memory_budget.h"
 #include "report/net_selection.h"
 
 namespace ostrel {
@@ -135,6 +136,12 @@ TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model&
                      " a simulator loads; choose wires by name with --nets PATTERN[,PATTERN]");
   }
   if (ports == 0) throw StageError("no wire for a Touchstone file");
+  // Per frequency: the n x n series and shunt matrices and the branch admittance, and about four
+  // 2n x 2n section, cascade and port matrices alive at once, complex doubles.
+  const std::size_t wires = model.conductors.size();
+  physical::CheckDenseFits(3 * physical::DenseBytes(wires, wires, sizeof(Complex)) +
+                               4 * physical::DenseBytes(ports, ports, sizeof(Complex)),
+                           "the S-parameters of " + std::to_string(wires) + " wires");
   if (!(info.loss_tangent >= 0 && info.loss_tangent < 1)) {
     throw StageError("the loss tangent must be at least 0 and below 1");
   }

@@ -7,6 +7,7 @@
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ostrel::ui {
 namespace {
@@ -15,39 +16,6 @@ const QColor kWireColours[] = {QColor(31, 119, 180),  QColor(214, 39, 40),  QCol
                                QColor(148, 103, 189), QColor(255, 127, 14), QColor(23, 190, 207),
                                QColor(140, 86, 75),   QColor(227, 119, 194)};
 constexpr std::size_t kWireColourCount = sizeof kWireColours / sizeof kWireColours[0];
-
-// Ticks of a log axis over [lo, hi]: the decades, and 2 and 5 times them (or every digit) when
-// the range is too short for three decades.
-std::vector<double> LogTicks(double lo, double hi) {
-  std::vector<double> ticks;
-  for (const std::vector<double>& mantissas :
-       {std::vector<double>{1}, {1, 2, 5}, {1, 2, 3, 4, 5, 6, 7, 8, 9}}) {
-    ticks.clear();
-    for (int e = static_cast<int>(std::floor(std::log10(lo))); std::pow(10.0, e) <= hi; ++e) {
-      for (double m : mantissas) {
-        const double t = m * std::pow(10.0, e);
-        if (t >= lo * (1 - 1e-9) && t <= hi * (1 + 1e-9)) ticks.push_back(t);
-      }
-    }
-    if (ticks.size() >= 3) break;
-  }
-  return ticks;
-}
-
-// Ticks of a linear axis: steps of 1, 2 or 5 times a power of ten, about five of them.
-std::vector<double> LinearTicks(double lo, double hi) {
-  const double raw = (hi - lo) / 5;
-  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
-  double step = decade;
-  for (double m : {2.0, 5.0, 10.0}) {
-    if (step < raw) step = m * decade;
-  }
-  std::vector<double> ticks;
-  for (double t = std::ceil(lo / step) * step; t <= hi + 1e-9 * step; t += step) {
-    ticks.push_back(std::abs(t) < 1e-12 * step ? 0.0 : t);
-  }
-  return ticks;
-}
 
 QString Number(double value) { return QString::number(value, 'g', 4); }
 
@@ -67,7 +35,12 @@ struct Pane {
   }
 };
 
+// A point of a curve or marker with a place on the pane: a value of NaN or infinity, or one at
+// or below 0 on a log axis, has none.
+bool Drawable(QPointF at) { return std::isfinite(at.x()) && std::isfinite(at.y()); }
+
 void DrawMarker(QPainter& p, QPointF at, int shape, const QColor& colour) {
+  if (!Drawable(at)) return;
   p.setPen(QPen(Qt::black, 1));
   p.setBrush(colour);
   const double r = 4.5;
@@ -175,7 +148,7 @@ void FrequencyPlot::Paint(QPainter& p, const QRectF& area) const {
   double f_lo = 0, f_hi = 0;
   if (!wires_.empty()) {
     for (double f : wires_.front().sweep.frequency_hz) {
-      if (f <= 0) continue;
+      if (!(f > 0 && std::isfinite(f))) continue;
       f_lo = f_lo > 0 ? std::min(f_lo, f) : f;
       f_hi = std::max(f_hi, f);
     }
@@ -243,25 +216,23 @@ void FrequencyPlot::Paint(QPainter& p, const QRectF& area) const {
     for (double v : {w.report_ac_nh, w.report_self_nh, w.report_dc_nh})
       take(v, l_lo, l_hi, first_l);
   }
-  r_lo = std::max(r_lo, 1e-6) / 1.15;
-  r_hi = std::max(r_hi * 1.15, r_lo * 10);
-  const double l_pad = std::max(0.06 * (l_hi - l_lo), 0.02);
-  l_lo = std::max(0.0, l_lo - l_pad);
-  l_hi += l_pad;
+  const AxisRange r_axis = ValueAxisRange(r_lo, r_hi, true);
+  const AxisRange l_axis = ValueAxisRange(l_lo, l_hi, false);
 
   const double left = area.left() + 78, right = area.right() - 16;
   const double bottom = area.bottom() - 2 * fm.height() - 12;
   const double pane_h = (bottom - top - fm.height() - 14) / 2;
-  const Pane r_pane{QRectF(left, top, right - left, pane_h), f_lo, f_hi, r_lo, r_hi, true};
-  const Pane l_pane{
-      QRectF(left, bottom - pane_h, right - left, pane_h), f_lo, f_hi, l_lo, l_hi, false};
+  const Pane r_pane{
+      QRectF(left, top, right - left, pane_h), f_lo, f_hi, r_axis.lo, r_axis.hi, true};
+  const Pane l_pane{QRectF(left, bottom - pane_h, right - left, pane_h), f_lo, f_hi, l_axis.lo,
+                    l_axis.hi, false};
   DrawPane(p, r_pane, QStringLiteral("R (mΩ)"), true);
   DrawPane(p, l_pane, QStringLiteral("L (nH)"), true);
   p.drawText(QRectF(left, area.bottom() - fm.height() - 4, right - left, fm.height()),
              Qt::AlignCenter, QStringLiteral("Frequency (log scale)"));
 
   for (const Pane* pane : {&r_pane, &l_pane}) {
-    if (settings_frequency_hz_ < f_lo || settings_frequency_hz_ > f_hi) continue;
+    if (!(settings_frequency_hz_ >= f_lo && settings_frequency_hz_ <= f_hi)) continue;
     p.setPen(QPen(QColor(120, 120, 120), 1, Qt::DotLine));
     const double sx = pane->X(settings_frequency_hz_);
     p.drawLine(QPointF(sx, pane->box.top()), QPointF(sx, pane->box.bottom()));
@@ -274,8 +245,8 @@ void FrequencyPlot::Paint(QPainter& p, const QRectF& area) const {
     QPainterPath path;
     bool started = false;
     for (std::size_t i = 0; i < f.size() && i < v.size(); ++i) {
-      if (f[i] <= 0 || (pane.log_y && v[i] <= 0)) continue;
       const QPointF at(pane.X(f[i]), pane.Y(v[i]));
+      if (!Drawable(at)) continue;
       if (started) {
         path.lineTo(at);
       } else {
@@ -303,11 +274,63 @@ void FrequencyPlot::Paint(QPainter& p, const QRectF& area) const {
   p.restore();
 }
 
+std::vector<double> LogTicks(double lo, double hi) {
+  std::vector<double> ticks;
+  if (!(lo > 0 && hi > lo && std::isfinite(hi))) return ticks;
+  for (const std::vector<double>& mantissas :
+       {std::vector<double>{1}, {1, 2, 5}, {1, 2, 3, 4, 5, 6, 7, 8, 9}}) {
+    ticks.clear();
+    for (int e = static_cast<int>(std::floor(std::log10(lo))); std::pow(10.0, e) <= hi; ++e) {
+      for (double m : mantissas) {
+        const double t = m * std::pow(10.0, e);
+        if (t >= lo * (1 - 1e-9) && t <= hi * (1 + 1e-9)) ticks.push_back(t);
+      }
+    }
+    if (ticks.size() >= 3) break;
+  }
+  return ticks;
+}
+
+std::vector<double> LinearTicks(double lo, double hi) {
+  std::vector<double> ticks;
+  const double raw = (hi - lo) / 5;
+  if (!(hi > lo && std::isfinite(lo) && std::isfinite(raw) && raw > 0)) return ticks;
+  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+  double step = decade;
+  for (double m : {2.0, 5.0, 10.0}) {
+    if (step < raw) step = m * decade;
+  }
+  // At most six, as step >= (hi - lo) / 5; counted, so that a step lost in the rounding of
+  // bounds far from 0 cannot loop for ever.
+  const double first = std::ceil(lo / step) * step;
+  for (int i = 0; i <= 6; ++i) {
+    const double t = first + i * step;
+    if (!(t <= hi + 1e-9 * step)) break;
+    ticks.push_back(std::abs(t) < 1e-12 * step ? 0.0 : t);
+  }
+  return ticks;
+}
+
+AxisRange ValueAxisRange(double lo, double hi, bool log_axis) {
+  // Room for the margins below without overflow.
+  constexpr double kLargest = 1e300;
+  lo = std::isfinite(lo) ? std::clamp(lo, -kLargest, kLargest) : 0.0;
+  hi = std::isfinite(hi) ? std::clamp(hi, lo, kLargest) : lo;
+  if (log_axis) {
+    lo = std::max(lo, 1e-6) / 1.15;
+    return {lo, std::max(hi * 1.15, lo * 10)};
+  }
+  // 6% of the range, at least 0.02 and enough to part the bounds of a range far from 0.
+  const double pad = std::max({0.06 * (hi - lo), 0.02, 1e-6 * std::abs(hi)});
+  return {std::max(0.0, lo - pad), hi + pad};
+}
+
 QColor CouplingColour(double fraction) {
-  // A sequential blue scale, pale for weak coupling and dark for strong.
+  // A sequential blue scale, pale for weak coupling and dark for strong; no figure (NaN) is
+  // shown as none.
   static const QColor kStops[] = {QColor(247, 251, 255), QColor(198, 219, 239),
                                   QColor(107, 174, 214), QColor(33, 113, 181), QColor(8, 48, 107)};
-  const double t = std::clamp(fraction, 0.0, 1.0) * 4;
+  const double t = (fraction > 0 ? std::min(fraction, 1.0) : 0.0) * 4;
   const int i = std::min(3, static_cast<int>(t));
   const double u = t - i;
   const QColor& a = kStops[i];
@@ -327,11 +350,14 @@ void CouplingMap::SetSide(const QString& title, QStringList names, std::vector<d
   title_ = title;
   names_ = std::move(names);
   k_ = std::move(k);
-  k_max_ = 0;
   const auto n = static_cast<std::size_t>(names_.size());
+  k_.resize(n * n, std::numeric_limits<double>::quiet_NaN());  // missing figures: none shown
+  // The scale ends at the largest finite |k|: an infinite one shows at the dark end, NaN as none.
+  k_max_ = 0;
   for (std::size_t i = 0; i < n; ++i) {
     for (std::size_t j = 0; j < n; ++j) {
-      if (i != j) k_max_ = std::max(k_max_, std::abs(k_[i * n + j]));
+      const double k_ij = std::abs(k_[i * n + j]);
+      if (i != j && std::isfinite(k_ij)) k_max_ = std::max(k_max_, k_ij);
     }
   }
   selected_ = -1;
@@ -369,13 +395,13 @@ void CouplingMap::Paint(QPainter& p, const QRectF& area) const {
   const double cell = side / n;
 
   QImage image(n, n, QImage::Format_RGB32);
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; i < n && !image.isNull(); ++i) {
     for (int j = 0; j < n; ++j) {
       const double k = std::abs(k_[static_cast<std::size_t>(i * n + j)]);
       image.setPixelColor(j, i,
                           i == j       ? QColor(200, 200, 200)
                           : k_max_ > 0 ? CouplingColour(k / k_max_)
-                                       : CouplingColour(0));
+                                       : CouplingColour(k > 0 ? 1.0 : 0.0));
     }
   }
   p.drawImage(map, image);

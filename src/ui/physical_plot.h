@@ -71,7 +71,23 @@ class CouplingMap : public QWidget {
   int selected_ = -1;
 };
 
-// The colour of |k| / k_max on the map's scale (pale to dark).
+// The colour of |k| / k_max on the map's scale (pale to dark): below 0 and NaN pale, above 1
+// dark.
 QColor CouplingColour(double fraction);
+
+// Ticks of a log axis over [lo, hi]: the decades, and 2 and 5 times them (or every digit) when
+// the range is too short for three decades. None unless 0 < lo < hi, both finite.
+std::vector<double> LogTicks(double lo, double hi);
+
+// Ticks of a linear axis: steps of 1, 2 or 5 times a power of ten, about five of them. None
+// unless lo < hi, both finite.
+std::vector<double> LinearTicks(double lo, double hi);
+
+// The bounds of a value axis showing [lo, hi] (the finite figures' extremes; 0, 0 for none)
+// with a margin: always finite with lo < hi, and lo > 0 on a log axis, whatever the figures.
+struct AxisRange {
+  double lo = 0, hi = 0;
+};
+AxisRange ValueAxisRange(double lo, double hi, bool log_axis);
 
 }  // namespace ostrel::ui

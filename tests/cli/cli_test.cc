@@ -1,5 +1,6 @@
 // ostrel-cli as a user runs it: exit status, what it prints, and what it leaves on disk.
 
+#include "package_generator.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {
@@ -96,6 +97,24 @@ TEST_F(CliTest, DisabledProcessDataAndMissingFiles) {
   const CliRun help = Cli("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: ostrel-cli"), std::string::npos);
+}
+
+// 10,000 wires: dense inductance matrices of 800 MB each, in an address space of about 1.2 GB
+// (ulimit -v; two threads, whose stacks fit whatever the machine's core count). The run ends
+// with status 1 and a reason that says how to ask for less, and writes neither the report nor
+// the model.
+TEST_F(CliTest, RunningOutOfMemoryEndsTheRunWithAReason) {
+  Write("big.tmv", bench::PackageText(10000));
+  Write("big.zv", bench::SettingsText("big.tmv"));
+  const int raw = std::system(("ulimit -v 1200000 && export OMP_NUM_THREADS=2 && " +
+                               CliCommand("--physical big.json --no-capacitance big.zv"))
+                                  .c_str());
+  const std::string err = Read(".err");
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw << "\n" << err;
+  EXPECT_EQ(err.rfind("ostrel-cli: error: ", 0), 0u) << err;
+  EXPECT_NE(err.find("--no-capacitance"), std::string::npos) << err;
+  EXPECT_NE(err.find("--nets"), std::string::npos) << err;
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"AAAc.tmv", "AAAc.zv", "big.tmv", "big.zv"}));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -18,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <limits>
 #include <thread>
 
 #include "app/workspace.h"
@@ -300,6 +302,90 @@ class PhysicalViewTest : public QObject {
     QCOMPARE(copied.size(), 3);
     QVERIFY(copied[0].startsWith("Wire\tKind\tLength (µm)\t"));
     QVERIFY(copied[2].startsWith(QString::fromStdString(example_->wires[3].Name) + '\t'));
+  }
+
+  // A wire bonded twice (pad T1b a copy of T1 with its finger and wire) through the real model:
+  // the view shows both, and their side's map and the plot paint whatever k they get.
+  void showsAWireBondedTwice() {
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(QStringLiteral(OSTREL_EXAMPLES_DIR "/AAAc.zv"), dir.filePath("AAAc.zv")));
+    QFile tmv(QStringLiteral(OSTREL_EXAMPLES_DIR "/AAAc.tmv"));
+    QVERIFY(tmv.open(QIODevice::ReadOnly));
+    QByteArray text = tmv.readAll();
+    for (const QByteArray line : {QByteArray("CBP T1 -545 1420 0 70 90 0 T VSS\r\n"),
+                                  QByteArray("SBP T1 -735.8 2050 0 80 200 0 GOLD\r\n"),
+                                  QByteArray("WB T1 -545 1420 0 -735.8 2050 200 0\r\n")}) {
+      QVERIFY(text.contains(line));
+      text.replace(line, line + QByteArray(line).replace(" T1 ", " T1b "));
+    }
+    QFile copy(dir.filePath("AAAc.tmv"));
+    QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(text) == text.size());
+    copy.close();
+    Workspace ws;
+    StartUp(ws, dir.filePath("AAAc.zv").toStdString());
+    RunEstimation(ws);
+    QCOMPARE(ws.Wires.size(), example_->wires.size() + 1);
+    PhysicalView view(chooser_, &physical::ComputeModel);
+    view.resize(1280, 800);
+    view.show();
+    view.SetEstimation(std::make_shared<Estimation>(Estimation{ws.package, ws.Wires, ws.params}));
+    QVERIFY(Ended(view));
+    QCOMPARE(view.TableView()->model()->rowCount(), int(ws.Wires.size()));
+    int bonded_twice = 0;
+    for (std::size_t w = 0; w < ws.Wires.size(); ++w) {
+      const QString name = QString::fromStdString(ws.Wires[w].Name);
+      if (name != "T1" && name != "T1b") continue;
+      ++bonded_twice;
+      view.TableView()->selectRow(int(w));  // report order: row = wire
+      QCOMPARE(view.Plot()->WireNames(), QStringList{name});
+      QVERIFY(!view.Map()->grab().isNull() && !view.Plot()->grab().isNull());
+    }
+    QCOMPARE(bonded_twice, 2);
+  }
+
+  // Figures no healthy model gives (NaN, infinities, equal bounds, a coupling map short of
+  // figures) still make a colour, bounded ticks and an axis with lo < hi.
+  void scalesTakeAnyFigure() {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const QColor pale = CouplingColour(0), dark = CouplingColour(1);
+    const struct {
+      double fraction;
+      QColor colour;
+    } colours[] = {{nan, pale}, {-inf, pale}, {-0.5, pale}, {inf, dark}, {7, dark}};
+    for (const auto& row : colours) QCOMPARE(CouplingColour(row.fraction), row.colour);
+    const struct {
+      double lo, hi;
+      bool log;
+    } bounds[] = {{nan, nan, false}, {inf, inf, false}, {-inf, inf, true}, {2, 2, false},
+                  {2, 2, true},      {0, 0, true},      {1e308, 1e308, false},
+                  {1e308, 1e308, true}, {-1e308, 1e308, false}, {5, 1, false}};
+    for (const auto& row : bounds) {
+      const std::string name = std::to_string(row.lo) + " " + std::to_string(row.hi);
+      const AxisRange axis = ValueAxisRange(row.lo, row.hi, row.log);
+      QVERIFY2(std::isfinite(axis.lo) && std::isfinite(axis.hi) && axis.lo < axis.hi &&
+                   (!row.log || axis.lo > 0),
+               name.c_str());
+      const std::vector<double> ticks =
+          row.log ? LogTicks(axis.lo, axis.hi) : LinearTicks(axis.lo, axis.hi);
+      QVERIFY2(ticks.size() < 1000, name.c_str());
+      for (double t : ticks) {
+        QVERIFY2(t >= axis.lo * (1 - 1e-9) && t <= axis.hi * (1 + 1e-9), name.c_str());
+      }
+      QVERIFY2(LogTicks(row.lo, row.hi).size() < 1000 && LinearTicks(row.lo, row.hi).size() < 1000,
+               name.c_str());
+    }
+    QVERIFY(LinearTicks(2, 2).empty() && LogTicks(0, 10).empty() && LogTicks(-1, nan).empty());
+    // The map of two coincident wires and a third whose figures are missing or infinite.
+    CouplingMap map;
+    QImage image(400, 400, QImage::Format_RGB32);
+    for (const std::vector<double>& k : {std::vector<double>{1, 1, nan, 1, 1, inf, nan, inf, 1},
+                                         std::vector<double>{1, nan, nan, 1},
+                                         std::vector<double>(9, 0.0), std::vector<double>{}}) {
+      map.SetSide(QStringLiteral("side"), {"A", "B", "C"}, k);
+      QPainter painter(&image);
+      map.Paint(painter, QRectF(0, 0, 400, 400));
+    }
   }
 
   // Through the main window and the real model: Process Data, then the command beside Export.
