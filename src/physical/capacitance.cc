@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <exception>
 #include <numbers>
 #include <string>
 #include <utility>
@@ -12,6 +13,8 @@
 
 #include "base/stage_error.h"
 #include "physical/kernels.h"
+#include "physical/memory_budget.h"
+#include "physical/parallel_fault.h"
 #include "physical/wire_groups.h"
 
 namespace ostrel::physical {
@@ -377,8 +380,9 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
   std::vector<char> finite(pieces.size(), 0);
   // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j): Galerkin potential coefficient with the image
   // (opposite charge) of piece j in the ground plane. Column by column (contiguous in memory).
+  ParallelFault fault;
 #pragma omp taskloop default(shared) grainsize(8) if (share)
-  for (Eigen::Index j = 0; j < n; ++j) {
+  for (Eigen::Index j = 0; j < n; ++j) fault.Run([&] {
     const Piece& b = pieces[static_cast<std::size_t>(j)];
     const Eigen::Index count = n - j;
     const Eigen::ArrayXd far_within_m = kFarPieceLengths * length.tail(count).max(b.length_m);
@@ -405,7 +409,8 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
     }
     p.col(j).tail(count) = (direct - image) / (4 * kPi * eps_f_m * length.tail(count) * b.length_m);
     finite[static_cast<std::size_t>(j)] = p.col(j).tail(count).allFinite();
-  }
+  });
+  fault.Rethrow();
   return std::find(finite.begin(), finite.end(), 0) == finite.end();
 }
 
@@ -446,8 +451,9 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
   }
   constexpr std::size_t kGroupPieces = 16;
   std::vector<Eigen::MatrixXd> shares((sampled.size() + kGroupPieces - 1) / kGroupPieces);
+  ParallelFault fault;
 #pragma omp taskloop default(shared) grainsize(1) if (share)
-  for (std::size_t group = 0; group < shares.size(); ++group) {
+  for (std::size_t group = 0; group < shares.size(); ++group) fault.Run([&] {
     const std::size_t first = group * kGroupPieces;
     const std::size_t last = std::min(first + kGroupPieces, sampled.size());
     Eigen::MatrixXd g_t = Eigen::MatrixXd::Zero(n, static_cast<Eigen::Index>(6 * (last - first)));
@@ -506,7 +512,8 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
     // Per Gauss point and wire.
     const Eigen::MatrixXd field = g_t(rows, Eigen::all).transpose() * charges(rows, Eigen::all);
     shares[group] = field.transpose() * field;
-  }
+  });
+  fault.Rethrow();
   Eigen::MatrixXd dc = Eigen::MatrixXd::Zero(charges.cols(), charges.cols());
   for (const auto& part : shares) dc += part;
   return dc;
@@ -689,17 +696,20 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
     std::vector<std::size_t> all(wires);
     for (std::size_t w = 0; w < wires; ++w) all[w] = w;
     const Gathered gathered = gather(all);
+    const std::size_t pieces = gathered.pieces.size();
+    CheckDenseFits(DenseBytes(pieces, pieces, sizeof(double)) +
+                       2 * DenseBytes(pieces, wires, sizeof(double)) +
+                       3 * DenseBytes(wires, wires, sizeof(double)),
+                   "the capacitance of " + std::to_string(wires) + " wires in one system");
     Eigen::MatrixXd c;
-    std::string failure;
+    ParallelFault fault;
 #pragma omp parallel
 #pragma omp single
-    try {
+    fault.Run([&] {
       c = SolveCluster(gathered.pieces, wires, gathered.conductors, wires, eps_f_m,
                        settings.proximity, true, gathered.names);
-    } catch (const StageError& e) {
-      failure = e.reason();
-    }
-    if (!failure.empty()) throw StageError(failure);
+    });
+    fault.Rethrow();
     result.dense = true;
     result.values.assign(c.data(), c.data() + c.size());  // symmetric: row = column order
     report(1.0);
@@ -767,14 +777,14 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
   std::vector<std::vector<Triplet>> found(blocks.size());
   std::size_t done = 0;
   bool cancelled = false;
-  std::string failure;
+  std::exception_ptr failure;  // the first fault of any cluster, raised after the loop
 #pragma omp parallel for schedule(dynamic, 1)
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     bool skip = false;
 #pragma omp critical(ostrel_capacitance)
     {
       if (progress.cancel != nullptr && progress.cancel->load()) cancelled = true;
-      skip = cancelled || !failure.empty();
+      skip = cancelled || failure;
     }
     if (skip) continue;
     // The block's members first, then every neighbour of one of them.
@@ -806,9 +816,9 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
                               c(ki, static_cast<Eigen::Index>(m))});
         }
       }
-    } catch (const StageError& e) {
+    } catch (...) {
 #pragma omp critical(ostrel_capacitance)
-      if (failure.empty()) failure = e.reason();
+      if (!failure) failure = std::current_exception();
     }
 #pragma omp critical(ostrel_capacitance)
     {
@@ -817,7 +827,7 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
     }
   }
   if (cancelled) throw StageError("capacitance computation cancelled");
-  if (!failure.empty()) throw StageError(failure);
+  if (failure) std::rethrow_exception(failure);
 
   // A coupling found from both of its wires' blocks is their mean.
   std::vector<Triplet> all;

@@ -13,6 +13,8 @@
 
 #include "base/stage_error.h"
 #include "physical/kernels.h"
+#include "physical/memory_budget.h"
+#include "physical/parallel_fault.h"
 #include "physical/wire_groups.h"
 #include "physical/vector3.h"
 
@@ -319,8 +321,9 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
   for (std::size_t block = 0; block < n; block += kRowBlock) {
     Report(progress, "loop inductance", double(block) / double(n));
     const std::size_t block_end = std::min(n, block + kRowBlock);
+    ParallelFault fault;
 #pragma omp parallel for schedule(dynamic, 1)
-    for (std::size_t i = block; i < block_end; ++i) {
+    for (std::size_t i = block; i < block_end; ++i) fault.Run([&] {
       const auto [cx, cy] = cell_of(loops[i].centre);
       std::vector<std::size_t> partners;
       for (std::int64_t dx = -1; dx <= 1; ++dx) {
@@ -343,7 +346,8 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
         }
       }
       kept[i].push_back({i, i, self[i].loop});
-    }
+    });
+    fault.Rethrow();
   }
   Report(progress, "loop inductance", 1.0);
   // Dropping entry e of a positive definite matrix and adding |e| to both of its diagonal
@@ -447,11 +451,13 @@ InductanceMatrices DistinctInductance(const std::vector<Conductor>& conductors,
   const std::size_t n = conductors.size();
   std::vector<WireLoop> loops(n);
   std::vector<PairSums> self(n);
+  ParallelFault fault;
 #pragma omp parallel for schedule(dynamic, 16)
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = 0; i < n; ++i) fault.Run([&] {
     loops[i] = BuildLoop(conductors[i], ground_depth_m);
     self[i] = SelfInductance(loops[i], settings.exact_only);
-  }
+  });
+  fault.Rethrow();
   InductanceMatrices out;
   if (dense) {
     SymmetricMatrix partial{n, true, std::vector<double>(n * n), {}};
@@ -486,7 +492,13 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
                                      double ground_depth_m, double coupling_cutoff,
                                      const Progress& progress,
                                      const InductanceSettings& settings) {
-  const bool dense = conductors.size() <= settings.max_dense_wires;
+  const std::size_t n = conductors.size();
+  const bool dense = n <= settings.max_dense_wires;
+  if (dense) {
+    CheckDenseFits(2 * DenseBytes(n, n, sizeof(double)),
+                   "the dense partial and loop inductance matrices of " + std::to_string(n) +
+                       " wires");
+  }
   std::vector<std::vector<std::size_t>> groups = CoincidentGroups(conductors);
   if (groups.empty()) {
     return DistinctInductance(conductors, ground_depth_m, coupling_cutoff, progress, settings,
