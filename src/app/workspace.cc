@@ -85,9 +85,11 @@ void Refresh(Workspace& ws) {
 
 void ReadPackage(Workspace& ws) {
   ws.Wires.clear();
-  if (ws.PackagePath.empty() || !FileExists(ws.PackagePath)) {
+  const FileKind kind = KindOf(ws.PackagePath);
+  if (kind != FileKind::kRegular) {
     ws.package.ResetLists();
     ws.package_read_path.clear();
+    if (kind == FileKind::kOther) throw StageError("not a regular file", ws.PackagePath);
     return;
   }
   // The lists are read again only when the file's bytes changed since they were read.
@@ -146,7 +148,10 @@ void LoadSettings(Workspace& ws, const std::string& path) {
   ws.SettingsPath = path;
   // The command line's rule: only a regular file is a settings file, so a FIFO or a device
   // (/dev/zero) is never read without end.
-  if (!FileExists(path)) throw StageError("settings file not found", path);
+  if (const FileKind kind = KindOf(path); kind != FileKind::kRegular) {
+    throw StageError(kind == FileKind::kOther ? "not a regular file" : "settings file not found",
+                     path);
+  }
   ReadSettings(ws, ReadWholeFile(path));
   Refresh(ws);
 }

@@ -469,13 +469,27 @@ std::string FolderOf(std::string_view path) {
   return std::string(path.substr(0, slash + 1));
 }
 
-bool FileExists(const std::string& path) {
-  if (path.empty()) return false;
+FileKind KindOf(const std::string& path) {
+  if (path.empty()) return FileKind::kMissing;
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::is_regular_file(status)) return false;
-  const std::string name = FileNameOf(path);
-  return name.empty() || name.front() != '.';
+  if (ec || !std::filesystem::exists(status)) return FileKind::kMissing;
+  return std::filesystem::is_regular_file(status) ? FileKind::kRegular : FileKind::kOther;
+}
+
+bool FileExists(const std::string& path) { return KindOf(path) == FileKind::kRegular; }
+
+std::string_view AsLineText(std::string_view text, std::string& scratch) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    text.remove_prefix(kByteOrderMark.size());
+  }
+  if (text.find('\n') != std::string_view::npos || text.find('\r') == std::string_view::npos) {
+    return text;
+  }
+  scratch.assign(text);
+  std::replace(scratch.begin(), scratch.end(), '\r', '\n');
+  return scratch;
 }
 
 }  // namespace ostrel

@@ -82,8 +82,20 @@ std::string FileNameOf(std::string_view path);
 // `path` up to and including its last '/'. Throws StageError when it holds none.
 std::string FolderOf(std::string_view path);
 
-// True for a regular file (symbolic links followed) whose name does not begin with '.';
-// false for anything else, and when the file system cannot tell.
+// What is at a path, symbolic links followed: nothing (or nothing the file system can tell
+// of), a regular file, or something else (a directory, FIFO, device or socket), which is never
+// read as a file: reading a FIFO or a device could wait or go on without end.
+enum class FileKind { kMissing, kRegular, kOther };
+FileKind KindOf(const std::string& path);
+
+// True for a regular file (symbolic links followed), whatever its name, a name beginning with
+// '.' included; false for anything else, and when the file system cannot tell.
 bool FileExists(const std::string& path);
+
+// `text` as the line readers take it, in `scratch` when it must change: a UTF-8 byte order mark
+// at its start is skipped, and a text holding carriage returns but no line feed (lines ended by
+// lone carriage returns) gets a line feed for each carriage return. Any other text is returned
+// unchanged, so that it reads exactly as it always did.
+std::string_view AsLineText(std::string_view text, std::string& scratch);
 
 }  // namespace ostrel

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <new>
@@ -47,6 +48,9 @@ program uses instead a copy of its bundled example, made on first use in
 $XDG_DATA_HOME/ostrel (default ~/.local/share/ostrel). The report is written
 beside the settings file as SETTINGS.zv.doc (CR LF lines) and its path is
 printed. An earlier report is replaced only when the new one is complete.
+Settings and package files may begin with a UTF-8 byte order mark and end
+their lines in CR LF, LF or CR alone; a path that is not a regular file (a
+FIFO, a device, a folder) is refused.
 
 Options:
   --stdout              print the report instead of writing it
@@ -95,16 +99,23 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
                         time-domain work); one frequency option at most
   --ibis-pkg PATH       also write an IBIS package model (.pkg, lower-case
                         name): DC resistance, loop inductance, capacitance
-  --touchstone PATH     also write Touchstone S-parameters (NAME.s<2N>p) of
-                        the wires' pad and finger ends, 50 Ohm, at the run's
-                        frequencies (at most 200 ports)
+  --touchstone PATH     also write Touchstone S-parameters of the wires' pad
+                        and finger ends, 50 Ohm, at the run's frequencies (at
+                        most 200 ports); PATH must end in .s<2N>p for its N
+                        wires, and the file must fit in the memory available
   --loss-tangent TAN    dielectric loss tangent for --touchstone (default 0)
   --nets PATTERN[,...]  only the wires whose names match (* and ?) in the
                         IBIS package model, the Touchstone file and the loop
-                        SPICE subcircuit
-  A long computation shows its progress on stderr; what the model leaves out
-  or repairs in a large package is noted there and in the JSON, and so are
-  the wire pairs closer than the clearance (also in the table).
+                        SPICE subcircuit; each pattern must match a wire
+  An option for one output without that output is a usage error: the SPICE
+  options without --spice (and --spice-broadband without loop), the loss
+  tangent without --touchstone, --nets without an output it selects for,
+  and the model's options (ground depth, clearance, eps_r, capacitance,
+  frequencies) without an output of the model.
+  A long computation (the model, the Touchstone file) shows its progress on
+  stderr; what the model leaves out or repairs in a large package is noted
+  there and in the JSON, and so are the wire pairs closer than the clearance
+  (also in the table).
 
   --version             print the program version
   --help                show this help
@@ -115,7 +126,10 @@ when it succeeds; their paths are printed after the report path.
 Exit status: 0 when the report was written, 1 when the estimation could not
 run or failed, or an export could not be made (the reason is printed on
 stderr; no report and no export is written), 2 for a usage error or a
-settings file that does not exist.
+settings file that does not exist or is not a regular file. The usage errors
+that only the estimated wires show (a --nets pattern matching no wire, a
+Touchstone extension that does not fit) are found before anything is
+written and give 2 as well.
 )";
 
 struct Options {
@@ -137,6 +151,11 @@ struct Options {
   std::string ibis_pkg, touchstone;    // package models of the physical model
   std::string nets;                    // wire name patterns for them
   double loss_tangent = 0;
+  std::vector<std::string> given;      // the options named on the command line
+
+  bool Given(std::string_view option) const {
+    return std::find(given.begin(), given.end(), option) != given.end();
+  }
 
   bool NeedsPhysicalModel() const {
     return !physical.empty() || physical_table || !ibis_pkg.empty() || !touchstone.empty() ||
@@ -200,8 +219,100 @@ int Fail(const std::string& message) {
   return kExitFailed;
 }
 
-// The progress of the physical model on stderr: on a terminal one line rewritten in place,
-// elsewhere a line every few seconds once the run has taken that long. Called from any thread.
+// An option given without the output it serves would change nothing: the usage fault naming
+// both, or empty when every option given has its output.
+std::string OptionWithoutItsOutput(const Options& opt) {
+  const bool loop_spice =
+      !opt.spice.empty() && opt.spice_inductance == ostrel::SpiceInductance::kLoop;
+  const bool model = opt.NeedsPhysicalModel();
+  const char* const kModel =
+      "an output of the physical model (--physical, --physical-table, --ibis-pkg, --touchstone "
+      "or --spice-inductance loop)";
+  const std::tuple<const char*, bool, const char*> kNeeds[] = {
+      {"--spice-inductance", !opt.spice.empty(), "--spice"},
+      {"--spice-broadband", loop_spice, "--spice with --spice-inductance loop"},
+      {"--loss-tangent", !opt.touchstone.empty(), "--touchstone"},
+      {"--nets", loop_spice || !opt.ibis_pkg.empty() || !opt.touchstone.empty(),
+       "--ibis-pkg, --touchstone or --spice with --spice-inductance loop"},
+      {"--eps-r", model && opt.capacitance && opt.ground_depth_um > 0,
+       "the capacitances of the physical model (not with --no-capacitance or --ground-depth 0)"},
+      {"--ground-depth", model, kModel},
+      {"--clearance", model, kModel},
+      {"--no-capacitance", model, kModel},
+      {"--frequencies", model, kModel},
+      {"--sweep", model, kModel},
+      {"--sweep-linear", model, kModel}};
+  for (const auto& [option, met, needs] : kNeeds) {
+    if (!met && opt.Given(option)) {
+      return std::string(option) + " does nothing without " + needs;
+    }
+  }
+  const std::vector<std::string_view> patterns = ostrel::NetPatterns(opt.nets);
+  if (opt.Given("--nets") && std::find(patterns.begin(), patterns.end(), "") != patterns.end()) {
+    return "--nets '" + opt.nets + "' holds an empty pattern; give names with * and ?, e.g. 'T*'";
+  }
+  return {};
+}
+
+// The memory the system can give now in bytes: MemAvailable of /proc/meminfo, else the free
+// pages; 0 when neither tells.
+double AvailableMemoryBytes() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string line;
+  while (std::getline(meminfo, line)) {
+    double kib = 0;
+    if (std::sscanf(line.c_str(), "MemAvailable: %lf kB", &kib) == 1) return kib * 1024;
+  }
+  const long pages = ::sysconf(_SC_AVPHYS_PAGES);
+  const long page_bytes = ::sysconf(_SC_PAGESIZE);
+  return pages > 0 && page_bytes > 0 ? static_cast<double>(pages) * static_cast<double>(page_bytes)
+                                     : 0;
+}
+
+// Faults of the command line that only the estimated wires show, as a usage fault (empty when
+// there is none): a --nets pattern that matches none of them, a Touchstone name whose
+// extension is not that of its port count. Throws StageError when the Touchstone file would
+// not fit in the memory available.
+std::string FaultWithTheWires(const ostrel::WireList& wires, const Options& opt) {
+  if (!opt.NeedsPhysicalModel()) return {};
+  std::vector<std::string> names;
+  for (const ostrel::Wire& wire : wires) names.push_back(wire.Name);
+  try {
+    ostrel::CheckNetPatterns(names, opt.nets);
+  } catch (const ostrel::StageError& e) {
+    return e.what();
+  }
+  if (opt.touchstone.empty()) return {};
+  const std::size_t ports =
+      2 * static_cast<std::size_t>(std::count_if(names.begin(), names.end(), [&](const auto& n) {
+        return opt.nets.empty() || ostrel::MatchesNetPattern(n, opt.nets);
+      }));
+  if (ports == 0 || ports > ostrel::kMaxTouchstonePorts) return {};  // TouchstoneText says why
+  const std::string extension = ostrel::TouchstoneExtension(ports);
+  const std::string& path = opt.touchstone;
+  if (path.size() < extension.size() ||
+      ostrel::UpperAscii(path.substr(path.size() - extension.size())) !=
+          ostrel::UpperAscii(extension)) {
+    return "--touchstone " + path + ": a file of " + std::to_string(ports) +
+           " ports is read only under a name ending in " + extension;
+  }
+  const double bytes =
+      ostrel::TouchstoneBytes(ports, std::max<std::size_t>(1, opt.frequencies_hz.size()));
+  const double available = AvailableMemoryBytes();
+  if (available > 0 && bytes > available) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the Touchstone file would take up to %.2f GB of memory, more than the %.2f GB "
+                  "available; choose fewer wires (--nets) or frequencies",
+                  bytes / 1e9, available / 1e9);
+    throw ostrel::StageError(text, path);
+  }
+  return {};
+}
+
+// The progress of a long computation (the physical model, a Touchstone file) on stderr: on a
+// terminal one line rewritten in place, elsewhere a line every few seconds once the run has
+// taken that long. Called from any thread.
 class ProgressLine {
  public:
   ProgressLine() : terminal_(::isatty(STDERR_FILENO) == 1) {}
@@ -223,6 +334,13 @@ class ProgressLine {
     shown_ = true;
     last_ = now;
     stage_ = stage;
+  }
+
+  // A Progress of a computation that reports to this line.
+  ostrel::physical::Progress Hearing() {
+    ostrel::physical::Progress progress;
+    progress.report = [this](std::string_view stage, double fraction) { Report(stage, fraction); };
+    return progress;
   }
 
  private:
@@ -262,11 +380,7 @@ std::optional<ostrel::physical::Model> PhysicalModel(const ostrel::Workspace& ws
   std::optional<ostrel::physical::Model> model;
   {
     ProgressLine line;
-    ostrel::physical::Progress progress;
-    progress.report = [&line](std::string_view stage, double fraction) {
-      line.Report(stage, fraction);
-    };
-    model = ostrel::physical::ComputeModel(ws.Wires, ws.params, options, progress);
+    model = ostrel::physical::ComputeModel(ws.Wires, ws.params, options, line.Hearing());
   }
   for (const std::string& note : model->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
   for (const std::string& note : ostrel::ClearanceNotes(*model)) {
@@ -309,9 +423,11 @@ std::vector<std::pair<std::string, std::string>> Exports(
                            .text);
     }
     if (!opt.touchstone.empty()) {
+      ProgressLine line;
       out.emplace_back(opt.touchstone,
-                       ostrel::TouchstoneText(
-                           {header.PackageName, header.SettingsName, opt.loss_tangent}, selected)
+                       ostrel::TouchstoneText({header.PackageName, header.SettingsName,
+                                               opt.loss_tangent},
+                                              selected, line.Hearing())
                            .text);
     }
   }
@@ -342,6 +458,7 @@ int Run(int argc, char** argv, std::string& doing) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a.rfind("--", 0) == 0) opt.given.push_back(a);
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) return false;
       out = args[++i];
@@ -405,6 +522,7 @@ int Run(int argc, char** argv, std::string& doing) {
     return Usage("--stdout and --report exclude each other");
   if (opt.to_stdout && opt.physical_table)
     return Usage("--stdout and --physical-table exclude each other");
+  if (const std::string fault = OptionWithoutItsOutput(opt); !fault.empty()) return Usage(fault);
 
   doing = "reading the settings and the package";
   ostrel::Workspace ws;
@@ -416,7 +534,9 @@ int Run(int argc, char** argv, std::string& doing) {
           : ostrel::SettingsPathFor(opt.settings, ProgramDir(argv[0]), CurrentDir());
   const ostrel::StartUpResult start = ostrel::StartUp(ws, settings_path);
   if (!start.settings_found) {
-    std::cerr << "ostrel-cli: settings file not found: " << settings_path << "\n";
+    const bool other = ostrel::KindOf(settings_path) == ostrel::FileKind::kOther;
+    std::cerr << "ostrel-cli: settings file " << (other ? "is not a regular file" : "not found")
+              << ": " << settings_path << "\n";
     return kExitUsage;
   }
   if (start.error) return Fail(start.error->what());
@@ -438,6 +558,9 @@ int Run(int argc, char** argv, std::string& doing) {
     }
     doing = "estimating the wires";
     const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
+    if (const std::string fault = FaultWithTheWires(ws.Wires, opt); !fault.empty()) {
+      return Usage(fault);
+    }
     // Every export is made before anything is written, so a failing one leaves no files.
     doing = "computing the physical model";
     const std::optional<ostrel::physical::Model> model = PhysicalModel(ws, opt);

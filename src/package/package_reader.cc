@@ -560,6 +560,8 @@ ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
 
 void ParsePackage(std::string_view text, Package& package, const std::string& file) {
   package.SourceFile = file;
+  std::string scratch;
+  text = AsLineText(text, scratch);
   PackageParser parser(package, file);
   parser.Reserve(CountRecords(text));
   parser.Run(text);
@@ -573,7 +575,13 @@ ContentDigest ReadPackageFile(const std::string& path, Package& package) {
   // room from an earlier read are not sized again.
   bool sized = package.ChipPads.capacity() != 0 || package.StackPads.capacity() != 0;
   const std::size_t file_bytes = file.Size();
+  bool first = true;
+  std::string scratch;
   return ForEachPieceOfLines(file, [&](std::string_view piece) {
+    // Every piece but the last ends at a line feed, so a first piece without one is the whole
+    // file, and AsLineText sees what it would see of the whole file.
+    if (first) piece = AsLineText(piece, scratch);
+    first = false;
     if (!sized) {
       parser.Reserve(RoomFor(piece, file_bytes));
       sized = true;

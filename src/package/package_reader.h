@@ -15,7 +15,8 @@ namespace ostrel {
 // by exact name among the lines read before them (first match; base die before stacked die).
 // An SRSEG or DAP number that is not a number throws StageError naming `file` and the line;
 // the lists then keep what was read before that line. The side lists are filled but not
-// ordered (see OrderSides).
+// ordered (see OrderSides). The text is read as AsLineText gives it: a byte order mark is
+// skipped, and lines ended by lone carriage returns read as lines.
 void ParsePackage(std::string_view text, Package& package, const std::string& file);
 
 // What a file's bytes come to: files with equal digests hold the same bytes (a 128-bit hash,

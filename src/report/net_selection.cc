@@ -64,24 +64,43 @@ physical::SymmetricMatrix Restricted(const physical::SymmetricMatrix& matrix,
 
 }  // namespace
 
-bool MatchesNetPattern(std::string_view name, std::string_view patterns) {
+std::vector<std::string_view> NetPatterns(std::string_view patterns) {
+  std::vector<std::string_view> out;
   while (true) {
     const std::size_t comma = patterns.find(',');
-    if (GlobMatches(name, Trimmed(patterns.substr(0, comma)))) return true;
-    if (comma == std::string_view::npos) return false;
+    out.push_back(Trimmed(patterns.substr(0, comma)));
+    if (comma == std::string_view::npos) return out;
     patterns.remove_prefix(comma + 1);
+  }
+}
+
+bool MatchesNetPattern(std::string_view name, std::string_view patterns) {
+  const std::vector<std::string_view> list = NetPatterns(patterns);
+  return std::any_of(list.begin(), list.end(),
+                     [name](std::string_view pattern) { return GlobMatches(name, pattern); });
+}
+
+void CheckNetPatterns(const std::vector<std::string>& names, std::string_view patterns) {
+  if (Trimmed(patterns).empty()) return;
+  for (const std::string_view pattern : NetPatterns(patterns)) {
+    const bool matched = std::any_of(names.begin(), names.end(), [pattern](const auto& name) {
+      return GlobMatches(name, pattern);
+    });
+    if (!matched) {
+      throw StageError("--nets: the pattern '" + std::string(pattern) + "' matches none of the " +
+                       std::to_string(names.size()) + " wires");
+    }
   }
 }
 
 physical::Model SelectNets(const physical::Model& model, std::string_view patterns) {
   if (Trimmed(patterns).empty()) return model;
+  std::vector<std::string> names;
+  for (const auto& wire : model.conductors) names.push_back(wire.name);
+  CheckNetPatterns(names, patterns);
   std::vector<std::size_t> kept;
   for (std::size_t w = 0; w < model.conductors.size(); ++w) {
     if (MatchesNetPattern(model.conductors[w].name, patterns)) kept.push_back(w);
-  }
-  if (kept.empty()) {
-    throw StageError("--nets " + std::string(patterns) + " selects none of the " +
-                     std::to_string(model.conductors.size()) + " wires");
   }
   physical::Model out;
   out.options = model.options;

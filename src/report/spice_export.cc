@@ -514,11 +514,10 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   const physical::FrequencyResult& first = model.results.front();
   std::vector<bool> keep(n, true);
   if (!nets.empty()) {
+    std::vector<std::string> names;
+    for (const Wire& wire : wires) names.push_back(wire.Name);
+    CheckNetPatterns(names, nets);
     for (std::size_t w = 0; w < n; ++w) keep[w] = MatchesNetPattern(wires[w].Name, nets);
-    if (std::find(keep.begin(), keep.end(), true) == keep.end()) {
-      throw StageError("--nets " + std::string(nets) + " selects none of the " +
-                       std::to_string(n) + " wires");
-    }
   }
   // Coincident wires (k = 1, which no K element holds) are one branch: the first wire of the
   // group carries the group's wires in parallel, the others add no element of their own.

@@ -127,7 +127,18 @@ MatrixXcd ScatteringFromAdmittance(const MatrixXcd& y, double z0_ohm) {
   return (identity + z0_ohm * y).partialPivLu().solve(identity - z0_ohm * y);
 }
 
-TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model& model) {
+std::string TouchstoneExtension(std::size_t ports) {
+  return ".s" + std::to_string(ports) + "p";
+}
+
+double TouchstoneBytes(std::size_t ports, std::size_t frequencies) {
+  constexpr double kEntryBytes = 48;
+  const double p = static_cast<double>(ports);
+  return kEntryBytes * p * p * static_cast<double>(frequencies);
+}
+
+TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model& model,
+                              const physical::Progress& progress) {
   const std::size_t ports = 2 * model.conductors.size();
   if (ports > kMaxTouchstonePorts) {
     throw StageError("a Touchstone file of " + std::to_string(model.conductors.size()) +
@@ -173,7 +184,11 @@ TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model&
     return model.results[a].frequency_hz < model.results[b].frequency_hz;
   });
   double last_hz = -1;
-  for (const std::size_t k : order) {
+  for (std::size_t done = 0; done < order.size(); ++done) {
+    if (progress.report) {
+      progress.report("Touchstone", static_cast<double>(done) / static_cast<double>(order.size()));
+    }
+    const std::size_t k = order[done];
     const double f_hz = model.results[k].frequency_hz;
     if (f_hz == last_hz) continue;
     last_hz = f_hz;

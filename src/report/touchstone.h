@@ -47,7 +47,17 @@ struct TouchstoneFile {
 // The whole file: comments naming every port and the model, the option line "# HZ S RI R 50",
 // then the frequencies of the run in increasing order (a repeated frequency once). Throws
 // StageError above kMaxTouchstonePorts (naming --nets), without capacitance, or for a negative
-// loss tangent.
-TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model& model);
+// loss tangent. `progress` hears the fraction of the frequencies written (stage "Touchstone").
+TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model& model,
+                              const physical::Progress& progress = {});
+
+// The file name extension readers expect of a file of `ports` ports: ".s<ports>p".
+std::string TouchstoneExtension(std::size_t ports);
+
+// An upper bound on the bytes of the S-parameter lines of `ports` ports at `frequencies`
+// frequencies: 48 bytes for each of the ports^2 entries of a frequency, that is two numbers of
+// at most 19 characters and their blanks (40), with each line's break and leading blank and
+// each frequency's number spread over the entries.
+double TouchstoneBytes(std::size_t ports, std::size_t frequencies);
 
 }  // namespace ostrel

@@ -92,7 +92,8 @@ void ReadLCR(std::string_view text, const std::string& settings_path, SettingsTa
   PanelState& panel = target.panel;
   ParameterSet& params = target.params;
   const Package& package = target.package;
-  SettingsLines lines(text);
+  std::string scratch;
+  SettingsLines lines(AsLineText(text, scratch));
   std::string_view line;
   while (lines.Next(line)) {
     if (MatchesKey(line, "TMVFILE=")) {

@@ -32,7 +32,8 @@ struct SettingsTarget {
 // Reads settings text into the panel controls (ReadLCR). Keys are matched upper-cased at the
 // start of each line; the value is the rest of the line. A TMVFile= line names the package
 // file in the settings file's folder and reads it at once. Lines that match no key, and
-// WireDistance= lines, are skipped. Lines end at CR LF, a lone CR or a lone LF.
+// WireDistance= lines, are skipped. Lines end at CR LF, a lone CR or a lone LF; a UTF-8 byte
+// order mark before the first line is skipped.
 // With an empty `settings_path` nothing is read; a path without a folder throws StageError.
 void ReadLCR(std::string_view text, const std::string& settings_path, SettingsTarget& target);
 

@@ -362,6 +362,10 @@ void MainWindow::ShowEstimation(const Workspace& ws) {
   if (physical_view_ && physical_view_->isVisible()) OpenPhysicalView();
 }
 
+void MainWindow::ShowEstimationFailed(const std::string& reason) {
+  if (physical_view_) physical_view_->EstimationFailed(reason);
+}
+
 void MainWindow::OpenPhysicalView() {
   if (!physical_view_) {
     physical_view_ = new PhysicalView(*chooser_, &physical::ComputeModel, this);

@@ -45,6 +45,7 @@ class MainWindow : public QWidget, public WindowToolkit {
   void ShowSortList(const std::vector<std::string>& entries) override;
   void CloseWindow() override;
   void ShowEstimation(const Workspace& ws) override;
+  void ShowEstimationFailed(const std::string& reason) override;
 
   // Opens (or raises) the physical view on the last Process Data's wires.
   void OpenPhysicalView();

@@ -375,6 +375,17 @@ void PhysicalView::SetEstimation(std::shared_ptr<const Estimation> estimation) {
   status_->setText(text);
 }
 
+void PhysicalView::EstimationFailed(const std::string& reason) {
+  ++run_;  // a computation still running is not shown
+  if (busy_) cancel_->store(true);
+  restart_ = false;
+  status_->setText(QStringLiteral("Process Data failed: %1. %2")
+                       .arg(QString::fromUtf8(reason.c_str()),
+                            table_ ? QStringLiteral("The results shown are from an earlier "
+                                                    "estimation.")
+                                   : QString()));
+}
+
 void PhysicalView::StartComputation() {
   if (!estimation_) return;
   if (busy_) {

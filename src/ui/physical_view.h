@@ -49,6 +49,9 @@ class PhysicalView : public QWidget {
   // A finished estimation. Its model is computed at once when it is estimated to take at most
   // kAutoStartSeconds, otherwise when the user presses Compute.
   void SetEstimation(std::shared_ptr<const Estimation> estimation);
+  // A Process Data that failed for `reason`: a running computation is dropped, and the status
+  // says why the results shown are those of an earlier estimation.
+  void EstimationFailed(const std::string& reason);
   void StartComputation();
   void CancelComputation();
   bool Busy() const;

@@ -61,6 +61,9 @@ class WindowToolkit {
   virtual void ShowSortList(const std::vector<std::string>& entries) = 0;
   // After each Process Data that completed, with the workspace holding its wires.
   virtual void ShowEstimation(const Workspace& /*ws*/) {}
+  // After each Process Data that failed, with the reason: what an earlier one showed is no
+  // longer the estimation of the window's settings.
+  virtual void ShowEstimationFailed(const std::string& /*reason*/) {}
   // Closes the window, which ends the program.
   virtual void CloseWindow() = 0;
 };

@@ -92,7 +92,12 @@ void WindowLogic::CMD_Click(int index) {
         toolkit_.CloseWindow();
         return;
       case kProcessData:
-        ProcessData(ws_);
+        try {
+          ProcessData(ws_);
+        } catch (const StageError& e) {
+          toolkit_.ShowEstimationFailed(e.what());
+          throw;
+        }
         toolkit_.ShowEstimation(ws_);
         break;
       case kReset:

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "base/stage_error.h"
 
@@ -161,21 +162,47 @@ TEST(PathTest, FileNameAndFolder) {
   EXPECT_THROW(FolderOf(""), StageError);
 }
 
-TEST(PathTest, FileExistsOnlyForVisibleRegularFiles) {
+TEST(PathTest, FileExistsForRegularFilesOnly) {
   const auto dir = std::filesystem::temp_directory_path() / "ostrel_file_exists";
   std::filesystem::create_directories(dir / "sub");
   std::ofstream(dir / "plain.zv") << "x";
-  std::ofstream(dir / ".hidden.zv") << "x";
+  std::ofstream(dir / ".dot.zv") << "x";
   std::filesystem::remove(dir / "link.zv");
   std::filesystem::create_symlink(dir / "plain.zv", dir / "link.zv");
-  EXPECT_TRUE(FileExists((dir / "plain.zv").string()));
-  EXPECT_TRUE(FileExists((dir / "link.zv").string()));
-  EXPECT_FALSE(FileExists((dir / ".hidden.zv").string()));
-  EXPECT_FALSE(FileExists((dir / "sub").string()));
-  EXPECT_FALSE(FileExists((dir / "*.zv").string()));
-  EXPECT_FALSE(FileExists((dir / "missing.zv").string()));
-  EXPECT_FALSE(FileExists(""));
+  const std::pair<std::string, FileKind> rows[] = {
+      {(dir / "plain.zv").string(), FileKind::kRegular},
+      {(dir / "link.zv").string(), FileKind::kRegular},
+      {(dir / ".dot.zv").string(), FileKind::kRegular},
+      {(dir / "sub").string(), FileKind::kOther},
+      {"/dev/null", FileKind::kOther},
+      {(dir / "*.zv").string(), FileKind::kMissing},
+      {(dir / "missing.zv").string(), FileKind::kMissing},
+      {"", FileKind::kMissing}};
+  for (const auto& [path, kind] : rows) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(KindOf(path), kind);
+    EXPECT_EQ(FileExists(path), kind == FileKind::kRegular);
+  }
   std::filesystem::remove_all(dir);
+}
+
+// Only a leading byte order mark and CR-only line ends change; every other text reads as
+// it always did (a CR inside a file that has line feeds is still dropped by LineReader).
+TEST(LineTextTest, ByteOrderMarkAndLoneCarriageReturns) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"\xEF\xBB\xBF" "A 1\r\nB 2\r\n", "A 1\r\nB 2\r\n"},
+      {"\xEF\xBB\xBF", ""},
+      {"A 1\rB 2\r", "A 1\nB 2\n"},
+      {"\xEF\xBB\xBF" "A\rB", "A\nB"},
+      {"A\rB\n", "A\rB\n"},
+      {"A\r\nB\rC", "A\r\nB\rC"},
+      {"A \xEF\xBB\xBF", "A \xEF\xBB\xBF"},
+      {"\xEF\xBB" "A", "\xEF\xBB" "A"}};
+  for (const auto& [text, expected] : rows) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    std::string scratch;
+    EXPECT_EQ(AsLineText(text, scratch), expected);
+  }
 }
 
 }  // namespace

@@ -58,8 +58,18 @@ TEST(Touchstone, ScikitRfReadsWhatNgspiceComputes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.wires) + " wires, tan d " + std::to_string(c.loss_tangent));
     const physical::Model model = Wires(c.wires, c.frequencies_hz);
-    const TouchstoneFile file = TouchstoneText({"AAAc.tmv", "AAAc.zv", c.loss_tangent}, model);
+    std::vector<double> heard;
+    physical::Progress progress;
+    progress.report = [&heard](std::string_view, double fraction) { heard.push_back(fraction); };
+    const TouchstoneFile file =
+        TouchstoneText({"AAAc.tmv", "AAAc.zv", c.loss_tangent}, model, progress);
     EXPECT_EQ(file.sections, c.sections);
+    EXPECT_EQ(heard.size(), c.frequencies_hz.size());
+    // The memory bound holds the data lines and is no more than three times what they take.
+    const double data = double(file.text.size() - file.text.find("# HZ"));
+    const double bound = TouchstoneBytes(2 * c.wires, c.frequencies_hz.size());
+    EXPECT_LE(data, bound);
+    EXPECT_GE(3 * data, bound);
     const std::string name = "w.s" + std::to_string(2 * c.wires) + "p";
     WriteFileAtomically((dir / name).string(), file.text);
     WriteFileAtomically((dir / "w.json").string(), PhysicalJsonText(model));
@@ -157,7 +167,7 @@ TEST(PackageModels, RefusedExportsLeaveNoFiles) {
       {"--ground-depth 0 --ibis-pkg z.pkg", 1, "give --ground-depth above 0"},
       {"--no-capacitance --touchstone z.s80p", 1, "without --no-capacitance"},
       {"--ibis-pkg Z.pkg", 1, "must be lower case"},
-      {"--nets 'ZZ*' --touchstone z.s2p", 1, "selects none of the 40 wires"},
+      {"--nets 'T1,ZZ*' --touchstone z.s2p", 2, "'ZZ*' matches none of the 40 wires"},
       {"--loss-tangent -1 --touchstone z.s80p", 2, "below 0"},
   };
   const fs::path dir = ExampleFolder();

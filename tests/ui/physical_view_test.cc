@@ -408,6 +408,23 @@ class PhysicalViewTest : public QObject {
     const QLabel* clearance = view->findChild<QLabel*>("Clearance");
     QVERIFY(clearance->isVisible());
     QVERIFY(clearance->text().startsWith("2 wire pairs touch or overlap: S3/(S3:T5) -25.0 um"));
+
+    // A Process Data that fails (a side with one pad) says so over the earlier results.
+    QFile package(dir.filePath("AAAc.tmv"));
+    QVERIFY(package.open(QIODevice::ReadOnly));
+    QByteArray text = package.readAll();
+    package.close();
+    for (const char* pad : {"CBP T2 ", "CBP T3 ", "CBP T4 ", "CBP T5 ", "CBP T6 ", "CBP T7 ",
+                            "CBP T8 "}) {
+      text.replace(pad, "XXX ");
+    }
+    QVERIFY(package.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    package.write(text);
+    package.close();
+    QTest::mouseClick(window.findChild<QPushButton*>("CMD2"), Qt::LeftButton);
+    QVERIFY2(view->Status().startsWith("Process Data failed: ") &&
+                 view->Status().contains("top (T) side") && view->Status().contains("earlier"),
+             qPrintable(view->Status()));
   }
 };
 
