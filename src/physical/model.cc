@@ -14,6 +14,20 @@
 namespace ostrel::physical {
 namespace {
 
+std::vector<Clearance> DistinctClearance(const std::vector<Conductor>& conductors,
+                                         const std::vector<std::vector<std::size_t>>& coincident,
+                                         double clearance_m) {
+  if (coincident.empty()) return CheckClearance(conductors, clearance_m);
+  const DistinctWires kept = Distinct(conductors.size(), coincident);
+  std::vector<Conductor> distinct;
+  distinct.reserve(kept.first.size());
+  for (std::size_t i : kept.first) distinct.push_back(conductors[i]);
+  std::vector<Clearance> pairs = CheckClearance(distinct, clearance_m);
+  // kept.first rises, so the order (closest first, then by wires) holds.
+  for (Clearance& c : pairs) c.wire_a = kept.first[c.wire_a], c.wire_b = kept.first[c.wire_b];
+  return pairs;
+}
+
 // A plane below the substrate surface must pass under every wire, clear of its surface.
 void CheckGroundPlane(const std::vector<Conductor>& conductors, double depth_m) {
   if (depth_m == 0) return;  // on the substrate surface, by definition
@@ -73,8 +87,11 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params,
   model.loop_inductance_h = std::move(l.loop_h);
   model.notes = std::move(l.notes);
   model.coincident = std::move(l.coincident);
-  // The clearance check lists at least the wires that touch, which are one conductor.
-  model.clearance = CheckClearance(model.conductors, std::max(options.clearance_m, 0.0));
+  // The clearance check lists at least the wires that touch, which are one conductor. A
+  // coincident group is checked through its first wire: its own pairs are the group, and a
+  // thousand wires bonded over one path would otherwise give half a million pairs.
+  model.clearance = DistinctClearance(model.conductors, model.coincident,
+                                      std::max(options.clearance_m, 0.0));
   model.joined_conductors =
       JoinedConductors(model.conductors.size(), model.coincident, model.clearance);
   if (!options.capacitance) {
