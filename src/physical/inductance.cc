@@ -517,17 +517,20 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
   if (d.partial_h) out.partial_h = Spread(*d.partial_h, kept, same);
   out.loop_h = Spread(d.loop_h, kept, same);
   out.notes = std::move(d.notes);
-  for (const auto& group : groups) {
-    // The first few names; a group can hold thousands of wires.
-    std::string names;
-    for (std::size_t k = 0; k < std::min<std::size_t>(group.size(), 6); ++k) {
-      names += (k == 0 ? "" : ", ") + conductors[group[k]].name;
+  // One note for all groups, naming the first five (a group can hold thousands of wires).
+  std::string listed;
+  for (std::size_t g = 0; g < std::min<std::size_t>(groups.size(), 5); ++g) {
+    listed += g == 0 ? "" : ", ";
+    for (std::size_t k = 0; k < std::min<std::size_t>(groups[g].size(), 4); ++k) {
+      listed += (k == 0 ? "" : "/") + conductors[groups[g][k]].name;
     }
-    if (group.size() > 6) names += " and " + std::to_string(group.size() - 6) + " more";
-    out.notes.push_back("wires " + names +
-                        " run along one path (a wire bonded again over itself): one conductor, "
-                        "their couplings are 1");
+    if (groups[g].size() > 4) listed += "/+" + std::to_string(groups[g].size() - 4);
   }
+  if (groups.size() > 5) listed += " and " + std::to_string(groups.size() - 5) + " more";
+  out.notes.push_back(std::to_string(groups.size()) +
+                      (groups.size() == 1 ? " group of wires runs" : " groups of wires run") +
+                      " along one path (a wire bonded again over itself), each "
+                      "one conductor with couplings of 1: " + listed);
   out.coincident = std::move(groups);
   return out;
 }
