@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/file_io.h"
+#include "app/output_plan.h"
 #include "app/start_path.h"
 #include "app/workspace.h"
 #include "ostrel/version.h"
@@ -108,12 +109,17 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
   --help                show this help
 
 The exports come from the same estimation as the report and are written only
-when it succeeds; their paths are printed after the report path.
+when it succeeds; their paths are printed after the report path. Every file is
+written all or nothing: beside its target first, renamed into place once all
+are complete; a file that is an input or another output is a usage error. A
+PATH of - is standard output (not for --ibis-pkg and --touchstone); devices,
+FIFOs and standard output are written in place, a symbolic link's target is
+replaced.
 
 Exit status: 0 when the report was written, 1 when the estimation could not
 run or failed, or an export could not be made (the reason is printed on
-stderr; no report and no export is written), 2 for a usage error or a
-settings file that does not exist.
+stderr; no file is written or replaced), 2 for a usage error or a settings file
+that does not exist. SIGINT, SIGTERM and SIGHUP remove the temp files.
 )";
 
 struct Options {
@@ -314,6 +320,33 @@ std::vector<std::pair<std::string, std::string>> Exports(
   return out;
 }
 
+// Every result the run writes, in the order its paths are printed: the report (`report_path`
+// unless another is asked for), the saved settings, the exports, the physical table.
+std::vector<ostrel::Output> Outputs(const Options& opt, const std::string& report_path) {
+  std::vector<ostrel::Output> out;
+  if (opt.to_stdout) {
+    out.push_back({"--stdout", "-"});
+  } else {
+    out.push_back({opt.report.empty() ? "the report" : "--report",
+                   opt.report.empty() ? report_path : opt.report});
+  }
+  if (!opt.save_settings.empty()) {
+    out.push_back({"--save-settings", opt.save_settings, true, true, false,
+                   ostrel::Durability::kSynced});
+  }
+  const std::pair<const char*, const std::string Options::*> kExports[] = {
+      {"--csv", &Options::csv},           {"--json", &Options::json},
+      {"--spice", &Options::spice},       {"--physical", &Options::physical},
+      {"--ibis-pkg", &Options::ibis_pkg}, {"--touchstone", &Options::touchstone},
+      {"--svg", &Options::svg}};
+  for (const auto& [name, member] : kExports) {
+    const bool file_only = name == std::string("--ibis-pkg") || name == std::string("--touchstone");
+    if (!(opt.*member).empty()) out.push_back({name, opt.*member, false, !file_only});
+  }
+  if (opt.physical_table) out.push_back({"--physical-table", "-"});
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -382,8 +415,6 @@ int main(int argc, char** argv) {
   }
   if (opt.to_stdout && !opt.report.empty())
     return Usage("--stdout and --report exclude each other");
-  if (opt.to_stdout && opt.physical_table)
-    return Usage("--stdout and --physical-table exclude each other");
 
   ostrel::Workspace ws;
   const std::string settings_path =
@@ -392,17 +423,24 @@ int main(int argc, char** argv) {
                 ProgramDir(argv[0]),
                 ostrel::UserDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")))
           : ostrel::SettingsPathFor(opt.settings, ProgramDir(argv[0]), CurrentDir());
+  const std::vector<ostrel::Output> outputs = Outputs(opt, ostrel::ReportPath(settings_path));
+  for (const ostrel::Output& output : outputs) {
+    if (opt.settings.empty() && output.option != "the report" && output.path != "-") {
+      return Usage(output.option + " " + output.path + " writes a file: give SETTINGS.zv too");
+    }
+  }
   const ostrel::StartUpResult start = ostrel::StartUp(ws, settings_path);
   if (!start.settings_found) {
     std::cerr << "ostrel-cli: settings file not found: " << settings_path << "\n";
     return kExitUsage;
   }
   if (start.error) return Fail(start.error->what());
+  const std::string clash = ostrel::OutputClash(
+      outputs, {{"the settings file", settings_path, true}, {"the package file", ws.PackagePath}});
+  if (!clash.empty()) return Usage(clash);
 
+  ostrel::RemoveTempFilesOnSignals();
   try {
-    if (!opt.save_settings.empty()) {
-      ostrel::WriteFileAtomically(opt.save_settings, ostrel::SaveText(ws));
-    }
     const std::vector<std::string> blockers =
         ostrel::ProcessDataBlockers(ws.params, ws.PackagePath);
     if (!blockers.empty()) {
@@ -414,32 +452,22 @@ int main(int argc, char** argv) {
       std::cerr << "ostrel-cli: warning: package description file not found: " << ws.PackagePath
                 << "; the report lists no wires\n";
     }
+    // Every result is complete before any is put in place, so a failing one leaves every file
+    // as it was.
+    ostrel::OutputPlan plan(outputs);
+    if (!opt.save_settings.empty()) plan.Write(opt.save_settings, ostrel::SaveText(ws));
     const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
-    // Every export is made before anything is written, so a failing one leaves no files.
     const std::optional<ostrel::physical::Model> model = PhysicalModel(ws, opt);
     const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, model);
-    const std::string table = opt.physical_table ? ostrel::PhysicalTableText(*model) : "";
     // The report goes out in pieces as it is written, never whole in memory.
-    if (opt.to_stdout) {
-      ostrel::WriteReportPieces(report, ws.Wires, [](std::string_view piece) {
-        std::fwrite(piece.data(), 1, piece.size(), stdout);
-      });
-      if (std::fflush(stdout) != 0) return kExitFailed;
-    } else {
-      const std::string report_path =
-          opt.report.empty() ? ostrel::ReportPath(ws.SettingsPath) : opt.report;
-      ostrel::AtomicFile file(report_path);
-      ostrel::WriteReportPieces(report, ws.Wires, [&file](std::string_view piece) {
-        file.Write(piece);
-      });
-      file.Commit(ostrel::Durability::kReplaceOnly);
-      if (!opt.physical_table) std::cout << report_path << "\n";
-    }
-    for (const auto& [path, text] : exports) {
-      ostrel::WriteFileAtomically(path, text, ostrel::Durability::kReplaceOnly);
-      if (!opt.to_stdout && !opt.physical_table) std::cout << path << "\n";
-    }
-    std::cout << table;
+    const std::string& report_path = outputs.front().path;
+    ostrel::WriteReportPieces(report, ws.Wires, [&](std::string_view piece) {
+      plan.Write(report_path, piece);
+    });
+    for (const auto& [path, text] : exports) plan.Write(path, text);
+    if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(*model));
+    plan.Commit();
+    ostrel::CloseStandardOutput();
   } catch (const ostrel::StageError& e) {
     return Fail(e.what());
   }
