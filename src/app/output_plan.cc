@@ -225,11 +225,14 @@ void OutputPlan::Commit() {
     for (const std::unique_ptr<Target>& target : targets_) {
       if (target->output.listed) listing += target->output.path + "\n";
     }
-    if (!WriteAll(STDOUT_FILENO, listing)) {
-      if (errno == EPIPE) EndOnBrokenPipe();
-      FailWriting("-");
-    }
+    WriteStandardOutput(listing);
   }
+}
+
+void WriteStandardOutput(std::string_view text) {
+  if (WriteAll(STDOUT_FILENO, text)) return;
+  if (errno == EPIPE) EndOnBrokenPipe();
+  FailWriting("-");
 }
 
 void CloseStandardOutput() {

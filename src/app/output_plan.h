@@ -67,6 +67,10 @@ class OutputPlan {
   std::vector<std::unique_ptr<Target>> targets_;
 };
 
+// Writes `text` to standard output. A broken pipe ends the process (EndOnBrokenPipe); another
+// failure throws StageError.
+void WriteStandardOutput(std::string_view text);
+
 // Closes standard output once the run is done with it: its last write errors show here.
 // Throws StageError.
 void CloseStandardOutput();

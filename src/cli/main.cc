@@ -204,6 +204,17 @@ int Fail(const std::string& message) {
   return kExitFailed;
 }
 
+// Prints `text` on standard output, checked: kExitOk, or kExitFailed with the reason.
+int Print(const std::string& text) {
+  try {
+    ostrel::WriteStandardOutput(text);
+    ostrel::CloseStandardOutput();
+  } catch (const ostrel::StageError& e) {
+    return Fail(e.what());
+  }
+  return kExitOk;
+}
+
 // The progress of the physical model on stderr: on a terminal one line rewritten in place,
 // elsewhere a line every few seconds once the run has taken that long. Called from any thread.
 class ProgressLine {
@@ -360,12 +371,11 @@ int main(int argc, char** argv) {
       return true;
     };
     if (a == "--help" || a == "-h") {
-      std::cout << kHelp;
-      return kExitOk;
+      return Print(kHelp);
     } else if (a == "--version") {
-      std::cout << "ostrel-cli " << ostrel::kVersionMajor << "." << ostrel::kVersionMinor << "."
-                << ostrel::kVersionRevision << "\n";
-      return kExitOk;
+      return Print("ostrel-cli " + std::to_string(ostrel::kVersionMajor) + "." +
+                   std::to_string(ostrel::kVersionMinor) + "." +
+                   std::to_string(ostrel::kVersionRevision) + "\n");
     } else if (a == "--stdout") {
       opt.to_stdout = true;
     } else if (std::string* path = PathOption(opt, a)) {

@@ -278,6 +278,13 @@ TEST_F(OutputFilesTest, NothingLostNothingSilent) {
        {{"AAAc.zv.doc", "absent"}},
        "disk full",
        true},
+      {"help on a full standard output",
+       "mknod full c 1 7",
+       "{cli} --help >full",
+       1,
+       {},
+       "disk full",
+       true},
       {"broken pipe", "", BrokenPipe(false), 0, {{"rc", "has -13"}}},
       {"broken pipe, SIGPIPE ignored", "", BrokenPipe(true), 0, {{"rc", "has -13"}}},
       // Signals remove the temp files and end the run as the signal does.
