@@ -96,6 +96,13 @@ struct OutputPlan::Target {
   std::unique_ptr<AtomicFile> file;  // a regular file, replaced by its temp file
   int unnamed = -1;                  // an output written in place: its temp file
   bool to_stdout = false;            // written to this process's standard output
+
+  Target() = default;
+  Target(const Target&) = delete;
+  Target& operator=(const Target&) = delete;
+  ~Target() {
+    if (unnamed >= 0) ::close(unnamed);
+  }
 };
 
 std::string OutputClash(const std::vector<Output>& outputs,
@@ -152,11 +159,7 @@ OutputPlan::OutputPlan(std::vector<Output> outputs) {
   }
 }
 
-OutputPlan::~OutputPlan() {
-  for (const std::unique_ptr<Target>& target : targets_) {
-    if (target->unnamed >= 0) ::close(target->unnamed);
-  }
-}
+OutputPlan::~OutputPlan() = default;
 
 void OutputPlan::Write(const std::string& path, std::string_view piece) {
   for (const std::unique_ptr<Target>& target : targets_) {
