@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -342,8 +343,11 @@ std::vector<ostrel::Output> Outputs(const Options& opt, const std::string& repor
                    opt.report.empty() ? report_path : opt.report});
   }
   if (!opt.save_settings.empty()) {
-    out.push_back({"--save-settings", opt.save_settings, true, true, false,
-                   ostrel::Durability::kSynced});
+    out.push_back({.option = "--save-settings",
+                   .path = opt.save_settings,
+                   .saves_settings = true,
+                   .listed = false,
+                   .durability = ostrel::Durability::kSynced});
   }
   const std::pair<const char*, const std::string Options::*> kExports[] = {
       {"--csv", &Options::csv},           {"--json", &Options::json},
@@ -351,8 +355,11 @@ std::vector<ostrel::Output> Outputs(const Options& opt, const std::string& repor
       {"--ibis-pkg", &Options::ibis_pkg}, {"--touchstone", &Options::touchstone},
       {"--svg", &Options::svg}};
   for (const auto& [name, member] : kExports) {
-    const bool file_only = name == std::string("--ibis-pkg") || name == std::string("--touchstone");
-    if (!(opt.*member).empty()) out.push_back({name, opt.*member, false, !file_only});
+    const std::string_view option = name;
+    const bool file_only = option == "--ibis-pkg" || option == "--touchstone";
+    if (!(opt.*member).empty()) {
+      out.push_back({.option = name, .path = opt.*member, .stdout_allowed = !file_only});
+    }
   }
   if (opt.physical_table) out.push_back({"--physical-table", "-"});
   return out;
@@ -425,6 +432,12 @@ int main(int argc, char** argv) {
   }
   if (opt.to_stdout && !opt.report.empty())
     return Usage("--stdout and --report exclude each other");
+  // The bundled example's settings file is no place for what the user meant to write.
+  for (const ostrel::Output& output : Outputs(opt, "")) {
+    if (opt.settings.empty() && output.option != "the report" && output.path != "-") {
+      return Usage(output.option + " " + output.path + " writes a file: give SETTINGS.zv too");
+    }
+  }
 
   ostrel::Workspace ws;
   const std::string settings_path =
@@ -434,11 +447,6 @@ int main(int argc, char** argv) {
                 ostrel::UserDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")))
           : ostrel::SettingsPathFor(opt.settings, ProgramDir(argv[0]), CurrentDir());
   const std::vector<ostrel::Output> outputs = Outputs(opt, ostrel::ReportPath(settings_path));
-  for (const ostrel::Output& output : outputs) {
-    if (opt.settings.empty() && output.option != "the report" && output.path != "-") {
-      return Usage(output.option + " " + output.path + " writes a file: give SETTINGS.zv too");
-    }
-  }
   const ostrel::StartUpResult start = ostrel::StartUp(ws, settings_path);
   if (!start.settings_found) {
     std::cerr << "ostrel-cli: settings file not found: " << settings_path << "\n";
