@@ -17,10 +17,12 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
 #include "app/file_io.h"
+#include "app/output_plan.h"
 #include "app/start_path.h"
 #include "app/workspace.h"
 #include "ostrel/version.h"
@@ -121,15 +123,20 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
   --help                show this help
 
 The exports come from the same estimation as the report and are written only
-when it succeeds; their paths are printed after the report path.
+when it succeeds; their paths are printed after the report path. Every file is
+written all or nothing: beside its target first, renamed into place once all
+are complete; a file that is an input or another output is a usage error. A
+PATH of - is standard output (not for --ibis-pkg and --touchstone); devices,
+FIFOs and standard output are written in place, a symbolic link's target is
+replaced.
 
 Exit status: 0 when the report was written, 1 when the estimation could not
 run or failed, or an export could not be made (the reason is printed on
-stderr; no report and no export is written), 2 for a usage error or a
-settings file that does not exist or is not a regular file. The usage errors
-that only the estimated wires show (a --nets pattern matching no wire, a
-Touchstone extension that does not fit) are found before anything is
-written and give 2 as well.
+stderr; no file is written or replaced), 2 for a usage error or a settings
+file that does not exist or is not a regular file. The usage errors that only
+the estimated wires show (a --nets pattern matching no wire, a Touchstone
+extension that does not fit) are found before anything is written and give 2
+as well. SIGINT, SIGTERM and SIGHUP remove the temp files.
 )";
 
 struct Options {
@@ -310,6 +317,17 @@ std::string FaultWithTheWires(const ostrel::WireList& wires, const Options& opt)
   return {};
 }
 
+// Prints `text` on standard output, checked: kExitOk, or kExitFailed with the reason.
+int Print(const std::string& text) {
+  try {
+    ostrel::WriteStandardOutput(text);
+    ostrel::CloseStandardOutput();
+  } catch (const ostrel::StageError& e) {
+    return Fail(e.what());
+  }
+  return kExitOk;
+}
+
 // The progress of a long computation (the physical model, a Touchstone file) on stderr: on a
 // terminal one line rewritten in place, elsewhere a line every few seconds once the run has
 // taken that long. Called from any thread.
@@ -451,6 +469,39 @@ std::string UnexpectedFailure(const std::string& doing) {
   }
 }
 
+// Every result the run writes, in the order its paths are printed: the report (`report_path`
+// unless another is asked for), the saved settings, the exports, the physical table.
+std::vector<ostrel::Output> Outputs(const Options& opt, const std::string& report_path) {
+  std::vector<ostrel::Output> out;
+  if (opt.to_stdout) {
+    out.push_back({"--stdout", "-"});
+  } else {
+    out.push_back({opt.report.empty() ? "the report" : "--report",
+                   opt.report.empty() ? report_path : opt.report});
+  }
+  if (!opt.save_settings.empty()) {
+    out.push_back({.option = "--save-settings",
+                   .path = opt.save_settings,
+                   .saves_settings = true,
+                   .listed = false,
+                   .durability = ostrel::Durability::kSynced});
+  }
+  const std::pair<const char*, const std::string Options::*> kExports[] = {
+      {"--csv", &Options::csv},           {"--json", &Options::json},
+      {"--spice", &Options::spice},       {"--physical", &Options::physical},
+      {"--ibis-pkg", &Options::ibis_pkg}, {"--touchstone", &Options::touchstone},
+      {"--svg", &Options::svg}};
+  for (const auto& [name, member] : kExports) {
+    const std::string_view option = name;
+    const bool file_only = option == "--ibis-pkg" || option == "--touchstone";
+    if (!(opt.*member).empty()) {
+      out.push_back({.option = name, .path = opt.*member, .stdout_allowed = !file_only});
+    }
+  }
+  if (opt.physical_table) out.push_back({"--physical-table", "-"});
+  return out;
+}
+
 // The command; `doing` names the step under way for a fault that ends it unexpectedly.
 int Run(int argc, char** argv, std::string& doing) {
   doing = "reading the command line";
@@ -465,12 +516,11 @@ int Run(int argc, char** argv, std::string& doing) {
       return true;
     };
     if (a == "--help" || a == "-h") {
-      std::cout << kHelp;
-      return kExitOk;
+      return Print(kHelp);
     } else if (a == "--version") {
-      std::cout << "ostrel-cli " << ostrel::kVersionMajor << "." << ostrel::kVersionMinor << "."
-                << ostrel::kVersionRevision << "\n";
-      return kExitOk;
+      return Print("ostrel-cli " + std::to_string(ostrel::kVersionMajor) + "." +
+                   std::to_string(ostrel::kVersionMinor) + "." +
+                   std::to_string(ostrel::kVersionRevision) + "\n");
     } else if (a == "--stdout") {
       opt.to_stdout = true;
     } else if (std::string* path = PathOption(opt, a)) {
@@ -523,6 +573,12 @@ int Run(int argc, char** argv, std::string& doing) {
   if (opt.to_stdout && opt.physical_table)
     return Usage("--stdout and --physical-table exclude each other");
   if (const std::string fault = OptionWithoutItsOutput(opt); !fault.empty()) return Usage(fault);
+  // The bundled example's settings file is no place for what the user meant to write.
+  for (const ostrel::Output& output : Outputs(opt, "")) {
+    if (opt.settings.empty() && output.option != "the report" && output.path != "-") {
+      return Usage(output.option + " " + output.path + " writes a file: give SETTINGS.zv too");
+    }
+  }
 
   doing = "reading the settings and the package";
   ostrel::Workspace ws;
@@ -532,6 +588,7 @@ int Run(int argc, char** argv, std::string& doing) {
                 ProgramDir(argv[0]),
                 ostrel::UserDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")))
           : ostrel::SettingsPathFor(opt.settings, ProgramDir(argv[0]), CurrentDir());
+  const std::vector<ostrel::Output> outputs = Outputs(opt, ostrel::ReportPath(settings_path));
   const ostrel::StartUpResult start = ostrel::StartUp(ws, settings_path);
   if (!start.settings_found) {
     const bool other = ostrel::KindOf(settings_path) == ostrel::FileKind::kOther;
@@ -540,11 +597,12 @@ int Run(int argc, char** argv, std::string& doing) {
     return kExitUsage;
   }
   if (start.error) return Fail(start.error->what());
+  const std::string clash = ostrel::OutputClash(
+      outputs, {{"the settings file", settings_path, true}, {"the package file", ws.PackagePath}});
+  if (!clash.empty()) return Usage(clash);
 
+  ostrel::RemoveTempFilesOnSignals();
   try {
-    if (!opt.save_settings.empty()) {
-      ostrel::WriteFileAtomically(opt.save_settings, ostrel::SaveText(ws));
-    }
     const std::vector<std::string> blockers =
         ostrel::ProcessDataBlockers(ws.params, ws.PackagePath);
     if (!blockers.empty()) {
@@ -557,38 +615,28 @@ int Run(int argc, char** argv, std::string& doing) {
                 << "; the report lists no wires\n";
     }
     doing = "estimating the wires";
+    // Every result is complete before any is put in place, so a failing one leaves every file
+    // as it was.
+    ostrel::OutputPlan plan(outputs);
+    if (!opt.save_settings.empty()) plan.Write(opt.save_settings, ostrel::SaveText(ws));
     const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
     if (const std::string fault = FaultWithTheWires(ws.Wires, opt); !fault.empty()) {
       return Usage(fault);
     }
-    // Every export is made before anything is written, so a failing one leaves no files.
     doing = "computing the physical model";
     const std::optional<ostrel::physical::Model> model = PhysicalModel(ws, opt);
     doing = "making the exports";
     const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, model);
-    const std::string table = opt.physical_table ? ostrel::PhysicalTableText(*model) : "";
     doing = "writing the report and the exports";
     // The report goes out in pieces as it is written, never whole in memory.
-    if (opt.to_stdout) {
-      ostrel::WriteReportPieces(report, ws.Wires, [](std::string_view piece) {
-        std::fwrite(piece.data(), 1, piece.size(), stdout);
-      });
-      if (std::fflush(stdout) != 0) return kExitFailed;
-    } else {
-      const std::string report_path =
-          opt.report.empty() ? ostrel::ReportPath(ws.SettingsPath) : opt.report;
-      ostrel::AtomicFile file(report_path);
-      ostrel::WriteReportPieces(report, ws.Wires, [&file](std::string_view piece) {
-        file.Write(piece);
-      });
-      file.Commit(ostrel::Durability::kReplaceOnly);
-      if (!opt.physical_table) std::cout << report_path << "\n";
-    }
-    for (const auto& [path, text] : exports) {
-      ostrel::WriteFileAtomically(path, text, ostrel::Durability::kReplaceOnly);
-      if (!opt.to_stdout && !opt.physical_table) std::cout << path << "\n";
-    }
-    std::cout << table;
+    const std::string& report_path = outputs.front().path;
+    ostrel::WriteReportPieces(report, ws.Wires, [&](std::string_view piece) {
+      plan.Write(report_path, piece);
+    });
+    for (const auto& [path, text] : exports) plan.Write(path, text);
+    if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(*model));
+    plan.Commit();
+    ostrel::CloseStandardOutput();
   } catch (const ostrel::StageError& e) {
     return Fail(e.what());
   }

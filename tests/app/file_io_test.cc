@@ -6,7 +6,6 @@
 #include "app/file_io.h"
 
 #include <gtest/gtest.h>
-#include <limits.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,8 +30,6 @@ std::string NewReport() {
 
 TEST_F(FileIoTest, FailedWritesLeaveTheEarlierFileAndNoTemporaryFile) {
   const std::string earlier = "*Input File: x.zv\r\nPad: OLD\r\n";
-  // A name of NAME_MAX bytes exists; the temporary name beside it is longer than any name.
-  const std::string longest(NAME_MAX, 'r');
   // `kept` is the file that must keep `earlier`, `says` part of the reason; `limited` writes
   // under a file size limit (which binds root as well) smaller than the new report.
   struct Row {
@@ -41,7 +38,6 @@ TEST_F(FileIoTest, FailedWritesLeaveTheEarlierFileAndNoTemporaryFile) {
     bool limited = false;
   };
   const Row rows[] = {
-      {"temporary name too long", Path(longest), longest, "File name too long"},
       {"folder is a regular file", Path("plain.zv/x.zv.doc"), "plain.zv", "Not a directory"},
       {"target is a folder", Path("folder.doc"), "folder.doc/inside", "Is a directory"},
       {"file size limit reached mid-write", Path("x.zv.doc"), "x.zv.doc", "File too large", true},

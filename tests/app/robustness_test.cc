@@ -194,32 +194,5 @@ TEST_F(RobustnessTest, HostileInputsEndInBoundedTimeAndMemory) {
   }
 }
 
-// A report or settings file that cannot be written ends the run with status 1 and the reason,
-// and leaves the earlier file byte for byte, with no temporary file beside it. The names used
-// are as long as a name can be, so the new file beside them cannot be made (root included).
-TEST_F(RobustnessTest, FailedWritesOfTheCommandLineKeepTheEarlierFiles) {
-  const std::string earlier = "*Input File: earlier\r\n";
-  const std::string settings_name = std::string(251 - 3, 's') + ".zv";  // report: 255 bytes
-  const std::string saved_name(255, 'k');
-  Write("p.tmv", Package());
-  Write(settings_name, Settings());
-  Write("x.zv", Settings());
-  Write(settings_name + ".doc", earlier);
-  Write(saved_name, earlier);
-  const std::vector<std::string> before = Entries();
-  for (const auto& [args, kept] :
-       {std::pair{settings_name, settings_name + ".doc"},
-        std::pair{"--save-settings " + Path(saved_name) + " x.zv", saved_name}}) {
-    SCOPED_TRACE(args.substr(0, 20));
-    const CliRun run = Cli(args);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("error: cannot write " + Path(kept) + ": File name too long"),
-              std::string::npos)
-        << run.err;
-    EXPECT_EQ(Read(kept), earlier);
-    EXPECT_EQ(Entries(), before);
-  }
-}
-
 }  // namespace
 }  // namespace ostrel
