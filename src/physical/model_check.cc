@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/stage_error.h"
+#include "physical/wire_groups.h"
 
 namespace ostrel::physical {
 namespace {
@@ -22,18 +23,15 @@ std::string Figure(double value) {
   return text;
 }
 
-// The row each wire keeps once every coincident group is one row, and the number of rows.
+// The row each wire keeps once every coincident group is one row (its first wire's), or n for
+// the group's other wires; `rows` the number of rows.
 std::vector<std::size_t> ReducedRows(std::size_t n,
                                      const std::vector<std::vector<std::size_t>>& coincident,
                                      std::size_t& rows) {
-  std::vector<std::size_t> first(n);
-  for (std::size_t i = 0; i < n; ++i) first[i] = i;
-  for (const auto& group : coincident) {
-    for (std::size_t i : group) first[i] = group.front();
-  }
+  const DistinctWires kept = Distinct(n, coincident);
   std::vector<std::size_t> row(n, n);
-  rows = 0;
-  for (std::size_t i = 0; i < n; ++i) row[i] = first[i] == i ? rows++ : n;  // n: left out
+  for (std::size_t k = 0; k < kept.first.size(); ++k) row[kept.first[k]] = k;
+  rows = kept.first.size();
   return row;
 }
 
@@ -96,7 +94,7 @@ void ForEachLowerMutable(SymmetricMatrix& m, F&& f) {
 }
 
 std::string PairText(const Model& model, std::size_t i, std::size_t j) {
-  return model.conductors[i].name + " and " + model.conductors[j].name;
+  return model.conductors[std::min(i, j)].name + " and " + model.conductors[std::max(i, j)].name;
 }
 
 // An inductance matrix: finite, symmetric, positive diagonal, |k| <= 1 and positive definite
@@ -139,15 +137,16 @@ void CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what) 
   double lo = 0, hi = 1;
   for (int step = 0; step < 40; ++step) {
     const double mid = 0.5 * (lo + hi);
-    (ReducedPositiveDefinite(m, model.coincident, mid) && mid * k_max <= 1 ? lo : hi) = mid;
+    if (mid * k_max <= 1 && ReducedPositiveDefinite(m, model.coincident, mid)) {
+      lo = mid;
+    } else {
+      hi = mid;
+    }
   }
+  // Couplings within a coincident group stay 1: the group is one conductor.
+  const std::vector<std::size_t> slot = Distinct(m.n, model.coincident).slot;
   ForEachLowerMutable(m, [&](std::size_t i, std::size_t j, double& v) {
-    const bool same = std::any_of(model.coincident.begin(), model.coincident.end(),
-                                  [&](const auto& g) {
-                                    return std::binary_search(g.begin(), g.end(), i) &&
-                                           std::binary_search(g.begin(), g.end(), j);
-                                  });
-    if (i != j && !same) v *= lo;
+    if (slot[i] != slot[j]) v *= lo;
   });
   model.notes.push_back("the " + what +
                         " inductance matrix was not positive definite (largest coupling |k| = " +

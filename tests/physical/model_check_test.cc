@@ -1,0 +1,86 @@
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/stage_error.h"
+#include "physical/model_check.h"
+#include "physical/physical_model.h"
+
+namespace ostrel::physical {
+namespace {
+
+// Three straight 1 mm gold wires with their DC figures and the given external matrices (nH, pF).
+Model ThreeWires(const std::vector<double>& loop_nh, const std::vector<double>& cap_pf) {
+  Model m;
+  for (const char* name : {"A", "B", "C"}) {
+    m.conductors.push_back({name, 0, {{0, 0, 0}, {1e-3, 0, 0}}, 12.7e-6, 2.44e-8, 1e-3});
+  }
+  const double r_dc = 2.44e-8 * 1e-3 / (std::numbers::pi * 12.7e-6 * 12.7e-6);
+  m.results.push_back({0, {r_dc, r_dc, r_dc}, {5e-11, 5e-11, 5e-11}});
+  m.loop_inductance_h = {3, true, {}, {}};
+  for (double v : loop_nh) m.loop_inductance_h.values.push_back(v * 1e-9);
+  m.capacitance_f = SymmetricMatrix{3, true, {}, {}};
+  for (double v : cap_pf) m.capacitance_f->values.push_back(v * 1e-12);
+  return m;
+}
+
+const std::vector<double> kLoop = {1, 0.3, 0.1, 0.3, 1, 0.3, 0.1, 0.3, 1};
+const std::vector<double> kCap = {0.05, -0.01, -0.002, -0.01, 0.05, -0.01, -0.002, -0.01, 0.05};
+
+// Each repair rule, and the faults no rule may hide: the note (or the error) names the wires.
+TEST(ModelCheck, RepairsByItsRulesAndNamesTheWires) {
+  struct Case {
+    const char* name;
+    std::vector<double> loop, cap;
+    std::vector<std::vector<std::size_t>> coincident;
+    std::string says;                 // in the one note, or in the error
+    bool fails;
+    double loop_ab, cap_ab, cap_cc;   // expected after the check: L_AB nH, C_AB and C_CC pF
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<Case> cases = {
+      {"physical as it is", kLoop, kCap, {}, "", false, 0.3, -0.01, 0.05},
+      {"A and B on one path", {1, 1, 0.1, 1, 1, 0.1, 0.1, 0.1, 1}, kCap, {{0, 1}}, "", false, 1,
+       -0.01, 0.05},
+      {"|k| above 1", {1, 1.2, 0.1, 1.2, 1, 0.3, 0.1, 0.3, 1}, kCap, {}, "wires A and B", false,
+       0.8, -0.01, 0.05},
+      {"positive coupling capacitance", kLoop,
+       {0.05, 0.004, -0.002, 0.004, 0.05, -0.01, -0.002, -0.01, 0.05}, {}, "wires A and B",
+       false, 0.3, 0, 0.05},
+      {"couplings beyond the capacitance", kLoop,
+       {0.05, -0.01, -0.002, -0.01, 0.05, -0.03, -0.002, -0.03, 0.02}, {}, "wire C", false, 0.3,
+       -0.01, 0.032},
+      {"a figure that is not finite", {1, nan, 0.1, nan, 1, 0.3, 0.1, 0.3, 1}, kCap, {},
+       "inductance of wires A and B is not finite", true, 0, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Model m = ThreeWires(c.loop, c.cap);
+    m.coincident = c.coincident;
+    if (c.fails) {
+      try {
+        CheckAndRepair(m);
+        ADD_FAILURE() << "no error";
+      } catch (const StageError& e) {
+        EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+      }
+      continue;
+    }
+    CheckAndRepair(m);
+    ASSERT_EQ(m.notes.size(), c.says.empty() ? 0u : 1u);
+    if (!c.says.empty()) EXPECT_NE(m.notes[0].find(c.says), std::string::npos) << m.notes[0];
+    // Repaired couplings stay within |k| <= 1 and the matrix positive definite.
+    EXPECT_NEAR(m.loop_inductance_h.At(0, 1) * 1e9, c.loop_ab, 0.21);
+    EXPECT_LE(m.loop_inductance_h.At(0, 1) * 1e9, c.loop.at(1) < 1.0001 ? c.loop.at(1) : 1.0);
+    EXPECT_EQ(m.loop_inductance_h.At(0, 1), m.loop_inductance_h.At(1, 0));
+    EXPECT_TRUE(PositiveDefinite(m.loop_inductance_h, m.coincident));
+    EXPECT_NEAR(m.capacitance_f->At(0, 1) * 1e12, c.cap_ab, 1e-12);
+    EXPECT_NEAR(m.capacitance_f->At(2, 2) * 1e12, c.cap_cc, 1e-12);
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::physical
