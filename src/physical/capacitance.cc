@@ -552,7 +552,9 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   if (proximity) c += DipoleCorrection(pieces, charges, kept_wires, eps_f_m, share);
   c = 0.5 * (c + c.transpose());
   // Each wire's share of its conductor's charge with the conductor at one volt; a piece that
-  // holds dropped pieces of other wires shares its charge with them equally.
+  // holds dropped pieces of other wires shares its charge with them equally. A conductor at the
+  // highest potential carries charge of one sign only; a piece charge of the other sign (where
+  // pieces of touching wires crowd) is an artefact of the pieces and counts as none.
   const auto w_count = static_cast<Eigen::Index>(wire_count);
   Eigen::VectorXd share_of = Eigen::VectorXd::Zero(w_count);
   Eigen::VectorXd conductor_total = Eigen::VectorXd::Zero(m);
@@ -560,10 +562,11 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   for (Eigen::Index i = 0; i < n; ++i) {
     const Piece& piece = pieces[static_cast<std::size_t>(i)];
     const auto k = static_cast<Eigen::Index>(piece.conductor);
-    const double q = charges(i, k) / static_cast<double>(1 + piece.sharers.size());
+    const double charge = std::max(charges(i, k), 0.0);
+    const double q = charge / static_cast<double>(1 + piece.sharers.size());
     share_of(static_cast<Eigen::Index>(piece.wire)) += q;
     for (std::size_t w : piece.sharers) share_of(static_cast<Eigen::Index>(w)) += q;
-    conductor_total(k) += charges(i, k);
+    conductor_total(k) += charge;
     conductor_of[piece.wire] = k;
     for (std::size_t w : piece.sharers) conductor_of[w] = k;
   }
@@ -585,10 +588,11 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   return by_wire;
 }
 
-// Pieces of wires of one conductor that lie inside a piece of an earlier wire of it (their
-// middle within that wire's radius of its axis) carry no charge of their own: two surfaces in
-// one place would make the potential matrix singular. The covering piece keeps the charge and
-// shares it with the wire of the dropped piece.
+// Pieces of wires of one conductor that overlap a piece of an earlier wire of it (their axis
+// middle within the sum of the radii of its axis) carry no charge of their own: two surfaces in
+// one place would make the potential matrix all but singular, and its charges swing from piece
+// to piece. The covering piece keeps the charge and shares it with the wire of the dropped
+// piece: the two overlapping wires are taken as one round wire there.
 void DropCoveredPieces(std::vector<Piece>& pieces) {
   std::vector<Piece> kept;
   kept.reserve(pieces.size());
@@ -596,8 +600,9 @@ void DropCoveredPieces(std::vector<Piece>& pieces) {
     Piece* cover = nullptr;
     for (Piece& k : kept) {
       if (k.conductor != piece.conductor || k.wire == piece.wire) continue;
-      if (Norm(Sub(k.mid, piece.mid)) > 0.5 * k.length_m + k.radius_m) continue;
-      if (ClosestApproach(k.p0, k.p1, piece.mid, piece.mid).distance_m < k.radius_m) {
+      const double contact_m = k.radius_m + piece.radius_m;
+      if (Norm(Sub(k.mid, piece.mid)) > 0.5 * k.length_m + contact_m) continue;
+      if (ClosestApproach(k.p0, k.p1, piece.mid, piece.mid).distance_m < contact_m) {
         cover = &k;
         break;
       }

@@ -22,7 +22,7 @@
 namespace ostrel::physical {
 namespace {
 
-constexpr int kSeeds = 150;
+constexpr int kSeeds = 500;
 
 using Groups = std::vector<std::vector<std::size_t>>;
 
@@ -171,6 +171,13 @@ TEST_P(RandomPackageTest, GetsAFiniteSymmetricPassiveModel) {
   try {
     if (start.error) throw *start.error;
     EstimateWires(ws);
+  } catch (const StageError& e) {
+    // Only what the report accepts must get a model (a wire drawn too flat for the report's
+    // own inductance formulas, say).
+    std::filesystem::remove_all(dir);
+    GTEST_SKIP() << "the report refuses it: " << e.what();
+  }
+  try {
     Options options;
     options.frequencies_hz = {0, 1e9};
     model = ComputeModel(ws.Wires, ws.params, options);
