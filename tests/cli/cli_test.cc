@@ -104,6 +104,9 @@ TEST_F(CliTest, DisabledProcessDataAndMissingFiles) {
 // with status 1 and a reason that says how to ask for less, and writes neither the report nor
 // the model.
 TEST_F(CliTest, RunningOutOfMemoryEndsTheRunWithAReason) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves its shadow memory beyond any address-space limit";
+#endif
   Write("big.tmv", bench::PackageText(10000));
   Write("big.zv", bench::SettingsText("big.tmv"));
   const int raw = std::system(("ulimit -v 1200000 && export OMP_NUM_THREADS=2 && " +
