@@ -217,12 +217,26 @@ PairSums SelfInductance(const WireLoop& w, bool exact_only) {
 // radii (wires from one pad, a stitch on a ball, wires that cross), the surface-current kernel of
 // FilamentPairIntegral with the spread of their closest approach; otherwise PieceIntegral.
 [[gnu::noinline]] double ContactIntegral(const Piece& p, double rp, const Piece& q, double rq,
-                                         double d, bool exact_only) {
+                                         double d, bool exact_only, int depth = 0) {
+  const double contact = rp + rq;
   const double gap = ClosestApproach(p.a, p.b, q.a, q.b).distance_m;
-  if (gap < rp + rq) {
-    return FilamentPairIntegral(p.a, p.b, q.a, q.b, CrossSectionSpread(gap, rp, rq));
+  if (!(gap < contact)) return PieceIntegralAt(p, q, d, exact_only);
+  // Pieces that meet at an angle touch only near one point: the longer one is halved until the
+  // halves that touch are a few radii long, so that the surface kernel's spread stays where the
+  // wires meet and the rest takes the filament integral. Parallel pieces keep it all along.
+  const Piece& longer = p.length >= q.length ? p : q;
+  const Piece& other = p.length >= q.length ? q : p;
+  const double r_longer = p.length >= q.length ? rp : rq, r_other = p.length >= q.length ? rq : rp;
+  if (Norm(Cross(p.u, q.u)) > 0.05 && longer.length > 2 * contact && depth < 24) {
+    const Point3 middle = 0.5 * (longer.a + longer.b);
+    double sum = 0;
+    for (const Piece& half : {MakePiece(longer.a, middle), MakePiece(middle, longer.b)}) {
+      sum += ContactIntegral(half, r_longer, other, r_other, Norm(half.centre - other.centre),
+                             exact_only, depth + 1);
+    }
+    return sum;
   }
-  return PieceIntegralAt(p, q, d, exact_only);
+  return FilamentPairIntegral(p.a, p.b, q.a, q.b, CrossSectionSpread(gap, rp, rq));
 }
 
 inline double WirePairIntegral(const Piece& p, double rp, const Piece& q, double rq,
