@@ -222,8 +222,7 @@ void CheckAndRepair(Model& model) {
   for (const FrequencyResult& r : model.results) {
     for (std::size_t i = 0; i < model.conductors.size(); ++i) {
       const Conductor& c = model.conductors[i];
-      const double r_dc =
-          c.resistivity_ohm_m * c.length_m / (std::numbers::pi * c.radius_m * c.radius_m);
+      const double r_dc = DcResistanceOhm(c);
       const double r_f = r.resistance_ohm[i], l_int = r.internal_inductance_h[i];
       if (!(r_dc > 0) || !std::isfinite(r_dc)) {
         throw StageError("wire " + c.name + " has no resistance: its length is " +

@@ -4,6 +4,7 @@
 #include <complex>
 #include <cstddef>
 #include <functional>
+#include <numbers>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,11 @@ struct Conductor {
 
   bool operator==(const Conductor&) const = default;
 };
+
+// The DC resistance of a conductor, rho l / (pi a^2), ohms.
+inline double DcResistanceOhm(const Conductor& c) {
+  return c.resistivity_ohm_m * c.length_m / (std::numbers::pi * c.radius_m * c.radius_m);
+}
 
 // The wires of one estimation as conductors, in report order: diameter and metal from the
 // parameters, the path turned back into the package frame.

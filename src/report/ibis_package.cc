@@ -268,9 +268,7 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
   std::vector<double> r_dc(n), l_int(n), none(n, 0.0);
   for (std::size_t i = 0; i < n; ++i) {
     const physical::Conductor& wire = model.conductors[pins[i].wire];
-    // DC resistance of a round wire: R = rho l / (pi a^2).
-    r_dc[i] =
-        wire.resistivity_ohm_m * wire.length_m / (std::numbers::pi * wire.radius_m * wire.radius_m);
+    r_dc[i] = physical::DcResistanceOhm(wire);
     l_int[i] = first.internal_inductance_h[pins[i].wire];
   }
   const physical::SymmetricMatrix no_matrix{model.conductors.size(), false, {}, {}};

@@ -301,7 +301,7 @@ double PhysicalTable::Value(std::size_t row, Column column) const {
       return c.length_m * 1e6;
     // R_dc = rho l / (pi a^2), mOhm
     case Column::kResistanceDc:
-      return c.resistivity_ohm_m * c.length_m / (M_PI * c.radius_m * c.radius_m) * 1e3;
+      return ostrel::physical::DcResistanceOhm(c) * 1e3;
     case Column::kResistance:
       return at.resistance_ohm[row] * 1e3;
     // A wire's total self inductance at f: the external matrix diagonal plus L_int(f), nH.
