@@ -19,7 +19,7 @@
 #include "physical/capacitance.h"
 #include "physical/clearance.h"
 #include "physical/physical_model.h"
-#include "report/physical_export.h"
+#include "export/physical_export.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "package/package_reader.h"
 #include "package/side_ordering.h"
 #include "base/text.h"
-#include "report/exports.h"
+#include "export/exports.h"
 #include "report/report_writer.h"
 #include "settings/panel.h"
 

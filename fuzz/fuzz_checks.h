@@ -14,7 +14,7 @@
 #include "geometry/wire.h"
 #include "geometry/wire_paths.h"
 #include "base/stage_error.h"
-#include "report/name_text.h"
+#include "export/name_text.h"
 
 namespace ostrel::fuzz {
 

@@ -12,7 +12,7 @@
 #include "package/side_ordering.h"
 #include "geometry/parameter_set.h"
 #include "base/stage_error.h"
-#include "report/exports.h"
+#include "export/exports.h"
 #include "report/report_writer.h"
 #include "settings/panel.h"
 

@@ -27,11 +27,11 @@
 #include "app/workspace.h"
 #include "ostrel/version.h"
 #include "base/text.h"
-#include "report/exports.h"
-#include "report/ibis_package.h"
-#include "report/net_selection.h"
-#include "report/physical_export.h"
-#include "report/touchstone.h"
+#include "export/exports.h"
+#include "export/ibis_package.h"
+#include "export/net_selection.h"
+#include "export/physical_export.h"
+#include "export/touchstone.h"
 
 namespace {
 

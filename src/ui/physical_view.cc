@@ -25,7 +25,7 @@
 
 #include "app/file_io.h"
 #include "base/stage_error.h"
-#include "report/physical_export.h"
+#include "export/physical_export.h"
 #include "ui/physical_plot.h"
 
 namespace ostrel::ui {

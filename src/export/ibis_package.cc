@@ -1,6 +1,6 @@
 // The IBIS package model of the bond wires.
 
-#include "report/ibis_package.h"
+#include "export/ibis_package.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,7 +13,7 @@
 
 #include "base/stage_error.h"
 #include "ostrel/version.h"
-#include "report/net_selection.h"
+#include "export/net_selection.h"
 
 namespace ostrel {
 namespace {

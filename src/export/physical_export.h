@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "physical/physical_model.h"
-#include "report/exports.h"
+#include "export/exports.h"
 
 // What the physical model of the wires (src/physical) gives the user: the model as JSON, a
 // fixed-width table of each wire's figures, a SPICE subcircuit of the loop inductances, and the
@@ -52,10 +52,10 @@ std::vector<std::string> ClearanceNotes(const physical::Model& model);
 // that of `wires` or an inductance is not positive.
 // `broadband`: for time-domain work each wire's R and internal inductance are instead an R-L
 // ladder fitted to R(f) and L_int(f) from DC to the model's highest frequency
-// (report/internal_ladder.h), the inductors carry only the loop inductance, and the Maxwell
+// (export/internal_ladder.h), the inductors carry only the loop inductance, and the Maxwell
 // capacitance matrix is split half to each end of the wires (no dielectric loss).
 // `nets`: when not empty, only the wires whose names match these patterns (MatchesNetPattern,
-// report/net_selection.h) go in, with the ports they touch; the others are left out as if
+// export/net_selection.h) go in, with the ports they touch; the others are left out as if
 // their ends were at the plane. Throws StageError when no wire matches.
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                            const WireList& wires, const physical::Model& model,

@@ -1,4 +1,4 @@
-#include "report/net_selection.h"
+#include "export/net_selection.h"
 
 #include <algorithm>
 #include <string>

@@ -1,7 +1,7 @@
 // Names as UTF-8 for the exports: valid UTF-8 unchanged, anything else read as Windows-1252;
 // then the escapes of JSON and XML.
 
-#include "report/name_text.h"
+#include "export/name_text.h"
 
 #include <gtest/gtest.h>
 

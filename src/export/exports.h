@@ -61,7 +61,7 @@ std::string CsvText(const ExportHeader& header, const WireList& wires);
 std::string JsonText(const ExportHeader& header, const WireList& wires);
 
 // Which inductance figure the SPICE inductors carry: one of the estimation's, or the loop
-// inductances of the physical model (SpiceLoopText, report/physical_export.h).
+// inductances of the physical model (SpiceLoopText, export/physical_export.h).
 enum class SpiceInductance { kDc, kAc, kSelf, kLoop };
 
 // Parses "dc", "ac", "self" or "loop" (any letter case); false for anything else.

@@ -6,8 +6,8 @@
 
 #include "base/numeric.h"
 #include "base/text.h"
-#include "report/exports.h"
-#include "report/name_text.h"
+#include "export/exports.h"
+#include "export/name_text.h"
 
 namespace ostrel {
 namespace {

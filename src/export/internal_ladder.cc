@@ -1,4 +1,4 @@
-#include "report/internal_ladder.h"
+#include "export/internal_ladder.h"
 
 #include <Eigen/Dense>
 #include <algorithm>

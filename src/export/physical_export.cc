@@ -1,4 +1,4 @@
-#include "report/physical_export.h"
+#include "export/physical_export.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,8 +9,8 @@
 
 #include "base/stage_error.h"
 #include "base/text.h"
-#include "report/exports.h"
-#include "report/name_text.h"
+#include "export/exports.h"
+#include "export/name_text.h"
 
 namespace ostrel {
 namespace {

@@ -1,7 +1,7 @@
 // The IBIS package model, read back by an independent strict reader (ibis_pkg_reader.py) that
 // also checks the layout rules, symmetry and positive definiteness.
 
-#include "report/ibis_package.h"
+#include "export/ibis_package.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "base/stage_error.h"
 #include "export_test_support.h"
-#include "report/net_selection.h"
+#include "export/net_selection.h"
 
 namespace ostrel {
 namespace {
@@ -93,7 +93,7 @@ TEST(IbisPackage, StrictReaderGetsEveryEntryBack) {
     std::string out;
     ASSERT_EQ(
         RunIn(dir,
-              "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/report/ibis_pkg_reader.py' aaac.pkg",
+              "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/export/ibis_pkg_reader.py' aaac.pkg",
               out, true),
         0)
         << out;

@@ -1,6 +1,6 @@
 // Touchstone S-parameters of the bond wires as coupled ladders.
 
-#include "report/touchstone.h"
+#include "export/touchstone.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +9,7 @@
 
 #include "base/stage_error.h"
 #include "physical/memory_budget.h"
-#include "report/net_selection.h"
+#include "export/net_selection.h"
 
 namespace ostrel {
 namespace {

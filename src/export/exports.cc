@@ -1,10 +1,10 @@
-#include "report/exports.h"
+#include "export/exports.h"
 
 #include <charconv>
 #include <cmath>
 
 #include "base/stage_error.h"
-#include "report/name_text.h"
+#include "export/name_text.h"
 
 namespace ostrel {
 namespace {

@@ -15,10 +15,10 @@
 #include "base/stage_error.h"
 #include "base/text.h"
 #include "physical/memory_budget.h"
-#include "report/exports.h"
-#include "report/internal_ladder.h"
-#include "report/net_selection.h"
-#include "report/physical_export.h"
+#include "export/exports.h"
+#include "export/internal_ladder.h"
+#include "export/net_selection.h"
+#include "export/physical_export.h"
 
 namespace ostrel {
 namespace {

@@ -1,7 +1,7 @@
 // The physical model's JSON read back with jq, its table, the frequency options, and the CLI's
 // physical outputs on the bundled example.
 
-#include "report/physical_export.h"
+#include "export/physical_export.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 
 #include "export_test_support.h"
 #include "base/stage_error.h"
-#include "report/exports.h"
+#include "export/exports.h"
 
 namespace ostrel {
 namespace {

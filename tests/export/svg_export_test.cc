@@ -6,7 +6,7 @@
 #include <map>
 
 #include "export_test_support.h"
-#include "report/exports.h"
+#include "export/exports.h"
 
 namespace ostrel {
 namespace {

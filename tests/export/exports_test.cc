@@ -1,7 +1,7 @@
 // CSV and JSON exports read back (JSON with jq) and compared with the report of the same run;
 // awkward names through every text export (the SVG read with xmllint).
 
-#include "report/exports.h"
+#include "export/exports.h"
 
 #include <gtest/gtest.h>
 
@@ -167,7 +167,7 @@ TEST(ExportTextTest, AnyBytesInANameGiveValidExports) {
   std::ofstream(dir / "n.svg") << SvgText(header, pkg, wires);
   std::string out;
   EXPECT_EQ(
-      RunIn(dir, "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/report/check_export_names.py' .",
+      RunIn(dir, "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/export/check_export_names.py' .",
             out),
       0)
       << out;

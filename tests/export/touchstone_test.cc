@@ -1,7 +1,7 @@
 // Touchstone S-parameters: read by scikit-rf and checked against ngspice's AC analysis of the
 // same coupled ladder (touchstone_check.py), passive and reciprocal; the port limit; --nets.
 
-#include "report/touchstone.h"
+#include "export/touchstone.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 
 #include "base/stage_error.h"
 #include "export_test_support.h"
-#include "report/net_selection.h"
-#include "report/physical_export.h"
+#include "export/net_selection.h"
+#include "export/physical_export.h"
 
 namespace ostrel {
 namespace {
@@ -75,7 +75,7 @@ TEST(Touchstone, ScikitRfReadsWhatNgspiceComputes) {
     WriteFileAtomically((dir / "w.json").string(), PhysicalJsonText(model));
     std::string out;
     EXPECT_EQ(RunIn(dir,
-                    "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/report/touchstone_check.py' " +
+                    "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/export/touchstone_check.py' " +
                         name + " w.json " + std::to_string(c.loss_tangent),
                     out),
               0)
@@ -138,13 +138,13 @@ TEST(PackageModels, BundledExampleSpiceTouchstoneAndIbisAgree) {
   std::string out;
   EXPECT_EQ(RunIn(dir,
                   "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR
-                  "/report/package_model_check.py' p.json w.cir w.s80p 1e7 1e9",
+                  "/export/package_model_check.py' p.json w.cir w.s80p 1e7 1e9",
                   out),
             0)
       << out;
   EXPECT_EQ(
       RunIn(dir,
-            "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/report/ibis_pkg_reader.py' aaac.pkg",
+            "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/export/ibis_pkg_reader.py' aaac.pkg",
             out),
       0)
       << out;

@@ -1,7 +1,7 @@
 // The R-L ladder of a wire's internal impedance, simulated by ngspice (AC sweep and a current
 // step) against the exact Bessel solution evaluated by mpmath (ladder_check.py).
 
-#include "report/internal_ladder.h"
+#include "export/internal_ladder.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ TEST(InternalLadder, NgspiceSeesTheSkinEffectWithin2Percent) {
     std::string out;
     EXPECT_EQ(
         RunIn(dir,
-              "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/report/ladder_check.py' ladder.cir " +
+              "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/export/ladder_check.py' ladder.cir " +
                   args.str(),
               out),
         0)

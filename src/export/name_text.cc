@@ -1,4 +1,4 @@
-#include "report/name_text.h"
+#include "export/name_text.h"
 
 #include <cstdint>
 
