@@ -74,8 +74,6 @@ const char* HintFor(std::string_view step) {
 
 float MicronsToCm(float microns) { return ToSingle(Wide(microns) * 0.0001); }
 
-float MilsToCm(float mils) { return ToSingle(Wide(mils) * 0.00254); }
-
 float GroundPlaneInductance(float len, float h, float r) {
   return ToSingle(2.0 * CheckedLog(CheckedDivide(2.0 * Wide(h), Wide(r))) * Wide(len));
 }

@@ -2,17 +2,15 @@
 
 #include <vector>
 
+#include "geometry/parameter_set.h"
+#include "geometry/units.h"
 #include "geometry/wire.h"
 #include "package/package_model.h"
-#include "geometry/parameter_set.h"
 
 namespace ostrel {
 
 // value (microns) x 0.0001, rounded to a single: centimetres.
 float MicronsToCm(float microns);
-
-// value (mils) x 0.00254, rounded to a single: centimetres.
-float MilsToCm(float mils);
 
 // Inductance in nH of a straight piece of length `len` at height `h` over a ground plane, wire
 // radius `r` (all cm): 2 ln(2h / r) len.

@@ -6,19 +6,16 @@
 #include "base/numeric.h"
 #include "base/stage_error.h"
 #include "base/text.h"
+#include "electrical/metals.h"
+#include "geometry/units.h"
 
 namespace ostrel {
 
 float SinglePi() { return ToSingle(4.0 * std::atan(1.0)); }
 
-float MilsToMicrons(float mils) { return ToSingle(Wide(mils) * 25.4); }
-
 float Resistivity(std::string_view material) {
-  const std::string m = UpperAscii(material);
-  if (m == "AU") return 2.44e-5f;
-  if (m == "AL") return 2.82e-5f;
-  if (m == "CU") return 1.68e-5f;
-  return 0.0f;
+  const Metal* metal = FindMetal(UpperAscii(material));
+  return metal != nullptr ? SingleResistivityMohmM(*metal) : 0.0f;
 }
 
 void ComputeResistance(WireList& wires, const ParameterSet& params) {

@@ -4,17 +4,15 @@
 #include <string_view>
 #include <vector>
 
-#include "geometry/wire.h"
-#include "geometry/parameter_set.h"
 #include "base/numeric.h"
+#include "geometry/parameter_set.h"
+#include "geometry/units.h"
+#include "geometry/wire.h"
 
 namespace ostrel {
 
 // Pi as the estimation uses it: 4 atan(1), rounded to a single.
 float SinglePi();
-
-// value (mils) x 25.4, rounded to a single: microns.
-float MilsToMicrons(float mils);
 
 // Length of a segment in microns: each coordinate difference rounded to a single, the squares
 // and their root in double, the root rounded to a single.
@@ -25,7 +23,8 @@ inline float SegmentLength(const WireSegment& s) {
   return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 
-// Resistivity in mOhm m of a wire material ("AU", "AL", "CU" after upper-casing; 0 otherwise).
+// Resistivity in mOhm m of a wire material ("AU", "AL", "CU" after upper-casing; 0 otherwise),
+// from the table of electrical/metals.h.
 float Resistivity(std::string_view material);
 
 // Skin-effect resistance of every segment and wire at the working frequency:

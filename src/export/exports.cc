@@ -31,12 +31,6 @@ std::string CsvField(const std::string& name) {
 
 }  // namespace
 
-WireKind KindOf(const Wire& wire) {
-  if (wire.StitchWire) return WireKind::kStitch;
-  if (wire.StackWire) return WireKind::kStackedDie;
-  return WireKind::kBaseDie;
-}
-
 const char* KindName(WireKind kind) {
   switch (kind) {
     case WireKind::kBaseDie:

@@ -22,11 +22,6 @@ struct ExportHeader {
   ParameterSet Params;
 };
 
-// The three kinds of wire, in the order the estimation builds them.
-enum class WireKind { kBaseDie, kStackedDie, kStitch };
-
-WireKind KindOf(const Wire& wire);
-
 // "base-die", "stacked-die" or "stitch".
 const char* KindName(WireKind kind);
 
@@ -79,16 +74,6 @@ struct SpiceNetlist {
 // a wire's inductance is not positive, or for kLoop.
 SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
                        const WireList& wires, SpiceInductance inductance);
-
-// The largest scale s in [0, 1] for which the matrix with unit diagonal and s times the given
-// off-diagonal coefficients keeps every Cholesky pivot at or above `min_pivot`. `pairs` holds
-// index pairs (i < j < size) with their coefficients.
-struct Coupling {
-  std::size_t I = 0, J = 0;
-  double K = 0;
-};
-double PositiveDefiniteScale(std::size_t size, const std::vector<Coupling>& pairs,
-                             double min_pivot);
 
 // SVG: top view of the dies, pads, fingers and every wire (coloured by AC inductance, with a
 // legend), and a side view of the first wire of each kind.

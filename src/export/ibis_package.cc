@@ -199,7 +199,7 @@ std::vector<IbisPin> IbisPins(const physical::Model& model) {
   std::vector<std::size_t> order;
   double cx = 0, cy = 0;
   for (std::size_t w = 0; w < wires.size(); ++w) {
-    if (wires[w].kind == 2 || wires[w].path_m.empty()) continue;
+    if (wires[w].kind == WireKind::kStitch || wires[w].path_m.empty()) continue;
     order.push_back(w);
     cx += wires[w].path_m.back().x;
     cy += wires[w].path_m.back().y;
@@ -275,7 +275,7 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
 
   std::vector<std::string> stitches;
   for (const auto& wire : model.conductors) {
-    if (wire.kind == 2) stitches.push_back(AsciiText(wire.name));
+    if (wire.kind == WireKind::kStitch) stitches.push_back(AsciiText(wire.name));
   }
   std::string model_name = AsciiName(info.package_name.substr(0, info.package_name.rfind('.')));
   model_name = AsciiName(model_name + "_bondwires");

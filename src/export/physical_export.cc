@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "export/exports.h"
 #include "export/name_text.h"
+#include "physical/coupling.h"
 
 namespace ostrel {
 namespace {
@@ -180,7 +181,7 @@ std::string PhysicalJsonText(const physical::Model& model) {
     out += w == 0 ? "\n    {\"name\": " : ",\n    {\"name\": ";
     out += JsonString(c.name);
     out += ", \"kind\": \"";
-    out += KindName(static_cast<WireKind>(std::clamp(c.kind, 0, 2)));
+    out += KindName(c.kind);
     out += "\", \"diameter_um\": ";
     AppendNumber(out, 2 * c.radius_m / kMPerUm);
     out += ", \"resistivity_ohm_m\": ";
@@ -192,10 +193,8 @@ std::string PhysicalJsonText(const physical::Model& model) {
     }
     out += "], \"length_um\": ";
     AppendNumber(out, c.length_m / kMPerUm);
-    // R_dc = rho l / (pi a^2), the limit of the internal impedance at zero frequency.
     out += ", \"resistance_dc_mohm\": ";
-    AppendNumber(out, physical::InternalImpedancePerMetre(0, c.radius_m, c.resistivity_ohm_m)
-                              .real() * c.length_m * kMohmPerOhm);
+    AppendNumber(out, physical::DcResistanceOhm(c) * kMohmPerOhm);
     out += '}';
   }
   out += wires.empty() ? "]" : "\n  ]";
@@ -261,38 +260,12 @@ std::string PhysicalJsonText(const physical::Model& model) {
   return out;
 }
 
-std::vector<Neighbour> StrongestNeighbours(const physical::SymmetricMatrix& matrix) {
-  const std::size_t n = matrix.n;
-  std::vector<Neighbour> best(n, Neighbour{n, 0.0});
-  std::vector<double> diagonal(n);
-  for (std::size_t i = 0; i < n; ++i) diagonal[i] = matrix.At(i, i);
-  auto consider = [&](std::size_t i, std::size_t j, double value) {
-    // k = L_ij / sqrt(L_ii L_jj)
-    const double k = value / std::sqrt(diagonal[i] * diagonal[j]);
-    if (!(std::abs(k) > std::abs(best[i].k))) return;
-    best[i] = {j, k};
-  };
-  if (matrix.dense) {
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t j = 0; j < n; ++j) {
-        if (j != i) consider(i, j, matrix.values[i * n + j]);
-      }
-    }
-  } else {
-    for (const physical::SymmetricMatrix::Entry& e : matrix.entries) {
-      if (e.i == e.j) continue;
-      consider(e.i, e.j, e.value);
-      consider(e.j, e.i, e.value);
-    }
-  }
-  return best;
-}
-
 std::string PhysicalTableText(const physical::Model& model) {
   CheckShape(model);
   const std::vector<physical::Conductor>& wires = model.conductors;
   const physical::FrequencyResult& first = model.results.front();
-  const std::vector<Neighbour> neighbours = StrongestNeighbours(model.loop_inductance_h);
+  const std::vector<physical::Neighbour> neighbours =
+      physical::StrongestNeighbours(model.loop_inductance_h);
   char at[48];
   std::snprintf(at, sizeof at, "R_mohm@%gHz", first.frequency_hz);
   std::vector<std::vector<std::string>> rows = {
@@ -300,10 +273,8 @@ std::string PhysicalTableText(const physical::Model& model) {
   for (std::size_t w = 0; w < wires.size(); ++w) {
     const physical::Conductor& c = wires[w];
     const double l_int_h = first.internal_inductance_h[w];
-    const double r_dc_ohm =
-        physical::InternalImpedancePerMetre(0, c.radius_m, c.resistivity_ohm_m).real() *
-        c.length_m;
-    const Neighbour& nb = neighbours[w];
+    const double r_dc_ohm = physical::DcResistanceOhm(c);
+    const physical::Neighbour& nb = neighbours[w];
     const bool coupled = nb.index < wires.size();
     rows.push_back(
         {TableName(c.name), Fixed(c.length_m / kMPerUm, 3), Fixed(r_dc_ohm * kMohmPerOhm, 3),

@@ -22,20 +22,12 @@ namespace ostrel {
 // for a number that is not finite.
 std::string PhysicalJsonText(const physical::Model& model);
 
-// The wire whose coupling coefficient k = L_ij / sqrt(L_ii L_jj) with wire i is largest in
-// magnitude, per wire; `index` is n (the number of wires) for a wire coupled to no other.
-struct Neighbour {
-  std::size_t index = 0;
-  double k = 0;
-};
-std::vector<Neighbour> StrongestNeighbours(const physical::SymmetricMatrix& matrix);
-
 // One line per wire at the model's first frequency: name, length, DC resistance, resistance,
 // partial and loop self inductance (each with the internal inductance at that frequency), and
-// the strongest neighbour in the loop matrix with its k. Columns are as wide as their widest
-// entry. Then the wire pairs of the clearance list: a blank line, a heading line with their
-// number, and one line per pair (both names, the place and the clearance in microns, "joined"
-// for a pair sharing a bond point).
+// the strongest neighbour in the loop matrix with its k (physical/coupling.h). Columns are as wide
+// as their widest entry. Then the wire pairs of the clearance list: a blank line, a heading line
+// with their number, and one line per pair (both names, the place and the clearance in microns,
+// "joined" for a pair sharing a bond point).
 std::string PhysicalTableText(const physical::Model& model);
 
 // The clearance list in a line or two for a person: the pairs closer than the clearance (their
@@ -52,7 +44,7 @@ std::vector<std::string> ClearanceNotes(const physical::Model& model);
 // that of `wires` or an inductance is not positive.
 // `broadband`: for time-domain work each wire's R and internal inductance are instead an R-L
 // ladder fitted to R(f) and L_int(f) from DC to the model's highest frequency
-// (export/internal_ladder.h), the inductors carry only the loop inductance, and the Maxwell
+// (physical/internal_ladder.h), the inductors carry only the loop inductance, and the Maxwell
 // capacitance matrix is split half to each end of the wires (no dielectric loss).
 // `nets`: when not empty, only the wires whose names match these patterns (MatchesNetPattern,
 // export/net_selection.h) go in, with the ports they touch; the others are left out as if

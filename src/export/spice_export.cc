@@ -3,22 +3,19 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <functional>
 #include <map>
 #include <set>
 #include <utility>
 
-#include <Eigen/Cholesky>
-#include <Eigen/Dense>
-#include <Eigen/SparseCholesky>
-
 #include "base/stage_error.h"
 #include "base/text.h"
-#include "physical/memory_budget.h"
 #include "export/exports.h"
-#include "export/internal_ladder.h"
+#include "export/ladder_elements.h"
 #include "export/net_selection.h"
 #include "export/physical_export.h"
+#include "physical/coupling.h"
+#include "physical/internal_ladder.h"
+#include "physical/positive_definite.h"
 
 namespace ostrel {
 namespace {
@@ -153,40 +150,6 @@ std::vector<CouplingSide> CouplingSides(const Package& package,
   return sides;
 }
 
-// Cholesky factorisation of the unit-diagonal matrix with `scale` times the couplings; true
-// when every pivot is at least `min_pivot`.
-bool CholeskyHolds(std::size_t size, const std::vector<Coupling>& pairs, double scale,
-                   double min_pivot) {
-  // Couplings join wires near each other in a side's order, so the matrix is a band; only the
-  // band is stored and factored (a chain of neighbours costs time and memory linear in size).
-  std::size_t band = 0;
-  for (const Coupling& c : pairs) band = std::max(band, c.I > c.J ? c.I - c.J : c.J - c.I);
-  const std::size_t width = band + 1;
-  // a[i * width + d] holds entry (i, i - d) of the lower triangle.
-  std::vector<double> a(size * width, 0.0);
-  for (std::size_t i = 0; i < size; ++i) a[i * width] = 1.0;
-  for (const Coupling& c : pairs) {
-    const std::size_t row = std::max(c.I, c.J), column = std::min(c.I, c.J);
-    a[row * width + (row - column)] += scale * c.K;
-  }
-  auto at = [&](std::size_t i, std::size_t k) -> double& { return a[i * width + (i - k)]; };
-  // In place: the band becomes L with A = L L^T.
-  for (std::size_t j = 0; j < size; ++j) {
-    const std::size_t first = j > band ? j - band : 0;
-    double pivot = at(j, j);
-    for (std::size_t k = first; k < j; ++k) pivot -= at(j, k) * at(j, k);
-    if (!(pivot >= min_pivot)) return false;
-    const double root = std::sqrt(pivot);
-    at(j, j) = root;
-    for (std::size_t i = j + 1; i < size && i <= j + band; ++i) {
-      double sum = at(i, j);
-      for (std::size_t k = i > band ? i - band : 0; k < j; ++k) sum -= at(i, k) * at(j, k);
-      at(i, j) = sum / root;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 bool ParseSpiceInductance(std::string_view text, SpiceInductance& out) {
@@ -203,28 +166,6 @@ bool ParseSpiceInductance(std::string_view text, SpiceInductance& out) {
     return false;
   }
   return true;
-}
-
-namespace {
-
-// The largest scale s in [0, 1] of the couplings for which `holds(s)`; the scales that hold form
-// an interval starting at 0 (the identity), found by bisection to 60 bits.
-double LargestHoldingScale(const std::function<bool(double)>& holds) {
-  if (holds(1.0)) return 1.0;
-  double good = 0.0, bad = 1.0;
-  for (int step = 0; step < 60; ++step) {
-    const double mid = (good + bad) / 2;
-    (holds(mid) ? good : bad) = mid;
-  }
-  return good;
-}
-
-}  // namespace
-
-double PositiveDefiniteScale(std::size_t size, const std::vector<Coupling>& pairs,
-                             double min_pivot) {
-  return LargestHoldingScale(
-      [&](double scale) { return CholeskyHolds(size, pairs, scale, min_pivot); });
 }
 
 namespace {
@@ -364,7 +305,7 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
   };
   std::vector<Coupled> couplings;
   for (const CouplingSide& side : CouplingSides(package, origins)) {
-    std::vector<Coupling> pairs;
+    std::vector<physical::Coupling> pairs;
     std::size_t limited = 0;
     double largest = 0;
     std::string largest_pair;
@@ -377,7 +318,7 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
       if (!(m > 0)) continue;
       const double l1 = ChosenInductance(w1, inductance);
       const double l2 = ChosenInductance(w2, inductance);
-      double k = m / std::sqrt(l1 * l2);  // k = M / sqrt(L1 L2)
+      double k = physical::CouplingCoefficient(m, l1, l2);  // k = M / sqrt(L1 L2)
       if (k > kMaxCoupling) {
         if (k > largest) largest = k, largest_pair = w1.Name + " and " + w2.Name;
         ++limited;
@@ -392,14 +333,15 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
                              FormatGeneral(largest, 4) + ", wires " + largest_pair + ")");
     }
     if (pairs.empty()) continue;
-    const double scale = PositiveDefiniteScale(side.Wires.size(), pairs, kMinPivot);
+    const double scale = physical::PositiveDefiniteScale(side.Wires.size(), pairs, kMinPivot,
+                                                         physical::PivotOrder::kAsGiven);
     if (scale < 1.0) {
       result.Notes.push_back("couplings of " + side.Label + " scaled by " +
                              FormatGeneral(scale, 4) +
                              " to keep the inductance matrix positive definite");
     }
-    for (const Coupling& c : pairs) {
-      couplings.push_back({side.Wires[c.I], side.Wires[c.J], c.K * scale});
+    for (const physical::Coupling& c : pairs) {
+      couplings.push_back({side.Wires[c.i], side.Wires[c.j], c.k * scale});
     }
   }
 
@@ -435,83 +377,9 @@ SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
 
 namespace {
 
-// The unit-diagonal matrix of the couplings `pairs` (any pattern) at a scale of the couplings,
-// and whether its Cholesky factorisation holds with every pivot at least `min_pivot`. Dense for
-// dense patterns; else sparse, its fill-reducing ordering and symbolic factor found once for
-// every scale, so that memory grows with the couplings and their fill, never with size^2.
-class CouplingFactor {
- public:
-  CouplingFactor(std::size_t size, const std::vector<Coupling>& pairs)
-      : n_(static_cast<Eigen::Index>(size)),
-        pairs_(pairs),
-        dense_(pairs.size() >= size * size / 8) {
-    if (dense_) {
-      // The matrix and its factor.
-      physical::CheckDenseFits(2 * physical::DenseBytes(size, size, sizeof(double)),
-                               "the dense coupling matrix of " + std::to_string(size) +
-                                   " SPICE inductors");
-      return;
-    }
-    std::vector<Eigen::Triplet<double>> triplets;
-    triplets.reserve(size + pairs.size());
-    for (Eigen::Index i = 0; i < n_; ++i) triplets.emplace_back(i, i, 1.0);
-    for (const Coupling& c : pairs) {
-      triplets.emplace_back(static_cast<Eigen::Index>(std::max(c.I, c.J)),
-                            static_cast<Eigen::Index>(std::min(c.I, c.J)), c.K);
-    }
-    unscaled_.resize(n_, n_);
-    unscaled_.setFromTriplets(triplets.begin(), triplets.end());
-    llt_.analyzePattern(unscaled_);
-  }
-
-  bool Holds(double scale, double min_pivot) {
-    double smallest_root = 1.0;
-    if (dense_) {
-      Eigen::MatrixXd a = Eigen::MatrixXd::Identity(n_, n_);
-      for (const Coupling& c : pairs_) {
-        a(static_cast<Eigen::Index>(std::max(c.I, c.J)),
-          static_cast<Eigen::Index>(std::min(c.I, c.J))) = scale * c.K;
-      }
-      const Eigen::LLT<Eigen::MatrixXd, Eigen::Lower> llt(a);
-      if (llt.info() != Eigen::Success) return false;
-      if (n_ > 0) smallest_root = llt.matrixLLT().diagonal().minCoeff();
-    } else {
-      // The same pattern with the couplings scaled; the diagonal stays 1.
-      Eigen::SparseMatrix<double> a = unscaled_;
-      for (Eigen::Index column = 0; column < a.outerSize(); ++column) {
-        for (Eigen::SparseMatrix<double>::InnerIterator it(a, column); it; ++it) {
-          if (it.row() != it.col()) it.valueRef() = scale * it.value();
-        }
-      }
-      llt_.factorize(a);
-      if (llt_.info() != Eigen::Success) return false;
-      // The factor's diagonal, read from its sparse storage.
-      if (n_ > 0) smallest_root = llt_.matrixL().nestedExpression().diagonal().minCoeff();
-    }
-    return smallest_root * smallest_root >= min_pivot;
-  }
-
- private:
-  Eigen::Index n_;
-  const std::vector<Coupling>& pairs_;
-  bool dense_;
-  Eigen::SparseMatrix<double> unscaled_;  // lower triangle, unit diagonal
-  Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> llt_;
-};
-
-}  // namespace
-
-SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
-                           const WireList& wires, const physical::Model& model,
-                           bool broadband, std::string_view nets) {
-  const std::vector<WireOrigin> origins = WireOrigins(package, wires);
+// The wires of the loop netlist: all, or those whose names match `nets`.
+std::vector<bool> SelectedWires(const WireList& wires, std::string_view nets) {
   const std::size_t n = wires.size();
-  const physical::SymmetricMatrix& loop = model.loop_inductance_h;
-  if (model.conductors.size() != n || loop.n != n || model.results.empty() ||
-      model.results.front().resistance_ohm.size() != n) {
-    throw StageError("the physical model is not that of the wires estimated");
-  }
-  const physical::FrequencyResult& first = model.results.front();
   std::vector<bool> keep(n, true);
   if (!nets.empty()) {
     std::vector<std::string> names;
@@ -519,88 +387,122 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
     CheckNetPatterns(names, nets);
     for (std::size_t w = 0; w < n; ++w) keep[w] = MatchesNetPattern(wires[w].Name, nets);
   }
+  return keep;
+}
+
+// Each wire's branch of the loop netlist and its figures at the model's first frequency.
+struct LoopBranches {
   // Coincident wires (k = 1, which no K element holds) are one branch: the first wire of the
   // group carries the group's wires in parallel, the others add no element of their own.
-  std::vector<std::size_t> branch_of(n), in_parallel(n, 1);
-  for (std::size_t w = 0; w < n; ++w) branch_of[w] = w;
-  for (const auto& group : model.coincident) {
-    for (std::size_t w : group) branch_of[w] = group.front();
-    in_parallel[group.front()] = group.size();
-  }
+  std::vector<std::size_t> branch_of, in_parallel;
   // Each inductor: the loop inductance over the plane plus the internal inductance at f (of
   // its wires in parallel: the external part is shared, the internal part divides).
-  std::vector<double> external_h(n), inductor_h(n), resistance_ohm(n);
-  std::vector<bool> with_resistance(n);
+  std::vector<double> external_h, inductor_h, resistance_ohm;
+  std::vector<bool> with_resistance;
+};
+
+LoopBranches LoopBranchFigures(const WireList& wires, const physical::Model& model,
+                               bool broadband) {
+  const std::size_t n = wires.size();
+  const physical::FrequencyResult& first = model.results.front();
+  LoopBranches b;
+  b.branch_of.resize(n);
+  b.in_parallel.assign(n, 1);
+  for (std::size_t w = 0; w < n; ++w) b.branch_of[w] = w;
+  for (const auto& group : model.coincident) {
+    for (std::size_t w : group) b.branch_of[w] = group.front();
+    b.in_parallel[group.front()] = group.size();
+  }
+  b.external_h.resize(n);
+  b.inductor_h.resize(n);
+  b.resistance_ohm.resize(n);
+  b.with_resistance.resize(n);
   for (std::size_t w = 0; w < n; ++w) {
-    const auto parallel = static_cast<double>(in_parallel[w]);
-    external_h[w] = loop.At(w, w);
-    resistance_ohm[w] = first.resistance_ohm[w] / parallel;
-    inductor_h[w] = external_h[w] + (broadband ? 0.0 : first.internal_inductance_h[w] / parallel);
-    if (!(external_h[w] > 0 && inductor_h[w] > 0)) {
+    const auto parallel = static_cast<double>(b.in_parallel[w]);
+    b.external_h[w] = model.loop_inductance_h.At(w, w);
+    b.resistance_ohm[w] = first.resistance_ohm[w] / parallel;
+    b.inductor_h[w] =
+        b.external_h[w] + (broadband ? 0.0 : first.internal_inductance_h[w] / parallel);
+    if (!(b.external_h[w] > 0 && b.inductor_h[w] > 0)) {
       throw StageError("wire " + wires[w].Name + ": its loop inductance " +
-                       DoubleText(inductor_h[w] * 1e9) +
+                       DoubleText(b.inductor_h[w] * 1e9) +
                        " nH is not positive, which a SPICE inductor cannot take");
     }
-    with_resistance[w] = first.resistance_ohm[w] != 0;
+    b.with_resistance[w] = first.resistance_ohm[w] != 0;
   }
-  // Broadband: one ladder per metal and diameter, fitted per metre up to the top frequency.
-  std::vector<InternalLadder> ladders(broadband ? n : 0);
-  double top_hz = 0, ladder_error = 0;
-  for (const physical::FrequencyResult& r : model.results) top_hz = std::max(top_hz, r.frequency_hz);
-  std::map<std::pair<double, double>, InternalLadder> per_metre;
-  for (std::size_t w = 0; w < ladders.size(); ++w) {
+  return b;
+}
+
+// Broadband: each wire's internal-impedance ladder, one fit per metal and diameter per metre up
+// to the model's top frequency; with that frequency and the largest error of the fits.
+struct BroadbandLadders {
+  std::vector<physical::InternalLadder> of_wire;
+  double top_hz = 0, max_error = 0;
+};
+
+BroadbandLadders FitLadders(const physical::Model& model, const LoopBranches& b, bool broadband) {
+  BroadbandLadders ladders;
+  ladders.of_wire.resize(broadband ? model.conductors.size() : 0);
+  for (const physical::FrequencyResult& r : model.results) {
+    ladders.top_hz = std::max(ladders.top_hz, r.frequency_hz);
+  }
+  std::map<std::pair<double, double>, physical::InternalLadder> per_metre;
+  for (std::size_t w = 0; w < ladders.of_wire.size(); ++w) {
     const physical::Conductor& c = model.conductors[w];
-    if (!with_resistance[w]) continue;
+    if (!b.with_resistance[w]) continue;
     auto it = per_metre.find({c.radius_m, c.resistivity_ohm_m});
     if (it == per_metre.end()) {
       it = per_metre
                .emplace(std::pair(c.radius_m, c.resistivity_ohm_m),
-                        FitInternalLadder(c.radius_m, c.resistivity_ohm_m, 1.0, top_hz))
+                        physical::FitInternalLadder(c.radius_m, c.resistivity_ohm_m, 1.0,
+                                                    ladders.top_hz))
                .first;
     }
-    ladders[w] = LadderOfLength(it->second, c.length_m / static_cast<double>(in_parallel[w]));
-    ladder_error = std::max(ladder_error, it->second.max_error);
+    ladders.of_wire[w] =
+        physical::LadderOfLength(it->second, c.length_m / static_cast<double>(b.in_parallel[w]));
+    ladders.max_error = std::max(ladders.max_error, it->second.max_error);
   }
-  // Couplings whose external k reaches the cut-off, written as k = M / sqrt(L1 L2) of the
-  // inductors.
-  std::vector<Coupling> pairs;
-  auto consider = [&](std::size_t i, std::size_t j, double m_h) {
-    if (i == j || m_h == 0 || !keep[i] || !keep[j]) return;
-    if (branch_of[i] != i || branch_of[j] != j) return;  // held by the group's branch
-    if (std::abs(m_h) / std::sqrt(external_h[i] * external_h[j]) < model.options.coupling_cutoff) {
-      return;
-    }
-    pairs.push_back({std::min(i, j), std::max(i, j), m_h / std::sqrt(inductor_h[i] * inductor_h[j])});
-  };
-  if (loop.dense) {
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t j = 0; j < i; ++j) consider(i, j, loop.values[i * n + j]);
-    }
-  } else {
-    for (const physical::SymmetricMatrix::Entry& e : loop.entries) consider(e.i, e.j, e.value);
-  }
-  SpiceNetlist result;
-  CouplingFactor factor(n, pairs);
-  const double scale =
-      LargestHoldingScale([&](double s) { return factor.Holds(s, kMinPivot); });
-  if (scale < 1.0) {
-    result.Notes.push_back("loop couplings scaled by " + FormatGeneral(scale, 4) +
-                           " to keep the inductance matrix positive definite");
-  }
+  return ladders;
+}
 
-  const Branches circuit = WireBranches(package, origins, with_resistance);
+// Couplings between kept branches whose external k reaches the cut-off, written as
+// k = M / sqrt(L1 L2) of the inductors.
+std::vector<physical::Coupling> LoopCouplings(const physical::Model& model, const LoopBranches& b,
+                                              const std::vector<bool>& keep) {
+  std::vector<physical::Coupling> pairs;
+  physical::ForEachOffDiagonal(
+      model.loop_inductance_h, [&](std::size_t i, std::size_t j, double m_h) {
+        if (m_h == 0 || !keep[i] || !keep[j]) return;
+        if (b.branch_of[i] != i || b.branch_of[j] != j) return;  // held by the group's branch
+        if (std::abs(physical::CouplingCoefficient(m_h, b.external_h[i], b.external_h[j])) <
+            model.options.coupling_cutoff) {
+          return;
+        }
+        pairs.push_back({std::min(i, j), std::max(i, j),
+                         physical::CouplingCoefficient(m_h, b.inductor_h[i], b.inductor_h[j])});
+      });
+  return pairs;
+}
+
+// The subcircuit's ports: those of the kept wires, then the plane as "ref" (node names start
+// with p_, f_ or m_, so "ref" is free).
+std::vector<std::string> LoopPorts(const Branches& circuit, const std::vector<bool>& keep,
+                                   bool all) {
   std::vector<std::string> ports = circuit.ports;
-  if (!nets.empty()) {
+  if (!all) {
     std::set<std::string> used;
-    for (std::size_t w = 0; w < n; ++w) {
+    for (std::size_t w = 0; w < keep.size(); ++w) {
       if (keep[w]) used.insert({circuit.wires[w].start, circuit.wires[w].end});
     }
     std::erase_if(ports, [&](const std::string& port) { return used.count(port) == 0; });
   }
-  ports.push_back("ref");  // node names start with p_, f_ or m_: "ref" is free
+  ports.push_back("ref");
+  return ports;
+}
+
+void AppendLoopHeading(std::string& out, const ExportHeader& header, const physical::Model& model,
+                       bool broadband, const BroadbandLadders& ladders) {
   const ParameterSet& p = header.Params;
-  const std::string subckt = SubcircuitName(header);
-  std::string& out = result.Text;
   out += "* Bond wires of " + header.PackageName + " (settings " + header.SettingsName +
          "), physical model by Ostrel\n";
   out += "* Material " + p.Material + ", wire diameter " + RoundTripText(p.WireDiameter) +
@@ -608,25 +510,33 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
          " um below the substrate surface\n";
   if (broadband) {
     out += "* Each wire: an R-L ladder for its internal impedance (R0 = its DC resistance, rungs\n";
-    out += "* RS || LS), fitted to R(f) and L_int(f) from DC to " + DoubleText(top_hz) +
-           " Hz within " + FormatGeneral(100 * ladder_error, 2) + "%, in series with its loop\n";
+    out += "* RS || LS), fitted to R(f) and L_int(f) from DC to " + DoubleText(ladders.top_hz) +
+           " Hz within " + FormatGeneral(100 * ladders.max_error, 2) +
+           "%, in series with its loop\n";
   } else {
     out += "* Each wire: its resistance and internal inductance at " +
-           DoubleText(first.frequency_hz) + " Hz in series with its loop\n";
+           DoubleText(model.results.front().frequency_hz) + " Hz in series with its loop\n";
   }
   out += "* inductance over the plane, from its start pad node p_<pad> to its finger node f_<pad>.\n";
   out += "* Every node is taken against the plane, port ref, through which each loop returns.\n";
   out += "* K: loop couplings with |M| / sqrt(L1 L2) of the loop inductances at least " +
          DoubleText(model.options.coupling_cutoff) + ",\n";
   out += "* written as k = M / sqrt(L1 L2) of the inductors.\n";
-  AppendSubcircuitLine(out, subckt, ports);
-  for (std::size_t w = 0; w < n; ++w) {
+}
+
+// Each kept wire's elements: its branch (a ladder or R, then L), or for a wire of a coincident
+// group the zero-volt sources that join its ends to the group's branch.
+void AppendLoopBranches(std::string& out, const WireList& wires,
+                        const std::vector<WireOrigin>& origins, const Branches& circuit,
+                        const LoopBranches& b, const BroadbandLadders& ladders,
+                        const std::vector<bool>& keep, bool broadband) {
+  for (std::size_t w = 0; w < wires.size(); ++w) {
     if (!keep[w]) continue;
-    if (branch_of[w] != w) {
-      // A wire of a coincident group: its ends join the group's branch.
-      const Branch &own = circuit.wires[w], &group = circuit.wires[branch_of[w]];
+    const std::size_t branch = b.branch_of[w];
+    if (branch != w) {
+      const Branch &own = circuit.wires[w], &group = circuit.wires[branch];
       out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name +
-             ": in parallel with " + wires[branch_of[w]].Name + " along one path\n";
+             ": in parallel with " + wires[branch].Name + " along one path\n";
       if (own.start != group.start) {
         out += "V_" + own.token + "_p " + own.start + " " + group.start + " 0\n";
       }
@@ -634,68 +544,107 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
       continue;
     }
     out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name +
-           (in_parallel[w] > 1 ? ", " + std::to_string(in_parallel[w]) + " wires in parallel" : "") +
+           (b.in_parallel[w] > 1 ? ", " + std::to_string(b.in_parallel[w]) + " wires in parallel"
+                                 : "") +
            "\n";
-    if (broadband && with_resistance[w]) {
-      const Branch& b = circuit.wires[w];
-      AppendLadderElements(out, ladders[w], b.token, b.start, b.middle);
-      out += "L_" + b.token + " " + b.middle + " " + b.end + " " + DoubleText(inductor_h[w] * 1e9) +
-             "n\n";
+    if (broadband && b.with_resistance[w]) {
+      const Branch& own = circuit.wires[w];
+      AppendLadderElements(out, ladders.of_wire[w], own.token, own.start, own.middle);
+      out += "L_" + own.token + " " + own.middle + " " + own.end + " " +
+             DoubleText(b.inductor_h[w] * 1e9) + "n\n";
       continue;
     }
-    AppendBranch(out, circuit.wires[w], DoubleText(resistance_ohm[w] * 1e3) + "m",
-                 DoubleText(inductor_h[w] * 1e9) + "n");
+    AppendBranch(out, circuit.wires[w], DoubleText(b.resistance_ohm[w] * 1e3) + "m",
+                 DoubleText(b.inductor_h[w] * 1e9) + "n");
   }
-  UniqueNames coupling_names;
-  for (const Coupling& c : pairs) {
-    const std::string& a = circuit.wires[c.I].token;
-    const std::string& b = circuit.wires[c.J].token;
-    out += coupling_names.Take("K_" + a + "__" + b) + " L_" + a + " L_" + b + " " +
-           DoubleText(c.K * scale) + "\n";
+}
+
+// The Maxwell matrix C as one pi section per wire: at each end half of the wire's row sum to
+// the plane and half of -C_ij to the same end of wire j.
+void AppendMaxwellCapacitance(std::string& out, const physical::SymmetricMatrix& cap,
+                              const Branches& circuit, const LoopBranches& b,
+                              const std::vector<bool>& keep, UniqueNames& element_names) {
+  const std::size_t n = cap.n;
+  out += "* Capacitance: half of the Maxwell matrix at each end of every wire (pF)\n";
+  std::vector<double> row_sum(n, 0.0);
+  std::vector<physical::SymmetricMatrix::Entry> mutual;
+  auto add = [&](std::size_t i, std::size_t j, double c_f) {
+    if (!keep[i] || !keep[j]) return;
+    i = b.branch_of[i], j = b.branch_of[j];  // a coincident group's charge sits on its branch
+    if (i < j) std::swap(i, j);
+    if (i == j && c_f < 0) return;  // wires of one conductor: no coupling
+    row_sum[i] += c_f;
+    if (i != j) row_sum[j] += c_f, mutual.push_back({i, j, c_f});
+  };
+  if (cap.dense) {
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = 0; j <= i; ++j) add(i, j, cap.values[i * n + j]);
+    }
+  } else {
+    for (const physical::SymmetricMatrix::Entry& e : cap.entries) add(e.i, e.j, e.value);
+  }
+  for (std::size_t w = 0; w < n; ++w) {
+    const Branch& own = circuit.wires[w];
+    if (!(row_sum[w] > 0)) continue;
+    const std::string half = DoubleText(row_sum[w] / 2 * 1e12) + "p";
+    out += element_names.Take("C_" + own.token + "_p") + " " + own.start + " ref " + half + "\n";
+    out += element_names.Take("C_" + own.token + "_f") + " " + own.end + " ref " + half + "\n";
+  }
+  for (const physical::SymmetricMatrix::Entry& e : mutual) {
+    if (!(e.value < 0)) continue;
+    const Branch& a = circuit.wires[e.i];
+    const Branch& other = circuit.wires[e.j];
+    const std::string half = DoubleText(-e.value / 2 * 1e12) + "p";
+    const std::string name = "C_" + a.token + "__" + other.token;
+    // Ends that share a pad node (a stitch and a wire on one pad) hold no charge between them.
+    if (a.start != other.start) {
+      out +=
+          element_names.Take(name + "_p") + " " + a.start + " " + other.start + " " + half + "\n";
+    }
+    if (a.end != other.end) {
+      out += element_names.Take(name + "_f") + " " + a.end + " " + other.end + " " + half + "\n";
+    }
+  }
+}
+
+}  // namespace
+
+SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
+                           const WireList& wires, const physical::Model& model, bool broadband,
+                           std::string_view nets) {
+  const std::vector<WireOrigin> origins = WireOrigins(package, wires);
+  const std::size_t n = wires.size();
+  if (model.conductors.size() != n || model.loop_inductance_h.n != n || model.results.empty() ||
+      model.results.front().resistance_ohm.size() != n) {
+    throw StageError("the physical model is not that of the wires estimated");
+  }
+  const std::vector<bool> keep = SelectedWires(wires, nets);
+  const LoopBranches b = LoopBranchFigures(wires, model, broadband);
+  const BroadbandLadders ladders = FitLadders(model, b, broadband);
+  const std::vector<physical::Coupling> pairs = LoopCouplings(model, b, keep);
+  SpiceNetlist result;
+  const double scale =
+      physical::PositiveDefiniteScale(n, pairs, kMinPivot, physical::PivotOrder::kFillReducing);
+  if (scale < 1.0) {
+    result.Notes.push_back("loop couplings scaled by " + FormatGeneral(scale, 4) +
+                           " to keep the inductance matrix positive definite");
+  }
+
+  const Branches circuit = WireBranches(package, origins, b.with_resistance);
+  const std::string subckt = SubcircuitName(header);
+  std::string& out = result.Text;
+  AppendLoopHeading(out, header, model, broadband, ladders);
+  AppendSubcircuitLine(out, subckt, LoopPorts(circuit, keep, nets.empty()));
+  AppendLoopBranches(out, wires, origins, circuit, b, ladders, keep, broadband);
+  UniqueNames element_names;
+  for (const physical::Coupling& c : pairs) {
+    const std::string& a = circuit.wires[c.i].token;
+    const std::string& other = circuit.wires[c.j].token;
+    out += element_names.Take("K_" + a + "__" + other) + " L_" + a + " L_" + other + " " +
+           DoubleText(c.k * scale) + "\n";
   }
   if (broadband && model.capacitance_f) {
-    // Maxwell matrix C as one pi section per wire: at each end half of the wire's row sum to
-    // the plane and half of -C_ij to the same end of wire j.
-    const physical::SymmetricMatrix& cap = *model.capacitance_f;
-    out += "* Capacitance: half of the Maxwell matrix at each end of every wire (pF)\n";
-    std::vector<double> row_sum(n, 0.0);
-    std::vector<physical::SymmetricMatrix::Entry> mutual;
-    auto add = [&](std::size_t i, std::size_t j, double c_f) {
-      if (!keep[i] || !keep[j]) return;
-      i = branch_of[i], j = branch_of[j];  // a coincident group's charge sits on its branch
-      if (i < j) std::swap(i, j);
-      if (i == j && c_f < 0) return;       // wires of one conductor: no coupling
-      row_sum[i] += c_f;
-      if (i != j) row_sum[j] += c_f, mutual.push_back({i, j, c_f});
-    };
-    if (cap.dense) {
-      for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j <= i; ++j) add(i, j, cap.values[i * n + j]);
-      }
-    } else {
-      for (const physical::SymmetricMatrix::Entry& e : cap.entries) add(e.i, e.j, e.value);
-    }
-    for (std::size_t w = 0; w < n; ++w) {
-      const Branch& b = circuit.wires[w];
-      if (!(row_sum[w] > 0)) continue;
-      const std::string half = DoubleText(row_sum[w] / 2 * 1e12) + "p";
-      out += coupling_names.Take("C_" + b.token + "_p") + " " + b.start + " ref " + half + "\n";
-      out += coupling_names.Take("C_" + b.token + "_f") + " " + b.end + " ref " + half + "\n";
-    }
-    for (const physical::SymmetricMatrix::Entry& e : mutual) {
-      if (!(e.value < 0)) continue;
-      const Branch& a = circuit.wires[e.i];
-      const Branch& b = circuit.wires[e.j];
-      const std::string half = DoubleText(-e.value / 2 * 1e12) + "p";
-      const std::string name = "C_" + a.token + "__" + b.token;
-      // Ends that share a pad node (a stitch and a wire on one pad) hold no charge between them.
-      if (a.start != b.start) {
-        out += coupling_names.Take(name + "_p") + " " + a.start + " " + b.start + " " + half + "\n";
-      }
-      if (a.end != b.end) {
-        out += coupling_names.Take(name + "_f") + " " + a.end + " " + b.end + " " + half + "\n";
-      }
-    }
+    AppendMaxwellCapacitance(out, *model.capacitance_f, circuit, b, keep, element_names);
   }
   out += ".ends " + subckt + "\n";
   return result;

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "export/exports.h"
 #include "export/name_text.h"
+#include "geometry/units.h"
 
 namespace ostrel {
 namespace {
@@ -16,7 +17,6 @@ constexpr double kPictureWidth = 960;  // px
 constexpr double kTopViewWidth = 720;  // px; the legend takes the rest
 constexpr double kTitleHeight = 40;    // px
 constexpr double kSideViewHeight = 240;
-constexpr double kMicronsPerMil = 25.4;
 
 // Inductance bins, light to dark would vanish on white, so blue to red at even strength.
 constexpr const char* kBinColours[] = {"#2c7bb6", "#00a6ca", "#7fbc41", "#f29e2e", "#d7191c"};

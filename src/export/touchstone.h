@@ -1,7 +1,5 @@
 #pragma once
 
-#include <Eigen/Dense>
-#include <complex>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -15,23 +13,6 @@ namespace ostrel {
 // Most ports a Touchstone file gets: beyond a few hundred ports simulators no longer load the
 // file (the data grow with the square of the port count).
 constexpr std::size_t kMaxTouchstonePorts = 200;
-
-// Ladder sections per wire for the model's highest frequency: each section of the electrically
-// longest wire spans at most 0.1 rad (phase constant omega sqrt(L C) of the whole wire, L its
-// loop plus internal inductance, C its Maxwell self capacitance), which keeps the lumped
-// ladder's phase error below 0.05%; at least 1, at most 64.
-std::size_t LadderSections(const physical::Model& model);
-
-// Admittance matrix of the 2N ports at the model's result `k`: each wire as `sections` equal pi
-// sections, each section's series impedance (R(f) + j omega L_int(f)) / sections on the
-// diagonal plus j omega L_loop / sections, and the shunt admittance (j omega + omega tan(delta))
-// C / sections split half to each end. Throws StageError when the model has no capacitance or a
-// section cannot be solved (no resistance at DC).
-Eigen::MatrixXcd PortAdmittance(const physical::Model& model, std::size_t k, std::size_t sections,
-                                double loss_tangent);
-
-// S = (I + Z0 Y)^-1 (I - Z0 Y) with every port referenced to `z0_ohm`.
-Eigen::MatrixXcd ScatteringFromAdmittance(const Eigen::MatrixXcd& y, double z0_ohm);
 
 struct TouchstoneInfo {
   std::string package_name;

@@ -59,4 +59,10 @@ void SegmentList::Relocate(std::size_t capacity) {
   capacity_ = capacity;
 }
 
+WireKind KindOf(const Wire& wire) {
+  if (wire.StitchWire) return WireKind::kStitch;
+  if (wire.StackWire) return WireKind::kStackedDie;
+  return WireKind::kBaseDie;
+}
+
 }  // namespace ostrel

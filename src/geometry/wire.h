@@ -82,4 +82,9 @@ struct Wire {
 // The wires of a package: a list that grows with the package, so placed on large pages.
 using WireList = LargePageVector<Wire>;
 
+// The three kinds of wire, in the order the estimation builds them.
+enum class WireKind { kBaseDie, kStackedDie, kStitch };
+
+WireKind KindOf(const Wire& wire);
+
 }  // namespace ostrel

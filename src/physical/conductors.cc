@@ -4,6 +4,8 @@
 #include "base/numeric.h"
 #include "base/stage_error.h"
 #include "base/text.h"
+#include "electrical/metals.h"
+#include "geometry/units.h"
 #include "physical/physical_model.h"
 #include "physical/vector3.h"
 
@@ -11,15 +13,9 @@ namespace ostrel::physical {
 namespace {
 
 constexpr double kMetresPerMicron = 1e-6;
-constexpr double kMetresPerMil = 25.4e-6;
-
-// Resistivities of the wire metals at room temperature, ohm m: the report's table
-// (2.44, 2.82 and 1.68 micro-ohm cm) in SI.
+// Resistivity of the wire metal at room temperature, ohm m (electrical/metals.h).
 double ResistivityOhmM(const std::string& material) {
-  const std::string m = UpperAscii(material);
-  if (m == "AU") return 2.44e-8;
-  if (m == "AL") return 2.82e-8;
-  if (m == "CU") return 1.68e-8;
+  if (const Metal* metal = FindMetal(UpperAscii(material))) return metal->resistivity_ohm_m;
   throw StageError("the physical model knows no wire metal '" + material + "' (Au, Al or Cu)");
 }
 
@@ -40,7 +36,7 @@ std::vector<Conductor> BuildConductors(const WireList& wires,
   for (const Wire& wire : wires) {
     Conductor c;
     c.name = wire.Name;
-    c.kind = wire.StitchWire ? 2 : wire.StackWire ? 1 : 0;
+    c.kind = KindOf(wire);
     c.radius_m = radius_m;
     c.resistivity_ohm_m = rho;
     c.path_m.reserve(wire.Segments.size() + 1);

@@ -1,5 +1,6 @@
 #include "physical/inductance.h"
 
+#include <Eigen/SparseCore>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -8,20 +9,16 @@
 #include <string>
 #include <utility>
 
-#include <Eigen/SparseCholesky>
-#include <Eigen/SparseCore>
-
 #include "base/stage_error.h"
 #include "physical/kernels.h"
 #include "physical/memory_budget.h"
 #include "physical/parallel_fault.h"
-#include "physical/wire_groups.h"
+#include "physical/positive_definite.h"
 #include "physical/vector3.h"
+#include "physical/wire_groups.h"
 
 namespace ostrel::physical {
 namespace {
-
-constexpr double kMu0Over4Pi = 1e-7;  // H/m, with mu0 = 4 pi 1e-7
 
 // A straight piece of a path, with the sense of its current.
 struct Piece {
@@ -209,8 +206,8 @@ PairSums SelfInductance(const WireLoop& w, bool exact_only) {
                                 : Dot(a.u, b.u) * PieceIntegral(a, b, exact_only);
     }
   }
-  return {kMu0Over4Pi * path_sum(w.wire_begin, w.wire_end),
-          kMu0Over4Pi * (path_sum(0, w.pieces.size()) + images)};
+  return {kMu0Over4PiHPerM * path_sum(w.wire_begin, w.wire_end),
+          kMu0Over4PiHPerM * (path_sum(0, w.pieces.size()) + images)};
 }
 
 // N of pieces of two different wires: where their surfaces come closer than the sum of the
@@ -263,7 +260,7 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
         if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
       }
     }
-    return {kMu0Over4Pi * partial, kMu0Over4Pi * loop};
+    return {kMu0Over4PiHPerM * partial, kMu0Over4PiHPerM * loop};
   }
   for (std::size_t p = 0; p < w.pieces.size(); ++p) {
     const Piece& a = w.pieces[p];
@@ -285,7 +282,7 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
       }
     }
   }
-  return {kMu0Over4Pi * partial, kMu0Over4Pi * loop};
+  return {kMu0Over4PiHPerM * partial, kMu0Over4PiHPerM * loop};
 }
 
 void Report(const Progress& progress, const char* stage, double fraction) {
@@ -394,8 +391,7 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
       triplets.emplace_back(Eigen::Index(e.i), Eigen::Index(e.j), e.value);
     }
     a.setFromTriplets(triplets.begin(), triplets.end());
-    Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> llt(a);
-    return llt.info() == Eigen::Success;
+    return ScaledCholesky(std::move(a), PivotOrder::kFillReducing).Holds(1.0);
   };
   out.notes.push_back("the partial inductance matrix is left out: " + std::to_string(n) +
                       " wires are too many for a dense one, and its couplings do not decay "

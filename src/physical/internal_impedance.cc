@@ -10,8 +10,6 @@ namespace {
 
 using Complex = std::complex<double>;
 
-constexpr double kMu0HPerM = 4e-7 * std::numbers::pi;  // permeability of free space
-
 // Above this a / delta the Hankel expansion is used; its neglected term is exp(-2 a / delta)
 // (4e-11 here) and the power series below it loses at most 0.18 a / delta of 16 digits.
 constexpr double kAsymptoticRadiusOverSkinDepth = 12.0;
@@ -63,8 +61,7 @@ std::complex<double> InternalImpedancePerMetre(double frequency_hz, double radiu
     throw StageError("the internal impedance needs a positive radius and resistivity and a "
                      "frequency of 0 or more");
   }
-  // R_dc' = rho / (pi a^2), ohm/m.
-  const double dc_ohm_per_m = resistivity_ohm_m / (std::numbers::pi * radius_m * radius_m);
+  const double dc_ohm_per_m = DcResistancePerMetre(radius_m, resistivity_ohm_m);
   const double omega = 2 * std::numbers::pi * frequency_hz;
   // Skin depth delta = sqrt(2 rho / (omega mu0)); a / delta = a sqrt(omega mu0 / (2 rho)).
   const double a_over_delta = radius_m * std::sqrt(omega * kMu0HPerM / (2 * resistivity_ohm_m));

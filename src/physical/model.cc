@@ -75,9 +75,8 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params,
       const std::complex<double> z = InternalImpedancePerMetre(f, c.radius_m, c.resistivity_ohm_m);
       r.resistance_ohm.push_back(z.real() * c.length_m);
       // L_int = Im z / omega; at DC its limit mu0 / (8 pi) per metre.
-      r.internal_inductance_h.push_back(
-          f > 0 ? z.imag() / (2 * std::numbers::pi * f) * c.length_m
-                : 4e-7 * std::numbers::pi / (8 * std::numbers::pi) * c.length_m);
+      r.internal_inductance_h.push_back(f > 0 ? z.imag() / (2 * std::numbers::pi * f) * c.length_m
+                                              : kDcInternalInductanceHPerM * c.length_m);
     }
     model.results.push_back(std::move(r));
   }

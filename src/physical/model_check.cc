@@ -1,17 +1,18 @@
 #include "physical/model_check.h"
 
-#include <Eigen/Cholesky>
 #include <Eigen/Core>
-#include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/stage_error.h"
+#include "physical/coupling.h"
+#include "physical/positive_definite.h"
 #include "physical/wire_groups.h"
 
 namespace ostrel::physical {
@@ -35,10 +36,10 @@ std::vector<std::size_t> ReducedRows(std::size_t n,
   return row;
 }
 
-// Positive definiteness of the reduced matrix with every coupling scaled by `scale`.
-bool ReducedPositiveDefinite(const SymmetricMatrix& m,
-                             const std::vector<std::vector<std::size_t>>& coincident,
-                             double scale) {
+// The matrix with every coincident group reduced to one row, ready to be factored at any scale
+// of its couplings.
+ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
+                               const std::vector<std::vector<std::size_t>>& coincident) {
   std::size_t rows = 0;
   const std::vector<std::size_t> row = ReducedRows(m.n, coincident, rows);
   const auto size = static_cast<Eigen::Index>(rows);
@@ -48,23 +49,20 @@ bool ReducedPositiveDefinite(const SymmetricMatrix& m,
       if (row[i] >= m.n) continue;
       for (std::size_t j = 0; j <= i; ++j) {
         if (row[j] >= m.n) continue;
-        const double v = m.values[i * m.n + j] * (i == j ? 1.0 : scale);
-        a(Eigen::Index(row[i]), Eigen::Index(row[j])) = v;
+        a(Eigen::Index(row[i]), Eigen::Index(row[j])) = m.values[i * m.n + j];
       }
     }
-    return Eigen::LLT<Eigen::MatrixXd, Eigen::Lower>(a).info() == Eigen::Success;
+    return ScaledCholesky(std::move(a));
   }
   std::vector<Eigen::Triplet<double>> triplets;
   triplets.reserve(m.entries.size());
   for (const auto& e : m.entries) {
     if (row[e.i] >= m.n || row[e.j] >= m.n) continue;
-    triplets.emplace_back(Eigen::Index(row[e.i]), Eigen::Index(row[e.j]),
-                          e.value * (e.i == e.j ? 1.0 : scale));
+    triplets.emplace_back(Eigen::Index(row[e.i]), Eigen::Index(row[e.j]), e.value);
   }
   Eigen::SparseMatrix<double> a(size, size);
   a.setFromTriplets(triplets.begin(), triplets.end());
-  Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> llt(a);
-  return llt.info() == Eigen::Success;
+  return ScaledCholesky(std::move(a), PivotOrder::kFillReducing);
 }
 
 // Calls f(i, j, value) for every kept entry of the lower triangle.
@@ -129,20 +127,15 @@ void CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what) 
   double k_max = 0;
   std::size_t at_i = 0, at_j = 0;
   ForEachLower(m, [&](std::size_t i, std::size_t j, double v) {
-    const double k = i == j ? 0.0 : std::abs(v) / std::sqrt(diagonal[i] * diagonal[j]);
+    const double k = i == j ? 0.0 : std::abs(CouplingCoefficient(v, diagonal[i], diagonal[j]));
     if (k > k_max) k_max = k, at_i = i, at_j = j;
   });
-  if (k_max <= 1 + 1e-12 && ReducedPositiveDefinite(m, model.coincident, 1.0)) return;
+  ScaledCholesky cholesky = ReducedCholesky(m, model.coincident);
+  if (k_max <= 1 + 1e-12 && cholesky.Holds(1.0)) return;
   // Bisection on the one factor of all couplings; 0 leaves the (positive) diagonal alone.
-  double lo = 0, hi = 1;
-  for (int step = 0; step < 40; ++step) {
-    const double mid = 0.5 * (lo + hi);
-    if (mid * k_max <= 1 && ReducedPositiveDefinite(m, model.coincident, mid)) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
+  constexpr int kBits = 40;
+  const double lo = LargestHoldingScale(
+      [&](double scale) { return scale * k_max <= 1 && cholesky.Holds(scale); }, kBits);
   // Couplings within a coincident group stay 1: the group is one conductor.
   const std::vector<std::size_t> slot = Distinct(m.n, model.coincident).slot;
   ForEachLowerMutable(m, [&](std::size_t i, std::size_t j, double& v) {
@@ -215,7 +208,7 @@ void CheckCapacitance(Model& model, SymmetricMatrix& c) {
 
 bool PositiveDefinite(const SymmetricMatrix& m,
                       const std::vector<std::vector<std::size_t>>& coincident) {
-  return ReducedPositiveDefinite(m, coincident, 1.0);
+  return ReducedCholesky(m, coincident).Holds(1.0);
 }
 
 void CheckAndRepair(Model& model) {

@@ -29,7 +29,7 @@ struct Point3 {
 // One wire as a round conductor along its path.
 struct Conductor {
   std::string name;               // as in the report
-  int kind = 0;                   // 0 base-die, 1 stacked-die, 2 stitch (order of the report)
+  WireKind kind = WireKind::kBaseDie;
   std::vector<Point3> path_m;     // the polyline exactly as the wire paths build it
   double radius_m = 0;
   double resistivity_ohm_m = 0;
@@ -38,9 +38,26 @@ struct Conductor {
   bool operator==(const Conductor&) const = default;
 };
 
-// The DC resistance of a conductor, rho l / (pi a^2), ohms.
+// Permeability of free space: mu0 / (4 pi) = 1e-7 H/m, the value that defined the ampere until
+// 2019 (the present SI value differs from it by about 1e-10 of itself). 4 pi times it is
+// 4e-7 pi to the last bit.
+constexpr double kMu0Over4PiHPerM = 1e-7;
+constexpr double kMu0HPerM = 4 * std::numbers::pi * kMu0Over4PiHPerM;
+static_assert(kMu0HPerM == 4e-7 * std::numbers::pi);
+
+// Internal inductance per metre of a round wire carrying a uniform (DC) current: mu0 / (8 pi)
+// (the magnetic energy inside the wire, L' = mu0 / (8 pi) for any radius).
+constexpr double kDcInternalInductanceHPerM = kMu0HPerM / (8 * std::numbers::pi);
+
+// DC resistance per metre of a round wire, R' = rho / (pi a^2), ohm/m.
+inline double DcResistancePerMetre(double radius_m, double resistivity_ohm_m) {
+  return resistivity_ohm_m / (std::numbers::pi * radius_m * radius_m);
+}
+
+// The DC resistance of a conductor, R = rho l / (pi a^2), ohms: the zero-frequency limit of
+// InternalImpedancePerMetre times the length.
 inline double DcResistanceOhm(const Conductor& c) {
-  return c.resistivity_ohm_m * c.length_m / (std::numbers::pi * c.radius_m * c.radius_m);
+  return DcResistancePerMetre(c.radius_m, c.resistivity_ohm_m) * c.length_m;
 }
 
 // The wires of one estimation as conductors, in report order: diameter and metal from the

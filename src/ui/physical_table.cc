@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "base/stage_error.h"
+#include "physical/coupling.h"
 
 namespace ostrel::ui {
 namespace {
@@ -19,34 +20,6 @@ std::string Printed(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
   return text;
-}
-
-// The diagonal of a symmetric matrix.
-std::vector<double> Diagonal(const physical::SymmetricMatrix& m) {
-  std::vector<double> d(m.n, 0.0);
-  if (m.dense) {
-    for (std::size_t i = 0; i < m.n; ++i) d[i] = m.values[i * m.n + i];
-  } else {
-    for (const auto& e : m.entries) {
-      if (e.i == e.j) d[e.i] = e.value;
-    }
-  }
-  return d;
-}
-
-// Calls visit(i, j, value) for every kept entry below the diagonal.
-template <typename Visit>
-void ForEachOffDiagonal(const physical::SymmetricMatrix& m, Visit visit) {
-  if (m.dense) {
-    for (std::size_t i = 0; i < m.n; ++i) {
-      const double* row = &m.values[i * m.n];
-      for (std::size_t j = 0; j < i; ++j) visit(i, j, row[j]);
-    }
-  } else {
-    for (const auto& e : m.entries) {
-      if (e.i != e.j) visit(e.i, e.j, e.value);
-    }
-  }
 }
 
 }  // namespace
@@ -144,24 +117,7 @@ std::vector<DieSide> DieSides(const Package& package, const WireList& wires) {
 
 std::vector<double> SideCoupling(const physical::SymmetricMatrix& loop_h,
                                  const std::vector<std::size_t>& wires) {
-  const std::size_t n = wires.size();
-  std::vector<double> k(n * n, 0.0);
-  const std::vector<double> diagonal = Diagonal(loop_h);
-  std::vector<int> position(loop_h.n, -1);
-  for (std::size_t p = 0; p < n; ++p) {
-    if (wires[p] >= loop_h.n) throw StageError("a wire of the side is not in the model");
-    position[wires[p]] = static_cast<int>(p);
-    k[p * n + p] = 1.0;
-  }
-  ForEachOffDiagonal(loop_h, [&](std::size_t i, std::size_t j, double value) {
-    const int a = position[i], b = position[j];
-    if (a < 0 || b < 0) return;
-    // k_ij = L_ij / sqrt(L_ii L_jj)
-    const double kij = value / std::sqrt(diagonal[i] * diagonal[j]);
-    k[static_cast<std::size_t>(a) * n + static_cast<std::size_t>(b)] = kij;
-    k[static_cast<std::size_t>(b) * n + static_cast<std::size_t>(a)] = kij;
-  });
-  return k;
+  return physical::CouplingsAmong(loop_h, wires);
 }
 
 PhysicalTable::PhysicalTable(physical::Model model, std::shared_ptr<const Estimation> estimation)
@@ -204,19 +160,17 @@ PhysicalTable::PhysicalTable(physical::Model model, std::shared_ptr<const Estima
   // Each wire's strongest loop neighbour: the largest |k| in its row.
   neighbour_.assign(n, -1);
   neighbour_k_.assign(n, kNaN);
-  loop_diagonal_ = Diagonal(model_.loop_inductance_h);
-  if (model_.partial_inductance_h) partial_diagonal_ = Diagonal(*model_.partial_inductance_h);
-  if (model_.capacitance_f) capacitance_diagonal_ = Diagonal(*model_.capacitance_f);
-  ForEachOffDiagonal(model_.loop_inductance_h, [&](std::size_t i, std::size_t j, double value) {
-    // k_ij = L_ij / sqrt(L_ii L_jj)
-    const double k = value / std::sqrt(loop_diagonal_[i] * loop_diagonal_[j]);
-    for (const auto& [a, b] : {std::pair{i, j}, std::pair{j, i}}) {
-      if (neighbour_[a] < 0 || std::abs(k) > std::abs(neighbour_k_[a])) {
-        neighbour_[a] = static_cast<int>(b);
-        neighbour_k_[a] = k;
-      }
-    }
-  });
+  loop_diagonal_ = physical::Diagonal(model_.loop_inductance_h);
+  if (model_.partial_inductance_h)
+    partial_diagonal_ = physical::Diagonal(*model_.partial_inductance_h);
+  if (model_.capacitance_f) capacitance_diagonal_ = physical::Diagonal(*model_.capacitance_f);
+  const std::vector<physical::Neighbour> strongest =
+      physical::StrongestNeighbours(model_.loop_inductance_h);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (strongest[i].index >= n) continue;
+    neighbour_[i] = static_cast<int>(strongest[i].index);
+    neighbour_k_[i] = strongest[i].k;
+  }
 }
 
 std::string PhysicalTable::Header(Column column) const {

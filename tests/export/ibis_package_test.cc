@@ -24,11 +24,16 @@ using physical::SymmetricMatrix;
 physical::Model HandModel(const std::vector<SymmetricMatrix::Entry>& c_entries) {
   struct Row {
     const char* name;
-    int kind;
+    WireKind kind;
     double x_mm, y_mm;
   };
-  const Row rows[] = {{"T1", 0, 0, 1}, {"LONGNAME1", 0, 0, -1}, {"S1", 2, 0.2, 0.2},
-                      {"t1", 1, 1, 0}, {"B2", 0, -1, 0},        {"B3", 0, -1, 0}};
+  constexpr WireKind kBase = WireKind::kBaseDie;
+  const Row rows[] = {{"T1", kBase, 0, 1},
+                      {"LONGNAME1", kBase, 0, -1},
+                      {"S1", WireKind::kStitch, 0.2, 0.2},
+                      {"t1", WireKind::kStackedDie, 1, 0},
+                      {"B2", kBase, -1, 0},
+                      {"B3", kBase, -1, 0}};
   physical::Model m;
   const std::size_t n = std::size(rows);
   m.loop_inductance_h.n = n;
@@ -128,7 +133,7 @@ TEST(IbisPackage, RefusesWhatIbisCannotHold) {
   physical::Model no_c = HandModel({});
   no_c.capacitance_f.reset();
   physical::Model stitches_only = HandModel({});
-  for (auto& w : stitches_only.conductors) w.kind = 2;
+  for (auto& w : stitches_only.conductors) w.kind = WireKind::kStitch;
   struct Case {
     const char* file;
     const physical::Model* model;

@@ -10,9 +10,10 @@
 #include <numbers>
 #include <set>
 
-#include "export_test_support.h"
 #include "base/stage_error.h"
 #include "export/exports.h"
+#include "export_test_support.h"
+#include "physical/positive_definite.h"
 
 namespace ostrel {
 namespace {
@@ -26,7 +27,7 @@ struct Netlist {
   std::vector<std::string> ports;
   std::vector<std::pair<std::string, std::string>> branches;  // per wire: start and end node
   std::map<std::string, std::size_t> branch_of;               // inductor -> branch
-  std::vector<Coupling> couplings;                            // between branches
+  std::vector<physical::Coupling> couplings;                  // between branches
 };
 
 Netlist ParseNetlist(std::string text) {
@@ -170,8 +171,10 @@ TEST(SpiceEndToEnd, StrongCouplingIsScaledAndAwkwardNamesStayDistinct) {
   // The couplings written keep the unit-diagonal matrix positive definite as they stand.
   const Netlist n = ParseNetlist(netlist.Text);
   ASSERT_EQ(n.couplings.size(), names.size() - 1);
-  EXPECT_EQ(PositiveDefiniteScale(names.size(), n.couplings, 1e-6), 1.0);
-  for (const Coupling& c : n.couplings) EXPECT_LT(std::abs(c.K), 1.0);
+  EXPECT_EQ(physical::PositiveDefiniteScale(names.size(), n.couplings, 1e-6,
+                                            physical::PivotOrder::kAsGiven),
+            1.0);
+  for (const physical::Coupling& c : n.couplings) EXPECT_LT(std::abs(c.k), 1.0);
 
   // Distinct nodes and inductors: two ports per wire, none shared (ngspice ignores letter case).
   EXPECT_EQ(std::set<std::string>(n.ports.begin(), n.ports.end()).size(), 2 * names.size());
@@ -284,23 +287,6 @@ TEST(SpiceEndToEnd, LoopSubcircuitCarriesTheLoopMatrixOfThePhysicalModel) {
     EXPECT_NEAR(re, 0.0, 1e-9);
   }
   fs::remove_all(dir);
-}
-
-TEST(PositiveDefiniteScaleTest, LargestScaleThatKeepsTheMatrixPositive) {
-  // A chain of n with coupling k is positive definite while k < 1 / (2 cos(pi / (n + 1))); all
-  // three of three coupled (a band of two) have eigenvalues 1 - k twice and 1 + 2k.
-  const std::tuple<std::size_t, std::vector<Coupling>, double> rows[] = {
-      {2, {{0, 1, 0.5}}, 1.0},
-      {2, {{0, 1, 1.25}}, 0.8},
-      {3, {{0, 1, -0.8}, {1, 2, -0.8}}, 1 / std::sqrt(2.0) / 0.8},
-      {4, {{0, 1, 0.7}, {1, 2, 0.7}, {2, 3, 0.7}}, 1 / (2 * std::cos(std::numbers::pi / 5)) / 0.7},
-      {3, {}, 1.0},
-      {3, {{0, 1, 0.8}, {1, 2, 0.8}, {0, 2, 0.8}}, 1.0},
-      {3, {{1, 0, -0.6}, {2, 1, -0.6}, {2, 0, -0.6}}, 1 / 1.2}};
-  for (const auto& [size, pairs, scale] : rows) {
-    SCOPED_TRACE(testing::PrintToString(scale));
-    EXPECT_NEAR(PositiveDefiniteScale(size, pairs, 1e-12), scale, 1e-6);
-  }
 }
 
 }  // namespace

@@ -25,8 +25,12 @@ physical::Model Wires(std::size_t n, const std::vector<double>& frequencies_hz) 
   physical::SymmetricMatrix c{n, true, {}, {}};
   for (std::size_t i = 0; i < n; ++i) {
     const double x = 60e-6 * double(i);
-    m.conductors.push_back(
-        {"W" + std::to_string(i + 1), 0, {{x, 0, 2e-4}, {x, 1e-3, 0}}, 12.7e-6, 2.2e-8, 1e-3});
+    m.conductors.push_back({"W" + std::to_string(i + 1),
+                            WireKind::kBaseDie,
+                            {{x, 0, 2e-4}, {x, 1e-3, 0}},
+                            12.7e-6,
+                            2.2e-8,
+                            1e-3});
     for (std::size_t j = 0; j < n; ++j) {
       const double d = std::abs(double(i) - double(j));
       m.loop_inductance_h.values.push_back(0.7e-9 * std::pow(0.3, d));

@@ -21,7 +21,7 @@ constexpr double kMu0 = 4e-7 * std::numbers::pi;
 constexpr double kRadius = 12.7e-6;
 
 Conductor Straight(Point3 a, Point3 b, int cuts = 1) {
-  Conductor c{"W", 0, {}, kRadius, 2.44e-8, 0};
+  Conductor c{"W", WireKind::kBaseDie, {}, kRadius, 2.44e-8, 0};
   for (int k = 0; k <= cuts; ++k) {
     const double t = double(k) / cuts;
     c.path_m.push_back({a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z)});
@@ -35,7 +35,7 @@ std::vector<Conductor> Fan(int n) {
                                 {950, 120}, {1000, 0}};
   std::vector<Conductor> fan;
   for (int i = 0; i < n; ++i) {
-    Conductor c{"W" + std::to_string(i), 0, {}, kRadius, 2.44e-8, 0};
+    Conductor c{"W" + std::to_string(i), WireKind::kBaseDie, {}, kRadius, 2.44e-8, 0};
     const double angle = 0.004 * i;
     for (const auto& p : shape_um) {
       c.path_m.push_back({1e-6 * p[0] * std::cos(angle), 60e-6 * i + 1e-6 * p[0] * std::sin(angle),
@@ -152,7 +152,7 @@ std::vector<double> TwoPaths(double first, const Conductor& a, const Conductor& 
 }
 
 Conductor Path(const std::vector<Point3>& points_um) {
-  Conductor c{"W", 0, {}, kRadius, 2.44e-8, 0};
+  Conductor c{"W", WireKind::kBaseDie, {}, kRadius, 2.44e-8, 0};
   for (const Point3& p : points_um) c.path_m.push_back({1e-6 * p.x, 1e-6 * p.y, 1e-6 * p.z});
   return c;
 }

@@ -17,7 +17,8 @@ namespace {
 Model ThreeWires(const std::vector<double>& loop_nh, const std::vector<double>& cap_pf) {
   Model m;
   for (const char* name : {"A", "B", "C"}) {
-    m.conductors.push_back({name, 0, {{0, 0, 0}, {1e-3, 0, 0}}, 12.7e-6, 2.44e-8, 1e-3});
+    m.conductors.push_back(
+        {name, WireKind::kBaseDie, {{0, 0, 0}, {1e-3, 0, 0}}, 12.7e-6, 2.44e-8, 1e-3});
   }
   const double r_dc = 2.44e-8 * 1e-3 / (std::numbers::pi * 12.7e-6 * 12.7e-6);
   m.results.push_back({0, {r_dc, r_dc, r_dc}, {5e-11, 5e-11, 5e-11}});

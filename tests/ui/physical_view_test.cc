@@ -53,7 +53,7 @@ physical::Model KnownModel(const WireList& wires, const physical::Options& optio
   std::vector<std::string> kinds;
   for (const Wire& w : wires) kinds.push_back(KindName(w));
   for (std::size_t i = 0; i < n; ++i) {
-    physical::Conductor c{wires[i].Name, 0, {}, 12.7e-6, 2.2e-8, 1e-3};
+    physical::Conductor c{wires[i].Name, WireKind::kBaseDie, {}, 12.7e-6, 2.2e-8, 1e-3};
     m.conductors.push_back(c);
     for (std::size_t j = 0; j < n; ++j) {
       const double k = kinds[i] == kinds[j] ? std::pow(0.5, std::abs(double(i) - double(j))) : 0;

@@ -1,17 +1,15 @@
-#include "export/internal_ladder.h"
+#include "physical/internal_ladder.h"
 
 #include <Eigen/Dense>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <numbers>
 
 #include "physical/physical_model.h"
 
-namespace ostrel {
+namespace ostrel::physical {
 namespace {
 
-constexpr double kMu0HPerM = 4e-7 * std::numbers::pi;  // permeability of free space
 constexpr double kTargetError = 0.015;
 constexpr int kMaxRungs = 14;
 constexpr int kPointsPerDecade = 25;
@@ -64,12 +62,6 @@ Eigen::VectorXd NonNegativeLeastSquares(const Eigen::MatrixXd& a, const Eigen::V
   return x;
 }
 
-std::string Shortest(double value) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
-
 }  // namespace
 
 InternalLadder LadderOfLength(const InternalLadder& per_metre, double length_m) {
@@ -80,21 +72,6 @@ InternalLadder LadderOfLength(const InternalLadder& per_metre, double length_m) 
     rung.l_h *= length_m;
   }
   return out;
-}
-
-void AppendLadderElements(std::string& out, const InternalLadder& ladder, const std::string& token,
-                          const std::string& from, const std::string& to) {
-  auto inner = [&](std::size_t k) {
-    return k == ladder.rungs.size() ? to : "s_" + token + "_" + std::to_string(k + 1);
-  };
-  out += "R_" + token + " " + from + " " + inner(0) + " " + Shortest(ladder.r0_ohm) + "\n";
-  for (std::size_t k = 0; k < ladder.rungs.size(); ++k) {
-    const std::string name = token + "_" + std::to_string(k + 1);
-    std::string nodes(1, ' ');
-    nodes.append(inner(k)).append(1, ' ').append(inner(k + 1)).append(1, ' ');
-    out += "RS_" + name + nodes + Shortest(ladder.rungs[k].r_ohm) + "\n";
-    out += "LS_" + name + nodes + Shortest(ladder.rungs[k].l_h) + "\n";
-  }
 }
 
 std::complex<double> InternalLadder::Impedance(double frequency_hz) const {
@@ -109,9 +86,9 @@ std::complex<double> InternalLadder::Impedance(double frequency_hz) const {
 
 InternalLadder FitInternalLadder(double radius_m, double resistivity_ohm_m, double length_m,
                                  double max_frequency_hz) {
-  // Per metre: R_dc' = rho / (pi a^2) and L_int' = mu0 / (8 pi) at DC.
-  const double r_dc = resistivity_ohm_m / (std::numbers::pi * radius_m * radius_m);
-  const double l_dc = kMu0HPerM / (8 * std::numbers::pi);
+  // Per metre at DC: R_dc' = rho / (pi a^2) and L_int' = mu0 / (8 pi).
+  const double r_dc = DcResistancePerMetre(radius_m, resistivity_ohm_m);
+  const double l_dc = kDcInternalInductanceHPerM;
   // Frequency at which the skin depth sqrt(rho / (pi f mu0)) equals the radius.
   const double f_skin = resistivity_ohm_m / (std::numbers::pi * kMu0HPerM * radius_m * radius_m);
   const double f_top = std::max(max_frequency_hz, f_skin / 10);
@@ -124,7 +101,7 @@ InternalLadder FitInternalLadder(double radius_m, double resistivity_ohm_m, doub
   }
   std::vector<std::complex<double>> exact;
   for (const double f : grid) {
-    exact.push_back(physical::InternalImpedancePerMetre(f, radius_m, resistivity_ohm_m));
+    exact.push_back(InternalImpedancePerMetre(f, radius_m, resistivity_ohm_m));
   }
 
   InternalLadder best;
@@ -179,4 +156,4 @@ InternalLadder FitInternalLadder(double radius_m, double resistivity_ohm_m, doub
   return best;
 }
 
-}  // namespace ostrel
+}  // namespace ostrel::physical

@@ -1,7 +1,7 @@
 // The R-L ladder of a wire's internal impedance, simulated by ngspice (AC sweep and a current
 // step) against the exact Bessel solution evaluated by mpmath (ladder_check.py).
 
-#include "export/internal_ladder.h"
+#include "export/ladder_elements.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +25,8 @@ TEST(InternalLadder, NgspiceSeesTheSkinEffectWithin2Percent) {
   const fs::path dir = ExampleFolder();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    const InternalLadder ladder =
-        FitInternalLadder(c.radius_m, c.resistivity_ohm_m, c.length_m, c.max_frequency_hz);
+    const physical::InternalLadder ladder = physical::FitInternalLadder(
+        c.radius_m, c.resistivity_ohm_m, c.length_m, c.max_frequency_hz);
     EXPECT_LE(ladder.max_error, 0.015);
     std::string deck = "ladder\nI1 0 a dc 0 ac 1 pulse(0 1 1n 1p 1p 1 2)\n";
     AppendLadderElements(deck, ladder, "w", "a", "0");

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <complex>
-#include <string>
 #include <vector>
 
 // A passive R-L ladder standing for a round wire's internal impedance in time-domain simulation:
 // the skin effect's rise of R(f) and fall of L_int(f) from simple parts a SPICE simulator takes.
-namespace ostrel {
+namespace ostrel::physical {
 
 // R0 in series with rungs of R_k in parallel with L_k:
 //   Z(j w) = R0 + sum_k R_k j w tau_k / (1 + j w tau_k),  tau_k = L_k / R_k.
@@ -36,10 +35,4 @@ InternalLadder FitInternalLadder(double radius_m, double resistivity_ohm_m, doub
 // the errors stay the same.
 InternalLadder LadderOfLength(const InternalLadder& per_metre, double length_m);
 
-// Appends the ladder as SPICE elements from node `from` to node `to`: R_<token> (R0) from `from`
-// to the first inner node, then per rung RS_<token>_<k> and LS_<token>_<k> in parallel between
-// inner nodes s_<token>_<k>; values in ohm and henry, exact to the last bit.
-void AppendLadderElements(std::string& out, const InternalLadder& ladder, const std::string& token,
-                          const std::string& from, const std::string& to);
-
-}  // namespace ostrel
+}  // namespace ostrel::physical

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "physical/physical_model.h"
+
+// Coupling coefficients of a symmetric inductance matrix and each wire's strongest neighbour.
+namespace ostrel::physical {
+
+// k_ij = L_ij / sqrt(L_ii L_jj): the mutual inductance over the geometric mean of the two self
+// inductances (|k| <= 1 for any passive pair).
+inline double CouplingCoefficient(double l_ij, double l_ii, double l_jj) {
+  return l_ij / std::sqrt(l_ii * l_jj);
+}
+
+// The diagonal of a symmetric matrix (0 where a sparse one keeps no entry).
+std::vector<double> Diagonal(const SymmetricMatrix& m);
+
+// Calls visit(i, j, value) for every kept entry below the diagonal (i > j), row by row.
+template <typename Visit>
+void ForEachOffDiagonal(const SymmetricMatrix& m, Visit&& visit) {
+  if (m.dense) {
+    for (std::size_t i = 0; i < m.n; ++i) {
+      const double* row = &m.values[i * m.n];
+      for (std::size_t j = 0; j < i; ++j) visit(i, j, row[j]);
+    }
+  } else {
+    for (const SymmetricMatrix::Entry& e : m.entries) {
+      if (e.i != e.j) visit(e.i, e.j, e.value);
+    }
+  }
+}
+
+// The wire whose coupling coefficient with wire i is largest in magnitude, per wire (the first
+// in index order among equals); `index` is n (the number of wires) for a wire coupled to no
+// other.
+struct Neighbour {
+  std::size_t index = 0;
+  double k = 0;
+};
+std::vector<Neighbour> StrongestNeighbours(const SymmetricMatrix& m);
+
+// The coupling coefficients among `wires`, in their order: a row-major square of their count,
+// 1 on the diagonal, 0 where the matrix keeps no entry. Throws StageError for a wire beyond the
+// matrix.
+std::vector<double> CouplingsAmong(const SymmetricMatrix& m, const std::vector<std::size_t>& wires);
+
+}  // namespace ostrel::physical

@@ -1,0 +1,122 @@
+// The coupled ladders of the bond wires as a network of ports: admittance and scattering.
+
+#include "physical/port_network.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <numbers>
+#include <string>
+
+#include "base/stage_error.h"
+
+namespace ostrel::physical {
+namespace {
+
+using Complex = std::complex<double>;
+using Eigen::MatrixXcd;
+
+// Phase of one ladder section at the highest frequency (rad), and the bound on the count.
+constexpr double kSectionPhase_rad = 0.1;
+constexpr std::size_t kMaxSections = 64;
+
+std::string Number(double value) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.12g", value == 0 ? 0.0 : value);
+  return buffer;
+}
+
+// Y of two 2N-ports in cascade, the right nodes of `a` joined to the left nodes of `b`:
+// with a = [[A1, B1], [C1, D1]] and b = [[A2, B2], [C2, D2]] and X = (D1 + A2)^-1, the joined
+// nodes eliminated give [[A1 - B1 X C1, -B1 X B2], [-C2 X C1, D2 - C2 X B2]].
+MatrixXcd Cascade(const MatrixXcd& a, const MatrixXcd& b) {
+  const Eigen::Index n = a.rows() / 2;
+  const Eigen::PartialPivLU<MatrixXcd> x(a.bottomRightCorner(n, n) + b.topLeftCorner(n, n));
+  const MatrixXcd x_c1 = x.solve(a.bottomLeftCorner(n, n));
+  const MatrixXcd x_b2 = x.solve(b.topRightCorner(n, n));
+  MatrixXcd y(2 * n, 2 * n);
+  y.topLeftCorner(n, n) = a.topLeftCorner(n, n) - a.topRightCorner(n, n) * x_c1;
+  y.topRightCorner(n, n) = -a.topRightCorner(n, n) * x_b2;
+  y.bottomLeftCorner(n, n) = -b.bottomLeftCorner(n, n) * x_c1;
+  y.bottomRightCorner(n, n) = b.bottomRightCorner(n, n) - b.bottomLeftCorner(n, n) * x_b2;
+  return y;
+}
+
+}  // namespace
+
+std::size_t LadderSections(const Model& model) {
+  if (!model.capacitance_f || model.results.empty()) return 1;
+  std::size_t top = 0;
+  for (std::size_t k = 1; k < model.results.size(); ++k) {
+    if (model.results[k].frequency_hz > model.results[top].frequency_hz) top = k;
+  }
+  const FrequencyResult& r = model.results[top];
+  double phase_rad = 0;
+  for (std::size_t i = 0; i < model.conductors.size(); ++i) {
+    const double l_h = model.loop_inductance_h.At(i, i) + r.internal_inductance_h[i];
+    const double c_f = model.capacitance_f->At(i, i);
+    // Electrical length of the wire as a line: beta l = omega sqrt(L C).
+    phase_rad = std::max(phase_rad, 2 * std::numbers::pi * r.frequency_hz * std::sqrt(l_h * c_f));
+  }
+  const double count = std::ceil(phase_rad / kSectionPhase_rad);
+  return static_cast<std::size_t>(std::clamp(count, 1.0, double(kMaxSections)));
+}
+
+MatrixXcd PortAdmittance(const Model& model, std::size_t k, std::size_t sections,
+                         double loss_tangent) {
+  if (!model.capacitance_f) {
+    throw StageError(
+        "S-parameters need the capacitance matrix, which a ground plane at depth 0 or "
+        "--no-capacitance leaves out; give --ground-depth above 0 without --no-capacitance");
+  }
+  const FrequencyResult& r = model.results.at(k);
+  const Eigen::Index n = static_cast<Eigen::Index>(model.conductors.size());
+  const double omega = 2 * std::numbers::pi * r.frequency_hz;
+  const double m = static_cast<double>(sections);
+  MatrixXcd z_series(n, n), y_shunt(n, n);
+  for (Eigen::Index i = 0; i < n; ++i) {
+    for (Eigen::Index j = 0; j < n; ++j) {
+      const auto ui = static_cast<std::size_t>(i), uj = static_cast<std::size_t>(j);
+      // Series: Z = R(f) + j omega (L_int(f) + L_loop) per wire, j omega L_loop between wires.
+      double l_h = model.loop_inductance_h.At(ui, uj);
+      double r_ohm = 0;
+      if (i == j) {
+        l_h += r.internal_inductance_h[ui];
+        r_ohm = r.resistance_ohm[ui];
+      }
+      z_series(i, j) = Complex(r_ohm, omega * l_h) / m;
+      // Shunt: Y = (omega tan(delta) + j omega) C, the Maxwell matrix being the nodal one.
+      const double c_f = model.capacitance_f->At(ui, uj);
+      y_shunt(i, j) = Complex(omega * loss_tangent * c_f, omega * c_f) / m;
+    }
+  }
+  const Eigen::PartialPivLU<MatrixXcd> lu(z_series);
+  if (!(std::abs(lu.determinant()) > 0)) {
+    throw StageError("a ladder section of the wires has no impedance at " + Number(r.frequency_hz) +
+                     " Hz");
+  }
+  const MatrixXcd y_branch = lu.inverse();
+  MatrixXcd section(2 * n, 2 * n);
+  section.topLeftCorner(n, n) = y_branch + y_shunt / 2.0;
+  section.bottomRightCorner(n, n) = y_branch + y_shunt / 2.0;
+  section.topRightCorner(n, n) = -y_branch;
+  section.bottomLeftCorner(n, n) = -y_branch;
+  MatrixXcd y = section;
+  for (std::size_t s = 1; s < sections; ++s) y = Cascade(y, section);
+  // Interleave: port 2i is wire i's pad end (left node), 2i + 1 its finger end (right node).
+  MatrixXcd ports(2 * n, 2 * n);
+  for (Eigen::Index a = 0; a < 2 * n; ++a) {
+    for (Eigen::Index b = 0; b < 2 * n; ++b) {
+      ports(a, b) = y((a % 2) * n + a / 2, (b % 2) * n + b / 2);
+    }
+  }
+  return ports;
+}
+
+MatrixXcd ScatteringFromAdmittance(const MatrixXcd& y, double z0_ohm) {
+  const MatrixXcd identity = MatrixXcd::Identity(y.rows(), y.cols());
+  return (identity + z0_ohm * y).partialPivLu().solve(identity - z0_ohm * y);
+}
+
+}  // namespace ostrel::physical

@@ -1,0 +1,110 @@
+#include "physical/positive_definite.h"
+
+#include <Eigen/Cholesky>
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "physical/memory_budget.h"
+
+namespace ostrel::physical {
+namespace {
+
+// The smallest diagonal entry of a sparse Cholesky factor, read from its storage; 1 for an
+// empty matrix.
+template <typename Solver>
+double SmallestRoot(const Solver& llt) {
+  const auto& factor = llt.matrixL().nestedExpression();
+  return factor.rows() > 0 ? factor.diagonal().minCoeff() : 1.0;
+}
+
+// `lower` with its strictly lower entries times `scale`.
+Eigen::SparseMatrix<double> ScaledCopy(const Eigen::SparseMatrix<double>& lower, double scale) {
+  Eigen::SparseMatrix<double> a = lower;
+  for (Eigen::Index column = 0; column < a.outerSize(); ++column) {
+    for (Eigen::SparseMatrix<double>::InnerIterator it(a, column); it; ++it) {
+      if (it.row() != it.col()) it.valueRef() = scale * it.value();
+    }
+  }
+  return a;
+}
+
+template <typename Solver>
+bool SparseHolds(Solver& llt, const Eigen::SparseMatrix<double>& lower, double scale,
+                 double min_pivot) {
+  if (scale == 1.0) {
+    llt.factorize(lower);
+  } else {
+    llt.factorize(ScaledCopy(lower, scale));
+  }
+  if (llt.info() != Eigen::Success) return false;
+  const double root = SmallestRoot(llt);
+  return root * root >= min_pivot;
+}
+
+}  // namespace
+
+ScaledCholesky::ScaledCholesky(Eigen::MatrixXd lower)
+    : dense_(true), dense_lower_(std::move(lower)) {}
+
+ScaledCholesky::ScaledCholesky(Eigen::SparseMatrix<double> lower, PivotOrder order)
+    : dense_(false), order_(order), sparse_lower_(std::move(lower)) {
+  if (order_ == PivotOrder::kAsGiven) {
+    natural_llt_.analyzePattern(sparse_lower_);
+  } else {
+    amd_llt_.analyzePattern(sparse_lower_);
+  }
+}
+
+bool ScaledCholesky::Holds(double scale, double min_pivot) {
+  if (!dense_) {
+    return order_ == PivotOrder::kAsGiven
+               ? SparseHolds(natural_llt_, sparse_lower_, scale, min_pivot)
+               : SparseHolds(amd_llt_, sparse_lower_, scale, min_pivot);
+  }
+  Eigen::MatrixXd work = dense_lower_;
+  if (scale != 1.0) work.triangularView<Eigen::StrictlyLower>() *= scale;
+  // Factored in place: L overwrites the lower triangle of `work`.
+  const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(work);
+  if (llt.info() != Eigen::Success) return false;
+  const double root = work.rows() > 0 ? work.diagonal().minCoeff() : 1.0;
+  return root * root >= min_pivot;
+}
+
+double LargestHoldingScale(const std::function<bool(double)>& holds, int steps) {
+  if (holds(1.0)) return 1.0;
+  double good = 0.0, bad = 1.0;
+  for (int step = 0; step < steps; ++step) {
+    const double mid = (good + bad) / 2;
+    (holds(mid) ? good : bad) = mid;
+  }
+  return good;
+}
+
+double PositiveDefiniteScale(std::size_t size, const std::vector<Coupling>& pairs, double min_pivot,
+                             PivotOrder order) {
+  const auto n = static_cast<Eigen::Index>(size);
+  auto row = [](const Coupling& c) { return static_cast<Eigen::Index>(std::max(c.i, c.j)); };
+  auto column = [](const Coupling& c) { return static_cast<Eigen::Index>(std::min(c.i, c.j)); };
+  std::optional<ScaledCholesky> cholesky;
+  if (pairs.size() >= size * size / 8) {
+    // The matrix and its copy factored in place.
+    CheckDenseFits(2 * DenseBytes(size, size, sizeof(double)),
+                   "the dense coupling matrix of " + std::to_string(size) + " SPICE inductors");
+    Eigen::MatrixXd a = Eigen::MatrixXd::Identity(n, n);
+    for (const Coupling& c : pairs) a(row(c), column(c)) = c.k;
+    cholesky.emplace(std::move(a));
+  } else {
+    std::vector<Eigen::Triplet<double>> triplets;
+    triplets.reserve(size + pairs.size());
+    for (Eigen::Index i = 0; i < n; ++i) triplets.emplace_back(i, i, 1.0);
+    for (const Coupling& c : pairs) triplets.emplace_back(row(c), column(c), c.k);
+    Eigen::SparseMatrix<double> a(n, n);
+    a.setFromTriplets(triplets.begin(), triplets.end());
+    cholesky.emplace(std::move(a), order);
+  }
+  constexpr int kBits = 60;
+  return LargestHoldingScale([&](double s) { return cholesky->Holds(s, min_pivot); }, kBits);
+}
+
+}  // namespace ostrel::physical

@@ -1,0 +1,66 @@
+// The scale of the couplings that keeps a unit-diagonal matrix positive definite, against
+// eigenvalues known in closed form, in either pivot order and dense or sparse alike.
+
+#include "physical/positive_definite.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <tuple>
+#include <vector>
+
+namespace ostrel::physical {
+namespace {
+
+TEST(PositiveDefiniteScale, LargestScaleThatKeepsTheMatrixPositive) {
+  // A chain of n with coupling k is positive definite while k < 1 / (2 cos(pi / (n + 1))); all
+  // three of three coupled (a band of two) have eigenvalues 1 - k twice and 1 + 2k. A chain of
+  // 12 is sparse (11 pairs, fewer than an eighth of 144).
+  const double chain12 = 1 / (2 * std::cos(std::numbers::pi / 13)) / 0.9;
+  std::vector<Coupling> twelve;
+  for (std::size_t i = 0; i + 1 < 12; ++i) twelve.push_back({i, i + 1, 0.9});
+  const std::tuple<std::size_t, std::vector<Coupling>, double> rows[] = {
+      {2, {{0, 1, 0.5}}, 1.0},
+      {2, {{0, 1, 1.25}}, 0.8},
+      {3, {{0, 1, -0.8}, {1, 2, -0.8}}, 1 / std::sqrt(2.0) / 0.8},
+      {4, {{0, 1, 0.7}, {1, 2, 0.7}, {2, 3, 0.7}}, 1 / (2 * std::cos(std::numbers::pi / 5)) / 0.7},
+      {3, {}, 1.0},
+      {3, {{0, 1, 0.8}, {1, 2, 0.8}, {0, 2, 0.8}}, 1.0},
+      {3, {{1, 0, -0.6}, {2, 1, -0.6}, {2, 0, -0.6}}, 1 / 1.2},
+      {12, twelve, chain12}};
+  for (const auto& [size, pairs, scale] : rows) {
+    SCOPED_TRACE(testing::PrintToString(scale));
+    for (const PivotOrder order : {PivotOrder::kAsGiven, PivotOrder::kFillReducing}) {
+      EXPECT_NEAR(PositiveDefiniteScale(size, pairs, 1e-12, order), scale, 1e-6);
+    }
+  }
+}
+
+// The smallest pivot asked for holds at the scale found and fails just above it: the pivots of a
+// chain of two are 1 and 1 - (s k)^2.
+TEST(PositiveDefiniteScale, KeepsTheSmallestPivotAskedFor) {
+  for (const double min_pivot : {1e-3, 0.1, 0.5}) {
+    const double scale = PositiveDefiniteScale(2, {{0, 1, 1.2}}, min_pivot, PivotOrder::kAsGiven);
+    EXPECT_NEAR(scale, std::sqrt(1 - min_pivot) / 1.2, 1e-12) << min_pivot;
+  }
+}
+
+// A general symmetric matrix, dense or sparse, at a scale of its couplings.
+TEST(ScaledCholesky, DenseAndSparseAgreeOnEveryScale) {
+  // L = [[2, 1.5, 0], [1.5, 2, 1.5], [0, 1.5, 2]]: eigenvalues 2 and 2 +- 1.5 sqrt(2) s, so
+  // positive definite while s < 2 / (1.5 sqrt(2)) = 0.9428.
+  Eigen::MatrixXd dense(3, 3);
+  dense << 2, 0, 0, 1.5, 2, 0, 0, 1.5, 2;
+  Eigen::SparseMatrix<double> sparse = dense.sparseView();
+  ScaledCholesky d(dense), s(sparse, PivotOrder::kFillReducing);
+  for (const double scale : {0.0, 0.5, 0.94, 0.945, 1.0}) {
+    const bool want = scale < 2 / (1.5 * std::sqrt(2.0));
+    EXPECT_EQ(d.Holds(scale), want) << scale;
+    EXPECT_EQ(s.Holds(scale), want) << scale;
+  }
+  EXPECT_EQ(LargestHoldingScale([](double x) { return x <= 0.25; }, 40), 0.25);
+}
+
+}  // namespace
+}  // namespace ostrel::physical
