@@ -630,12 +630,10 @@ double WireDistance(const std::vector<Point3>& a, const std::vector<Point3>& b) 
 
 namespace {
 
-// The Maxwell matrix of wires no two of which coincide.
-SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
-                                    double ground_depth_m, double eps_r,
-                                    const Progress& progress,
-                                    const CapacitanceSettings& settings,
-                                    const std::vector<std::vector<std::size_t>>& joined) {
+// Throws StageError unless the plane lies below the substrate surface and under every wire, the
+// permittivity is at least 1 and every wire has a radius.
+void CheckCapacitanceInputs(const std::vector<Conductor>& conductors, double ground_depth_m,
+                            double eps_r) {
   if (!(ground_depth_m > 0) || !std::isfinite(ground_depth_m)) {
     throw StageError("the capacitance needs a ground plane below the substrate surface");
   }
@@ -648,92 +646,112 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
       if (p.z < -ground_depth_m) throw StageError("wire " + c.name + " runs below the plane");
     }
   }
-  const double eps_f_m = kEps0 * eps_r;
-  const std::size_t wires = conductors.size();
+}
 
-  // Every wire's pieces, numbered 0..wires-1.
-  std::vector<std::vector<Piece>> by_wire(wires);
-  std::size_t run_id = 0, total_pieces = 0;
-  for (std::size_t w = 0; w < wires; ++w) {
-    AppendPieces(conductors[w], w, ground_depth_m, settings, run_id, by_wire[w]);
-    total_pieces += by_wire[w].size();
-  }
-  SymmetricMatrix result;
-  result.n = wires;
-  if (wires == 0) return result;
+// The pieces of a set of wires, renumbered for one system: wire k of the set, and its conductor
+// among the set's conductors (wires that touch are one).
+struct Gathered {
+  std::vector<Piece> pieces;
+  std::vector<std::string> names;
+  std::size_t conductors = 0;
+};
 
-  // Each wire's conductor: its joined group, or itself.
-  std::vector<std::size_t> conductor_of(wires);
-  for (std::size_t w = 0; w < wires; ++w) conductor_of[w] = w;
-  for (const auto& group : joined) {
-    for (std::size_t w : group) conductor_of[w] = group.front();
+// Every wire's pieces and conductor, from which the systems of any set of wires are gathered.
+class PieceSource {
+ public:
+  PieceSource(const std::vector<Conductor>& conductors, double ground_depth_m,
+              const CapacitanceSettings& settings,
+              const std::vector<std::vector<std::size_t>>& joined)
+      : conductors_(conductors), by_wire_(conductors.size()), conductor_of_(conductors.size()) {
+    std::size_t run_id = 0;
+    for (std::size_t w = 0; w < conductors.size(); ++w) {
+      AppendPieces(conductors[w], w, ground_depth_m, settings, run_id, by_wire_[w]);
+      total_pieces_ += by_wire_[w].size();
+      conductor_of_[w] = w;
+    }
+    for (const auto& group : joined) {
+      for (std::size_t w : group) conductor_of_[w] = group.front();
+    }
   }
-  struct Gathered {
-    std::vector<Piece> pieces;
-    std::vector<std::string> names;
-    std::size_t conductors = 0;
-  };
-  auto gather = [&](const std::vector<std::size_t>& members) {
+
+  std::size_t total_pieces() const { return total_pieces_; }
+  const std::vector<Piece>& Pieces(std::size_t wire) const { return by_wire_[wire]; }
+  bool OneConductor(std::size_t a, std::size_t b) const {
+    return conductor_of_[a] == conductor_of_[b];
+  }
+
+  // The pieces of `members` in that order, conductors numbered in order of their first wire.
+  Gathered Gather(const std::vector<std::size_t>& members) const {
     Gathered g;
     std::vector<std::size_t> seen;  // conductors in order of their first wire in `members`
     for (std::size_t k = 0; k < members.size(); ++k) {
-      const auto at = std::find(seen.begin(), seen.end(), conductor_of[members[k]]);
+      const auto at = std::find(seen.begin(), seen.end(), conductor_of_[members[k]]);
       const auto local = static_cast<std::size_t>(at - seen.begin());
-      if (at == seen.end()) seen.push_back(conductor_of[members[k]]);
-      for (Piece p : by_wire[members[k]]) {
+      if (at == seen.end()) seen.push_back(conductor_of_[members[k]]);
+      for (Piece p : by_wire_[members[k]]) {
         p.wire = k;
         p.conductor = local;
         g.pieces.push_back(p);
       }
-      g.names.push_back(conductors[members[k]].name);
+      g.names.push_back(conductors_[members[k]].name);
     }
     g.conductors = seen.size();
     if (g.conductors < members.size()) DropCoveredPieces(g.pieces);
     return g;
-  };
-  auto report = [&](double fraction) {
-    if (progress.report) progress.report("capacitance", fraction);
-  };
-
-  if (total_pieces <= settings.max_dense_pieces) {
-    // Small package: every wire in one system, every coupling kept.
-    CheckCancel(progress);
-    std::vector<std::size_t> all(wires);
-    for (std::size_t w = 0; w < wires; ++w) all[w] = w;
-    const Gathered gathered = gather(all);
-    const std::size_t pieces = gathered.pieces.size();
-    CheckDenseFits(DenseBytes(pieces, pieces, sizeof(double)) +
-                       2 * DenseBytes(pieces, wires, sizeof(double)) +
-                       3 * DenseBytes(wires, wires, sizeof(double)),
-                   "the capacitance of " + std::to_string(wires) + " wires in one system");
-    Eigen::MatrixXd c;
-    ParallelFault fault;
-#pragma omp parallel
-#pragma omp single
-    fault.Run([&] {
-      c = SolveCluster(gathered.pieces, wires, gathered.conductors, wires, eps_f_m,
-                       settings.proximity, true, gathered.names);
-    });
-    fault.Rethrow();
-    result.dense = true;
-    result.values.assign(c.data(), c.data() + c.size());  // symmetric: row = column order
-    report(1.0);
-    return result;
   }
 
-  // Large package: neighbours are wires whose pieces come within the cut-off.
+ private:
+  const std::vector<Conductor>& conductors_;
+  std::vector<std::vector<Piece>> by_wire_;
+  std::vector<std::size_t> conductor_of_;
+  std::size_t total_pieces_ = 0;
+};
+
+// Small package: every wire in one system, every coupling kept, the work shared by the threads.
+SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, double eps_f_m,
+                                 const Progress& progress, const CapacitanceSettings& settings) {
+  CheckCancel(progress);
+  std::vector<std::size_t> all(wires);
+  for (std::size_t w = 0; w < wires; ++w) all[w] = w;
+  const Gathered gathered = source.Gather(all);
+  const std::size_t pieces = gathered.pieces.size();
+  CheckDenseFits(DenseBytes(pieces, pieces, sizeof(double)) +
+                     2 * DenseBytes(pieces, wires, sizeof(double)) +
+                     3 * DenseBytes(wires, wires, sizeof(double)),
+                 "the capacitance of " + std::to_string(wires) + " wires in one system");
+  Eigen::MatrixXd c;
+  ParallelFault fault;
+#pragma omp parallel
+#pragma omp single
+  fault.Run([&] {
+    c = SolveCluster(gathered.pieces, wires, gathered.conductors, wires, eps_f_m,
+                     settings.proximity, true, gathered.names);
+  });
+  fault.Rethrow();
+  SymmetricMatrix result;
+  result.n = wires;
+  result.dense = true;
+  result.values.assign(c.data(), c.data() + c.size());  // symmetric: row = column order
+  if (progress.report) progress.report("capacitance", 1.0);
+  return result;
+}
+
+// Each wire's neighbours: the wires whose piece ends come within `cutoff_m` of its own, found by
+// sweeping their bounding boxes along X. Ascending wire indices.
+std::vector<std::vector<std::size_t>> NeighbourWires(const PieceSource& source, std::size_t wires,
+                                                     double cutoff_m) {
   std::vector<std::vector<Point3>> points(wires);
   std::vector<Point3> lo(wires), hi(wires);
   for (std::size_t w = 0; w < wires; ++w) {
-    for (const auto& p : by_wire[w]) points[w].push_back(p.p0);
-    points[w].push_back(by_wire[w].back().p1);
+    const std::vector<Piece>& pieces = source.Pieces(w);
+    for (const auto& p : pieces) points[w].push_back(p.p0);
+    points[w].push_back(pieces.back().p1);
     lo[w] = hi[w] = points[w].front();
     for (const auto& p : points[w]) {
       lo[w] = {std::min(lo[w].x, p.x), std::min(lo[w].y, p.y), std::min(lo[w].z, p.z)};
       hi[w] = {std::max(hi[w].x, p.x), std::max(hi[w].y, p.y), std::max(hi[w].z, p.z)};
     }
   }
-  const double cutoff_m = settings.cutoff_m;
   std::vector<std::vector<std::size_t>> neighbours(wires);
   std::vector<std::size_t> order(wires);
   for (std::size_t w = 0; w < wires; ++w) order[w] = w;
@@ -753,33 +771,81 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
     }
   }
   for (auto& list : neighbours) std::sort(list.begin(), list.end());
+  return neighbours;
+}
 
-  // Blocks of up to kBlockWires neighbouring wires, grown from the first wire not yet placed;
-  // each block is solved with all its members' neighbours and keeps its members' rows.
+// Blocks of up to kBlockWires neighbouring wires, grown from the first wire not yet placed;
+// every wire is in one block.
+std::vector<std::vector<std::size_t>> WireBlocks(
+    const std::vector<std::vector<std::size_t>>& neighbours) {
+  const std::size_t wires = neighbours.size();
   std::vector<std::vector<std::size_t>> blocks;
-  {
-    std::vector<bool> placed(wires, false);
-    for (std::size_t seed = 0; seed < wires; ++seed) {
-      if (placed[seed]) continue;
-      std::vector<std::size_t> block = {seed};
-      placed[seed] = true;
-      for (std::size_t k = 0; k < block.size() && block.size() < kBlockWires; ++k) {
-        for (std::size_t nb : neighbours[block[k]]) {
-          if (block.size() >= kBlockWires) break;
-          if (!placed[nb]) {
-            placed[nb] = true;
-            block.push_back(nb);
-          }
+  std::vector<bool> placed(wires, false);
+  for (std::size_t seed = 0; seed < wires; ++seed) {
+    if (placed[seed]) continue;
+    std::vector<std::size_t> block = {seed};
+    placed[seed] = true;
+    for (std::size_t k = 0; k < block.size() && block.size() < kBlockWires; ++k) {
+      for (std::size_t nb : neighbours[block[k]]) {
+        if (block.size() >= kBlockWires) break;
+        if (!placed[nb]) {
+          placed[nb] = true;
+          block.push_back(nb);
         }
       }
-      blocks.push_back(std::move(block));
+    }
+    blocks.push_back(std::move(block));
+  }
+  return blocks;
+}
+
+// An entry of the lower triangle as one block found it.
+struct Found {
+  std::size_t i, j;
+  double value;
+};
+
+// The rows of one block's members, solved with every neighbour of one of them (the block's
+// members first in the cluster); couplings to wires beyond the cut-off are dropped: they stay
+// in the diagonal, as capacitance to ground.
+std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::size_t>& block,
+                              const std::vector<std::vector<std::size_t>>& neighbours,
+                              double eps_f_m, const CapacitanceSettings& settings) {
+  std::vector<std::size_t> cluster = block;
+  for (std::size_t w : block) {
+    for (std::size_t nb : neighbours[w]) {
+      if (std::find(cluster.begin(), cluster.end(), nb) == cluster.end()) cluster.push_back(nb);
     }
   }
-  struct Triplet {
-    std::size_t i, j;
-    double value;
-  };
-  std::vector<std::vector<Triplet>> found(blocks.size());
+  const Gathered g = source.Gather(cluster);
+  // One thread per cluster: the clusters share out the work.
+  const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, block.size(),
+                                         eps_f_m, settings.proximity, false, g.names);
+  std::vector<Found> found;
+  for (std::size_t k = 0; k < block.size(); ++k) {
+    const std::size_t i = cluster[k];
+    const auto ki = static_cast<Eigen::Index>(k);
+    found.push_back({i, i, c(ki, ki)});
+    for (std::size_t m = 0; m < cluster.size(); ++m) {
+      const std::size_t j = cluster[m];
+      if (j == i || source.OneConductor(i, j) ||
+          !std::binary_search(neighbours[i].begin(), neighbours[i].end(), j)) {
+        continue;
+      }
+      found.push_back({std::max(i, j), std::min(i, j), c(ki, static_cast<Eigen::Index>(m))});
+    }
+  }
+  return found;
+}
+
+// Every block solved, one thread per block; progress after each, the first fault or a cancel
+// raised once all threads have stopped.
+std::vector<std::vector<Found>> SolveBlocks(const PieceSource& source,
+                                            const std::vector<std::vector<std::size_t>>& blocks,
+                                            const std::vector<std::vector<std::size_t>>& neighbours,
+                                            double eps_f_m, const Progress& progress,
+                                            const CapacitanceSettings& settings) {
+  std::vector<std::vector<Found>> found(blocks.size());
   std::size_t done = 0;
   bool cancelled = false;
   std::exception_ptr failure;  // the first fault of any cluster, raised after the loop
@@ -792,35 +858,8 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
       skip = cancelled || failure;
     }
     if (skip) continue;
-    // The block's members first, then every neighbour of one of them.
-    std::vector<std::size_t> cluster = blocks[b];
-    for (std::size_t w : blocks[b]) {
-      for (std::size_t nb : neighbours[w]) {
-        if (std::find(cluster.begin(), cluster.end(), nb) == cluster.end()) cluster.push_back(nb);
-      }
-    }
     try {
-      const Gathered g = gather(cluster);
-      // One thread per cluster: the clusters share out the work.
-      const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors,
-                                             blocks[b].size(), eps_f_m, settings.proximity,
-                                             false, g.names);
-      for (std::size_t k = 0; k < blocks[b].size(); ++k) {
-        const std::size_t i = cluster[k];
-        const auto ki = static_cast<Eigen::Index>(k);
-        found[b].push_back({i, i, c(ki, ki)});
-        for (std::size_t m = 0; m < cluster.size(); ++m) {
-          const std::size_t j = cluster[m];
-          // Couplings to wires beyond the cut-off are dropped: they stay in the diagonal,
-          // as capacitance to ground.
-          if (j == i || conductor_of[i] == conductor_of[j] ||
-              !std::binary_search(neighbours[i].begin(), neighbours[i].end(), j)) {
-            continue;
-          }
-          found[b].push_back({std::max(i, j), std::min(i, j),
-                              c(ki, static_cast<Eigen::Index>(m))});
-        }
-      }
+      found[b] = SolveBlock(source, blocks[b], neighbours, eps_f_m, settings);
     } catch (...) {
 #pragma omp critical(ostrel_capacitance)
       if (!failure) failure = std::current_exception();
@@ -828,18 +867,27 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
 #pragma omp critical(ostrel_capacitance)
     {
       ++done;
-      report(static_cast<double>(done) / static_cast<double>(blocks.size()));
+      if (progress.report) {
+        progress.report("capacitance",
+                        static_cast<double>(done) / static_cast<double>(blocks.size()));
+      }
     }
   }
   if (cancelled) throw StageError("capacitance computation cancelled");
   if (failure) std::rethrow_exception(failure);
+  return found;
+}
 
-  // A coupling found from both of its wires' blocks is their mean.
-  std::vector<Triplet> all;
+// The sparse matrix of the entries found: a coupling found from both of its wires' blocks is
+// their mean.
+SymmetricMatrix MeanOfFound(std::size_t wires, const std::vector<std::vector<Found>>& found) {
+  std::vector<Found> all;
   for (const auto& list : found) all.insert(all.end(), list.begin(), list.end());
-  std::sort(all.begin(), all.end(), [](const Triplet& a, const Triplet& b) {
+  std::sort(all.begin(), all.end(), [](const Found& a, const Found& b) {
     return a.i < b.i || (a.i == b.i && (a.j < b.j || (a.j == b.j && a.value < b.value)));
   });
+  SymmetricMatrix result;
+  result.n = wires;
   result.dense = false;
   for (std::size_t k = 0; k < all.size();) {
     std::size_t end = k;
@@ -852,6 +900,26 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors,
     k = end;
   }
   return result;
+}
+
+// The Maxwell matrix of wires no two of which coincide: in one system when the pieces are few,
+// else per block of neighbouring wires with the neighbours' couplings.
+SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors, double ground_depth_m,
+                                    double eps_r, const Progress& progress,
+                                    const CapacitanceSettings& settings,
+                                    const std::vector<std::vector<std::size_t>>& joined) {
+  CheckCapacitanceInputs(conductors, ground_depth_m, eps_r);
+  const double eps_f_m = kEps0 * eps_r;
+  const std::size_t wires = conductors.size();
+  const PieceSource source(conductors, ground_depth_m, settings, joined);
+  if (wires == 0) return SymmetricMatrix{};
+  if (source.total_pieces() <= settings.max_dense_pieces) {
+    return DenseCapacitance(source, wires, eps_f_m, progress, settings);
+  }
+  const std::vector<std::vector<std::size_t>> neighbours =
+      NeighbourWires(source, wires, settings.cutoff_m);
+  const std::vector<std::vector<std::size_t>> blocks = WireBlocks(neighbours);
+  return MeanOfFound(wires, SolveBlocks(source, blocks, neighbours, eps_f_m, progress, settings));
 }
 
 }  // namespace
