@@ -359,7 +359,11 @@ void MainWindow::CloseWindow() { close(); }
 void MainWindow::ShowEstimation(const Workspace& ws) {
   estimation_ = std::make_shared<const Estimation>(Estimation{ws.package, ws.Wires, ws.params});
   estimation_shown_ = false;
-  if (physical_view_ && physical_view_->isVisible()) OpenPhysicalView();
+  // An open view takes the new wires without taking the keyboard from this window.
+  if (physical_view_ && physical_view_->isVisible()) {
+    physical_view_->SetEstimation(estimation_);
+    estimation_shown_ = true;
+  }
 }
 
 void MainWindow::ShowEstimationFailed(const std::string& reason) {
