@@ -3,8 +3,6 @@
 
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,9 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <new>
@@ -24,11 +22,12 @@
 #include <tuple>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "app/file_io.h"
 #include "app/output_plan.h"
 #include "app/start_path.h"
 #include "app/workspace.h"
-#include "ostrel/version.h"
 #include "base/text.h"
 #include "export/export_table.h"
 #include "export/exports.h"
@@ -36,6 +35,7 @@
 #include "export/net_selection.h"
 #include "export/physical_export.h"
 #include "export/touchstone.h"
+#include "ostrel/version.h"
 
 namespace {
 
@@ -68,7 +68,8 @@ Physical model (exact resistance and internal inductance from DC up, partial
 and loop inductance matrices of the real wire paths; docs/physical.md):
 )";
 
-constexpr const char* kHelpOptionRules = R"(  An option for one output without that output is a usage error: the SPICE
+constexpr const char* kHelpOptionRules =
+    R"(  An option for one output without that output is a usage error: the SPICE
   options without --spice (and --spice-broadband without loop), the loss
   tangent without --touchstone, --nets without an output it selects for,
   and the model's options (ground depth, clearance, eps_r, capacitance,
@@ -244,7 +245,8 @@ constexpr CliOption kCliOptions[] = {
      "--physical",
      [](Options& opt, const std::string& name, const std::string& v) {
        opt.eps_r = ReadNumber(name, v, "the relative permittivity");
-       if (!(opt.eps_r >= 1)) throw UsageFault(name + ": the relative permittivity must be at least 1");
+       if (!(opt.eps_r >= 1))
+         throw UsageFault(name + ": the relative permittivity must be at least 1");
      }},
     {"--no-capacitance", "", "",
      "leave the capacitance matrix out (most of the time of\n"
@@ -256,8 +258,8 @@ constexpr CliOption kCliOptions[] = {
      "frequencies in Hz (0 is DC); default: the settings\n"
      "file's frequency",
      "--physical", ReadFrequencies},
-    {"--sweep", "FMIN:FMAX:N", "needs a value",
-     "N log-spaced frequencies from FMIN > 0 to FMAX", "--physical", ReadFrequencies},
+    {"--sweep", "FMIN:FMAX:N", "needs a value", "N log-spaced frequencies from FMIN > 0 to FMAX",
+     "--physical", ReadFrequencies},
     {"--sweep-linear", "FMIN:FMAX:N", "needs a value",
      "N evenly spaced frequencies, FMIN >= 0 (from DC for\n"
      "time-domain work); one frequency option at most",
@@ -286,7 +288,8 @@ std::string OptionLine(std::string_view name, std::string_view value, std::strin
   std::string head = "  " + std::string(name) + (value.empty() ? "" : " ") + std::string(value);
   std::string text = head.size() + 2 <= kColumn ? head + std::string(kColumn - head.size(), ' ')
                                                 : head + "\n" + std::string(kColumn, ' ');
-  for (const char c : help) text += c == '\n' ? "\n" + std::string(kColumn, ' ') : std::string(1, c);
+  for (const char c : help)
+    text += c == '\n' ? "\n" + std::string(kColumn, ' ') : std::string(1, c);
   return text + "\n";
 }
 
@@ -328,10 +331,9 @@ Request ReadCommandLine(const std::vector<std::string>& args, Options& opt) {
   };
   std::vector<Named> named;
   for (const CliOption& o : kCliOptions) {
-    named.push_back({o.name, o.short_name, *o.value_name != '\0', o.needs,
-                     [&opt, read = o.read](const std::string& n, const std::string& v) {
-                       read(opt, n, v);
-                     }});
+    named.push_back(
+        {o.name, o.short_name, *o.value_name != '\0', o.needs,
+         [&opt, read = o.read](const std::string& n, const std::string& v) { read(opt, n, v); }});
   }
   for (std::size_t i = 0; i < ostrel::ExportKinds().size(); ++i) {
     named.push_back({std::string(ostrel::ExportKinds()[i].option), "", true, "needs a path",
@@ -365,7 +367,8 @@ Request ReadCommandLine(const std::vector<std::string>& args, Options& opt) {
     app.add_option(names,
                    [&, n](const CLI::results_t& values) {
                      const std::size_t end = args.size() - unread.size();
-                     const bool apart = n.takes_value && end >= judged + 2 && is_name(n, args[end - 2]);
+                     const bool apart =
+                         n.takes_value && end >= judged + 2 && is_name(n, args[end - 2]);
                      const std::size_t at = apart ? end - 2 : end - 1;
                      judge_set_aside(at);
                      if (!is_name(n, args[at])) judge_set_aside(at + 1);  // --NAME=VALUE, -hX
@@ -385,6 +388,7 @@ Request ReadCommandLine(const std::vector<std::string>& args, Options& opt) {
     return Request::kVersion;
   } catch (const CLI::ParseError&) {
     // An option at the end without its value, or an argument CLI11 could not take.
+    if (unread.size() >= args.size()) throw;
     const std::size_t at = args.size() - unread.size() - 1;
     judge_set_aside(at);
     for (const Named& n : named) {
@@ -410,9 +414,8 @@ int Fail(const std::string& message) {
 // An option given without the output it serves would change nothing: the usage fault naming
 // both, or empty when every option given has its output.
 std::string OptionWithoutItsOutput(const Options& opt) {
-  const bool loop_spice =
-      !opt.Export("--spice").empty() &&
-      opt.choices.spice_inductance == ostrel::SpiceInductance::kLoop;
+  const bool loop_spice = !opt.Export("--spice").empty() &&
+                          opt.choices.spice_inductance == ostrel::SpiceInductance::kLoop;
   const bool model = opt.NeedsPhysicalModel();
   const char* const kModel =
       "an output of the physical model (--physical, --physical-table, --ibis-pkg, --touchstone "
@@ -421,7 +424,8 @@ std::string OptionWithoutItsOutput(const Options& opt) {
       {"--spice-inductance", !opt.Export("--spice").empty(), "--spice"},
       {"--spice-broadband", loop_spice, "--spice with --spice-inductance loop"},
       {"--loss-tangent", !opt.Export("--touchstone").empty(), "--touchstone"},
-      {"--nets", loop_spice || !opt.Export("--ibis-pkg").empty() || !opt.Export("--touchstone").empty(),
+      {"--nets",
+       loop_spice || !opt.Export("--ibis-pkg").empty() || !opt.Export("--touchstone").empty(),
        "--ibis-pkg, --touchstone or --spice with --spice-inductance loop"},
       {"--eps-r", model && opt.capacitance && opt.ground_depth_um > 0,
        "the capacitances of the physical model (not with --no-capacitance or --ground-depth 0)"},

@@ -24,11 +24,10 @@ ExportResult Json(const ExportSource& s, const std::string&) {
 }
 
 ExportResult Spice(const ExportSource& s, const std::string&) {
-  SpiceNetlist netlist =
-      s.choices.spice_inductance == SpiceInductance::kLoop
-          ? SpiceLoopText(s.header, s.package, s.wires, *s.model, s.choices.spice_broadband,
-                          s.choices.nets)
-          : SpiceText(s.header, s.package, s.wires, s.choices.spice_inductance);
+  SpiceNetlist netlist = s.choices.spice_inductance == SpiceInductance::kLoop
+                             ? SpiceLoopText(s.header, s.package, s.wires, *s.model,
+                                             s.choices.spice_broadband, s.choices.nets)
+                             : SpiceText(s.header, s.package, s.wires, s.choices.spice_inductance);
   return {std::move(netlist.Text), std::move(netlist.Notes)};
 }
 

@@ -267,8 +267,8 @@ void MainWindow::BuildPanel() {
   export_->setAutoDefault(false);
   auto* export_menu = new QMenu(export_);
   for (const ExportKind* kind : WindowExports()) {
-    QAction* action = export_menu->addAction(
-        QString::fromUtf8(kind->menu_caption.data(), static_cast<qsizetype>(kind->menu_caption.size())));
+    QAction* action = export_menu->addAction(QString::fromUtf8(
+        kind->menu_caption.data(), static_cast<qsizetype>(kind->menu_caption.size())));
     connect(action, &QAction::triggered, this, [this, kind] { logic_.Export(*kind); });
   }
   export_->setMenu(export_menu);

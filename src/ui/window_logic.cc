@@ -45,9 +45,9 @@ FileDialogRequest ExportDialog(const ExportKind& kind, const std::string& settin
 std::string ExportText(const ExportKind& kind, const Workspace& run, const std::string& path) {
   const ExportHeader header = ExportHeaderFor(run);
   const ExportChoices choices;
-  return kind.make({.header = header, .package = run.package, .wires = run.Wires,
-                    .choices = choices},
-                   path)
+  return kind
+      .make({.header = header, .package = run.package, .wires = run.Wires, .choices = choices},
+            path)
       .text;
 }
 

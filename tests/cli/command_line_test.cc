@@ -48,9 +48,8 @@ TEST_F(CommandLineTest, HelpAndRefusalsAreWhatTheyWere) {
   const std::vector<Row> rows =
       ReadRows(ReadWholeFile(std::string(OSTREL_TEST_DATA_DIR) + "/command_lines.txt"));
   ASSERT_GE(rows.size(), 60u);
-  const std::string version = std::to_string(kVersionMajor) + "." +
-                              std::to_string(kVersionMinor) + "." +
-                              std::to_string(kVersionRevision);
+  const std::string version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
+                              "." + std::to_string(kVersionRevision);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args);
     std::filesystem::remove_all(dir_);

@@ -3,6 +3,7 @@
 // completes its PATH with file names, and its rule for standard output holds.
 
 #include "export/export_table.h"
+
 #include "support/scratch_dir.h"
 
 namespace ostrel {
@@ -19,8 +20,8 @@ class ExportTableTest : public testing_support::ScratchDirTest {
   std::string Completions(const std::string& words) const {
     const std::string completion =
         std::string(OSTREL_TESTS_SOURCE_DIR) + "/../packaging/ostrel-cli.bash-completion";
-    Write(".complete.sh", "source '" + completion + "'\nCOMP_WORDS=('" + OSTREL_CLI_PATH +
-                              "' " + words + ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n" +
+    Write(".complete.sh", "source '" + completion + "'\nCOMP_WORDS=('" + OSTREL_CLI_PATH + "' " +
+                              words + ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n" +
                               "_ostrel_cli\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n");
     const std::string command = "cd '" + dir_.string() + "' && bash .complete.sh >.out 2>.err";
     EXPECT_EQ(std::system(command.c_str()), 0) << Read(".err");
