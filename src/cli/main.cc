@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,17 +23,16 @@
 #include <tuple>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "app/file_io.h"
 #include "app/output_plan.h"
+#include "app/physical_study.h"
 #include "app/start_path.h"
 #include "app/workspace.h"
+#include "base/name_patterns.h"
 #include "base/text.h"
 #include "export/export_table.h"
 #include "export/exports.h"
 #include "export/ibis_package.h"
-#include "export/net_selection.h"
 #include "export/physical_export.h"
 #include "export/touchstone.h"
 #include "ostrel/version.h"
@@ -110,7 +110,7 @@ struct Options {
   bool physical_table = false;
   double ground_depth_um = 50;
   double clearance_um = 0;  // surface to surface, for the list of wires too close
-  double eps_r = 1;  // relative permittivity around the wires
+  double eps_r = 1;         // relative permittivity around the wires
   bool capacitance = true;
   std::vector<double> frequencies_hz;  // empty: the settings file's frequency
   std::string frequency_option;        // the option that gave them
@@ -568,57 +568,49 @@ std::string UtcDate() {
   return text;
 }
 
-// The physical model of the wires just estimated, when an output needs it; what it leaves out
-// or repairs goes to stderr.
-std::optional<ostrel::physical::Model> PhysicalModel(const ostrel::Workspace& ws,
-                                                     const Options& opt) {
+// The study the command line asks for.
+ostrel::StudyOptions StudyOptionsOf(const Options& opt) {
+  return {.frequencies_hz = opt.frequencies_hz,
+          .ground_depth_um = opt.ground_depth_um,
+          .eps_r = opt.eps_r,
+          .clearance_um = opt.clearance_um,
+          .capacitance = opt.capacitance,
+          .nets = opt.choices.nets};
+}
+
+// The physical study of the wires just estimated, when an output needs it; what the model
+// leaves out or repairs and the wire pairs too close go to stderr.
+std::optional<ostrel::PhysicalStudy> PhysicalStudy(const ostrel::Workspace& ws,
+                                                   const Options& opt) {
   if (!opt.NeedsPhysicalModel()) return std::nullopt;
-  ostrel::physical::Options options;
-  options.frequencies_hz = opt.frequencies_hz;
-  if (options.frequencies_hz.empty()) {
-    options.frequencies_hz.push_back(static_cast<double>(ws.params.Frequency));
-  }
-  options.ground_depth_m = opt.ground_depth_um * 1e-6;
-  options.eps_r = opt.eps_r;
-  options.clearance_m = opt.clearance_um * 1e-6;
-  options.capacitance = opt.capacitance;
-  std::optional<ostrel::physical::Model> model;
+  std::optional<ostrel::PhysicalStudy> study;
   {
     ProgressLine line;
-    model = ostrel::physical::ComputeModel(ws.Wires, ws.params, options, line.Hearing());
+    study = ostrel::RunPhysicalStudy(ws.Wires, ws.params, StudyOptionsOf(opt), line.Hearing());
   }
-  for (const std::string& note : model->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
-  for (const std::string& note : ostrel::ClearanceNotes(*model)) {
-    std::cerr << "ostrel-cli: note: " << note << "\n";
-  }
-  return model;
+  for (const std::string& note : study->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
+  return study;
 }
 
 // The requested exports of the estimation just run, as {path, text}, in the order of their
-// rows. Their notes (SPICE couplings scaled or limited) go to stderr. `model`: the physical model
-// when an export needs it.
+// rows. Their notes (SPICE couplings scaled or limited) go to stderr. `study`: the physical
+// study when an export needs it.
 std::vector<std::pair<std::string, std::string>> Exports(
     const ostrel::Workspace& ws, const Options& opt,
-    const std::optional<ostrel::physical::Model>& model) {
+    const std::optional<ostrel::PhysicalStudy>& study) {
   const ostrel::ExportHeader header = ostrel::ExportHeaderFor(ws);
   ostrel::ExportChoices choices = opt.choices;
   choices.date = UtcDate();
-  // Without --nets the model itself: a copy would double its dense matrices.
-  std::optional<ostrel::physical::Model> chosen;
   std::vector<std::pair<std::string, std::string>> out;
   for (std::size_t i = 0; i < opt.exports.size(); ++i) {
-    const ostrel::ExportKind& kind = ostrel::ExportKinds()[i];
     const std::string& path = opt.exports[i];
     if (path.empty()) continue;
-    if (kind.uses_selection && !choices.nets.empty() && !chosen) {
-      chosen = ostrel::SelectNets(*model, choices.nets);
-    }
     ProgressLine line;
     ostrel::ExportSource source{header, ws.package, ws.Wires, choices};
-    source.model = model ? &*model : nullptr;
-    source.selected = chosen ? &*chosen : source.model;
+    source.model = study ? &study->model : nullptr;
+    source.selected = study ? &study->Selected() : nullptr;
     source.progress = line.Hearing();
-    ostrel::ExportResult result = kind.make(source, path);
+    ostrel::ExportResult result = ostrel::ExportKinds()[i].make(source, path);
     for (const std::string& note : result.notes) {
       std::cerr << "ostrel-cli: note: " << path << ": " << note << "\n";
     }
@@ -746,17 +738,16 @@ int Run(int argc, char** argv, std::string& doing) {
       return Usage(fault);
     }
     doing = "computing the physical model";
-    const std::optional<ostrel::physical::Model> model = PhysicalModel(ws, opt);
+    const std::optional<ostrel::PhysicalStudy> study = PhysicalStudy(ws, opt);
     doing = "making the exports";
-    const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, model);
+    const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, study);
     doing = "writing the report and the exports";
     // The report goes out in pieces as it is written, never whole in memory.
     const std::string& report_path = outputs.front().path;
-    ostrel::WriteReportPieces(report, ws.Wires, [&](std::string_view piece) {
-      plan.Write(report_path, piece);
-    });
+    ostrel::WriteReportPieces(report, ws.Wires,
+                              [&](std::string_view piece) { plan.Write(report_path, piece); });
     for (const auto& [path, text] : exports) plan.Write(path, text);
-    if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(*model));
+    if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(study->model));
     plan.Commit();
     ostrel::CloseStandardOutput();
   } catch (const ostrel::StageError& e) {

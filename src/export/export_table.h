@@ -51,7 +51,6 @@ struct ExportKind {
   std::string_view help;        // its lines in the help, without the option column
   ExportGroup group = ExportGroup::kEstimation;
   bool stdout_allowed = true;                           // a PATH of - is standard output
-  bool uses_selection = false;                          // made from ExportSource::selected
   bool (*needs_model)(const ExportChoices&) = nullptr;  // needs the physical model
   // The window's Export menu: its caption and the file dialog's title, filter and file name
   // suffix. An empty caption: not offered by the window.
