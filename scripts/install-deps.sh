@@ -8,7 +8,7 @@ packages="build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchma
 qt6-base-dev qt6-charts-dev qt6-svg-dev xvfb xauth ngspice jq libxml2-utils clang libclang-rt-14-dev
 libomp-14-dev
 libeigen3-dev libxxhash-dev python3-scipy python3-mpmath python3-scikit-rf help2man lintian desktop-file-utils
-appstream shared-mime-info xdg-utils debootstrap hyperfine man-db"
+appstream shared-mime-info xdg-utils debootstrap hyperfine man-db clang-format"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
