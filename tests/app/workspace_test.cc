@@ -1,3 +1,4 @@
+#include "app/file_io.h"
 #include "app/workspace.h"
 
 #include <sys/stat.h>
