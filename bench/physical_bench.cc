@@ -19,6 +19,7 @@
 #include "physical/capacitance.h"
 #include "physical/clearance.h"
 #include "physical/physical_model.h"
+#include "app/physical_study.h"
 #include "export/physical_export.h"
 
 namespace {

@@ -47,7 +47,8 @@ void BM_PhysicalViewFillAndPaint(benchmark::State& state) {
   // Computed once, outside the measurement.
   const ostrel::physical::Model model = ostrel::physical::ComputeModel(
       estimation->wires, estimation->params,
-      ostrel::ui::ModelOptions(defaults, static_cast<double>(estimation->params.Frequency)));
+      ostrel::ModelOptions(ostrel::ui::StudyOf(defaults),
+                           static_cast<double>(estimation->params.Frequency)));
   NoFiles chooser;
   ostrel::ui::PhysicalView view(chooser, {});
   view.resize(1280, 800);

@@ -23,13 +23,14 @@
 
 #include "app/file_io.h"
 #include "app/output_plan.h"
+#include "app/physical_study.h"
 #include "app/start_path.h"
 #include "app/workspace.h"
 #include "ostrel/version.h"
+#include "base/name_patterns.h"
 #include "base/text.h"
 #include "export/exports.h"
 #include "export/ibis_package.h"
-#include "export/net_selection.h"
 #include "export/physical_export.h"
 #include "export/touchstone.h"
 
@@ -381,37 +382,35 @@ std::string UtcDate() {
   return text;
 }
 
-// The physical model of the wires just estimated, when an output needs it; what it leaves out
-// or repairs goes to stderr.
-std::optional<ostrel::physical::Model> PhysicalModel(const ostrel::Workspace& ws,
-                                                     const Options& opt) {
+// The study the command line asks for.
+ostrel::StudyOptions StudyOptionsOf(const Options& opt) {
+  return {.frequencies_hz = opt.frequencies_hz,
+          .ground_depth_um = opt.ground_depth_um,
+          .eps_r = opt.eps_r,
+          .clearance_um = opt.clearance_um,
+          .capacitance = opt.capacitance,
+          .nets = opt.nets};
+}
+
+// The physical study of the wires just estimated, when an output needs it; what the model
+// leaves out or repairs and the wire pairs too close go to stderr.
+std::optional<ostrel::PhysicalStudy> PhysicalStudy(const ostrel::Workspace& ws,
+                                                   const Options& opt) {
   if (!opt.NeedsPhysicalModel()) return std::nullopt;
-  ostrel::physical::Options options;
-  options.frequencies_hz = opt.frequencies_hz;
-  if (options.frequencies_hz.empty()) {
-    options.frequencies_hz.push_back(static_cast<double>(ws.params.Frequency));
-  }
-  options.ground_depth_m = opt.ground_depth_um * 1e-6;
-  options.eps_r = opt.eps_r;
-  options.clearance_m = opt.clearance_um * 1e-6;
-  options.capacitance = opt.capacitance;
-  std::optional<ostrel::physical::Model> model;
+  std::optional<ostrel::PhysicalStudy> study;
   {
     ProgressLine line;
-    model = ostrel::physical::ComputeModel(ws.Wires, ws.params, options, line.Hearing());
+    study = ostrel::RunPhysicalStudy(ws.Wires, ws.params, StudyOptionsOf(opt), line.Hearing());
   }
-  for (const std::string& note : model->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
-  for (const std::string& note : ostrel::ClearanceNotes(*model)) {
-    std::cerr << "ostrel-cli: note: " << note << "\n";
-  }
-  return model;
+  for (const std::string& note : study->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
+  return study;
 }
 
 // The requested exports of the estimation just run, as {path, text}. SPICE notes (couplings
-// scaled or limited) go to stderr. `model`: the physical model when an export needs it.
+// scaled or limited) go to stderr. `study`: the physical study when an export needs it.
 std::vector<std::pair<std::string, std::string>> Exports(
     const ostrel::Workspace& ws, const Options& opt,
-    const std::optional<ostrel::physical::Model>& model) {
+    const std::optional<ostrel::PhysicalStudy>& study) {
   const ostrel::ExportHeader header = ostrel::ExportHeaderFor(ws);
   std::vector<std::pair<std::string, std::string>> out;
   if (!opt.csv.empty()) out.emplace_back(opt.csv, ostrel::CsvText(header, ws.Wires));
@@ -419,20 +418,19 @@ std::vector<std::pair<std::string, std::string>> Exports(
   if (!opt.spice.empty()) {
     ostrel::SpiceNetlist netlist =
         opt.spice_inductance == ostrel::SpiceInductance::kLoop
-            ? ostrel::SpiceLoopText(header, ws.package, ws.Wires, *model, opt.spice_broadband,
-                                    opt.nets)
+            ? ostrel::SpiceLoopText(header, ws.package, ws.Wires, study->model,
+                                    opt.spice_broadband, opt.nets)
             : ostrel::SpiceText(header, ws.package, ws.Wires, opt.spice_inductance);
     for (const std::string& note : netlist.Notes) {
       std::cerr << "ostrel-cli: note: " << opt.spice << ": " << note << "\n";
     }
     out.emplace_back(opt.spice, std::move(netlist.Text));
   }
-  if (!opt.physical.empty()) out.emplace_back(opt.physical, ostrel::PhysicalJsonText(*model));
+  if (!opt.physical.empty()) {
+    out.emplace_back(opt.physical, ostrel::PhysicalJsonText(study->model));
+  }
   if (!opt.ibis_pkg.empty() || !opt.touchstone.empty()) {
-    // Without --nets the model itself: a copy would double its dense matrices.
-    const std::optional<ostrel::physical::Model> chosen =
-        opt.nets.empty() ? std::nullopt : std::optional(ostrel::SelectNets(*model, opt.nets));
-    const ostrel::physical::Model& selected = chosen ? *chosen : *model;
+    const ostrel::physical::Model& selected = study->Selected();
     if (!opt.ibis_pkg.empty()) {
       const std::string name = std::filesystem::path(opt.ibis_pkg).filename().string();
       out.emplace_back(opt.ibis_pkg,
@@ -624,9 +622,9 @@ int Run(int argc, char** argv, std::string& doing) {
       return Usage(fault);
     }
     doing = "computing the physical model";
-    const std::optional<ostrel::physical::Model> model = PhysicalModel(ws, opt);
+    const std::optional<ostrel::PhysicalStudy> study = PhysicalStudy(ws, opt);
     doing = "making the exports";
-    const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, model);
+    const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, study);
     doing = "writing the report and the exports";
     // The report goes out in pieces as it is written, never whole in memory.
     const std::string& report_path = outputs.front().path;
@@ -634,7 +632,7 @@ int Run(int argc, char** argv, std::string& doing) {
       plan.Write(report_path, piece);
     });
     for (const auto& [path, text] : exports) plan.Write(path, text);
-    if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(*model));
+    if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(study->model));
     plan.Commit();
     ostrel::CloseStandardOutput();
   } catch (const ostrel::StageError& e) {

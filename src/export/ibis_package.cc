@@ -13,7 +13,7 @@
 
 #include "base/stage_error.h"
 #include "ostrel/version.h"
-#include "export/net_selection.h"
+#include "base/name_patterns.h"
 
 namespace ostrel {
 namespace {

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
-#include <system_error>
 
 #include "base/stage_error.h"
 #include "base/text.h"
@@ -134,21 +133,6 @@ std::string PairsText(std::size_t count, double clearance_m) {
     return text + "closer than " + FormatGeneral(clearance_m / kMPerUm, 6) + " um";
   }
   return text + (one ? "touches or overlaps" : "touch or overlap");
-}
-
-// Parses the whole of `text` as a finite number at or above `least`; `what` names it in the
-// message.
-double NumberIn(std::string_view text, double least, const std::string& what) {
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
-      !std::isfinite(value)) {
-    throw StageError(what + " '" + std::string(text) + "' is not a number");
-  }
-  if (value < least) {
-    throw StageError(what + " " + std::string(text) + " is below " + FormatGeneral(least, 6));
-  }
-  return value;
 }
 
 // Throws StageError unless every matrix and every per-frequency list has one row or value per
@@ -366,60 +350,6 @@ std::vector<std::string> ClearanceNotes(const physical::Model& model) {
     notes.push_back((joined ? note : PairsText(count, model.options.clearance_m)) + listed);
   }
   return notes;
-}
-
-double NonNegativeNumber(std::string_view text, const std::string& what) {
-  return NumberIn(text, 0.0, what);
-}
-
-std::vector<double> FrequencyList(std::string_view text) {
-  std::vector<double> out;
-  for (std::size_t pos = 0; pos <= text.size();) {
-    std::size_t comma = text.find(',', pos);
-    if (comma == std::string_view::npos) comma = text.size();
-    out.push_back(NumberIn(text.substr(pos, comma - pos), 0.0, "frequency"));
-    if (out.size() > kMaxFrequencies) {
-      throw StageError("more than " + std::to_string(kMaxFrequencies) + " frequencies");
-    }
-    pos = comma + 1;
-  }
-  return out;
-}
-
-std::vector<double> Sweep(std::string_view text, bool logarithmic) {
-  const std::size_t colon1 = text.find(':');
-  const std::size_t colon2 =
-      colon1 == std::string_view::npos ? colon1 : text.find(':', colon1 + 1);
-  if (colon2 == std::string_view::npos) {
-    throw StageError("a sweep is FMIN:FMAX:N, not '" + std::string(text) + "'");
-  }
-  const double f_min_hz = NumberIn(text.substr(0, colon1), 0.0, "the lowest frequency");
-  if (logarithmic && f_min_hz == 0) {
-    throw StageError("a log sweep starts above 0 Hz; a linear sweep can start at DC");
-  }
-  const double f_max_hz = NumberIn(text.substr(colon1 + 1, colon2 - colon1 - 1), f_min_hz,
-                                   "the highest frequency");
-  const std::string_view count_text = text.substr(colon2 + 1);
-  std::size_t count = 0;
-  const auto [end, ec] =
-      std::from_chars(count_text.data(), count_text.data() + count_text.size(), count);
-  if (count_text.empty() || ec != std::errc() || end != count_text.data() + count_text.size() ||
-      count < 1 || count > kMaxFrequencies) {
-    throw StageError("the number of sweep frequencies '" + std::string(count_text) +
-                     "' is not a whole number from 1 to " + std::to_string(kMaxFrequencies));
-  }
-  if (count == 1 && f_max_hz != f_min_hz) {
-    throw StageError("a sweep of one frequency needs FMIN equal to FMAX");
-  }
-  std::vector<double> out(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    const double t = count == 1 ? 0.0 : static_cast<double>(i) / static_cast<double>(count - 1);
-    // Log: f_i = fmin (fmax / fmin)^t; linear: f_i = fmin + (fmax - fmin) t.
-    out[i] = logarithmic ? f_min_hz * std::pow(f_max_hz / f_min_hz, t)
-                         : f_min_hz + (f_max_hz - f_min_hz) * t;
-  }
-  out.back() = f_max_hz;  // exactly the end asked for, whatever the rounding
-  return out;
 }
 
 }  // namespace ostrel

@@ -55,25 +55,10 @@ std::vector<std::string> ClearanceNotes(const physical::Model& model);
 // (export/internal_ladder.h), the inductors carry only the loop inductance, and the Maxwell
 // capacitance matrix is split half to each end of the wires (no dielectric loss).
 // `nets`: when not empty, only the wires whose names match these patterns (MatchesNetPattern,
-// export/net_selection.h) go in, with the ports they touch; the others are left out as if
+// base/name_patterns.h) go in, with the ports they touch; the others are left out as if
 // their ends were at the plane. Throws StageError when no wire matches.
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                            const WireList& wires, const physical::Model& model,
                            bool broadband = false, std::string_view nets = {});
-
-// Frequencies from a command-line value, in Hz. Each throws StageError with a message naming
-// what is wrong.
-//   "0,1e6,1e9"      a list (0 is DC); FrequencyList
-//   "FMIN:FMAX:N"    N frequencies from FMIN to FMAX, log-spaced (FMIN > 0) or linearly
-//                    spaced (FMIN >= 0); Sweep
-std::vector<double> FrequencyList(std::string_view text);
-std::vector<double> Sweep(std::string_view text, bool logarithmic);
-
-// The whole of `text` as a finite number at or above 0; throws StageError naming `what`.
-double NonNegativeNumber(std::string_view text, const std::string& what);
-
-// Most frequencies one run takes: each costs one value per wire and per figure in the model
-// and the JSON.
-constexpr std::size_t kMaxFrequencies = 10000;
 
 }  // namespace ostrel

@@ -17,7 +17,7 @@
 #include "physical/memory_budget.h"
 #include "export/exports.h"
 #include "export/internal_ladder.h"
-#include "export/net_selection.h"
+#include "base/name_patterns.h"
 #include "export/physical_export.h"
 
 namespace ostrel {

@@ -9,7 +9,7 @@
 
 #include "base/stage_error.h"
 #include "physical/memory_budget.h"
-#include "export/net_selection.h"
+#include "base/name_patterns.h"
 
 namespace ostrel {
 namespace {

@@ -368,7 +368,7 @@ void MainWindow::ShowEstimationFailed(const std::string& reason) {
 
 void MainWindow::OpenPhysicalView() {
   if (!physical_view_) {
-    physical_view_ = new PhysicalView(*chooser_, &physical::ComputeModel, this);
+    physical_view_ = new PhysicalView(*chooser_, &RunPhysicalStudy, this);
     physical_view_->resize(1280, 800);
   }
   if (!estimation_shown_) {

@@ -51,40 +51,20 @@ void ForEachOffDiagonal(const physical::SymmetricMatrix& m, Visit visit) {
 
 }  // namespace
 
-physical::Options ModelOptions(const ViewOptions& view, double settings_frequency_hz) {
+StudyOptions StudyOf(const ViewOptions& view) {
   if (!(view.sweep_min_hz > 0) || !(view.sweep_max_hz > view.sweep_min_hz)) {
     throw StageError("the sweep needs 0 < lowest frequency < highest frequency");
   }
   if (view.sweep_points < 2 || view.sweep_points > 1000) {
     throw StageError("the sweep needs 2 to 1000 frequencies");
   }
-  if (!(view.ground_depth_um >= 0)) throw StageError("the ground plane depth cannot be negative");
-  if (!(view.eps_r >= 1)) throw StageError("the relative permittivity must be at least 1");
-  physical::Options options;
-  // f_k = f_min (f_max / f_min)^(k / (n - 1)), evenly spaced on a log axis.
-  const double ratio = view.sweep_max_hz / view.sweep_min_hz;
-  for (int k = 0; k < view.sweep_points; ++k) {
-    const double step = static_cast<double>(k) / static_cast<double>(view.sweep_points - 1);
-    options.frequencies_hz.push_back(view.sweep_min_hz * std::pow(ratio, step));
-  }
-  options.frequencies_hz.back() = view.sweep_max_hz;
-  auto& f = options.frequencies_hz;
-  const bool listed = std::any_of(f.begin(), f.end(), [&](double x) {
-    return std::abs(x - settings_frequency_hz) <= 1e-9 * settings_frequency_hz;
-  });
-  if (settings_frequency_hz > 0 && !listed) {
-    f.insert(std::upper_bound(f.begin(), f.end(), settings_frequency_hz), settings_frequency_hz);
-  }
-  options.ground_depth_m = view.ground_depth_um * 1e-6;
-  options.eps_r = view.eps_r;
-  return options;
-}
-
-double EstimatedSeconds(std::size_t wires) {
-  // About 13 s for 3,000 wires on two cores (dense inductance matrices and the capacitance
-  // solve), growing with the square of the wire count.
-  const double n = static_cast<double>(wires);
-  return 1.5e-6 * n * n;
+  StudyOptions study;
+  study.frequencies_hz = SweepFrequencies(view.sweep_min_hz, view.sweep_max_hz,
+                                          static_cast<std::size_t>(view.sweep_points), true);
+  study.with_settings_frequency = true;
+  study.ground_depth_um = view.ground_depth_um;
+  study.eps_r = view.eps_r;
+  return study;
 }
 
 std::string KindName(const Wire& wire) {

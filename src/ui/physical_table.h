@@ -8,6 +8,7 @@
 #include "geometry/parameter_set.h"
 #include "geometry/wire.h"
 #include "package/package_model.h"
+#include "app/physical_study.h"
 #include "physical/physical_model.h"
 
 // What the physical view shows, without the toolkit: the per-wire table beside the report's
@@ -33,15 +34,10 @@ struct ViewOptions {
   bool operator==(const ViewOptions&) const = default;
 };
 
-// The model's options for the view: the log-spaced sweep with the settings file's frequency
-// merged in (ascending, no repeats). Throws StageError on a sweep that is empty or not
-// ascending, fewer than 2 or more than 1000 points, a negative depth or eps_r below 1.
-physical::Options ModelOptions(const ViewOptions& view, double settings_frequency_hz);
-
-// The model's cost grows with the square of the wire count (dense matrices); a package whose
-// estimate exceeds kAutoStartSeconds is computed only when the user asks.
-inline constexpr double kAutoStartSeconds = 2.0;
-double EstimatedSeconds(std::size_t wires);
+// The study of the view's options: the log-spaced sweep with the settings file's frequency
+// merged in. Throws StageError on a sweep that is empty or not ascending, or of fewer than 2 or
+// more than 1000 points; ModelOptions (app/physical_study.h) checks the rest.
+StudyOptions StudyOf(const ViewOptions& view);
 
 // The columns of the wire table, in order. The partial inductance and the capacitance appear
 // only when the model holds them.

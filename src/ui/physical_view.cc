@@ -140,8 +140,8 @@ QDoubleSpinBox* SpinBox(QWidget* parent, double lo, double hi, int decimals,
 
 }  // namespace
 
-PhysicalView::PhysicalView(FileChooser& chooser, ComputeFunction compute, QWidget* parent)
-    : QWidget(parent, Qt::Window), chooser_(chooser), compute_(std::move(compute)) {
+PhysicalView::PhysicalView(FileChooser& chooser, StudyFunction study, QWidget* parent)
+    : QWidget(parent, Qt::Window), chooser_(chooser), study_(std::move(study)) {
   setWindowTitle(QStringLiteral("Ostrel - Physical Model"));
   BuildControls();
   const ViewOptions defaults;
@@ -351,34 +351,31 @@ void PhysicalView::SaveOptions() {
 
 QString PhysicalView::Status() const { return status_->text(); }
 
-bool PhysicalView::Busy() const { return busy_; }
+bool PhysicalView::Busy() const { return controller_.Busy(); }
 
 void PhysicalView::SetEstimation(std::shared_ptr<const Estimation> estimation) {
   estimation_ = std::move(estimation);
-  ++run_;  // a computation for earlier wires is not shown
   const std::size_t wires = estimation_->wires.size();
-  const double seconds = EstimatedSeconds(wires);
-  const bool at_once = seconds <= kAutoStartSeconds;
-  if (busy_) {
-    // The running computation ends first; a small package's then starts by itself.
-    cancel_->store(true);
-    restart_ = at_once;
-  } else if (at_once) {
-    StartComputation();
-    return;
+  switch (controller_.Estimated(wires)) {
+    case StudyController::Next::kStart:
+      StartComputation();
+      return;
+    case StudyController::Next::kAwaitCompute: {
+      QString text =
+          QStringLiteral("%1 wires: the model takes about %2 s; press Compute to start it.")
+              .arg(wires)
+              .arg(EstimatedSeconds(wires), 0, 'f', 0);
+      if (table_) text += QStringLiteral(" The results shown are from an earlier estimation.");
+      status_->setText(text);
+      return;
+    }
+    default:
+      return;
   }
-  if (at_once) return;
-  QString text = QStringLiteral("%1 wires: the model takes about %2 s; press Compute to start it.")
-                     .arg(wires)
-                     .arg(seconds, 0, 'f', 0);
-  if (table_) text += QStringLiteral(" The results shown are from an earlier estimation.");
-  status_->setText(text);
 }
 
 void PhysicalView::EstimationFailed(const std::string& reason) {
-  ++run_;  // a computation still running is not shown
-  if (busy_) cancel_->store(true);
-  restart_ = false;
+  controller_.EstimationFailed();
   status_->setText(QStringLiteral("Process Data failed: %1. %2")
                        .arg(QString::fromUtf8(reason.c_str()),
                             table_ ? QStringLiteral("The results shown are from an earlier "
@@ -387,32 +384,25 @@ void PhysicalView::EstimationFailed(const std::string& reason) {
 }
 
 void PhysicalView::StartComputation() {
-  if (!estimation_) return;
-  if (busy_) {
-    // The running computation ends first; then this one starts with the latest estimation.
-    cancel_->store(true);
-    restart_ = true;
-    ++run_;
-    return;
-  }
-  physical::Options options;
+  if (controller_.ComputeAsked() != StudyController::Next::kStart) return;
+  StudyOptions options;
   try {
-    options = ModelOptions(Options(), static_cast<double>(estimation_->params.Frequency));
+    options = StudyOf(Options());
+    ModelOptions(options, static_cast<double>(estimation_->params.Frequency));
   } catch (const StageError& e) {
     status_->setText(QStringLiteral("Cannot compute: %1.").arg(QString::fromUtf8(e.what())));
     return;
   }
-  const std::uint64_t run = ++run_;
-  cancel_ = std::make_shared<std::atomic<bool>>(false);
-  busy_ = true;
+  const StudyController::Ticket ticket = controller_.Started();
+  cancel_ = ticket.cancel;
   compute_button_->setEnabled(false);
   cancel_button_->setEnabled(true);
   progress_->setValue(0);
   progress_->setVisible(true);
   status_->setText(
       QStringLiteral("Computing the physical model of %1 wires...").arg(estimation_->wires.size()));
-  future_ = QtConcurrent::run([this, run, cancel = cancel_, estimation = estimation_, options,
-                               compute = compute_] {
+  future_ = QtConcurrent::run([this, run = ticket.run, cancel = ticket.cancel,
+                               estimation = estimation_, options, study = study_] {
     auto last_percent = std::make_shared<std::atomic<int>>(-1);
     physical::Progress progress;
     progress.cancel = cancel.get();
@@ -423,7 +413,7 @@ void PhysicalView::StartComputation() {
       QMetaObject::invokeMethod(
           this,
           [this, run, percent, text] {
-            if (run != run_) return;
+            if (!controller_.Current(run)) return;
             progress_->setValue(percent);
             progress_->setFormat(text + QStringLiteral(" %p%"));
           },
@@ -431,42 +421,38 @@ void PhysicalView::StartComputation() {
     };
     auto outcome = std::make_shared<Outcome>();
     try {
-      outcome->model = compute(estimation->wires, estimation->params, options, progress);
+      outcome->study = study(estimation->wires, estimation->params, options, progress);
     } catch (const std::exception& e) {  // StageError, or memory running out
       outcome->error = e.what();
     }
     if (cancel->load()) {
       outcome->cancelled = true;
-      outcome->model.reset();
+      outcome->study.reset();
     }
     QMetaObject::invokeMethod(
         this, [this, run, outcome] { Finished(run, std::move(*outcome)); }, Qt::QueuedConnection);
   });
 }
 
-void PhysicalView::CancelComputation() {
-  if (!busy_) return;
-  cancel_->store(true);
-  restart_ = false;
-}
+void PhysicalView::CancelComputation() { controller_.CancelAsked(); }
 
 void PhysicalView::Finished(std::uint64_t run, Outcome outcome) {
-  busy_ = false;
   compute_button_->setEnabled(true);
   cancel_button_->setEnabled(false);
   progress_->setVisible(false);
-  if (restart_) {
-    restart_ = false;
-    StartComputation();
-    return;
+  switch (controller_.Finished(run)) {
+    case StudyController::Next::kStart:
+      StartComputation();
+      return;
+    case StudyController::Next::kDiscard:  // the status tells what comes next
+      emit ComputationEnded();
+      return;
+    default:
+      break;
   }
-  if (run != run_) {  // for wires no longer estimated; the status tells what comes next
-    emit ComputationEnded();
-    return;
-  }
-  if (outcome.model) {
+  if (outcome.study) {
     try {
-      ShowModel(std::move(*outcome.model));
+      ShowModel(std::move(outcome.study->model));
     } catch (const StageError& e) {
       outcome.error = e.what();
     }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/physical_study.h"
+#include "app/study_controller.h"
 #include "physical/physical_model.h"
 #include "ui/physical_table.h"
 #include "ui/toolkit.h"
@@ -39,15 +41,16 @@ class PhysicalView : public QWidget {
   Q_OBJECT
 
  public:
-  using ComputeFunction =
-      std::function<physical::Model(const WireList&, const ParameterSet&,
-                                    const physical::Options&, const physical::Progress&)>;
+  // RunPhysicalStudy, or a stand-in for tests.
+  using StudyFunction =
+      std::function<PhysicalStudy(const WireList&, const ParameterSet&, const StudyOptions&,
+                                  const physical::Progress&)>;
 
-  PhysicalView(FileChooser& chooser, ComputeFunction compute, QWidget* parent = nullptr);
+  PhysicalView(FileChooser& chooser, StudyFunction study, QWidget* parent = nullptr);
   ~PhysicalView() override;  // cancels a running computation and waits for it
 
   // A finished estimation. Its model is computed at once when it is estimated to take at most
-  // kAutoStartSeconds, otherwise when the user presses Compute.
+  // kAutoStartSeconds (app/study_controller.h), otherwise when the user presses Compute.
   void SetEstimation(std::shared_ptr<const Estimation> estimation);
   // A Process Data that failed for `reason`: a running computation is dropped, and the status
   // says why the results shown are those of an earlier estimation.
@@ -77,7 +80,7 @@ class PhysicalView : public QWidget {
 
  private:
   struct Outcome {
-    std::optional<physical::Model> model;
+    std::optional<PhysicalStudy> study;
     std::string error;
     bool cancelled = false;
   };
@@ -90,18 +93,17 @@ class PhysicalView : public QWidget {
   void SaveOptions();                            // when they differ from those kept
 
   FileChooser& chooser_;
-  ComputeFunction compute_;
+  StudyFunction study_;
   ViewOptions saved_;  // as kept in the user's configuration
   // The estimation the next computation is for.
   std::shared_ptr<const Estimation> estimation_;
   std::unique_ptr<PhysicalTable> table_;  // the results shown
   std::vector<DieSide> table_sides_;
-  // The running computation: its number, its cancel flag; a later estimation waits for it.
-  std::uint64_t run_ = 0;
-  std::shared_ptr<std::atomic<bool>> cancel_;
+  // When a computation starts, restarts or is shown; a later estimation waits for the running
+  // one (future_) to end.
+  StudyController controller_;
+  std::shared_ptr<std::atomic<bool>> cancel_;  // of the running computation
   QFuture<void> future_;
-  bool busy_ = false;
-  bool restart_ = false;
 
   WireTableModel* model_ = nullptr;
   WireFilter* filter_ = nullptr;

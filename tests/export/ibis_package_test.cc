@@ -11,7 +11,6 @@
 
 #include "base/stage_error.h"
 #include "export_test_support.h"
-#include "export/net_selection.h"
 
 namespace ostrel {
 namespace {

@@ -101,33 +101,6 @@ TEST(PhysicalTableTest, StrongestNeighbourIsTheSameFromDenseAndSparseMatrices) {
                 "1 wire pair joined at a bond point: A\"1/x?y at (0.0, 0.0, 0.0)"}));
 }
 
-TEST(FrequencyOptionTest, ListsAndSweeps) {
-  struct Case {
-    const char* text;
-    int kind;  // 0 list, 1 log sweep, 2 linear sweep
-    std::vector<double> want;  // empty: refused
-  };
-  const Case cases[] = {
-      {"0,1e6,1e9", 0, {0, 1e6, 1e9}}, {"1e6:1e9:4", 1, {1e6, 1e7, 1e8, 1e9}},
-      {"0:1e9:3", 2, {0, 5e8, 1e9}},   {"5:5:1", 1, {5}},
-      {"0:1e9:3", 1, {}},              {"1e9:1e6:3", 2, {}},
-      {"1,,2", 0, {}},                 {"-1", 0, {}},
-      {"1e6:1e9", 1, {}},              {"1:2:0", 2, {}},
-      {"1:2:10001", 2, {}},            {"1:2:1", 2, {}},
-      {"nan", 0, {}},                  {"1e9x", 0, {}}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.text) + " kind " + std::to_string(c.kind));
-    auto parse = [&] { return c.kind == 0 ? FrequencyList(c.text) : Sweep(c.text, c.kind == 1); };
-    if (c.want.empty()) {
-      EXPECT_THROW(parse(), StageError);
-      continue;
-    }
-    const std::vector<double> got = parse();
-    ASSERT_EQ(got.size(), c.want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], c.want[i], 1e-12 * c.want[i]);
-  }
-}
-
 // ostrel-cli on the bundled example: usage errors write nothing; a run writes the report
 // unchanged, the JSON with one result per frequency (DC equal to the DC resistance) and, with
 // --physical-table, one line per wire in place of the paths.

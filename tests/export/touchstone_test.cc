@@ -9,7 +9,6 @@
 
 #include "base/stage_error.h"
 #include "export_test_support.h"
-#include "export/net_selection.h"
 #include "export/physical_export.h"
 
 namespace ostrel {
@@ -91,40 +90,6 @@ TEST(Touchstone, RefusesTooManyPortsNamingNets) {
     EXPECT_NE(std::string(e.what()).find("--nets"), std::string::npos) << e.what();
   }
   EXPECT_NO_THROW(TouchstoneText({}, Wires(kMaxTouchstonePorts / 2, {0})));
-}
-
-TEST(NetSelection, PatternsPickWiresAndTheirRowsAndColumns) {
-  struct Case {
-    const char* patterns;
-    std::vector<std::string> names;
-  };
-  const Case cases[] = {{"W2", {"W2"}},
-                        {"W*", {"W1", "W2", "W3", "W10"}},
-                        {"W?", {"W1", "W2", "W3"}},
-                        {" W1 , *0", {"W1", "W10"}},
-                        {"", {"W1", "W2", "W3", "W10"}},
-                        {"w1", {}}};
-  physical::Model model = Wires(4, {1e9});
-  model.conductors[3].name = "W10";
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.patterns);
-    if (c.names.empty()) {
-      EXPECT_THROW(SelectNets(model, c.patterns), StageError);
-      continue;
-    }
-    const physical::Model s = SelectNets(model, c.patterns);
-    ASSERT_EQ(s.conductors.size(), c.names.size());
-    auto was = [&](std::size_t i) -> std::size_t {
-      return c.names[i] == "W10" ? 3 : static_cast<std::size_t>(c.names[i][1] - '1');
-    };
-    for (std::size_t i = 0; i < s.conductors.size(); ++i) {
-      EXPECT_EQ(s.conductors[i].name, c.names[i]);
-      for (std::size_t j = 0; j < s.conductors.size(); ++j) {
-        EXPECT_EQ(s.loop_inductance_h.At(i, j), model.loop_inductance_h.At(was(i), was(j)));
-        EXPECT_EQ(s.capacitance_f->At(i, j), model.capacitance_f->At(was(i), was(j)));
-      }
-    }
-  }
 }
 
 // The bundled example end to end: the broadband SPICE subcircuit's wire branches follow the

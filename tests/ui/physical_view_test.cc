@@ -79,15 +79,16 @@ class PhysicalViewTest : public QObject {
   std::atomic<bool> block_{false};        // the next computation waits for its cancel
 
   std::unique_ptr<PhysicalView> MakeView() {
-    auto compute = [this](const WireList& wires, const ParameterSet&,
-                          const physical::Options& options, const physical::Progress& progress) {
+    auto compute = [this](const WireList& wires, const ParameterSet& params,
+                          const StudyOptions& study, const physical::Progress& progress) {
+      const physical::Options options = ModelOptions(study, double(params.Frequency));
       asked_.push_back(options);
       progress.report("inductance", 0.5);
       while (block_) {
         if (progress.cancel->load()) throw StageError("cancelled");
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
-      return KnownModel(wires, options);
+      return PhysicalStudy{KnownModel(wires, options), {}, {}};
     };
     auto view = std::make_unique<PhysicalView>(chooser_, compute);
     view->resize(1280, 800);
@@ -141,10 +142,10 @@ class PhysicalViewTest : public QObject {
     };
     for (const Case& c : cases) {
       if (c.expected_hz.empty()) {
-        QVERIFY_THROWS_EXCEPTION(StageError, ModelOptions(c.view, c.settings_hz));
+        QVERIFY_THROWS_EXCEPTION(StageError, ModelOptions(StudyOf(c.view), c.settings_hz));
         continue;
       }
-      const auto got = ModelOptions(c.view, c.settings_hz).frequencies_hz;
+      const auto got = ModelOptions(StudyOf(c.view), c.settings_hz).frequencies_hz;
       QCOMPARE(got.size(), c.expected_hz.size());
       for (std::size_t i = 0; i < got.size(); ++i)
         QVERIFY(std::abs(got[i] / c.expected_hz[i] - 1) < 1e-12);
@@ -325,7 +326,7 @@ class PhysicalViewTest : public QObject {
     StartUp(ws, dir.filePath("AAAc.zv").toStdString());
     RunEstimation(ws);
     QCOMPARE(ws.Wires.size(), example_->wires.size() + 1);
-    PhysicalView view(chooser_, &physical::ComputeModel);
+    PhysicalView view(chooser_, &RunPhysicalStudy);
     view.resize(1280, 800);
     view.show();
     view.SetEstimation(std::make_shared<Estimation>(Estimation{ws.package, ws.Wires, ws.params}));

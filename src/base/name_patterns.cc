@@ -1,0 +1,79 @@
+#include "base/name_patterns.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/stage_error.h"
+
+namespace ostrel {
+namespace {
+// Glob match with '*' and '?', iterative with one back-tracking point (linear in practice).
+bool GlobMatches(std::string_view name, std::string_view pattern) {
+  std::size_t n = 0, p = 0, star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++n, ++p;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string_view> NetPatterns(std::string_view patterns) {
+  std::vector<std::string_view> out;
+  while (true) {
+    const std::size_t comma = patterns.find(',');
+    out.push_back(Trimmed(patterns.substr(0, comma)));
+    if (comma == std::string_view::npos) return out;
+    patterns.remove_prefix(comma + 1);
+  }
+}
+
+bool MatchesNetPattern(std::string_view name, std::string_view patterns) {
+  const std::vector<std::string_view> list = NetPatterns(patterns);
+  return std::any_of(list.begin(), list.end(),
+                     [name](std::string_view pattern) { return GlobMatches(name, pattern); });
+}
+
+void CheckNetPatterns(const std::vector<std::string>& names, std::string_view patterns) {
+  if (Trimmed(patterns).empty()) return;
+  for (const std::string_view pattern : NetPatterns(patterns)) {
+    const bool matched = std::any_of(names.begin(), names.end(), [pattern](const auto& name) {
+      return GlobMatches(name, pattern);
+    });
+    if (!matched) {
+      throw StageError("--nets: the pattern '" + std::string(pattern) + "' matches none of the " +
+                       std::to_string(names.size()) + " wires");
+    }
+  }
+}
+
+std::vector<std::size_t> MatchingNames(const std::vector<std::string>& names,
+                                       std::string_view patterns) {
+  CheckNetPatterns(names, patterns);
+  const bool all = Trimmed(patterns).empty();
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (all || MatchesNetPattern(names[i], patterns)) out.push_back(i);
+  }
+  return out;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,61 @@
+#include "physical/model_selection.h"
+
+#include <string>
+#include <vector>
+
+#include "physical/memory_budget.h"
+
+namespace ostrel::physical {
+namespace {
+
+SymmetricMatrix Restricted(const SymmetricMatrix& matrix,
+                                     const std::vector<std::size_t>& kept) {
+  SymmetricMatrix out;
+  out.n = kept.size();
+  out.dense = matrix.dense;
+  if (matrix.dense) {
+    CheckDenseFits(DenseBytes(out.n, out.n, sizeof(double)),
+                             "the dense matrix of the " + std::to_string(out.n) + " wires chosen");
+    out.values.resize(out.n * out.n);
+    for (std::size_t i = 0; i < out.n; ++i) {
+      for (std::size_t j = 0; j < out.n; ++j) {
+        out.values[i * out.n + j] = matrix.values[kept[i] * matrix.n + kept[j]];
+      }
+    }
+    return out;
+  }
+  std::vector<std::size_t> new_index(matrix.n, matrix.n);
+  for (std::size_t k = 0; k < kept.size(); ++k) new_index[kept[k]] = k;
+  for (const auto& e : matrix.entries) {
+    if (new_index[e.i] == matrix.n || new_index[e.j] == matrix.n) continue;
+    // Kept wires stay in order, so i >= j holds for the new indices too.
+    out.entries.push_back({new_index[e.i], new_index[e.j], e.value});
+  }
+  return out;
+}
+
+}  // namespace
+
+Model SelectWires(const Model& model, const std::vector<std::size_t>& kept) {
+  Model out;
+  out.options = model.options;
+  out.notes = model.notes;
+  for (const std::size_t w : kept) out.conductors.push_back(model.conductors[w]);
+  if (model.partial_inductance_h) {
+    out.partial_inductance_h = Restricted(*model.partial_inductance_h, kept);
+  }
+  out.loop_inductance_h = Restricted(model.loop_inductance_h, kept);
+  if (model.capacitance_f) out.capacitance_f = Restricted(*model.capacitance_f, kept);
+  for (const FrequencyResult& r : model.results) {
+    FrequencyResult s;
+    s.frequency_hz = r.frequency_hz;
+    for (const std::size_t w : kept) {
+      s.resistance_ohm.push_back(r.resistance_ohm[w]);
+      s.internal_inductance_h.push_back(r.internal_inductance_h[w]);
+    }
+    out.results.push_back(std::move(s));
+  }
+  return out;
+}
+
+}  // namespace ostrel::physical
