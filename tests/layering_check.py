@@ -88,7 +88,7 @@ def check_table():
 
 
 def source_files(top):
-    """The C++ files under `top`, sorted, as paths relative to the root."""
+    """The C++ files under the folder `top`, sorted."""
     found = []
     for dirpath, dirnames, filenames in os.walk(top):
         dirnames.sort()
@@ -124,9 +124,10 @@ def check_includes(root, area, folder, allowed, qt_allowed, bare_allowed, only=N
             if bracket == "<":
                 if QT_HEADER.match(name) and not qt_allowed:
                     problems.append(f"{where}: Qt header <{name}>: only src/ui uses Qt")
-                elif "/" in name and first in LAYERS:
-                    problems.append(f'{where}: <{name}>: a header of ours is included as "{name}"')
-                continue
+                if not ("/" in name and first in LAYERS):
+                    continue
+                # A header of ours in angle brackets: named as such, and held to the layers.
+                problems.append(f'{where}: <{name}>: a header of ours, included as "{name}"')
             if ".." in name.split("/"):
                 problems.append(f'{where}: "{name}": include by folder/name from src/, not by ..')
                 continue
