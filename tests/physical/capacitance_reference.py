@@ -5,6 +5,10 @@
                           A at heights H1, H2 (axis above a ground plane) and centre spacing S:
                           potential expansion in circumferential harmonics about each wire and
                           its image, matched on the wire surfaces (2-D, exact as harmonics grow).
+  lines A EPS_R HARMONICS X1,H1 X2,H2 ...
+                          the same for any number of parallel wires (axis X, height H), with
+                          HARMONICS harmonics about each wire (32 converge wires 1.25 diameters
+                          apart to 1e-5 of the self term); prints the Maxwell matrix, a row a line.
   rod L A                 capacitance (F) of a solid round rod of length L, radius A, in free
                           space (flat ends): axisymmetric boundary elements with ring charges.
 All lengths in metres. Prints the figures on one line.
@@ -17,9 +21,11 @@ from scipy.special import ellipkm1
 EPS0 = 8.8541878128e-12
 
 
-def pair(a, h1, h2, s, eps_r=1.0, harmonics=16):
+def lines(a, centres, eps_r=1.0, harmonics=16):
+    """Per-length Maxwell matrix (F/m) of parallel round wires of radius a with axes at the
+    complex `centres` (x + i height) over a ground plane."""
     eps = EPS0 * eps_r
-    centres = [complex(0.0, h1), complex(s, h2)]
+    wires = len(centres)
     points = 4 * harmonics + 8
     theta = 2 * np.pi * (np.arange(points) + 0.5) / points
     # Unknowns per wire: charge q, then Re and Im of A_n, n = 1..harmonics.
@@ -27,7 +33,7 @@ def pair(a, h1, h2, s, eps_r=1.0, harmonics=16):
     rows = []
     for cj in centres:
         z = cj + a * np.exp(1j * theta)
-        block = np.zeros((points, per * 2))
+        block = np.zeros((points, per * wires))
         for k, ck in enumerate(centres):
             # phi = -(q / 2 pi eps) ln(|z - c| / |z - conj c|)
             #       + Re sum_n [A_n (z - c)^-n - conj(A_n) (z - conj c)^-n]
@@ -41,13 +47,17 @@ def pair(a, h1, h2, s, eps_r=1.0, harmonics=16):
                 block[:, k * per + 2 * n] = (-d.imag - di.imag) * a ** n
         rows.append(block)
     m = np.vstack(rows)
-    c = np.zeros((2, 2))
-    for wire in range(2):
-        v = np.zeros(2 * points)
+    c = np.zeros((wires, wires))
+    for wire in range(wires):
+        v = np.zeros(wires * points)
         v[wire * points:(wire + 1) * points] = 1.0
         x, *_ = np.linalg.lstsq(m, v, rcond=None)
-        c[0, wire], c[1, wire] = x[0], x[per]
+        c[:, wire] = x[::per]
     return 0.5 * (c + c.T)
+
+
+def pair(a, h1, h2, s, eps_r=1.0, harmonics=16):
+    return lines(a, [complex(0.0, h1), complex(s, h2)], eps_r, harmonics)
 
 
 def ring_kernel(r0, z0, r, z):
@@ -116,6 +126,11 @@ def main(argv):
         eps_r = float(argv[6]) if len(argv) > 6 else 1.0
         c = pair(a, h1, h2, s, eps_r)
         print('%.10e %.10e %.10e' % (c[0, 0], c[1, 1], c[0, 1]))
+    elif argv[1] == 'lines':
+        a, eps_r, harmonics = float(argv[2]), float(argv[3]), int(argv[4])
+        centres = [complex(*map(float, c.split(','))) for c in argv[5:]]
+        for row in lines(a, centres, eps_r, harmonics):
+            print(' '.join('%.10e' % v for v in row))
     elif argv[1] == 'rod':
         print('%.10e' % rod(float(argv[2]), float(argv[3])))
     else:
