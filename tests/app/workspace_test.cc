@@ -1,8 +1,8 @@
-#include "app/file_io.h"
 #include "app/workspace.h"
 
 #include <sys/stat.h>
 
+#include "app/file_io.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {
