@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <new>
@@ -26,13 +28,14 @@
 #include "app/physical_study.h"
 #include "app/start_path.h"
 #include "app/workspace.h"
-#include "ostrel/version.h"
 #include "base/name_patterns.h"
 #include "base/text.h"
+#include "export/export_table.h"
 #include "export/exports.h"
 #include "export/ibis_package.h"
 #include "export/physical_export.h"
 #include "export/touchstone.h"
+#include "ostrel/version.h"
 
 namespace {
 
@@ -40,7 +43,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kHelp = R"(Usage: ostrel-cli [OPTIONS] [SETTINGS.zv]
+// The help is these pieces around the lines of the options (OptionLine): the options of the
+// report, each export with the options listed after it, then --version and --help.
+constexpr const char* kHelpHead = R"(Usage: ostrel-cli [OPTIONS] [SETTINGS.zv]
 
 Estimates the length, skin-effect resistance and inductances (DC, AC, self,
 mutual) of every bond wire of a package, from a settings file (.zv) and the
@@ -56,61 +61,15 @@ their lines in CR LF, LF or CR alone; a path that is not a regular file (a
 FIFO, a device, a folder) is refused.
 
 Options:
-  --stdout              print the report instead of writing it
-  --report PATH         write the report to PATH instead
-  --save-settings PATH  write the settings file that Save would write after
-                        loading SETTINGS.zv (parameters in "0.000" form)
-  --csv PATH            also write one CSV row per wire (full precision)
-  --json PATH           also write the parameters and wires as JSON
-  --spice PATH          also write a SPICE subcircuit of the wires (R, L, K)
-  --spice-inductance dc|ac|self|loop
-                        inductance figure of the SPICE inductors (default
-                        ac); loop: the physical model's loop inductances
-                        over the ground plane with all their couplings above
-                        the cut-off, R and internal inductance at the first
-                        frequency, and the plane as the port ref
-  --spice-broadband     with --spice-inductance loop: each wire's R(f) and
-                        internal inductance as an R-L ladder fitted from DC
-                        to the highest frequency, and the capacitances
-  --svg PATH            also write an SVG picture: top view and side views
+)";
 
+constexpr const char* kHelpPhysicalModel = R"(
 Physical model (exact resistance and internal inductance from DC up, partial
 and loop inductance matrices of the real wire paths; docs/physical.md):
-  --physical PATH       also write the physical model as JSON
-  --physical-table      print one line per wire of the physical model at the
-                        first frequency (length, R_dc, R, partial and loop
-                        inductance, strongest neighbour and its k) instead
-                        of the paths written; not with --stdout
-  --ground-depth MICRONS
-                        depth of the ground plane below the substrate
-                        surface, which closes each wire's loop (default 50)
-  --clearance MICRONS   with the model: list the wire pairs whose surfaces come
-                        closer than this (default 0: those that touch or
-                        overlap)
-  --eps-r EPS           relative permittivity of the dielectric around the
-                        wires, for the capacitances (default 1, open cavity;
-                        mould compound about 3.5-4)
-  --no-capacitance      leave the capacitance matrix out (most of the time of
-                        a package of tens of thousands of wires); the IBIS
-                        package model and Touchstone need it
-  --frequencies F1,F2,...
-                        frequencies in Hz (0 is DC); default: the settings
-                        file's frequency
-  --sweep FMIN:FMAX:N   N log-spaced frequencies from FMIN > 0 to FMAX
-  --sweep-linear FMIN:FMAX:N
-                        N evenly spaced frequencies, FMIN >= 0 (from DC for
-                        time-domain work); one frequency option at most
-  --ibis-pkg PATH       also write an IBIS package model (.pkg, lower-case
-                        name): DC resistance, loop inductance, capacitance
-  --touchstone PATH     also write Touchstone S-parameters of the wires' pad
-                        and finger ends, 50 Ohm, at the run's frequencies (at
-                        most 200 ports); PATH must end in .s<2N>p for its N
-                        wires, and the file must fit in the memory available
-  --loss-tangent TAN    dielectric loss tangent for --touchstone (default 0)
-  --nets PATTERN[,...]  only the wires whose names match (* and ?) in the
-                        IBIS package model, the Touchstone file and the loop
-                        SPICE subcircuit; each pattern must match a wire
-  An option for one output without that output is a usage error: the SPICE
+)";
+
+constexpr const char* kHelpOptionRules =
+    R"(  An option for one output without that output is a usage error: the SPICE
   options without --spice (and --spice-broadband without loop), the loss
   tangent without --touchstone, --nets without an output it selects for,
   and the model's options (ground depth, clearance, eps_r, capacitance,
@@ -120,9 +79,9 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
   there and in the JSON, and so are the wire pairs closer than the clearance
   (also in the table).
 
-  --version             print the program version
-  --help                show this help
+)";
 
+constexpr const char* kHelpTail = R"(
 The exports come from the same estimation as the report and are written only
 when it succeeds; their paths are printed after the report path. Every file is
 written all or nothing: beside its target first, renamed into place once all
@@ -145,29 +104,33 @@ struct Options {
   std::string report;
   std::string save_settings;
   bool to_stdout = false;
-  std::string csv, json, spice, svg;
-  ostrel::SpiceInductance spice_inductance = ostrel::SpiceInductance::kAc;
-  std::string physical;  // JSON of the physical model
+  // The path of each export asked for, by its row of ostrel::ExportKinds(); empty: not asked.
+  std::vector<std::string> exports = std::vector<std::string>(ostrel::ExportKinds().size());
+  ostrel::ExportChoices choices;  // SPICE inductance and ladders, nets, loss tangent
   bool physical_table = false;
   double ground_depth_um = 50;
   double clearance_um = 0;  // surface to surface, for the list of wires too close
-  double eps_r = 1;  // relative permittivity around the wires
+  double eps_r = 1;         // relative permittivity around the wires
   bool capacitance = true;
   std::vector<double> frequencies_hz;  // empty: the settings file's frequency
   std::string frequency_option;        // the option that gave them
-  bool spice_broadband = false;
-  std::string ibis_pkg, touchstone;    // package models of the physical model
-  std::string nets;                    // wire name patterns for them
-  double loss_tangent = 0;
   std::vector<std::string> given;      // the options named on the command line
 
   bool Given(std::string_view option) const {
     return std::find(given.begin(), given.end(), option) != given.end();
   }
 
+  // The path given to the export option `option`, empty when it was not.
+  const std::string& Export(std::string_view option) const {
+    return exports[static_cast<std::size_t>(ostrel::FindExportKind(option) -
+                                            ostrel::ExportKinds().data())];
+  }
+
   bool NeedsPhysicalModel() const {
-    return !physical.empty() || physical_table || !ibis_pkg.empty() || !touchstone.empty() ||
-           (!spice.empty() && spice_inductance == ostrel::SpiceInductance::kLoop);
+    for (std::size_t i = 0; i < exports.size(); ++i) {
+      if (!exports[i].empty() && ostrel::ExportKinds()[i].needs_model(choices)) return true;
+    }
+    return physical_table;
   }
 };
 
@@ -185,36 +148,257 @@ std::string CurrentDir() {
   return ec ? std::string(".") : cwd.string();
 }
 
-// The option of `opt` that the path option `flag` sets, or nullptr for any other argument.
-std::string* PathOption(Options& opt, const std::string& flag) {
-  const std::pair<const char*, std::string Options::*> kPaths[] = {
-      {"--report", &Options::report}, {"--save-settings", &Options::save_settings},
-      {"--csv", &Options::csv},       {"--json", &Options::json},
-      {"--spice", &Options::spice},   {"--svg", &Options::svg},
-      {"--physical", &Options::physical}, {"--ibis-pkg", &Options::ibis_pkg},
-      {"--touchstone", &Options::touchstone}, {"--nets", &Options::nets}};
-  for (const auto& [name, member] : kPaths) {
-    if (flag == name) return &(opt.*member);
+// A usage fault of the command line: the message after "ostrel-cli: ".
+ostrel::StageError UsageFault(const std::string& message) { return ostrel::StageError(message); }
+
+// Reads the frequencies of `option` (--frequencies, --sweep or --sweep-linear).
+void ReadFrequencies(Options& opt, const std::string& option, const std::string& text) {
+  if (!opt.frequency_option.empty()) {
+    throw UsageFault("only one of --frequencies, --sweep and --sweep-linear can be given");
   }
-  return nullptr;
+  try {
+    opt.frequency_option = option;
+    opt.frequencies_hz = option == "--frequencies" ? ostrel::FrequencyList(text)
+                                                   : ostrel::Sweep(text, option == "--sweep");
+  } catch (const ostrel::StageError& e) {
+    throw UsageFault(option + ": " + e.what());
+  }
 }
 
-// The option taking a number not below 0 named `flag`, with what the number is: the member
-// it sets and its name in messages; a null member for any other option.
-struct NumberOptionTarget {
-  double* value = nullptr;
-  const char* what = "";
-};
-NumberOptionTarget NumberOption(Options& opt, const std::string& flag) {
-  const std::tuple<const char*, double Options::*, const char*> kNumbers[] = {
-      {"--loss-tangent", &Options::loss_tangent, "the loss tangent"},
-      {"--eps-r", &Options::eps_r, "the relative permittivity"},
-      {"--ground-depth", &Options::ground_depth_um, "the ground depth"},
-      {"--clearance", &Options::clearance_um, "the clearance"}};
-  for (const auto& [name, member, what] : kNumbers) {
-    if (flag == name) return {&(opt.*member), what};
+// The whole of `text` as a number not below 0 for `option`, `what` naming it in messages.
+double ReadNumber(const std::string& option, const std::string& text, const std::string& what) {
+  try {
+    return ostrel::NonNegativeNumber(text, what);
+  } catch (const ostrel::StageError& e) {
+    throw UsageFault(option + ": " + e.what());
   }
-  return {};
+}
+
+// An option of ostrel-cli besides the exports: its names, the value it takes, its lines in the
+// help and where they stand, and what it does to the options read so far. `read` throws
+// StageError for a usage fault, or a CLI11 call for help or version that ends the reading.
+struct CliOption {
+  const char* name;
+  const char* value_name;  // "" for an option without a value
+  const char* needs;       // the usage fault when the value is missing: "--NAME needs ..."
+  const char* help;
+  const char* listed_after;  // an export's option; "" before the exports, "end" after them
+  void (*read)(Options& opt, const std::string& name, const std::string& value);
+  const char* short_name = "";
+};
+
+constexpr CliOption kCliOptions[] = {
+    {"--stdout", "", "", "print the report instead of writing it", "",
+     [](Options& opt, const std::string&, const std::string&) { opt.to_stdout = true; }},
+    {"--report", "PATH", "needs a path", "write the report to PATH instead", "",
+     [](Options& opt, const std::string&, const std::string& v) { opt.report = v; }},
+    {"--save-settings", "PATH", "needs a path",
+     "write the settings file that Save would write after\n"
+     "loading SETTINGS.zv (parameters in \"0.000\" form)",
+     "", [](Options& opt, const std::string&, const std::string& v) { opt.save_settings = v; }},
+    {"--spice-inductance", "dc|ac|self|loop", "needs dc, ac, self or loop",
+     "inductance figure of the SPICE inductors (default\n"
+     "ac); loop: the physical model's loop inductances\n"
+     "over the ground plane with all their couplings above\n"
+     "the cut-off, R and internal inductance at the first\n"
+     "frequency, and the plane as the port ref",
+     "--spice",
+     [](Options& opt, const std::string&, const std::string& v) {
+       if (!ostrel::ParseSpiceInductance(v, opt.choices.spice_inductance)) {
+         throw UsageFault("--spice-inductance needs dc, ac, self or loop");
+       }
+     }},
+    {"--spice-broadband", "", "",
+     "with --spice-inductance loop: each wire's R(f) and\n"
+     "internal inductance as an R-L ladder fitted from DC\n"
+     "to the highest frequency, and the capacitances",
+     "--spice",
+     [](Options& opt, const std::string&, const std::string&) {
+       opt.choices.spice_broadband = true;
+     }},
+    {"--physical-table", "", "",
+     "print one line per wire of the physical model at the\n"
+     "first frequency (length, R_dc, R, partial and loop\n"
+     "inductance, strongest neighbour and its k) instead\n"
+     "of the paths written; not with --stdout",
+     "--physical",
+     [](Options& opt, const std::string&, const std::string&) { opt.physical_table = true; }},
+    {"--ground-depth", "MICRONS", "needs a value",
+     "depth of the ground plane below the substrate\n"
+     "surface, which closes each wire's loop (default 50)",
+     "--physical",
+     [](Options& opt, const std::string& name, const std::string& v) {
+       opt.ground_depth_um = ReadNumber(name, v, "the ground depth");
+     }},
+    {"--clearance", "MICRONS", "needs a value",
+     "with the model: list the wire pairs whose surfaces come\n"
+     "closer than this (default 0: those that touch or\n"
+     "overlap)",
+     "--physical",
+     [](Options& opt, const std::string& name, const std::string& v) {
+       opt.clearance_um = ReadNumber(name, v, "the clearance");
+     }},
+    {"--eps-r", "EPS", "needs a value",
+     "relative permittivity of the dielectric around the\n"
+     "wires, for the capacitances (default 1, open cavity;\n"
+     "mould compound about 3.5-4)",
+     "--physical",
+     [](Options& opt, const std::string& name, const std::string& v) {
+       opt.eps_r = ReadNumber(name, v, "the relative permittivity");
+       if (!(opt.eps_r >= 1))
+         throw UsageFault(name + ": the relative permittivity must be at least 1");
+     }},
+    {"--no-capacitance", "", "",
+     "leave the capacitance matrix out (most of the time of\n"
+     "a package of tens of thousands of wires); the IBIS\n"
+     "package model and Touchstone need it",
+     "--physical",
+     [](Options& opt, const std::string&, const std::string&) { opt.capacitance = false; }},
+    {"--frequencies", "F1,F2,...", "needs a value",
+     "frequencies in Hz (0 is DC); default: the settings\n"
+     "file's frequency",
+     "--physical", ReadFrequencies},
+    {"--sweep", "FMIN:FMAX:N", "needs a value", "N log-spaced frequencies from FMIN > 0 to FMAX",
+     "--physical", ReadFrequencies},
+    {"--sweep-linear", "FMIN:FMAX:N", "needs a value",
+     "N evenly spaced frequencies, FMIN >= 0 (from DC for\n"
+     "time-domain work); one frequency option at most",
+     "--physical", ReadFrequencies},
+    {"--loss-tangent", "TAN", "needs a value",
+     "dielectric loss tangent for --touchstone (default 0)", "--touchstone",
+     [](Options& opt, const std::string& name, const std::string& v) {
+       opt.choices.loss_tangent = ReadNumber(name, v, "the loss tangent");
+     }},
+    {"--nets", "PATTERN[,...]", "needs a path",
+     "only the wires whose names match (* and ?) in the\n"
+     "IBIS package model, the Touchstone file and the loop\n"
+     "SPICE subcircuit; each pattern must match a wire",
+     "--touchstone",
+     [](Options& opt, const std::string&, const std::string& v) { opt.choices.nets = v; }},
+    {"--version", "", "", "print the program version", "end",
+     [](Options&, const std::string&, const std::string&) { throw CLI::CallForVersion(); }},
+    {"--help", "", "", "show this help", "end",
+     [](Options&, const std::string&, const std::string&) { throw CLI::CallForHelp(); }, "-h"},
+};
+
+// An option's lines in the help: its name and value in a column of 24, then its help; a longer
+// head stands on a line of its own.
+std::string OptionLine(std::string_view name, std::string_view value, std::string_view help) {
+  constexpr std::size_t kColumn = 24;
+  std::string head = "  " + std::string(name) + (value.empty() ? "" : " ") + std::string(value);
+  std::string text = head.size() + 2 <= kColumn ? head + std::string(kColumn - head.size(), ' ')
+                                                : head + "\n" + std::string(kColumn, ' ');
+  for (const char c : help)
+    text += c == '\n' ? "\n" + std::string(kColumn, ' ') : std::string(1, c);
+  return text + "\n";
+}
+
+std::string HelpText() {
+  auto options_after = [](std::string_view place) {
+    std::string text;
+    for (const CliOption& o : kCliOptions) {
+      if (place == o.listed_after) text += OptionLine(o.name, o.value_name, o.help);
+    }
+    return text;
+  };
+  std::string text = kHelpHead + options_after("");
+  for (const ostrel::ExportGroup group :
+       {ostrel::ExportGroup::kEstimation, ostrel::ExportGroup::kPhysicalModel}) {
+    if (group == ostrel::ExportGroup::kPhysicalModel) text += kHelpPhysicalModel;
+    for (const ostrel::ExportKind& kind : ostrel::ExportKinds()) {
+      if (kind.group != group) continue;
+      text += OptionLine(kind.option, kind.value_name, kind.help) + options_after(kind.option);
+    }
+  }
+  return text + kHelpOptionRules + options_after("end") + kHelpTail;
+}
+
+// What the command line asks beyond a run.
+enum class Request { kRun, kHelp, kVersion };
+
+// Reads the command line `args` (without the program) into `opt`. CLI11 finds the options and
+// gathers their values; each option is read as CLI11 meets it, and every argument it set aside
+// before (a settings file, an unknown option, an option written --NAME=VALUE) is judged then,
+// so the first fault on the line is the one told. A value is the next argument, whatever it
+// looks like. Throws StageError with the usage fault.
+Request ReadCommandLine(const std::vector<std::string>& args, Options& opt) {
+  // A name, the value it takes, its fault without one, and what it does.
+  struct Named {
+    std::string name, short_name;
+    bool takes_value = false;
+    std::string needs;
+    std::function<void(const std::string&, const std::string&)> read;
+  };
+  std::vector<Named> named;
+  for (const CliOption& o : kCliOptions) {
+    named.push_back(
+        {o.name, o.short_name, *o.value_name != '\0', o.needs,
+         [&opt, read = o.read](const std::string& n, const std::string& v) { read(opt, n, v); }});
+  }
+  for (std::size_t i = 0; i < ostrel::ExportKinds().size(); ++i) {
+    named.push_back({std::string(ostrel::ExportKinds()[i].option), "", true, "needs a path",
+                     [&opt, i](const std::string&, const std::string& v) { opt.exports[i] = v; }});
+  }
+
+  std::vector<std::string> unread(args.rbegin(), args.rend());  // CLI11 reads from the back
+  std::size_t judged = 0;  // the arguments before this one are read
+  // Judges the arguments CLI11 set aside, up to `end`: the settings file, or an unknown option.
+  auto judge_set_aside = [&](std::size_t end) {
+    for (; judged < end; ++judged) {
+      const std::string& a = args[judged];
+      if (a.size() > 1 && a[0] == '-' && a != "-") {
+        throw UsageFault("unknown option '" + a + "'");
+      } else if (opt.settings.empty()) {
+        opt.settings = a;
+      } else {
+        throw UsageFault("only one settings file can be given");
+      }
+    }
+  };
+  auto is_name = [](const Named& n, const std::string& a) {
+    return a == n.name || (!n.short_name.empty() && a == n.short_name);
+  };
+
+  CLI::App app;
+  app.set_help_flag();  // the help is ours
+  app.allow_extras();   // the settings file and unknown options are judged here, in order
+  for (const Named& n : named) {
+    const std::string names = n.short_name.empty() ? n.name : n.short_name + "," + n.name;
+    app.add_option(names,
+                   [&, n](const CLI::results_t& values) {
+                     const std::size_t end = args.size() - unread.size();
+                     const bool apart =
+                         n.takes_value && end >= judged + 2 && is_name(n, args[end - 2]);
+                     const std::size_t at = apart ? end - 2 : end - 1;
+                     judge_set_aside(at);
+                     if (!is_name(n, args[at])) judge_set_aside(at + 1);  // --NAME=VALUE, -hX
+                     if (args[at].rfind("--", 0) == 0) opt.given.push_back(args[at]);
+                     n.read(args[at], values.empty() || !n.takes_value ? "" : values.front());
+                     judged = end;
+                     return true;
+                   })
+        ->expected(n.takes_value ? 1 : 0)
+        ->trigger_on_parse();
+  }
+  try {
+    app.parse(unread);
+  } catch (const CLI::CallForHelp&) {
+    return Request::kHelp;
+  } catch (const CLI::CallForVersion&) {
+    return Request::kVersion;
+  } catch (const CLI::ParseError&) {
+    // An option at the end without its value, or an argument CLI11 could not take.
+    if (unread.size() >= args.size()) throw;
+    const std::size_t at = args.size() - unread.size() - 1;
+    judge_set_aside(at);
+    for (const Named& n : named) {
+      if (n.takes_value && is_name(n, args[at])) throw UsageFault(args[at] + " " + n.needs);
+    }
+    judge_set_aside(at + 1);
+    throw;
+  }
+  judge_set_aside(args.size());
+  return Request::kRun;
 }
 
 int Usage(const std::string& message) {
@@ -230,17 +414,18 @@ int Fail(const std::string& message) {
 // An option given without the output it serves would change nothing: the usage fault naming
 // both, or empty when every option given has its output.
 std::string OptionWithoutItsOutput(const Options& opt) {
-  const bool loop_spice =
-      !opt.spice.empty() && opt.spice_inductance == ostrel::SpiceInductance::kLoop;
+  const bool loop_spice = !opt.Export("--spice").empty() &&
+                          opt.choices.spice_inductance == ostrel::SpiceInductance::kLoop;
   const bool model = opt.NeedsPhysicalModel();
   const char* const kModel =
       "an output of the physical model (--physical, --physical-table, --ibis-pkg, --touchstone "
       "or --spice-inductance loop)";
   const std::tuple<const char*, bool, const char*> kNeeds[] = {
-      {"--spice-inductance", !opt.spice.empty(), "--spice"},
+      {"--spice-inductance", !opt.Export("--spice").empty(), "--spice"},
       {"--spice-broadband", loop_spice, "--spice with --spice-inductance loop"},
-      {"--loss-tangent", !opt.touchstone.empty(), "--touchstone"},
-      {"--nets", loop_spice || !opt.ibis_pkg.empty() || !opt.touchstone.empty(),
+      {"--loss-tangent", !opt.Export("--touchstone").empty(), "--touchstone"},
+      {"--nets",
+       loop_spice || !opt.Export("--ibis-pkg").empty() || !opt.Export("--touchstone").empty(),
        "--ibis-pkg, --touchstone or --spice with --spice-inductance loop"},
       {"--eps-r", model && opt.capacitance && opt.ground_depth_um > 0,
        "the capacitances of the physical model (not with --no-capacitance or --ground-depth 0)"},
@@ -255,9 +440,10 @@ std::string OptionWithoutItsOutput(const Options& opt) {
       return std::string(option) + " does nothing without " + needs;
     }
   }
-  const std::vector<std::string_view> patterns = ostrel::NetPatterns(opt.nets);
+  const std::string& nets = opt.choices.nets;
+  const std::vector<std::string_view> patterns = ostrel::NetPatterns(nets);
   if (opt.Given("--nets") && std::find(patterns.begin(), patterns.end(), "") != patterns.end()) {
-    return "--nets '" + opt.nets + "' holds an empty pattern; give names with * and ?, e.g. 'T*'";
+    return "--nets '" + nets + "' holds an empty pattern; give names with * and ?, e.g. 'T*'";
   }
   return {};
 }
@@ -286,18 +472,18 @@ std::string FaultWithTheWires(const ostrel::WireList& wires, const Options& opt)
   std::vector<std::string> names;
   for (const ostrel::Wire& wire : wires) names.push_back(wire.Name);
   try {
-    ostrel::CheckNetPatterns(names, opt.nets);
+    ostrel::CheckNetPatterns(names, opt.choices.nets);
   } catch (const ostrel::StageError& e) {
     return e.what();
   }
-  if (opt.touchstone.empty()) return {};
+  const std::string& path = opt.Export("--touchstone");
+  if (path.empty()) return {};
   const std::size_t ports =
       2 * static_cast<std::size_t>(std::count_if(names.begin(), names.end(), [&](const auto& n) {
-        return opt.nets.empty() || ostrel::MatchesNetPattern(n, opt.nets);
+        return opt.choices.nets.empty() || ostrel::MatchesNetPattern(n, opt.choices.nets);
       }));
   if (ports == 0 || ports > ostrel::kMaxTouchstonePorts) return {};  // TouchstoneText says why
   const std::string extension = ostrel::TouchstoneExtension(ports);
-  const std::string& path = opt.touchstone;
   if (path.size() < extension.size() ||
       ostrel::UpperAscii(path.substr(path.size() - extension.size())) !=
           ostrel::UpperAscii(extension)) {
@@ -389,7 +575,7 @@ ostrel::StudyOptions StudyOptionsOf(const Options& opt) {
           .eps_r = opt.eps_r,
           .clearance_um = opt.clearance_um,
           .capacitance = opt.capacitance,
-          .nets = opt.nets};
+          .nets = opt.choices.nets};
 }
 
 // The physical study of the wires just estimated, when an output needs it; what the model
@@ -406,48 +592,30 @@ std::optional<ostrel::PhysicalStudy> PhysicalStudy(const ostrel::Workspace& ws,
   return study;
 }
 
-// The requested exports of the estimation just run, as {path, text}. SPICE notes (couplings
-// scaled or limited) go to stderr. `study`: the physical study when an export needs it.
+// The requested exports of the estimation just run, as {path, text}, in the order of their
+// rows. Their notes (SPICE couplings scaled or limited) go to stderr. `study`: the physical
+// study when an export needs it.
 std::vector<std::pair<std::string, std::string>> Exports(
     const ostrel::Workspace& ws, const Options& opt,
     const std::optional<ostrel::PhysicalStudy>& study) {
   const ostrel::ExportHeader header = ostrel::ExportHeaderFor(ws);
+  ostrel::ExportChoices choices = opt.choices;
+  choices.date = UtcDate();
   std::vector<std::pair<std::string, std::string>> out;
-  if (!opt.csv.empty()) out.emplace_back(opt.csv, ostrel::CsvText(header, ws.Wires));
-  if (!opt.json.empty()) out.emplace_back(opt.json, ostrel::JsonText(header, ws.Wires));
-  if (!opt.spice.empty()) {
-    ostrel::SpiceNetlist netlist =
-        opt.spice_inductance == ostrel::SpiceInductance::kLoop
-            ? ostrel::SpiceLoopText(header, ws.package, ws.Wires, study->model,
-                                    opt.spice_broadband, opt.nets)
-            : ostrel::SpiceText(header, ws.package, ws.Wires, opt.spice_inductance);
-    for (const std::string& note : netlist.Notes) {
-      std::cerr << "ostrel-cli: note: " << opt.spice << ": " << note << "\n";
+  for (std::size_t i = 0; i < opt.exports.size(); ++i) {
+    const std::string& path = opt.exports[i];
+    if (path.empty()) continue;
+    ProgressLine line;
+    ostrel::ExportSource source{header, ws.package, ws.Wires, choices};
+    source.model = study ? &study->model : nullptr;
+    source.selected = study ? &study->Selected() : nullptr;
+    source.progress = line.Hearing();
+    ostrel::ExportResult result = ostrel::ExportKinds()[i].make(source, path);
+    for (const std::string& note : result.notes) {
+      std::cerr << "ostrel-cli: note: " << path << ": " << note << "\n";
     }
-    out.emplace_back(opt.spice, std::move(netlist.Text));
+    out.emplace_back(path, std::move(result.text));
   }
-  if (!opt.physical.empty()) {
-    out.emplace_back(opt.physical, ostrel::PhysicalJsonText(study->model));
-  }
-  if (!opt.ibis_pkg.empty() || !opt.touchstone.empty()) {
-    const ostrel::physical::Model& selected = study->Selected();
-    if (!opt.ibis_pkg.empty()) {
-      const std::string name = std::filesystem::path(opt.ibis_pkg).filename().string();
-      out.emplace_back(opt.ibis_pkg,
-                       ostrel::IbisPackageText(
-                           {name, UtcDate(), header.PackageName, header.SettingsName}, selected)
-                           .text);
-    }
-    if (!opt.touchstone.empty()) {
-      ProgressLine line;
-      out.emplace_back(opt.touchstone,
-                       ostrel::TouchstoneText({header.PackageName, header.SettingsName,
-                                               opt.loss_tangent},
-                                              selected, line.Hearing())
-                           .text);
-    }
-  }
-  if (!opt.svg.empty()) out.emplace_back(opt.svg, ostrel::SvgText(header, ws.package, ws.Wires));
   return out;
 }
 
@@ -484,16 +652,12 @@ std::vector<ostrel::Output> Outputs(const Options& opt, const std::string& repor
                    .listed = false,
                    .durability = ostrel::Durability::kSynced});
   }
-  const std::pair<const char*, const std::string Options::*> kExports[] = {
-      {"--csv", &Options::csv},           {"--json", &Options::json},
-      {"--spice", &Options::spice},       {"--physical", &Options::physical},
-      {"--ibis-pkg", &Options::ibis_pkg}, {"--touchstone", &Options::touchstone},
-      {"--svg", &Options::svg}};
-  for (const auto& [name, member] : kExports) {
-    const std::string_view option = name;
-    const bool file_only = option == "--ibis-pkg" || option == "--touchstone";
-    if (!(opt.*member).empty()) {
-      out.push_back({.option = name, .path = opt.*member, .stdout_allowed = !file_only});
+  for (std::size_t i = 0; i < opt.exports.size(); ++i) {
+    const ostrel::ExportKind& kind = ostrel::ExportKinds()[i];
+    if (!opt.exports[i].empty()) {
+      out.push_back({.option = std::string(kind.option),
+                     .path = opt.exports[i],
+                     .stdout_allowed = kind.stdout_allowed});
     }
   }
   if (opt.physical_table) out.push_back({"--physical-table", "-"});
@@ -504,67 +668,19 @@ std::vector<ostrel::Output> Outputs(const Options& opt, const std::string& repor
 int Run(int argc, char** argv, std::string& doing) {
   doing = "reading the command line";
   Options opt;
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a.rfind("--", 0) == 0) opt.given.push_back(a);
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    if (a == "--help" || a == "-h") {
-      return Print(kHelp);
-    } else if (a == "--version") {
-      return Print("ostrel-cli " + std::to_string(ostrel::kVersionMajor) + "." +
-                   std::to_string(ostrel::kVersionMinor) + "." +
-                   std::to_string(ostrel::kVersionRevision) + "\n");
-    } else if (a == "--stdout") {
-      opt.to_stdout = true;
-    } else if (std::string* path = PathOption(opt, a)) {
-      if (!value(*path)) return Usage(a + " needs a path");
-    } else if (a == "--spice-inductance") {
-      std::string which;
-      if (!value(which) || !ostrel::ParseSpiceInductance(which, opt.spice_inductance)) {
-        return Usage("--spice-inductance needs dc, ac, self or loop");
-      }
-    } else if (a == "--spice-broadband") {
-      opt.spice_broadband = true;
-    } else if (const NumberOptionTarget number = NumberOption(opt, a); number.value) {
-      std::string text;
-      if (!value(text)) return Usage(a + " needs a value");
-      try {
-        *number.value = ostrel::NonNegativeNumber(text, number.what);
-      } catch (const ostrel::StageError& e) {
-        return Usage(a + ": " + e.what());
-      }
-      if (a == "--eps-r" && !(opt.eps_r >= 1)) {
-        return Usage(a + ": the relative permittivity must be at least 1");
-      }
-    } else if (a == "--no-capacitance") {
-      opt.capacitance = false;
-    } else if (a == "--physical-table") {
-      opt.physical_table = true;
-    } else if (a == "--frequencies" || a == "--sweep" || a == "--sweep-linear") {
-      std::string text;
-      if (!value(text)) return Usage(a + " needs a value");
-      if (!opt.frequency_option.empty()) {
-        return Usage("only one of --frequencies, --sweep and --sweep-linear can be given");
-      }
-      try {
-        opt.frequency_option = a;
-        opt.frequencies_hz = a == "--frequencies" ? ostrel::FrequencyList(text)
-                                                  : ostrel::Sweep(text, a == "--sweep");
-      } catch (const ostrel::StageError& e) {
-        return Usage(a + ": " + e.what());
-      }
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-      return Usage("unknown option '" + a + "'");
-    } else if (opt.settings.empty()) {
-      opt.settings = a;
-    } else {
-      return Usage("only one settings file can be given");
+  try {
+    switch (ReadCommandLine({argv + 1, argv + argc}, opt)) {
+      case Request::kHelp:
+        return Print(HelpText());
+      case Request::kVersion:
+        return Print("ostrel-cli " + std::to_string(ostrel::kVersionMajor) + "." +
+                     std::to_string(ostrel::kVersionMinor) + "." +
+                     std::to_string(ostrel::kVersionRevision) + "\n");
+      case Request::kRun:
+        break;
     }
+  } catch (const ostrel::StageError& e) {
+    return Usage(e.what());
   }
   if (opt.to_stdout && !opt.report.empty())
     return Usage("--stdout and --report exclude each other");
@@ -628,9 +744,8 @@ int Run(int argc, char** argv, std::string& doing) {
     doing = "writing the report and the exports";
     // The report goes out in pieces as it is written, never whole in memory.
     const std::string& report_path = outputs.front().path;
-    ostrel::WriteReportPieces(report, ws.Wires, [&](std::string_view piece) {
-      plan.Write(report_path, piece);
-    });
+    ostrel::WriteReportPieces(report, ws.Wires,
+                              [&](std::string_view piece) { plan.Write(report_path, piece); });
     for (const auto& [path, text] : exports) plan.Write(path, text);
     if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(study->model));
     plan.Commit();

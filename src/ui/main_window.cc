@@ -266,15 +266,10 @@ void MainWindow::BuildPanel() {
   export_->setObjectName(QStringLiteral("Export"));
   export_->setAutoDefault(false);
   auto* export_menu = new QMenu(export_);
-  const std::pair<const char*, ExportFormat> formats[] = {
-      {"&CSV Table...", ExportFormat::kCsv},
-      {"&JSON...", ExportFormat::kJson},
-      {"&SPICE Subcircuit...", ExportFormat::kSpice},
-      {"S&VG Picture...", ExportFormat::kSvg}};
-  for (const auto& [caption, format] : formats) {
-    QAction* action = export_menu->addAction(QString::fromLatin1(caption));
-    const ExportFormat chosen = format;
-    connect(action, &QAction::triggered, this, [this, chosen] { logic_.Export(chosen); });
+  for (const ExportKind* kind : WindowExports()) {
+    QAction* action = export_menu->addAction(QString::fromUtf8(
+        kind->menu_caption.data(), static_cast<qsizetype>(kind->menu_caption.size())));
+    connect(action, &QAction::triggered, this, [this, kind] { logic_.Export(*kind); });
   }
   export_->setMenu(export_menu);
   commands->addWidget(export_);
@@ -359,7 +354,11 @@ void MainWindow::CloseWindow() { close(); }
 void MainWindow::ShowEstimation(const Workspace& ws) {
   estimation_ = std::make_shared<const Estimation>(Estimation{ws.package, ws.Wires, ws.params});
   estimation_shown_ = false;
-  if (physical_view_ && physical_view_->isVisible()) OpenPhysicalView();
+  // An open view takes the new wires without taking the keyboard from this window.
+  if (physical_view_ && physical_view_->isVisible()) {
+    physical_view_->SetEstimation(estimation_);
+    estimation_shown_ = true;
+  }
 }
 
 void MainWindow::ShowEstimationFailed(const std::string& reason) {

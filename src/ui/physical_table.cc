@@ -40,6 +40,36 @@ StudyOptions StudyOf(const ViewOptions& view) {
   return study;
 }
 
+bool NaturalLess(std::string_view a, std::string_view b) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      // Two numbers: without leading zeros the shorter is smaller, else the first digit apart.
+      std::size_t ei = i, ej = j;
+      while (ei < a.size() && digit(a[ei])) ++ei;
+      while (ej < b.size() && digit(b[ej])) ++ej;
+      std::string_view x = a.substr(i, ei - i), y = b.substr(j, ej - j);
+      x.remove_prefix(std::min(x.find_first_not_of('0'), x.size()));
+      y.remove_prefix(std::min(y.find_first_not_of('0'), y.size()));
+      if (x.size() != y.size()) return x.size() < y.size();
+      if (x != y) return x < y;
+      i = ei, j = ej;
+      continue;
+    }
+    const int ca = std::tolower(static_cast<unsigned char>(a[i]));
+    const int cb = std::tolower(static_cast<unsigned char>(b[j]));
+    if (ca != cb) return ca < cb;
+    ++i, ++j;
+  }
+  if ((i < a.size()) != (j < b.size())) return j < b.size();
+  return a < b;
+}
+
+std::string WireCount(std::size_t wires) {
+  return std::to_string(wires) + (wires == 1 ? " wire" : " wires");
+}
+
 std::string KindName(const Wire& wire) {
   if (wire.StitchWire) return "stitch";
   return wire.StackWire ? "stacked-die" : "base-die";
@@ -308,7 +338,8 @@ std::string PhysicalTable::Csv(const std::vector<std::size_t>& rows) const {
     return quoted + "\"";
   };
   std::string out = "# frequency_hz=" + Printed("%.17g", settings_frequency_hz_) +
-                    ",ground_depth_um=" + Printed("%.17g", model_.options.ground_depth_m * 1e6) +
+                    // Twelve digits: the depth as entered, not the last bits of its metres.
+                    ",ground_depth_um=" + Printed("%.12g", model_.options.ground_depth_m * 1e6) +
                     "\n";
   for (std::size_t c = 0; c < columns_.size(); ++c) {
     if (c) out += ',';

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "geometry/parameter_set.h"
@@ -124,6 +125,13 @@ class PhysicalTable {
   std::vector<int> neighbour_;  // strongest loop neighbour per wire
   std::vector<double> neighbour_k_;
 };
+
+// Natural order of names: runs of digits compare as numbers (PL2 before PL10), other characters
+// without regard to ASCII letter case; names equal so compare byte for byte.
+bool NaturalLess(std::string_view a, std::string_view b);
+
+// "1 wire", "3 wires".
+std::string WireCount(std::size_t wires);
 
 // "1 MHz", "2.5 GHz": a frequency for labels.
 std::string FrequencyLabel(double frequency_hz);

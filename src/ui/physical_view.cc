@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -113,6 +114,15 @@ class WireFilter : public QSortFilterProxyModel {
     return name.contains(name_, Qt::CaseInsensitive);
   }
 
+  // Names (and other text) in natural order, figures as numbers.
+  bool lessThan(const QModelIndex& left, const QModelIndex& right) const override {
+    const QVariant a = left.data(sortRole()), b = right.data(sortRole());
+    if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString) {
+      return NaturalLess(a.toString().toStdString(), b.toString().toStdString());
+    }
+    return QSortFilterProxyModel::lessThan(left, right);
+  }
+
  private:
   QString name_, kind_;
   QRegularExpression pattern_;
@@ -190,23 +200,23 @@ void PhysicalView::BuildControls() {
   sweep_points_->setObjectName(QStringLiteral("SweepPoints"));
   ground_depth_um_->setObjectName(QStringLiteral("GroundDepth"));
   eps_r_->setObjectName(QStringLiteral("EpsR"));
-  options->addWidget(label(QStringLiteral("S&weep from"), sweep_min_mhz_));
+  options->addWidget(label(QStringLiteral("Fre&quency sweep from"), sweep_min_mhz_));
   options->addWidget(sweep_min_mhz_);
   options->addWidget(label(QStringLiteral("to"), sweep_max_mhz_));
   options->addWidget(sweep_max_mhz_);
   options->addWidget(sweep_points_);
-  options->addWidget(label(QStringLiteral("p&oints,"), sweep_points_));
-  options->addWidget(label(QStringLiteral("  ground plane &depth"), ground_depth_um_));
+  options->addWidget(label(QStringLiteral("points,"), sweep_points_));
+  options->addWidget(label(QStringLiteral("  &ground plane depth"), ground_depth_um_));
   options->addWidget(ground_depth_um_);
-  options->addWidget(label(QStringLiteral("  &eps_r"), eps_r_));
+  options->addWidget(label(QStringLiteral("  eps_r"), eps_r_));
   options->addWidget(eps_r_);
   for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{
            sweep_min_mhz_, sweep_max_mhz_, sweep_points_, ground_depth_um_, eps_r_}) {
     connect(box, &QAbstractSpinBox::editingFinished, this, [this] { SaveOptions(); });
   }
-  compute_button_ = new QPushButton(QStringLiteral("&Compute"), this);
+  compute_button_ = new QPushButton(QStringLiteral("Comp&ute"), this);
   compute_button_->setObjectName(QStringLiteral("Compute"));
-  cancel_button_ = new QPushButton(QStringLiteral("C&ancel"), this);
+  cancel_button_ = new QPushButton(QStringLiteral("Cancel"), this);
   cancel_button_->setObjectName(QStringLiteral("CancelModel"));
   cancel_button_->setEnabled(false);
   progress_ = new QProgressBar(this);
@@ -239,9 +249,9 @@ void PhysicalView::BuildControls() {
   for (const char* kind : {"base-die", "stacked-die", "stitch"}) {
     kind_filter_->addItem(QLatin1String(kind), QLatin1String(kind));
   }
-  filters->addWidget(label(QStringLiteral("&Name"), name_filter_));
+  filters->addWidget(label(QStringLiteral("Filter &by name"), name_filter_));
   filters->addWidget(name_filter_, 1);
-  filters->addWidget(label(QStringLiteral("&Kind"), kind_filter_));
+  filters->addWidget(label(QStringLiteral("kind"), kind_filter_));
   filters->addWidget(kind_filter_);
   left_layout->addLayout(filters);
 
@@ -281,9 +291,9 @@ void PhysicalView::BuildControls() {
 
   auto* commands = new QHBoxLayout;
   const std::pair<const char*, std::function<void()>> buttons[] = {
-      {"Cop&y Rows", [this] { CopyRows(); }},
+      {"Copy Rows", [this] { CopyRows(); }},
       {"Export &Table...", [this] { ExportTable(); }},
-      {"Export &Plot...", [this] { ExportPlot(); }}};
+      {"Export Plot...", [this] { ExportPlot(); }}};
   for (const auto& [caption, action] : buttons) {
     auto* button = new QPushButton(QString::fromLatin1(caption), left);
     connect(button, &QPushButton::clicked, this, action);
@@ -301,7 +311,7 @@ void PhysicalView::BuildControls() {
   auto* side_row = new QHBoxLayout;
   side_ = new QComboBox(map_box);
   side_->setObjectName(QStringLiteral("Side"));
-  side_row->addWidget(label(QStringLiteral("Die &side"), side_));
+  side_row->addWidget(label(QStringLiteral("Die side"), side_));
   side_row->addWidget(side_, 1);
   map_layout->addLayout(side_row);
   map_ = new CouplingMap(map_box);
@@ -312,6 +322,19 @@ void PhysicalView::BuildControls() {
   right->setStretchFactor(1, 2);
   split->setSizes({460, 520});
   root->addWidget(split, 1);
+}
+
+void PhysicalView::keyPressEvent(QKeyEvent* event) {
+  // Esc and Ctrl+W close the view, as they close a dialog or a document window; the controls
+  // that use them (an open list) take them first.
+  const bool close_key =
+      (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) ||
+      (event->key() == Qt::Key_W && event->modifiers() == Qt::ControlModifier);
+  if (close_key) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 ViewOptions PhysicalView::Options() const {
@@ -362,8 +385,8 @@ void PhysicalView::SetEstimation(std::shared_ptr<const Estimation> estimation) {
       return;
     case StudyController::Next::kAwaitCompute: {
       QString text =
-          QStringLiteral("%1 wires: the model takes about %2 s; press Compute to start it.")
-              .arg(wires)
+          QStringLiteral("%1: the model takes about %2 s; press Compute to start it.")
+              .arg(QString::fromStdString(WireCount(wires)))
               .arg(EstimatedSeconds(wires), 0, 'f', 0);
       if (table_) text += QStringLiteral(" The results shown are from an earlier estimation.");
       status_->setText(text);
@@ -400,7 +423,8 @@ void PhysicalView::StartComputation() {
   progress_->setValue(0);
   progress_->setVisible(true);
   status_->setText(
-      QStringLiteral("Computing the physical model of %1 wires...").arg(estimation_->wires.size()));
+      QStringLiteral("Computing the physical model of %1...")
+          .arg(QString::fromStdString(WireCount(estimation_->wires.size()))));
   future_ = QtConcurrent::run([this, run = ticket.run, cancel = ticket.cancel,
                                estimation = estimation_, options, study = study_] {
     auto last_percent = std::make_shared<std::atomic<int>>(-1);
@@ -506,9 +530,9 @@ void PhysicalView::ShowModel(physical::Model model) {
 
   const physical::Model& m = table_->model();
   QString text = QStringLiteral(
-                     "%1 wires; %2 frequencies from %3 to %4; ground plane %5 µm "
+                     "%1; %2 frequencies from %3 to %4; ground plane %5 µm "
                      "below the substrate surface.")
-                     .arg(m.conductors.size())
+                     .arg(QString::fromStdString(WireCount(m.conductors.size())))
                      .arg(m.results.size())
                      .arg(QString::fromStdString(FrequencyLabel(m.results.front().frequency_hz)),
                           QString::fromStdString(FrequencyLabel(m.results.back().frequency_hz)))

@@ -78,6 +78,9 @@ class PhysicalView : public QWidget {
  signals:
   void ComputationEnded();  // after results arrived, a cancel or a failure
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   struct Outcome {
     std::optional<PhysicalStudy> study;

@@ -30,42 +30,36 @@ FileDialogRequest SaveDialog(const std::string& settings_path) {
   return r;
 }
 
-FileDialogRequest ExportDialog(ExportFormat format, const std::string& settings_path) {
-  struct Kind {
-    const char* title;
-    const char* filter;
-    const char* extension;
-  };
-  static constexpr Kind kKinds[] = {
-      {"Export CSV File", "CSV Files|*.csv|All Files|*.*", "csv"},
-      {"Export JSON File", "JSON Files|*.json|All Files|*.*", "json"},
-      {"Export SPICE Subcircuit", "SPICE Files|*.cir|All Files|*.*", "cir"},
-      {"Export SVG Picture", "SVG Files|*.svg|All Files|*.*", "svg"},
-  };
-  const Kind& kind = kKinds[static_cast<int>(format)];
+FileDialogRequest ExportDialog(const ExportKind& kind, const std::string& settings_path) {
   FileDialogRequest r;
   r.mode = FileDialogRequest::Mode::kSave;
-  r.title = kind.title;
-  r.filter = kind.filter;
-  r.default_extension = kind.extension;
-  r.initial_name = settings_path.empty() ? "" : settings_path + "." + kind.extension;
+  r.title = kind.dialog_title;
+  r.filter = kind.dialog_filter;
+  r.default_extension = kind.suffix;
+  r.initial_name = settings_path.empty() ? "" : settings_path + "." + std::string(kind.suffix);
   r.overwrite_prompt = true;
   return r;
 }
 
-std::string ExportText(ExportFormat format, const Workspace& run) {
+// The export's text with the choices a command line starts from (SPICE: AC inductances).
+std::string ExportText(const ExportKind& kind, const Workspace& run, const std::string& path) {
   const ExportHeader header = ExportHeaderFor(run);
-  switch (format) {
-    case ExportFormat::kCsv: return CsvText(header, run.Wires);
-    case ExportFormat::kJson: return JsonText(header, run.Wires);
-    case ExportFormat::kSpice:
-      return SpiceText(header, run.package, run.Wires, SpiceInductance::kAc).Text;
-    case ExportFormat::kSvg: return SvgText(header, run.package, run.Wires);
-  }
-  return {};
+  const ExportChoices choices;
+  return kind
+      .make({.header = header, .package = run.package, .wires = run.Wires, .choices = choices},
+            path)
+      .text;
 }
 
 }  // namespace
+
+std::vector<const ExportKind*> WindowExports() {
+  std::vector<const ExportKind*> kinds;
+  for (const ExportKind& kind : ExportKinds()) {
+    if (!kind.menu_caption.empty() && !kind.needs_model(ExportChoices{})) kinds.push_back(&kind);
+  }
+  return kinds;
+}
 
 WindowLogic::WindowLogic(WindowToolkit& toolkit) : toolkit_(toolkit) {
   // The schematic follows every completed refresh, whichever command or event ran it.
@@ -143,15 +137,14 @@ std::optional<std::string> WindowLogic::ChooseFile(FileDialogRequest request) {
   }
 }
 
-void WindowLogic::Export(ExportFormat format) {
+void WindowLogic::Export(const ExportKind& kind) {
   try {
-    const std::optional<std::string> path =
-        ChooseFile(ExportDialog(format, ws_.SettingsPath));
+    const std::optional<std::string> path = ChooseFile(ExportDialog(kind, ws_.SettingsPath));
     if (!path) return;
     Workspace run = ws_;
     run.after_refresh = nullptr;
     RunEstimation(run);
-    WriteFileAtomically(*path, ExportText(format, run));
+    WriteFileAtomically(*path, ExportText(kind, run, *path));
   } catch (const StageError&) {
     // Ends silently, as every command does.
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/workspace.h"
+#include "export/export_table.h"
 #include "ui/loop_schematic.h"
 #include "ui/toolkit.h"
 
@@ -13,8 +14,9 @@
 // then mirrors the result onto the window through the toolkit seam.
 namespace ostrel::ui {
 
-// The files the window exports the estimation to.
-enum class ExportFormat { kCsv, kJson, kSpice, kSvg };
+// The exports the window offers (those with a menu caption; none needs the physical model), in
+// the order of their rows.
+std::vector<const ExportKind*> WindowExports();
 
 // The custom-value boxes whose every edit refreshes the panel.
 enum class Box { kWDc, kFQc, kLHc0, kLHc1, kLEc0, kLEc1, kLEc2 };
@@ -37,7 +39,7 @@ class WindowLogic {
   // Exports the estimation of the current parameters to a chosen file. The estimation runs on
   // a copy of the workspace, so the view, the report and the panel stay as they are; a fault or
   // a cancelled dialog ends the export silently, like a command.
-  void Export(ExportFormat format);
+  void Export(const ExportKind& kind);
 
   // Control events of the panel.
   void M_Click(int i);     // material: refresh

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "app/file_io.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {

@@ -1,6 +1,7 @@
 // ostrel-cli as a user runs it: exit status, what it prints, and what it leaves on disk.
 
 #include "package_generator.h"
+#include "app/file_io.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {

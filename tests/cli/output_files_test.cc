@@ -11,6 +11,7 @@
 #include <map>
 #include <utility>
 
+#include "app/file_io.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {

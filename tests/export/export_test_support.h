@@ -12,14 +12,29 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "app/file_io.h"
 
 namespace ostrel::testing_support {
 
 namespace fs = std::filesystem;
+
+// The whole content of a file as bytes, read here so that the export tests need nothing above
+// the export layer (the product's own reader belongs to app).
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Writes `text` as the whole content of the file at `path`, for the tools that read it next.
+inline void WriteWholeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  if (!(out << text).flush()) throw std::runtime_error("cannot write " + path);
+}
 
 // A fresh folder named after the running test and process, holding the bundled example.
 inline fs::path ExampleFolder() {

@@ -93,7 +93,7 @@ TEST(IbisPackage, StrictReaderGetsEveryEntryBack) {
                                     std::string("no package pin) left out: S1.")}) {
       EXPECT_NE(pkg.text.find(want), std::string::npos) << want;
     }
-    WriteFileAtomically((dir / "aaac.pkg").string(), pkg.text);
+    WriteWholeFile((dir / "aaac.pkg").string(), pkg.text);
     std::string out;
     ASSERT_EQ(
         RunIn(dir,

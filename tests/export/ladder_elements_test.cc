@@ -31,7 +31,7 @@ TEST(InternalLadder, NgspiceSeesTheSkinEffectWithin2Percent) {
     std::string deck = "ladder\nI1 0 a dc 0 ac 1 pulse(0 1 1n 1p 1p 1 2)\n";
     AppendLadderElements(deck, ladder, "w", "a", "0");
     deck += ".end\n";
-    WriteFileAtomically((dir / "ladder.cir").string(), deck);
+    WriteWholeFile((dir / "ladder.cir").string(), deck);
     std::ostringstream args;
     args.precision(17);
     args << c.radius_m << ' ' << c.resistivity_ohm_m << ' ' << c.length_m << ' '

@@ -74,8 +74,8 @@ TEST(Touchstone, ScikitRfReadsWhatNgspiceComputes) {
     EXPECT_LE(data, bound);
     EXPECT_GE(3 * data, bound);
     const std::string name = "w.s" + std::to_string(2 * c.wires) + "p";
-    WriteFileAtomically((dir / name).string(), file.text);
-    WriteFileAtomically((dir / "w.json").string(), PhysicalJsonText(model));
+    WriteWholeFile((dir / name).string(), file.text);
+    WriteWholeFile((dir / "w.json").string(), PhysicalJsonText(model));
     std::string out;
     EXPECT_EQ(RunIn(dir,
                     "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/export/touchstone_check.py' " +

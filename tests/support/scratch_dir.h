@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "app/file_io.h"
 
 namespace ostrel::testing_support {
 
@@ -36,7 +36,15 @@ class ScratchDirTest : public ::testing::Test {
     std::ofstream(dir_ / name, std::ios::binary) << text;
     return Path(name);
   }
-  std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
+  // The whole file as bytes, read here rather than with the product's own reader, so that the
+  // tests of every layer can use the folder.
+  std::string Read(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + Path(name));
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
   // The names in the folder, sorted, but for the captured output (.out, .err): a temporary
   // file left behind shows here.
   std::vector<std::string> Entries() const {

@@ -6,11 +6,15 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -149,6 +153,34 @@ class PhysicalViewTest : public QObject {
       QCOMPARE(got.size(), c.expected_hz.size());
       for (std::size_t i = 0; i < got.size(); ++i)
         QVERIFY(std::abs(got[i] / c.expected_hz[i] - 1) < 1e-12);
+    }
+  }
+
+  // Names in natural order: numbers inside them as numbers, letter case aside; in the table
+  // as in the function.
+  void naturalOrder() {
+    const struct {
+      const char* a;
+      const char* b;
+      bool less;
+    } cases[] = {{"PL2", "PL10", true},  {"PL10", "PL2", false}, {"pl3", "PL10", true},
+                 {"PL02", "PL2", true},  {"PL2", "PL02", false},  {"A", "A1", true},
+                 {"(S2:T3)", "(S10:T1)", true}, {"B9", "T1", true}, {"x", "x", false}};
+    for (const auto& c : cases) {
+      QVERIFY2(NaturalLess(c.a, c.b) == c.less, qPrintable(QString(c.a) + " < " + c.b));
+    }
+    auto renamed = std::make_shared<Estimation>(*example_);
+    for (std::size_t i = 0; i < renamed->wires.size(); ++i) {
+      renamed->wires[i].Name = "PL" + std::to_string((i * 7) % renamed->wires.size() + 1);
+    }
+    auto view = MakeView();
+    view->SetEstimation(renamed);
+    QVERIFY(Ended(*view));
+    view->TableView()->sortByColumn(ColumnOf(*view, "Wire"), Qt::AscendingOrder);
+    const QStringList names = Shown(*view, "Wire");
+    for (int r = 1; r < names.size(); ++r) {
+      QVERIFY2(names[r - 1].mid(2).toInt() < names[r].mid(2).toInt(),
+               qPrintable(names[r - 1] + " then " + names[r]));
     }
   }
 
@@ -409,6 +441,42 @@ class PhysicalViewTest : public QObject {
     const QLabel* clearance = view->findChild<QLabel*>("Clearance");
     QVERIFY(clearance->isVisible());
     QVERIFY(clearance->text().startsWith("2 wire pairs touch or overlap: S3/(S3:T5) -25.0 um"));
+
+    // No access key of the view is one of the main window's.
+    QMap<QString, QString> owner;
+    for (QWidget* top : {static_cast<QWidget*>(&window), static_cast<QWidget*>(view)}) {
+      for (QWidget* control : top->findChildren<QWidget*>()) {
+        if (control->window() != top) continue;
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        auto* frame = qobject_cast<QGroupBox*>(control);
+        auto* label = qobject_cast<QLabel*>(control);
+        const QString text = button ? button->text()
+                             : frame ? frame->title()
+                             : label ? label->text()
+                                     : QString();
+        const QString key = QKeySequence::mnemonic(text).toString();
+        if (key.isEmpty()) continue;
+        QVERIFY2(!owner.contains(key), qPrintable(text + " shares " + key + " with " + owner[key]));
+        owner[key] = text;
+      }
+    }
+    // A new Process Data updates the open view but leaves the keyboard with the main window.
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::mouseClick(window.findChild<QPushButton*>("CMD2"), Qt::LeftButton);
+    QVERIFY(Ended(*view));
+    QCOMPARE(QApplication::activeWindow(), &window);
+    // Esc in the table and Ctrl+W in the name filter close the view; Physical View opens it
+    // again.
+    const std::pair<QWidget*, QKeyCombination> closers[] = {
+        {view->TableView(), QKeyCombination(Qt::Key_Escape)},
+        {view->findChild<QLineEdit*>("NameFilter"), QKeyCombination(Qt::CTRL, Qt::Key_W)}};
+    for (const auto& [widget, key] : closers) {
+      QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+      QVERIFY(!view->isVisible());
+      QTest::mouseClick(window.findChild<QPushButton*>("PhysicalView"), Qt::LeftButton);
+      QVERIFY(view->isVisible());
+    }
 
     // A Process Data that fails (a side with one pad) says so over the earlier results.
     QFile package(dir.filePath("AAAc.tmv"));

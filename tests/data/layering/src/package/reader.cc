@@ -1,0 +1,3 @@
+#include "package/package_reader.h"
+
+#include <QString>

@@ -1,0 +1,5 @@
+#include "ui/window.h"
+
+#include <QWidget>
+
+#include "app/workspace.h"

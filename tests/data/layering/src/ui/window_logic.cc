@@ -1,0 +1,3 @@
+#include "ui/window_logic.h"
+
+#include <QString>

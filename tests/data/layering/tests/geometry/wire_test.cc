@@ -1,0 +1,4 @@
+#include <gtest/gtest.h>
+
+#include "app/workspace.h"
+#include "geometry/wire.h"
