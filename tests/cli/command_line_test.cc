@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "app/file_io.h"
 #include "ostrel/version.h"
 #include "support/scratch_dir.h"
 
