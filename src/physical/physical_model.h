@@ -39,7 +39,7 @@ struct Conductor {
 };
 
 // Permeability of free space: mu0 / (4 pi) = 1e-7 H/m, the value that defined the ampere until
-// 2019 (the present SI value differs from it by about 1e-10 of itself). 4 pi times it is
+// 2019 (CODATA 2018 gives 1.00000000055 times it). 4 pi times it is
 // 4e-7 pi to the last bit.
 constexpr double kMu0Over4PiHPerM = 1e-7;
 constexpr double kMu0HPerM = 4 * std::numbers::pi * kMu0Over4PiHPerM;
