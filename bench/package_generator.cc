@@ -21,11 +21,11 @@
 namespace ostrel::bench {
 namespace {
 
-constexpr double kPitch = 62.5;         // pad pitch along each die edge, microns
-constexpr double kEdgeInset = 80.0;     // pad centre inside the base die edge
-constexpr double kFingerOut = 630.0;    // finger row beyond the base die edge
-constexpr double kFanOut = 6.0;         // fingers of a group of 16 pads spread this much wider
-constexpr double kStackInset = 300.0;   // stacked die edge inside the base die edge
+constexpr double kPitch = 62.5;        // pad pitch along each die edge, microns
+constexpr double kEdgeInset = 80.0;    // pad centre inside the base die edge
+constexpr double kFingerOut = 630.0;   // finger row beyond the base die edge
+constexpr double kFanOut = 6.0;        // fingers of a group of 16 pads spread this much wider
+constexpr double kStackInset = 300.0;  // stacked die edge inside the base die edge
 constexpr double kStackFingerOut = 950.0;
 
 struct Counts {
@@ -66,10 +66,30 @@ std::vector<EdgePad> EdgePads(const char* prefix, long n, double half, double in
       p.side = sides[s];
       p.name = std::string(prefix) + sides[s] + std::to_string(i + 1);
       switch (sides[s]) {
-        case 'L': p.x = -edge; p.y = -along; p.fx = -finger_half; p.fy = -along - fan; break;
-        case 'B': p.x = along; p.y = -edge; p.fx = along + fan; p.fy = -finger_half; break;
-        case 'R': p.x = edge; p.y = along; p.fx = finger_half; p.fy = along + fan; break;
-        default: p.x = -along; p.y = edge; p.fx = -along - fan; p.fy = finger_half; break;
+        case 'L':
+          p.x = -edge;
+          p.y = -along;
+          p.fx = -finger_half;
+          p.fy = -along - fan;
+          break;
+        case 'B':
+          p.x = along;
+          p.y = -edge;
+          p.fx = along + fan;
+          p.fy = -finger_half;
+          break;
+        case 'R':
+          p.x = edge;
+          p.y = along;
+          p.fx = finger_half;
+          p.fy = along + fan;
+          break;
+        default:
+          p.x = -along;
+          p.y = edge;
+          p.fx = -along - fan;
+          p.fy = finger_half;
+          break;
       }
       pads.push_back(p);
     }
@@ -116,8 +136,7 @@ bool WritePackage(std::FILE* f, long wires) {
     std::fprintf(f, "CBP %s %.2f %.2f 0 70 90 0 %c IO\r\n", p.name.c_str(), p.x, p.y, p.side);
   }
   for (const EdgePad& p : stack) {
-    std::fprintf(f, "SD_CBP %s %.2f %.2f 0 60 80 0 %c IO\r\n", p.name.c_str(), p.x, p.y,
-                 p.side);
+    std::fprintf(f, "SD_CBP %s %.2f %.2f 0 60 80 0 %c IO\r\n", p.name.c_str(), p.x, p.y, p.side);
   }
   for (const auto* list : {&base, &stack}) {
     for (const EdgePad& p : *list) {
@@ -125,12 +144,12 @@ bool WritePackage(std::FILE* f, long wires) {
     }
   }
   for (const EdgePad& p : base) {
-    std::fprintf(f, "WB %s %.2f %.2f 0 %.2f %.2f %.0f 0\r\n", p.name.c_str(), p.x, p.y, p.fx,
-                 p.fy, base_z);
+    std::fprintf(f, "WB %s %.2f %.2f 0 %.2f %.2f %.0f 0\r\n", p.name.c_str(), p.x, p.y, p.fx, p.fy,
+                 base_z);
   }
   for (const EdgePad& p : stack) {
-    std::fprintf(f, "WB %s %.2f %.2f 0 %.2f %.2f %.0f 0\r\n", p.name.c_str(), p.x, p.y, p.fx,
-                 p.fy, base_z + stack_z);
+    std::fprintf(f, "WB %s %.2f %.2f 0 %.2f %.2f %.0f 0\r\n", p.name.c_str(), p.x, p.y, p.fx, p.fy,
+                 base_z + stack_z);
   }
   // Stitches: every third stacked pad, from just inside it straight across the edge down to
   // the base die, in front of the base pad row.
@@ -147,17 +166,16 @@ bool WritePackage(std::FILE* f, long wires) {
     std::fprintf(f, "STCH %s %.2f %.2f %s %.2f %.2f %.0f %.0f\r\n", s.name.c_str(), sx, sy,
                  to.c_str(), bx, by, base_z + stack_z, base_z);
   }
-  std::fprintf(f, "RING 1 VSS %.1f %.1f %.1f %.1f 60 0\r\n", -half - 300, -half - 300,
-               half + 300, half + 300);
-  std::fprintf(f, "RING 2 VDD %.1f %.1f %.1f %.1f 60 0\r\n", -half - 400, -half - 400,
-               half + 400, half + 400);
+  std::fprintf(f, "RING 1 VSS %.1f %.1f %.1f %.1f 60 0\r\n", -half - 300, -half - 300, half + 300,
+               half + 300);
+  std::fprintf(f, "RING 2 VDD %.1f %.1f %.1f %.1f 60 0\r\n", -half - 400, -half - 400, half + 400,
+               half + 400);
   std::fprintf(f, "SRING GR1 VDDIO %.1f %.1f %.1f %.1f 50 0\r\n", -half - 500, -half - 500,
                half + 500, half + 500);
   std::fprintf(f, "SRSEG GR1 VDDIO 0 90\r\nSRSEG GR1 VDDQ 90 180\r\nSRSEG GR1 VDDIO 180 360\r\n");
   std::fprintf(f, "DAP PAD1 %.1f %.1f %.1f %.1f 25\r\n", -half + 100, -half + 100, half - 100,
                half - 100);
   return true;
-
 }
 
 void WriteSettings(std::FILE* f, const std::string& package_name) {

@@ -12,15 +12,15 @@
 #include <string>
 
 #include "app/file_io.h"
+#include "app/physical_study.h"
 #include "app/workspace.h"
-#include "package_generator.h"
 #include "base/stage_error.h"
-#include "physical/inductance.h"
+#include "export/physical_export.h"
+#include "package_generator.h"
 #include "physical/capacitance.h"
 #include "physical/clearance.h"
+#include "physical/inductance.h"
 #include "physical/physical_model.h"
-#include "app/physical_study.h"
-#include "export/physical_export.h"
 
 namespace {
 
@@ -105,8 +105,7 @@ void BM_InductanceMatrices(benchmark::State& state) {
 // The capacitance matrix alone (dense for the bundled example, clustered for 3,000 wires).
 void BM_Capacitance(benchmark::State& state) {
   TimeOnConductors(state, [](const auto& conductors, const ostrel::physical::Options& options) {
-    return ostrel::physical::ComputeCapacitance(conductors, options.ground_depth_m,
-                                                options.eps_r);
+    return ostrel::physical::ComputeCapacitance(conductors, options.ground_depth_m, options.eps_r);
   });
 }
 

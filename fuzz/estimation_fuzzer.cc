@@ -17,15 +17,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
 #include "electrical/inductance.h"
 #include "electrical/resistance.h"
 #include "electrical/wire_spacing.h"
+#include "export/exports.h"
 #include "fuzz_checks.h"
 #include "geometry/wire_paths.h"
 #include "package/package_reader.h"
 #include "package/side_ordering.h"
-#include "base/text.h"
-#include "export/exports.h"
 #include "report/report_writer.h"
 #include "settings/panel.h"
 
@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ChooseParameters(variant, pkg, panel);
     std::string view;
-    ostrel::UpdateVals(panel, params,
-                       {pkg.CompZ, pkg.HasStackedDie(), "fuzz.tmv", "/fuzz/fuzz.zv"}, view);
+    ostrel::UpdateVals(panel, params, {pkg.CompZ, pkg.HasStackedDie(), "fuzz.tmv", "/fuzz/fuzz.zv"},
+                       view);
     wires = ostrel::BuildWirePaths(pkg, params, ostrel::fuzz::kWireMemoryBytes);
     ostrel::ComputeResistance(wires, params);
     ostrel::ComputeInductance(wires, params, pkg);

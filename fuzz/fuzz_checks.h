@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "geometry/wire.h"
-#include "geometry/wire_paths.h"
 #include "base/stage_error.h"
 #include "export/name_text.h"
+#include "geometry/wire.h"
+#include "geometry/wire_paths.h"
 
 namespace ostrel::fuzz {
 
@@ -38,13 +38,13 @@ inline void CheckWires(const WireList& wires) {
       Broken("wire " + w.Name + " has " + std::to_string(w.Segments.size()) + " segments");
     }
     for (const WireSegment& s : w.Segments) {
-      for (const float v : {s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, s.Length, s.Resistance,
-                            s.Inductance}) {
+      for (const float v :
+           {s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, s.Length, s.Resistance, s.Inductance}) {
         if (!std::isfinite(v)) CheckFinite(v, "a segment value of wire", w.Name);
       }
     }
-    for (const float v : {w.Length, w.Resistance, w.InductanceDC, w.InductanceAC,
-                          w.InductanceSelf, w.InductanceMutual}) {
+    for (const float v : {w.Length, w.Resistance, w.InductanceDC, w.InductanceAC, w.InductanceSelf,
+                          w.InductanceMutual}) {
       CheckFinite(v, "a result of wire", w.Name);
     }
   }
@@ -83,7 +83,7 @@ inline void CheckExportText(std::string_view text, const char* format) {
   const std::string_view format_name(format);
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const bool allowed = format_name == "JSON" ? c >= 0x20 || c == '\n'
+    const bool allowed = format_name == "JSON"  ? c >= 0x20 || c == '\n'
                          : format_name == "SVG" ? c >= 0x20 || c == '\t' || c == '\n' || c == '\r'
                                                 : true;
     if (!allowed) Broken(std::string(format) + " export holds control byte " + std::to_string(c));

@@ -36,8 +36,7 @@ void MergeFrequency(std::vector<double>& frequencies_hz, double f_hz) {
   const bool listed = std::any_of(frequencies_hz.begin(), frequencies_hz.end(),
                                   [&](double x) { return std::abs(x - f_hz) <= 1e-9 * f_hz; });
   if (listed) return;
-  frequencies_hz.insert(std::upper_bound(frequencies_hz.begin(), frequencies_hz.end(), f_hz),
-                        f_hz);
+  frequencies_hz.insert(std::upper_bound(frequencies_hz.begin(), frequencies_hz.end(), f_hz), f_hz);
 }
 
 }  // namespace
@@ -75,8 +74,7 @@ std::vector<double> FrequencyList(std::string_view text) {
 
 std::vector<double> Sweep(std::string_view text, bool logarithmic) {
   const std::size_t colon1 = text.find(':');
-  const std::size_t colon2 =
-      colon1 == std::string_view::npos ? colon1 : text.find(':', colon1 + 1);
+  const std::size_t colon2 = colon1 == std::string_view::npos ? colon1 : text.find(':', colon1 + 1);
   if (colon2 == std::string_view::npos) {
     throw StageError("a sweep is FMIN:FMAX:N, not '" + std::string(text) + "'");
   }
@@ -84,8 +82,8 @@ std::vector<double> Sweep(std::string_view text, bool logarithmic) {
   if (logarithmic && f_min_hz == 0) {
     throw StageError("a log sweep starts above 0 Hz; a linear sweep can start at DC");
   }
-  const double f_max_hz = NumberIn(text.substr(colon1 + 1, colon2 - colon1 - 1), f_min_hz,
-                                   "the highest frequency");
+  const double f_max_hz =
+      NumberIn(text.substr(colon1 + 1, colon2 - colon1 - 1), f_min_hz, "the highest frequency");
   const std::string_view count_text = text.substr(colon2 + 1);
   std::size_t count = 0;
   const auto [end, ec] =

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/file_io.h"
+#include "base/text.h"
 #include "electrical/inductance.h"
 #include "electrical/resistance.h"
 #include "electrical/wire_spacing.h"
@@ -10,7 +11,6 @@
 #include "ostrel/version.h"
 #include "package/package_reader.h"
 #include "package/side_ordering.h"
-#include "base/text.h"
 #include "report/report_writer.h"
 #include "settings/settings_file.h"
 
@@ -65,8 +65,7 @@ std::string Caption(const std::string& settings_path) {
 std::string SettingsPathFor(const std::string& argument, const std::string& program_dir,
                             const std::string& current_dir) {
   if (argument.empty()) {
-    return program_dir + (program_dir.empty() || program_dir.back() != '/' ? "/" : "") +
-           "AAAc.zv";
+    return program_dir + (program_dir.empty() || program_dir.back() != '/' ? "/" : "") + "AAAc.zv";
   }
   std::string path = argument;
   if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {

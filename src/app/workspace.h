@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "base/stage_error.h"
+#include "export/exports.h"
+#include "geometry/parameter_set.h"
 #include "geometry/wire.h"
 #include "geometry/wire_paths.h"
 #include "package/package_model.h"
 #include "package/package_reader.h"
 #include "package/side_ordering.h"
-#include "geometry/parameter_set.h"
-#include "base/stage_error.h"
-#include "export/exports.h"
 #include "report/report_writer.h"
 #include "settings/panel.h"
 
@@ -28,9 +28,9 @@ struct Workspace {
   WireList Wires;
   ParameterSet params;
   PanelState panel;
-  std::string view_text = {};      // what the text view shows: settings text or report
-  std::string caption = "Ostrel";  // window caption
-  std::string work_path;           // the Work Path label: folder of the settings file
+  std::string view_text = {};        // what the text view shows: settings text or report
+  std::string caption = "Ostrel";    // window caption
+  std::string work_path;             // the Work Path label: folder of the settings file
   std::vector<SortEntry> sort_list;  // entries of the last ordered side (top)
   // The digest of the package file's bytes that the lists were last read from whole, and its
   // path (empty when the last read did not complete): a read of the same bytes from the same

@@ -53,7 +53,7 @@ bool DecimalToSingle(std::string_view clean, float& value) {
 // division gives the nearest double, exactly as the general conversion does. False for
 // anything else.
 bool ParsePlainDecimal(std::string_view text, float& value) {
-  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1e7,
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const char* p = text.data();
   const char* const end = p + text.size();

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "electrical/resistance.h"
 #include "base/numeric.h"
 #include "base/stage_error.h"
+#include "electrical/resistance.h"
 
 namespace ostrel {
 namespace {
@@ -78,10 +78,9 @@ float GroundPlaneInductance(float len, float h, float r) {
   return ToSingle(2.0 * CheckedLog(CheckedDivide(2.0 * Wide(h), Wide(r))) * Wide(len));
 }
 
-void ComputeInductance(WireList& wires, const ParameterSet& params,
-                       const Package& package) {
+void ComputeInductance(WireList& wires, const ParameterSet& params, const Package& package) {
   const float r = ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0);  // wire radius, cm
-  const float d = MicronsToCm(params.WireDistance);                // wire distance, cm
+  const float d = MicronsToCm(params.WireDistance);                     // wire distance, cm
   for (Wire& wire : wires) {
     const char* step = "self inductance";
     try {
@@ -100,8 +99,8 @@ void ComputeInductance(WireList& wires, const ParameterSet& params,
       }
       wire.InductanceSelf = self;
     } catch (const StageError& e) {
-      throw StageError("wire " + wire.Name + ": " + step + ": " + e.reason() + HintFor(step),
-                       "", wire.SourceLine);
+      throw StageError("wire " + wire.Name + ": " + step + ": " + e.reason() + HintFor(step), "",
+                       wire.SourceLine);
     }
   }
 }

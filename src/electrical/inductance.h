@@ -23,7 +23,6 @@ float GroundPlaneInductance(float len, float h, float r);
 //   DC:     2T (ln(2T/r) - 0.75);  AC: 2T (ln(2T/r) - 1);
 //   Mutual: 2T (ln(2T/d) - 1 + d/T) with d the wire distance, 0 when T < d;
 // T the wire length and r the wire radius, in cm.
-void ComputeInductance(WireList& wires, const ParameterSet& params,
-                       const Package& package);
+void ComputeInductance(WireList& wires, const ParameterSet& params, const Package& package);
 
 }  // namespace ostrel

@@ -28,8 +28,9 @@ void ComputeResistance(WireList& wires, const ParameterSet& params) {
   }
   if (params.Frequency == 0.0f) return;
   if (params.Frequency < 0.0f) {
-    throw StageError("the frequency is negative, so the skin depth (0.075 / sqrt(f)) is "
-                     "undefined");
+    throw StageError(
+        "the frequency is negative, so the skin depth (0.075 / sqrt(f)) is "
+        "undefined");
   }
   const double skin_depth = ToSingle(0.075 / std::sqrt(static_cast<double>(params.Frequency)));
   const double rho = Resistivity(params.Material);

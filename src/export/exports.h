@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry/parameter_set.h"
 #include "geometry/wire.h"
 #include "package/package_model.h"
-#include "geometry/parameter_set.h"
 
 // Exports of one estimation for the tools that come after it: a table (CSV), a structured file
 // (JSON), a SPICE subcircuit of the wires and an SVG picture of the package. Each takes the
@@ -72,12 +72,11 @@ struct SpiceNetlist {
 // A subcircuit with one series R-L per wire from its start pad node to its finger (or landing
 // pad) node, and K couplings between neighbouring wires of one die side. Throws StageError when
 // a wire's inductance is not positive, or for kLoop.
-SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
-                       const WireList& wires, SpiceInductance inductance);
+SpiceNetlist SpiceText(const ExportHeader& header, const Package& package, const WireList& wires,
+                       SpiceInductance inductance);
 
 // SVG: top view of the dies, pads, fingers and every wire (coloured by AC inductance, with a
 // legend), and a side view of the first wire of each kind.
-std::string SvgText(const ExportHeader& header, const Package& package,
-                    const WireList& wires);
+std::string SvgText(const ExportHeader& header, const Package& package, const WireList& wires);
 
 }  // namespace ostrel

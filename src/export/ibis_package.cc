@@ -11,9 +11,9 @@
 #include <tuple>
 #include <utility>
 
+#include "base/name_patterns.h"
 #include "base/stage_error.h"
 #include "ostrel/version.h"
-#include "base/name_patterns.h"
 
 namespace ostrel {
 namespace {

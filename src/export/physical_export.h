@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "physical/physical_model.h"
 #include "export/exports.h"
+#include "physical/physical_model.h"
 
 // What the physical model of the wires (src/physical) gives the user: the model as JSON, a
 // fixed-width table of each wire's figures, a SPICE subcircuit of the loop inductances, and the
@@ -18,8 +18,9 @@ namespace ostrel {
 // resistivity_ohm_m, path_um, length_um, resistance_dc_mohm), inductance_partial_nh (null when
 // left out), inductance_loop_nh, results (frequency_hz, resistance_mohm,
 // internal_inductance_nh), eps_r and capacitance_pf (when the model has a capacitance matrix),
-// clearance (wires, at_um, clearance_um, joined; one object per pair), notes. Numbers are the shortest text that reads back as the same double. Throws StageError
-// for a number that is not finite.
+// clearance (wires, at_um, clearance_um, joined; one object per pair), notes. Numbers are the
+// shortest text that reads back as the same double. Throws StageError for a number that is not
+// finite.
 std::string PhysicalJsonText(const physical::Model& model);
 
 // One line per wire at the model's first frequency: name, length, DC resistance, resistance,

@@ -7,10 +7,10 @@
 #include <set>
 #include <utility>
 
+#include "base/name_patterns.h"
 #include "base/stage_error.h"
 #include "base/text.h"
 #include "export/exports.h"
-#include "base/name_patterns.h"
 #include "export/ladder_elements.h"
 #include "export/physical_export.h"
 #include "physical/coupling.h"
@@ -278,8 +278,8 @@ void AppendBranch(std::string& out, const Branch& b, const std::string& r_text,
 
 }  // namespace
 
-SpiceNetlist SpiceText(const ExportHeader& header, const Package& package,
-                       const WireList& wires, SpiceInductance inductance) {
+SpiceNetlist SpiceText(const ExportHeader& header, const Package& package, const WireList& wires,
+                       SpiceInductance inductance) {
   if (inductance == SpiceInductance::kLoop) {
     throw StageError("the loop inductances come from the physical model of the wires");
   }
@@ -517,7 +517,8 @@ void AppendLoopHeading(std::string& out, const ExportHeader& header, const physi
     out += "* Each wire: its resistance and internal inductance at " +
            DoubleText(model.results.front().frequency_hz) + " Hz in series with its loop\n";
   }
-  out += "* inductance over the plane, from its start pad node p_<pad> to its finger node f_<pad>.\n";
+  out +=
+      "* inductance over the plane, from its start pad node p_<pad> to its finger node f_<pad>.\n";
   out += "* Every node is taken against the plane, port ref, through which each loop returns.\n";
   out += "* K: loop couplings with |M| / sqrt(L1 L2) of the loop inductances at least " +
          DoubleText(model.options.coupling_cutoff) + ",\n";
@@ -540,7 +541,8 @@ void AppendLoopBranches(std::string& out, const WireList& wires,
       if (own.start != group.start) {
         out += "V_" + own.token + "_p " + own.start + " " + group.start + " 0\n";
       }
-      if (own.end != group.end) out += "V_" + own.token + "_f " + own.end + " " + group.end + " 0\n";
+      if (own.end != group.end)
+        out += "V_" + own.token + "_f " + own.end + " " + group.end + " 0\n";
       continue;
     }
     out += "* " + std::string(KindName(origins[w].Kind)) + " wire " + wires[w].Name +

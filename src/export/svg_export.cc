@@ -65,8 +65,7 @@ double ScaleBarLength(double extent) {
 
 }  // namespace
 
-std::string SvgText(const ExportHeader& header, const Package& package,
-                    const WireList& wires) {
+std::string SvgText(const ExportHeader& header, const Package& package, const WireList& wires) {
   const double wire_width_um = Wide(header.Params.WireDiameter) * kMicronsPerMil;
 
   // Top view extents: dies, pads, fingers and wire points, in the path frame.
@@ -116,8 +115,7 @@ std::string SvgText(const ExportHeader& header, const Package& package,
   const int bins = wires.empty() ? 0 : (hi > lo ? kBins : 1);
   auto bin_of = [&](float l) {
     if (bins <= 1) return 0;
-    const int b =
-        static_cast<int>((Wide(l) - Wide(lo)) / (Wide(hi) - Wide(lo)) * bins);
+    const int b = static_cast<int>((Wide(l) - Wide(lo)) / (Wide(hi) - Wide(lo)) * bins);
     return std::clamp(b, 0, bins - 1);
   };
 

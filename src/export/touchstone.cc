@@ -34,9 +34,7 @@ std::string Number(double value) {
 
 }  // namespace
 
-std::string TouchstoneExtension(std::size_t ports) {
-  return ".s" + std::to_string(ports) + "p";
-}
+std::string TouchstoneExtension(std::size_t ports) { return ".s" + std::to_string(ports) + "p"; }
 
 double TouchstoneBytes(std::size_t ports, std::size_t frequencies) {
   constexpr double kEntryBytes = 48;

@@ -67,14 +67,14 @@ class SegmentList {
 };
 
 struct Wire {
-  std::string Name;  // pad name, or "(" + Pad1 + ":" + Pad2 + ")" for a stitch
+  std::string Name;         // pad name, or "(" + Pad1 + ":" + Pad2 + ")" for a stitch
   bool StackWire = false;   // starts on a stacked-die pad
   bool StitchWire = false;  // stitch wire from the stacked die to the base die
   SegmentList Segments;
   float InductanceDC = 0, InductanceAC = 0, InductanceMutual = 0, InductanceSelf = 0;  // nH
-  float Resistance = 0;  // mOhm
-  float Length = 0;      // microns
-  int SourceLine = 0;    // line of the package file that gave the wire's end points
+  float Resistance = 0;                                                                // mOhm
+  float Length = 0;                                                                    // microns
+  int SourceLine = 0;  // line of the package file that gave the wire's end points
 
   bool operator==(const Wire&) const = default;
 };

@@ -69,9 +69,8 @@ class SegmentStore {
     if (bytes < std::size_t{2} << 20) {
       block_ = std::make_shared_for_overwrite<std::byte[]>(bytes);
     } else {
-      block_ = std::shared_ptr<std::byte[]>(
-          static_cast<std::byte*>(AllocateLargePageMemory(bytes)),
-          [](std::byte* p) { FreeLargePageMemory(p); });
+      block_ = std::shared_ptr<std::byte[]>(static_cast<std::byte*>(AllocateLargePageMemory(bytes)),
+                                            [](std::byte* p) { FreeLargePageMemory(p); });
     }
     used_ = 0;
     room_ = segments;
@@ -98,9 +97,8 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
   const double dy = ye - ys;
   const float d = ToSingle(std::sqrt(dx * dx + dy * dy));
   if (d == 0.0f) {
-    throw StageError("its start and end share the plan position (" +
-                     FormatFixed3(x1) + ", " + FormatFixed3(y1) +
-                     "); move one end of the wire bond");
+    throw StageError("its start and end share the plan position (" + FormatFixed3(x1) + ", " +
+                     FormatFixed3(y1) + "); move one end of the wire bond");
   }
   const float ux = ToSingle(dx / Wide(d));
   const float uy = ToSingle(dy / Wide(d));
@@ -137,8 +135,8 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
     const std::string amount = bound % (std::size_t{1} << 30) == 0
                                    ? std::to_string(bound >> 30) + " GB"
                                    : std::to_string(bound) + " bytes";
-    return too_many("the wires of the package and their segments would take more than " +
-                    amount + " of memory");
+    return too_many("the wires of the package and their segments would take more than " + amount +
+                    " of memory");
   };
   if (loop.cut > 0.0f) {
     while (rest > loop.cut) {
@@ -197,8 +195,8 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
     return 0.0f;
   }
   if (divisor == 0.0) {
-    throw StageError("its finger and wire start are level across the " +
-                     side + " edge, so the distance to the base die edge is undefined; choose " +
+    throw StageError("its finger and wire start are level across the " + side +
+                     " edge, so the distance to the base die edge is undefined; choose " +
                      "a stacked loop extension other than \"Edge of Base Die\"");
   }
   const double ratio = ToSingle(g / divisor);
@@ -206,7 +204,7 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
 }
 
 WireList BuildWirePaths(const Package& package, const ParameterSet& params,
-                                 std::size_t memory_bound_bytes) {
+                        std::size_t memory_bound_bytes) {
   const std::size_t wire_count =
       package.ChipPads.size() + package.StackPads.size() + package.Stitches.size();
   WireList wires;
@@ -235,10 +233,11 @@ WireList BuildWirePaths(const Package& package, const ParameterSet& params,
     try {
       return ToSingle(heights);
     } catch (const StageError&) {
-      throw StageError("the cut length of the wires' final run (die heights plus loop height) "
-                       "is too large to store as a single; check COMPZ, SD_COMPZ and the loop "
-                       "heights",
-                       package.SourceFile);
+      throw StageError(
+          "the cut length of the wires' final run (die heights plus loop height) "
+          "is too large to store as a single; check COMPZ, SD_COMPZ and the loop "
+          "heights",
+          package.SourceFile);
     }
   };
 
@@ -256,8 +255,8 @@ WireList BuildWirePaths(const Package& package, const ParameterSet& params,
     });
   }
 
-  const float stack_cut = cut_length(Wide(package.SdCompZ) + Wide(params.StackLoopHeight) +
-                                     Wide(package.CompZ));
+  const float stack_cut =
+      cut_length(Wide(package.SdCompZ) + Wide(params.StackLoopHeight) + Wide(package.CompZ));
   for (const BondPad& pad : package.StackPads) {
     if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
     guarded(pad.BondLine, pad.Name, [&] {
@@ -270,8 +269,7 @@ WireList BuildWirePaths(const Package& package, const ParameterSet& params,
       wire.SourceLine = pad.BondLine;
       wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
                                 pad.BondY2, pad.BondZ2,
-                                {params.StackLoopHeight, extension, stack_cut}, points,
-                                store));
+                                {params.StackLoopHeight, extension, stack_cut}, points, store));
     });
   }
 
@@ -282,8 +280,8 @@ WireList BuildWirePaths(const Package& package, const ParameterSet& params,
       wire.Name = "(" + s.Pad1 + ":" + s.Pad2 + ")";
       wire.StitchWire = true;
       wire.SourceLine = s.Line;
-      wires.push_back(BuildWire(std::move(wire), s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, stitch,
-                                points, store));
+      wires.push_back(
+          BuildWire(std::move(wire), s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, stitch, points, store));
     });
   }
   return wires;

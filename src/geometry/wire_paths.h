@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <vector>
 
+#include "base/numeric.h"
+#include "geometry/parameter_set.h"
 #include "geometry/wire.h"
 #include "package/package_model.h"
-#include "geometry/parameter_set.h"
-#include "base/numeric.h"
 
 namespace ostrel {
 
@@ -52,6 +52,6 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
 // wire past kMaxSegmentsPerWire, or wires and segments that would take more than
 // `memory_bound_bytes` in all.
 WireList BuildWirePaths(const Package& package, const ParameterSet& params,
-                                 std::size_t memory_bound_bytes = kMaxWireMemoryBytes);
+                        std::size_t memory_bound_bytes = kMaxWireMemoryBytes);
 
 }  // namespace ostrel

@@ -26,7 +26,7 @@ struct BondPad {
   std::string FingerExtra;
   float BondX1 = 0, BondY1 = 0, BondZ1 = 0;  // wire start, on the pad
   float BondX2 = 0, BondY2 = 0, BondZ2 = 0;  // wire end, on the finger
-  int PadLine = 0;   // line of the pad in the package file
+  int PadLine = 0;                           // line of the pad in the package file
   int BondLine = 0;  // line of the wire bond that last set the Bond fields (0: none)
 
   bool operator==(const BondPad&) const = default;

@@ -138,9 +138,9 @@ class FirstByName {
   }
 
   const Records& records_;
-  LargePageVector<Slot> slots_;  // a power of two in size
-  std::size_t entered_ = 0;      // records entered into the table
-  std::vector<bool> first_;      // record i is the first of its name
+  LargePageVector<Slot> slots_;     // a power of two in size
+  std::size_t entered_ = 0;         // records entered into the table
+  std::vector<bool> first_;         // record i is the first of its name
   std::size_t last_found_ = kNone;  // kNone + 1 wraps round to record 0
 };
 
@@ -153,8 +153,7 @@ std::uint64_t SeparatorBits(const char* p, std::size_t len) {
   const __m128i tabs = _mm_set1_epi8('\t');
   auto mask16 = [&](std::size_t at) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-    const __m128i found =
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, blanks), _mm_cmpeq_epi8(bytes, tabs));
+    const __m128i found = _mm_or_si128(_mm_cmpeq_epi8(bytes, blanks), _mm_cmpeq_epi8(bytes, tabs));
     return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(found)));
   };
   if (len >= 16) {
@@ -189,10 +188,10 @@ void SplitPackageLine(std::string_view line, std::array<std::string_view, kField
     std::uint64_t starts = ~separators & before;
     std::uint64_t ends = separators & ~before;
     if (len < 64) ends &= (std::uint64_t{2} << len) - 1;  // the line's end closes a field once
-    if (!previous_is_separator && ends != 0) {  // the field open from the block before
-      f[count++] = std::string_view(text + field_start,
-                                    block + static_cast<std::size_t>(std::countr_zero(ends)) -
-                                        field_start);
+    if (!previous_is_separator && ends != 0) {            // the field open from the block before
+      f[count++] =
+          std::string_view(text + field_start,
+                           block + static_cast<std::size_t>(std::countr_zero(ends)) - field_start);
       ends &= ends - 1;
     }
     while (starts != 0 && count < kFieldCount) {
@@ -245,11 +244,20 @@ RecordCounts CountRecords(std::string_view text) {
       SplitPackageLine(line, f);  // for the side letter
       if (f[8].size() != 1) continue;
       switch (f[8][0] & ~0x20) {
-        case 'L': ++counts.left; break;
-        case 'B': ++counts.bottom; break;
-        case 'R': ++counts.right; break;
-        case 'T': ++counts.top; break;
-        default: break;
+        case 'L':
+          ++counts.left;
+          break;
+        case 'B':
+          ++counts.bottom;
+          break;
+        case 'R':
+          ++counts.right;
+          break;
+        case 'T':
+          ++counts.top;
+          break;
+        default:
+          break;
       }
     }
   }
@@ -264,8 +272,9 @@ RecordCounts CountRecords(std::string_view text) {
 RecordCounts RoomFor(std::string_view piece, std::size_t file_bytes) {
   const auto lines = static_cast<double>(std::count(piece.begin(), piece.end(), '\n') + 1);
   const double scale =
-      piece.empty() ? 1.0 : std::max(1.0, static_cast<double>(file_bytes) /
-                                              static_cast<double>(piece.size()));
+      piece.empty()
+          ? 1.0
+          : std::max(1.0, static_cast<double>(file_bytes) / static_cast<double>(piece.size()));
   const double most = static_cast<double>(std::size_t{1} << 28) / sizeof(BondPad);
   const auto n = static_cast<std::size_t>(std::min(most, 1.5 * lines * scale));
   return {n, n, n, n, n, n, n};
@@ -498,7 +507,7 @@ class OpenFile {
   std::size_t Size() const {
     struct stat info {};
     return ::fstat(fd_, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size)
-                                                         : 0;
+                                                        : 0;
   }
 
   // One read of up to `bytes` into `into`, from offset `at`; 0 at the end of the file.

@@ -57,14 +57,14 @@ struct Piece {
   Point3 p0, p1;
   double length_m = 0;
   double radius_m = 0;
-  std::size_t wire = 0;          // index of the wire (in the cluster being solved)
-  std::size_t conductor = 0;     // index of its conductor (wires that touch are one)
+  std::size_t wire = 0;       // index of the wire (in the cluster being solved)
+  std::size_t conductor = 0;  // index of its conductor (wires that touch are one)
   // Wires of the same conductor whose pieces lie inside this one (a stitch's end on a ball,
   // a wire bonded twice): they were dropped, and share this piece's charge.
   std::vector<std::size_t> sharers;
-  std::size_t run = 0;           // straight run, numbered over all wires
+  std::size_t run = 0;            // straight run, numbered over all wires
   double run_s0 = 0, run_s1 = 0;  // positions of p0 and p1 along the run, m
-  std::size_t seq = 0;           // position along the wire: consecutive pieces touch
+  std::size_t seq = 0;            // position along the wire: consecutive pieces touch
   // Fixed by p0, p1 and the plane: the middle, the two Gauss points on the axis and the same of
   // the image in the plane (the image axis runs from image[0] to image[1]).
   Point3 mid, gauss[2];
@@ -246,8 +246,8 @@ double PairIntegral(const Piece& a, const Piece& b) {
     const double p = lo.run_s0, q = lo.run_s1, r = hi.run_s0, s = hi.run_s1;
     if (&lo == &hi || (p == r && q == s)) return RunSelf(a.length_m, a.radius_m);
     const double rad = a.radius_m;
-    return 0.5 * (RunSelf(s - p, rad) - RunSelf(r - p, rad) - RunSelf(s - q, rad) +
-                  RunSelf(r - q, rad));
+    return 0.5 *
+           (RunSelf(s - p, rad) - RunSelf(r - p, rad) - RunSelf(s - q, rad) + RunSelf(r - q, rad));
   }
   if (IsFar(a.mid, a.length_m, b.mid, b.length_m)) {
     return FarIntegral(a.gauss, a.length_m, b.gauss, b.length_m);
@@ -296,10 +296,10 @@ double ImageIntegral(const Piece& a, const Piece& b) {
 // A point's place relative to a segment p0 + s t (0 <= s <= l, t a unit vector): the squared
 // shortest distance, and what the field of the segment at the point is made of.
 struct SegmentView {
-  double along;       // position of the foot of the point along t, from p0
-  Point3 rho_vec;     // from the foot to the point
-  double rho2;        // its square
-  double distance2;   // squared distance to the nearest point of the segment
+  double along;      // position of the foot of the point along t, from p0
+  Point3 rho_vec;    // from the foot to the point
+  double rho2;       // its square
+  double distance2;  // squared distance to the nearest point of the segment
 };
 
 SegmentView ViewFrom(const Point3& x, const Point3& p0, const Point3& t, double length_m) {
@@ -370,11 +370,10 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
     gauss1.row(i) << a.gauss[1].x, a.gauss[1].y, a.gauss[1].z;
     length(i) = a.length_m;
   }
-  auto far_integrals = [&](Eigen::Index first, const Point3 (&pb)[2], double lb) {
-    const Eigen::ArrayXd sum = InverseDistances(gauss0, first, pb[0]) +
-                               InverseDistances(gauss0, first, pb[1]) +
-                               InverseDistances(gauss1, first, pb[0]) +
-                               InverseDistances(gauss1, first, pb[1]);
+  auto far_integrals = [&](Eigen::Index first, const Point3(&pb)[2], double lb) {
+    const Eigen::ArrayXd sum =
+        InverseDistances(gauss0, first, pb[0]) + InverseDistances(gauss0, first, pb[1]) +
+        InverseDistances(gauss1, first, pb[0]) + InverseDistances(gauss1, first, pb[1]);
     return Eigen::ArrayXd(sum * 0.25 * length.tail(n - first) * lb);
   };
   std::vector<char> finite(pieces.size(), 0);
@@ -382,34 +381,36 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
   // (opposite charge) of piece j in the ground plane. Column by column (contiguous in memory).
   ParallelFault fault;
 #pragma omp taskloop default(shared) grainsize(8) if (share)
-  for (Eigen::Index j = 0; j < n; ++j) fault.Run([&] {
-    const Piece& b = pieces[static_cast<std::size_t>(j)];
-    const Eigen::Index count = n - j;
-    const Eigen::ArrayXd far_within_m = kFarPieceLengths * length.tail(count).max(b.length_m);
-    const Eigen::ArrayXd direct_apart_m = Distances(mid, j, b.mid);
-    const Eigen::ArrayXd image_apart_m = Distances(mid, j, b.image_mid);
-    Eigen::ArrayXd direct = far_integrals(j, b.gauss, b.length_m);
-    Eigen::ArrayXd image = far_integrals(j, b.image_gauss, b.length_m);
-    for (Eigen::Index k = 0; k < count; ++k) {
-      const Piece& a = pieces[static_cast<std::size_t>(j + k)];
-      // Middle distances: beyond the contact reach of PairIntegral and far from touching.
-      const double mid_within_m =
-          std::max(kMidPieceLengths * std::max(a.length_m, b.length_m),
-                   0.5 * (a.length_m + b.length_m) + a.radius_m + b.radius_m);
-      if (a.run == b.run || !(direct_apart_m(k) > far_within_m(k))) {
-        direct(k) = a.run != b.run && direct_apart_m(k) > mid_within_m
-                        ? MidIntegral(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m)
-                        : PairIntegral(a, b);
+  for (Eigen::Index j = 0; j < n; ++j)
+    fault.Run([&] {
+      const Piece& b = pieces[static_cast<std::size_t>(j)];
+      const Eigen::Index count = n - j;
+      const Eigen::ArrayXd far_within_m = kFarPieceLengths * length.tail(count).max(b.length_m);
+      const Eigen::ArrayXd direct_apart_m = Distances(mid, j, b.mid);
+      const Eigen::ArrayXd image_apart_m = Distances(mid, j, b.image_mid);
+      Eigen::ArrayXd direct = far_integrals(j, b.gauss, b.length_m);
+      Eigen::ArrayXd image = far_integrals(j, b.image_gauss, b.length_m);
+      for (Eigen::Index k = 0; k < count; ++k) {
+        const Piece& a = pieces[static_cast<std::size_t>(j + k)];
+        // Middle distances: beyond the contact reach of PairIntegral and far from touching.
+        const double mid_within_m =
+            std::max(kMidPieceLengths * std::max(a.length_m, b.length_m),
+                     0.5 * (a.length_m + b.length_m) + a.radius_m + b.radius_m);
+        if (a.run == b.run || !(direct_apart_m(k) > far_within_m(k))) {
+          direct(k) = a.run != b.run && direct_apart_m(k) > mid_within_m
+                          ? MidIntegral(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m)
+                          : PairIntegral(a, b);
+        }
+        if (!(image_apart_m(k) > far_within_m(k))) {
+          image(k) = image_apart_m(k) > mid_within_m
+                         ? MidIntegral(a.p0, a.p1, a.length_m, b.image[0], b.image[1], b.length_m)
+                         : ImageIntegral(a, b);
+        }
       }
-      if (!(image_apart_m(k) > far_within_m(k))) {
-        image(k) = image_apart_m(k) > mid_within_m
-                       ? MidIntegral(a.p0, a.p1, a.length_m, b.image[0], b.image[1], b.length_m)
-                       : ImageIntegral(a, b);
-      }
-    }
-    p.col(j).tail(count) = (direct - image) / (4 * kPi * eps_f_m * length.tail(count) * b.length_m);
-    finite[static_cast<std::size_t>(j)] = p.col(j).tail(count).allFinite();
-  });
+      p.col(j).tail(count) =
+          (direct - image) / (4 * kPi * eps_f_m * length.tail(count) * b.length_m);
+      finite[static_cast<std::size_t>(j)] = p.col(j).tail(count).allFinite();
+    });
   fault.Rethrow();
   return std::find(finite.begin(), finite.end(), 0) == finite.end();
 }
@@ -443,9 +444,9 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
     bool wanted = pm.wire < kept_wires;
     for (std::size_t k = 0; k < pieces.size() && !wanted; ++k) {
       const Piece& pk = pieces[k];
-      wanted = pk.wire < kept_wires &&
-               Norm(Sub(pm.mid, pk.mid)) <
-                   0.5 * (pm.length_m + pk.length_m) + kSampleRadii * pm.radius_m;
+      wanted =
+          pk.wire < kept_wires && Norm(Sub(pm.mid, pk.mid)) < 0.5 * (pm.length_m + pk.length_m) +
+                                                                  kSampleRadii * pm.radius_m;
     }
     if (wanted) sampled.push_back(m);
   }
@@ -453,66 +454,67 @@ Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::
   std::vector<Eigen::MatrixXd> shares((sampled.size() + kGroupPieces - 1) / kGroupPieces);
   ParallelFault fault;
 #pragma omp taskloop default(shared) grainsize(1) if (share)
-  for (std::size_t group = 0; group < shares.size(); ++group) fault.Run([&] {
-    const std::size_t first = group * kGroupPieces;
-    const std::size_t last = std::min(first + kGroupPieces, sampled.size());
-    Eigen::MatrixXd g_t = Eigen::MatrixXd::Zero(n, static_cast<Eigen::Index>(6 * (last - first)));
-    std::vector<char> reaches(pieces.size(), 0);
-    for (std::size_t k = first; k < last; ++k) {
-      const Piece& pm = pieces[sampled[k]];
-      const Point3& t = tangent[sampled[k]];
-      const double reach_m = kProximityRadii * pm.radius_m;
-      const double alpha = 2 * kPi * eps_f_m * pm.radius_m * pm.radius_m;
-      // Two Gauss points per piece, each weighted by half its length.
-      const double weight = std::sqrt(alpha * 0.5 * pm.length_m) / (4 * kPi * eps_f_m);
-      for (int point = 0; point < 2; ++point) {
-        const Point3& x = pm.gauss[point];
-        const auto column = static_cast<Eigen::Index>(6 * (k - first) + 3 * point);
-        for (Eigen::Index j = 0; j < n; ++j) {
-          const auto sj = static_cast<std::size_t>(j);
-          const Piece& pj = pieces[sj];
-          const double within_m = reach_m + 0.5 * pj.length_m;
-          const Point3 to_mid = Sub(x, pj.mid), to_image = Sub(x, pj.image_mid);
-          const bool near = Dot(to_mid, to_mid) < within_m * within_m;
-          const bool image_near = Dot(to_image, to_image) < within_m * within_m;
-          if (!near && !image_near) continue;  // neither the piece nor its image reaches x
-          Point3 e{};
-          bool used = false;
-          if (near && pj.wire != pm.wire) {
-            const SegmentView v = ViewFrom(x, pj.p0, tangent[sj], pj.length_m);
-            // Wires closer than 1.5 radius sums (a gap of half a diameter) are beyond a
-            // first-order correction; they occur only where wires cross or share a pad, and are
-            // left out.
-            const double touching_m = 1.5 * (pm.radius_m + pj.radius_m);
-            if (v.distance2 < reach_m * reach_m && v.distance2 > touching_m * touching_m) {
-              e = SegmentField(v, tangent[sj], pj.length_m);
-              used = true;
+  for (std::size_t group = 0; group < shares.size(); ++group)
+    fault.Run([&] {
+      const std::size_t first = group * kGroupPieces;
+      const std::size_t last = std::min(first + kGroupPieces, sampled.size());
+      Eigen::MatrixXd g_t = Eigen::MatrixXd::Zero(n, static_cast<Eigen::Index>(6 * (last - first)));
+      std::vector<char> reaches(pieces.size(), 0);
+      for (std::size_t k = first; k < last; ++k) {
+        const Piece& pm = pieces[sampled[k]];
+        const Point3& t = tangent[sampled[k]];
+        const double reach_m = kProximityRadii * pm.radius_m;
+        const double alpha = 2 * kPi * eps_f_m * pm.radius_m * pm.radius_m;
+        // Two Gauss points per piece, each weighted by half its length.
+        const double weight = std::sqrt(alpha * 0.5 * pm.length_m) / (4 * kPi * eps_f_m);
+        for (int point = 0; point < 2; ++point) {
+          const Point3& x = pm.gauss[point];
+          const auto column = static_cast<Eigen::Index>(6 * (k - first) + 3 * point);
+          for (Eigen::Index j = 0; j < n; ++j) {
+            const auto sj = static_cast<std::size_t>(j);
+            const Piece& pj = pieces[sj];
+            const double within_m = reach_m + 0.5 * pj.length_m;
+            const Point3 to_mid = Sub(x, pj.mid), to_image = Sub(x, pj.image_mid);
+            const bool near = Dot(to_mid, to_mid) < within_m * within_m;
+            const bool image_near = Dot(to_image, to_image) < within_m * within_m;
+            if (!near && !image_near) continue;  // neither the piece nor its image reaches x
+            Point3 e{};
+            bool used = false;
+            if (near && pj.wire != pm.wire) {
+              const SegmentView v = ViewFrom(x, pj.p0, tangent[sj], pj.length_m);
+              // Wires closer than 1.5 radius sums (a gap of half a diameter) are beyond a
+              // first-order correction; they occur only where wires cross or share a pad, and are
+              // left out.
+              const double touching_m = 1.5 * (pm.radius_m + pj.radius_m);
+              if (v.distance2 < reach_m * reach_m && v.distance2 > touching_m * touching_m) {
+                e = SegmentField(v, tangent[sj], pj.length_m);
+                used = true;
+              }
             }
-          }
-          if (image_near) {
-            const SegmentView vi = ViewFrom(x, pj.image[0], image_tangent[sj], pj.length_m);
-            if (vi.distance2 < reach_m * reach_m) {
-              e = Sub(e, SegmentField(vi, image_tangent[sj], pj.length_m));
-              used = true;
+            if (image_near) {
+              const SegmentView vi = ViewFrom(x, pj.image[0], image_tangent[sj], pj.length_m);
+              if (vi.distance2 < reach_m * reach_m) {
+                e = Sub(e, SegmentField(vi, image_tangent[sj], pj.length_m));
+                used = true;
+              }
             }
+            if (!used) continue;
+            const Point3 g_vec = Scale(Sub(e, Scale(t, Dot(e, t))), weight);  // transverse part
+            g_t(j, column) = g_vec.x;
+            g_t(j, column + 1) = g_vec.y;
+            g_t(j, column + 2) = g_vec.z;
+            reaches[sj] = 1;
           }
-          if (!used) continue;
-          const Point3 g_vec = Scale(Sub(e, Scale(t, Dot(e, t))), weight);  // transverse part
-          g_t(j, column) = g_vec.x;
-          g_t(j, column + 1) = g_vec.y;
-          g_t(j, column + 2) = g_vec.z;
-          reaches[sj] = 1;
         }
       }
-    }
-    std::vector<Eigen::Index> rows;
-    for (Eigen::Index j = 0; j < n; ++j) {
-      if (reaches[static_cast<std::size_t>(j)] != 0) rows.push_back(j);
-    }
-    // Per Gauss point and wire.
-    const Eigen::MatrixXd field = g_t(rows, Eigen::all).transpose() * charges(rows, Eigen::all);
-    shares[group] = field.transpose() * field;
-  });
+      std::vector<Eigen::Index> rows;
+      for (Eigen::Index j = 0; j < n; ++j) {
+        if (reaches[static_cast<std::size_t>(j)] != 0) rows.push_back(j);
+      }
+      // Per Gauss point and wire.
+      const Eigen::MatrixXd field = g_t(rows, Eigen::all).transpose() * charges(rows, Eigen::all);
+      shares[group] = field.transpose() * field;
+    });
   fault.Rethrow();
   Eigen::MatrixXd dc = Eigen::MatrixXd::Zero(charges.cols(), charges.cols());
   for (const auto& part : shares) dc += part;

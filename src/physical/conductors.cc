@@ -21,13 +21,13 @@ double ResistivityOhmM(const std::string& material) {
 
 // A point of the path frame (microns, Y inverted) in the package frame (metres).
 Point3 PackagePoint(float x_um, float y_um, float z_um) {
-  return {kMetresPerMicron * Wide(x_um), -kMetresPerMicron * Wide(y_um), kMetresPerMicron * Wide(z_um)};
+  return {kMetresPerMicron * Wide(x_um), -kMetresPerMicron * Wide(y_um),
+          kMetresPerMicron * Wide(z_um)};
 }
 
 }  // namespace
 
-std::vector<Conductor> BuildConductors(const WireList& wires,
-                                       const ParameterSet& params) {
+std::vector<Conductor> BuildConductors(const WireList& wires, const ParameterSet& params) {
   const double rho = ResistivityOhmM(params.Material);
   const double radius_m = kMetresPerMil * Wide(params.WireDiameter) / 2;
   if (!(radius_m > 0)) throw StageError("the physical model needs a positive wire diameter");
@@ -60,10 +60,9 @@ double SymmetricMatrix::At(std::size_t i, std::size_t j) const {
   if (dense) return values[i * n + j];
   if (i < j) std::swap(i, j);
   const Entry key{i, j, 0};
-  const auto it = std::lower_bound(entries.begin(), entries.end(), key,
-                                   [](const Entry& a, const Entry& b) {
-                                     return a.i != b.i ? a.i < b.i : a.j < b.j;
-                                   });
+  const auto it = std::lower_bound(
+      entries.begin(), entries.end(), key,
+      [](const Entry& a, const Entry& b) { return a.i != b.i ? a.i < b.i : a.j < b.j; });
   return it != entries.end() && it->i == i && it->j == j ? it->value : 0.0;
 }
 

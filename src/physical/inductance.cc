@@ -22,8 +22,8 @@ namespace {
 
 // A straight piece of a path, with the sense of its current.
 struct Piece {
-  Point3 a, b;       // from a to b, the sense of the current
-  Point3 u;          // unit vector a -> b
+  Point3 a, b;  // from a to b, the sense of the current
+  Point3 u;     // unit vector a -> b
   Point3 centre;
   double length = 0;
 };
@@ -42,9 +42,9 @@ struct WireLoop {
   std::size_t wire_begin = 0, wire_end = 0;  // the wire's own pieces within `pieces`
   std::vector<Piece> images;
   double radius_m = 0;
-  Point3 centre;          // of the wire's plan extent
-  double reach_m = 0;     // every piece and image lies within this distance of `centre` in plan
-  double area_m2 = 0;     // area of the closed loop (wire, connectors, return along the plane)
+  Point3 centre;       // of the wire's plan extent
+  double reach_m = 0;  // every piece and image lies within this distance of `centre` in plan
+  double area_m2 = 0;  // area of the closed loop (wire, connectors, return along the plane)
   // For wire pairs so far apart that every piece pair takes the 1-point rule: the middles and
   // length-weighted directions of the pieces, then of the images; a bounding sphere of both.
   std::vector<Point3> middles, moments;
@@ -112,15 +112,14 @@ WireLoop BuildLoop(const Conductor& c, double depth_m) {
 }
 
 // Gauss-Legendre nodes and weights on [-1, 1].
-constexpr std::array<double, 2> kGauss2Nodes = {-0.577350269189625764509148780502, 0.577350269189625764509148780502};
-constexpr std::array<double, 4> kGauss4Nodes = {-0.861136311594052575223946488893,
-                                                -0.339981043584856264802665759103,
-                                                0.339981043584856264802665759103,
-                                                0.861136311594052575223946488893};
-constexpr std::array<double, 4> kGauss4Weights = {0.347854845137453857373063949222,
-                                                  0.652145154862546142626936050778,
-                                                  0.652145154862546142626936050778,
-                                                  0.347854845137453857373063949222};
+constexpr std::array<double, 2> kGauss2Nodes = {-0.577350269189625764509148780502,
+                                                0.577350269189625764509148780502};
+constexpr std::array<double, 4> kGauss4Nodes = {
+    -0.861136311594052575223946488893, -0.339981043584856264802665759103,
+    0.339981043584856264802665759103, 0.861136311594052575223946488893};
+constexpr std::array<double, 4> kGauss4Weights = {
+    0.347854845137453857373063949222, 0.652145154862546142626936050778,
+    0.652145154862546142626936050778, 0.347854845137453857373063949222};
 
 template <std::size_t n>
 double GaussPair(const Piece& p, const Piece& q, const std::array<double, n>& nodes,
@@ -239,15 +238,16 @@ PairSums SelfInductance(const WireLoop& w, bool exact_only) {
 inline double WirePairIntegral(const Piece& p, double rp, const Piece& q, double rq,
                                bool exact_only) {
   const double d = Norm(p.centre - q.centre);
-  if (d < 0.5 * (p.length + q.length) + rp + rq) return ContactIntegral(p, rp, q, rq, d, exact_only);
+  if (d < 0.5 * (p.length + q.length) + rp + rq)
+    return ContactIntegral(p, rp, q, rq, d, exact_only);
   return PieceIntegralAt(p, q, d, exact_only);
 }
 
 // Partial and loop mutual of two different wires.
 PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only) {
   double partial = 0, loop = 0;
-  const double gap = Norm(w.sphere_centre - v.sphere_centre) - w.sphere_radius_m -
-                     v.sphere_radius_m;
+  const double gap =
+      Norm(w.sphere_centre - v.sphere_centre) - w.sphere_radius_m - v.sphere_radius_m;
   if (!exact_only && gap >= 12 * std::max(w.longest_m, v.longest_m)) {
     // Every piece pair is at least 12 piece lengths apart: the 1-point rule of PieceIntegral
     // for all of them, (l_p u_p . l_q u_q) / D.
@@ -292,7 +292,6 @@ void Report(const Progress& progress, const char* stage, double fraction) {
 
 constexpr std::size_t kRowBlock = 64;  // rows between progress reports and cancel checks
 
-
 // The loop matrix of a package too large for dense matrices: each wire against the wires whose
 // plan centres lie within a reach beyond which a magnetic-dipole estimate of the loop coupling,
 // k ~ 8e-7 A_i A_j / (r^3 sqrt(L_ii L_jj)) (the loop and its image as one dipole, with a factor
@@ -306,7 +305,8 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
     if (self[i].loop > 0) loop_min = std::min(loop_min, self[i].loop);
     reach_max = std::max(reach_max, loops[i].reach_m);
   }
-  const double dipole_m = std::cbrt(8e-7 * area_max * area_max / (std::max(cutoff, 1e-12) * loop_min));
+  const double dipole_m =
+      std::cbrt(8e-7 * area_max * area_max / (std::max(cutoff, 1e-12) * loop_min));
   const double reach_m = std::max({dipole_m, 4 * reach_max, 1e-6});
   // Plan grid of cells of the reach: a wire's partners lie in its own and the 8 cells around.
   const auto cell_of = [&](const Point3& p) {
@@ -322,9 +322,8 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
     const auto lo = std::lower_bound(order.begin(), order.end(), cell, [&](std::size_t a, auto c) {
       return cell_of(loops[a].centre) < c;
     });
-    const auto hi = std::upper_bound(lo, order.end(), cell, [&](auto c, std::size_t a) {
-      return c < cell_of(loops[a].centre);
-    });
+    const auto hi = std::upper_bound(
+        lo, order.end(), cell, [&](auto c, std::size_t a) { return c < cell_of(loops[a].centre); });
     return std::pair(lo, hi);
   };
   std::vector<std::vector<SymmetricMatrix::Entry>> kept(n);
@@ -334,30 +333,31 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
     const std::size_t block_end = std::min(n, block + kRowBlock);
     ParallelFault fault;
 #pragma omp parallel for schedule(dynamic, 1)
-    for (std::size_t i = block; i < block_end; ++i) fault.Run([&] {
-      const auto [cx, cy] = cell_of(loops[i].centre);
-      std::vector<std::size_t> partners;
-      for (std::int64_t dx = -1; dx <= 1; ++dx) {
-        for (std::int64_t dy = -1; dy <= 1; ++dy) {
-          const auto [lo, hi] = cell_range({cx + dx, cy + dy});
-          for (auto it = lo; it != hi; ++it) {
-            if (*it < i && Norm(loops[*it].centre - loops[i].centre) <= reach_m) {
-              partners.push_back(*it);
+    for (std::size_t i = block; i < block_end; ++i)
+      fault.Run([&] {
+        const auto [cx, cy] = cell_of(loops[i].centre);
+        std::vector<std::size_t> partners;
+        for (std::int64_t dx = -1; dx <= 1; ++dx) {
+          for (std::int64_t dy = -1; dy <= 1; ++dy) {
+            const auto [lo, hi] = cell_range({cx + dx, cy + dy});
+            for (auto it = lo; it != hi; ++it) {
+              if (*it < i && Norm(loops[*it].centre - loops[i].centre) <= reach_m) {
+                partners.push_back(*it);
+              }
             }
           }
         }
-      }
-      std::sort(partners.begin(), partners.end());
-      for (std::size_t j : partners) {
-        const double m = MutualInductance(loops[i], loops[j], settings.exact_only).loop;
-        if (std::abs(m) >= cutoff * std::sqrt(self[i].loop * self[j].loop)) {
-          kept[i].push_back({i, j, m});
-        } else {
-          dropped[i].push_back({j, std::abs(m)});
+        std::sort(partners.begin(), partners.end());
+        for (std::size_t j : partners) {
+          const double m = MutualInductance(loops[i], loops[j], settings.exact_only).loop;
+          if (std::abs(m) >= cutoff * std::sqrt(self[i].loop * self[j].loop)) {
+            kept[i].push_back({i, j, m});
+          } else {
+            dropped[i].push_back({j, std::abs(m)});
+          }
         }
-      }
-      kept[i].push_back({i, i, self[i].loop});
-    });
+        kept[i].push_back({i, i, self[i].loop});
+      });
     fault.Rethrow();
   }
   Report(progress, "loop inductance", 1.0);
@@ -456,17 +456,18 @@ namespace {
 // Both matrices of wires no two of which coincide; dense or (the loop matrix alone) sparse.
 InductanceMatrices DistinctInductance(const std::vector<Conductor>& conductors,
                                       double ground_depth_m, double coupling_cutoff,
-                                      const Progress& progress,
-                                      const InductanceSettings& settings, bool dense) {
+                                      const Progress& progress, const InductanceSettings& settings,
+                                      bool dense) {
   const std::size_t n = conductors.size();
   std::vector<WireLoop> loops(n);
   std::vector<PairSums> self(n);
   ParallelFault fault;
 #pragma omp parallel for schedule(dynamic, 16)
-  for (std::size_t i = 0; i < n; ++i) fault.Run([&] {
-    loops[i] = BuildLoop(conductors[i], ground_depth_m);
-    self[i] = SelfInductance(loops[i], settings.exact_only);
-  });
+  for (std::size_t i = 0; i < n; ++i)
+    fault.Run([&] {
+      loops[i] = BuildLoop(conductors[i], ground_depth_m);
+      self[i] = SelfInductance(loops[i], settings.exact_only);
+    });
   fault.Rethrow();
   InductanceMatrices out;
   if (dense) {
@@ -500,14 +501,13 @@ InductanceMatrices DistinctInductance(const std::vector<Conductor>& conductors,
 
 InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
                                      double ground_depth_m, double coupling_cutoff,
-                                     const Progress& progress,
-                                     const InductanceSettings& settings) {
+                                     const Progress& progress, const InductanceSettings& settings) {
   const std::size_t n = conductors.size();
   const bool dense = n <= settings.max_dense_wires;
   if (dense) {
-    CheckDenseFits(2 * DenseBytes(n, n, sizeof(double)),
-                   "the dense partial and loop inductance matrices of " + std::to_string(n) +
-                       " wires");
+    CheckDenseFits(
+        2 * DenseBytes(n, n, sizeof(double)),
+        "the dense partial and loop inductance matrices of " + std::to_string(n) + " wires");
   }
   std::vector<std::vector<std::size_t>> groups = CoincidentGroups(conductors);
   if (groups.empty()) {
@@ -540,7 +540,8 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
   out.notes.push_back(std::to_string(groups.size()) +
                       (groups.size() == 1 ? " group of wires runs" : " groups of wires run") +
                       " along one path (a wire bonded again over itself), each "
-                      "one conductor with couplings of 1: " + listed);
+                      "one conductor with couplings of 1: " +
+                      listed);
   out.coincident = std::move(groups);
   return out;
 }

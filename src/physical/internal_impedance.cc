@@ -58,8 +58,9 @@ std::complex<double> InternalImpedancePerMetre(double frequency_hz, double radiu
                                                double resistivity_ohm_m) {
   if (!(radius_m > 0) || !(resistivity_ohm_m > 0) || !(frequency_hz >= 0) ||
       !std::isfinite(frequency_hz) || !std::isfinite(radius_m)) {
-    throw StageError("the internal impedance needs a positive radius and resistivity and a "
-                     "frequency of 0 or more");
+    throw StageError(
+        "the internal impedance needs a positive radius and resistivity and a "
+        "frequency of 0 or more");
   }
   const double dc_ohm_per_m = DcResistancePerMetre(radius_m, resistivity_ohm_m);
   const double omega = 2 * std::numbers::pi * frequency_hz;

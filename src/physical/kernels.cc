@@ -119,8 +119,8 @@ double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0
   return SpreadPairIntegral(a0, a1, b0, b1, 0);
 }
 
-double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0,
-                            const Point3& b1, double spread_m) {
+double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0, const Point3& b1,
+                            double spread_m) {
   return SpreadPairIntegral(a0, a1, b0, b1, spread_m * spread_m);
 }
 

@@ -10,8 +10,7 @@ namespace ostrel::physical {
 // N = integral over piece a, integral over piece b of dl_a dl_b / |r_a - r_b|, for two
 // filaments (the axes of two pieces) a0-a1 and b0-b1 in any relative position: parallel,
 // collinear, skew, touching at a vertex. Pieces that cross are not expected.
-double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0,
-                            const Point3& b1);
+double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0, const Point3& b1);
 
 // N of two pieces of different wires that touch, overlap or pass closer than the sum of their
 // radii, where the filament integral of their axes grows without bound (collinear pieces that
@@ -19,8 +18,8 @@ double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0
 // spread^2), R the distance between the axes, with `spread_m` from CrossSectionSpread. For two
 // long parallel wires this is exactly the surface-current mutual (their cross-sections' geometric
 // mean distance); for coincident wires of one radius it is the surface self term of the piece.
-double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0,
-                            const Point3& b1, double spread_m);
+double FilamentPairIntegral(const Point3& a0, const Point3& a1, const Point3& b0, const Point3& b1,
+                            double spread_m);
 
 // The spread of the kernel above for two round wires of radii ra, rb whose axes pass `gap_m`
 // apart: sqrt(g^2 - gap^2), g the geometric mean distance of the two circles of surface current

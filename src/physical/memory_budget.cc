@@ -31,7 +31,9 @@ std::optional<std::uint64_t> LeadingNumber(std::string_view text) {
   return value;
 }
 
-std::uint64_t Less(std::uint64_t limit, std::uint64_t used) { return limit > used ? limit - used : 0; }
+std::uint64_t Less(std::uint64_t limit, std::uint64_t used) {
+  return limit > used ? limit - used : 0;
+}
 
 // RLIMIT_AS less the address space this process holds (first field of /proc/self/statm, pages).
 std::optional<std::uint64_t> AddressSpaceRoom() {

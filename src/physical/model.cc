@@ -8,8 +8,8 @@
 #include "physical/clearance.h"
 #include "physical/inductance.h"
 #include "physical/model_check.h"
-#include "physical/wire_groups.h"
 #include "physical/physical_model.h"
+#include "physical/wire_groups.h"
 
 namespace ostrel::physical {
 namespace {
@@ -40,8 +40,7 @@ void CheckGroundPlane(const std::vector<Conductor>& conductors, double depth_m) 
                     "lowest point is %.4g um above the surface (radius %.4g um): put the plane "
                     "at least %.4g um deep, or at 0 on the surface",
                     depth_m * 1e6, p.z + depth_m < 0 ? "runs above part of" : "touches",
-                    c.name.c_str(), p.z * 1e6, c.radius_m * 1e6,
-                    (c.radius_m - p.z) * 1e6);
+                    c.name.c_str(), p.z * 1e6, c.radius_m * 1e6, (c.radius_m - p.z) * 1e6);
       throw StageError(text);
     }
   }
@@ -49,8 +48,8 @@ void CheckGroundPlane(const std::vector<Conductor>& conductors, double depth_m) 
 
 }  // namespace
 
-Model ComputeModel(const WireList& wires, const ParameterSet& params,
-                   const Options& options, const Progress& progress) {
+Model ComputeModel(const WireList& wires, const ParameterSet& params, const Options& options,
+                   const Progress& progress) {
   if (options.frequencies_hz.empty()) throw StageError("the physical model needs a frequency");
   for (double f : options.frequencies_hz) {
     if (!(f >= 0) || !std::isfinite(f)) {
@@ -80,8 +79,8 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params,
     }
     model.results.push_back(std::move(r));
   }
-  InductanceMatrices l =
-      ComputeInductance(model.conductors, options.ground_depth_m, options.coupling_cutoff, progress);
+  InductanceMatrices l = ComputeInductance(model.conductors, options.ground_depth_m,
+                                           options.coupling_cutoff, progress);
   model.partial_inductance_h = std::move(l.partial_h);
   model.loop_inductance_h = std::move(l.loop_h);
   model.notes = std::move(l.notes);
@@ -89,16 +88,15 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params,
   // The clearance check lists at least the wires that touch, which are one conductor. A
   // coincident group is checked through its first wire: its own pairs are the group, and a
   // thousand wires bonded over one path would otherwise give half a million pairs.
-  model.clearance = DistinctClearance(model.conductors, model.coincident,
-                                      std::max(options.clearance_m, 0.0));
+  model.clearance =
+      DistinctClearance(model.conductors, model.coincident, std::max(options.clearance_m, 0.0));
   model.joined_conductors =
       JoinedConductors(model.conductors.size(), model.coincident, model.clearance);
   if (!options.capacitance) {
     model.notes.push_back("capacitance left out on request");
   } else if (options.ground_depth_m > 0 && !model.conductors.empty()) {
     model.capacitance_f = ComputeCapacitance(model.conductors, options.ground_depth_m,
-                                             options.eps_r, progress, {},
-                                             model.joined_conductors);
+                                             options.eps_r, progress, {}, model.joined_conductors);
   } else if (!model.conductors.empty()) {
     model.notes.push_back(
         "capacitance left out: with the ground plane at depth 0 the wires touch their ground");

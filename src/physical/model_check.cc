@@ -141,10 +141,10 @@ void CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what) 
   ForEachLowerMutable(m, [&](std::size_t i, std::size_t j, double& v) {
     if (slot[i] != slot[j]) v *= lo;
   });
-  model.notes.push_back("the " + what +
-                        " inductance matrix was not positive definite (largest coupling |k| = " +
-                        Figure(k_max) + ", wires " + PairText(model, at_i, at_j) +
-                        "): all couplings scaled by " + Figure(lo));
+  model.notes.push_back(
+      "the " + what +
+      " inductance matrix was not positive definite (largest coupling |k| = " + Figure(k_max) +
+      ", wires " + PairText(model, at_i, at_j) + "): all couplings scaled by " + Figure(lo));
 }
 
 // Capacitance: finite, positive diagonal, no positive coupling, rows that sum to 0 or more
@@ -224,8 +224,8 @@ void CheckAndRepair(Model& model) {
       if (!std::isfinite(r_f) || !std::isfinite(l_int) || !(l_int >= 0) ||
           r_f < r_dc * (1 - 1e-12)) {
         throw StageError("the resistance of wire " + c.name + " at " + Figure(r.frequency_hz) +
-                         " Hz is " + Figure(r_f * 1e3) + " mOhm against " +
-                         Figure(r_dc * 1e3) + " mOhm at DC");
+                         " Hz is " + Figure(r_f * 1e3) + " mOhm against " + Figure(r_dc * 1e3) +
+                         " mOhm at DC");
       }
     }
   }

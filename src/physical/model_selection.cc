@@ -8,14 +8,13 @@
 namespace ostrel::physical {
 namespace {
 
-SymmetricMatrix Restricted(const SymmetricMatrix& matrix,
-                                     const std::vector<std::size_t>& kept) {
+SymmetricMatrix Restricted(const SymmetricMatrix& matrix, const std::vector<std::size_t>& kept) {
   SymmetricMatrix out;
   out.n = kept.size();
   out.dense = matrix.dense;
   if (matrix.dense) {
     CheckDenseFits(DenseBytes(out.n, out.n, sizeof(double)),
-                             "the dense matrix of the " + std::to_string(out.n) + " wires chosen");
+                   "the dense matrix of the " + std::to_string(out.n) + " wires chosen");
     out.values.resize(out.n * out.n);
     for (std::size_t i = 0; i < out.n; ++i) {
       for (std::size_t j = 0; j < out.n; ++j) {

@@ -28,12 +28,12 @@ struct Point3 {
 
 // One wire as a round conductor along its path.
 struct Conductor {
-  std::string name;               // as in the report
+  std::string name;  // as in the report
   WireKind kind = WireKind::kBaseDie;
-  std::vector<Point3> path_m;     // the polyline exactly as the wire paths build it
+  std::vector<Point3> path_m;  // the polyline exactly as the wire paths build it
   double radius_m = 0;
   double resistivity_ohm_m = 0;
-  double length_m = 0;            // along the path
+  double length_m = 0;  // along the path
 
   bool operator==(const Conductor&) const = default;
 };
@@ -74,8 +74,8 @@ struct SymmetricMatrix {
   };
   std::size_t n = 0;
   bool dense = true;
-  std::vector<double> values;   // dense: n * n, row-major
-  std::vector<Entry> entries;   // sparse: i >= j, sorted by (i, j)
+  std::vector<double> values;  // dense: n * n, row-major
+  std::vector<Entry> entries;  // sparse: i >= j, sorted by (i, j)
 
   double At(std::size_t i, std::size_t j) const;  // 0 for an entry not kept
   bool operator==(const SymmetricMatrix&) const = default;
@@ -122,8 +122,8 @@ struct Model {
   Options options;
   std::optional<SymmetricMatrix> partial_inductance_h;  // left out for very large packages
   SymmetricMatrix loop_inductance_h;
-  std::optional<SymmetricMatrix> capacitance_f;          // Maxwell matrix; absent at depth 0
-  std::vector<FrequencyResult> results;                  // one per option frequency, in order
+  std::optional<SymmetricMatrix> capacitance_f;  // Maxwell matrix; absent at depth 0
+  std::vector<FrequencyResult> results;          // one per option frequency, in order
   // Wires whose paths coincide (within 1e-3 of a radius: a wire bonded twice). Each group is one
   // conductor in space: its external couplings are exactly 1, and the exports write it as one
   // branch of its wires in parallel. Groups of two or more wire indices, ascending.
@@ -144,7 +144,7 @@ std::complex<double> InternalImpedancePerMetre(double frequency_hz, double radiu
                                                double resistivity_ohm_m);
 
 // The whole model. Throws StageError on bad options or when cancelled.
-Model ComputeModel(const WireList& wires, const ParameterSet& params,
-                   const Options& options, const Progress& progress = {});
+Model ComputeModel(const WireList& wires, const ParameterSet& params, const Options& options,
+                   const Progress& progress = {});
 
 }  // namespace ostrel::physical

@@ -7,8 +7,12 @@
 // Vector arithmetic on points of the package frame (metres).
 namespace ostrel::physical {
 
-inline Point3 operator+(const Point3& p, const Point3& q) { return {p.x + q.x, p.y + q.y, p.z + q.z}; }
-inline Point3 operator-(const Point3& p, const Point3& q) { return {p.x - q.x, p.y - q.y, p.z - q.z}; }
+inline Point3 operator+(const Point3& p, const Point3& q) {
+  return {p.x + q.x, p.y + q.y, p.z + q.z};
+}
+inline Point3 operator-(const Point3& p, const Point3& q) {
+  return {p.x - q.x, p.y - q.y, p.z - q.z};
+}
 inline Point3 operator*(double f, const Point3& p) { return {f * p.x, f * p.y, f * p.z}; }
 inline double Dot(const Point3& p, const Point3& q) { return p.x * q.x + p.y * q.y + p.z * q.z; }
 inline Point3 Cross(const Point3& p, const Point3& q) {

@@ -38,8 +38,10 @@ std::vector<std::vector<std::size_t>> CoincidentGroups(const std::vector<Conduct
     const auto &ca = corners[a], &cb = corners[b];
     if (std::abs(conductors[a].radius_m - conductors[b].radius_m) > tol) return false;
     if (Norm(ca.front() - cb.front()) > tol || Norm(ca.back() - cb.back()) > tol) return false;
-    return std::all_of(ca.begin(), ca.end(), [&](const Point3& p) { return near_polyline(p, cb, tol); }) &&
-           std::all_of(cb.begin(), cb.end(), [&](const Point3& p) { return near_polyline(p, ca, tol); });
+    return std::all_of(ca.begin(), ca.end(),
+                       [&](const Point3& p) { return near_polyline(p, cb, tol); }) &&
+           std::all_of(cb.begin(), cb.end(),
+                       [&](const Point3& p) { return near_polyline(p, ca, tol); });
   };
   std::vector<bool> placed(n, false);
   std::vector<std::vector<std::size_t>> groups;
@@ -144,9 +146,8 @@ SymmetricMatrix Spread(const SymmetricMatrix& distinct, const DistinctWires& kep
       }
     }
   }
-  std::sort(out.entries.begin(), out.entries.end(), [](const auto& a, const auto& b) {
-    return a.i < b.i || (a.i == b.i && a.j < b.j);
-  });
+  std::sort(out.entries.begin(), out.entries.end(),
+            [](const auto& a, const auto& b) { return a.i < b.i || (a.i == b.i && a.j < b.j); });
   return out;
 }
 

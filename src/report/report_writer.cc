@@ -13,9 +13,7 @@ namespace {
 constexpr std::size_t kFieldWidth = 12;
 constexpr std::string_view kLineBreak = "\r\n";
 
-void AppendValueField(std::string& out, float value) {
-  AppendFixed3Field(out, value, kFieldWidth);
-}
+void AppendValueField(std::string& out, float value) { AppendFixed3Field(out, value, kFieldWidth); }
 
 // label (23 characters) + value field + unit text (with its leading space) + CR LF.
 void AppendNumberLine(std::string& out, std::string_view label, float value,

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "geometry/wire.h"
 #include "geometry/parameter_set.h"
+#include "geometry/wire.h"
 
 namespace ostrel {
 

@@ -14,12 +14,18 @@ constexpr float kDiameters[] = {0.5f, 0.7f, 0.8f, 1.0f, 1.25f, 1.5f};
 // The custom box that a loop option's group switches, or nullptr.
 bool* CustomBoxEnabled(PanelState& panel, int i) {
   switch (LoopGroup(i).first) {
-    case kBaseHeightDefault: return &panel.LHcEnabled[0];
-    case kBaseExtensionDefault: return &panel.LEcEnabled[0];
-    case kStackExtensionDefault: return &panel.LEcEnabled[1];
-    case kStackHeightDefault: return &panel.LHcEnabled[1];
-    case kStitchExtensionDefault: return &panel.LEcEnabled[2];
-    default: return nullptr;
+    case kBaseHeightDefault:
+      return &panel.LHcEnabled[0];
+    case kBaseExtensionDefault:
+      return &panel.LEcEnabled[0];
+    case kStackExtensionDefault:
+      return &panel.LEcEnabled[1];
+    case kStackHeightDefault:
+      return &panel.LHcEnabled[1];
+    case kStitchExtensionDefault:
+      return &panel.LEcEnabled[2];
+    default:
+      return nullptr;
   }
 }
 
@@ -109,11 +115,20 @@ void UpdateVals(PanelState& panel, ParameterSet& params, const PanelContext& con
                 params.StichExtension);
   double factor = 0;
   switch (panel.FQ) {
-    case kHz: factor = 1; break;
-    case kKhz: factor = 1e3; break;
-    case kMhz: factor = 1e6; break;
-    case kGhz: factor = 1e9; break;
-    default: break;
+    case kHz:
+      factor = 1;
+      break;
+    case kKhz:
+      factor = 1e3;
+      break;
+    case kMhz:
+      factor = 1e6;
+      break;
+    case kGhz:
+      factor = 1e9;
+      break;
+    default:
+      break;
   }
   if (factor != 0) {
     try {
@@ -138,8 +153,9 @@ std::vector<std::string> ProcessDataBlockers(const ParameterSet& params,
                                              const std::string& package_path) {
   std::vector<std::string> reasons;
   if (package_path.empty()) {
-    reasons.push_back("no package description file is named: the settings file needs a "
-                      "TMVFile= line");
+    reasons.push_back(
+        "no package description file is named: the settings file needs a "
+        "TMVFile= line");
   }
   auto check = [&reasons](float value, const char* what) {
     if (!(value > 0.0f)) {

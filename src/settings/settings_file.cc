@@ -123,12 +123,10 @@ void ReadLCR(std::string_view text, const std::string& settings_path, SettingsTa
       ReadFrequencyLine(panel, params.Frequency);
     } else if (MatchesKey(line, "BASELOOPHEIGHT=")) {
       params.BaseLoopHeight = ParseNumber(line.substr(15));
-      ReadLoopLine(panel, params.BaseLoopHeight, package.CompZ, kBaseHeightDefault,
-                   panel.LHc[0]);
+      ReadLoopLine(panel, params.BaseLoopHeight, package.CompZ, kBaseHeightDefault, panel.LHc[0]);
     } else if (MatchesKey(line, "BASEEXTENSION=")) {
       params.BaseExtension = ParseNumber(line.substr(14));
-      ReadLoopLine(panel, params.BaseExtension, package.CompZ, kBaseExtensionDefault,
-                   panel.LEc[0]);
+      ReadLoopLine(panel, params.BaseExtension, package.CompZ, kBaseExtensionDefault, panel.LEc[0]);
     } else if (MatchesKey(line, "STACKLOOPHEIGHT=")) {
       params.StackLoopHeight = ParseNumber(line.substr(16));
       ReadLoopLine(panel, params.StackLoopHeight, package.SdCompZ, kStackHeightDefault,

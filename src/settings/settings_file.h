@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "package/package_model.h"
 #include "geometry/parameter_set.h"
+#include "package/package_model.h"
 #include "settings/panel.h"
 
 // The settings file (".zv"): key=value lines naming the package description file and holding

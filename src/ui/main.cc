@@ -47,9 +47,9 @@ regular file, or no display (the reason is printed on stderr).
 
 // Qt's command-line options that take a value (with one dash or two), and those that do not.
 constexpr const char* kQtValueOptions[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-    "qwindowicon", "qwindowtitle", "style", "stylesheet", "session", "display", "geometry",
-    "title", "name", "qmljsdebugger"};
+    "platform",    "platformpluginpath", "platformtheme", "plugin",     "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "style",         "stylesheet", "session",
+    "display",     "geometry",           "title",         "name",       "qmljsdebugger"};
 constexpr const char* kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 // The window's command line as it was read before the toolkit starts.
@@ -127,8 +127,9 @@ std::string StartProblem(const WindowArguments& args, const std::string& current
     if (kind == ostrel::FileKind::kOther) return "settings file is not a regular file: " + path;
   }
   const char* env_platform = std::getenv("QT_QPA_PLATFORM");
-  const std::string platform =
-      !args.platform.empty() ? args.platform : env_platform != nullptr ? env_platform : "";
+  const std::string platform = !args.platform.empty()    ? args.platform
+                               : env_platform != nullptr ? env_platform
+                                                         : "";
   if (!HasDisplay(platform)) {
     return "no display: the Qt platform " +
            (platform.empty() ? std::string("of the desktop") : "'" + platform + "'") +
@@ -166,11 +167,10 @@ int main(int argc, char** argv) {
   const std::string program_dir =
       QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
   const std::string settings_path =
-      args.settings.empty()
-          ? ostrel::DefaultSettingsPath(
-                program_dir,
-                ostrel::UserDataHome(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")))
-          : ostrel::SettingsPathFor(args.settings, program_dir, current_dir);
+      args.settings.empty() ? ostrel::DefaultSettingsPath(
+                                  program_dir, ostrel::UserDataHome(std::getenv("XDG_DATA_HOME"),
+                                                                    std::getenv("HOME")))
+                            : ostrel::SettingsPathFor(args.settings, program_dir, current_dir);
 
   ostrel::ui::MainWindow window;
   window.logic().StartUp(settings_path);

@@ -64,7 +64,6 @@ void MirrorText(QLineEdit* box, const std::string& text) {
   box->setText(shown);
 }
 
-
 }  // namespace
 
 MainWindow::MainWindow(std::unique_ptr<FileChooser> chooser, QWidget* parent)

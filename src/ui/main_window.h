@@ -68,7 +68,7 @@ class MainWindow : public QWidget, public WindowToolkit {
   std::array<QLineEdit*, 3> LEc_{};
   QLineEdit* WtoW_ = nullptr;
   std::array<QPushButton*, 7> CMD_{};
-  QPushButton* export_ = nullptr;  // beside Save: the estimation as CSV, JSON, SPICE or SVG
+  QPushButton* export_ = nullptr;    // beside Save: the estimation as CSV, JSON, SPICE or SVG
   QPushButton* physical_ = nullptr;  // beside Export: the physical model in a window of its own
   PhysicalView* physical_view_ = nullptr;
   std::shared_ptr<const Estimation> estimation_;  // of the last Process Data

@@ -224,8 +224,8 @@ void FrequencyPlot::Paint(QPainter& p, const QRectF& area) const {
   const double pane_h = (bottom - top - fm.height() - 14) / 2;
   const Pane r_pane{
       QRectF(left, top, right - left, pane_h), f_lo, f_hi, r_axis.lo, r_axis.hi, true};
-  const Pane l_pane{QRectF(left, bottom - pane_h, right - left, pane_h), f_lo, f_hi, l_axis.lo,
-                    l_axis.hi, false};
+  const Pane l_pane{
+      QRectF(left, bottom - pane_h, right - left, pane_h), f_lo, f_hi, l_axis.lo, l_axis.hi, false};
   DrawPane(p, r_pane, QStringLiteral("R (mΩ)"), true);
   DrawPane(p, l_pane, QStringLiteral("L (nH)"), true);
   p.drawText(QRectF(left, area.bottom() - fm.height() - 4, right - left, fm.height()),

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/physical_study.h"
 #include "geometry/parameter_set.h"
 #include "geometry/wire.h"
 #include "package/package_model.h"
-#include "app/physical_study.h"
 #include "physical/physical_model.h"
 
 // What the physical view shows, without the toolkit: the per-wire table beside the report's

@@ -327,9 +327,8 @@ void PhysicalView::BuildControls() {
 void PhysicalView::keyPressEvent(QKeyEvent* event) {
   // Esc and Ctrl+W close the view, as they close a dialog or a document window; the controls
   // that use them (an open list) take them first.
-  const bool close_key =
-      (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) ||
-      (event->key() == Qt::Key_W && event->modifiers() == Qt::ControlModifier);
+  const bool close_key = (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) ||
+                         (event->key() == Qt::Key_W && event->modifiers() == Qt::ControlModifier);
   if (close_key) {
     close();
     return;
@@ -384,10 +383,9 @@ void PhysicalView::SetEstimation(std::shared_ptr<const Estimation> estimation) {
       StartComputation();
       return;
     case StudyController::Next::kAwaitCompute: {
-      QString text =
-          QStringLiteral("%1: the model takes about %2 s; press Compute to start it.")
-              .arg(QString::fromStdString(WireCount(wires)))
-              .arg(EstimatedSeconds(wires), 0, 'f', 0);
+      QString text = QStringLiteral("%1: the model takes about %2 s; press Compute to start it.")
+                         .arg(QString::fromStdString(WireCount(wires)))
+                         .arg(EstimatedSeconds(wires), 0, 'f', 0);
       if (table_) text += QStringLiteral(" The results shown are from an earlier estimation.");
       status_->setText(text);
       return;
@@ -422,9 +420,8 @@ void PhysicalView::StartComputation() {
   cancel_button_->setEnabled(true);
   progress_->setValue(0);
   progress_->setVisible(true);
-  status_->setText(
-      QStringLiteral("Computing the physical model of %1...")
-          .arg(QString::fromStdString(WireCount(estimation_->wires.size()))));
+  status_->setText(QStringLiteral("Computing the physical model of %1...")
+                       .arg(QString::fromStdString(WireCount(estimation_->wires.size()))));
   future_ = QtConcurrent::run([this, run = ticket.run, cancel = ticket.cancel,
                                estimation = estimation_, options, study = study_] {
     auto last_percent = std::make_shared<std::atomic<int>>(-1);

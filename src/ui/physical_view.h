@@ -42,9 +42,8 @@ class PhysicalView : public QWidget {
 
  public:
   // RunPhysicalStudy, or a stand-in for tests.
-  using StudyFunction =
-      std::function<PhysicalStudy(const WireList&, const ParameterSet&, const StudyOptions&,
-                                  const physical::Progress&)>;
+  using StudyFunction = std::function<PhysicalStudy(
+      const WireList&, const ParameterSet&, const StudyOptions&, const physical::Progress&)>;
 
   PhysicalView(FileChooser& chooser, StudyFunction study, QWidget* parent = nullptr);
   ~PhysicalView() override;  // cancels a running computation and waits for it

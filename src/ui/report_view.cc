@@ -62,8 +62,8 @@ void ReportView::UpdateScrollBars() {
   verticalScrollBar()->setRange(0, std::max(0, lines - rows));
   verticalScrollBar()->setPageStep(rows);
   const int char_width = metrics.horizontalAdvance(QLatin1Char('M'));
-  horizontalScrollBar()->setRange(0, std::max(0, longest_line_ * char_width + 8 -
-                                                     viewport()->width()));
+  horizontalScrollBar()->setRange(
+      0, std::max(0, longest_line_ * char_width + 8 - viewport()->width()));
   horizontalScrollBar()->setPageStep(viewport()->width());
   horizontalScrollBar()->setSingleStep(char_width);
 }
@@ -97,9 +97,14 @@ void ReportView::keyPressEvent(QKeyEvent* event) {
   }
   QScrollBar* v = verticalScrollBar();
   switch (event->key()) {
-    case Qt::Key_Home: v->setValue(v->minimum()); return;
-    case Qt::Key_End: v->setValue(v->maximum()); return;
-    default: QAbstractScrollArea::keyPressEvent(event);
+    case Qt::Key_Home:
+      v->setValue(v->minimum());
+      return;
+    case Qt::Key_End:
+      v->setValue(v->maximum());
+      return;
+    default:
+      QAbstractScrollArea::keyPressEvent(event);
   }
 }
 

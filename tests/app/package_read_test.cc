@@ -20,8 +20,9 @@ TEST_F(PackageReadTest, ProcessDataSeesEveryChangeOfThePackageFile) {
     const std::string p(pad);
     package += "CBP " + p.substr(0, p.size() - 2) + " 0 60 80 0 " + p.back() + "\n";
   }
-  package += "WB T0 0 900 0 0 1800 200 0\nWB T1 100 900 0 100 1800 200 0\n"
-             "WB B0 0 -900 0 0 -1800 200 0\nWB R0 900 0 0 1800 0 200 0\n";
+  package +=
+      "WB T0 0 900 0 0 1800 200 0\nWB T1 100 900 0 100 1800 200 0\n"
+      "WB B0 0 -900 0 0 -1800 200 0\nWB R0 900 0 0 1800 0 200 0\n";
   struct Row {
     const char* name;
     std::string from, to;  // the change made to the package file after start-up

@@ -15,17 +15,23 @@ namespace {
 TEST(FrequencyOptionTest, ListsAndSweeps) {
   struct Case {
     const char* text;
-    int kind;  // 0 list, 1 log sweep, 2 linear sweep
+    int kind;                  // 0 list, 1 log sweep, 2 linear sweep
     std::vector<double> want;  // empty: refused
   };
-  const Case cases[] = {
-      {"0,1e6,1e9", 0, {0, 1e6, 1e9}}, {"1e6:1e9:4", 1, {1e6, 1e7, 1e8, 1e9}},
-      {"0:1e9:3", 2, {0, 5e8, 1e9}},   {"5:5:1", 1, {5}},
-      {"0:1e9:3", 1, {}},              {"1e9:1e6:3", 2, {}},
-      {"1,,2", 0, {}},                 {"-1", 0, {}},
-      {"1e6:1e9", 1, {}},              {"1:2:0", 2, {}},
-      {"1:2:10001", 2, {}},            {"1:2:1", 2, {}},
-      {"nan", 0, {}},                  {"1e9x", 0, {}}};
+  const Case cases[] = {{"0,1e6,1e9", 0, {0, 1e6, 1e9}},
+                        {"1e6:1e9:4", 1, {1e6, 1e7, 1e8, 1e9}},
+                        {"0:1e9:3", 2, {0, 5e8, 1e9}},
+                        {"5:5:1", 1, {5}},
+                        {"0:1e9:3", 1, {}},
+                        {"1e9:1e6:3", 2, {}},
+                        {"1,,2", 0, {}},
+                        {"-1", 0, {}},
+                        {"1e6:1e9", 1, {}},
+                        {"1:2:0", 2, {}},
+                        {"1:2:10001", 2, {}},
+                        {"1:2:1", 2, {}},
+                        {"nan", 0, {}},
+                        {"1e9x", 0, {}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.text) + " kind " + std::to_string(c.kind));
     auto parse = [&] { return c.kind == 0 ? FrequencyList(c.text) : Sweep(c.text, c.kind == 1); };
@@ -38,8 +44,6 @@ TEST(FrequencyOptionTest, ListsAndSweeps) {
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], c.want[i], 1e-12 * c.want[i]);
   }
 }
-
-
 
 // The study's model options: the settings file's frequency when none is given, merged into a
 // sweep when asked, every option out of range refused.
@@ -129,25 +133,43 @@ TEST(StudyControllerTest, StartsCancelsRestartsAndDiscards) {
     bool cancelled;             // the first run's cancel flag at the end
   };
   const Case cases[] = {
-      {"small package starts and is shown", {kSmall, kStartRun, kEndRun},
-       {Next::kStart, Next::kShow}, false},
-      {"large package waits for Compute", {kLarge, kCompute, kStartRun, kEndRun},
-       {Next::kAwaitCompute, Next::kStart, Next::kShow}, false},
+      {"small package starts and is shown",
+       {kSmall, kStartRun, kEndRun},
+       {Next::kStart, Next::kShow},
+       false},
+      {"large package waits for Compute",
+       {kLarge, kCompute, kStartRun, kEndRun},
+       {Next::kAwaitCompute, Next::kStart, Next::kShow},
+       false},
       {"Compute without an estimation", {kCompute}, {Next::kNothing}, false},
-      {"new small estimation restarts", {kSmall, kStartRun, kSmall, kEndRun},
-       {Next::kStart, Next::kNothing, Next::kStart}, true},
-      {"new large estimation discards", {kSmall, kStartRun, kLarge, kEndRun},
-       {Next::kStart, Next::kAwaitCompute, Next::kDiscard}, true},
-      {"failed estimation discards", {kSmall, kStartRun, kFailed, kEndRun},
-       {Next::kStart, Next::kDiscard}, true},
-      {"Compute while busy restarts", {kSmall, kStartRun, kCompute, kEndRun},
-       {Next::kStart, Next::kNothing, Next::kStart}, true},
-      {"Cancel shows the outcome", {kSmall, kStartRun, kCancel, kEndRun},
-       {Next::kStart, Next::kShow}, true},
-      {"Cancel drops a restart", {kSmall, kStartRun, kCompute, kCancel, kEndRun},
-       {Next::kStart, Next::kNothing, Next::kDiscard}, true},
-      {"Cancel when idle", {kSmall, kStartRun, kEndRun, kCancel},
-       {Next::kStart, Next::kShow}, false},
+      {"new small estimation restarts",
+       {kSmall, kStartRun, kSmall, kEndRun},
+       {Next::kStart, Next::kNothing, Next::kStart},
+       true},
+      {"new large estimation discards",
+       {kSmall, kStartRun, kLarge, kEndRun},
+       {Next::kStart, Next::kAwaitCompute, Next::kDiscard},
+       true},
+      {"failed estimation discards",
+       {kSmall, kStartRun, kFailed, kEndRun},
+       {Next::kStart, Next::kDiscard},
+       true},
+      {"Compute while busy restarts",
+       {kSmall, kStartRun, kCompute, kEndRun},
+       {Next::kStart, Next::kNothing, Next::kStart},
+       true},
+      {"Cancel shows the outcome",
+       {kSmall, kStartRun, kCancel, kEndRun},
+       {Next::kStart, Next::kShow},
+       true},
+      {"Cancel drops a restart",
+       {kSmall, kStartRun, kCompute, kCancel, kEndRun},
+       {Next::kStart, Next::kNothing, Next::kDiscard},
+       true},
+      {"Cancel when idle",
+       {kSmall, kStartRun, kEndRun, kCancel},
+       {Next::kStart, Next::kShow},
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,13 +178,27 @@ TEST(StudyControllerTest, StartsCancelsRestartsAndDiscards) {
     std::vector<StudyController::Ticket> runs;
     for (const Event e : c.events) {
       switch (e) {
-        case kSmall: answers.push_back(controller.Estimated(10)); break;
-        case kLarge: answers.push_back(controller.Estimated(100000)); break;
-        case kFailed: controller.EstimationFailed(); break;
-        case kCompute: answers.push_back(controller.ComputeAsked()); break;
-        case kCancel: controller.CancelAsked(); break;
-        case kStartRun: runs.push_back(controller.Started()); break;
-        case kEndRun: answers.push_back(controller.Finished(runs.back().run)); break;
+        case kSmall:
+          answers.push_back(controller.Estimated(10));
+          break;
+        case kLarge:
+          answers.push_back(controller.Estimated(100000));
+          break;
+        case kFailed:
+          controller.EstimationFailed();
+          break;
+        case kCompute:
+          answers.push_back(controller.ComputeAsked());
+          break;
+        case kCancel:
+          controller.CancelAsked();
+          break;
+        case kStartRun:
+          runs.push_back(controller.Started());
+          break;
+        case kEndRun:
+          answers.push_back(controller.Finished(runs.back().run));
+          break;
       }
     }
     EXPECT_EQ(answers, c.answers);

@@ -93,8 +93,9 @@ TEST_F(WorkspaceTest, ResetFillsTheBoxesFromTheDieHeights) {
 
   Write("p.tmv", Package());
   const std::string settings =
-      Write("x.zv", "TMVFile=p.tmv\r\nMaterial=Cu\r\nWireDiameter=2\r\nFrequency=5\r\n"
-                    "BaseLoopHeight=300\r\n");
+      Write("x.zv",
+            "TMVFile=p.tmv\r\nMaterial=Cu\r\nWireDiameter=2\r\nFrequency=5\r\n"
+            "BaseLoopHeight=300\r\n");
   Workspace ws;
   StartUp(ws, settings);
   ws.panel.WtoW = "1";
@@ -121,8 +122,8 @@ TEST_F(WorkspaceTest, LoadAndSave) {
   Write("y.zv", "TMVFile=q.tmv\r\nMaterial=Cu\r\n");
   ASSERT_EQ(::mkfifo(Path("fifo.zv").c_str(), 0600), 0);
   std::filesystem::create_directory(Path("dir.zv"));
-  for (const std::string& path :
-       {Path("y.zv"), Path("absent.zv"), Path("fifo.zv"), Path("dir.zv"), std::string("/dev/zero")}) {
+  for (const std::string& path : {Path("y.zv"), Path("absent.zv"), Path("fifo.zv"), Path("dir.zv"),
+                                  std::string("/dev/zero")}) {
     SCOPED_TRACE(path);
     Workspace ws;
     StartUp(ws, first);
@@ -154,8 +155,8 @@ TEST(CaptionTest, MinorTwiceThenRevision) {
 }
 
 TEST_F(WorkspaceTest, MissingPackageStillWritesAReport) {
-  const std::string settings = Write(
-      "x.zv", "TMVFile=gone.tmv\r\nBaseLoopHeight=5\r\nStackLoopHeight=5\r\n");
+  const std::string settings =
+      Write("x.zv", "TMVFile=gone.tmv\r\nBaseLoopHeight=5\r\nStackLoopHeight=5\r\n");
   Workspace ws;
   StartUp(ws, settings);
   ProcessData(ws);

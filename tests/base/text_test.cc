@@ -25,12 +25,8 @@ TEST(LineReaderTest, LineEnds) {
     std::vector<std::string> lines;
   };
   const Row rows[] = {
-      {"A\r\nB", {"A", "B"}},
-      {"A\rB\n", {"AB"}},
-      {"A\nB\n", {"A", "B"}},
-      {"\n\nx", {"", "", "x"}},
-      {"", {}},
-      {"one\rline\rof\rCRs", {"onelineofCRs"}},
+      {"A\r\nB", {"A", "B"}},   {"A\rB\n", {"AB"}}, {"A\nB\n", {"A", "B"}},
+      {"\n\nx", {"", "", "x"}}, {"", {}},           {"one\rline\rof\rCRs", {"onelineofCRs"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
@@ -72,13 +68,13 @@ TEST(ParseNumberTest, Table) {
     float value;
   };
   const Row rows[] = {
-      {"", 0.0f},         {"1,5", 1.5f},       {"-2,5", -2.5f},   {"1E3", 1000.0f},
-      {"12abc", 12.0f},   {"abc", 0.0f},       {"1,234,5", 1.234f}, {" - 4", -4.0f},
-      {"1 2", 12.0f},     {"1e", 1.0f},        {".", 0.0f},       {".5", 0.5f},
-      {"5.", 5.0f},       {"2d2", 200.0f},     {"2D-1", 0.2f},    {"+7", 7.0f},
-      {"--4", 0.0f},      {"1e39", 0.0f},      {"-1e39", 0.0f},   {"3.4028234e38", 3.4028234e38f},
-      {"1e-50", 0.0f},    {"\t3\t", 3.0f},     {"0.1", 0.1f},     {"1.2.3", 1.2f},
-      {"433.92", 433.92f}, {"e5", 0.0f},       {"1e+2", 100.0f},  {"7 e 1", 70.0f},
+      {"", 0.0f},          {"1,5", 1.5f},   {"-2,5", -2.5f},     {"1E3", 1000.0f},
+      {"12abc", 12.0f},    {"abc", 0.0f},   {"1,234,5", 1.234f}, {" - 4", -4.0f},
+      {"1 2", 12.0f},      {"1e", 1.0f},    {".", 0.0f},         {".5", 0.5f},
+      {"5.", 5.0f},        {"2d2", 200.0f}, {"2D-1", 0.2f},      {"+7", 7.0f},
+      {"--4", 0.0f},       {"1e39", 0.0f},  {"-1e39", 0.0f},     {"3.4028234e38", 3.4028234e38f},
+      {"1e-50", 0.0f},     {"\t3\t", 3.0f}, {"0.1", 0.1f},       {"1.2.3", 1.2f},
+      {"433.92", 433.92f}, {"e5", 0.0f},    {"1e+2", 100.0f},    {"7 e 1", 70.0f},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE("[" + row.text + "]");
@@ -95,10 +91,10 @@ TEST(ParseStrictNumberTest, AcceptsOnlyWholeNumbers) {
     float value;
   };
   const Row rows[] = {
-      {"5.", true, 5.0f},   {".5", true, 0.5f},  {"-1.25e2", true, -125.0f}, {"+3", true, 3.0f},
-      {"", false, 0},       {"1,5", false, 0},   {"1D2", false, 0},          {" 1", false, 0},
-      {"1 ", false, 0},     {"inf", false, 0},   {"nan", false, 0},          {"1e", false, 0},
-      {".", false, 0},      {"1e39", false, 0},  {"abc", false, 0},          {"12abc", false, 0},
+      {"5.", true, 5.0f}, {".5", true, 0.5f}, {"-1.25e2", true, -125.0f}, {"+3", true, 3.0f},
+      {"", false, 0},     {"1,5", false, 0},  {"1D2", false, 0},          {" 1", false, 0},
+      {"1 ", false, 0},   {"inf", false, 0},  {"nan", false, 0},          {"1e", false, 0},
+      {".", false, 0},    {"1e39", false, 0}, {"abc", false, 0},          {"12abc", false, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE("[" + row.text + "]");
@@ -114,10 +110,18 @@ TEST(FormatTest, FixedThreeDecimalsRoundsHalvesAwayFromZero) {
     std::string text;
   };
   const Row rows[] = {
-      {0.0, "0.000"},          {-0.0, "0.000"},        {-0.0004, "0.000"},
-      {0.0625, "0.063"},       {-0.0625, "-0.063"},    {0.1875, "0.188"},
-      {2.5625, "2.563"},       {0.0005, "0.001"},      {1234.5678, "1234.568"},
-      {100000000.0, "100000000.000"}, {-1.0, "-1.000"}, {1.0, "1.000"},
+      {0.0, "0.000"},
+      {-0.0, "0.000"},
+      {-0.0004, "0.000"},
+      {0.0625, "0.063"},
+      {-0.0625, "-0.063"},
+      {0.1875, "0.188"},
+      {2.5625, "2.563"},
+      {0.0005, "0.001"},
+      {1234.5678, "1234.568"},
+      {100000000.0, "100000000.000"},
+      {-1.0, "-1.000"},
+      {1.0, "1.000"},
       {static_cast<double>(0.1f), "0.100"},
       {100000000100.0, "100000000100.000"},
   };
@@ -189,15 +193,21 @@ TEST(PathTest, FileExistsForRegularFilesOnly) {
 // Only a leading byte order mark and CR-only line ends change; every other text reads as
 // it always did (a CR inside a file that has line feeds is still dropped by LineReader).
 TEST(LineTextTest, ByteOrderMarkAndLoneCarriageReturns) {
-  const std::pair<std::string, std::string> rows[] = {
-      {"\xEF\xBB\xBF" "A 1\r\nB 2\r\n", "A 1\r\nB 2\r\n"},
-      {"\xEF\xBB\xBF", ""},
-      {"A 1\rB 2\r", "A 1\nB 2\n"},
-      {"\xEF\xBB\xBF" "A\rB", "A\nB"},
-      {"A\rB\n", "A\rB\n"},
-      {"A\r\nB\rC", "A\r\nB\rC"},
-      {"A \xEF\xBB\xBF", "A \xEF\xBB\xBF"},
-      {"\xEF\xBB" "A", "\xEF\xBB" "A"}};
+  const std::pair<std::string, std::string> rows[] = {{"\xEF\xBB\xBF"
+                                                       "A 1\r\nB 2\r\n",
+                                                       "A 1\r\nB 2\r\n"},
+                                                      {"\xEF\xBB\xBF", ""},
+                                                      {"A 1\rB 2\r", "A 1\nB 2\n"},
+                                                      {"\xEF\xBB\xBF"
+                                                       "A\rB",
+                                                       "A\nB"},
+                                                      {"A\rB\n", "A\rB\n"},
+                                                      {"A\r\nB\rC", "A\r\nB\rC"},
+                                                      {"A \xEF\xBB\xBF", "A \xEF\xBB\xBF"},
+                                                      {"\xEF\xBB"
+                                                       "A",
+                                                       "\xEF\xBB"
+                                                       "A"}};
   for (const auto& [text, expected] : rows) {
     SCOPED_TRACE(testing::PrintToString(text));
     std::string scratch;

@@ -1,7 +1,7 @@
 // ostrel-cli as a user runs it: exit status, what it prints, and what it leaves on disk.
 
-#include "package_generator.h"
 #include "app/file_io.h"
+#include "package_generator.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {
@@ -44,8 +44,8 @@ TEST_F(CliTest, FaultsExplainThemselvesAndLeaveTheEarlierReport) {
 
   struct Row {
     std::string name;
-    std::string from, to;     // an edit of the package
-    std::string says;         // part of the message
+    std::string from, to;  // an edit of the package
+    std::string says;      // part of the message
   };
   const Row rows[] = {
       {"single pad on a side", "CBP T2 ", "XXX T2 ", "top (T) side"},
@@ -58,7 +58,8 @@ TEST_F(CliTest, FaultsExplainThemselvesAndLeaveTheEarlierReport) {
     std::string edited = pkg;
     std::string from = row.from;
     if (row.name == "single pad on a side") {
-      for (const char* n : {"CBP T2 ", "CBP T3 ", "CBP T4 ", "CBP T5 ", "CBP T6 ", "CBP T7 ", "CBP T8 "}) {
+      for (const char* n :
+           {"CBP T2 ", "CBP T3 ", "CBP T4 ", "CBP T5 ", "CBP T6 ", "CBP T7 ", "CBP T8 "}) {
         edited.replace(edited.find(n), 3, "XXX");
       }
     } else {

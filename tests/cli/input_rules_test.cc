@@ -43,8 +43,9 @@ TEST_F(InputRulesTest, RefusedCommandLinesNameTheFault) {
       {"--nets 'T1,' --ibis-pkg w.pkg AAAc.zv", 2, "holds an empty pattern"},
       {"--nets 'T1,Q*' --ibis-pkg w.pkg AAAc.zv", 2, "the pattern 'Q*' matches none of the 40"},
       {"--nets 'Q*' --spice w.cir --spice-inductance loop AAAc.zv", 2, "'Q*' matches none"},
-      {"--nets '*1' --touchstone w.s2p AAAc.zv", 2, "10 ports is read only under a name ending in "
-                                                    ".s10p"},
+      {"--nets '*1' --touchstone w.s2p AAAc.zv", 2,
+       "10 ports is read only under a name ending in "
+       ".s10p"},
       {"--touchstone w.txt AAAc.zv", 2, "ending in .s80p"},
       {"fifo.zv", 2, "settings file is not a regular file"},
       {"/dev/null", 2, "settings file is not a regular file"},

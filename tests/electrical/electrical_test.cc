@@ -3,10 +3,10 @@
 #include <array>
 #include <cmath>
 
+#include "base/stage_error.h"
 #include "electrical/inductance.h"
 #include "electrical/resistance.h"
 #include "electrical/wire_spacing.h"
-#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {
@@ -35,7 +35,9 @@ TEST(ResistanceTest, SkinEffectExamples) {
     float resistance;
   };
   const Row rows[] = {
-      {"Au", 1e9f, 128.92734f}, {"Au", 1e6f, 4.0770516f}, {"xx", 1e9f, 0.0f},
+      {"Au", 1e9f, 128.92734f},
+      {"Au", 1e6f, 4.0770516f},
+      {"xx", 1e9f, 0.0f},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.material + " " + std::to_string(row.frequency));
@@ -54,8 +56,7 @@ TEST(ResistanceTest, SkinEffectExamples) {
 }
 
 TEST(ResistanceTest, LengthIsASingleRunningSumAndZeroFrequencyWritesNothing) {
-  WireList wires{WireThrough({{0, 0, 0}, {0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}}),
-                          Wire{}};
+  WireList wires{WireThrough({{0, 0, 0}, {0.1f, 0, 0}, {0.2f, 0, 0}, {0.3f, 0, 0}}), Wire{}};
   ParameterSet p;
   p.Material = "Au";
   p.WireDiameter = 1;
@@ -74,8 +75,13 @@ TEST(ResistanceTest, LengthIsASingleRunningSumAndZeroFrequencyWritesNothing) {
 
 TEST(InductanceTest, StraightWireExamples) {
   // Six segments: a head of four pieces totalling 0.1 cm, then a body.
-  WireList wires{WireThrough({{0, 0, 0}, {0, 0, 250}, {0, 0, 500}, {0, 0, 750},
-                                       {0, 0, 1000}, {0, 0, 1000}, {0, 0, 1000}})};
+  WireList wires{WireThrough({{0, 0, 0},
+                              {0, 0, 250},
+                              {0, 0, 500},
+                              {0, 0, 750},
+                              {0, 0, 1000},
+                              {0, 0, 1000},
+                              {0, 0, 1000}})};
   wires[0].Length = 1000;
   ParameterSet p;
   p.WireDiameter = 1.0f;
@@ -101,8 +107,8 @@ TEST(InductanceTest, StraightWireExamples) {
 TEST(InductanceTest, BodyHeights) {
   // A body segment lying on the ground plane is taken at the wire radius: 2 ln 2 nH per cm.
   const float r = 0.00127f;
-  Wire base = WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4},
-                           {0, 0, 0}, {1000, 0, 0}});
+  Wire base =
+      WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}, {0, 0, 0}, {1000, 0, 0}});
   WireList wires{base};
   ParameterSet p;
   p.WireDiameter = 1.0f;
@@ -121,14 +127,14 @@ TEST(InductanceTest, BodyHeights) {
 
   // Stacked-die wire: the base die height comes off while an end lies over the die, which
   // here drives the height below zero.
-  WireList stacked{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4},
-                                         {0, 0, 100}, {300, 0, 100}})};
+  WireList stacked{WireThrough(
+      {{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {0, 0, 4}, {0, 0, 100}, {300, 0, 100}})};
   stacked[0].StackWire = true;
   stacked[0].Length = 400;
   EXPECT_THROW(ComputeInductance(stacked, p, pkg), StageError);
   // Both ends beyond the die edges (an end on the edge counts as beyond): no subtraction.
-  WireList off{WireThrough({{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {200, 0, 4},
-                                     {200, 0, 100}, {500, 0, 100}})};
+  WireList off{WireThrough(
+      {{0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}, {200, 0, 4}, {200, 0, 100}, {500, 0, 100}})};
   off[0].StackWire = true;
   off[0].Length = 400;
   EXPECT_NO_THROW(ComputeInductance(off, p, pkg));
@@ -173,10 +179,10 @@ TEST(WireSpacingTest, SidePitchDropsGapsOverTwiceTheMean) {
     float pitch;
   };
   const Row rows[] = {
-      {{0, 100, 200, 300, 700}, 100},   // 400 > 2 x 175 is dropped
-      {{0, 100, 200, 300, 500}, 125},   // 200 is not more than 2 x 125: kept
+      {{0, 100, 200, 300, 700}, 100},  // 400 > 2 x 175 is dropped
+      {{0, 100, 200, 300, 500}, 125},  // 200 is not more than 2 x 125: kept
       {{0, 50}, 50},
-      {{700, 300, 200, 100, 0}, 100},   // decreasing order gives the same
+      {{700, 300, 200, 100, 0}, 100},  // decreasing order gives the same
       {{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 400, 2000}, 10},  // trims twice
   };
   for (const Row& row : rows) {

@@ -28,11 +28,15 @@ physical::Model ThreeWires(bool sparse_loop) {
     m.conductors.push_back(c);
   }
   m.options.frequencies_hz = {0, 1e9};
-  const std::vector<double> loop = {0.7e-9, 0.1e-9, 0.0, 0.1e-9, 0.6e-9, -0.3e-9, 0, -0.3e-9, 0.5e-9};
+  const std::vector<double> loop = {0.7e-9,  0.1e-9, 0.0,     0.1e-9, 0.6e-9,
+                                    -0.3e-9, 0,      -0.3e-9, 0.5e-9};
   m.loop_inductance_h = {3, true, loop, {}};
   if (sparse_loop) {
-    m.loop_inductance_h = {3, false, {}, {{0, 0, 0.7e-9}, {1, 0, 0.1e-9}, {1, 1, 0.6e-9},
-                                          {2, 1, -0.3e-9}, {2, 2, 0.5e-9}}};
+    m.loop_inductance_h = {
+        3,
+        false,
+        {},
+        {{0, 0, 0.7e-9}, {1, 0, 0.1e-9}, {1, 1, 0.6e-9}, {2, 1, -0.3e-9}, {2, 2, 0.5e-9}}};
   } else {
     m.partial_inductance_h = m.loop_inductance_h;
   }
@@ -51,18 +55,27 @@ TEST(PhysicalJsonTest, EveryValueReadsBackExactlyInDenseAndSparseForm) {
   for (const bool sparse : {false, true}) {
     SCOPED_TRACE(sparse ? "sparse" : "dense");
     std::ofstream(dir / "p.json") << PhysicalJsonText(ThreeWires(sparse));
-    const std::vector<std::string> got = Split(
-        Query(dir, "jq -r '[.wires[].name] + [.wires[1].path_um[1][0], .wires[2].length_um, "
-                   ".results[1].resistance_mohm[2], .results[0].internal_inductance_nh[0], "
-                   "(.inductance_loop_nh | if type == \"array\" then .[2][1] else "
-                   ".sparse[3] | tostring end), (.inductance_partial_nh | tostring), "
-                   ".wires[0].kind, .wires[2].kind, .notes[0], (.clearance | tostring)] | .[]' "
-                   "p.json"),
-        "\n");
+    const std::vector<std::string> got =
+        Split(Query(dir,
+                    "jq -r '[.wires[].name] + [.wires[1].path_um[1][0], .wires[2].length_um, "
+                    ".results[1].resistance_mohm[2], .results[0].internal_inductance_nh[0], "
+                    "(.inductance_loop_nh | if type == \"array\" then .[2][1] else "
+                    ".sparse[3] | tostring end), (.inductance_partial_nh | tostring), "
+                    ".wires[0].kind, .wires[2].kind, .notes[0], (.clearance | tostring)] | .[]' "
+                    "p.json"),
+              "\n");
     const std::vector<std::string> want = {
-        "A\"1", "\xc3\xa9t\xc3\xa9", "x\x01y", "33.333333333333336", "333.3333333333333",
-        "333.3333333333333", "0.003333333333333333", sparse ? "[2,1,-0.3]" : "-0.3",
-        sparse ? "null" : "[[0.7,0.1,0],[0.1,0.6,-0.3],[0,-0.3,0.5]]", "base-die", "stitch",
+        "A\"1",
+        "\xc3\xa9t\xc3\xa9",
+        "x\x01y",
+        "33.333333333333336",
+        "333.3333333333333",
+        "333.3333333333333",
+        "0.003333333333333333",
+        sparse ? "[2,1,-0.3]" : "-0.3",
+        sparse ? "null" : "[[0.7,0.1,0],[0.1,0.6,-0.3],[0,-0.3,0.5]]",
+        "base-die",
+        "stitch",
         "couplings below 0.001 dropped",
         "[{\"wires\":[0,2],\"at_um\":[0,0,0],\"clearance_um\":-25.4,\"joined\":true},"
         "{\"wires\":[1,2],\"at_um\":[50,100,75],\"clearance_um\":-3,\"joined\":false}]"};
@@ -108,8 +121,12 @@ TEST(PhysicalCliTest, OptionsAndOutputs) {
     EXPECT_FALSE(fs::exists(dir / "p.json") || fs::exists(dir / "AAAc.zv.doc"));
   }
   std::string table;
-  ASSERT_EQ(RunIn(dir, "{ " + cli + "--physical-table --physical p.json --sweep-linear 0:2e10:5 "
-                  "--clearance 30 AAAc.zv 2>notes.txt; }", table, false), 0);
+  ASSERT_EQ(RunIn(dir,
+                  "{ " + cli +
+                      "--physical-table --physical p.json --sweep-linear 0:2e10:5 "
+                      "--clearance 30 AAAc.zv 2>notes.txt; }",
+                  table, false),
+            0);
   EXPECT_EQ(ReadWholeFile((dir / "AAAc.zv.doc").string()),
             ReadWholeFile(std::string(OSTREL_TEST_DATA_DIR) + "/example/AAAc.zv.doc"));
   const std::vector<std::string> lines = Split(table, "\n");
@@ -121,16 +138,18 @@ TEST(PhysicalCliTest, OptionsAndOutputs) {
             std::string::npos);
   std::istringstream heading(lines[0]);
   const std::vector<std::string> columns{std::istream_iterator<std::string>(heading), {}};
-  EXPECT_EQ(columns, (std::vector<std::string>{"name", "length_um", "R_dc_mohm", "R_mohm@0Hz",
-                                               "L_partial_nh", "L_loop_nh", "neighbour", "k_loop"}));
+  EXPECT_EQ(columns,
+            (std::vector<std::string>{"name", "length_um", "R_dc_mohm", "R_mohm@0Hz",
+                                      "L_partial_nh", "L_loop_nh", "neighbour", "k_loop"}));
   EXPECT_EQ(lines[1].substr(0, 4), "T1  ");
-  const std::vector<std::string> got = Split(
-      Query(dir, "jq -r '[.frequencies_hz[4], (.results | length), (.wires | length), "
-                 "([.wires[].resistance_dc_mohm] == .results[0].resistance_mohm), "
-                 "(.results[4].resistance_mohm[0] > 2.5 * .results[0].resistance_mohm[0]), "
-                 ".ground_depth_um, (.inductance_loop_nh | length), (.clearance | length), "
-                 "(.clearance[0].wires | tostring)] | .[]' p.json"),
-      "\n");
+  const std::vector<std::string> got =
+      Split(Query(dir,
+                  "jq -r '[.frequencies_hz[4], (.results | length), (.wires | length), "
+                  "([.wires[].resistance_dc_mohm] == .results[0].resistance_mohm), "
+                  "(.results[4].resistance_mohm[0] > 2.5 * .results[0].resistance_mohm[0]), "
+                  ".ground_depth_um, (.inductance_loop_nh | length), (.clearance | length), "
+                  "(.clearance[0].wires | tostring)] | .[]' p.json"),
+            "\n");
   EXPECT_EQ(got, (std::vector<std::string>{"20000000000", "5", "40", "true", "true", "50", "40",
                                            "11", "[33,38]"}));
   fs::remove_all(dir);

@@ -234,11 +234,12 @@ TEST(SpiceEndToEnd, LoopSubcircuitCarriesTheLoopMatrixOfThePhysicalModel) {
   const fs::path dir = ExampleFolder();
   const double f = 1e9, omega = 2 * std::numbers::pi * f;
   RunCli(dir, "--frequencies 1e9 --physical p.json --spice w.cir --spice-inductance loop");
-  const std::vector<std::string> rows = Split(
-      Query(dir, "jq -r '.results[0] as $r | .inductance_loop_nh | to_entries[] | [.key, "
-                 "$r.resistance_mohm[.key], $r.internal_inductance_nh[.key]] + .value | @tsv' "
-                 "p.json"),
-      "\n");
+  const std::vector<std::string> rows =
+      Split(Query(dir,
+                  "jq -r '.results[0] as $r | .inductance_loop_nh | to_entries[] | [.key, "
+                  "$r.resistance_mohm[.key], $r.internal_inductance_nh[.key]] + .value | @tsv' "
+                  "p.json"),
+            "\n");
   ASSERT_EQ(rows.size(), 40u);
   std::vector<std::vector<double>> loop;  // nH
   std::vector<Complex> want;

@@ -5,8 +5,8 @@
 
 #include <map>
 
-#include "export_test_support.h"
 #include "export/exports.h"
+#include "export_test_support.h"
 
 namespace ostrel {
 namespace {

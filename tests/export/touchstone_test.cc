@@ -8,8 +8,8 @@
 #include <cmath>
 
 #include "base/stage_error.h"
-#include "export_test_support.h"
 #include "export/physical_export.h"
+#include "export_test_support.h"
 
 namespace ostrel {
 namespace {

@@ -31,9 +31,9 @@ TEST(WirePathsTest, BaseDieWireIsCutIntoPiecesOfTheCutLength) {
   ASSERT_EQ(wires.size(), 1u);
   const Wire& w = wires[0];
   ASSERT_EQ(w.Segments.size(), 8u);
-  const float expected[][3] = {{100, 0, 200}, {100, 0, 240}, {110, 0, 260}, {120, 0, 280},
-                               {160, 0, 300}, {300, 0, 300}, {580.90, 0, 194.66},
-                               {861.80, 0, 89.33}};
+  const float expected[][3] = {{100, 0, 200},       {100, 0, 240},     {110, 0, 260},
+                               {120, 0, 280},       {160, 0, 300},     {300, 0, 300},
+                               {580.90, 0, 194.66}, {861.80, 0, 89.33}};
   for (std::size_t i = 0; i < 8; ++i) {
     SCOPED_TRACE(i);
     EXPECT_NEAR(w.Segments[i].X1, expected[i][0], 0.01);
@@ -91,9 +91,8 @@ TEST(WirePathsTest, EdgeOfBaseDieExtension) {
     float bx, by, fx, fy, extension;
   };
   const Row rows[] = {
-      {"L", -900, 0, -1500, 0, 100},  {"T", 50, 900, 50, 1500, 100},
-      {"r", 900, 0, 1500, 0, 100},    {"B", 0, -600, 0, -1500, 400},
-      {"X", -900, 0, -1500, 0, 0},
+      {"L", -900, 0, -1500, 0, 100}, {"T", 50, 900, 50, 1500, 100}, {"r", 900, 0, 1500, 0, 100},
+      {"B", 0, -600, 0, -1500, 400}, {"X", -900, 0, -1500, 0, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.side);

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "package/side_ordering.h"
 #include "base/stage_error.h"
+#include "package/side_ordering.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {
@@ -49,9 +49,9 @@ TEST(PackageReaderTest, PadSizesAndSides) {
     std::vector<std::size_t> Package::*side_list;
   };
   const Row rows[] = {
-      {"T", 60, 80, &Package::TopPads},    {"B", 60, 80, &Package::BottomPads},
-      {"L", 80, 60, &Package::LeftPads},   {"R", 80, 60, &Package::RightPads},
-      {"t", 80, 60, &Package::TopPads},    {"x", 80, 60, nullptr},
+      {"T", 60, 80, &Package::TopPads},  {"B", 60, 80, &Package::BottomPads},
+      {"L", 80, 60, &Package::LeftPads}, {"R", 80, 60, &Package::RightPads},
+      {"t", 80, 60, &Package::TopPads},  {"x", 80, 60, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.side);
@@ -64,8 +64,8 @@ TEST(PackageReaderTest, PadSizesAndSides) {
     EXPECT_EQ(pad.Side, row.side);
     EXPECT_EQ(pad.Extra, "note");
     EXPECT_EQ(pad.Z, 200.0f);
-    const std::size_t sides = pkg.TopPads.size() + pkg.BottomPads.size() + pkg.LeftPads.size() +
-                              pkg.RightPads.size();
+    const std::size_t sides =
+        pkg.TopPads.size() + pkg.BottomPads.size() + pkg.LeftPads.size() + pkg.RightPads.size();
     EXPECT_EQ(sides, row.side_list ? 1u : 0u);
     if (row.side_list) EXPECT_EQ((pkg.*row.side_list)[0], 0u);
   }
@@ -78,15 +78,15 @@ TEST(PackageReaderTest, PadSizesAndSides) {
 
 TEST(PackageReaderTest, FingersAndWireBondsFindTheirPadByName) {
   const Package pkg = Read(std::string(kHeader) +
-                           "WB P1 1 1 0 2 2 200 0\n"          // before its pad: ignored
+                           "WB P1 1 1 0 2 2 200 0\n"  // before its pad: ignored
                            "CBP P1 100 200 0 60 80 0 T\n"
-                           "CBP P1 300 200 0 60 80 0 T\n"     // same name: the first wins
-                           "SD_CBP P1 5 5 0 1 1 0 T\n"        // same name on the stacked die
+                           "CBP P1 300 200 0 60 80 0 T\n"  // same name: the first wins
+                           "SD_CBP P1 5 5 0 1 1 0 T\n"     // same name on the stacked die
                            "SD_CBP S1 5 5 0 1 1 0 T\n"
                            "SBP P1 10 20 0 30 40 50 GOLD\n"
                            "WB P1 100 200 0 110 900 200 0\n"
                            "WB S1 5 5 0 6 6 350 0\n"
-                           "WB p1 9 9 0 9 9 9 9\n");          // names are case-sensitive
+                           "WB p1 9 9 0 9 9 9 9\n");  // names are case-sensitive
   ASSERT_EQ(pkg.ChipPads.size(), 2u);
   const BondPad& p1 = pkg.ChipPads[0];
   EXPECT_EQ(p1.FingerX, 10.0f);
@@ -106,12 +106,12 @@ TEST(PackageReaderTest, FingersAndWireBondsFindTheirPadByName) {
 
 TEST(PackageReaderTest, RecordsAndIgnoredLines) {
   const Package pkg = Read(std::string(kHeader) +
-                           "cbp\n"                                   // pad with no fields
-                           "CBP: X 1 1 0 1 1 0 T\n"                  // not a keyword
+                           "cbp\n"                   // pad with no fields
+                           "CBP: X 1 1 0 1 1 0 T\n"  // not a keyword
                            "   \n"
                            "STCH A1 1 2 B7 3 4 350 200\n"
                            "RING 1 VSS -10 -20 10 20 60 7\n"
-                           "SRSEG NOPE VDD 0 90\n"                   // ring not defined yet
+                           "SRSEG NOPE VDD 0 90\n"  // ring not defined yet
                            "SRING GR1 VDD -1 -2 1 2 5 6\n"
                            "SRSEG GR1 VDD 0 90\n"
                            "DAP D1 1 2 3 4 5\n"
@@ -142,14 +142,15 @@ TEST(PackageReaderTest, WithoutCompzEverythingIsHeader) {
 }
 
 TEST(PackageReaderTest, StrictNumbersStopTheReadAtTheirLine) {
-  const char* bad[] = {"DAP D1 1 2 3 4\n", "DAP D1 1 2 3 4 5,5\n", "SRING R N 0 0 0 0\nSRSEG R N x 1\n"};
+  const char* bad[] = {"DAP D1 1 2 3 4\n", "DAP D1 1 2 3 4 5,5\n",
+                       "SRING R N 0 0 0 0\nSRSEG R N x 1\n"};
   for (const char* line : bad) {
     SCOPED_TRACE(line);
     Package pkg;
     try {
-      ParsePackage(std::string(kHeader) + "CBP P1 1 1 0 1 1 0 T\n" + line +
-                       "CBP P2 1 1 0 1 1 0 T\n",
-                   pkg, "pkg.tmv");
+      ParsePackage(
+          std::string(kHeader) + "CBP P1 1 1 0 1 1 0 T\n" + line + "CBP P2 1 1 0 1 1 0 T\n", pkg,
+          "pkg.tmv");
       FAIL() << "no error";
     } catch (const StageError& e) {
       EXPECT_EQ(e.file(), "pkg.tmv");
@@ -204,7 +205,6 @@ TEST(SideOrderingTest, OrderIsThatOfTheEntryTexts) {
     }
   }
 }
-
 
 class PackageFileTest : public testing_support::ScratchDirTest {};
 

@@ -57,8 +57,8 @@ std::vector<Conductor> Fan(int count, double pad_pitch_um, double finger_pitch_u
   for (int k = 0; k < count; ++k) {
     const double centred = k - (count - 1) / 2.0;
     const double y0 = centred * pad_pitch_um, y1 = centred * finger_pitch_um;
-    wires.push_back(Wire({0, y0, 200, 0, y0, 330, 60, y0, 400, 500, 0.6 * y0 + 0.4 * y1, 400,
-                          1000, y1, 0}));
+    wires.push_back(
+        Wire({0, y0, 200, 0, y0, 330, 60, y0, 400, 500, 0.6 * y0 + 0.4 * y1, 400, 1000, y1, 0}));
   }
   return wires;
 }
@@ -66,15 +66,17 @@ std::vector<Conductor> Fan(int count, double pad_pitch_um, double finger_pitch_u
 TEST(CapacitanceTest, LongWireOverPlaneMatchesTwoDimensionsAndHoldsEndCharge) {
   // Per length from the difference of 4 and 8 mm (end charge cancels) against
   // 2 pi eps / acosh(h / a); a 2 mm wire holds 5-11% more than that, less as it grows.
-  struct Row { double z_um, depth_um; };
+  struct Row {
+    double z_um, depth_um;
+  };
   for (const Row& row : {Row{200, 50}, Row{0, 50}, Row{100, 200}}) {
     SCOPED_TRACE(row.z_um);
     const double h = (row.z_um + row.depth_um) * 1e-6;
     const double per_m = 2 * std::numbers::pi * kEps0 / std::acosh(h / kRadius);
     std::vector<double> c;
     for (double length_um : {2000.0, 4000.0, 8000.0}) {
-      c.push_back(ComputeCapacitance(Parallel(1, length_um, row.z_um, 0), row.depth_um * 1e-6, 1)
-                      .At(0, 0));
+      c.push_back(
+          ComputeCapacitance(Parallel(1, length_um, row.z_um, 0), row.depth_um * 1e-6, 1).At(0, 0));
     }
     EXPECT_NEAR((c[2] - c[1]) / 4e-3 / per_m, 1.0, 2e-3);
     const double excess_2mm = c[0] / (2e-3 * per_m) - 1, excess_4mm = c[1] / (4e-3 * per_m) - 1;
@@ -98,14 +100,18 @@ TEST(CapacitanceTest, RodEndsMatchAxisymmetricSurfaceCharge) {
 TEST(CapacitanceTest, ParallelPairMatchesHarmonicSolution) {
   // Per length (8 mm minus 4 mm) against the exact 2-D pair over the plane; the dipole correction
   // is what brings a 60-micron pitch within tolerance.
-  struct Row { double z_um, pitch_um, eps_r; bool proximity; double self_tol, mutual_tol; };
+  struct Row {
+    double z_um, pitch_um, eps_r;
+    bool proximity;
+    double self_tol, mutual_tol;
+  };
   for (const Row& row : {Row{200, 60, 1, true, 4e-3, 6e-3}, Row{0, 60, 3.8, true, 4e-3, 6e-3},
                          Row{200, 150, 1, true, 2e-3, 3e-3}}) {
     SCOPED_TRACE(row.z_um + row.pitch_um);
     const double h = (row.z_um + 50) * 1e-6;
-    const auto ref = Reference("pair 12.7e-6 " + std::to_string(h) + " " + std::to_string(h) +
-                               " " + std::to_string(row.pitch_um * 1e-6) + " " +
-                               std::to_string(row.eps_r));
+    const auto ref =
+        Reference("pair 12.7e-6 " + std::to_string(h) + " " + std::to_string(h) + " " +
+                  std::to_string(row.pitch_um * 1e-6) + " " + std::to_string(row.eps_r));
     ASSERT_EQ(ref.size(), 3u);
     for (bool proximity : {true, false}) {
       CapacitanceSettings settings;

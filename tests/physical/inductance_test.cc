@@ -1,16 +1,16 @@
+#include "physical/inductance.h"
+
+#include <gtest/gtest.h>
 #include <omp.h>
 
 #include <atomic>
-#include <filesystem>
 #include <cmath>
+#include <filesystem>
 #include <numbers>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "base/stage_error.h"
-#include "physical/inductance.h"
 #include "physical/kernels.h"
 #include "support/python_reference.h"
 
@@ -31,15 +31,15 @@ Conductor Straight(Point3 a, Point3 b, int cuts = 1) {
 
 // A fan of bond-wire-like paths (rise, bend, level run, drop), 60 um pitch, spreading slightly.
 std::vector<Conductor> Fan(int n) {
-  const double shape_um[][2] = {{0, 200}, {0, 280}, {8, 340}, {30, 390}, {90, 400}, {700, 400},
-                                {950, 120}, {1000, 0}};
+  const double shape_um[][2] = {{0, 200},  {0, 280},   {8, 340},   {30, 390},
+                                {90, 400}, {700, 400}, {950, 120}, {1000, 0}};
   std::vector<Conductor> fan;
   for (int i = 0; i < n; ++i) {
     Conductor c{"W" + std::to_string(i), WireKind::kBaseDie, {}, kRadius, 2.44e-8, 0};
     const double angle = 0.004 * i;
     for (const auto& p : shape_um) {
-      c.path_m.push_back({1e-6 * p[0] * std::cos(angle), 60e-6 * i + 1e-6 * p[0] * std::sin(angle),
-                          1e-6 * p[1]});
+      c.path_m.push_back(
+          {1e-6 * p[0] * std::cos(angle), 60e-6 * i + 1e-6 * p[0] * std::sin(angle), 1e-6 * p[1]});
     }
     fan.push_back(c);
   }
@@ -48,10 +48,16 @@ std::vector<Conductor> Fan(int n) {
 
 TEST(Inductance, StraightWiresMatchRosaGroverAndTheWireOverAPlane) {
   const double l = 2e-3;
-  struct Case { const char* name; std::vector<Conductor> wires; double ground_m, expected_h, tol;
-                bool loop; std::size_t i, j; };
+  struct Case {
+    const char* name;
+    std::vector<Conductor> wires;
+    double ground_m, expected_h, tol;
+    bool loop;
+    std::size_t i, j;
+  };
   // Grover, parallel wires at distance d: M = mu0 l / (2 pi) [asinh(l / d) - sqrt(1 + d^2 / l^2)
-  // + d / l]; Rosa (surface current): L = mu0 l / (2 pi) [asinh(l / a) - sqrt(1 + a^2 / l^2) + a / l].
+  // + d / l]; Rosa (surface current): L = mu0 l / (2 pi) [asinh(l / a) - sqrt(1 + a^2 / l^2) + a /
+  // l].
   const auto grover = [&](double d) {
     return kMu0 * l / (2 * std::numbers::pi) *
            (std::asinh(l / d) - std::sqrt(1 + d * d / (l * l)) + d / l);
@@ -62,15 +68,38 @@ TEST(Inductance, StraightWiresMatchRosaGroverAndTheWireOverAPlane) {
       kMu0 * far_l / (2 * std::numbers::pi) * std::acosh((h + depth) / kRadius);
   const std::vector<Case> cases = {
       {"self, one piece", {Straight({0, 0, 0}, {l, 0, 0})}, 0, grover(kRadius), 1e-12, false, 0, 0},
-      {"self, cut in 5000", {Straight({0, 0, 0}, {l, 0, 0}, 5000)}, 0, grover(kRadius), 1e-9,
-       false, 0, 0},
-      {"mutual at 60 um", {Straight({0, 0, 0}, {l, 0, 0}), Straight({0, 60e-6, 0}, {l, 60e-6, 0})},
-       0, grover(60e-6), 1e-9, false, 1, 0},
-      {"mutual at 1 mm, cut", {Straight({0, 0, 0}, {l, 0, 0}, 7),
-                               Straight({0, 1e-3, 0}, {l, 1e-3, 0}, 3)}, 0, grover(1e-3), 1e-9,
-       false, 1, 0},
-      {"loop over the plane", {Straight({0, 0, h}, {far_l, 0, h})}, depth, over_plane, 2e-3, true,
-       0, 0},
+      {"self, cut in 5000",
+       {Straight({0, 0, 0}, {l, 0, 0}, 5000)},
+       0,
+       grover(kRadius),
+       1e-9,
+       false,
+       0,
+       0},
+      {"mutual at 60 um",
+       {Straight({0, 0, 0}, {l, 0, 0}), Straight({0, 60e-6, 0}, {l, 60e-6, 0})},
+       0,
+       grover(60e-6),
+       1e-9,
+       false,
+       1,
+       0},
+      {"mutual at 1 mm, cut",
+       {Straight({0, 0, 0}, {l, 0, 0}, 7), Straight({0, 1e-3, 0}, {l, 1e-3, 0}, 3)},
+       0,
+       grover(1e-3),
+       1e-9,
+       false,
+       1,
+       0},
+      {"loop over the plane",
+       {Straight({0, 0, h}, {far_l, 0, h})},
+       depth,
+       over_plane,
+       2e-3,
+       true,
+       0,
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -129,7 +158,8 @@ TEST(Inductance, SparseLoopKeepsEveryCouplingAboveTheCutoffAndNoThreadCountChang
 TEST(Inductance, HostileCutsAreMergedAndCancelStops) {
   // A rise, a bend and a drop cut into 32767 pieces.
   std::vector<Point3> path = {{0, 0, 2e-4}, {0, 0, 4e-4}, {1e-4, 0, 4e-4}};
-  for (int k = 1; k <= 32767; ++k) path.push_back({1e-4 + 1e-3 * k / 32767, 0, 4e-4 * (1 - k / 32767.0)});
+  for (int k = 1; k <= 32767; ++k)
+    path.push_back({1e-4 + 1e-3 * k / 32767, 0, 4e-4 * (1 - k / 32767.0)});
   EXPECT_EQ(MergedVertices(path, 1e-7).size(), 4u);
   std::atomic<bool> cancel = true;
   EXPECT_THROW(ComputeInductance(Fan(3), 50e-6, 0, {nullptr, &cancel}), StageError);

@@ -1,13 +1,14 @@
+#include "physical/model_check.h"
+
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "base/stage_error.h"
-#include "physical/model_check.h"
 #include "physical/physical_model.h"
 
 namespace ostrel::physical {
@@ -38,25 +39,58 @@ TEST(ModelCheck, RepairsByItsRulesAndNamesTheWires) {
     const char* name;
     std::vector<double> loop, cap;
     std::vector<std::vector<std::size_t>> coincident;
-    std::string says;                 // in the one note, or in the error
+    std::string says;  // in the one note, or in the error
     bool fails;
-    double loop_ab, cap_ab, cap_cc;   // expected after the check: L_AB nH, C_AB and C_CC pF
+    double loop_ab, cap_ab, cap_cc;  // expected after the check: L_AB nH, C_AB and C_CC pF
   };
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const std::vector<Case> cases = {
       {"physical as it is", kLoop, kCap, {}, "", false, 0.3, -0.01, 0.05},
-      {"A and B on one path", {1, 1, 0.1, 1, 1, 0.1, 0.1, 0.1, 1}, kCap, {{0, 1}}, "", false, 1,
-       -0.01, 0.05},
-      {"|k| above 1", {1, 1.2, 0.1, 1.2, 1, 0.3, 0.1, 0.3, 1}, kCap, {}, "wires A and B", false,
-       0.8, -0.01, 0.05},
-      {"positive coupling capacitance", kLoop,
-       {0.05, 0.004, -0.002, 0.004, 0.05, -0.01, -0.002, -0.01, 0.05}, {}, "wires A and B",
-       false, 0.3, 0, 0.05},
-      {"couplings beyond the capacitance", kLoop,
-       {0.05, -0.01, -0.002, -0.01, 0.05, -0.03, -0.002, -0.03, 0.02}, {}, "wire C", false, 0.3,
-       -0.01, 0.032},
-      {"a figure that is not finite", {1, nan, 0.1, nan, 1, 0.3, 0.1, 0.3, 1}, kCap, {},
-       "inductance of wires A and B is not finite", true, 0, 0, 0}};
+      {"A and B on one path",
+       {1, 1, 0.1, 1, 1, 0.1, 0.1, 0.1, 1},
+       kCap,
+       {{0, 1}},
+       "",
+       false,
+       1,
+       -0.01,
+       0.05},
+      {"|k| above 1",
+       {1, 1.2, 0.1, 1.2, 1, 0.3, 0.1, 0.3, 1},
+       kCap,
+       {},
+       "wires A and B",
+       false,
+       0.8,
+       -0.01,
+       0.05},
+      {"positive coupling capacitance",
+       kLoop,
+       {0.05, 0.004, -0.002, 0.004, 0.05, -0.01, -0.002, -0.01, 0.05},
+       {},
+       "wires A and B",
+       false,
+       0.3,
+       0,
+       0.05},
+      {"couplings beyond the capacitance",
+       kLoop,
+       {0.05, -0.01, -0.002, -0.01, 0.05, -0.03, -0.002, -0.03, 0.02},
+       {},
+       "wire C",
+       false,
+       0.3,
+       -0.01,
+       0.032},
+      {"a figure that is not finite",
+       {1, nan, 0.1, nan, 1, 0.3, 0.1, 0.3, 1},
+       kCap,
+       {},
+       "inductance of wires A and B is not finite",
+       true,
+       0,
+       0,
+       0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Model m = ThreeWires(c.loop, c.cap);

@@ -11,7 +11,7 @@ TEST(ReportWriterTest, ValueFieldIsTwelveCharacters) {
     std::string field;
   };
   const Row rows[] = {
-      {1234.5678f, "    1234.568"},   {-1.0f, "      -1.000"}, {0.0f, "       0.000"},
+      {1234.5678f, "    1234.568"},   {-1.0f, "      -1.000"},     {0.0f, "       0.000"},
       {100000000.0f, "00000000.000"}, {99999.99f, "   99999.992"}, {-0.0001f, "       0.000"},
   };
   for (const Row& row : rows) {
@@ -26,8 +26,8 @@ TEST(ReportWriterTest, FrequencyUnits) {
     float value;
     std::string unit;
   };
-  const Row rows[] = {{999, 999, "hz"},          {1000, 1, "Khz"},   {2.5e6f, 2.5f, "Mhz"},
-                      {1e12f, 1000, "Ghz"},       {999999, 999.999f, "Khz"}, {0, 0, "hz"}};
+  const Row rows[] = {{999, 999, "hz"},     {1000, 1, "Khz"},          {2.5e6f, 2.5f, "Mhz"},
+                      {1e12f, 1000, "Ghz"}, {999999, 999.999f, "Khz"}, {0, 0, "hz"}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.hz);
     const auto [value, unit] = ScaledFrequency(row.hz);

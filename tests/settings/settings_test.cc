@@ -30,17 +30,18 @@ struct Fixture {
 TEST(ReadLCRTest, KeysSelectOptionsAndFillBoxes) {
   Fixture f;
   f.panel.M = 1;
-  f.Read("TMVFile=sub/p.tmv\r\n"
-         "material=cu\r\n"
-         "WireDiameter=0.70\r\n"
-         "WireDistance=999\r\n"
-         "FREQUENCY=2450000128.000\r"
-         "BaseLoopHeight=200.000\n"
-         "BaseExtension=250.000\r\n"
-         "StackLoopHeight=150,000\r\n"
-         "StackExtension=-1.000\r\n"
-         "StichExtension=200.000\r\n"
-         "junk line\r\n");
+  f.Read(
+      "TMVFile=sub/p.tmv\r\n"
+      "material=cu\r\n"
+      "WireDiameter=0.70\r\n"
+      "WireDistance=999\r\n"
+      "FREQUENCY=2450000128.000\r"
+      "BaseLoopHeight=200.000\n"
+      "BaseExtension=250.000\r\n"
+      "StackLoopHeight=150,000\r\n"
+      "StackExtension=-1.000\r\n"
+      "StichExtension=200.000\r\n"
+      "junk line\r\n");
   EXPECT_EQ(f.package_reads, 1);
   EXPECT_EQ(f.package_path, "/work/sub/p.tmv");
   EXPECT_EQ(f.panel.M, 2);
@@ -96,9 +97,12 @@ TEST(ReadLCRTest, FrequencyBoxAndUnit) {
     std::string box;
   };
   const Row rows[] = {
-      {"999.5", kHz, "999.5"},         {"1000", kKhz, "1"},
-      {"1000000", kMhz, "1"},          {"2400000000.000", kGhz, "2.4"},
-      {"433920.000", kKhz, "433.92"},  {"2500000.000", kMhz, "2.5"},
+      {"999.5", kHz, "999.5"},
+      {"1000", kKhz, "1"},
+      {"1000000", kMhz, "1"},
+      {"2400000000.000", kGhz, "2.4"},
+      {"433920.000", kKhz, "433.92"},
+      {"2500000.000", kMhz, "2.5"},
       {"0", kHz, "0"},
   };
   for (const Row& row : rows) {
@@ -139,8 +143,11 @@ TEST(PanelTest, RefreshMapsControlsToParameters) {
     int unit;
     float hz;
   };
-  const Row rows[] = {{"2.4", kGhz, 2400000000.0f}, {"1", kKhz, 1000.0f}, {"1,5", kMhz, 1500000.0f},
-                      {"2.45", kGhz, 2450000128.0f}, {"433.92", kKhz, 433920.0f}};
+  const Row rows[] = {{"2.4", kGhz, 2400000000.0f},
+                      {"1", kKhz, 1000.0f},
+                      {"1,5", kMhz, 1500000.0f},
+                      {"2.45", kGhz, 2450000128.0f},
+                      {"433.92", kKhz, 433920.0f}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.box);
     PanelState panel;
@@ -187,8 +194,9 @@ TEST(PanelTest, RefreshWithAndWithoutPackage) {
   EXPECT_FALSE(panel.LHEnabled[kStackExtensionDefault]);
   EXPECT_TRUE(panel.LHEnabled[kBaseExtensionCustom]);
   EXPECT_FALSE(panel.FrameEnabled[8]);
-  EXPECT_EQ(view, "TMVFile=p.tmv\r\nMaterial=Au\r\nWireDiameter=0.000\r\nWireDistance=0.000\r\n"
-                  "Frequency=1000000.000\r\nBaseLoopHeight=200.000\r\nBaseExtension=200.000\r\n");
+  EXPECT_EQ(view,
+            "TMVFile=p.tmv\r\nMaterial=Au\r\nWireDiameter=0.000\r\nWireDistance=0.000\r\n"
+            "Frequency=1000000.000\r\nBaseLoopHeight=200.000\r\nBaseExtension=200.000\r\n");
 
   panel.WDc = "1.5";
   panel.WtoW = "150";
@@ -197,7 +205,8 @@ TEST(PanelTest, RefreshWithAndWithoutPackage) {
   EXPECT_FALSE(panel.CMDEnabled[kSave]);
   EXPECT_TRUE(panel.FrameEnabled[9]);
   EXPECT_FALSE(panel.LEcEnabled[1]);  // "Edge of Base Die" keeps the box off
-  EXPECT_EQ(view.substr(view.find("WireDistance")), "WireDistance=150.000\r\nFrequency=1000000.000\r\n"
+  EXPECT_EQ(view.substr(view.find("WireDistance")),
+            "WireDistance=150.000\r\nFrequency=1000000.000\r\n"
             "BaseLoopHeight=200.000\r\nBaseExtension=200.000\r\nStackLoopHeight=200.000\r\n"
             "StackExtension=-1.000\r\nStichExtension=200.000\r\n");
 }

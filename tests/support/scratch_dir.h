@@ -22,9 +22,8 @@ class ScratchDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("ostrel_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" +
-            info->name());
+    dir_ = std::filesystem::temp_directory_path() / ("ostrel_" + std::to_string(::getpid()) + "_" +
+                                                     info->test_suite_name() + "_" + info->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
   }

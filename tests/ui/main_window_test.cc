@@ -3,6 +3,8 @@
 
 #include "ui/main_window.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -15,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <sys/stat.h>
 
 #include "app/workspace.h"
 #include "ui/report_view.h"
@@ -380,7 +381,8 @@ class MainWindowTest : public QObject {
   void mnemonics() {
     StartWith(Path("AAAc.zv"));
     for (QMenu* menu : window_->findChildren<QMenu*>()) {
-      connect(menu, &QMenu::aboutToShow, menu, [menu] { QTimer::singleShot(0, menu, &QMenu::close); });
+      connect(menu, &QMenu::aboutToShow, menu,
+              [menu] { QTimer::singleShot(0, menu, &QMenu::close); });
     }
     QMap<QString, QString> owner;  // key -> control
     for (QWidget* control : window_->findChildren<QWidget*>()) {
@@ -427,7 +429,8 @@ class MainWindowTest : public QObject {
     QTest::newRow("settings naming a missing package") << Path("gone.zv") << "TMVFile=gone.tmv\n";
     QTest::newRow("FIFO") << Path("fifo.zv") << "";
     QTest::newRow("folder") << Path("dir.zv") << "";
-    QTest::newRow("device") << "/dev/zero" << "";
+    QTest::newRow("device") << "/dev/zero"
+                            << "";
   }
   void loadFailures() {
     QFETCH(QString, file);

@@ -4,9 +4,9 @@
 
 #include "ui/physical_view.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -163,9 +163,9 @@ class PhysicalViewTest : public QObject {
       const char* a;
       const char* b;
       bool less;
-    } cases[] = {{"PL2", "PL10", true},  {"PL10", "PL2", false}, {"pl3", "PL10", true},
-                 {"PL02", "PL2", true},  {"PL2", "PL02", false},  {"A", "A1", true},
-                 {"(S2:T3)", "(S10:T1)", true}, {"B9", "T1", true}, {"x", "x", false}};
+    } cases[] = {{"PL2", "PL10", true},         {"PL10", "PL2", false}, {"pl3", "PL10", true},
+                 {"PL02", "PL2", true},         {"PL2", "PL02", false}, {"A", "A1", true},
+                 {"(S2:T3)", "(S10:T1)", true}, {"B9", "T1", true},     {"x", "x", false}};
     for (const auto& c : cases) {
       QVERIFY2(NaturalLess(c.a, c.b) == c.less, qPrintable(QString(c.a) + " < " + c.b));
     }
@@ -390,9 +390,10 @@ class PhysicalViewTest : public QObject {
     const struct {
       double lo, hi;
       bool log;
-    } bounds[] = {{nan, nan, false}, {inf, inf, false}, {-inf, inf, true}, {2, 2, false},
-                  {2, 2, true},      {0, 0, true},      {1e308, 1e308, false},
-                  {1e308, 1e308, true}, {-1e308, 1e308, false}, {5, 1, false}};
+    } bounds[] = {{nan, nan, false},     {inf, inf, false},    {-inf, inf, true},
+                  {2, 2, false},         {2, 2, true},         {0, 0, true},
+                  {1e308, 1e308, false}, {1e308, 1e308, true}, {-1e308, 1e308, false},
+                  {5, 1, false}};
     for (const auto& row : bounds) {
       const std::string name = std::to_string(row.lo) + " " + std::to_string(row.hi);
       const AxisRange axis = ValueAxisRange(row.lo, row.hi, row.log);
@@ -450,7 +451,7 @@ class PhysicalViewTest : public QObject {
         auto* button = qobject_cast<QAbstractButton*>(control);
         auto* frame = qobject_cast<QGroupBox*>(control);
         auto* label = qobject_cast<QLabel*>(control);
-        const QString text = button ? button->text()
+        const QString text = button  ? button->text()
                              : frame ? frame->title()
                              : label ? label->text()
                                      : QString();
@@ -483,8 +484,8 @@ class PhysicalViewTest : public QObject {
     QVERIFY(package.open(QIODevice::ReadOnly));
     QByteArray text = package.readAll();
     package.close();
-    for (const char* pad : {"CBP T2 ", "CBP T3 ", "CBP T4 ", "CBP T5 ", "CBP T6 ", "CBP T7 ",
-                            "CBP T8 "}) {
+    for (const char* pad :
+         {"CBP T2 ", "CBP T3 ", "CBP T4 ", "CBP T5 ", "CBP T6 ", "CBP T7 ", "CBP T8 "}) {
       text.replace(pad, "XXX ");
     }
     QVERIFY(package.open(QIODevice::WriteOnly | QIODevice::Truncate));

@@ -17,10 +17,9 @@ class WindowStartTest : public testing_support::ScratchDirTest {
   // Runs `env_args ostrel args` in the scratch folder without a display, for at most 5 s
   // (status 124: still running, the window open).
   CliRun Window(const std::string& env_args, const std::string& args) const {
-    const std::string cmd = "cd '" + dir_.string() +
-                            "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
-                            env_args + " timeout 5 '" + OSTREL_WINDOW_PATH + "' " + args +
-                            " >.out 2>.err";
+    const std::string cmd =
+        "cd '" + dir_.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+        env_args + " timeout 5 '" + OSTREL_WINDOW_PATH + "' " + args + " >.out 2>.err";
     const int raw = std::system(cmd.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read(".out"), Read(".err")};
   }
