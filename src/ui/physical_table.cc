@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "base/stage_error.h"
+#include "export/exports.h"
 #include "physical/coupling.h"
 
 namespace ostrel::ui {
@@ -70,10 +71,7 @@ std::string WireCount(std::size_t wires) {
   return std::to_string(wires) + (wires == 1 ? " wire" : " wires");
 }
 
-std::string KindName(const Wire& wire) {
-  if (wire.StitchWire) return "stitch";
-  return wire.StackWire ? "stacked-die" : "base-die";
-}
+std::string KindName(const Wire& wire) { return ostrel::KindName(KindOf(wire)); }
 
 std::vector<DieSide> DieSides(const Package& package, const WireList& wires) {
   // Wires by (die, pad name); a name repeated on one die takes its wires in order.

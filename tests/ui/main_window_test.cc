@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "access_keys.h"
 #include "app/workspace.h"
 #include "ui/report_view.h"
 #include "ui/schematic_widget.h"
@@ -389,10 +390,7 @@ class MainWindowTest : public QObject {
       auto* button = qobject_cast<QAbstractButton*>(control);
       auto* frame = qobject_cast<QGroupBox*>(control);
       auto* label = qobject_cast<QLabel*>(control);
-      const QString text = button  ? button->text()
-                           : frame ? frame->title()
-                           : label ? label->text()
-                                   : QString();
+      const QString text = AccessKeyText(control);
       const QKeySequence key = QKeySequence::mnemonic(text);
       if (key.isEmpty()) continue;
       const QString name = text + " (" + control->objectName() + ")";

@@ -26,6 +26,7 @@
 #include <limits>
 #include <thread>
 
+#include "access_keys.h"
 #include "app/workspace.h"
 #include "base/stage_error.h"
 #include "ui/main_window.h"
@@ -448,13 +449,7 @@ class PhysicalViewTest : public QObject {
     for (QWidget* top : {static_cast<QWidget*>(&window), static_cast<QWidget*>(view)}) {
       for (QWidget* control : top->findChildren<QWidget*>()) {
         if (control->window() != top) continue;
-        auto* button = qobject_cast<QAbstractButton*>(control);
-        auto* frame = qobject_cast<QGroupBox*>(control);
-        auto* label = qobject_cast<QLabel*>(control);
-        const QString text = button  ? button->text()
-                             : frame ? frame->title()
-                             : label ? label->text()
-                                     : QString();
+        const QString text = AccessKeyText(control);
         const QString key = QKeySequence::mnemonic(text).toString();
         if (key.isEmpty()) continue;
         QVERIFY2(!owner.contains(key), qPrintable(text + " shares " + key + " with " + owner[key]));
