@@ -256,7 +256,6 @@ std::string PhysicalTableText(const physical::Model& model) {
       {"name", "length_um", "R_dc_mohm", at, "L_partial_nh", "L_loop_nh", "neighbour", "k_loop"}};
   for (std::size_t w = 0; w < wires.size(); ++w) {
     const physical::Conductor& c = wires[w];
-    const double l_int_h = first.internal_inductance_h[w];
     const double r_dc_ohm = physical::DcResistanceOhm(c);
     const physical::Neighbour& nb = neighbours[w];
     const bool coupled = nb.index < wires.size();
@@ -264,9 +263,11 @@ std::string PhysicalTableText(const physical::Model& model) {
         {TableName(c.name), Fixed(c.length_m / kMPerUm, 3), Fixed(r_dc_ohm * kMohmPerOhm, 3),
          Fixed(first.resistance_ohm[w] * kMohmPerOhm, 3),
          model.partial_inductance_h
-             ? Fixed((model.partial_inductance_h->At(w, w) + l_int_h) * kNhPerH, 4)
+             ? Fixed(physical::SelfInductanceH(model.partial_inductance_h->At(w, w), first, w) *
+                         kNhPerH,
+                     4)
              : "-",
-         Fixed((model.loop_inductance_h.At(w, w) + l_int_h) * kNhPerH, 4),
+         Fixed(physical::SelfInductanceH(model.loop_inductance_h.At(w, w), first, w) * kNhPerH, 4),
          coupled ? TableName(wires[nb.index].name) : "-", coupled ? Fixed(nb.k, 4) : "-"});
   }
   // Names and neighbours left-aligned, figures right-aligned.

@@ -15,6 +15,12 @@ inline double CouplingCoefficient(double l_ij, double l_ii, double l_jj) {
   return l_ij / std::sqrt(l_ii * l_jj);
 }
 
+// A wire's self inductance at one frequency: its entry on the external matrix's diagonal
+// (partial or loop) plus its internal inductance there, henries.
+inline double SelfInductanceH(double external_self_h, const FrequencyResult& at, std::size_t w) {
+  return external_self_h + at.internal_inductance_h[w];
+}
+
 // The diagonal of a symmetric matrix (0 where a sparse one keeps no entry).
 std::vector<double> Diagonal(const SymmetricMatrix& m);
 

@@ -269,9 +269,9 @@ double PhysicalTable::Value(std::size_t row, Column column) const {
     // A wire's total self inductance at f: the external matrix diagonal plus L_int(f), nH.
     case Column::kPartial:
       if (!model_.partial_inductance_h) return kNaN;
-      return (partial_diagonal_[row] + at.internal_inductance_h[row]) * 1e9;
+      return physical::SelfInductanceH(partial_diagonal_[row], at, row) * 1e9;
     case Column::kLoop:
-      return (loop_diagonal_[row] + at.internal_inductance_h[row]) * 1e9;
+      return physical::SelfInductanceH(loop_diagonal_[row], at, row) * 1e9;
     case Column::kReportDc:
       return static_cast<double>(w.InductanceDC);
     case Column::kReportAc:
@@ -359,12 +359,12 @@ WireSweep PhysicalTable::Sweep(std::size_t row) const {
   WireSweep sweep;
   const double loop_h = loop_diagonal_[row];
   for (const auto& result : model_.results) {
-    const double internal_h = result.internal_inductance_h[row];
     sweep.frequency_hz.push_back(result.frequency_hz);
     sweep.resistance_mohm.push_back(result.resistance_ohm[row] * 1e3);
-    sweep.loop_nh.push_back((loop_h + internal_h) * 1e9);
+    sweep.loop_nh.push_back(physical::SelfInductanceH(loop_h, result, row) * 1e9);
     if (model_.partial_inductance_h) {
-      sweep.partial_nh.push_back((partial_diagonal_[row] + internal_h) * 1e9);
+      sweep.partial_nh.push_back(physical::SelfInductanceH(partial_diagonal_[row], result, row) *
+                                 1e9);
     }
   }
   return sweep;
