@@ -410,23 +410,35 @@ void AddHarmonics(const std::vector<Piece>& pieces, const ChargeHarmonics& harmo
 }
 
 // The Maxwell matrix (F) of the wires 0..wire_count-1 that `pieces` belong to, with the
-// harmonics of the charge when `harmonics` is given. With `share` the work is split into OpenMP
-// tasks of the current team, else the calling thread does it all. Inside a parallel region Eigen's
-// products stay on one thread, with the same blocking whatever the thread count, so the result does
-// not depend on it.
+// harmonics of the charge when `harmonics` is given. The harmonics are a 2-D correction laid on
+// 3-D pieces: where wires come very close over short pieces, or run at a distance that changes
+// fast along them, the rows of neighbouring pieces disagree and P can lose its positive definite
+// form. Then the cluster is solved without them and `without_harmonics` is set. With `share` the
+// work is split into OpenMP tasks of the current team, else the calling thread does it all. Inside
+// a parallel region Eigen's products stay on one thread, with the same blocking whatever the thread
+// count, so the result does not depend on it.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
                              std::size_t conductor_count, double eps_f_m,
                              const ChargeHarmonics* harmonics, bool share,
-                             const std::vector<std::string>& names) {
+                             const std::vector<std::string>& names, bool& without_harmonics) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   Eigen::MatrixXd p(n, n);
-  if (!FillPotentialMatrix(pieces, eps_f_m, share, p)) {
-    throw StageError("the potential of wires " + JoinNames(names) +
-                     " is not finite: two of their pieces lie on one another");
-  }
-  if (harmonics != nullptr) AddHarmonics(pieces, *harmonics, p);
+  const auto fill = [&](bool with_harmonics) {
+    if (!FillPotentialMatrix(pieces, eps_f_m, share, p)) {
+      throw StageError("the potential of wires " + JoinNames(names) +
+                       " is not finite: two of their pieces lie on one another");
+    }
+    if (with_harmonics) AddHarmonics(pieces, *harmonics, p);
+  };
+  fill(harmonics != nullptr);
   // Factorised in place: P itself is not needed again.
-  const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(p);
+  Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(p);
+  without_harmonics = false;
+  if (llt.info() != Eigen::Success && harmonics != nullptr) {
+    without_harmonics = true;
+    fill(false);
+    llt.compute(p);
+  }
   if (llt.info() != Eigen::Success) {
     throw StageError("the potential matrix of wires " + JoinNames(names) +
                      " is not positive definite: wires come too close for the capacitance "
@@ -568,7 +580,7 @@ class PieceSource {
       for (std::size_t w = 0; w < conductors.size(); ++w) {
         for (Piece& p : by_wire_[w]) {
           p.global = all.size();
-          all.push_back({p.p0, p.p1, p.radius_m, w});
+          all.push_back({p.p0, p.p1, p.radius_m, w, conductor_of_[w]});
         }
       }
       harmonics_ = ComputeChargeHarmonics(all, ground_depth_m, eps_f_m);
@@ -619,7 +631,7 @@ class PieceSource {
 
 // Small package: every wire in one system, every coupling kept, the work shared by the threads.
 SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, double eps_f_m,
-                                 const Progress& progress) {
+                                 const Progress& progress, std::vector<char>& without_harmonics) {
   CheckCancel(progress);
   std::vector<std::size_t> all(wires);
   for (std::size_t w = 0; w < wires; ++w) all[w] = w;
@@ -630,14 +642,16 @@ SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, d
                      3 * DenseBytes(wires, wires, sizeof(double)),
                  "the capacitance of " + std::to_string(wires) + " wires in one system");
   Eigen::MatrixXd c;
+  bool without = false;
   ParallelFault fault;
 #pragma omp parallel
 #pragma omp single
   fault.Run([&] {
     c = SolveCluster(gathered.pieces, wires, gathered.conductors, eps_f_m, source.Harmonics(), true,
-                     gathered.names);
+                     gathered.names, without);
   });
   fault.Rethrow();
+  if (without) without_harmonics.assign(wires, 1);
   SymmetricMatrix result;
   result.n = wires;
   result.dense = true;
@@ -720,7 +734,7 @@ struct Found {
 // in the diagonal, as capacitance to ground.
 std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::size_t>& block,
                               const std::vector<std::vector<std::size_t>>& neighbours,
-                              double eps_f_m) {
+                              double eps_f_m, std::vector<char>& without_harmonics) {
   std::vector<std::size_t> cluster = block;
   for (std::size_t w : block) {
     for (std::size_t nb : neighbours[w]) {
@@ -729,8 +743,10 @@ std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::
   }
   const Gathered g = source.Gather(cluster);
   // One thread per cluster: the clusters share out the work.
+  bool without = false;
   const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, eps_f_m,
-                                         source.Harmonics(), false, g.names);
+                                         source.Harmonics(), false, g.names, without);
+  for (std::size_t w : block) without_harmonics[w] = without ? 1 : 0;  // blocks do not share
   std::vector<Found> found;
   for (std::size_t k = 0; k < block.size(); ++k) {
     const std::size_t i = cluster[k];
@@ -753,7 +769,8 @@ std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::
 std::vector<std::vector<Found>> SolveBlocks(const PieceSource& source,
                                             const std::vector<std::vector<std::size_t>>& blocks,
                                             const std::vector<std::vector<std::size_t>>& neighbours,
-                                            double eps_f_m, const Progress& progress) {
+                                            double eps_f_m, const Progress& progress,
+                                            std::vector<char>& without_harmonics) {
   std::vector<std::vector<Found>> found(blocks.size());
   std::size_t done = 0;
   bool cancelled = false;
@@ -768,7 +785,7 @@ std::vector<std::vector<Found>> SolveBlocks(const PieceSource& source,
     }
     if (skip) continue;
     try {
-      found[b] = SolveBlock(source, blocks[b], neighbours, eps_f_m);
+      found[b] = SolveBlock(source, blocks[b], neighbours, eps_f_m, without_harmonics);
     } catch (...) {
 #pragma omp critical(ostrel_capacitance)
       if (!failure) failure = std::current_exception();
@@ -822,15 +839,37 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors, do
   const double eps_f_m = kEps0 * eps_r;
   const std::size_t wires = conductors.size();
   const PieceSource source(conductors, ground_depth_m, eps_f_m, settings, joined);
-  if (notes != nullptr) *notes = source.Notes();
   if (wires == 0) return SymmetricMatrix{};
+  std::vector<char> without_harmonics(wires, 0);
+  SymmetricMatrix c;
   if (source.total_pieces() <= settings.max_dense_pieces) {
-    return DenseCapacitance(source, wires, eps_f_m, progress);
+    c = DenseCapacitance(source, wires, eps_f_m, progress, without_harmonics);
+  } else {
+    const std::vector<std::vector<std::size_t>> neighbours =
+        NeighbourWires(source, wires, settings.cutoff_m);
+    const std::vector<std::vector<std::size_t>> blocks = WireBlocks(neighbours);
+    c = MeanOfFound(wires,
+                    SolveBlocks(source, blocks, neighbours, eps_f_m, progress, without_harmonics));
   }
-  const std::vector<std::vector<std::size_t>> neighbours =
-      NeighbourWires(source, wires, settings.cutoff_m);
-  const std::vector<std::vector<std::size_t>> blocks = WireBlocks(neighbours);
-  return MeanOfFound(wires, SolveBlocks(source, blocks, neighbours, eps_f_m, progress));
+  if (notes != nullptr) {
+    *notes = source.Notes();
+    std::vector<std::string> left_out;
+    for (std::size_t w = 0; w < wires; ++w) {
+      if (without_harmonics[w] != 0) left_out.push_back(conductors[w].name);
+    }
+    if (!left_out.empty()) {
+      constexpr std::size_t kListed = 5;
+      const bool more = left_out.size() > kListed;
+      const std::size_t count = left_out.size();
+      left_out.resize(std::min(count, kListed));
+      notes->push_back("the harmonics of the charge of close wires are left out for " +
+                       std::to_string(count) + (count == 1 ? " wire" : " wires") +
+                       " (with them the potential matrix was not positive definite: wires that "
+                       "come very close over short pieces): " +
+                       JoinNames(left_out) + (more ? ", ..." : ""));
+    }
+  }
+  return c;
 }
 
 }  // namespace

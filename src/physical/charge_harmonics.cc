@@ -114,14 +114,13 @@ Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& 
   ex = (1 / Norm(ex)) * ex;
   const Point3 ey = Cross(ex, u);
   const double reach_m = settings.reach_diameters * 2 * a;
-  const double observe_m = std::max(reach_m, settings.observe_diameters * 2 * a);
   // Pieces of this wire (the ones it runs on through the station) and of the wires beside it,
   // within the reach along it too.
   std::vector<Beside> own_wire, beside;
   grid.Near(mid, [&](std::size_t j) {
     const ChargePiece& q = pieces[j];
     if (std::abs(q.radius_m - a) > kTouching * a) return;
-    if (Norm(middles[j] - mid) > observe_m + reach_m + 0.5 * (length + longest_m)) return;
+    if (Norm(middles[j] - mid) > 2 * reach_m + 0.5 * (length + longest_m)) return;
     const double s0 = Dot(q.p0 - own.p0, u), s1 = Dot(q.p1 - own.p0, u);
     const double q_length = Norm(q.p1 - q.p0);
     if (std::abs(s1 - s0) < kParallelCosine * q_length) return;
@@ -136,7 +135,7 @@ Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& 
     const double outside = q_length * std::max({0.0, -t, t - 1});
     if (q.wire == own.wire) {
       if (distance < a) own_wire.push_back({j, q.wire, lo, hi, at, distance, outside});
-    } else if (distance < observe_m) {
+    } else if (distance < reach_m && q.conductor != own.conductor) {
       beside.push_back({j, q.wire, lo, hi, at, distance, outside});
     }
   });
@@ -162,8 +161,7 @@ Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& 
   section.radius_m = a;
   section.plane = level;
   section.centres_m.push_back(Complex(0, level ? height : 0));
-  // wire -> its place in the section: cylinders first, then observers (count added later)
-  std::map<std::size_t, std::size_t> member_of, observer_of;
+  std::map<std::size_t, std::size_t> member_of;  // wire -> its place in the section
   for (const Beside* b : members_by_distance) {
     // A wire that touches this one, or one already kept, is joined to it here.
     bool clear = !level || b->at.imag() > a * (1 + kTouching);
@@ -174,23 +172,13 @@ Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& 
     if (b->distance_m < settings.accurate_diameters * 2 * a) {
       row.close.push_back({own.wire, b->wire, b->distance_m / (2 * a), mid});
     }
-    if (b->distance_m < reach_m) {
-      member_of[b->wire] = section.centres_m.size();
-      section.centres_m.push_back(b->at);
-    } else {
-      observer_of[b->wire] = section.observers_m.size();
-      section.observers_m.push_back(b->at);
-    }
-  }
-  for (auto& [wire, k] : observer_of) {
-    member_of[wire] = section.centres_m.size() + k;
+    member_of[b->wire] = section.centres_m.size();
+    section.centres_m.push_back(b->at);
   }
   if (level && height < settings.accurate_height_radii * a) {
     row.close.push_back({own.wire, own.wire, height / a, mid});
   }
   if (section.centres_m.size() == 1 && !level) return row;
-  std::vector<Complex> all = section.centres_m;
-  all.insert(all.end(), section.observers_m.begin(), section.observers_m.end());
   // The closest centre or image to this wire's.
   double own_closest = level ? 2 * height : std::numeric_limits<double>::infinity();
   for (std::size_t k = 1; k < section.centres_m.size(); ++k) {
@@ -211,7 +199,7 @@ Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& 
   for (const Beside& b : beside) {
     const auto k = member_of.find(b.wire);
     if (k == member_of.end()) continue;
-    add(b, k->second, std::abs(all[k->second] - all[0]));
+    add(b, k->second, std::abs(section.centres_m[k->second] - section.centres_m[0]));
   }
   std::sort(row.entries.begin(), row.entries.end(),
             [](const auto& x, const auto& y) { return x.piece < y.piece; });
@@ -239,8 +227,7 @@ ChargeHarmonics ComputeChargeHarmonics(const std::vector<ChargePiece>& pieces, d
     widest_m = std::max(widest_m, pieces[p].radius_m);
   }
   const double reach_m = settings.reach_diameters * 2 * widest_m;
-  const double observe_m = std::max(reach_m, settings.observe_diameters * 2 * widest_m);
-  const MiddleGrid grid(middles, observe_m + reach_m + longest_m);
+  const MiddleGrid grid(middles, 2 * reach_m + longest_m);
   std::vector<Row> rows(pieces.size());
   ParallelFault fault;
 #pragma omp parallel for schedule(dynamic, 32)

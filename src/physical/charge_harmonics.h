@@ -25,13 +25,16 @@ struct ChargePiece {
   Point3 p0, p1;
   double radius_m = 0;
   std::size_t wire = 0;  // pieces of one wire are not each other's neighbours
+  // Wires of one conductor (they touch somewhere) are not in each other's sections: at one
+  // potential, they are one body where they meet.
+  std::size_t conductor = 0;
 };
 
 struct ChargeHarmonicSettings {
   // Wires whose axes come closer than this many diameters to a piece's middle are solved with
-  // it; the potential of the harmonics is taken at wires out to `observe_diameters`.
+  // it. Every wire that scatters counts: a wire left out of a section shifts the far couplings
+  // of the wires it lies between by tens of percent.
   double reach_diameters = 10;
-  double observe_diameters = 10;
   // Below this pitch (centre to centre, in diameters), or with the axis less than
   // `accurate_height_radii` radii above the plane, the figures are noted as outside the stated
   // accuracy.

@@ -45,7 +45,7 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
   const std::vector<Complex>& c = section.centres_m;
   const std::size_t count = c.size();
   const double a = section.radius_m;
-  std::vector<double> out(count + section.observers_m.size(), 0.0);
+  std::vector<double> out(count, 0.0);
   if (count == 0) return out;
   // Harmonics on each cylinder, and where its unknowns start.
   std::vector<int> orders(count);
@@ -127,9 +127,6 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
     return sum;
   };
   for (std::size_t k = 0; k < count; ++k) out[k] = potential_at(c[k], k);
-  for (std::size_t o = 0; o < section.observers_m.size(); ++o) {
-    out[count + o] = potential_at(section.observers_m[o], count);
-  }
   for (double v : out) {
     if (!std::isfinite(v)) throw StageError("the harmonic solution of close wires is not finite");
   }

@@ -9,13 +9,11 @@
 // one potential (multiple scattering, the harmonics moved between centres by the addition
 // theorem of log and of z^-n). Unlike HarmonicCorrection (cylinder_harmonics.h), which solves
 // every source at once, this solves the one source, with fewer harmonics on cylinders further
-// from it, and also gives the harmonics' potential at points beyond the cylinders solved for:
-// the column of one wire, cheaply enough for every piece of a package.
+// from it: the column of one wire, cheaply enough for every piece of a package.
 namespace ostrel::physical {
 
 struct SourceSection {
-  std::vector<std::complex<double>> centres_m;    // x + j y; the source is centres_m[0]
-  std::vector<std::complex<double>> observers_m;  // centres of wires whose harmonics are left out
+  std::vector<std::complex<double>> centres_m;  // x + j y; the source is centres_m[0]
   double radius_m = 0;
   bool plane = false;
   // The harmonic series of cylinder 0 are cut where they have fallen to this; a cylinder r from
@@ -25,10 +23,8 @@ struct SourceSection {
 };
 
 // With the source's field written -ln r (and its image's +ln r), the mean over each cylinder's
-// surface, then the value at each observer, of the potential of all the harmonics: the
-// centres_m.size() + observers_m.size() entries of column 0 of HarmonicCorrection's M, the
-// observers' as if they were cylinders that do not answer. Cylinders must not touch one another
-// or the plane.
+// surface of the potential of all the harmonics: column 0 of HarmonicCorrection's M. Cylinders
+// must not touch one another or the plane.
 std::vector<double> SourceHarmonics(const SourceSection& section);
 
 }  // namespace ostrel::physical

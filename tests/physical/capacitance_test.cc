@@ -207,8 +207,7 @@ TEST(CapacitanceTest, HarmonicsOfEquipotentialWiresMatchReference) {
         HarmonicOrders(kRadius, std::min(row.pitch_d * 2, row.height_radii * 2) * kRadius);
     const Eigen::MatrixXd m =
         HarmonicCorrection(section, std::vector<Complex>(orders, -1.0)).real();
-    const std::vector<double> column =
-        SourceHarmonics({section.centres_m, {}, kRadius, true, 1e-5});
+    const std::vector<double> column = SourceHarmonics({section.centres_m, kRadius, true, 1e-5});
     for (int k = 0; k < row.wires; ++k) {
       for (int j = 0; j < row.wires; ++j) {
         const Complex ck = section.centres_m[k], cj = section.centres_m[j];
