@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "base/name_patterns.h"
+#include "base/stage_error.h"
 #include "base/text.h"
 
 namespace ostrel {
@@ -77,6 +78,31 @@ std::vector<Net> WireNets(const WireList& wires, const std::vector<std::string>&
   }
   shared.insert(shared.end(), signals.begin(), signals.end());
   return shared;
+}
+
+std::string ExpandNetPatterns(std::string_view patterns, const std::vector<Net>& nets,
+                              const WireList& wires) {
+  constexpr std::string_view kPrefix = "net:";
+  std::string out;
+  for (const std::string_view pattern : NetPatterns(patterns)) {
+    if (!out.empty()) out += ',';
+    if (pattern.substr(0, kPrefix.size()) != kPrefix) {
+      out += pattern;
+      continue;
+    }
+    const std::string_view name = pattern.substr(kPrefix.size());
+    std::string names;
+    for (const Net& net : nets) {
+      if (!MatchesNetPattern(net.name, name)) continue;
+      for (std::size_t w : net.wires) names += (names.empty() ? "" : ",") + wires[w].Name;
+    }
+    if (names.empty()) {
+      throw StageError("--nets pattern '" + std::string(pattern) +
+                       "' matches no net (see --list-nets)");
+    }
+    out += names;
+  }
+  return out;
 }
 
 std::string NetListText(const std::vector<Net>& nets, const WireList& wires) {

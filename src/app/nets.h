@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "geometry/wire.h"
@@ -38,6 +39,12 @@ std::vector<std::string> WirePadTypes(const Package& package, const WireList& wi
 // first, then the signals in wire order.
 std::vector<Net> WireNets(const WireList& wires, const std::vector<std::string>& types,
                           const NetRules& rules);
+
+// `patterns` (comma-separated wire-name patterns) with each "net:NAME" replaced by the names
+// of the wires of the nets NAME matches (* and ?, in the nets' own case). Throws StageError
+// naming a "net:" pattern that matches no net.
+std::string ExpandNetPatterns(std::string_view patterns, const std::vector<Net>& nets,
+                              const WireList& wires);
 
 // The nets one per line: name, role, wire count and the wires' names.
 std::string NetListText(const std::vector<Net>& nets, const WireList& wires);

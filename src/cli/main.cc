@@ -275,7 +275,8 @@ constexpr CliOption kCliOptions[] = {
     {"--nets", "PATTERN[,...]", "needs a path",
      "only the wires whose names match (* and ?) in the\n"
      "IBIS package model, the Touchstone file and the loop\n"
-     "SPICE subcircuit; each pattern must match a wire",
+     "SPICE subcircuit; each pattern must match a wire;\n"
+     "net:NAME takes the wires of the nets NAME matches",
      "--touchstone",
      [](Options& opt, const std::string&, const std::string& v) { opt.choices.nets = v; }},
     {"--list-nets", "", "",
@@ -429,6 +430,13 @@ int Fail(const std::string& message) {
   return kExitFailed;
 }
 
+// True when a --nets pattern names a net ("net:NAME").
+bool NamesNets(const Options& opt) {
+  const std::vector<std::string_view> patterns = ostrel::NetPatterns(opt.choices.nets);
+  return std::any_of(patterns.begin(), patterns.end(),
+                     [](std::string_view p) { return p.substr(0, 4) == "net:"; });
+}
+
 // An option given without the output it serves would change nothing: the usage fault naming
 // both, or empty when every option given has its output.
 std::string OptionWithoutItsOutput(const Options& opt) {
@@ -445,8 +453,8 @@ std::string OptionWithoutItsOutput(const Options& opt) {
       {"--nets",
        loop_spice || !opt.Export("--ibis-pkg").empty() || !opt.Export("--touchstone").empty(),
        "--ibis-pkg, --touchstone or --spice with --spice-inductance loop"},
-      {"--ground", opt.list_nets, "--list-nets"},
-      {"--power", opt.list_nets, "--list-nets"},
+      {"--ground", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
+      {"--power", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
       {"--eps-r", model && opt.capacitance && opt.ground_depth_um > 0,
        "the capacitances of the physical model (not with --no-capacitance or --ground-depth 0)"},
       {"--ground-depth", model, kModel},
@@ -756,6 +764,15 @@ int Run(int argc, char** argv, std::string& doing) {
     ostrel::OutputPlan plan(outputs);
     if (!opt.save_settings.empty()) plan.Write(opt.save_settings, ostrel::SaveText(ws));
     const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
+    const std::vector<ostrel::Net> nets =
+        ostrel::WireNets(ws.Wires, ostrel::WirePadTypes(ws.package, ws.Wires), opt.net_rules);
+    if (NamesNets(opt)) {
+      try {
+        opt.choices.nets = ostrel::ExpandNetPatterns(opt.choices.nets, nets, ws.Wires);
+      } catch (const ostrel::StageError& e) {
+        return Usage(e.what());
+      }
+    }
     if (const std::string fault = FaultWithTheWires(ws.Wires, opt); !fault.empty()) {
       return Usage(fault);
     }
@@ -770,12 +787,7 @@ int Run(int argc, char** argv, std::string& doing) {
                               [&](std::string_view piece) { plan.Write(report_path, piece); });
     for (const auto& [path, text] : exports) plan.Write(path, text);
     if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(study->model));
-    if (opt.list_nets) {
-      plan.Write("-", ostrel::NetListText(
-                          ostrel::WireNets(ws.Wires, ostrel::WirePadTypes(ws.package, ws.Wires),
-                                           opt.net_rules),
-                          ws.Wires));
-    }
+    if (opt.list_nets) plan.Write("-", ostrel::NetListText(nets, ws.Wires));
     plan.Commit();
     ostrel::CloseStandardOutput();
   } catch (const ostrel::StageError& e) {

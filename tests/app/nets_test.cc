@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/workspace.h"
+#include "base/stage_error.h"
 
 namespace ostrel {
 namespace {
@@ -51,6 +52,25 @@ TEST(NetsTest, RolesFollowThePadTypes) {
   }
   const std::vector<Net> nets = WireNets(ws.Wires, types, {});
   EXPECT_EQ(NetListText(nets, ws.Wires).substr(0, 28), "VSS\tground\t4\tT1,B1,L1,R1\nT2\t");
+  // net:NAME patterns become the names of the wires of the nets NAME matches.
+  const struct {
+    const char* patterns;
+    const char* expanded;  // nullptr: refused
+  } patterns[] = {
+      {"net:VSS", "T1,B1,L1,R1"},
+      {"T2, net:VSS", "T2,T1,B1,L1,R1"},
+      {"net:T?", "T2,T3,T4,T5,T6,T7"},
+      {"net:vss", nullptr},  // net names match in their own case
+      {"net:VDD", nullptr},
+  };
+  for (const auto& p : patterns) {
+    SCOPED_TRACE(p.patterns);
+    if (p.expanded == nullptr) {
+      EXPECT_THROW(ExpandNetPatterns(p.patterns, nets, ws.Wires), StageError);
+    } else {
+      EXPECT_EQ(ExpandNetPatterns(p.patterns, nets, ws.Wires), p.expanded);
+    }
+  }
   // Without types every wire is a signal of its own, in wire order.
   const std::vector<Net> untyped =
       WireNets(ws.Wires, std::vector<std::string>(ws.Wires.size()), {});
