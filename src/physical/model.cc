@@ -110,6 +110,7 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
         "capacitance left out: with the ground plane at depth 0 the wires touch their ground");
   }
   CheckAndRepair(model);
+  NoteElectricalLength(model);
   return model;
 }
 
