@@ -526,9 +526,10 @@ void AppendLoopHeading(std::string& out, const ExportHeader& header, const physi
          " mils; ground plane " + DoubleText(model.options.ground_depth_m / 1e-6) +
          " um below the substrate surface\n";
   if (broadband) {
-    out += "* Each wire: " + std::to_string(sections) +
-           (sections == 1 ? " section" : " equal sections") +
-           ", each an R-L ladder (R0 its DC resistance, rungs RS || LS) in series\n";
+    out += sections == 1
+               ? std::string("* Each wire: an R-L ladder")
+               : "* Each wire: " + std::to_string(sections) + " equal sections, each an R-L ladder";
+    out += " (R0 its DC resistance, rungs RS || LS) in series\n";
     out += "* with its share of the loop inductance; the ladder fitted to R(f) + dR(f) and\n";
     out += "* L_int(f) + dL(f), the internal impedance and the wire's own change by close wires,\n";
     out += "* from DC to " + DoubleText(ladders.top_hz) + " Hz within " +

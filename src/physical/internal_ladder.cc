@@ -138,7 +138,14 @@ InternalLadder FitSamples(const Samples& samples, double low_hz, double high_hz,
     for (int k = 0; k < rungs; ++k) a(rows - 1, k) = kDcWeight * tau[std::size_t(k)] / l_dc;
     if (offset) a(rows - 1, rungs) = -kDcWeight / l_dc;
     b(rows - 1) = kDcWeight;
-    const Eigen::VectorXd r = NonNegativeLeastSquares(a, b);
+    // The branch fits scale every column to unit length first: the series inductance's column is
+    // some 1e9 times the rungs', which leaves the active-set steps without digits to spare.
+    Eigen::VectorXd scale = Eigen::VectorXd::Ones(unknowns);
+    if (offset) {
+      for (int k = 0; k < unknowns; ++k) scale(k) = 1 / a.col(k).norm();
+    }
+    const Eigen::VectorXd r =
+        NonNegativeLeastSquares(a * scale.asDiagonal(), b).cwiseProduct(scale);
 
     InternalLadder ladder;
     ladder.r0_ohm = r_dc;
