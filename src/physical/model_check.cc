@@ -367,7 +367,7 @@ void NoteElectricalLength(Model& model) {
   model.notes.push_back(
       "the top frequency " + Figure(top_hz) + " Hz passes " +
       Figure(TenthWavelengthHz(c.length_m, model.options.eps_r)) + " Hz, where the longest wire " +
-      c.name + " (" + Figure(c.length_m * 1e6) + " um) spans a tenth of a wavelength at eps_r " +
+      c.name + " (" + Figure(c.length_m * 1e3) + " mm) spans a tenth of a wavelength at eps_r " +
       Figure(model.options.eps_r) + " (" + std::to_string(passed) + " of " +
       std::to_string(wires.size()) +
       " wires pass theirs): above it the wires are lines, cut into sections by the Touchstone "

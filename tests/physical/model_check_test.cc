@@ -134,7 +134,7 @@ TEST(ModelCheck, NotesTheFrequencyWhereTheLongestWireReachesATenthOfAWavelength)
   };
   const Case cases[] = {
       {1, {1e9, 9.9e9}, ""},
-      {1, {1.01e10, 0}, "passes 9.99e+09 Hz, where the longest wire C (3e+03 um)"},
+      {1, {1.01e10, 0}, "passes 9.99e+09 Hz, where the longest wire C (3 mm)"},
       {1, {1.6e10}, "eps_r 1 (2 of 3 wires pass theirs)"},
       {3.8, {5.1e9, 1e8}, ""},
       {3.8, {5.2e9}, "passes 5.13e+09 Hz, where the longest wire C"},
