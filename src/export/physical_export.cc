@@ -303,13 +303,17 @@ std::string PhysicalTableText(const physical::Model& model) {
     const bool coupled = nb.index < wires.size();
     rows.push_back(
         {TableName(c.name), Fixed(c.length_m / kMPerUm, 3), Fixed(r_dc_ohm * kMohmPerOhm, 3),
-         Fixed(first.resistance_ohm[w] * kMohmPerOhm, 3),
+         Fixed(physical::ResistanceOhm(first, first.proximity_loop, w) * kMohmPerOhm, 3),
          model.partial_inductance_h
-             ? Fixed(physical::SelfInductanceH(model.partial_inductance_h->At(w, w), first, w) *
+             ? Fixed(physical::SelfInductanceH(model.partial_inductance_h->At(w, w), first,
+                                               first.proximity_partial, w) *
                          kNhPerH,
                      4)
              : "-",
-         Fixed(physical::SelfInductanceH(model.loop_inductance_h.At(w, w), first, w) * kNhPerH, 4),
+         Fixed(physical::SelfInductanceH(model.loop_inductance_h.At(w, w), first,
+                                         first.proximity_loop, w) *
+                   kNhPerH,
+               4),
          coupled ? TableName(wires[nb.index].name) : "-", coupled ? Fixed(nb.k, 4) : "-"});
   }
   // Names and neighbours left-aligned, figures right-aligned.

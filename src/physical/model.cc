@@ -118,6 +118,7 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
         "the ground and supply nets' impedances left out with the partial "
         "inductance matrix");
   }
+  NoteElectricalLength(model);
   return model;
 }
 
