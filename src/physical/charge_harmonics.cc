@@ -11,6 +11,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "physical/cell_grid.h"
 #include "physical/parallel_fault.h"
 #include "physical/source_harmonics.h"
 #include "physical/vector3.h"
@@ -28,44 +29,12 @@ const double kLevelSine = std::sin(std::numbers::pi / 6);
 // Wires whose surfaces come within this fraction of a radius touch: they are one conductor there.
 constexpr double kTouching = 1e-9;
 
-using Cell = std::tuple<std::int64_t, std::int64_t, std::int64_t>;
-struct CellHash {
-  std::size_t operator()(const Cell& c) const {
-    const auto [x, y, z] = c;
-    return std::hash<std::int64_t>()(x * 73856093 ^ y * 19349663 ^ z * 83492791);
-  }
-};
-
-// The pieces' middles in cubic cells at least as wide as the furthest a neighbour's middle can
-// lie: a piece's neighbours lie in the 27 cells around its middle.
-class MiddleGrid {
- public:
-  MiddleGrid(const std::vector<Point3>& middles, double cell_m) : cell_m_(cell_m) {
-    for (std::size_t p = 0; p < middles.size(); ++p) cells_[CellOf(middles[p])].push_back(p);
-  }
-
-  template <typename Visit>
-  void Near(const Point3& p, Visit&& visit) const {
-    const auto [cx, cy, cz] = CellOf(p);
-    for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
-      for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
-        for (std::int64_t z = cz - 1; z <= cz + 1; ++z) {
-          const auto it = cells_.find({x, y, z});
-          if (it == cells_.end()) continue;
-          for (std::size_t q : it->second) visit(q);
-        }
-      }
-    }
-  }
-
- private:
-  Cell CellOf(const Point3& p) const {
-    return {std::int64_t(std::floor(p.x / cell_m_)), std::int64_t(std::floor(p.y / cell_m_)),
-            std::int64_t(std::floor(p.z / cell_m_))};
-  }
-  double cell_m_;
-  std::unordered_map<Cell, std::vector<std::size_t>, CellHash> cells_;
-};
+// The pieces' middles in cells at least as wide as the furthest a neighbour's middle can lie.
+CellGrid MiddleGrid(const std::vector<Point3>& middles, double cell_m) {
+  CellGrid grid(cell_m);
+  for (std::size_t p = 0; p < middles.size(); ++p) grid.Add(middles[p], middles[p], p);
+  return grid;
+}
 
 // A piece of another wire beside the station: the length of it that runs beside the piece, and
 // where its wire crosses the station's cross-section.
@@ -97,7 +66,7 @@ double AxialWeight(double l, double lo, double hi, double w) {
 
 // The row of piece i.
 Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& middles,
-             std::size_t i, const MiddleGrid& grid, double depth_m, double eps_f_m,
+             std::size_t i, const CellGrid& grid, double depth_m, double eps_f_m,
              const ChargeHarmonicSettings& settings, double longest_m) {
   Row row;
   const ChargePiece& own = pieces[i];
@@ -227,7 +196,7 @@ ChargeHarmonics ComputeChargeHarmonics(const std::vector<ChargePiece>& pieces, d
     widest_m = std::max(widest_m, pieces[p].radius_m);
   }
   const double reach_m = settings.reach_diameters * 2 * widest_m;
-  const MiddleGrid grid(middles, 2 * reach_m + longest_m);
+  const CellGrid grid = MiddleGrid(middles, 2 * reach_m + longest_m);
   std::vector<Row> rows(pieces.size());
   ParallelFault fault;
 #pragma omp parallel for schedule(dynamic, 32)

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "base/stage_error.h"
+#include "physical/cell_grid.h"
 #include "physical/cylinder_harmonics.h"
 #include "physical/inductance.h"
 #include "physical/parallel_fault.h"
@@ -57,58 +58,26 @@ struct ClosePair {
   Point3 at;
 };
 
-using Cell = std::tuple<std::int64_t, std::int64_t, std::int64_t>;
-struct CellHash {
-  std::size_t operator()(const Cell& c) const {
-    const auto [x, y, z] = c;
-    return std::hash<std::int64_t>()(x * 73856093 ^ y * 19349663 ^ z * 83492791);
-  }
-};
-
 // Pieces of all distinct wires in cubic cells of the reach: a station's neighbours lie in the 27
 // cells around it.
 class PieceGrid {
  public:
-  PieceGrid(const std::vector<Piece>& pieces, double cell_m) : pieces_(pieces), cell_m_(cell_m) {
+  PieceGrid(const std::vector<Piece>& pieces, double cell_m) : pieces_(pieces), cells_(cell_m) {
     for (std::size_t p = 0; p < pieces.size(); ++p) {
-      const Cell lo =
-          CellOf({std::min(pieces[p].a.x, pieces[p].b.x), std::min(pieces[p].a.y, pieces[p].b.y),
-                  std::min(pieces[p].a.z, pieces[p].b.z)});
-      const Cell hi =
-          CellOf({std::max(pieces[p].a.x, pieces[p].b.x), std::max(pieces[p].a.y, pieces[p].b.y),
-                  std::max(pieces[p].a.z, pieces[p].b.z)});
-      for (std::int64_t x = std::get<0>(lo); x <= std::get<0>(hi); ++x) {
-        for (std::int64_t y = std::get<1>(lo); y <= std::get<1>(hi); ++y) {
-          for (std::int64_t z = std::get<2>(lo); z <= std::get<2>(hi); ++z) {
-            cells_[{x, y, z}].push_back(p);
-          }
-        }
-      }
+      const Point3 &a = pieces[p].a, &b = pieces[p].b;
+      cells_.Add({std::min(a.x, b.x), std::min(a.y, b.y), std::min(a.z, b.z)},
+                 {std::max(a.x, b.x), std::max(a.y, b.y), std::max(a.z, b.z)}, p);
     }
   }
 
   template <typename Visit>
   void Near(const Point3& p, Visit&& visit) const {
-    const auto [cx, cy, cz] = CellOf(p);
-    for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
-      for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
-        for (std::int64_t z = cz - 1; z <= cz + 1; ++z) {
-          const auto it = cells_.find({x, y, z});
-          if (it == cells_.end()) continue;
-          for (std::size_t q : it->second) visit(pieces_[q]);
-        }
-      }
-    }
+    cells_.Near(p, [&](std::size_t q) { visit(pieces_[q]); });
   }
 
  private:
-  Cell CellOf(const Point3& p) const {
-    return {std::int64_t(std::floor(p.x / cell_m_)), std::int64_t(std::floor(p.y / cell_m_)),
-            std::int64_t(std::floor(p.z / cell_m_))};
-  }
   const std::vector<Piece>& pieces_;
-  double cell_m_;
-  std::unordered_map<Cell, std::vector<std::size_t>, CellHash> cells_;
+  CellGrid cells_;
 };
 
 std::vector<std::vector<Piece>> WirePieces(const std::vector<Conductor>& conductors,
