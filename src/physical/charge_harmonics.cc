@@ -48,7 +48,7 @@ struct Beside {
 
 struct Row {
   std::vector<ChargeHarmonics::Entry> entries;
-  std::vector<ChargeHarmonics::Close> close;
+  std::vector<ClosePair> close;
 };
 
 // G(t) = G(-t), G'' = g: the second antiderivative of the axial kernel g, the triangle of half
@@ -175,12 +175,6 @@ Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& 
   return row;
 }
 
-std::string Microns(double m) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", m * 1e6);
-  return text;
-}
-
 }  // namespace
 
 ChargeHarmonics ComputeChargeHarmonics(const std::vector<ChargePiece>& pieces, double depth_m,
@@ -212,41 +206,14 @@ ChargeHarmonics ComputeChargeHarmonics(const std::vector<ChargePiece>& pieces, d
   return out;
 }
 
-std::vector<std::string> ChargeHarmonicNotes(std::vector<ChargeHarmonics::Close> close,
+std::vector<std::string> ChargeHarmonicNotes(std::vector<ClosePair> close,
                                              const std::vector<std::string>& names) {
-  if (close.empty()) return {};
-  // One entry per pair, at its closest.
-  std::sort(close.begin(), close.end(), [](const auto& x, const auto& y) {
-    return std::tie(x.pitch_diameters, x.wire_a, x.wire_b) <
-           std::tie(y.pitch_diameters, y.wire_a, y.wire_b);
-  });
-  std::vector<ChargeHarmonics::Close> pairs;
-  for (const auto& c : close) {
-    const auto key = std::minmax(c.wire_a, c.wire_b);
-    const bool seen = std::any_of(pairs.begin(), pairs.end(), [&](const auto& p) {
-      return std::minmax(p.wire_a, p.wire_b) == key;
-    });
-    if (!seen) pairs.push_back(c);
-  }
-  std::string text = std::to_string(pairs.size()) +
-                     (pairs.size() == 1 ? " wire runs" : " wires run") +
-                     " closer than 1.25 diameters to another (centre to centre) or 1.5 radii to "
-                     "the plane (axis height): their capacitance figures are outside the stated "
-                     "accuracy";
-  constexpr std::size_t kListed = 5;
-  for (std::size_t k = 0; k < pairs.size() && k < kListed; ++k) {
-    const auto& p = pairs[k];
-    text += k == 0 ? ": " : ", ";
-    text += names[p.wire_a];
-    text += p.wire_b == p.wire_a ? "/(the plane)" : "/" + names[p.wire_b];
-    char figure[96];
-    std::snprintf(figure, sizeof figure, " %.2f %s at (%s, %s, %s)", p.pitch_diameters,
-                  p.wire_b == p.wire_a ? "radii" : "d", Microns(p.at.x).c_str(),
-                  Microns(p.at.y).c_str(), Microns(p.at.z).c_str());
-    text += figure;
-  }
-  if (pairs.size() > kListed) text += ", ...";
-  return {text};
+  return ClosePairNote(std::move(close), names,
+                       {" wire runs", " wires run",
+                        " closer than 1.25 diameters to another (centre to centre) or 1.5 radii to "
+                        "the plane (axis height): their capacitance figures are outside the "
+                        "stated accuracy",
+                        "(the plane)", "d", "radii"});
 }
 
 }  // namespace ostrel::physical

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "physical/close_pairs.h"
 #include "physical/physical_model.h"
 
 // The uneven charge around wires that run close to one another or to the ground plane. A piece
@@ -49,13 +50,9 @@ struct ChargeHarmonics {
   };
   // rows[i]: piece i's corrections, its own (piece i) among them; pieces in the given order.
   std::vector<std::vector<Entry>> rows;
-  // Wire pairs (and wires with their image) closer than the stated accuracy, for the notes.
-  struct Close {
-    std::size_t wire_a = 0, wire_b = 0;  // b == a: the wire and its image
-    double pitch_diameters = 0;          // centre to centre
-    Point3 at;
-  };
-  std::vector<Close> close;
+  // Wire pairs (diameters, centre to centre) and wires over the plane (radii, axis height)
+  // closer than the stated accuracy, for the notes.
+  std::vector<ClosePair> close;
 };
 
 // The corrections of `pieces` over a ground plane `depth_m` below z = 0, in a dielectric of
@@ -64,7 +61,7 @@ ChargeHarmonics ComputeChargeHarmonics(const std::vector<ChargePiece>& pieces, d
                                        double eps_f_m, const ChargeHarmonicSettings& settings = {});
 
 // One note for the close pairs (none when there are none), naming up to five; `names` by wire.
-std::vector<std::string> ChargeHarmonicNotes(std::vector<ChargeHarmonics::Close> close,
+std::vector<std::string> ChargeHarmonicNotes(std::vector<ClosePair> close,
                                              const std::vector<std::string>& names);
 
 }  // namespace ostrel::physical

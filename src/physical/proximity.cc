@@ -13,6 +13,7 @@
 
 #include "base/stage_error.h"
 #include "physical/cell_grid.h"
+#include "physical/close_pairs.h"
 #include "physical/cylinder_harmonics.h"
 #include "physical/inductance.h"
 #include "physical/parallel_fault.h"
@@ -49,13 +50,6 @@ struct Station {
   Point3 at;
   std::vector<Member> members;  // the station's wire first
   bool level = false;           // the plane's images count
-};
-
-// A wire pair closer than the stated accuracy, for the notes.
-struct ClosePair {
-  std::size_t wire_a = 0, wire_b = 0;  // distinct wires; b == a: the wire and its image
-  double pitch_m = 0;
-  Point3 at;
 };
 
 // Pieces of all distinct wires in cubic cells of the reach: a station's neighbours lie in the 27
@@ -161,12 +155,15 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
         }
         // A pair that touches somewhere (a shared ball, crossing wires) is joined: its stations
         // near the joint are within 1.25 diameters by nature and are not noted.
-        if (distance <= 2 * radius_m) close.push_back({wire, m.wire, 0, st.at});
+        if (distance <= 2 * radius_m) close.push_back({wire, m.wire, 0, st.at});  // joined
         if (!clear) continue;
-        if (distance < accurate_m) close.push_back({wire, m.wire, distance, st.at});
+        if (distance < accurate_m)
+          close.push_back({wire, m.wire, distance / (2 * radius_m), st.at});
         st.members.push_back(m);
       }
-      if (st.level && 2 * own_y < accurate_m) close.push_back({wire, wire, 2 * own_y, st.at});
+      if (st.level && 2 * own_y < accurate_m) {
+        close.push_back({wire, wire, own_y / radius_m, st.at});
+      }
       stations.push_back(std::move(st));
     }
   }
@@ -214,46 +211,6 @@ Complex Impedance(double omega, Complex m) {
 void Report(const Progress& progress, double fraction) {
   if (progress.cancel && progress.cancel->load()) throw StageError("cancelled");
   if (progress.report) progress.report("proximity", fraction);
-}
-
-std::string Microns(double m) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", m * 1e6);
-  return text;
-}
-
-std::vector<std::string> CloseNotes(std::vector<ClosePair> close,
-                                    const std::vector<Conductor>& conductors,
-                                    const std::vector<std::size_t>& distinct, double radius_m) {
-  if (close.empty()) return {};
-  // One entry per pair, at its closest.
-  std::sort(close.begin(), close.end(), [](const ClosePair& x, const ClosePair& y) {
-    return std::tie(x.pitch_m, x.wire_a, x.wire_b) < std::tie(y.pitch_m, y.wire_a, y.wire_b);
-  });
-  // Joined pairs (pitch 0) sort first and keep their pair out of the list.
-  std::set<std::pair<std::size_t, std::size_t>> seen;
-  std::vector<ClosePair> pairs;
-  for (const ClosePair& c : close) {
-    if (seen.insert(std::minmax(c.wire_a, c.wire_b)).second && c.pitch_m > 0) pairs.push_back(c);
-  }
-  if (pairs.empty()) return {};
-  std::string text = std::to_string(pairs.size()) +
-                     (pairs.size() == 1 ? " wire pair runs" : " wire pairs run") +
-                     " closer than 1.25 diameters (centre to centre): their proximity figures are "
-                     "outside the stated accuracy";
-  constexpr std::size_t kListed = 5;
-  for (std::size_t k = 0; k < pairs.size() && k < kListed; ++k) {
-    const ClosePair& p = pairs[k];
-    text += k == 0 ? ": " : ", ";
-    text += conductors[distinct[p.wire_a]].name;
-    text += p.wire_b == p.wire_a ? "/(its image)" : "/" + conductors[distinct[p.wire_b]].name;
-    char figure[96];
-    std::snprintf(figure, sizeof figure, " %.2f d at (%s, %s, %s)", p.pitch_m / (2 * radius_m),
-                  Microns(p.at.x).c_str(), Microns(p.at.y).c_str(), Microns(p.at.z).c_str());
-    text += figure;
-  }
-  if (pairs.size() > kListed) text += ", ...";
-  return {text};
 }
 
 // Lower triangle of the symmetric corrections from each wire's rows (the mean of the two rows
@@ -440,7 +397,14 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
   }
   std::vector<ClosePair> all_close;
   for (const auto& c : close) all_close.insert(all_close.end(), c.begin(), c.end());
-  result.notes = CloseNotes(std::move(all_close), conductors, kept.first, radius_m);
+  std::vector<std::string> names;
+  for (std::size_t w : kept.first) names.push_back(conductors[w].name);
+  result.notes = ClosePairNote(std::move(all_close), names,
+                               {" wire pair runs", " wire pairs run",
+                                " closer than 1.25 diameters (centre to centre) or 0.625 "
+                                "diameters to the plane: their proximity figures are outside the "
+                                "stated accuracy",
+                                "(the plane)", "d", "d to the plane"});
   return result;
 }
 
