@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "base/name_patterns.h"
 #include "base/stage_error.h"
 #include "base/text.h"
 #include "export/physical_export.h"
+#include "physical/clearance.h"
 #include "physical/model_selection.h"
 
 namespace ostrel {
@@ -136,7 +140,46 @@ PhysicalStudy RunPhysicalStudy(const WireList& wires, const ParameterSet& params
   study.notes = study.model.notes;
   for (std::string& note : ClearanceNotes(study.model)) study.notes.push_back(std::move(note));
   if (!options.nets.empty()) study.selected = SelectNets(study.model, options.nets);
+  if (options.nearest_within_um > 0 && std::isfinite(options.nearest_within_um)) {
+    study.nearest_clearance_m.assign(study.model.conductors.size(),
+                                     std::numeric_limits<double>::quiet_NaN());
+    for (const physical::Clearance& pair : physical::CheckClearance(
+             study.model.conductors, options.nearest_within_um * kMetresPerMicron)) {
+      for (const std::size_t wire : {pair.wire_a, pair.wire_b}) {
+        double& nearest = study.nearest_clearance_m[wire];
+        if (!(nearest <= pair.clearance_m)) nearest = pair.clearance_m;
+      }
+    }
+  }
   return study;
+}
+
+physical::Progress OverallProgress(const physical::Progress& whole, const StudyOptions& options) {
+  // The inductance's share of the whole; the capacitance solve, when there is one, takes about
+  // as long on the packages measured.
+  const double inductance_share = options.capacitance ? 0.5 : 1.0;
+  struct Shared {
+    std::mutex mutex;
+    double done = 0;
+  };
+  auto shared = std::make_shared<Shared>();
+  physical::Progress out;
+  out.cancel = whole.cancel;
+  if (!whole.report) return out;
+  out.report = [report = whole.report, shared, inductance_share](std::string_view stage,
+                                                                 double fraction) {
+    const double own = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    double from = 0, to = inductance_share;
+    if (stage == "capacitance") from = inductance_share, to = 1.0;
+    double overall = 0;
+    {
+      const std::lock_guard<std::mutex> lock(shared->mutex);
+      shared->done = std::max(shared->done, from + (to - from) * own);
+      overall = shared->done;
+    }
+    report(stage, overall);
+  };
+  return out;
 }
 
 physical::Model SelectNets(const physical::Model& model, std::string_view patterns) {
