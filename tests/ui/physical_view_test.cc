@@ -512,10 +512,25 @@ class PhysicalViewTest : public QObject {
     auto view = MakeView();
     view->SetEstimation(example_);
     QVERIFY(Ended(*view));
-    chooser_.answers = {dir.filePath("t.csv"), dir.filePath("p.svg"), dir.filePath("p.png")};
+    chooser_.answers = {dir.filePath("t.csv"), dir.filePath("p.svg"), dir.filePath("p.png"),
+                        dir.filePath("plan.svg"), dir.filePath("plan.png")};
     view->ExportTable();
     view->ExportPlot();
     view->ExportPlot();
+    view->ExportPlan();
+    view->ExportPlan();
+    // Both pictures' SVG text in the CSS generic family, at the PNG's pixel size.
+    const int pixels = DrawingFont(view->font()).pixelSize();
+    QVERIFY(pixels > 6);
+    for (const char* name : {"p.svg", "plan.svg"}) {
+      QFile file(dir.filePath(name));
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      const QByteArray text = file.readAll();
+      QVERIFY2(text.contains("font-family=\"sans-serif\"") &&
+                   text.contains(QStringLiteral("font-size=\"%1\"").arg(pixels).toUtf8()),
+               text.left(3000).constData());
+    }
+    QCOMPARE(QImage(dir.filePath("plan.png")).size(), QSize(1800, 1520));
     QFile csv(dir.filePath("t.csv"));
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -571,8 +586,20 @@ class PhysicalViewTest : public QObject {
       view.TableView()->selectRow(int(w));  // report order: row = wire
       QCOMPARE(view.Plot()->WireNames(), QStringList{name});
       QVERIFY(!view.Map()->grab().isNull() && !view.Plot()->grab().isNull());
+      QVERIFY(view.Map()->Title().startsWith("Base die, top") && view.Map()->Selected() >= 0);
+      QCOMPARE(view.Plan()->Selected(), std::vector<std::size_t>{w});
     }
     QCOMPARE(bonded_twice, 2);
+    // The plan draws both along one path, and a click on it selects the first of them.
+    const PlanScene& scene = view.Plan()->Scene();
+    const auto t1 = std::find(scene.names.begin(), scene.names.end(), "T1") - scene.names.begin();
+    const auto t1b = std::find(scene.names.begin(), scene.names.end(), "T1b") - scene.names.begin();
+    QVERIFY(t1 < t1b && t1b < std::ptrdiff_t(scene.names.size()));
+    QCOMPARE(scene.paths[std::size_t(t1)], scene.paths[std::size_t(t1b)]);
+    QVERIFY(scene.joined[std::size_t(t1)] && scene.joined[std::size_t(t1b)]);
+    const auto& path = scene.paths[std::size_t(t1)];
+    QCOMPARE(NearestWire(scene, {(path[0].x + path[1].x) / 2, (path[0].y + path[1].y) / 2}, 1),
+             int(t1));
   }
 
   // Figures no healthy model gives (NaN, infinities, equal bounds, a coupling map short of
