@@ -137,7 +137,7 @@ void DrawPane(QPainter& p, const Pane& pane, const QString& title, bool frequenc
 FrequencyPlot::FrequencyPlot(QWidget* parent) : QWidget(parent) {
   setBackgroundRole(QPalette::Base);
   setAutoFillBackground(true);
-  setMinimumSize(360, 300);
+  setMinimumSize(300, 240);
 }
 
 void FrequencyPlot::SetWires(std::vector<PlotWire> wires, double settings_frequency_hz,

@@ -305,6 +305,16 @@ void PhysicalView::BuildControls() {
   status_->setObjectName(QStringLiteral("Status"));
   status_->setWordWrap(true);
   root->addWidget(status_);
+  // What the model left out or repaired and the wire pairs too close, in sight above the table.
+  notes_ = new QListWidget(content);
+  notes_->setObjectName(QStringLiteral("Notes"));
+  notes_->setWordWrap(true);
+  notes_->setFocusPolicy(Qt::StrongFocus);
+  notes_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  // Three lines; more scroll.
+  notes_->setFixedHeight(3 * (notes_->fontMetrics().height() + 4) + 2 * notes_->frameWidth() + 4);
+  notes_->setVisible(false);
+  root->addWidget(notes_);
 
   // The table with its filters, notes and commands above; the plot beside the map and plan.
   auto* split = new QSplitter(Qt::Vertical, content);
@@ -431,14 +441,6 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
   view_->setMinimumHeight(6 * (view_->fontMetrics().height() + 6));
   layout->addWidget(view_, 1);
-
-  notes_ = new QListWidget(pane);
-  notes_->setObjectName(QStringLiteral("Notes"));
-  notes_->setWordWrap(true);
-  notes_->setFocusPolicy(Qt::StrongFocus);
-
-  notes_->setVisible(false);
-  layout->addWidget(notes_);
 
   auto update_filter = [this] {
     filter_->SetFilter(name_filter_->text(), kind_filter_->currentData().toString());
@@ -787,10 +789,6 @@ void PhysicalView::ShowStudy(PhysicalStudy study) {
   for (const std::string& note : m.notes) notes_->addItem(FromUtf8(note));
   for (const std::string& line : ClearanceNotes(m)) notes_->addItem(FromUtf8(line));
   notes_->setVisible(notes_->count() > 0);
-  // As many lines as there are notes, up to three; more scroll.
-  notes_->setFixedHeight(std::min(3, std::max(1, notes_->count())) *
-                             (notes_->fontMetrics().height() + 6) +
-                         2 * notes_->frameWidth() + 4);
   notes_->setToolTip(QStringLiteral("%1 note(s) on the model").arg(notes_->count()));
   ShowState();
 }

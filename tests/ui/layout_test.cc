@@ -67,6 +67,12 @@ class LayoutTest : public QObject {
         QVERIFY2(sight->rect().contains(at), qPrintable(title + ": " + button->text()));
       }
       QVERIFY(buttons >= 5);
+      // OSTREL_LAYOUT_SHOTS=DIR keeps a picture of each window to look at.
+      if (const QString shots = qEnvironmentVariable("OSTREL_LAYOUT_SHOTS"); !shots.isEmpty()) {
+        top->grab().save(QStringLiteral("%1/%2-%3.png")
+                             .arg(shots, top == view ? "view" : "main")
+                             .arg(free.width()));
+      }
       for (QLabel* label : top->findChildren<QLabel*>()) {
         if (!label->isVisibleTo(top) || label->wordWrap() || label->text().isEmpty()) continue;
         QVERIFY2(label->width() >= label->sizeHint().width() &&
