@@ -648,6 +648,39 @@ class PhysicalViewTest : public QObject {
     }
   }
 
+  // A sweep ending at a decade ("10 GHz", "1 GHz") puts its last label inside the picture:
+  // ink in the plot's lower right corner, none in its last columns, at any width.
+  void lastFrequencyLabelIsWhole() {
+    for (const double f_hi : {1e10, 1e9}) {
+      WireSweep sweep;
+      for (double f = 1e6; f <= f_hi * 1.0001; f *= 10) {
+        sweep.frequency_hz.push_back(f);
+        sweep.resistance_mohm.push_back(50 + f / 1e8);
+        sweep.loop_nh.push_back(1);
+      }
+      FrequencyPlot plot;
+      plot.SetWires({{"W1", sweep, 60, 0.9, 0.8, 1.1}}, 1e9, 1);
+      for (const int width : {300, 640, 1200}) {
+        QImage image(width, 400, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        plot.Paint(painter, QRectF(0, 0, width, 400));
+        painter.end();
+        auto ink = [&](int x0, int x1, int y0, int y1) {
+          for (int x = x0; x < x1; ++x) {
+            for (int y = y0; y < y1; ++y) {
+              if (qGray(image.pixel(x, y)) < 128) return true;
+            }
+          }
+          return false;
+        };
+        const QString at = QStringLiteral("%1 Hz, %2 px").arg(f_hi).arg(width);
+        QVERIFY2(!ink(width - 2, width, 0, 400), qPrintable(at));
+        QVERIFY2(ink(width - 60, width - 2, 320, 400), qPrintable(at));
+      }
+    }
+  }
+
   // Through the main window and the real model: Process Data, then the command beside Export.
   void opensAfterProcessData() {
     QTemporaryDir dir;
