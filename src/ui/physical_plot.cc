@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -138,6 +139,7 @@ FrequencyPlot::FrequencyPlot(QWidget* parent) : QWidget(parent) {
   setBackgroundRole(QPalette::Base);
   setAutoFillBackground(true);
   setMinimumSize(300, 240);
+  setFocusPolicy(Qt::StrongFocus);  // reached by Tab and Ctrl+2, for its tooltips' sake
 }
 
 void FrequencyPlot::SetWires(std::vector<PlotWire> wires, double settings_frequency_hz,
@@ -180,6 +182,7 @@ void FrequencyPlot::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::Antialiasing);
   hits_.clear();
   Paint(painter, rect(), &hits_);
+  DrawFocusFrame(painter, *this);
 }
 
 bool FrequencyPlot::SaveTo(const QString& path, QSize size) const {
@@ -358,6 +361,15 @@ QString FrequencyPlot::Note() const {
       .arg(selected_);
 }
 
+void DrawFocusFrame(QPainter& painter, const QWidget& widget) {
+  if (!widget.hasFocus()) return;
+  painter.save();
+  painter.setPen(QPen(widget.palette().highlight().color(), 1, Qt::DashLine));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(widget.rect().adjusted(0, 0, -1, -1));
+  painter.restore();
+}
+
 QColor SeriesColour(std::size_t series) { return kWireColours[series % kWireColourCount]; }
 
 QPen SeriesPen(std::size_t series, double width) {
@@ -488,6 +500,7 @@ void CouplingMap::SetSide(const QString& title, QStringList names, std::vector<d
   l_nh_.resize(n * n, std::numeric_limits<double>::quiet_NaN());
   selected_.clear();
   pair_ = {-1, -1};
+  cursor_ = {-1, -1};
   update();
 }
 
@@ -512,6 +525,45 @@ void CouplingMap::SetSelected(std::vector<int> positions, std::pair<int, int> pa
 void CouplingMap::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   Paint(painter, rect());
+  if (hasFocus() && cursor_.first >= 0 && cursor_.first < names_.size()) {
+    // The keyboard's cell.
+    const Layout layout = LayoutIn(rect(), QFontMetricsF(font()));
+    painter.setPen(QPen(palette().highlight().color(), 2, Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(layout.map.left() + cursor_.second * layout.cell,
+                            layout.map.top() + cursor_.first * layout.cell, layout.cell,
+                            layout.cell));
+  }
+  DrawFocusFrame(painter, *this);
+}
+
+void CouplingMap::keyPressEvent(QKeyEvent* event) {
+  const int n = static_cast<int>(names_.size());
+  if (n == 0) return QWidget::keyPressEvent(event);
+  auto [row, column] = cursor_.first >= 0 ? cursor_ : std::pair<int, int>{0, std::min(1, n - 1)};
+  switch (event->key()) {
+    case Qt::Key_Up:
+      row = std::max(0, row - 1);
+      break;
+    case Qt::Key_Down:
+      row = std::min(n - 1, row + 1);
+      break;
+    case Qt::Key_Left:
+      column = std::max(0, column - 1);
+      break;
+    case Qt::Key_Right:
+      column = std::min(n - 1, column + 1);
+      break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      emit CellClicked(row, column);
+      return;
+    default:
+      return QWidget::keyPressEvent(event);
+  }
+  cursor_ = {row, column};
+  update();
 }
 
 CouplingMap::Layout CouplingMap::LayoutIn(const QRectF& area, const QFontMetricsF& fm) const {

@@ -98,6 +98,8 @@ class CouplingMap : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  // The arrow keys move a cell cursor, Enter or Space selects its pair.
+  void keyPressEvent(QKeyEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
@@ -113,6 +115,7 @@ class CouplingMap : public QWidget {
   double scale_max_ = 0;
   std::vector<int> selected_;
   std::pair<int, int> pair_{-1, -1};
+  std::pair<int, int> cursor_{-1, -1};  // the keyboard's cell
 };
 
 // The largest finite |k| off the diagonal of a row-major square matrix; 0 for none.
@@ -126,6 +129,9 @@ QColor CouplingColour(double fraction);
 // patterns), so that wires differ in more than colour.
 QColor SeriesColour(std::size_t series);
 QPen SeriesPen(std::size_t series, double width);
+
+// A dashed frame round a drawing widget that has the keyboard.
+void DrawFocusFrame(QPainter& painter, const QWidget& widget);
 
 // The font of a drawing saved to a file: `base`'s pixel size with the CSS generic family
 // sans-serif, so that a PNG and an SVG of one drawing show text of the same size.

@@ -137,10 +137,7 @@ void PlanView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   Paint(painter, rect());
-  if (hasFocus()) {
-    painter.setPen(QPen(palette().highlight().color(), 1, Qt::DashLine));
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
-  }
+  DrawFocusFrame(painter, *this);
 }
 
 bool PlanView::SaveTo(const QString& path, QSize size) const {

@@ -461,6 +461,16 @@ class PhysicalViewTest : public QObject {
     const QStringList loop = Shown(*view, "L loop");
     for (int r = 1; r < loop.size(); ++r) QVERIFY(loop[r - 1].toDouble() >= loop[r].toDouble());
     QVERIFY(loop.first().toDouble() > loop.last().toDouble());
+    // In the map the arrow keys move from the first pad's cell by its neighbour; Enter selects.
+    const DieSide top = DieSides(example_->package, example_->wires).front();
+    view->SelectWires({top.wires[0]});
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_3, Qt::ControlModifier);
+    for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Down, Qt::Key_Return}) {
+      QTest::keyClick(view->Map(), key);
+    }
+    std::vector<std::size_t> chosen = view->SelectedWires();  // in the table's order
+    std::sort(chosen.begin(), chosen.end());
+    QCOMPARE(chosen, (std::vector<std::size_t>{top.wires[1], top.wires[3]}));
   }
 
   // Cancel during a recompute: the progress showed, the previous results stay as they were.
