@@ -970,7 +970,7 @@ void PhysicalView::ExportPlot() {
   if (plot_->SaveTo(QString::fromStdString(*path), QSize(900, 640))) {
     state_.Exported();
   } else {
-    state_.ExportFailed(*path);
+    state_.ExportFailed("cannot write " + *path);
   }
   ShowState();
 }
@@ -983,7 +983,7 @@ void PhysicalView::ExportPlan() {
   if (plan_->SaveTo(QString::fromStdString(*path), QSize(900, 760))) {
     state_.Exported();
   } else {
-    state_.ExportFailed(*path);
+    state_.ExportFailed("cannot write " + *path);
   }
   ShowState();
 }

@@ -72,9 +72,11 @@ PlanScene PlanOf(const PhysicalTable& table, PlanQuantity quantity) {
   }
   for (const PadList* pads : {&p.ChipPads, &p.StackPads}) {
     for (const BondPad& pad : *pads) {
+      // A finger's length (the line's fifth field) runs along the die edge, as the fingers'
+      // pitch shows, and its width (the sixth) towards the die.
       if (pad.FingerWidth > 0 || pad.FingerLength > 0) {
-        scene.shapes.push_back(PadShape(Kind::kFinger, pad.FingerX, pad.FingerY, pad.FingerWidth,
-                                        pad.FingerLength, pad.Side, pad.Name));
+        scene.shapes.push_back(PadShape(Kind::kFinger, pad.FingerX, pad.FingerY, pad.FingerLength,
+                                        pad.FingerWidth, pad.Side, pad.Name));
       }
     }
   }

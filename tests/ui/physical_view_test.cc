@@ -653,8 +653,14 @@ class PhysicalViewTest : public QObject {
                                          std::vector<double>{1, nan, nan, 1},
                                          std::vector<double>(9, 0.0), std::vector<double>{}}) {
       map.SetSide(QStringLiteral("side"), {"A", "B", "C"}, k);
-      QPainter painter(&image);
-      map.Paint(painter, QRectF(0, 0, 400, 400));
+      // A shared scale that is missing, zero or infinite gives way to the side's own.
+      for (const double top : {nan, 0.0, inf, -1.0, 0.5}) {
+        map.SetScaleMax(top);
+        QVERIFY(std::isfinite(map.ScaleMax()) && map.ScaleMax() >= 0);
+        QCOMPARE(map.ScaleMax(), top == 0.5 ? 0.5 : map.SideLargest());
+        QPainter painter(&image);
+        map.Paint(painter, QRectF(0, 0, 400, 400));
+      }
     }
   }
 

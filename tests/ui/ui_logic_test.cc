@@ -344,6 +344,19 @@ class UiLogicTest : public QObject {
       }
       QCOMPARE(NearestWire(scene, {scene.max.x + 100, scene.max.y + 100}, 10), -1);
     }
+    // Fingers lie side by side along their edge and pads likewise: no two overlap.
+    const PlanScene plan = PlanOf(table, PlanQuantity::kLoopInductance);
+    for (const PlanShape& a : plan.shapes) {
+      for (const PlanShape& b : plan.shapes) {
+        if (&a == &b || a.kind != b.kind ||
+            (a.kind != PlanShape::Kind::kFinger && a.kind != PlanShape::Kind::kPad)) {
+          continue;
+        }
+        const bool apart =
+            a.hi.x <= b.lo.x || b.hi.x <= a.lo.x || a.hi.y <= b.lo.y || b.hi.y <= a.lo.y;
+        QVERIFY2(apart, (a.name + " overlaps " + b.name).c_str());
+      }
+    }
     // R at the first frequency of the sweep (1 MHz): near the DC figure.
     const PlanScene r = PlanOf(table, PlanQuantity::kResistance);
     QCOMPARE(r.label, std::string("R @ 1 MHz (mΩ)"));
