@@ -53,6 +53,9 @@ void ViewState::ComputeStarted() {
 }
 
 void ViewState::Computed() {
+  // Results shown without a computation started here are taken as those of what the window
+  // holds now.
+  if (!running_ && estimated_) ComputeStarted();
   if (running_) shown_ = std::move(running_);
   running_.reset();
   compute_error_.clear();

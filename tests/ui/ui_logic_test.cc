@@ -174,6 +174,7 @@ class UiLogicTest : public QObject {
         {"nothing yet", {}, {}, "", false, false},
         {"estimated", {kA}, {}, "", true, false},
         {"computed", {kA, kStart, kDone}, {}, "", true, true},
+        {"shown without a start", {kA, kDeeper, kDone}, {}, "", true, true},
         {"deeper plane",
          {kA, kStart, kDone, kDeeper},
          {Kind::kStale},
