@@ -36,8 +36,9 @@ struct PlotHit {
   QString text;
 };
 
-// R(f) on log-log axes above L(f) (loop solid, partial dashed) on a log frequency axis, the
-// settings frequency marked, the report's figures as points.
+// R(f) on log-log axes above L(f) (loop thick, partial thin) on a log frequency axis, each wire
+// in its own colour, line pattern and marker, the settings frequency marked, the report's
+// figures as hollow points. Hovering a curve's point names its wire, frequency and value.
 class FrequencyPlot : public QWidget {
   Q_OBJECT
 
