@@ -653,8 +653,8 @@ void PhysicalView::StartComputation() {
           this,
           [this, run, percent, text] {
             if (!controller_.Current(run)) return;
-            progress_->setValue(percent);
             progress_->setFormat(text + QStringLiteral(": %p% of the model"));
+            progress_->setValue(percent);
           },
           Qt::QueuedConnection);
     };

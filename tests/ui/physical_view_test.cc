@@ -109,6 +109,11 @@ class PhysicalViewTest : public QObject {
         if (progress.cancel->load()) throw StageError("cancelled");
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
+      for (const auto& [stage, fraction] : {std::pair<const char*, double>{"inductance", 1},
+                                            {"capacitance", 0.2},
+                                            {"capacitance", 1}}) {
+        progress.report(stage, fraction);
+      }
       if (fail_) throw StageError("no solution");
       return PhysicalStudy{KnownModel(wires, params, options), {}, {}, {}};
     };
@@ -511,9 +516,17 @@ class PhysicalViewTest : public QObject {
     QVERIFY(!view->Busy());
     QCOMPARE(asked_.size(), asked);
     QVERIFY(view->Status().contains("press Compute"));
+    // One bar over both stages, rising: half for the inductance, half for the capacitance.
+    auto* bar = view->findChild<QProgressBar*>();
+    QStringList shown;
+    connect(bar, &QProgressBar::valueChanged, this,
+            [&](int value) { shown << bar->format().replace("%p", QString::number(value)); });
     QTest::mouseClick(view->findChild<QPushButton*>("Compute"), Qt::LeftButton);
     QVERIFY(Ended(*view));
     QCOMPARE(view->TableView()->model()->rowCount(), 3000);
+    QCOMPARE(shown,
+             (QStringList{"0%", "inductance: 25% of the model", "inductance: 50% of the model",
+                          "capacitance: 60% of the model", "capacitance: 100% of the model"}));
   }
 
   // Table as CSV, plot as SVG and PNG.
