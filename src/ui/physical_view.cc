@@ -872,29 +872,36 @@ void PhysicalView::ShowSelection() {
   }
   plot_->SetWires(std::move(wires), table_->SettingsFrequencyHz(), rows.size());
   plan_->SetSelected(rows);
-  if (rows.empty()) {
-    map_->SetSelected({});
-    return;
-  }
-  // The map turns to the side of the first selected wire and outlines the selected wires of
-  // that side; a pair of them is framed.
-  for (std::size_t s = 0; s < table_sides_.size(); ++s) {
-    const auto& side_wires = table_sides_[s].wires;
+  // The map turns to the side of the first selected wire.
+  for (std::size_t side = 0; !rows.empty() && side < table_sides_.size(); ++side) {
+    const auto& side_wires = table_sides_[side].wires;
     if (std::find(side_wires.begin(), side_wires.end(), rows.front()) == side_wires.end()) {
       continue;
     }
-    if (side_->currentIndex() != static_cast<int>(s)) side_->setCurrentIndex(static_cast<int>(s));
-    std::vector<int> positions;
-    for (std::size_t row : rows) {
-      const auto at = std::find(side_wires.begin(), side_wires.end(), row);
-      if (at != side_wires.end()) positions.push_back(static_cast<int>(at - side_wires.begin()));
+    if (side_->currentIndex() != static_cast<int>(side)) {
+      side_->setCurrentIndex(static_cast<int>(side));
     }
-    std::pair<int, int> pair{-1, -1};
-    if (rows.size() == 2 && positions.size() == 2) pair = {positions[0], positions[1]};
-    map_->SetSelected(std::move(positions), pair);
+    break;
+  }
+  OutlineOnMap(rows);
+}
+
+void PhysicalView::OutlineOnMap(const std::vector<std::size_t>& rows) {
+  // The selected wires of the side shown are outlined; a pair of them is framed.
+  const int side = side_->currentIndex();
+  if (!table_ || side < 0 || side >= static_cast<int>(table_sides_.size())) {
+    map_->SetSelected({});
     return;
   }
-  map_->SetSelected({});
+  const auto& side_wires = table_sides_[static_cast<std::size_t>(side)].wires;
+  std::vector<int> positions;
+  for (std::size_t row : rows) {
+    const auto at = std::find(side_wires.begin(), side_wires.end(), row);
+    if (at != side_wires.end()) positions.push_back(static_cast<int>(at - side_wires.begin()));
+  }
+  std::pair<int, int> pair{-1, -1};
+  if (rows.size() == 2 && positions.size() == 2) pair = {positions[0], positions[1]};
+  map_->SetSelected(std::move(positions), pair);
 }
 
 void PhysicalView::ShowSide(int index) {
@@ -913,7 +920,7 @@ void PhysicalView::ShowSide(int index) {
   map_->SetSide(QString::fromStdString(side.label), names, SideCoupling(loop, side.wires),
                 std::move(l_nh));
   map_->SetScaleMax(side_scale_->isChecked() ? 0.0 : coupling_max_);
-  ShowSelection();
+  OutlineOnMap(SelectedWires());  // a side chosen by hand stays, whatever is selected
 }
 
 void PhysicalView::ShowPlan() {

@@ -113,6 +113,7 @@ class PhysicalView : public QWidget {
   void Finished(std::uint64_t run, Outcome outcome);
   void ShowSelection();
   void ShowSide(int index);
+  void OutlineOnMap(const std::vector<std::size_t>& rows);
   void ShowPlan();
   void ShowState();  // banners, and what Compute and the exports may do
   void MapCellClicked(int row, int column);

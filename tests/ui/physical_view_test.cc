@@ -301,6 +301,13 @@ class PhysicalViewTest : public QObject {
     view->TableView()->selectRow(int(top.wires[2]));  // report order: row = wire
     QCOMPARE(view->Plan()->Selected(), std::vector<std::size_t>{top.wires[2]});
     QCOMPARE(view->Map()->Selected(), 2);
+    // Another side chosen by hand stays, without an outline; the selection's side comes back.
+    auto* side = view->findChild<QComboBox*>("Side");
+    side->setCurrentIndex(2);
+    QCOMPARE(view->Map()->Title(), side->itemText(2));
+    QCOMPARE(view->Map()->Selected(), -1);
+    side->setCurrentIndex(0);
+    QCOMPARE(view->Map()->Selected(), 2);
 
     CouplingMap* map = view->Map();
     QPoint cell;
