@@ -151,24 +151,32 @@ void FrequencyPlot::SetWires(std::vector<PlotWire> wires, double settings_freque
   update();
 }
 
-bool FrequencyPlot::event(QEvent* event) {
-  if (event->type() != QEvent::ToolTip) return QWidget::event(event);
-  // The curve point nearest the pointer, within a few pixels.
-  const auto* help = static_cast<QHelpEvent*>(event);
-  const QPointF at = help->pos();
+const PlotHit* FrequencyPlot::HitAt(QPointF at) const {
   const PlotHit* nearest = nullptr;
   double best = 8;
   for (const PlotHit& hit : hits_) {
     const double d = std::hypot(hit.at.x() - at.x(), hit.at.y() - at.y());
     if (d < best) best = d, nearest = &hit;
   }
-  if (nearest) {
-    QToolTip::showText(help->globalPos(), nearest->text, this);
+  return nearest;
+}
+
+bool FrequencyPlot::event(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  if (const PlotHit* hit = HitAt(help->pos())) {
+    QToolTip::showText(help->globalPos(), hit->text, this);
   } else {
     QToolTip::hideText();
     event->ignore();
   }
   return true;
+}
+
+void FrequencyPlot::mouseReleaseEvent(QMouseEvent* event) {
+  const PlotHit* hit = HitAt(event->position());
+  if (event->button() == Qt::LeftButton && hit && hit->wire >= 0) emit WireClicked(hit->wire);
+  QWidget::mouseReleaseEvent(event);
 }
 
 QStringList FrequencyPlot::WireNames() const {
@@ -319,10 +327,11 @@ void FrequencyPlot::Paint(QPainter& p, const QRectF& area, std::vector<PlotHit>*
       }
       points.push_back(at);
       if (hits) {
-        hits->push_back(
-            {at, QStringLiteral("%1 at %2: %3 %4")
-                     .arg(wires_[wire].name, QString::fromStdString(FrequencyLabel(f[i])), what,
-                          QString::number(v[i], 'g', 4))});
+        hits->push_back({at,
+                         QStringLiteral("%1 at %2: %3 %4")
+                             .arg(wires_[wire].name, QString::fromStdString(FrequencyLabel(f[i])),
+                                  what, QString::number(v[i], 'g', 4)),
+                         wires_[wire].wire});
       }
     }
     p.setPen(SeriesPen(wire, width));

@@ -28,12 +28,14 @@ struct PlotWire {
   WireSweep sweep;
   double report_resistance_mohm = 0;
   double report_ac_nh = 0, report_self_nh = 0, report_dc_nh = 0;
+  int wire = -1;  // its index in the wire list, reported by a click on its curve
 };
 
 // A point of a curve as painted on the screen, with what its tooltip says.
 struct PlotHit {
   QPointF at;
   QString text;
+  int wire = -1;
 };
 
 // R(f) on log-log axes above L(f) (loop thick, partial thin) on a log frequency axis, each wire
@@ -50,15 +52,23 @@ class FrequencyPlot : public QWidget {
   // What the plot says above its key: that it shows only some of the selected wires; empty
   // when it shows them all.
   QString Note() const;
+  // The curve points of the last paint on the screen, and the one nearest `at` within a few
+  // pixels (none: null).
+  const std::vector<PlotHit>& Hits() const { return hits_; }
+  const PlotHit* HitAt(QPointF at) const;
   // `hits`, when given, gets every curve point painted.
   void Paint(QPainter& painter, const QRectF& area, std::vector<PlotHit>* hits = nullptr) const;
   // PNG or SVG by the file name's extension; false when the file cannot be written.
   bool SaveTo(const QString& path, QSize size) const;
   QSize sizeHint() const override { return {560, 420}; }
 
+ signals:
+  void WireClicked(int wire);  // a click on a curve of that wire
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   bool event(QEvent* event) override;  // tooltips: the wire and figure under the pointer
+  void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
   std::vector<PlotWire> wires_;

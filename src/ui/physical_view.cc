@@ -325,6 +325,8 @@ void PhysicalView::BuildControls() {
   lower->setChildrenCollapsible(false);
   plot_ = new FrequencyPlot(lower);
   plot_->setObjectName(QStringLiteral("FrequencyPlot"));
+  connect(plot_, &FrequencyPlot::WireClicked, this,
+          [this](int wire) { SelectWires({static_cast<std::size_t>(wire)}); });
   panes_ = new QTabWidget(lower);
   panes_->setObjectName(QStringLiteral("Panes"));
   auto* map_box = new QWidget(panes_);
@@ -868,7 +870,8 @@ void PhysicalView::ShowSelection() {
     const Wire& w = table_->wires()[row];
     wires.push_back({QString::fromStdString(w.Name), table_->Sweep(row),
                      static_cast<double>(w.Resistance), static_cast<double>(w.InductanceAC),
-                     static_cast<double>(w.InductanceSelf), static_cast<double>(w.InductanceDC)});
+                     static_cast<double>(w.InductanceSelf), static_cast<double>(w.InductanceDC),
+                     static_cast<int>(row)});
   }
   plot_->SetWires(std::move(wires), table_->SettingsFrequencyHz(), rows.size());
   plan_->SetSelected(rows);

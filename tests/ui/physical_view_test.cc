@@ -323,6 +323,17 @@ class PhysicalViewTest : public QObject {
     QCOMPARE(view->Plot()->WireNames(), (QStringList{name(pair[0]), name(pair[1])}));
     QCOMPARE(view->Plan()->Selected(), pair);
     QCOMPARE(map->Pair(), (std::pair<int, int>{1, 3}));
+    // A click on the second wire's loop curve (apart from the first's) in the plot selects that
+    // wire alone.
+    view->Plot()->repaint();
+    const auto hit = std::find_if(
+        view->Plot()->Hits().begin(), view->Plot()->Hits().end(),
+        [&](const PlotHit& h) { return h.wire == int(pair[1]) && h.text.contains("L loop"); });
+    QVERIFY(hit != view->Plot()->Hits().end() && hit->text.startsWith(name(pair[1]) + " at "));
+    QTest::mouseClick(view->Plot(), Qt::LeftButton, {}, hit->at.toPoint());
+    QCOMPARE(view->SelectedWires(), std::vector<std::size_t>{pair[1]});
+    map->SetSelected({}, {-1, -1});
+    QTest::mouseClick(map, Qt::LeftButton, {}, cell);
     // k = 0.5^2 between report-order wires two apart; L_ij = k sqrt(L_ii L_jj).
     const double l_ij = 0.25 * std::sqrt((1 + pair[0] / 10.0) * (1 + pair[1] / 10.0));
     QCOMPARE(map->CellText(1, 3), QStringLiteral("%1 – %2: k = 0.250, L_ij = %3 nH")
