@@ -199,6 +199,14 @@ std::string PhysicalJsonText(const physical::Model& model) {
     AppendList(out, r.resistance_ohm, kMohmPerOhm);
     out += ",\n     \"internal_inductance_nh\": ";
     AppendList(out, r.internal_inductance_h, kNhPerH);
+    for (const auto& [name, c] : {std::pair("proximity_partial", &r.proximity_partial),
+                                  std::pair("proximity_loop", &r.proximity_loop)}) {
+      out += ",\n     \"" + std::string(name) + "\": {\"delta_resistance_mohm\": ";
+      AppendMatrix(out, c->delta_resistance_ohm, kMohmPerOhm);
+      out += ", \"delta_inductance_nh\": ";
+      AppendMatrix(out, c->delta_inductance_h, kNhPerH);
+      out += '}';
+    }
     out += '}';
   }
   out += model.results.empty() ? "]" : "\n  ]";

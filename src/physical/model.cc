@@ -9,6 +9,7 @@
 #include "physical/inductance.h"
 #include "physical/model_check.h"
 #include "physical/physical_model.h"
+#include "physical/proximity.h"
 #include "physical/wire_groups.h"
 
 namespace ostrel::physical {
@@ -88,6 +89,13 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
   // The clearance check lists at least the wires that touch, which are one conductor. A
   // coincident group is checked through its first wire: its own pairs are the group, and a
   // thousand wires bonded over one path would otherwise give half a million pairs.
+  ProximityResult proximity = ComputeProximity(model.conductors, options.ground_depth_m,
+                                               options.frequencies_hz, model.coincident, progress);
+  for (std::size_t f = 0; f < model.results.size(); ++f) {
+    model.results[f].proximity_partial = std::move(proximity.partial[f]);
+    model.results[f].proximity_loop = std::move(proximity.loop[f]);
+  }
+  model.notes.insert(model.notes.end(), proximity.notes.begin(), proximity.notes.end());
   model.clearance =
       DistinctClearance(model.conductors, model.coincident, std::max(options.clearance_m, 0.0));
   model.joined_conductors =

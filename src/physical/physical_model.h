@@ -110,11 +110,25 @@ struct Progress {
   const std::atomic<bool>* cancel = nullptr;
 };
 
+// What close conductors change in a resistance and an inductance matrix at one frequency: the
+// current crowds to the sides of a wire that face away from (or towards) its neighbours. Kept
+// sparse, lower triangle (i >= j); the diagonal is added resistance and inductance of each wire,
+// the off-diagonal the mutual resistance and the change of the mutual inductance. All zero at DC.
+struct ProximityCorrection {
+  SymmetricMatrix delta_resistance_ohm{0, false, {}, {}};
+  SymmetricMatrix delta_inductance_h{0, false, {}, {}};
+  bool operator==(const ProximityCorrection&) const = default;
+};
+
 // Per-frequency figures of every wire, in wire order.
 struct FrequencyResult {
   double frequency_hz = 0;
-  std::vector<double> resistance_ohm;
-  std::vector<double> internal_inductance_h;
+  std::vector<double> resistance_ohm;         // the wire alone (exact internal impedance)
+  std::vector<double> internal_inductance_h;  // the wire alone
+  // The change by close wires of the partial matrices (wires alone) and of the loop matrices
+  // (wires over the plane, whose image counts as a close conductor). The impedance of a wire
+  // set at this frequency is diag(R + j w L_int) + j w L_ext + (dR + j w dL) of the same kind.
+  ProximityCorrection proximity_partial, proximity_loop;
 };
 
 struct Model {

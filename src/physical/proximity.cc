@@ -1,0 +1,391 @@
+#include "physical/proximity.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <numbers>
+#include <tuple>
+#include <unordered_map>
+
+#include "base/stage_error.h"
+#include "physical/cylinder_harmonics.h"
+#include "physical/inductance.h"
+#include "physical/parallel_fault.h"
+#include "physical/vector3.h"
+#include "physical/wire_groups.h"
+
+namespace ostrel::physical {
+namespace {
+
+// Neighbours more than 30 degrees off parallel are left out: the 2-D picture of parallel round
+// wires no longer holds for them, and wires that cross do so over a short length.
+const double kParallelCosine = std::cos(std::numbers::pi / 6);
+// A station whose wire climbs steeper than 30 degrees sees no image in the plane: its image runs
+// away from it.
+const double kLevelSine = std::sin(std::numbers::pi / 6);
+
+struct Piece {
+  Point3 a, b, u;
+  double length = 0;
+  std::size_t wire = 0;              // distinct wire
+  bool first = false, last = false;  // the wire's end pieces: the wire stops at a and at b
+};
+
+// A wire beside a station: its place in the station's cross-section and the cosine between its
+// current and the station wire's.
+struct Member {
+  std::size_t wire = 0;
+  Complex at;  // x across, y the height above the plane
+  double cosine = 1;
+};
+
+struct Station {
+  double length_m = 0;
+  Point3 at;
+  std::vector<Member> members;  // the station's wire first
+  bool level = false;           // the plane's images count
+};
+
+// A wire pair closer than the stated accuracy, for the notes.
+struct ClosePair {
+  std::size_t wire_a = 0, wire_b = 0;  // distinct wires; b == a: the wire and its image
+  double pitch_m = 0;
+  Point3 at;
+};
+
+using Cell = std::tuple<std::int64_t, std::int64_t, std::int64_t>;
+struct CellHash {
+  std::size_t operator()(const Cell& c) const {
+    const auto [x, y, z] = c;
+    return std::hash<std::int64_t>()(x * 73856093 ^ y * 19349663 ^ z * 83492791);
+  }
+};
+
+// Pieces of all distinct wires in cubic cells of the reach: a station's neighbours lie in the 27
+// cells around it.
+class PieceGrid {
+ public:
+  PieceGrid(const std::vector<Piece>& pieces, double cell_m) : pieces_(pieces), cell_m_(cell_m) {
+    for (std::size_t p = 0; p < pieces.size(); ++p) {
+      const Cell lo =
+          CellOf({std::min(pieces[p].a.x, pieces[p].b.x), std::min(pieces[p].a.y, pieces[p].b.y),
+                  std::min(pieces[p].a.z, pieces[p].b.z)});
+      const Cell hi =
+          CellOf({std::max(pieces[p].a.x, pieces[p].b.x), std::max(pieces[p].a.y, pieces[p].b.y),
+                  std::max(pieces[p].a.z, pieces[p].b.z)});
+      for (std::int64_t x = std::get<0>(lo); x <= std::get<0>(hi); ++x) {
+        for (std::int64_t y = std::get<1>(lo); y <= std::get<1>(hi); ++y) {
+          for (std::int64_t z = std::get<2>(lo); z <= std::get<2>(hi); ++z) {
+            cells_[{x, y, z}].push_back(p);
+          }
+        }
+      }
+    }
+  }
+
+  template <typename Visit>
+  void Near(const Point3& p, Visit&& visit) const {
+    const auto [cx, cy, cz] = CellOf(p);
+    for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
+      for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
+        for (std::int64_t z = cz - 1; z <= cz + 1; ++z) {
+          const auto it = cells_.find({x, y, z});
+          if (it == cells_.end()) continue;
+          for (std::size_t q : it->second) visit(pieces_[q]);
+        }
+      }
+    }
+  }
+
+ private:
+  Cell CellOf(const Point3& p) const {
+    return {std::int64_t(std::floor(p.x / cell_m_)), std::int64_t(std::floor(p.y / cell_m_)),
+            std::int64_t(std::floor(p.z / cell_m_))};
+  }
+  const std::vector<Piece>& pieces_;
+  double cell_m_;
+  std::unordered_map<Cell, std::vector<std::size_t>, CellHash> cells_;
+};
+
+std::vector<std::vector<Piece>> WirePieces(const std::vector<Conductor>& conductors,
+                                           const std::vector<std::size_t>& distinct) {
+  std::vector<std::vector<Piece>> wires(distinct.size());
+  for (std::size_t w = 0; w < distinct.size(); ++w) {
+    const Conductor& c = conductors[distinct[w]];
+    const std::vector<std::size_t> keep = MergedVertices(c.path_m, 0.01 * c.radius_m);
+    for (std::size_t k = 1; k < keep.size(); ++k) {
+      const Point3 &a = c.path_m[keep[k - 1]], &b = c.path_m[keep[k]];
+      const double length = Norm(b - a);
+      if (!(length > 0)) continue;
+      wires[w].push_back({a, b, (1 / length) * (b - a), length, w, false, false});
+    }
+    if (!wires[w].empty()) wires[w].front().first = wires[w].back().last = true;
+  }
+  return wires;
+}
+
+// Where wire `q.wire` passes the station point `p`: the foot of the perpendicular on the piece,
+// or a corner between two of its pieces; not past the wire's ends (it stops there).
+bool Passes(const Piece& q, const Point3& p, Point3& foot) {
+  const double t = Dot(p - q.a, q.u);
+  if ((t < 0 && q.first) || (t > q.length && q.last)) return false;
+  foot = q.a + std::clamp(t, 0.0, q.length) * q.u;
+  return true;
+}
+
+// The stations of one wire and the wires beside each.
+std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& grid, double radius_m,
+                              double depth_m, double reach_m, double step_m,
+                              std::vector<ClosePair>& close, double accurate_m) {
+  std::vector<Station> stations;
+  if (own.empty()) return stations;
+  const std::size_t wire = own.front().wire;
+  for (const Piece& piece : own) {
+    const std::size_t steps =
+        std::max<std::size_t>(1, std::size_t(std::ceil(piece.length / step_m)));
+    const Point3 u = piece.u;
+    const bool level = std::abs(u.z) < kLevelSine;
+    // Cross-section axes: level wires keep x across and y up, so that the plane is y = 0.
+    Point3 ex = level ? Cross(u, Point3{0, 0, 1})
+                      : Cross(u, std::abs(u.x) < 0.9 ? Point3{1, 0, 0} : Point3{0, 1, 0});
+    ex = (1 / Norm(ex)) * ex;
+    const Point3 ey = Cross(ex, u);
+    for (std::size_t s = 0; s < steps; ++s) {
+      Station st;
+      st.length_m = piece.length / double(steps);
+      st.at = piece.a + ((double(s) + 0.5) * st.length_m) * u;
+      st.level = level && st.at.z + depth_m > radius_m * (1 + 1e-9);
+      const double own_y = level ? st.at.z + depth_m : 0;
+      st.members.push_back({wire, Complex(0, own_y), 1});
+      // The nearest passage of each other wire.
+      std::map<std::size_t, std::pair<double, Member>> nearest;
+      grid.Near(st.at, [&](const Piece& q) {
+        if (q.wire == wire) return;
+        const double cosine = Dot(u, q.u);
+        if (std::abs(cosine) < kParallelCosine) return;
+        Point3 foot;
+        if (!Passes(q, st.at, foot)) return;
+        const Point3 v = foot - st.at;
+        const Point3 across = v - Dot(v, u) * u;
+        const double distance = Norm(across);
+        if (distance >= reach_m) return;
+        const Complex at(Dot(across, ex), level ? foot.z + depth_m : Dot(across, ey));
+        auto [it, fresh] = nearest.try_emplace(q.wire, distance, Member{q.wire, at, cosine});
+        if (!fresh && distance < it->second.first) it->second = {distance, {q.wire, at, cosine}};
+      });
+      std::vector<std::pair<double, Member>> beside;
+      for (const auto& [w, found] : nearest) beside.push_back(found);
+      std::sort(beside.begin(), beside.end(),
+                [](const auto& x, const auto& y) { return x.first < y.first; });
+      for (const auto& [distance, m] : beside) {
+        // A wire that touches this one, or one already kept, is joined to it here.
+        bool clear = !st.level || m.at.imag() > radius_m * (1 + 1e-9);
+        for (const Member& kept : st.members) {
+          clear = clear && std::abs(m.at - kept.at) > 2 * radius_m * (1 + 1e-9);
+        }
+        if (!clear) continue;
+        if (distance < accurate_m) close.push_back({wire, m.wire, distance, st.at});
+        st.members.push_back(m);
+      }
+      if (st.level && 2 * own_y < accurate_m) close.push_back({wire, wire, 2 * own_y, st.at});
+      stations.push_back(std::move(st));
+    }
+  }
+  return stations;
+}
+
+// Row 0 of the harmonic correction of a station's cross-section.
+Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
+                            const std::vector<Complex>& reflection) {
+  CrossSection section;
+  section.radius_m = radius_m;
+  section.plane = plane;
+  double closest = std::numeric_limits<double>::infinity();
+  for (std::size_t k = 0; k < st.members.size(); ++k) {
+    section.centres_m.push_back(st.members[k].at);
+    for (std::size_t m = 0; m < st.members.size(); ++m) {
+      if (m != k) closest = std::min(closest, std::abs(st.members[k].at - st.members[m].at));
+      if (plane)
+        closest = std::min(closest, std::abs(st.members[k].at - std::conj(st.members[m].at)));
+    }
+  }
+  const int orders = std::min<int>(HarmonicOrders(radius_m, closest), int(reflection.size()));
+  const std::vector<Complex> r(reflection.begin(), reflection.begin() + orders);
+  return HarmonicCorrection(section, r).row(0).transpose();
+}
+
+// A per-length correction M (field units) as an impedance: j w (mu0 / 2 pi) M, ohm/m.
+Complex Impedance(double omega, Complex m) {
+  return Complex(0, omega) * (kMu0HPerM / (2 * std::numbers::pi)) * m;
+}
+
+void Report(const Progress& progress, double fraction) {
+  if (progress.cancel && progress.cancel->load()) throw StageError("cancelled");
+  if (progress.report) progress.report("proximity", fraction);
+}
+
+std::string Microns(double m) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", m * 1e6);
+  return text;
+}
+
+std::vector<std::string> CloseNotes(std::vector<ClosePair> close,
+                                    const std::vector<Conductor>& conductors,
+                                    const std::vector<std::size_t>& distinct, double radius_m) {
+  if (close.empty()) return {};
+  // One entry per pair, at its closest.
+  std::sort(close.begin(), close.end(), [](const ClosePair& x, const ClosePair& y) {
+    return std::tie(x.pitch_m, x.wire_a, x.wire_b) < std::tie(y.pitch_m, y.wire_a, y.wire_b);
+  });
+  std::vector<ClosePair> pairs;
+  for (const ClosePair& c : close) {
+    const auto key = std::minmax(c.wire_a, c.wire_b);
+    const bool seen = std::any_of(pairs.begin(), pairs.end(), [&](const ClosePair& p) {
+      return std::minmax(p.wire_a, p.wire_b) == key;
+    });
+    if (!seen) pairs.push_back(c);
+  }
+  std::string text = std::to_string(pairs.size()) +
+                     (pairs.size() == 1 ? " wire pair runs" : " wire pairs run") +
+                     " closer than 1.25 diameters (centre to centre): their proximity figures are "
+                     "outside the stated accuracy";
+  constexpr std::size_t kListed = 5;
+  for (std::size_t k = 0; k < pairs.size() && k < kListed; ++k) {
+    const ClosePair& p = pairs[k];
+    text += k == 0 ? ": " : ", ";
+    text += conductors[distinct[p.wire_a]].name;
+    text += p.wire_b == p.wire_a ? "/(its image)" : "/" + conductors[distinct[p.wire_b]].name;
+    char figure[96];
+    std::snprintf(figure, sizeof figure, " %.2f d at (%s, %s, %s)", p.pitch_m / (2 * radius_m),
+                  Microns(p.at.x).c_str(), Microns(p.at.y).c_str(), Microns(p.at.z).c_str());
+    text += figure;
+  }
+  if (pairs.size() > kListed) text += ", ...";
+  return {text};
+}
+
+// Lower triangle of the symmetric corrections from each wire's rows (the mean of the two rows
+// of a pair), spread over coincident wires.
+struct Rows {
+  std::vector<std::vector<std::pair<std::size_t, Complex>>> partial, loop;  // [wire] -> (j, dZ)
+};
+
+ProximityCorrection Assemble(const std::vector<std::vector<std::pair<std::size_t, Complex>>>& rows,
+                             const DistinctWires& kept, std::size_t wire_count, double omega) {
+  std::map<std::pair<std::size_t, std::size_t>, Complex> sum;  // distinct (i >= j)
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (const auto& [j, z] : rows[i]) {
+      sum[{std::max(i, j), std::min(i, j)}] += i == j ? z : 0.5 * z;
+    }
+  }
+  // Wires of each distinct one.
+  std::vector<std::vector<std::size_t>> members(kept.first.size());
+  for (std::size_t w = 0; w < wire_count; ++w) members[kept.slot[w]].push_back(w);
+  std::vector<SymmetricMatrix::Entry> r, l;
+  for (const auto& [key, z] : sum) {
+    if (z == Complex(0)) continue;
+    for (std::size_t a : members[key.first]) {
+      for (std::size_t b : members[key.second]) {
+        const std::size_t i = std::max(a, b), j = std::min(a, b);
+        if (key.first == key.second && a < b) continue;
+        r.push_back({i, j, z.real()});
+        l.push_back({i, j, z.imag() / omega});
+      }
+    }
+  }
+  const auto order = [](const SymmetricMatrix::Entry& x, const SymmetricMatrix::Entry& y) {
+    return std::tie(x.i, x.j) < std::tie(y.i, y.j);
+  };
+  std::sort(r.begin(), r.end(), order);
+  std::sort(l.begin(), l.end(), order);
+  ProximityCorrection c;
+  c.delta_resistance_ohm = {wire_count, false, {}, std::move(r)};
+  c.delta_inductance_h = {wire_count, false, {}, std::move(l)};
+  return c;
+}
+
+}  // namespace
+
+ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, double ground_depth_m,
+                                 const std::vector<double>& frequencies_hz,
+                                 const std::vector<std::vector<std::size_t>>& coincident,
+                                 const Progress& progress, const ProximitySettings& settings) {
+  ProximityResult result;
+  const std::size_t n = conductors.size();
+  const ProximityCorrection none{{n, false, {}, {}}, {n, false, {}, {}}};
+  result.partial.assign(frequencies_hz.size(), none);
+  result.loop.assign(frequencies_hz.size(), none);
+  if (n == 0) return result;
+  const double radius_m = conductors.front().radius_m;
+  const double rho = conductors.front().resistivity_ohm_m;
+  for (const Conductor& c : conductors) {
+    if (c.radius_m != radius_m || c.resistivity_ohm_m != rho) {
+      throw StageError("the proximity correction needs wires of one diameter and metal");
+    }
+  }
+  // Frequencies at which the eddy currents are not negligible.
+  std::vector<std::size_t> active;
+  std::vector<std::vector<Complex>> reflection(frequencies_hz.size());
+  for (std::size_t f = 0; f < frequencies_hz.size(); ++f) {
+    reflection[f] = WireReflection(frequencies_hz[f], radius_m, rho, 40);
+    if (std::abs(reflection[f][0]) > 1e-9) active.push_back(f);
+  }
+  if (active.empty()) return result;
+  const DistinctWires kept = Distinct(n, coincident);
+  const std::vector<std::vector<Piece>> wires = WirePieces(conductors, kept.first);
+  std::vector<Piece> all;
+  for (const auto& w : wires) all.insert(all.end(), w.begin(), w.end());
+  const double reach_m = settings.reach_diameters * 2 * radius_m;
+  const PieceGrid grid(all, reach_m);
+  const std::size_t count = wires.size();
+  // rows[f][i]: wire i's row of the correction at frequency `active[f]`.
+  std::vector<Rows> rows(active.size());
+  for (Rows& r : rows) r.partial.resize(count), r.loop.resize(count);
+  std::vector<std::vector<ClosePair>> close(count);
+  constexpr std::size_t kBlock = 64;
+  for (std::size_t block = 0; block < count; block += kBlock) {
+    Report(progress, double(block) / double(count));
+    const std::size_t block_end = std::min(count, block + kBlock);
+    ParallelFault fault;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (std::size_t i = block; i < block_end; ++i)
+      fault.Run([&] {
+        const std::vector<Station> stations =
+            Stations(wires[i], grid, radius_m, ground_depth_m, reach_m, settings.station_m,
+                     close[i], settings.accurate_diameters * 2 * radius_m);
+        for (std::size_t f = 0; f < active.size(); ++f) {
+          const double omega = 2 * std::numbers::pi * frequencies_hz[active[f]];
+          std::map<std::size_t, Complex> partial, loop;
+          for (const Station& st : stations) {
+            Eigen::VectorXcd p, l;
+            if (st.members.size() > 1) p = StationRow(st, false, radius_m, reflection[active[f]]);
+            if (st.level) l = StationRow(st, true, radius_m, reflection[active[f]]);
+            for (std::size_t k = 0; k < st.members.size(); ++k) {
+              const double weight = st.length_m * st.members[k].cosine;
+              if (p.size() > 0) partial[st.members[k].wire] += weight * Impedance(omega, p(k));
+              const Complex lk = st.level ? l(k) : p.size() > 0 ? p(k) : Complex(0);
+              loop[st.members[k].wire] += weight * Impedance(omega, lk);
+            }
+          }
+          rows[f].partial[i].assign(partial.begin(), partial.end());
+          rows[f].loop[i].assign(loop.begin(), loop.end());
+        }
+      });
+    fault.Rethrow();
+  }
+  Report(progress, 1);
+  for (std::size_t f = 0; f < active.size(); ++f) {
+    const double omega = 2 * std::numbers::pi * frequencies_hz[active[f]];
+    result.partial[active[f]] = Assemble(rows[f].partial, kept, n, omega);
+    result.loop[active[f]] = Assemble(rows[f].loop, kept, n, omega);
+  }
+  std::vector<ClosePair> all_close;
+  for (const auto& c : close) all_close.insert(all_close.end(), c.begin(), c.end());
+  result.notes = CloseNotes(std::move(all_close), conductors, kept.first, radius_m);
+  return result;
+}
+
+}  // namespace ostrel::physical
