@@ -21,6 +21,8 @@
 #include "physical/clearance.h"
 #include "physical/inductance.h"
 #include "physical/physical_model.h"
+#include "physical/proximity.h"
+#include "physical/wire_groups.h"
 
 namespace {
 
@@ -109,6 +111,24 @@ void BM_Capacitance(benchmark::State& state) {
   });
 }
 
+// The proximity correction alone at the settings file's frequency (1 GHz), on the model's
+// coincident groups.
+void BM_Proximity(benchmark::State& state) {
+  Case& c = CaseFor(state.range(0));
+  const std::vector<ostrel::physical::Conductor> conductors =
+      ostrel::physical::BuildConductors(c.ws.Wires, c.ws.params);
+  const ostrel::physical::Options options;
+  const std::vector<std::vector<std::size_t>> coincident =
+      ostrel::physical::CoincidentGroups(conductors);
+  for (auto _ : state) {
+    const auto result = ostrel::physical::ComputeProximity(
+        conductors, options.ground_depth_m, {static_cast<double>(c.ws.params.Frequency)},
+        coincident);
+    benchmark::DoNotOptimize(result);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * c.ws.Wires.size()));
+}
+
 // The clearance check alone: the wire pairs that touch or overlap.
 void BM_Clearance(benchmark::State& state) {
   TimeOnConductors(state, [](const auto& conductors, const ostrel::physical::Options& options) {
@@ -137,6 +157,12 @@ BENCHMARK(BM_Clearance)
     ->ArgName("wires")
     ->Arg(3000)
     ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Proximity)
+    ->ArgName("wires")
+    ->Arg(0)
+    ->Arg(3000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_Capacitance)->ArgName("wires")->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();

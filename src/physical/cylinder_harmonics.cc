@@ -11,15 +11,98 @@
 namespace ostrel::physical {
 namespace {
 
-// The harmonic series are cut where the slowest of them has fallen to this.
-constexpr double kSeriesTolerance = 1e-5;
 constexpr int kMaxOrders = 40;
+// The row solve iterates the reflections up to this many times, to this relative change (squared).
+constexpr int kMaxReflections = 40;
+constexpr double kReflectionTolerance = 1e-14;
 
-// Index of the coefficient of harmonic n (1..orders) of cylinder m: sense 0 the harmonic
-// (a / (z - c))^n, sense 1 its conjugate (a / conj(z - c))^n.
-std::size_t Unknown(std::size_t m, int n, int sense, int orders) {
-  return (m * 2 + static_cast<std::size_t>(sense)) * static_cast<std::size_t>(orders) +
-         static_cast<std::size_t>(n - 1);
+// The harmonic coefficients of all cylinders: cylinder m's harmonic n (1..orders[m]) in sense
+// 0, (a / (z - c))^n, and in sense 1, its conjugate (a / conj(z - c))^n.
+struct Layout {
+  std::vector<int> orders;
+  std::vector<std::size_t> first;  // index of (m, 1, 0); sense 1 follows orders[m] later
+  std::size_t size = 0;
+  std::size_t At(std::size_t m, int n, int sense) const {
+    return first[m] + static_cast<std::size_t>(sense * orders[m] + n - 1);
+  }
+};
+
+Layout MakeLayout(const CrossSection& section, int available) {
+  Layout layout;
+  const std::size_t count = section.centres_m.size();
+  for (std::size_t m = 0; m < count; ++m) {
+    const int n = section.orders.empty() ? available : std::min(section.orders[m], available);
+    layout.orders.push_back(std::max(n, 0));
+    layout.first.push_back(layout.size);
+    layout.size += 2 * static_cast<std::size_t>(layout.orders.back());
+  }
+  return layout;
+}
+
+// The multiple-scattering system (I - R A) x = R B q and the mean field C x, where g = A x + B q
+// is the field falling on each cylinder in its local harmonics and R the reflection.
+struct System {
+  Eigen::MatrixXcd matrix, rhs, mean;
+};
+
+System BuildSystem(const CrossSection& section, const std::vector<Complex>& reflection,
+                   const Layout& layout) {
+  const std::size_t count = section.centres_m.size();
+  const double a = section.radius_m;
+  const int top = *std::max_element(layout.orders.begin(), layout.orders.end());
+  System sys;
+  sys.matrix = Eigen::MatrixXcd::Identity(layout.size, layout.size);
+  sys.rhs = Eigen::MatrixXcd::Zero(layout.size, count);
+  sys.mean = Eigen::MatrixXcd::Zero(count, layout.size);
+  // binom(n + l - 1, l).
+  Eigen::MatrixXd binom(top + 1, top + 1);
+  for (int n = 1; n <= top; ++n) {
+    binom(n, 0) = 1;
+    for (int l = 1; l <= top; ++l) binom(n, l) = binom(n, l - 1) * (n + l - 1) / l;
+  }
+  std::vector<Complex> powers(2 * static_cast<std::size_t>(top) + 1);
+  // A source at offset d = c_k - c_source: a line source of sign `sign` and harmonics whose
+  // analytic family (a / (z - c))^n has the coefficients of sense from_sense[0] of cylinder m
+  // and whose conjugate family has those of sense from_sense[1], times `sign`. Graf's addition
+  // theorem: (a / (w + d))^n = sum_l binom(n + l - 1, l) (-1)^l (a / d)^(n + l) (w / a)^l, and
+  // -ln|w + d| = -ln|d| + sum_l (-1)^l ((w / d)^l + conj)/(2 l). The field of family f, local
+  // harmonic l, is answered by cylinder k's coefficient of the other sense, times r_l.
+  const auto add_source = [&](std::size_t k, std::size_t m, Complex d, double sign,
+                              const int(&from_sense)[2]) {
+    const int lk = layout.orders[k], nm = layout.orders[m];
+    for (int family = 0; family < 2; ++family) {
+      // a / d without the library's guarded complex division (d is never near 0 or overflow).
+      const Complex u = (a / std::norm(d)) * (family == 0 ? std::conj(d) : d);
+      powers[0] = 1;
+      for (int p = 1; p <= lk + nm; ++p) powers[p] = powers[p - 1] * u;
+      for (int l = 1; l <= lk; ++l) {
+        const std::size_t row = layout.At(k, l, 1 - family);
+        const Complex r = reflection[static_cast<std::size_t>(l) - 1];
+        const double alternate = l % 2 == 0 ? 1.0 : -1.0;
+        sys.rhs(row, m) += r * (sign * alternate / (2.0 * l)) * powers[l];
+        for (int n = 1; n <= nm; ++n) {
+          sys.matrix(row, layout.At(m, n, from_sense[family])) -=
+              r * (sign * alternate * binom(n, l)) * powers[n + l];
+        }
+      }
+      for (int n = 1; n <= nm; ++n)
+        sys.mean(k, layout.At(m, n, from_sense[family])) += sign * powers[n];
+    }
+  };
+  for (std::size_t k = 0; k < count; ++k) {
+    const Complex ck = section.centres_m[k];
+    for (std::size_t m = 0; m < count; ++m) {
+      if (m != k) add_source(k, m, ck - section.centres_m[m], 1.0, {0, 1});
+      // The image of A(z) is -A(conj z): the conjugate family of m becomes the analytic one of
+      // its image and the other way round, with the opposite sign.
+      if (section.plane) add_source(k, m, ck - std::conj(section.centres_m[m]), -1.0, {1, 0});
+    }
+  }
+  return sys;
+}
+
+void CheckFinite(bool finite) {
+  if (!finite) throw StageError("the harmonic solution of close wires is not finite");
 }
 
 }  // namespace
@@ -45,97 +128,50 @@ std::vector<Complex> WireReflection(double frequency_hz, double radius_m, double
   return r;
 }
 
-int HarmonicOrders(double radius_m, double closest_m) {
+int HarmonicOrders(double radius_m, double closest_m, double tolerance) {
   if (!(closest_m > 2 * radius_m)) return kMaxOrders;
   // Repeated reflection between two cylinders d apart gathers their fields at the limit points
   // of the pair, a / (d / 2 + sqrt(d^2 / 4 - a^2)) of a radius from the far centre.
   const double half = closest_m / 2;
   const double ratio = radius_m / (half + std::sqrt(half * half - radius_m * radius_m));
-  const int orders = static_cast<int>(std::ceil(std::log(kSeriesTolerance) / std::log(ratio)));
+  const int orders = static_cast<int>(std::ceil(std::log(tolerance) / std::log(ratio)));
   return std::clamp(orders, 1, kMaxOrders);
 }
 
 Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
                                     const std::vector<Complex>& reflection) {
   const std::size_t count = section.centres_m.size();
-  const int orders = static_cast<int>(reflection.size());
-  const double a = section.radius_m;
-  if (count == 0 || orders == 0) return Eigen::MatrixXcd::Zero(count, count);
-  const std::size_t unknowns = 2 * count * static_cast<std::size_t>(orders);
-  // binom(n + l - 1, l) for n, l in 1..orders.
-  Eigen::MatrixXd binom(orders + 1, orders + 1);
-  for (int n = 1; n <= orders; ++n) {
-    binom(n, 0) = 1;
-    for (int l = 1; l <= orders; ++l) binom(n, l) = binom(n, l - 1) * (n + l - 1) / l;
-  }
-  // Field on cylinder k's surface, in its local harmonics (z - c_k)^l / a^l (sense 0) and their
-  // conjugates (sense 1):  g = A x + B q;  the mean (order 0) from the harmonics: C x.
-  Eigen::MatrixXcd A = Eigen::MatrixXcd::Zero(unknowns, unknowns);
-  Eigen::MatrixXcd B = Eigen::MatrixXcd::Zero(unknowns, count);
-  Eigen::MatrixXcd C = Eigen::MatrixXcd::Zero(count, unknowns);
-  std::vector<Complex> powers(2 * static_cast<std::size_t>(orders) + 1);
-  // A source at offset d = c_k - c_source with harmonic coefficients (sign * x[m, n, s_from])
-  // in sense `analytic` (0) feeding cylinder k's local sense 0 and the conjugate (sense 1) its
-  // local sense 1. `from_sense[0]` is the unknown feeding the analytic family.
-  const auto add_source = [&](std::size_t k, std::size_t m, Complex d, double sign,
-                              const int(&from_sense)[2]) {
-    for (int family = 0; family < 2; ++family) {
-      const Complex u = a / (family == 0 ? d : std::conj(d));
-      powers[0] = 1;
-      for (std::size_t p = 1; p < powers.size(); ++p) powers[p] = powers[p - 1] * u;
-      for (int l = 1; l <= orders; ++l) {
-        const double alternate = l % 2 == 0 ? 1.0 : -1.0;
-        // The line source -q ln|z - c| = -q Re log(d + w): its local harmonic l is
-        // q (-1)^l (w / d)^l / (2 l) in each family.
-        B(Unknown(k, l, family, orders), m) += sign * alternate / (2.0 * l) * powers[l];
-        for (int n = 1; n <= orders; ++n) {
-          A(Unknown(k, l, family, orders), Unknown(m, n, from_sense[family], orders)) +=
-              sign * alternate * binom(n, l) * powers[static_cast<std::size_t>(n + l)];
-        }
-      }
-      for (int n = 1; n <= orders; ++n) {
-        C(k, Unknown(m, n, from_sense[family], orders)) += sign * powers[n];
-      }
-    }
-  };
-  for (std::size_t k = 0; k < count; ++k) {
-    const Complex ck = section.centres_m[k];
-    for (std::size_t m = 0; m < count; ++m) {
-      if (m != k) add_source(k, m, ck - section.centres_m[m], 1.0, {0, 1});
-      if (section.plane) {
-        // The image of A(z) is -A(conj z): the conjugate family of m becomes the analytic one
-        // of its image and the other way round, with the opposite sign.
-        add_source(k, m, ck - std::conj(section.centres_m[m]), -1.0, {1, 0});
-      }
-    }
-  }
-  // A field harmonic (r/a)^l e^(j l phi) falling on a cylinder sends out r_l (a/r)^l e^(j l phi):
-  // local sense 0, (w / a)^l, is answered in sense 1, (a / conj w)^l, and the other way round.
-  Eigen::VectorXcd r_row(unknowns);
-  for (std::size_t k = 0; k < count; ++k) {
-    for (int s = 0; s < 2; ++s) {
-      for (int l = 1; l <= orders; ++l) {
-        r_row(Unknown(k, l, s, orders)) = reflection[static_cast<std::size_t>(l) - 1];
-      }
-    }
-  }
-  // The unknown x[k, l, 1 - s] answers the local field g[k, l, s]: swap the senses of A's and
-  // B's rows so that row (k, l, s') holds the field that x[k, l, s'] answers.
-  Eigen::MatrixXcd system = Eigen::MatrixXcd::Identity(unknowns, unknowns);
-  Eigen::MatrixXcd rhs(unknowns, count);
-  for (std::size_t k = 0; k < count; ++k) {
-    for (int s = 0; s < 2; ++s) {
-      for (int l = 1; l <= orders; ++l) {
-        const std::size_t row = Unknown(k, l, s, orders), from = Unknown(k, l, 1 - s, orders);
-        system.row(static_cast<Eigen::Index>(row)) -= r_row(row) * A.row(from);
-        rhs.row(static_cast<Eigen::Index>(row)) = r_row(row) * B.row(from);
-      }
-    }
-  }
-  const Eigen::MatrixXcd x = system.partialPivLu().solve(rhs);
-  const Eigen::MatrixXcd m = C * x;
-  if (!m.allFinite()) throw StageError("the harmonic solution of close wires is not finite");
+  const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()));
+  if (layout.size == 0) return Eigen::MatrixXcd::Zero(count, count);
+  const System sys = BuildSystem(section, reflection, layout);
+  const Eigen::MatrixXcd m = sys.mean * sys.matrix.partialPivLu().solve(sys.rhs);
+  CheckFinite(m.allFinite());
   return 0.5 * (m + m.transpose());
+}
+
+Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
+                                       const std::vector<Complex>& reflection, std::size_t row) {
+  const std::size_t count = section.centres_m.size();
+  const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()));
+  if (layout.size == 0) return Eigen::VectorXcd::Zero(count);
+  const System sys = BuildSystem(section, reflection, layout);
+  // Row k of C S^-1 Rb is (S^-T C_k^T)^T Rb. S = I - RA, so w = C_k^T + (RA)^T w: iterated
+  // (the multiple reflections, one per step) while that converges fast, else factorised.
+  const Eigen::VectorXcd c = sys.mean.row(row).transpose();
+  const Eigen::MatrixXcd reflected =
+      Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.matrix;
+  Eigen::VectorXcd w = c;
+  bool converged = false;
+  for (int step = 0; step < kMaxReflections && !converged; ++step) {
+    Eigen::VectorXcd next = c;
+    next.noalias() += reflected.transpose() * w;
+    converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
+    w.swap(next);
+  }
+  if (!converged) w = sys.matrix.transpose().partialPivLu().solve(c);
+  const Eigen::VectorXcd m = sys.rhs.transpose() * w;
+  CheckFinite(m.allFinite());
+  return m;
 }
 
 }  // namespace ostrel::physical

@@ -27,6 +27,8 @@ struct CrossSection {
   std::vector<Complex> centres_m;  // x + j y, y the height above the plane when there is one
   double radius_m = 0;
   bool plane = false;  // a perfect conductor along y = 0
+  // Harmonics kept on each cylinder (empty: as many as the reflection has, on every one).
+  std::vector<int> orders;
 };
 
 // r_1 .. r_orders of a round wire (index 0 holds r_1) at `frequency_hz`; all 0 at DC.
@@ -36,12 +38,16 @@ std::vector<Complex> WireReflection(double frequency_hz, double radius_m, double
 // With the field of a source q written -q ln r, the mean over cylinder k's surface of the field
 // of the harmonics that all the sources induce (the part the line sources alone leave out) is
 // sum_j M_kj q_j. M is symmetric. `reflection` holds r_1 .. r_N: N is the number of harmonics
-// kept on every cylinder. Cylinders must not touch.
+// kept on every cylinder unless the section says otherwise. Cylinders must not touch.
 Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
                                     const std::vector<Complex>& reflection);
 
+// Row `row` of the same matrix alone (one solve of the transposed system).
+Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
+                                       const std::vector<Complex>& reflection, std::size_t row);
+
 // Harmonics enough for a section whose closest centres (cylinder to cylinder, or to an image)
-// are `closest_m` apart: the slowest harmonic series converges as (a / (d - a))^n.
-int HarmonicOrders(double radius_m, double closest_m);
+// are `closest_m` apart, to cut the slowest series where its terms have fallen to `tolerance`.
+int HarmonicOrders(double radius_m, double closest_m, double tolerance = 1e-5);
 
 }  // namespace ostrel::physical

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <numbers>
 #include <tuple>
@@ -156,7 +157,9 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
       Station st;
       st.length_m = piece.length / double(steps);
       st.at = piece.a + ((double(s) + 0.5) * st.length_m) * u;
-      st.level = level && st.at.z + depth_m > radius_m * (1 + 1e-9);
+      // The images count where they come within the reach.
+      st.level =
+          level && st.at.z + depth_m > radius_m * (1 + 1e-9) && 2 * (st.at.z + depth_m) < reach_m;
       const double own_y = level ? st.at.z + depth_m : 0;
       st.members.push_back({wire, Complex(0, own_y), 1});
       // The nearest passage of each other wire.
@@ -182,8 +185,9 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
       for (const auto& [distance, m] : beside) {
         // A wire that touches this one, or one already kept, is joined to it here.
         bool clear = !st.level || m.at.imag() > radius_m * (1 + 1e-9);
+        const double touching = 2 * radius_m * (1 + 1e-9);
         for (const Member& kept : st.members) {
-          clear = clear && std::abs(m.at - kept.at) > 2 * radius_m * (1 + 1e-9);
+          clear = clear && std::norm(m.at - kept.at) > touching * touching;
         }
         if (!clear) continue;
         if (distance < accurate_m) close.push_back({wire, m.wire, distance, st.at});
@@ -196,24 +200,37 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
   return stations;
 }
 
+// Harmonics kept: on the station's wire and the wires within kNearDiameters of it, enough for
+// kOrderTolerance in the slowest series; farther wires carry kFarOrders. Against all 24
+// harmonics on every wire, rows of nine wires at pitches 1.25 to 3 diameters, 100 MHz to 10 GHz,
+// over the plane and not, differ by at most 1.6% of the wire's own resistance (1.25 diameters,
+// 10 GHz) and 0.2% from 1.5 diameters up.
+constexpr double kOrderTolerance = 3e-3;
+constexpr double kNearDiameters = 3;
+constexpr int kFarOrders = 2;
+
 // Row 0 of the harmonic correction of a station's cross-section.
 Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
                             const std::vector<Complex>& reflection) {
   CrossSection section;
   section.radius_m = radius_m;
   section.plane = plane;
-  double closest = std::numeric_limits<double>::infinity();
+  for (const Member& m : st.members) section.centres_m.push_back(m.at);
   for (std::size_t k = 0; k < st.members.size(); ++k) {
-    section.centres_m.push_back(st.members[k].at);
+    const Complex at = st.members[k].at;
+    double closest2 = std::numeric_limits<double>::infinity();  // squared
     for (std::size_t m = 0; m < st.members.size(); ++m) {
-      if (m != k) closest = std::min(closest, std::abs(st.members[k].at - st.members[m].at));
-      if (plane)
-        closest = std::min(closest, std::abs(st.members[k].at - std::conj(st.members[m].at)));
+      if (m != k) closest2 = std::min(closest2, std::norm(at - st.members[m].at));
+      if (plane) closest2 = std::min(closest2, std::norm(at - std::conj(st.members[m].at)));
     }
+    int orders = HarmonicOrders(radius_m, std::sqrt(closest2), kOrderTolerance);
+    const double near_m = kNearDiameters * 2 * radius_m;
+    if (std::norm(at - st.members[0].at) > near_m * near_m) {
+      orders = std::min(orders, kFarOrders);
+    }
+    section.orders.push_back(orders);
   }
-  const int orders = std::min<int>(HarmonicOrders(radius_m, closest), int(reflection.size()));
-  const std::vector<Complex> r(reflection.begin(), reflection.begin() + orders);
-  return HarmonicCorrection(section, r).row(0).transpose();
+  return HarmonicCorrectionRow(section, reflection, 0);
 }
 
 // A per-length correction M (field units) as an impedance: j w (mu0 / 2 pi) M, ohm/m.

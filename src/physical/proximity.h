@@ -8,7 +8,7 @@
 
 // The proximity effect: near another conductor the current of a wire crowds to one side, which
 // raises its resistance, lowers its inductance and gives wires a mutual resistance. Along each
-// wire, stations a few tens of microns apart take the cross-section of the wires that run beside
+// wire, stations at most 0.1 mm apart take the cross-section of the wires that run beside
 // it (within the reach, at most 30 degrees off parallel) and of their images in the ground plane
 // where the wire runs level; the eddy currents on those round wires are solved exactly in 2-D
 // (cylinder_harmonics.h) and the change of the per-length impedance is summed along the wire.
@@ -19,7 +19,7 @@ struct ProximitySettings {
   // correction of the resistance falls to 0.5% at 10 diameters).
   double reach_diameters = 10;
   // Longest step between stations along a wire.
-  double station_m = 50e-6;
+  double station_m = 100e-6;
   // Below this pitch (centre to centre, in diameters) the figures are noted as outside the stated
   // accuracy: the harmonic series converge ever more slowly towards touching wires.
   double accurate_diameters = 1.25;
