@@ -155,9 +155,14 @@ PhysicalStudy RunPhysicalStudy(const WireList& wires, const ParameterSet& params
 }
 
 physical::Progress OverallProgress(const physical::Progress& whole, const StudyOptions& options) {
-  // The inductance's share of the whole; the capacitance solve, when there is one, takes about
-  // as long on the packages measured.
-  const double inductance_share = options.capacitance ? 0.5 : 1.0;
+  // The model's stages in the order it runs them, each an equal part of the bar: the inductance
+  // matrices (dense or the sparse loop matrix), the proximity correction, the capacitance when
+  // asked for.
+  struct Part {
+    std::vector<std::string_view> stages;
+  };
+  std::vector<Part> parts = {{{"inductance", "loop inductance"}}, {{"proximity"}}};
+  if (options.capacitance) parts.push_back({{"capacitance"}});
   struct Shared {
     std::mutex mutex;
     double done = 0;
@@ -166,16 +171,18 @@ physical::Progress OverallProgress(const physical::Progress& whole, const StudyO
   physical::Progress out;
   out.cancel = whole.cancel;
   if (!whole.report) return out;
-  out.report = [report = whole.report, shared, inductance_share](std::string_view stage,
-                                                                 double fraction) {
+  out.report = [report = whole.report, shared, parts](std::string_view stage, double fraction) {
     const double own = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
-    double from = 0, to = inductance_share;
-    if (stage == "capacitance") from = inductance_share, to = 1.0;
+    const double share = 1.0 / static_cast<double>(parts.size());
     double overall = 0;
     {
       const std::lock_guard<std::mutex> lock(shared->mutex);
-      shared->done = std::max(shared->done, from + (to - from) * own);
-      overall = shared->done;
+      for (std::size_t i = 0; i < parts.size(); ++i) {
+        const auto& names = parts[i].stages;
+        if (std::find(names.begin(), names.end(), stage) == names.end()) continue;
+        shared->done = std::max(shared->done, share * (static_cast<double>(i) + own));
+      }
+      overall = shared->done;  // a stage not listed moves nothing
     }
     report(stage, overall);
   };

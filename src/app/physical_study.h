@@ -87,10 +87,10 @@ PhysicalStudy RunPhysicalStudy(const WireList& wires, const ParameterSet& params
                                const physical::Progress& progress = {});
 
 // A progress that rises once from 0 to 1 over the whole study, from `whole`, which hears each
-// stage's name with the overall fraction: the inductance matrices (and any stage other than the
-// capacitance) take the first part and the capacitance (when `options` asks for it) the rest,
+// stage's name with the overall fraction: the inductance matrices, the proximity correction and
+// the capacitance (when `options` asks for it) each take an equal part of the bar in that order,
 // each stage's own fraction mapped into its part. A fraction never falls back, whatever order the
-// stages report in; the cancel flag is `whole`'s.
+// stages report in, and a stage not named here moves nothing; the cancel flag is `whole`'s.
 physical::Progress OverallProgress(const physical::Progress& whole, const StudyOptions& options);
 
 // The model restricted to the wires whose names match `patterns`, in the same order; the model

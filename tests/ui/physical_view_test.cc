@@ -110,6 +110,7 @@ class PhysicalViewTest : public QObject {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
       for (const auto& [stage, fraction] : {std::pair<const char*, double>{"inductance", 1},
+                                            {"proximity", 1},
                                             {"capacitance", 0.2},
                                             {"capacitance", 1}}) {
         progress.report(stage, fraction);
@@ -507,7 +508,7 @@ class PhysicalViewTest : public QObject {
     view->SetOptions({2e6, 2e9, 7, 80, 1});
     QTest::mouseClick(view->findChild<QPushButton*>("Compute"), Qt::LeftButton);
     QVERIFY(view->Busy());
-    QTRY_COMPARE(view->findChild<QProgressBar*>()->value(), 25);  // half the inductance
+    QTRY_COMPARE(view->findChild<QProgressBar*>()->value(), 16);  // half the first third
     QTest::mouseClick(view->findChild<QPushButton*>("CancelModel"), Qt::LeftButton);
     QVERIFY(Ended(*view));
     block_ = false;
@@ -534,7 +535,8 @@ class PhysicalViewTest : public QObject {
     QVERIFY(!view->Busy());
     QCOMPARE(asked_.size(), asked);
     QVERIFY(view->Status().contains("press Compute"));
-    // One bar over both stages, rising: half for the inductance, half for the capacitance.
+    // One bar over the stages, rising: a third each for the inductance, the proximity
+    // correction and the capacitance.
     auto* bar = view->findChild<QProgressBar*>();
     QStringList shown;
     connect(bar, &QProgressBar::valueChanged, this,
@@ -543,8 +545,9 @@ class PhysicalViewTest : public QObject {
     QVERIFY(Ended(*view));
     QCOMPARE(view->TableView()->model()->rowCount(), 3000);
     QCOMPARE(shown,
-             (QStringList{"0%", "inductance: 25% of the model", "inductance: 50% of the model",
-                          "capacitance: 60% of the model", "capacitance: 100% of the model"}));
+             (QStringList{"0%", "inductance: 16% of the model", "inductance: 33% of the model",
+                          "proximity: 66% of the model", "capacitance: 73% of the model",
+                          "capacitance: 100% of the model"}));
   }
 
   // Table as CSV, plot as SVG and PNG.
