@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <numbers>
 #include <string>
 #include <utility>
@@ -38,8 +39,10 @@ std::vector<std::size_t> ReducedRows(std::size_t n,
 
 // The matrix with every coincident group reduced to one row, ready to be factored at any scale
 // of its couplings.
+// `shift` is taken off the diagonal first.
 ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
-                               const std::vector<std::vector<std::size_t>>& coincident) {
+                               const std::vector<std::vector<std::size_t>>& coincident,
+                               double shift = 0) {
   std::size_t rows = 0;
   const std::vector<std::size_t> row = ReducedRows(m.n, coincident, rows);
   const auto size = static_cast<Eigen::Index>(rows);
@@ -49,7 +52,8 @@ ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
       if (row[i] >= m.n) continue;
       for (std::size_t j = 0; j <= i; ++j) {
         if (row[j] >= m.n) continue;
-        a(Eigen::Index(row[i]), Eigen::Index(row[j])) = m.values[i * m.n + j];
+        a(Eigen::Index(row[i]), Eigen::Index(row[j])) =
+            m.values[i * m.n + j] - (i == j ? shift : 0);
       }
     }
     return ScaledCholesky(std::move(a));
@@ -58,7 +62,8 @@ ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
   triplets.reserve(m.entries.size());
   for (const auto& e : m.entries) {
     if (row[e.i] >= m.n || row[e.j] >= m.n) continue;
-    triplets.emplace_back(Eigen::Index(row[e.i]), Eigen::Index(row[e.j]), e.value);
+    triplets.emplace_back(Eigen::Index(row[e.i]), Eigen::Index(row[e.j]),
+                          e.value - (e.i == e.j ? shift : 0));
   }
   Eigen::SparseMatrix<double> a(size, size);
   a.setFromTriplets(triplets.begin(), triplets.end());
@@ -96,8 +101,10 @@ std::string PairText(const Model& model, std::size_t i, std::size_t j) {
 }
 
 // An inductance matrix: finite, symmetric, positive diagonal, |k| <= 1 and positive definite
-// (reduced); a matrix that is not is repaired by scaling its couplings.
-void CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what) {
+// (reduced); a matrix that is not is repaired by scaling its couplings. True when it stays
+// positive definite with `margin` taken off its diagonal: then any change of norm up to the
+// margin, and any added positive diagonal, leaves it so.
+bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what, double margin) {
   std::vector<double> diagonal(m.n, 0.0);
   ForEachLower(m, [&](std::size_t i, std::size_t j, double v) {
     if (!std::isfinite(v)) {
@@ -130,8 +137,11 @@ void CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what) 
     const double k = i == j ? 0.0 : std::abs(CouplingCoefficient(v, diagonal[i], diagonal[j]));
     if (k > k_max) k_max = k, at_i = i, at_j = j;
   });
+  if (k_max <= 1 + 1e-12 && margin > 0 && ReducedCholesky(m, model.coincident, margin).Holds(1.0)) {
+    return true;
+  }
   ScaledCholesky cholesky = ReducedCholesky(m, model.coincident);
-  if (k_max <= 1 + 1e-12 && cholesky.Holds(1.0)) return;
+  if (k_max <= 1 + 1e-12 && cholesky.Holds(1.0)) return margin == 0;
   // Bisection on the one factor of all couplings; 0 leaves the (positive) diagonal alone.
   constexpr int kBits = 40;
   const double lo = LargestHoldingScale(
@@ -145,6 +155,100 @@ void CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what) 
       "the " + what +
       " inductance matrix was not positive definite (largest coupling |k| = " + Figure(k_max) +
       ", wires " + PairText(model, at_i, at_j) + "): all couplings scaled by " + Figure(lo));
+  return false;
+}
+
+// The largest row sum of |entries| of each frequency's correction: a bound of its norm.
+double LargestCorrection(const std::vector<FrequencyResult>& results, bool loop) {
+  double largest = 0;
+  for (const FrequencyResult& r : results) {
+    const SymmetricMatrix& d = (loop ? r.proximity_loop : r.proximity_partial).delta_inductance_h;
+    std::vector<double> row(d.n, 0.0);
+    for (const auto& e : d.entries) {
+      row[e.i] += std::abs(e.value);
+      if (e.i != e.j) row[e.j] += std::abs(e.value);
+    }
+    for (double v : row) largest = std::max(largest, v);
+  }
+  return largest;
+}
+
+// `base` plus the diagonal `diagonal` and the sparse correction `delta`, its couplings times
+// `scale`, in the form of `base`.
+SymmetricMatrix WithCorrection(const SymmetricMatrix& base, const std::vector<double>& diagonal,
+                               const SymmetricMatrix& delta, double scale) {
+  SymmetricMatrix sum = base;
+  std::map<std::pair<std::size_t, std::size_t>, double> added;
+  for (std::size_t i = 0; i < diagonal.size(); ++i) added[{i, i}] += diagonal[i];
+  for (const auto& e : delta.entries) added[{e.i, e.j}] += e.i == e.j ? e.value : scale * e.value;
+  if (sum.dense) {
+    for (const auto& [key, v] : added) {
+      sum.values[key.first * sum.n + key.second] += v;
+      if (key.first != key.second) sum.values[key.second * sum.n + key.first] += v;
+    }
+    return sum;
+  }
+  for (const auto& e : sum.entries) added[{e.i, e.j}] += e.value;
+  sum.entries.clear();
+  for (const auto& [key, v] : added) sum.entries.push_back({key.first, key.second, v});
+  return sum;
+}
+
+// The proximity corrections of one kind at every frequency: finite; R + dR positive definite
+// (its mutual resistances scaled down when not, with a note); L + L_int + dL positive definite
+// (its changed couplings dropped when not, with a note), checked at once for all frequencies
+// when `l_safe` says the inductance matrix keeps a margin larger than every correction.
+void CheckProximity(Model& model, const SymmetricMatrix& l, bool loop, bool l_safe) {
+  const std::string what = loop ? "loop" : "partial";
+  for (FrequencyResult& r : model.results) {
+    ProximityCorrection& c = loop ? r.proximity_loop : r.proximity_partial;
+    for (SymmetricMatrix* d : {&c.delta_resistance_ohm, &c.delta_inductance_h}) {
+      for (const auto& e : d->entries) {
+        if (!std::isfinite(e.value)) {
+          throw StageError("the " + what + " proximity correction of wires " +
+                           PairText(model, e.i, e.j) + " at " + Figure(r.frequency_hz) +
+                           " Hz is not finite");
+        }
+      }
+    }
+    if (c.delta_resistance_ohm.entries.empty()) continue;
+    const SymmetricMatrix none{c.delta_resistance_ohm.n, false, {}, {}};
+    const SymmetricMatrix resistance =
+        WithCorrection(none, r.resistance_ohm, c.delta_resistance_ohm, 1.0);
+    for (const auto& e : resistance.entries) {
+      if (e.i == e.j && !(e.value > 0)) {
+        throw StageError("the resistance of wire " + model.conductors[e.i].name + " at " +
+                         Figure(r.frequency_hz) + " Hz with its " + what +
+                         " proximity correction is " + Figure(e.value * 1e3) + " mOhm");
+      }
+    }
+    ScaledCholesky cholesky = ReducedCholesky(resistance, model.coincident);
+    if (!cholesky.Holds(1.0)) {
+      const double lo = LargestHoldingScale([&](double s) { return cholesky.Holds(s); }, 40);
+      for (auto& e : c.delta_resistance_ohm.entries) e.value *= e.i == e.j ? 1.0 : lo;
+      model.notes.push_back(
+          "the " + what + " resistance matrix with the proximity correction at " +
+          Figure(r.frequency_hz) +
+          " Hz was not positive definite: its mutual resistances were scaled by " + Figure(lo));
+    }
+    if (l_safe) continue;
+    const auto holds = [&](double scale) {
+      return ReducedCholesky(
+                 WithCorrection(l, r.internal_inductance_h, c.delta_inductance_h, scale),
+                 model.coincident)
+          .Holds(1.0);
+    };
+    if (holds(1.0)) continue;
+    if (!holds(0.0)) {
+      throw StageError("the " + what + " inductance matrix with the proximity correction at " +
+                       Figure(r.frequency_hz) + " Hz is not positive definite");
+    }
+    for (auto& e : c.delta_inductance_h.entries) e.value *= e.i == e.j ? 1.0 : 0.0;
+    model.notes.push_back("the " + what + " inductance matrix with the proximity correction at " +
+                          Figure(r.frequency_hz) +
+                          " Hz was not positive definite: its changes of the couplings were "
+                          "left out");
+  }
 }
 
 // Capacitance: finite, positive diagonal, no positive coupling, rows that sum to 0 or more
@@ -229,8 +333,18 @@ void CheckAndRepair(Model& model) {
       }
     }
   }
-  if (model.partial_inductance_h) CheckInductance(model, *model.partial_inductance_h, "partial");
-  CheckInductance(model, model.loop_inductance_h, "loop");
+  // With a margin of the largest proximity correction, one factorisation of each inductance
+  // matrix covers it at every frequency.
+  if (model.partial_inductance_h) {
+    const bool safe = CheckInductance(model, *model.partial_inductance_h, "partial",
+                                      LargestCorrection(model.results, false));
+    CheckProximity(model, *model.partial_inductance_h, false, safe);
+  } else {
+    CheckProximity(model, model.loop_inductance_h, false, true);  // its resistance alone
+  }
+  const bool safe = CheckInductance(model, model.loop_inductance_h, "loop",
+                                    LargestCorrection(model.results, true));
+  CheckProximity(model, model.loop_inductance_h, true, safe);
   if (model.capacitance_f) CheckCapacitance(model, *model.capacitance_f);
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/workspace.h"
@@ -225,6 +226,8 @@ TEST_P(RandomPackageTest, GetsAFiniteSymmetricPassiveModel) {
   }
 
   const Eigen::MatrixXd loop = ToDense(model.loop_inductance_h);
+  const Eigen::MatrixXd partial =
+      model.partial_inductance_h ? ToDense(*model.partial_inductance_h) : Eigen::MatrixXd();
   {
     SCOPED_TRACE("loop inductance");
     CheckInductance(loop, model.coincident);
@@ -241,6 +244,34 @@ TEST_P(RandomPackageTest, GetsAFiniteSymmetricPassiveModel) {
     Eigen::MatrixXd total = loop;
     total.diagonal() += internal;
     EXPECT_TRUE(PositiveDefinite(total)) << "total inductance at " << r->frequency_hz << " Hz";
+  }
+  // With the proximity corrections (none at DC): R + dR positive definite with no wire losing
+  // resistance, L + L_int + dL positive definite, each coincident group one conductor.
+  for (const FrequencyResult* r : {&dc, &ac}) {
+    for (const auto& [kind, c, l] : {std::tuple("loop", &r->proximity_loop, &loop),
+                                     std::tuple("partial", &r->proximity_partial,
+                                                model.partial_inductance_h ? &partial : nullptr)}) {
+      SCOPED_TRACE(std::string(kind) + " proximity at " + std::to_string(r->frequency_hz) + " Hz");
+      const Eigen::MatrixXd dr = ToDense(c->delta_resistance_ohm),
+                            dl = ToDense(c->delta_inductance_h);
+      if (r->frequency_hz == 0) {
+        EXPECT_EQ(dr.cwiseAbs().maxCoeff() + dl.cwiseAbs().maxCoeff(), 0);
+        continue;
+      }
+      Eigen::MatrixXd resistance = dr;
+      for (std::size_t i = 0; i < n; ++i) {
+        resistance(Eigen::Index(i), Eigen::Index(i)) += r->resistance_ohm[i];
+        EXPECT_GE(dr(Eigen::Index(i), Eigen::Index(i)), -1e-12 * r->resistance_ohm[i])
+            << "wire " << i;
+      }
+      EXPECT_TRUE(resistance.allFinite() &&
+                  PositiveDefinite(OneRowPerGroup(resistance, model.coincident)));
+      if (l == nullptr) continue;
+      Eigen::MatrixXd total = *l + dl;
+      total.diagonal() +=
+          Eigen::Map<const Eigen::VectorXd>(r->internal_inductance_h.data(), Eigen::Index(n));
+      EXPECT_TRUE(total.allFinite() && PositiveDefinite(OneRowPerGroup(total, model.coincident)));
+    }
   }
 
   SCOPED_TRACE("capacitance");
