@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <numbers>
+#include <set>
 #include <tuple>
 #include <unordered_map>
 
@@ -189,6 +190,9 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
         for (const Member& kept : st.members) {
           clear = clear && std::norm(m.at - kept.at) > touching * touching;
         }
+        // A pair that touches somewhere (a shared ball, crossing wires) is joined: its stations
+        // near the joint are within 1.25 diameters by nature and are not noted.
+        if (distance <= 2 * radius_m) close.push_back({wire, m.wire, 0, st.at});
         if (!clear) continue;
         if (distance < accurate_m) close.push_back({wire, m.wire, distance, st.at});
         st.members.push_back(m);
@@ -257,14 +261,13 @@ std::vector<std::string> CloseNotes(std::vector<ClosePair> close,
   std::sort(close.begin(), close.end(), [](const ClosePair& x, const ClosePair& y) {
     return std::tie(x.pitch_m, x.wire_a, x.wire_b) < std::tie(y.pitch_m, y.wire_a, y.wire_b);
   });
+  // Joined pairs (pitch 0) sort first and keep their pair out of the list.
+  std::set<std::pair<std::size_t, std::size_t>> seen;
   std::vector<ClosePair> pairs;
   for (const ClosePair& c : close) {
-    const auto key = std::minmax(c.wire_a, c.wire_b);
-    const bool seen = std::any_of(pairs.begin(), pairs.end(), [&](const ClosePair& p) {
-      return std::minmax(p.wire_a, p.wire_b) == key;
-    });
-    if (!seen) pairs.push_back(c);
+    if (seen.insert(std::minmax(c.wire_a, c.wire_b)).second && c.pitch_m > 0) pairs.push_back(c);
   }
+  if (pairs.empty()) return {};
   std::string text = std::to_string(pairs.size()) +
                      (pairs.size() == 1 ? " wire pair runs" : " wire pairs run") +
                      " closer than 1.25 diameters (centre to centre): their proximity figures are "

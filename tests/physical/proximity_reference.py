@@ -19,6 +19,12 @@ not depend on it.
       line of thin skin, far wires); exits 1 on a miss
   proximity_reference.py --refine
       the coarse mesh against a finer one at the closest pitch (minutes)
+  proximity_reference.py --table FILE
+      writes the cases the model's tests compare with (minutes), one line each:
+      wires, pitch in diameters, height of the centres over the plane in radii (0: no plane),
+      frequency, then R (ohm/m) and L (H/m) row by row; gold wire of 1 mil
+  proximity_reference.py --verify FILE
+      recomputes the quickest lines of FILE and compares them (1e-9)
 
 Positions and radius in metres, F in Hz (0: DC), RHO in ohm metres.
 """
@@ -253,7 +259,54 @@ def refine():
     return 0
 
 
+TABLE_RADIUS, TABLE_RHO = 12.7e-6, 2.2e-8
+
+
+def table_cases():
+    for wires in (2, 4):
+        for pitch in (1.25, 1.5, 2.0, 3.0):
+            for f in (1e8, 1e9, 1e10):
+                yield wires, pitch, 0.0, f
+    for height in (1.5, 3.0):
+        for f in (1e9, 1e10):
+            yield 2, 1.5, height, f
+
+
+def table_line(wires, pitch, height, f):
+    a = TABLE_RADIUS
+    centres = [(k * pitch * 2 * a, height * a) for k in range(wires)]
+    r, l = impedance(f, TABLE_RHO, a, centres, plane=height > 0)
+    figures = [f"{v:.10e}" for v in list(r.flatten()) + list(l.flatten())]
+    return f"{wires} {pitch:g} {height:g} {f:g} " + " ".join(figures)
+
+
+def write_table(path):
+    with open(path, "w") as out:
+        for case in table_cases():
+            out.write(table_line(*case) + "\n")
+            out.flush()
+    return 0
+
+
+def verify_table(path):
+    lines = [line.split() for line in open(path) if line.strip()]
+    quick = [t for t in lines if t[0] == "2" and t[3] in ("1e+08", "1e+09") and t[2] == "0"][:3]
+    misses = 0
+    for t in quick:
+        got = table_line(int(t[0]), float(t[1]), float(t[2]), float(t[3])).split()
+        for x, y in zip(got[4:], t[4:]):
+            if abs(float(x) - float(y)) > 1e-9 * abs(float(y)):
+                print(f"line {' '.join(t[:4])}: {x} against {y}")
+                misses += 1
+    print(f"{len(quick)} lines recomputed, {misses} figures differ")
+    return 1 if misses or not quick else 0
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--table":
+        return write_table(argv[2])
+    if len(argv) == 3 and argv[1] == "--verify":
+        return verify_table(argv[2])
     if argv[1:] == ["--check"]:
         return check()
     if argv[1:] == ["--refine"]:
