@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/file_io.h"
+#include "app/nets.h"
 #include "app/output_plan.h"
 #include "app/physical_study.h"
 #include "app/start_path.h"
@@ -108,6 +109,8 @@ struct Options {
   std::vector<std::string> exports = std::vector<std::string>(ostrel::ExportKinds().size());
   ostrel::ExportChoices choices;  // SPICE inductance and ladders, nets, loss tangent
   bool physical_table = false;
+  bool list_nets = false;
+  ostrel::NetRules net_rules;  // which pad types make ground and supply nets
   double ground_depth_um = 50;
   double clearance_um = 0;  // surface to surface, for the list of wires too close
   double eps_r = 1;         // relative permittivity around the wires
@@ -272,9 +275,25 @@ constexpr CliOption kCliOptions[] = {
     {"--nets", "PATTERN[,...]", "needs a path",
      "only the wires whose names match (* and ?) in the\n"
      "IBIS package model, the Touchstone file and the loop\n"
-     "SPICE subcircuit; each pattern must match a wire",
+     "SPICE subcircuit; each pattern must match a wire;\n"
+     "net:NAME takes the wires of the nets NAME matches",
      "--touchstone",
      [](Options& opt, const std::string&, const std::string& v) { opt.choices.nets = v; }},
+    {"--list-nets", "", "",
+     "print the nets the pads' types make (ground and supply\n"
+     "nets, one per type; every other wire a signal net of\n"
+     "its own), one a line with its role and wires, instead\n"
+     "of the paths written; not with --stdout",
+     "--touchstone",
+     [](Options& opt, const std::string&, const std::string&) { opt.list_nets = true; }},
+    {"--ground", "PATTERNS", "needs a value",
+     "pad types of the ground nets (* and ?, any case;\n"
+     "default *VSS*,*GND*)",
+     "--touchstone",
+     [](Options& opt, const std::string&, const std::string& v) { opt.net_rules.ground = v; }},
+    {"--power", "PATTERNS", "needs a value", "pad types of the supply nets (default *VDD*,*VCC*)",
+     "--touchstone",
+     [](Options& opt, const std::string&, const std::string& v) { opt.net_rules.power = v; }},
     {"--version", "", "", "print the program version", "end",
      [](Options&, const std::string&, const std::string&) { throw CLI::CallForVersion(); }},
     {"--help", "", "", "show this help", "end",
@@ -411,6 +430,13 @@ int Fail(const std::string& message) {
   return kExitFailed;
 }
 
+// True when a --nets pattern names a net ("net:NAME").
+bool NamesNets(const Options& opt) {
+  const std::vector<std::string_view> patterns = ostrel::NetPatterns(opt.choices.nets);
+  return std::any_of(patterns.begin(), patterns.end(),
+                     [](std::string_view p) { return p.substr(0, 4) == "net:"; });
+}
+
 // An option given without the output it serves would change nothing: the usage fault naming
 // both, or empty when every option given has its output.
 std::string OptionWithoutItsOutput(const Options& opt) {
@@ -427,6 +453,8 @@ std::string OptionWithoutItsOutput(const Options& opt) {
       {"--nets",
        loop_spice || !opt.Export("--ibis-pkg").empty() || !opt.Export("--touchstone").empty(),
        "--ibis-pkg, --touchstone or --spice with --spice-inductance loop"},
+      {"--ground", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
+      {"--power", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
       {"--eps-r", model && opt.capacitance && opt.ground_depth_um > 0,
        "the capacitances of the physical model (not with --no-capacitance or --ground-depth 0)"},
       {"--ground-depth", model, kModel},
@@ -661,6 +689,7 @@ std::vector<ostrel::Output> Outputs(const Options& opt, const std::string& repor
     }
   }
   if (opt.physical_table) out.push_back({"--physical-table", "-"});
+  if (opt.list_nets) out.push_back({"--list-nets", "-"});
   return out;
 }
 
@@ -686,6 +715,7 @@ int Run(int argc, char** argv, std::string& doing) {
     return Usage("--stdout and --report exclude each other");
   if (opt.to_stdout && opt.physical_table)
     return Usage("--stdout and --physical-table exclude each other");
+  if (opt.to_stdout && opt.list_nets) return Usage("--stdout and --list-nets exclude each other");
   if (const std::string fault = OptionWithoutItsOutput(opt); !fault.empty()) return Usage(fault);
   // The bundled example's settings file is no place for what the user meant to write.
   for (const ostrel::Output& output : Outputs(opt, "")) {
@@ -734,6 +764,15 @@ int Run(int argc, char** argv, std::string& doing) {
     ostrel::OutputPlan plan(outputs);
     if (!opt.save_settings.empty()) plan.Write(opt.save_settings, ostrel::SaveText(ws));
     const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
+    const std::vector<ostrel::Net> nets =
+        ostrel::WireNets(ws.Wires, ostrel::WirePadTypes(ws.package, ws.Wires), opt.net_rules);
+    if (NamesNets(opt)) {
+      try {
+        opt.choices.nets = ostrel::ExpandNetPatterns(opt.choices.nets, nets, ws.Wires);
+      } catch (const ostrel::StageError& e) {
+        return Usage(e.what());
+      }
+    }
     if (const std::string fault = FaultWithTheWires(ws.Wires, opt); !fault.empty()) {
       return Usage(fault);
     }
@@ -748,6 +787,7 @@ int Run(int argc, char** argv, std::string& doing) {
                               [&](std::string_view piece) { plan.Write(report_path, piece); });
     for (const auto& [path, text] : exports) plan.Write(path, text);
     if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(study->model));
+    if (opt.list_nets) plan.Write("-", ostrel::NetListText(nets, ws.Wires));
     plan.Commit();
     ostrel::CloseStandardOutput();
   } catch (const ostrel::StageError& e) {

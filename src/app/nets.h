@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "geometry/wire.h"
+#include "package/package_model.h"
+
+// Nets and roles of the wires, from the type each pad line gives last (`VSS`, `IO`, ...): the
+// ground and supply wires of a package are the return paths its designer named.
+namespace ostrel {
+
+enum class NetRole { kSignal, kGround, kPower };
+
+const char* RoleName(NetRole role);  // "signal", "ground", "power"
+
+// Which pad types make ground and supply nets: comma-separated patterns with * and ?, matched
+// without regard to case.
+struct NetRules {
+  std::string ground = "*VSS*,*GND*";
+  std::string power = "*VDD*,*VCC*";
+};
+
+struct Net {
+  std::string name;  // the pad type of a ground or supply net; the wire's name for a signal
+  NetRole role = NetRole::kSignal;
+  std::vector<std::size_t> wires;  // ascending
+  bool operator==(const Net&) const = default;
+};
+
+// The type of the pad each wire starts on; a stitch takes the type of the base-die pad it lands
+// on. Empty where the pad line gives none.
+std::vector<std::string> WirePadTypes(const Package& package, const WireList& wires);
+
+// Pads of one ground or supply type form one net (named by the type, in the order its first wire
+// comes); every other wire is a signal net of its own, named by the wire. Ground and supply nets
+// first, then the signals in wire order.
+std::vector<Net> WireNets(const WireList& wires, const std::vector<std::string>& types,
+                          const NetRules& rules);
+
+// `patterns` (comma-separated wire-name patterns) with each "net:NAME" replaced by the names
+// of the wires of the nets NAME matches (* and ?, in the nets' own case). Throws StageError
+// naming a "net:" pattern that matches no net.
+std::string ExpandNetPatterns(std::string_view patterns, const std::vector<Net>& nets,
+                              const WireList& wires);
+
+// The nets one per line: name, role, wire count and the wires' names.
+std::string NetListText(const std::vector<Net>& nets, const WireList& wires);
+
+}  // namespace ostrel
