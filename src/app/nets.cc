@@ -1,5 +1,6 @@
 #include "app/nets.h"
 
+#include <algorithm>
 #include <map>
 #include <unordered_map>
 
@@ -55,26 +56,78 @@ std::vector<std::string> WirePadTypes(const Package& package, const WireList& wi
   return types;
 }
 
+std::vector<NetMapRow> ReadNetMap(std::string_view text) {
+  std::vector<NetMapRow> rows;
+  std::size_t line_no = 0;
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string line(text.substr(at, end - at));
+    at = end + 1;
+    ++line_no;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields;
+    for (std::size_t from = 0;;) {
+      const std::size_t comma = line.find(',', from);
+      std::string field = line.substr(from, comma == std::string::npos ? comma : comma - from);
+      const std::size_t first = field.find_first_not_of(" \t");
+      const std::size_t last = field.find_last_not_of(" \t");
+      fields.push_back(first == std::string::npos ? "" : field.substr(first, last - first + 1));
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+    }
+    if (fields.size() == 1 && fields[0].empty()) continue;
+    const std::string where = "net map line " + std::to_string(line_no) + ": ";
+    if (fields.size() != 4) throw StageError(where + "needs die,pad,net,role");
+    const std::string die = UpperAscii(fields[0]), role = UpperAscii(fields[3]);
+    if (rows.empty() && die == "DIE" && role == "ROLE") continue;  // the header
+    NetMapRow row;
+    if (die != "BASE" && die != "STACKED") throw StageError(where + "die must be base or stacked");
+    row.stacked = die == "STACKED";
+    row.pad = fields[1];
+    row.net = fields[2];
+    if (row.pad.empty() || row.net.empty()) throw StageError(where + "needs a pad and a net");
+    if (role == "GROUND") {
+      row.role = NetRole::kGround;
+    } else if (role == "POWER") {
+      row.role = NetRole::kPower;
+    } else if (role != "SIGNAL") {
+      throw StageError(where + "role must be ground, power or signal");
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 std::vector<Net> WireNets(const WireList& wires, const std::vector<std::string>& types,
                           const NetRules& rules) {
   const std::string ground = UpperAscii(rules.ground), power = UpperAscii(rules.power);
+  std::map<std::pair<bool, std::string>, const NetMapRow*> mapped;
+  for (const NetMapRow& row : rules.map) mapped[{row.stacked, row.pad}] = &row;
   std::vector<Net> shared, signals;
-  std::map<std::string, std::size_t> by_type;  // index into `shared`
+  std::map<std::pair<std::string, NetRole>, std::size_t> by_name;  // index into shared/signals
   for (std::size_t w = 0; w < wires.size(); ++w) {
-    const std::string type = UpperAscii(types[w]);
+    const Wire& wire = wires[w];
+    const auto it = wire.StitchWire ? mapped.find({false, LandingPad(wire.Name)})
+                                    : mapped.find({wire.StackWire, wire.Name});
+    std::string name = types[w];
     NetRole role = NetRole::kSignal;
-    if (!type.empty() && MatchesNetPattern(type, ground)) {
-      role = NetRole::kGround;
-    } else if (!type.empty() && MatchesNetPattern(type, power)) {
-      role = NetRole::kPower;
+    if (it != mapped.end()) {
+      name = it->second->net, role = it->second->role;
+    } else {
+      const std::string type = UpperAscii(types[w]);
+      if (!type.empty() && MatchesNetPattern(type, ground)) {
+        role = NetRole::kGround;
+      } else if (!type.empty() && MatchesNetPattern(type, power)) {
+        role = NetRole::kPower;
+      } else {
+        signals.push_back({wire.Name, role, {w}});
+        continue;
+      }
     }
-    if (role == NetRole::kSignal) {
-      signals.push_back({wires[w].Name, role, {w}});
-      continue;
-    }
-    const auto [it, fresh] = by_type.try_emplace(types[w], shared.size());
-    if (fresh) shared.push_back({types[w], role, {}});
-    shared[it->second].wires.push_back(w);
+    std::vector<Net>& list = role == NetRole::kSignal ? signals : shared;
+    const auto [at, fresh] = by_name.try_emplace({name, role}, list.size());
+    if (fresh) list.push_back({name, role, {}});
+    list[at->second].wires.push_back(w);
   }
   shared.insert(shared.end(), signals.begin(), signals.end());
   return shared;

@@ -16,12 +16,26 @@ enum class NetRole { kSignal, kGround, kPower };
 
 const char* RoleName(NetRole role);  // "signal", "ground", "power"
 
+// A pad given its net and role by a net map, overriding its type.
+struct NetMapRow {
+  bool stacked = false;  // the pad is on the stacked die
+  std::string pad, net;
+  NetRole role = NetRole::kSignal;
+  bool operator==(const NetMapRow&) const = default;
+};
+
 // Which pad types make ground and supply nets: comma-separated patterns with * and ?, matched
-// without regard to case.
+// without regard to case; and the pads a net map names.
 struct NetRules {
   std::string ground = "*VSS*,*GND*";
   std::string power = "*VDD*,*VCC*";
+  std::vector<NetMapRow> map;
 };
+
+// A net map: CSV lines "die,pad,net,role" (die `base` or `stacked`, role `ground`, `power` or
+// `signal`, any case; blanks around fields ignored), an optional header line
+// "die,pad,net,role", blank lines skipped. Throws StageError naming the line at fault.
+std::vector<NetMapRow> ReadNetMap(std::string_view text);
 
 struct Net {
   std::string name;  // the pad type of a ground or supply net; the wire's name for a signal
@@ -35,8 +49,9 @@ struct Net {
 std::vector<std::string> WirePadTypes(const Package& package, const WireList& wires);
 
 // Pads of one ground or supply type form one net (named by the type, in the order its first wire
-// comes); every other wire is a signal net of its own, named by the wire. Ground and supply nets
-// first, then the signals in wire order.
+// comes); every other wire is a signal net of its own, named by the wire. A pad the map names
+// joins the map's net with the map's role (a map's signal net may hold several wires). Ground
+// and supply nets first, then the signals in wire order.
 std::vector<Net> WireNets(const WireList& wires, const std::vector<std::string>& types,
                           const NetRules& rules);
 

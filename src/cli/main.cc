@@ -111,6 +111,7 @@ struct Options {
   bool physical_table = false;
   bool list_nets = false;
   ostrel::NetRules net_rules;  // which pad types make ground and supply nets
+  std::string net_map;         // the net map's path
   double ground_depth_um = 50;
   double clearance_um = 0;  // surface to surface, for the list of wires too close
   double eps_r = 1;         // relative permittivity around the wires
@@ -291,6 +292,12 @@ constexpr CliOption kCliOptions[] = {
      "default *VSS*,*GND*)",
      "--touchstone",
      [](Options& opt, const std::string&, const std::string& v) { opt.net_rules.ground = v; }},
+    {"--net-map", "FILE.csv", "needs a path",
+     "nets and roles of named pads, overriding their types:\n"
+     "lines die,pad,net,role (die base or stacked; role\n"
+     "ground, power or signal)",
+     "--touchstone",
+     [](Options& opt, const std::string&, const std::string& v) { opt.net_map = v; }},
     {"--power", "PATTERNS", "needs a value", "pad types of the supply nets (default *VDD*,*VCC*)",
      "--touchstone",
      [](Options& opt, const std::string&, const std::string& v) { opt.net_rules.power = v; }},
@@ -455,6 +462,7 @@ std::string OptionWithoutItsOutput(const Options& opt) {
        "--ibis-pkg, --touchstone or --spice with --spice-inductance loop"},
       {"--ground", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
       {"--power", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
+      {"--net-map", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
       {"--eps-r", model && opt.capacitance && opt.ground_depth_um > 0,
        "the capacitances of the physical model (not with --no-capacitance or --ground-depth 0)"},
       {"--ground-depth", model, kModel},
@@ -764,6 +772,13 @@ int Run(int argc, char** argv, std::string& doing) {
     ostrel::OutputPlan plan(outputs);
     if (!opt.save_settings.empty()) plan.Write(opt.save_settings, ostrel::SaveText(ws));
     const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
+    if (!opt.net_map.empty()) {
+      doing = "reading the net map";
+      if (ostrel::KindOf(opt.net_map) != ostrel::FileKind::kRegular) {
+        return Fail("net map not found or not a regular file: " + opt.net_map);
+      }
+      opt.net_rules.map = ostrel::ReadNetMap(ostrel::ReadWholeFile(opt.net_map));
+    }
     const std::vector<ostrel::Net> nets =
         ostrel::WireNets(ws.Wires, ostrel::WirePadTypes(ws.package, ws.Wires), opt.net_rules);
     if (NamesNets(opt)) {

@@ -71,6 +71,20 @@ TEST(NetsTest, RolesFollowThePadTypes) {
       EXPECT_EQ(ExpandNetPatterns(p.patterns, nets, ws.Wires), p.expanded);
     }
   }
+  // A net map overrides the types of the pads it names; a stitch follows its landing pad.
+  const std::vector<NetMapRow> map = ReadNetMap(
+      "die,pad,net,role\r\nbase, T2 ,DIFF1,Signal\n\nbase,T3,DIFF1,signal\r\n"
+      "base,T4,VDDIO,POWER\nstacked,S1,VSS,ground");
+  ASSERT_EQ(map.size(), 4u);
+  EXPECT_EQ(map[0], (NetMapRow{false, "T2", "DIFF1", NetRole::kSignal}));
+  EXPECT_EQ(map[3], (NetMapRow{true, "S1", "VSS", NetRole::kGround}));
+  const std::vector<Net> mapped = WireNets(ws.Wires, types, {.map = map});
+  EXPECT_EQ(NetListText(mapped, ws.Wires).substr(0, 68),
+            "VSS\tground\t5\tT1,B1,L1,R1,S1\nVDDIO\tpower\t1\tT4\nDIFF1\tsignal\t3\tT2,T3,(S");
+  for (const char* bad : {"base,T2,X", "die,pad,net,role\nbottom,T2,X,signal", "base,T2,X,shield",
+                          "base,,X,signal"}) {
+    EXPECT_THROW(ReadNetMap(bad), StageError) << bad;
+  }
   // Without types every wire is a signal of its own, in wire order.
   const std::vector<Net> untyped =
       WireNets(ws.Wires, std::vector<std::string>(ws.Wires.size()), {});
