@@ -128,6 +128,7 @@ physical::Options ModelOptions(const StudyOptions& options, double settings_freq
   out.eps_r = options.eps_r;
   out.clearance_m = options.clearance_um * kMetresPerMicron;
   out.capacitance = options.capacitance;
+  out.nets = options.shared_nets;
   return out;
 }
 

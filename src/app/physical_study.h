@@ -51,6 +51,8 @@ struct StudyOptions {
   // Wire name patterns (MatchesNetPattern) of the wires the package models carry: IBIS,
   // Touchstone, the loop SPICE subcircuit. Empty: every wire. The model itself holds every wire.
   std::string nets;
+  // Ground and supply nets whose impedance the model gives (app/nets).
+  std::vector<physical::SharedNet> shared_nets;
   // Above 0: each wire's nearest neighbour within this distance (surface to surface) is found
   // for PhysicalStudy::nearest_clearance_m; the model and its notes stay as they are.
   double nearest_within_um = 0;

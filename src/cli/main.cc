@@ -605,24 +605,30 @@ std::string UtcDate() {
 }
 
 // The study the command line asks for.
-ostrel::StudyOptions StudyOptionsOf(const Options& opt) {
-  return {.frequencies_hz = opt.frequencies_hz,
-          .ground_depth_um = opt.ground_depth_um,
-          .eps_r = opt.eps_r,
-          .clearance_um = opt.clearance_um,
-          .capacitance = opt.capacitance,
-          .nets = opt.choices.nets};
+ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel::Net>& nets) {
+  ostrel::StudyOptions study{.frequencies_hz = opt.frequencies_hz,
+                             .ground_depth_um = opt.ground_depth_um,
+                             .eps_r = opt.eps_r,
+                             .clearance_um = opt.clearance_um,
+                             .capacitance = opt.capacitance,
+                             .nets = opt.choices.nets};
+  for (const ostrel::Net& net : nets) {
+    if (net.role == ostrel::NetRole::kSignal) continue;
+    study.shared_nets.push_back({net.name, net.role == ostrel::NetRole::kPower, net.wires});
+  }
+  return study;
 }
 
 // The physical study of the wires just estimated, when an output needs it; what the model
 // leaves out or repairs and the wire pairs too close go to stderr.
-std::optional<ostrel::PhysicalStudy> PhysicalStudy(const ostrel::Workspace& ws,
-                                                   const Options& opt) {
+std::optional<ostrel::PhysicalStudy> PhysicalStudy(const ostrel::Workspace& ws, const Options& opt,
+                                                   const std::vector<ostrel::Net>& nets) {
   if (!opt.NeedsPhysicalModel()) return std::nullopt;
   std::optional<ostrel::PhysicalStudy> study;
   {
     ProgressLine line;
-    study = ostrel::RunPhysicalStudy(ws.Wires, ws.params, StudyOptionsOf(opt), line.Hearing());
+    study =
+        ostrel::RunPhysicalStudy(ws.Wires, ws.params, StudyOptionsOf(opt, nets), line.Hearing());
   }
   for (const std::string& note : study->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
   return study;
@@ -792,7 +798,7 @@ int Run(int argc, char** argv, std::string& doing) {
       return Usage(fault);
     }
     doing = "computing the physical model";
-    const std::optional<ostrel::PhysicalStudy> study = PhysicalStudy(ws, opt);
+    const std::optional<ostrel::PhysicalStudy> study = PhysicalStudy(ws, opt, nets);
     doing = "making the exports";
     const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, study);
     doing = "writing the report and the exports";

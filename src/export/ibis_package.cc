@@ -358,6 +358,7 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
   for (const IbisPin& pin : pins) out += pin.name + "\n";
   out += "[Model Data]\n";
   out += "| Resistance in Ohm, inductance in H, capacitance in F.\n";
+  out += "| Resistance: DC, without the skin effect or the proximity of close wires.\n";
   AppendMatrix(out, "[Resistance Matrix]", PinOrderRows(no_matrix, pins, r_dc), pins);
   AppendMatrix(out, "[Inductance Matrix]", PinOrderRows(model.loop_inductance_h, pins, l_int),
                pins);

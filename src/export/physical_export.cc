@@ -243,6 +243,40 @@ std::string PhysicalJsonText(const physical::Model& model) {
     out += c.joined ? ", \"joined\": true}" : ", \"joined\": false}";
   }
   out += model.clearance.empty() ? "]" : "\n  ]";
+  // Ground and supply nets as conductors.
+  out += ",\n  \"nets\": [";
+  for (std::size_t k = 0; k < model.nets.size(); ++k) {
+    const physical::NetImpedance& n = model.nets[k];
+    out += k == 0 ? "\n    {\"name\": " : ",\n    {\"name\": ";
+    out += JsonString(n.net.name);
+    out += n.net.supply ? ", \"role\": \"power\", \"wires\": ["
+                        : ", \"role\": \"ground\", \"wires\": [";
+    for (std::size_t w = 0; w < n.net.wires.size(); ++w) {
+      if (w > 0) out += ", ";
+      out += std::to_string(n.net.wires[w]);
+    }
+    out += "], \"results\": [";
+    for (std::size_t f = 0; f < n.parallel.size(); ++f) {
+      out += f == 0 ? "\n      {\"frequency_hz\": " : ",\n      {\"frequency_hz\": ";
+      AppendNumber(out, model.results[f].frequency_hz);
+      const auto figures = [&](const physical::NetFigures& x) {
+        out += "\"resistance_mohm\": ";
+        AppendNumber(out, x.resistance_ohm * kMohmPerOhm);
+        out += ", \"inductance_nh\": ";
+        AppendNumber(out, x.inductance_h * kNhPerH);
+      };
+      out += ", ";
+      figures(n.parallel[f]);
+      if (f < n.supply_loop.size()) {
+        out += ", \"supply_loop\": {";
+        figures(n.supply_loop[f]);
+        out += '}';
+      }
+      out += '}';
+    }
+    out += n.parallel.empty() ? "]}" : "\n    ]}";
+  }
+  out += model.nets.empty() ? "]" : "\n  ]";
   out += ",\n  \"notes\": [";
   for (std::size_t n = 0; n < model.notes.size(); ++n) {
     out += n == 0 ? "\n    " : ",\n    ";
@@ -269,13 +303,17 @@ std::string PhysicalTableText(const physical::Model& model) {
     const bool coupled = nb.index < wires.size();
     rows.push_back(
         {TableName(c.name), Fixed(c.length_m / kMPerUm, 3), Fixed(r_dc_ohm * kMohmPerOhm, 3),
-         Fixed(first.resistance_ohm[w] * kMohmPerOhm, 3),
+         Fixed(physical::ResistanceOhm(first, first.proximity_loop, w) * kMohmPerOhm, 3),
          model.partial_inductance_h
-             ? Fixed(physical::SelfInductanceH(model.partial_inductance_h->At(w, w), first, w) *
+             ? Fixed(physical::SelfInductanceH(model.partial_inductance_h->At(w, w), first,
+                                               first.proximity_partial, w) *
                          kNhPerH,
                      4)
              : "-",
-         Fixed(physical::SelfInductanceH(model.loop_inductance_h.At(w, w), first, w) * kNhPerH, 4),
+         Fixed(physical::SelfInductanceH(model.loop_inductance_h.At(w, w), first,
+                                         first.proximity_loop, w) *
+                   kNhPerH,
+               4),
          coupled ? TableName(wires[nb.index].name) : "-", coupled ? Fixed(nb.k, 4) : "-"});
   }
   // Names and neighbours left-aligned, figures right-aligned.

@@ -15,6 +15,7 @@
 #include "export/physical_export.h"
 #include "physical/coupling.h"
 #include "physical/internal_ladder.h"
+#include "physical/port_network.h"
 #include "physical/positive_definite.h"
 
 namespace ostrel {
@@ -173,7 +174,23 @@ namespace {
 // One wire as a branch of the subcircuit: its element names' token and its nodes.
 struct Branch {
   std::string token, start, end, middle;  // middle: between R and L; empty without R
+  // A branch cut into sections: the nodes between them (x_<wire>_<s>) and in each between its
+  // ladder and its inductor (m_<wire>_<s>); empty for one section.
+  std::vector<std::string> joints, middles;
+
+  // The nodes from start to end: start, the joints, end.
+  std::vector<std::string> Nodes() const {
+    std::vector<std::string> nodes{start};
+    nodes.insert(nodes.end(), joints.begin(), joints.end());
+    nodes.push_back(end);
+    return nodes;
+  }
 };
+
+// Element token of section s (0-based) of `sections`: the wire's own for one section.
+std::string SectionToken(const std::string& token, std::size_t s, std::size_t sections) {
+  return sections == 1 ? token : token + "_" + std::to_string(s + 1);
+}
 
 // The branches of every wire and the subcircuit's ports in order. Nodes: one per pad that a
 // wire or stitch touches, one per finger, one inside each wire with a resistance.
@@ -183,7 +200,7 @@ struct Branches {
 };
 
 Branches WireBranches(const Package& package, const std::vector<WireOrigin>& origins,
-                      const std::vector<bool>& with_resistance) {
+                      const std::vector<bool>& with_resistance, std::size_t sections = 1) {
   UniqueNames node_names;
   std::map<PadKey, std::string> pad_nodes;
   auto pad_node = [&](const PadKey& key, const std::string& pad_name) -> const std::string& {
@@ -234,7 +251,15 @@ Branches WireBranches(const Package& package, const std::vector<WireOrigin>& ori
       b.start = pad_node({stacked ? 1 : 0, std::to_string(o.Index)}, pad.Name);
       b.end = node_names.Take("f_" + SanitisedName(pad.Name));
     }
-    if (with_resistance[w]) b.middle = node_names.Take("m_" + b.token);
+    if (sections > 1) {
+      for (std::size_t k = 1; k <= sections; ++k) {
+        const std::string at = b.token + "_" + std::to_string(k);
+        if (with_resistance[w]) b.middles.push_back(node_names.Take("m_" + at));
+        if (k < sections) b.joints.push_back(node_names.Take("x_" + at));
+      }
+    } else if (with_resistance[w]) {
+      b.middle = node_names.Take("m_" + b.token);
+    }
     add_port(b.start);
     add_port(b.end);
     result.wires.push_back(std::move(b));
@@ -433,34 +458,25 @@ LoopBranches LoopBranchFigures(const WireList& wires, const physical::Model& mod
   return b;
 }
 
-// Broadband: each wire's internal-impedance ladder, one fit per metal and diameter per metre up
-// to the model's top frequency; with that frequency and the largest error of the fits.
-struct BroadbandLadders {
-  std::vector<physical::InternalLadder> of_wire;
-  double top_hz = 0, max_error = 0;
-};
-
-BroadbandLadders FitLadders(const physical::Model& model, const LoopBranches& b, bool broadband) {
-  BroadbandLadders ladders;
-  ladders.of_wire.resize(broadband ? model.conductors.size() : 0);
-  for (const physical::FrequencyResult& r : model.results) {
-    ladders.top_hz = std::max(ladders.top_hz, r.frequency_hz);
+// Broadband: each kept branch's ladder, fitted up to the model's top frequency to its internal
+// impedance and the own terms of the loop proximity correction (physical::FitBranchLadders); the
+// ladder's series inductance (0 or below) joins the branch's inductor.
+physical::BranchLadders FitLadders(const WireList& wires, const physical::Model& model,
+                                   LoopBranches& b, const std::vector<bool>& keep, bool broadband) {
+  std::vector<std::size_t> fitted(model.conductors.size(), 0);
+  for (std::size_t w = 0; w < fitted.size() && broadband; ++w) {
+    if (keep[w] && b.branch_of[w] == w && b.with_resistance[w]) fitted[w] = b.in_parallel[w];
   }
-  std::map<std::pair<double, double>, physical::InternalLadder> per_metre;
-  for (std::size_t w = 0; w < ladders.of_wire.size(); ++w) {
-    const physical::Conductor& c = model.conductors[w];
-    if (!b.with_resistance[w]) continue;
-    auto it = per_metre.find({c.radius_m, c.resistivity_ohm_m});
-    if (it == per_metre.end()) {
-      it = per_metre
-               .emplace(std::pair(c.radius_m, c.resistivity_ohm_m),
-                        physical::FitInternalLadder(c.radius_m, c.resistivity_ohm_m, 1.0,
-                                                    ladders.top_hz))
-               .first;
+  physical::BranchLadders ladders = physical::FitBranchLadders(model, fitted);
+  for (std::size_t w = 0; w < fitted.size(); ++w) {
+    if (fitted[w] == 0) continue;
+    b.inductor_h[w] += ladders.of_wire[w].series_inductance_h;
+    if (!(b.inductor_h[w] > 0)) {
+      throw StageError("wire " + wires[w].Name + ": its loop inductance " +
+                       DoubleText(b.inductor_h[w] * 1e9) +
+                       " nH with the fall by close wires is not positive, which a SPICE inductor "
+                       "cannot take");
     }
-    ladders.of_wire[w] =
-        physical::LadderOfLength(it->second, c.length_m / static_cast<double>(b.in_parallel[w]));
-    ladders.max_error = std::max(ladders.max_error, it->second.max_error);
   }
   return ladders;
 }
@@ -501,7 +517,8 @@ std::vector<std::string> LoopPorts(const Branches& circuit, const std::vector<bo
 }
 
 void AppendLoopHeading(std::string& out, const ExportHeader& header, const physical::Model& model,
-                       bool broadband, const BroadbandLadders& ladders) {
+                       bool broadband, const physical::BranchLadders& ladders,
+                       std::size_t sections) {
   const ParameterSet& p = header.Params;
   out += "* Bond wires of " + header.PackageName + " (settings " + header.SettingsName +
          "), physical model by Ostrel\n";
@@ -509,10 +526,19 @@ void AppendLoopHeading(std::string& out, const ExportHeader& header, const physi
          " mils; ground plane " + DoubleText(model.options.ground_depth_m / 1e-6) +
          " um below the substrate surface\n";
   if (broadband) {
-    out += "* Each wire: an R-L ladder for its internal impedance (R0 = its DC resistance, rungs\n";
-    out += "* RS || LS), fitted to R(f) and L_int(f) from DC to " + DoubleText(ladders.top_hz) +
-           " Hz within " + FormatGeneral(100 * ladders.max_error, 2) +
-           "%, in series with its loop\n";
+    out += sections == 1
+               ? std::string("* Each wire: an R-L ladder")
+               : "* Each wire: " + std::to_string(sections) + " equal sections, each an R-L ladder";
+    out += " (R0 its DC resistance, rungs RS || LS) in series\n";
+    out += "* with its share of the loop inductance; the ladder fitted to R(f) + dR(f) and\n";
+    out += "* L_int(f) + dL(f), the internal impedance and the wire's own change by close wires,\n";
+    out += "* from DC to " + DoubleText(ladders.top_hz) + " Hz within " +
+           FormatGeneral(100 * ladders.max_error, 2) +
+           "%. Left out: the mutual resistance of close wires\n";
+    out +=
+        "* (the off-diagonal dR of the loop proximity correction), which R, L and K cannot hold.\n";
+    out += "* Each section's inductor carries its share of the loop";
+    out += sections == 1 ? "\n" : " (sections x_<pad>_<k> apart)\n";
   } else {
     out += "* Each wire: its resistance and internal inductance at " +
            DoubleText(model.results.front().frequency_hz) + " Hz in series with its loop\n";
@@ -529,8 +555,8 @@ void AppendLoopHeading(std::string& out, const ExportHeader& header, const physi
 // group the zero-volt sources that join its ends to the group's branch.
 void AppendLoopBranches(std::string& out, const WireList& wires,
                         const std::vector<WireOrigin>& origins, const Branches& circuit,
-                        const LoopBranches& b, const BroadbandLadders& ladders,
-                        const std::vector<bool>& keep, bool broadband) {
+                        const LoopBranches& b, const physical::BranchLadders& ladders,
+                        const std::vector<bool>& keep, bool broadband, std::size_t sections) {
   for (std::size_t w = 0; w < wires.size(); ++w) {
     if (!keep[w]) continue;
     const std::size_t branch = b.branch_of[w];
@@ -549,11 +575,23 @@ void AppendLoopBranches(std::string& out, const WireList& wires,
            (b.in_parallel[w] > 1 ? ", " + std::to_string(b.in_parallel[w]) + " wires in parallel"
                                  : "") +
            "\n";
-    if (broadband && b.with_resistance[w]) {
+    if (broadband) {
+      // Each section: 1 / sections of the ladder and of the inductor.
       const Branch& own = circuit.wires[w];
-      AppendLadderElements(out, ladders.of_wire[w], own.token, own.start, own.middle);
-      out += "L_" + own.token + " " + own.middle + " " + own.end + " " +
-             DoubleText(b.inductor_h[w] * 1e9) + "n\n";
+      const std::vector<std::string> nodes = own.Nodes();
+      const double share = 1.0 / static_cast<double>(sections);
+      const physical::InternalLadder ladder = physical::LadderOfLength(ladders.of_wire[w], share);
+      for (std::size_t s = 0; s < sections; ++s) {
+        const std::string token = SectionToken(own.token, s, sections);
+        const std::string l_text = DoubleText(b.inductor_h[w] * share * 1e9) + "n\n";
+        if (!b.with_resistance[w]) {
+          out += "L_" + token + " " + nodes[s] + " " + nodes[s + 1] + " " + l_text;
+          continue;
+        }
+        const std::string& middle = sections == 1 ? own.middle : own.middles[s];
+        AppendLadderElements(out, ladder, token, nodes[s], middle);
+        out += "L_" + token + " " + middle + " " + nodes[s + 1] + " " + l_text;
+      }
       continue;
     }
     AppendBranch(out, circuit.wires[w], DoubleText(b.resistance_ohm[w] * 1e3) + "m",
@@ -561,13 +599,27 @@ void AppendLoopBranches(std::string& out, const WireList& wires,
   }
 }
 
-// The Maxwell matrix C as one pi section per wire: at each end half of the wire's row sum to
-// the plane and half of -C_ij to the same end of wire j.
+// The Maxwell matrix C over the sections of every wire: at each node of a wire its share of the
+// wire's row sum to the plane and of -C_ij to the node of wire j at the same place; a share is
+// 1 / sections, half of it at the two ends.
 void AppendMaxwellCapacitance(std::string& out, const physical::SymmetricMatrix& cap,
                               const Branches& circuit, const LoopBranches& b,
-                              const std::vector<bool>& keep, UniqueNames& element_names) {
+                              const std::vector<bool>& keep, UniqueNames& element_names,
+                              std::size_t sections) {
   const std::size_t n = cap.n;
-  out += "* Capacitance: half of the Maxwell matrix at each end of every wire (pF)\n";
+  out += sections == 1
+             ? "* Capacitance: half of the Maxwell matrix at each end of every wire (pF)\n"
+             : "* Capacitance: the Maxwell matrix over the " + std::to_string(sections) +
+                   " sections of every wire, 1/" + std::to_string(sections) +
+                   " at each joint, half that at each end (pF)\n";
+  const double m = static_cast<double>(sections);
+  auto share = [&](std::size_t node) { return node == 0 || node == sections ? 0.5 / m : 1 / m; };
+  // Appended piece by piece: GCC 12 warns falsely on `"_" + std::to_string(...)` (bug 105329).
+  auto suffix = [&](std::size_t node) {
+    std::string text = "_";
+    text += node == 0 ? "p" : node == sections ? "f" : std::to_string(node);
+    return text;
+  };
   std::vector<double> row_sum(n, 0.0);
   std::vector<physical::SymmetricMatrix::Entry> mutual;
   auto add = [&](std::size_t i, std::size_t j, double c_f) {
@@ -588,23 +640,23 @@ void AppendMaxwellCapacitance(std::string& out, const physical::SymmetricMatrix&
   for (std::size_t w = 0; w < n; ++w) {
     const Branch& own = circuit.wires[w];
     if (!(row_sum[w] > 0)) continue;
-    const std::string half = DoubleText(row_sum[w] / 2 * 1e12) + "p";
-    out += element_names.Take("C_" + own.token + "_p") + " " + own.start + " ref " + half + "\n";
-    out += element_names.Take("C_" + own.token + "_f") + " " + own.end + " ref " + half + "\n";
+    const std::vector<std::string> nodes = own.Nodes();
+    for (std::size_t k = 0; k <= sections; ++k) {
+      out += element_names.Take("C_" + own.token + suffix(k)) + " " + nodes[k] + " ref " +
+             DoubleText(row_sum[w] * share(k) * 1e12) + "p\n";
+    }
   }
   for (const physical::SymmetricMatrix::Entry& e : mutual) {
     if (!(e.value < 0)) continue;
     const Branch& a = circuit.wires[e.i];
     const Branch& other = circuit.wires[e.j];
-    const std::string half = DoubleText(-e.value / 2 * 1e12) + "p";
+    const std::vector<std::string> a_nodes = a.Nodes(), other_nodes = other.Nodes();
     const std::string name = "C_" + a.token + "__" + other.token;
-    // Ends that share a pad node (a stitch and a wire on one pad) hold no charge between them.
-    if (a.start != other.start) {
-      out +=
-          element_names.Take(name + "_p") + " " + a.start + " " + other.start + " " + half + "\n";
-    }
-    if (a.end != other.end) {
-      out += element_names.Take(name + "_f") + " " + a.end + " " + other.end + " " + half + "\n";
+    for (std::size_t k = 0; k <= sections; ++k) {
+      // Ends that share a pad node (a stitch and a wire on one pad) hold no charge between them.
+      if (a_nodes[k] == other_nodes[k]) continue;
+      out += element_names.Take(name + suffix(k)) + " " + a_nodes[k] + " " + other_nodes[k] + " " +
+             DoubleText(-e.value * share(k) * 1e12) + "p\n";
     }
   }
 }
@@ -621,8 +673,12 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
     throw StageError("the physical model is not that of the wires estimated");
   }
   const std::vector<bool> keep = SelectedWires(wires, nets);
-  const LoopBranches b = LoopBranchFigures(wires, model, broadband);
-  const BroadbandLadders ladders = FitLadders(model, b, broadband);
+  LoopBranches b = LoopBranchFigures(wires, model, broadband);
+  const physical::BranchLadders ladders = FitLadders(wires, model, b, keep, broadband);
+  // Broadband: the sections of the Touchstone file, each short against the wavelength at the
+  // top frequency.
+  const std::size_t sections =
+      broadband && model.capacitance_f ? physical::LadderSections(model) : 1;
   const std::vector<physical::Coupling> pairs = LoopCouplings(model, b, keep);
   SpiceNetlist result;
   const double scale =
@@ -632,21 +688,23 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                            " to keep the inductance matrix positive definite");
   }
 
-  const Branches circuit = WireBranches(package, origins, b.with_resistance);
+  const Branches circuit = WireBranches(package, origins, b.with_resistance, sections);
   const std::string subckt = SubcircuitName(header);
   std::string& out = result.Text;
-  AppendLoopHeading(out, header, model, broadband, ladders);
+  AppendLoopHeading(out, header, model, broadband, ladders, sections);
   AppendSubcircuitLine(out, subckt, LoopPorts(circuit, keep, nets.empty()));
-  AppendLoopBranches(out, wires, origins, circuit, b, ladders, keep, broadband);
+  AppendLoopBranches(out, wires, origins, circuit, b, ladders, keep, broadband, sections);
   UniqueNames element_names;
-  for (const physical::Coupling& c : pairs) {
-    const std::string& a = circuit.wires[c.i].token;
-    const std::string& other = circuit.wires[c.j].token;
-    out += element_names.Take("K_" + a + "__" + other) + " L_" + a + " L_" + other + " " +
-           DoubleText(c.k * scale) + "\n";
+  for (std::size_t s = 0; s < sections; ++s) {
+    for (const physical::Coupling& c : pairs) {
+      const std::string a = SectionToken(circuit.wires[c.i].token, s, sections);
+      const std::string other = SectionToken(circuit.wires[c.j].token, s, sections);
+      out += element_names.Take("K_" + a + "__" + other) + " L_" + a + " L_" + other + " " +
+             DoubleText(c.k * scale) + "\n";
+    }
   }
   if (broadband && model.capacitance_f) {
-    AppendMaxwellCapacitance(out, *model.capacitance_f, circuit, b, keep, element_names);
+    AppendMaxwellCapacitance(out, *model.capacitance_f, circuit, b, keep, element_names, sections);
   }
   out += ".ends " + subckt + "\n";
   return result;

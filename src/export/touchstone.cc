@@ -74,6 +74,9 @@ TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model&
          " um below the substrate surface and the Maxwell\n";
   out += "! capacitance matrix, relative permittivity " + Number(model.options.eps_r) +
          ", dielectric loss tangent " + Number(info.loss_tangent) + ".\n";
+  out +=
+      "! Series impedance with the loop proximity correction of close wires at each frequency,\n";
+  out += "! mutual resistance included.\n";
   out += "! Ports referenced to the ground plane, 50 Ohm:\n";
   for (std::size_t i = 0; i < model.conductors.size(); ++i) {
     out += "!   port " + std::to_string(2 * i + 1) + ": pad end of wire " +

@@ -21,6 +21,26 @@ inline double SelfInductanceH(double external_self_h, const FrequencyResult& at,
   return external_self_h + at.internal_inductance_h[w];
 }
 
+// Entry (i, j) of one matrix of a proximity correction: 0 where it keeps none, and everywhere for
+// a correction left empty (size 0: a model made without the proximity effect).
+inline double CorrectionAt(const SymmetricMatrix& m, std::size_t i, std::size_t j) {
+  return m.n == 0 ? 0.0 : m.At(i, j);
+}
+
+// A wire's resistance at one frequency with its own term of a proximity correction (partial or
+// loop): R(f) + dR_ii(f), ohms.
+inline double ResistanceOhm(const FrequencyResult& at, const ProximityCorrection& c,
+                            std::size_t w) {
+  return at.resistance_ohm[w] + CorrectionAt(c.delta_resistance_ohm, w, w);
+}
+
+// A wire's self inductance at one frequency with its own term of the proximity correction of the
+// same kind as the external entry: L_ii + L_int(f) + dL_ii(f), henries.
+inline double SelfInductanceH(double external_self_h, const FrequencyResult& at,
+                              const ProximityCorrection& c, std::size_t w) {
+  return SelfInductanceH(external_self_h, at, w) + CorrectionAt(c.delta_inductance_h, w, w);
+}
+
 // The diagonal of a symmetric matrix (0 where a sparse one keeps no entry).
 std::vector<double> Diagonal(const SymmetricMatrix& m);
 

@@ -8,6 +8,7 @@
 #include "physical/clearance.h"
 #include "physical/inductance.h"
 #include "physical/model_check.h"
+#include "physical/net_impedance.h"
 #include "physical/physical_model.h"
 #include "physical/proximity.h"
 #include "physical/wire_groups.h"
@@ -110,6 +111,14 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
         "capacitance left out: with the ground plane at depth 0 the wires touch their ground");
   }
   CheckAndRepair(model);
+  if (!options.nets.empty() && model.partial_inductance_h) {
+    model.nets = NetImpedances(model, options.nets);
+  } else if (!options.nets.empty()) {
+    model.notes.push_back(
+        "the ground and supply nets' impedances left out with the partial "
+        "inductance matrix");
+  }
+  NoteElectricalLength(model);
   return model;
 }
 

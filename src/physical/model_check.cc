@@ -348,4 +348,30 @@ void CheckAndRepair(Model& model) {
   if (model.capacitance_f) CheckCapacitance(model, *model.capacitance_f);
 }
 
+double TenthWavelengthHz(double length_m, double eps_r) {
+  return kSpeedOfLightMPerS / (10 * length_m * std::sqrt(eps_r));
+}
+
+void NoteElectricalLength(Model& model) {
+  double top_hz = 0;
+  for (const FrequencyResult& r : model.results) top_hz = std::max(top_hz, r.frequency_hz);
+  const std::vector<Conductor>& wires = model.conductors;
+  std::size_t longest = wires.size(), passed = 0;
+  for (std::size_t i = 0; i < wires.size(); ++i) {
+    if (!(top_hz > TenthWavelengthHz(wires[i].length_m, model.options.eps_r))) continue;
+    ++passed;
+    if (longest == wires.size() || wires[i].length_m > wires[longest].length_m) longest = i;
+  }
+  if (passed == 0) return;
+  const Conductor& c = wires[longest];
+  model.notes.push_back(
+      "the top frequency " + Figure(top_hz) + " Hz passes " +
+      Figure(TenthWavelengthHz(c.length_m, model.options.eps_r)) + " Hz, where the longest wire " +
+      c.name + " (" + Figure(c.length_m * 1e3) + " mm) spans a tenth of a wavelength at eps_r " +
+      Figure(model.options.eps_r) + " (" + std::to_string(passed) + " of " +
+      std::to_string(wires.size()) +
+      " wires pass theirs): above it the wires are lines, cut into sections by the Touchstone "
+      "and broadband SPICE files, and radiation is left out");
+}
+
 }  // namespace ostrel::physical

@@ -16,6 +16,21 @@ namespace ostrel::physical {
 // repaired (a figure that is not finite, a resistance that is not positive).
 void CheckAndRepair(Model& model);
 
+// The speed of light in vacuum, m/s (exact by the definition of the metre).
+constexpr double kSpeedOfLightMPerS = 299792458.0;
+
+// The frequency at which a wire of `length_m` spans a tenth of the wavelength in the homogeneous
+// dielectric, lambda = c / (f sqrt(eps_r)): f = c / (10 l sqrt(eps_r)). Up to it a wire is short
+// against the wavelength, and its figures as lumped inductance and capacitance (one section, the
+// IBIS matrices, the loop subcircuit) hold; above it a wire is a transmission line, and its
+// external inductance starts to depend on frequency through radiation, which no part of the model
+// holds.
+double TenthWavelengthHz(double length_m, double eps_r);
+
+// Adds a note when the model's top frequency passes the tenth-wavelength frequency of its longest
+// wire, naming that wire, its length and the frequency, and how many wires pass their own.
+void NoteElectricalLength(Model& model);
+
 // True when the symmetric matrix is positive definite (a Cholesky factorisation, Eigen's dense
 // LLT or, for a sparse matrix, its sparse LLT on the kept pattern), with coincident wires first
 // reduced to one row each.

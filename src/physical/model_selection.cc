@@ -1,6 +1,7 @@
 #include "physical/model_selection.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "physical/memory_budget.h"
@@ -51,6 +52,13 @@ Model SelectWires(const Model& model, const std::vector<std::size_t>& kept) {
     for (const std::size_t w : kept) {
       s.resistance_ohm.push_back(r.resistance_ohm[w]);
       s.internal_inductance_h.push_back(r.internal_inductance_h[w]);
+    }
+    // The corrections of the kept wires as their neighbours, kept or not, make them.
+    for (auto [from, to] : {std::pair(&r.proximity_partial, &s.proximity_partial),
+                            std::pair(&r.proximity_loop, &s.proximity_loop)}) {
+      if (from->delta_resistance_ohm.n == 0) continue;  // a model without the correction
+      to->delta_resistance_ohm = Restricted(from->delta_resistance_ohm, kept);
+      to->delta_inductance_h = Restricted(from->delta_inductance_h, kept);
     }
     out.results.push_back(std::move(s));
   }

@@ -81,6 +81,29 @@ struct SymmetricMatrix {
   bool operator==(const SymmetricMatrix&) const = default;
 };
 
+// A ground or supply net of wires (one pad type, or a net map's net), for its impedance as
+// one conductor.
+struct SharedNet {
+  std::string name;
+  bool supply = false;  // a supply net (else ground)
+  std::vector<std::size_t> wires;
+  bool operator==(const SharedNet&) const = default;
+};
+
+// R and L of a net at one frequency.
+struct NetFigures {
+  double resistance_ohm = 0, inductance_h = 0;
+  bool operator==(const NetFigures&) const = default;
+};
+
+// A net's figures at every frequency of the model.
+struct NetImpedance {
+  SharedNet net;
+  std::vector<NetFigures> parallel;     // per frequency of the model
+  std::vector<NetFigures> supply_loop;  // supply nets with ground wires: through all of those
+  bool operator==(const NetImpedance&) const = default;
+};
+
 struct Options {
   std::vector<double> frequencies_hz;  // at least one; 0 is DC
   double ground_depth_m = 50e-6;       // perfect ground plane below the substrate surface
@@ -92,6 +115,8 @@ struct Options {
   bool capacitance = true;
   // Pairs of wires whose surfaces come closer than this are listed (0: touching or overlapping).
   double clearance_m = 0;
+  // Ground and supply nets whose impedance is wanted (net_impedance.h).
+  std::vector<SharedNet> nets;
 };
 
 // Two wires whose surfaces come closer than the clearance asked for.
@@ -147,6 +172,8 @@ struct Model {
   std::vector<std::vector<std::size_t>> joined_conductors;
   // Pairs of wires closer than options.clearance_m, ordered by clearance (closest first).
   std::vector<Clearance> clearance;
+  // The impedance of each net of options.nets (empty without the partial matrix, with a note).
+  std::vector<NetImpedance> nets;
   // What was left out or repaired (a dropped matrix, couplings cut, a matrix made positive
   // definite), one sentence each; the writers put them in the file and on stderr.
   std::vector<std::string> notes;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/stage_error.h"
+#include "physical/coupling.h"
 
 namespace ostrel::physical {
 namespace {
@@ -78,12 +79,14 @@ MatrixXcd PortAdmittance(const Model& model, std::size_t k, std::size_t sections
   for (Eigen::Index i = 0; i < n; ++i) {
     for (Eigen::Index j = 0; j < n; ++j) {
       const auto ui = static_cast<std::size_t>(i), uj = static_cast<std::size_t>(j);
-      // Series: Z = R(f) + j omega (L_int(f) + L_loop) per wire, j omega L_loop between wires.
-      double l_h = model.loop_inductance_h.At(ui, uj);
-      double r_ohm = 0;
+      // Series: Z = R(f) + j omega (L_int(f) + L_loop) per wire, j omega L_loop between wires,
+      // plus the loop proximity correction dR + j omega dL in full (mutual resistance too).
+      double l_h = model.loop_inductance_h.At(ui, uj) +
+                   CorrectionAt(r.proximity_loop.delta_inductance_h, ui, uj);
+      double r_ohm = CorrectionAt(r.proximity_loop.delta_resistance_ohm, ui, uj);
       if (i == j) {
         l_h += r.internal_inductance_h[ui];
-        r_ohm = r.resistance_ohm[ui];
+        r_ohm += r.resistance_ohm[ui];
       }
       z_series(i, j) = Complex(r_ohm, omega * l_h) / m;
       // Shunt: Y = (omega tan(delta) + j omega) C, the Maxwell matrix being the nodal one.

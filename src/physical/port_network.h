@@ -17,9 +17,10 @@ std::size_t LadderSections(const Model& model);
 
 // Admittance matrix of the 2N ports at the model's result `k`: each wire as `sections` equal pi
 // sections, each section's series impedance (R(f) + j omega L_int(f)) / sections on the
-// diagonal plus j omega L_loop / sections, and the shunt admittance (j omega + omega tan(delta))
-// C / sections split half to each end. Port 2i is wire i's pad end, 2i + 1 its finger end.
-// Throws StageError when the model has no capacitance or a section cannot be solved (no
+// diagonal plus (dR + j omega (L_loop + dL)) / sections with dR and dL the loop proximity
+// correction at that frequency (mutual resistance included), and the shunt admittance (j omega +
+// omega tan(delta)) C / sections split half to each end. Port 2i is wire i's pad end, 2i + 1 its
+// finger end. Throws StageError when the model has no capacitance or a section cannot be solved (no
 // resistance at DC).
 Eigen::MatrixXcd PortAdmittance(const Model& model, std::size_t k, std::size_t sections,
                                 double loss_tangent);

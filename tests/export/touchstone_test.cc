@@ -124,6 +124,27 @@ TEST(PackageModels, BundledExampleSpiceTouchstoneAndIbisAgree) {
   fs::remove_all(dir);
 }
 
+// Five wires of the bundled example to 20 GHz: the Touchstone file is the coupled ladder with the
+// whole loop proximity correction, and ngspice's S-parameters of the sectioned broadband
+// subcircuit stay within 0.01 of that ladder without the mutual terms (broadband_check.py).
+TEST(PackageModels, BroadbandSubcircuitFollowsTheLadderToTheTopFrequency) {
+  const fs::path dir = ExampleFolder();
+  RunCli(dir,
+         "--sweep 1e8:2e10:5 --nets 'T1,T2,T3,S1,S2' --physical p.json --spice w.cir "
+         "--spice-inductance loop --spice-broadband --touchstone w.s10p");
+  const std::string netlist = ReadWholeFile((dir / "w.cir").string());
+  EXPECT_NE(netlist.find("11 equal sections"), std::string::npos);
+  EXPECT_NE(netlist.find("Left out: the mutual resistance"), std::string::npos);
+  std::string out;
+  EXPECT_EQ(RunIn(dir,
+                  "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR
+                  "/export/broadband_check.py' p.json w.cir w.s10p",
+                  out),
+            0)
+      << out;
+  fs::remove_all(dir);
+}
+
 // A package model that cannot be made ends the run before anything is written.
 TEST(PackageModels, RefusedExportsLeaveNoFiles) {
   struct Case {

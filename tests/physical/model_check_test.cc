@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/stage_error.h"
@@ -114,6 +115,48 @@ TEST(ModelCheck, RepairsByItsRulesAndNamesTheWires) {
     EXPECT_TRUE(PositiveDefinite(m.loop_inductance_h, m.coincident));
     EXPECT_NEAR(m.capacitance_f->At(0, 1) * 1e12, c.cap_ab, 1e-12);
     EXPECT_NEAR(m.capacitance_f->At(2, 2) * 1e12, c.cap_cc, 1e-12);
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::physical
+
+namespace ostrel::physical {
+namespace {
+
+// Wires of 1, 3 and 2 mm: the 3 mm wire spans a tenth of a wavelength at 9.99 GHz in vacuum and
+// at 9.99 / sqrt(3.8) = 5.13 GHz in a dielectric of 3.8; the 2 mm one at 15 and 7.69 GHz.
+TEST(ModelCheck, NotesTheFrequencyWhereTheLongestWireReachesATenthOfAWavelength) {
+  struct Case {
+    double eps_r;
+    std::vector<double> frequencies_hz;
+    std::string says;  // empty: no note
+  };
+  const Case cases[] = {
+      {1, {1e9, 9.9e9}, ""},
+      {1, {1.01e10, 0}, "passes 9.99e+09 Hz, where the longest wire C (3 mm)"},
+      {1, {1.6e10}, "eps_r 1 (2 of 3 wires pass theirs)"},
+      {3.8, {5.1e9, 1e8}, ""},
+      {3.8, {5.2e9}, "passes 5.13e+09 Hz, where the longest wire C"},
+      {3.8, {2e10}, "eps_r 3.8 (3 of 3 wires pass theirs)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.eps_r) + " " + std::to_string(c.frequencies_hz.front()));
+    Model m;
+    m.options.eps_r = c.eps_r;
+    for (const auto& [name, length_m] :
+         {std::pair("A", 1e-3), std::pair("C", 3e-3), std::pair("B", 2e-3)}) {
+      m.conductors.push_back(
+          {name, WireKind::kBaseDie, {{0, 0, 0}, {length_m, 0, 0}}, 12.7e-6, 2.44e-8, length_m});
+    }
+    for (const double f : c.frequencies_hz) m.results.push_back({f, {}, {}});
+    NoteElectricalLength(m);
+    if (c.says.empty()) {
+      EXPECT_TRUE(m.notes.empty()) << m.notes.front();
+      continue;
+    }
+    ASSERT_EQ(m.notes.size(), 1u);
+    EXPECT_NE(m.notes[0].find(c.says), std::string::npos) << m.notes[0];
   }
 }
 
