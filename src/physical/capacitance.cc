@@ -7,11 +7,13 @@
 #include <cstddef>
 #include <exception>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/stage_error.h"
+#include "physical/charge_harmonics.h"
 #include "physical/kernels.h"
 #include "physical/memory_budget.h"
 #include "physical/parallel_fault.h"
@@ -29,11 +31,6 @@ constexpr double kEps0 = 8.8541878128e-12;
 constexpr double kFarPieceLengths = 4.0;
 // Closer, down to this many piece lengths apart, a 4 x 4 Gauss rule: error below 2e-5.
 constexpr double kMidPieceLengths = 1.5;
-// Sources within this many radii of a piece polarise it (the dipole correction). A neighbour's
-// field falls off beyond it; what is cut is below 0.2% of a correction that is itself a few %.
-constexpr double kProximityRadii = 40.0;
-// Pieces within this many radii of a wire polarise enough to change its row of C.
-constexpr double kSampleRadii = 12.0;
 // Wires solved together per cluster before their neighbours are added.
 constexpr std::size_t kBlockWires = 12;
 // A wire cut into more pieces than this is not a bond wire.
@@ -65,6 +62,7 @@ struct Piece {
   std::size_t run = 0;            // straight run, numbered over all wires
   double run_s0 = 0, run_s1 = 0;  // positions of p0 and p1 along the run, m
   std::size_t seq = 0;            // position along the wire: consecutive pieces touch
+  std::size_t global = 0;         // index among the pieces of all wires (the harmonics' rows)
   // Fixed by p0, p1 and the plane: the middle, the two Gauss points on the axis and the same of
   // the image in the plane (the image axis runs from image[0] to image[1]).
   Point3 mid, gauss[2];
@@ -293,35 +291,6 @@ double ImageIntegral(const Piece& a, const Piece& b) {
   return AxisIntegral(a.p0, a.p1, b.image[0], b.image[1]);
 }
 
-// A point's place relative to a segment p0 + s t (0 <= s <= l, t a unit vector): the squared
-// shortest distance, and what the field of the segment at the point is made of.
-struct SegmentView {
-  double along;      // position of the foot of the point along t, from p0
-  Point3 rho_vec;    // from the foot to the point
-  double rho2;       // its square
-  double distance2;  // squared distance to the nearest point of the segment
-};
-
-SegmentView ViewFrom(const Point3& x, const Point3& p0, const Point3& t, double length_m) {
-  const Point3 u = Sub(x, p0);
-  const double along = Dot(u, t);
-  const Point3 rho_vec = Sub(u, Scale(t, along));
-  const double rho2 = Dot(rho_vec, rho_vec);
-  const double beyond = along < 0 ? -along : along > length_m ? along - length_m : 0.0;
-  return {along, rho_vec, rho2, rho2 + beyond * beyond};
-}
-
-// Electric field at x of a unit charge spread evenly over the segment, times 4 pi eps:
-// E = [rho_vec / rho^2 (sB/RB - sA/RA) + t (1/RB - 1/RA)] / l, with sA, sB the ends' positions
-// along t from the foot of x and RA, RB their distances.
-Point3 SegmentField(const SegmentView& v, const Point3& t, double length_m) {
-  const double s_a = -v.along, s_b = length_m - v.along;
-  const double r_a = std::sqrt(s_a * s_a + v.rho2), r_b = std::sqrt(s_b * s_b + v.rho2);
-  Point3 e = Scale(t, 1 / r_b - 1 / r_a);
-  if (v.rho2 > 0) e = Add(e, Scale(v.rho_vec, (s_b / r_b - s_a / r_a) / v.rho2));
-  return Scale(e, 1 / length_m);
-}
-
 std::string JoinNames(const std::vector<std::string>& names) {
   std::string list;
   for (const auto& name : names) list += (list.empty() ? "" : ", ") + name;
@@ -415,128 +384,61 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
   return std::find(finite.begin(), finite.end(), 0) == finite.end();
 }
 
-// The dipole correction of the Maxwell matrix (F), to first order. A wire in a transverse field
-// E gains the surface charge 2 eps E cos(phi) (a conducting cylinder: dipole moment per length
-// alpha E, alpha = 2 pi eps a^2), which lowers the field energy by alpha E^2 / 2 per length.
-// With E at piece m the field of the other wires' charges and of all images, the potential
-// matrix becomes P - sum_m alpha G_m^T G_m, and C = B^T P^-1 B gains, to first order,
-// dC = sum_m alpha (G_m X)^T (G_m X) with X = P^-1 B the piece charges for one volt on each wire.
-// This is the first order of the circumferential harmonics: ln(2h/a) becomes acosh(h/a) and the
-// ln(s/a) of a close pair acosh(s/2a), to order (a/h)^2 and (a/s)^2.
-//
-// Only the rows of the first `kept_wires` wires are wanted: pieces further than kSampleRadii
-// radii from all of those wires add below 0.03% to them and are not sampled.
-//
-// The sampled pieces are taken in groups of fixed size (so that the sums do not depend on the
-// thread count): the transverse fields at a group's Gauss points of a unit charge on each piece
-// form the columns of G^T (three per point); the group adds (G X)^T (G X), with G^T and X cut
-// down to the rows of the pieces that reach one of the group's points.
-Eigen::MatrixXd DipoleCorrection(const std::vector<Piece>& pieces, const Eigen::MatrixXd& charges,
-                                 std::size_t kept_wires, double eps_f_m, bool share) {
-  const auto n = static_cast<Eigen::Index>(pieces.size());
-  // Unit vectors along each piece and along its image.
-  std::vector<Point3> tangent(pieces.size()), image_tangent(pieces.size());
-  std::vector<std::size_t> sampled;  // the pieces whose polarisation is summed
-  for (std::size_t m = 0; m < pieces.size(); ++m) {
-    const Piece& pm = pieces[m];
-    tangent[m] = Scale(Sub(pm.p1, pm.p0), 1 / pm.length_m);
-    image_tangent[m] = Scale(Sub(pm.image[1], pm.image[0]), 1 / pm.length_m);
-    bool wanted = pm.wire < kept_wires;
-    for (std::size_t k = 0; k < pieces.size() && !wanted; ++k) {
-      const Piece& pk = pieces[k];
-      wanted =
-          pk.wire < kept_wires && Norm(Sub(pm.mid, pk.mid)) < 0.5 * (pm.length_m + pk.length_m) +
-                                                                  kSampleRadii * pm.radius_m;
-    }
-    if (wanted) sampled.push_back(m);
+// Adds the circumferential harmonics of the charge (charge_harmonics.h) to the lower triangle of
+// the pieces' potential matrix: the mean of the two rows of a pair, for the pairs of the cluster.
+void AddHarmonics(const std::vector<Piece>& pieces, const ChargeHarmonics& harmonics,
+                  Eigen::Ref<Eigen::MatrixXd> p) {
+  std::vector<std::pair<std::size_t, Eigen::Index>> local;  // (global index, index here)
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    local.push_back({pieces[i].global, static_cast<Eigen::Index>(i)});
   }
-  constexpr std::size_t kGroupPieces = 16;
-  std::vector<Eigen::MatrixXd> shares((sampled.size() + kGroupPieces - 1) / kGroupPieces);
-  ParallelFault fault;
-#pragma omp taskloop default(shared) grainsize(1) if (share)
-  for (std::size_t group = 0; group < shares.size(); ++group)
-    fault.Run([&] {
-      const std::size_t first = group * kGroupPieces;
-      const std::size_t last = std::min(first + kGroupPieces, sampled.size());
-      Eigen::MatrixXd g_t = Eigen::MatrixXd::Zero(n, static_cast<Eigen::Index>(6 * (last - first)));
-      std::vector<char> reaches(pieces.size(), 0);
-      for (std::size_t k = first; k < last; ++k) {
-        const Piece& pm = pieces[sampled[k]];
-        const Point3& t = tangent[sampled[k]];
-        const double reach_m = kProximityRadii * pm.radius_m;
-        const double alpha = 2 * kPi * eps_f_m * pm.radius_m * pm.radius_m;
-        // Two Gauss points per piece, each weighted by half its length.
-        const double weight = std::sqrt(alpha * 0.5 * pm.length_m) / (4 * kPi * eps_f_m);
-        for (int point = 0; point < 2; ++point) {
-          const Point3& x = pm.gauss[point];
-          const auto column = static_cast<Eigen::Index>(6 * (k - first) + 3 * point);
-          for (Eigen::Index j = 0; j < n; ++j) {
-            const auto sj = static_cast<std::size_t>(j);
-            const Piece& pj = pieces[sj];
-            const double within_m = reach_m + 0.5 * pj.length_m;
-            const Point3 to_mid = Sub(x, pj.mid), to_image = Sub(x, pj.image_mid);
-            const bool near = Dot(to_mid, to_mid) < within_m * within_m;
-            const bool image_near = Dot(to_image, to_image) < within_m * within_m;
-            if (!near && !image_near) continue;  // neither the piece nor its image reaches x
-            Point3 e{};
-            bool used = false;
-            if (near && pj.wire != pm.wire) {
-              const SegmentView v = ViewFrom(x, pj.p0, tangent[sj], pj.length_m);
-              // Wires closer than 1.5 radius sums (a gap of half a diameter) are beyond a
-              // first-order correction; they occur only where wires cross or share a pad, and are
-              // left out.
-              const double touching_m = 1.5 * (pm.radius_m + pj.radius_m);
-              if (v.distance2 < reach_m * reach_m && v.distance2 > touching_m * touching_m) {
-                e = SegmentField(v, tangent[sj], pj.length_m);
-                used = true;
-              }
-            }
-            if (image_near) {
-              const SegmentView vi = ViewFrom(x, pj.image[0], image_tangent[sj], pj.length_m);
-              if (vi.distance2 < reach_m * reach_m) {
-                e = Sub(e, SegmentField(vi, image_tangent[sj], pj.length_m));
-                used = true;
-              }
-            }
-            if (!used) continue;
-            const Point3 g_vec = Scale(Sub(e, Scale(t, Dot(e, t))), weight);  // transverse part
-            g_t(j, column) = g_vec.x;
-            g_t(j, column + 1) = g_vec.y;
-            g_t(j, column + 2) = g_vec.z;
-            reaches[sj] = 1;
-          }
-        }
+  std::sort(local.begin(), local.end());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const auto a = static_cast<Eigen::Index>(i);
+    for (const ChargeHarmonics::Entry& e : harmonics.rows[pieces[i].global]) {
+      const auto at = std::lower_bound(local.begin(), local.end(),
+                                       std::pair<std::size_t, Eigen::Index>{e.piece, 0});
+      if (at == local.end() || at->first != e.piece) continue;
+      const Eigen::Index b = at->second;
+      if (a == b) {
+        p(a, a) += e.value;
+      } else {
+        p(std::max(a, b), std::min(a, b)) += 0.5 * e.value;
       }
-      std::vector<Eigen::Index> rows;
-      for (Eigen::Index j = 0; j < n; ++j) {
-        if (reaches[static_cast<std::size_t>(j)] != 0) rows.push_back(j);
-      }
-      // Per Gauss point and wire.
-      const Eigen::MatrixXd field = g_t(rows, Eigen::all).transpose() * charges(rows, Eigen::all);
-      shares[group] = field.transpose() * field;
-    });
-  fault.Rethrow();
-  Eigen::MatrixXd dc = Eigen::MatrixXd::Zero(charges.cols(), charges.cols());
-  for (const auto& part : shares) dc += part;
-  return dc;
+    }
+  }
 }
 
-// The Maxwell matrix (F) of the wires 0..wire_count-1 that `pieces` belong to; the rows of the
-// first `kept_wires` are the ones used. With `share` the work is split into OpenMP tasks of the
-// current team, else the calling thread does it all. Inside a parallel region Eigen's products
-// stay on one thread, with the same blocking whatever the thread count, so the result does not
-// depend on it.
+// The Maxwell matrix (F) of the wires 0..wire_count-1 that `pieces` belong to, with the
+// harmonics of the charge when `harmonics` is given. The harmonics are a 2-D correction laid on
+// 3-D pieces: where wires come very close over short pieces, or run at a distance that changes
+// fast along them, the rows of neighbouring pieces disagree and P can lose its positive definite
+// form. Then the cluster is solved without them and `without_harmonics` is set. With `share` the
+// work is split into OpenMP tasks of the current team, else the calling thread does it all. Inside
+// a parallel region Eigen's products stay on one thread, with the same blocking whatever the thread
+// count, so the result does not depend on it.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
-                             std::size_t conductor_count, std::size_t kept_wires, double eps_f_m,
-                             bool proximity, bool share, const std::vector<std::string>& names) {
+                             std::size_t conductor_count, double eps_f_m,
+                             const ChargeHarmonics* harmonics, bool share,
+                             const std::vector<std::string>& names, bool& without_harmonics) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   Eigen::MatrixXd p(n, n);
-  if (!FillPotentialMatrix(pieces, eps_f_m, share, p)) {
-    throw StageError("the potential of wires " + JoinNames(names) +
-                     " is not finite: two of their pieces lie on one another");
-  }
+  const auto fill = [&](bool with_harmonics) {
+    if (!FillPotentialMatrix(pieces, eps_f_m, share, p)) {
+      throw StageError("the potential of wires " + JoinNames(names) +
+                       " is not finite: two of their pieces lie on one another");
+    }
+    if (with_harmonics) AddHarmonics(pieces, *harmonics, p);
+  };
+  fill(harmonics != nullptr);
   // Factorised in place: P itself is not needed again.
-  const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(p);
+  Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(p);
+  without_harmonics = false;
+  if (llt.info() != Eigen::Success && harmonics != nullptr) {
+    without_harmonics = true;
+    fill(false);
+    llt.compute(p);
+  }
   if (llt.info() != Eigen::Success) {
     throw StageError("the potential matrix of wires " + JoinNames(names) +
                      " is not positive definite: wires come too close for the capacitance "
@@ -551,7 +453,6 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   // charge (m).
   const Eigen::MatrixXd charges = llt.solve(unit_volts);
   Eigen::MatrixXd c = unit_volts.transpose() * charges;
-  if (proximity) c += DipoleCorrection(pieces, charges, kept_wires, eps_f_m, share);
   c = 0.5 * (c + c.transpose());
   // Each wire's share of its conductor's charge with the conductor at one volt; a piece that
   // holds dropped pieces of other wires shares its charge with them equally. A conductor at the
@@ -661,7 +562,7 @@ struct Gathered {
 // Every wire's pieces and conductor, from which the systems of any set of wires are gathered.
 class PieceSource {
  public:
-  PieceSource(const std::vector<Conductor>& conductors, double ground_depth_m,
+  PieceSource(const std::vector<Conductor>& conductors, double ground_depth_m, double eps_f_m,
               const CapacitanceSettings& settings,
               const std::vector<std::vector<std::size_t>>& joined)
       : conductors_(conductors), by_wire_(conductors.size()), conductor_of_(conductors.size()) {
@@ -674,9 +575,27 @@ class PieceSource {
     for (const auto& group : joined) {
       for (std::size_t w : group) conductor_of_[w] = group.front();
     }
+    if (settings.proximity) {
+      std::vector<ChargePiece> all;
+      for (std::size_t w = 0; w < conductors.size(); ++w) {
+        for (Piece& p : by_wire_[w]) {
+          p.global = all.size();
+          all.push_back({p.p0, p.p1, p.radius_m, w, conductor_of_[w]});
+        }
+      }
+      harmonics_ = ComputeChargeHarmonics(all, ground_depth_m, eps_f_m);
+    }
   }
 
   std::size_t total_pieces() const { return total_pieces_; }
+  // The harmonics of the charge, or null when they are left out.
+  const ChargeHarmonics* Harmonics() const { return harmonics_ ? &*harmonics_ : nullptr; }
+  std::vector<std::string> Notes() const {
+    if (!harmonics_) return {};
+    std::vector<std::string> names;
+    for (const Conductor& c : conductors_) names.push_back(c.name);
+    return ChargeHarmonicNotes(harmonics_->close, names);
+  }
   const std::vector<Piece>& Pieces(std::size_t wire) const { return by_wire_[wire]; }
   bool OneConductor(std::size_t a, std::size_t b) const {
     return conductor_of_[a] == conductor_of_[b];
@@ -707,11 +626,12 @@ class PieceSource {
   std::vector<std::vector<Piece>> by_wire_;
   std::vector<std::size_t> conductor_of_;
   std::size_t total_pieces_ = 0;
+  std::optional<ChargeHarmonics> harmonics_;
 };
 
 // Small package: every wire in one system, every coupling kept, the work shared by the threads.
 SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, double eps_f_m,
-                                 const Progress& progress, const CapacitanceSettings& settings) {
+                                 const Progress& progress, std::vector<char>& without_harmonics) {
   CheckCancel(progress);
   std::vector<std::size_t> all(wires);
   for (std::size_t w = 0; w < wires; ++w) all[w] = w;
@@ -722,14 +642,16 @@ SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, d
                      3 * DenseBytes(wires, wires, sizeof(double)),
                  "the capacitance of " + std::to_string(wires) + " wires in one system");
   Eigen::MatrixXd c;
+  bool without = false;
   ParallelFault fault;
 #pragma omp parallel
 #pragma omp single
   fault.Run([&] {
-    c = SolveCluster(gathered.pieces, wires, gathered.conductors, wires, eps_f_m,
-                     settings.proximity, true, gathered.names);
+    c = SolveCluster(gathered.pieces, wires, gathered.conductors, eps_f_m, source.Harmonics(), true,
+                     gathered.names, without);
   });
   fault.Rethrow();
+  if (without) without_harmonics.assign(wires, 1);
   SymmetricMatrix result;
   result.n = wires;
   result.dense = true;
@@ -812,7 +734,7 @@ struct Found {
 // in the diagonal, as capacitance to ground.
 std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::size_t>& block,
                               const std::vector<std::vector<std::size_t>>& neighbours,
-                              double eps_f_m, const CapacitanceSettings& settings) {
+                              double eps_f_m, std::vector<char>& without_harmonics) {
   std::vector<std::size_t> cluster = block;
   for (std::size_t w : block) {
     for (std::size_t nb : neighbours[w]) {
@@ -821,8 +743,10 @@ std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::
   }
   const Gathered g = source.Gather(cluster);
   // One thread per cluster: the clusters share out the work.
-  const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, block.size(),
-                                         eps_f_m, settings.proximity, false, g.names);
+  bool without = false;
+  const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, eps_f_m,
+                                         source.Harmonics(), false, g.names, without);
+  for (std::size_t w : block) without_harmonics[w] = without ? 1 : 0;  // blocks do not share
   std::vector<Found> found;
   for (std::size_t k = 0; k < block.size(); ++k) {
     const std::size_t i = cluster[k];
@@ -846,7 +770,7 @@ std::vector<std::vector<Found>> SolveBlocks(const PieceSource& source,
                                             const std::vector<std::vector<std::size_t>>& blocks,
                                             const std::vector<std::vector<std::size_t>>& neighbours,
                                             double eps_f_m, const Progress& progress,
-                                            const CapacitanceSettings& settings) {
+                                            std::vector<char>& without_harmonics) {
   std::vector<std::vector<Found>> found(blocks.size());
   std::size_t done = 0;
   bool cancelled = false;
@@ -861,7 +785,7 @@ std::vector<std::vector<Found>> SolveBlocks(const PieceSource& source,
     }
     if (skip) continue;
     try {
-      found[b] = SolveBlock(source, blocks[b], neighbours, eps_f_m, settings);
+      found[b] = SolveBlock(source, blocks[b], neighbours, eps_f_m, without_harmonics);
     } catch (...) {
 #pragma omp critical(ostrel_capacitance)
       if (!failure) failure = std::current_exception();
@@ -909,19 +833,43 @@ SymmetricMatrix MeanOfFound(std::size_t wires, const std::vector<std::vector<Fou
 SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors, double ground_depth_m,
                                     double eps_r, const Progress& progress,
                                     const CapacitanceSettings& settings,
-                                    const std::vector<std::vector<std::size_t>>& joined) {
+                                    const std::vector<std::vector<std::size_t>>& joined,
+                                    std::vector<std::string>* notes) {
   CheckCapacitanceInputs(conductors, ground_depth_m, eps_r);
   const double eps_f_m = kEps0 * eps_r;
   const std::size_t wires = conductors.size();
-  const PieceSource source(conductors, ground_depth_m, settings, joined);
+  const PieceSource source(conductors, ground_depth_m, eps_f_m, settings, joined);
   if (wires == 0) return SymmetricMatrix{};
+  std::vector<char> without_harmonics(wires, 0);
+  SymmetricMatrix c;
   if (source.total_pieces() <= settings.max_dense_pieces) {
-    return DenseCapacitance(source, wires, eps_f_m, progress, settings);
+    c = DenseCapacitance(source, wires, eps_f_m, progress, without_harmonics);
+  } else {
+    const std::vector<std::vector<std::size_t>> neighbours =
+        NeighbourWires(source, wires, settings.cutoff_m);
+    const std::vector<std::vector<std::size_t>> blocks = WireBlocks(neighbours);
+    c = MeanOfFound(wires,
+                    SolveBlocks(source, blocks, neighbours, eps_f_m, progress, without_harmonics));
   }
-  const std::vector<std::vector<std::size_t>> neighbours =
-      NeighbourWires(source, wires, settings.cutoff_m);
-  const std::vector<std::vector<std::size_t>> blocks = WireBlocks(neighbours);
-  return MeanOfFound(wires, SolveBlocks(source, blocks, neighbours, eps_f_m, progress, settings));
+  if (notes != nullptr) {
+    *notes = source.Notes();
+    std::vector<std::string> left_out;
+    for (std::size_t w = 0; w < wires; ++w) {
+      if (without_harmonics[w] != 0) left_out.push_back(conductors[w].name);
+    }
+    if (!left_out.empty()) {
+      constexpr std::size_t kListed = 5;
+      const bool more = left_out.size() > kListed;
+      const std::size_t count = left_out.size();
+      left_out.resize(std::min(count, kListed));
+      notes->push_back("the harmonics of the charge of close wires are left out for " +
+                       std::to_string(count) + (count == 1 ? " wire" : " wires") +
+                       " (with them the potential matrix was not positive definite: wires that "
+                       "come very close over short pieces): " +
+                       JoinNames(left_out) + (more ? ", ..." : ""));
+    }
+  }
+  return c;
 }
 
 }  // namespace
@@ -929,10 +877,12 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors, do
 SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, double ground_depth_m,
                                    double eps_r, const Progress& progress,
                                    const CapacitanceSettings& settings,
-                                   const std::vector<std::vector<std::size_t>>& joined) {
+                                   const std::vector<std::vector<std::size_t>>& joined,
+                                   std::vector<std::string>* notes) {
   const auto coincident = CoincidentGroups(conductors);
   if (coincident.empty()) {
-    return DistinctCapacitance(conductors, ground_depth_m, eps_r, progress, settings, joined);
+    return DistinctCapacitance(conductors, ground_depth_m, eps_r, progress, settings, joined,
+                               notes);
   }
   // A coincident group is solved once, by its first wire, and its charge shared equally: wire i
   // of a group of m_i takes C_ii = D_ii / m_i and C_ij = D_ij / (m_i m_j), which sums back to D.
@@ -947,8 +897,8 @@ SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, dou
     slots.erase(std::unique(slots.begin(), slots.end()), slots.end());
     if (slots.size() > 1) distinct_joined.push_back(std::move(slots));
   }
-  const SymmetricMatrix d =
-      DistinctCapacitance(distinct, ground_depth_m, eps_r, progress, settings, distinct_joined);
+  const SymmetricMatrix d = DistinctCapacitance(distinct, ground_depth_m, eps_r, progress, settings,
+                                                distinct_joined, notes);
   const auto shared = [&](std::size_t i, std::size_t j, double value) {
     const auto mi = static_cast<double>(kept.count[kept.slot[i]]);
     const auto mj = static_cast<double>(kept.count[kept.slot[j]]);

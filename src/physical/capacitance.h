@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "physical/physical_model.h"
@@ -14,8 +15,9 @@
 // towards the two ends of the wire, where the charge crowds), Galerkin potential coefficients
 // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j) from the 1/R piece integrals of kernels.h, with the
 // image of piece j in the plane carrying the opposite charge (N_ij'). The uneven charge around a
-// wire near a neighbour or near the plane is carried by a first-order dipole correction of P.
-// C = P^-1 summed over each wire's pieces, by a Cholesky solve.
+// wire near a neighbour or near the plane, its circumferential harmonics, is added to P from the
+// exact 2-D solution of the cross-section at each piece (charge_harmonics.h). C = P^-1 summed
+// over each wire's pieces, by a Cholesky solve.
 namespace ostrel::physical {
 
 // How fine the pieces are and how far couplings reach. The defaults meet the stated accuracy;
@@ -27,8 +29,8 @@ struct CapacitanceSettings {
   // Pieces at a wire end are this many radii long and grow by `end_growth` towards the middle.
   double end_piece_radii = 1.0;
   double end_growth = 1.6;
-  // The dipole (circumferential first harmonic) correction of the charge of close wires and of
-  // wires near the plane; off only to measure what it does.
+  // The circumferential harmonics of the charge of close wires and of wires near the plane; off
+  // only to measure what they do.
   bool proximity = true;
   // Wires whose paths are further apart than this do not couple: large packages are solved per
   // cluster of neighbouring wires. Its coupling is folded into each wire's capacitance to ground.
@@ -47,9 +49,12 @@ struct CapacitanceSettings {
 // conductor A, and with w_i each wire's share of A's charge (A at one volt, the others at 0),
 // C_ii = w_i C_AA, C_ij = w_i w_j C_AB for wires of different conductors and 0 for wires of one
 // conductor, so that the matrix sums back to the conductors' matrix.
+//
+// With `notes`, it receives the model notes of the run: wires closer than the stated accuracy.
 SymmetricMatrix ComputeCapacitance(const std::vector<Conductor>& conductors, double ground_depth_m,
                                    double eps_r, const Progress& progress = {},
                                    const CapacitanceSettings& settings = {},
-                                   const std::vector<std::vector<std::size_t>>& joined = {});
+                                   const std::vector<std::vector<std::size_t>>& joined = {},
+                                   std::vector<std::string>* notes = nullptr);
 
 }  // namespace ostrel::physical

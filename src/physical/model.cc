@@ -2,6 +2,8 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <string>
+#include <vector>
 
 #include "base/stage_error.h"
 #include "physical/capacitance.h"
@@ -104,8 +106,11 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
   if (!options.capacitance) {
     model.notes.push_back("capacitance left out on request");
   } else if (options.ground_depth_m > 0 && !model.conductors.empty()) {
-    model.capacitance_f = ComputeCapacitance(model.conductors, options.ground_depth_m,
-                                             options.eps_r, progress, {}, model.joined_conductors);
+    std::vector<std::string> notes;
+    model.capacitance_f =
+        ComputeCapacitance(model.conductors, options.ground_depth_m, options.eps_r, progress, {},
+                           model.joined_conductors, &notes);
+    model.notes.insert(model.notes.end(), notes.begin(), notes.end());
   } else if (!model.conductors.empty()) {
     model.notes.push_back(
         "capacitance left out: with the ground plane at depth 0 the wires touch their ground");

@@ -327,6 +327,68 @@ ProximityCorrection Assemble(const std::vector<std::vector<std::pair<std::size_t
   return c;
 }
 
+// A sweep with more frequencies than this many per decade is solved at nodes this far apart
+// (in ln f) and interpolated: every entry is a smooth function of ln f, rising from nothing
+// (as f^2) to its thin-skin limit over about a decade.
+constexpr double kNodesPerDecade = 6;
+
+std::vector<double> SolvedFrequencies(const std::vector<double>& frequencies_hz,
+                                      const std::vector<std::size_t>& active) {
+  std::vector<double> asked;
+  for (std::size_t f : active) asked.push_back(frequencies_hz[f]);
+  const auto [lo, hi] = std::minmax_element(asked.begin(), asked.end());
+  const double span = std::log(*hi / *lo);
+  const auto nodes =
+      std::max<std::size_t>(4, std::size_t(std::ceil(span / std::log(10.0) * kNodesPerDecade)) + 1);
+  if (asked.size() <= nodes) return asked;
+  std::vector<double> out;
+  for (std::size_t k = 0; k < nodes; ++k) {
+    out.push_back(*lo * std::exp(span * double(k) / double(nodes - 1)));
+  }
+  out.back() = *hi;
+  return out;
+}
+
+// The rows at `hz` from the rows at the nodes `solved` (log-spaced): the 4-point Lagrange
+// interpolation in ln f of dR / R_wire(f) (R_wire the wire's own per-length resistance) and of dL.
+Rows Interpolated(const std::vector<Rows>& rows, const std::vector<double>& solved, double hz,
+                  double radius_m, double rho) {
+  const std::size_t nodes = solved.size();
+  const double step = std::log(solved.back() / solved.front()) / double(nodes - 1);
+  const double x = std::log(hz / solved.front()) / step;
+  const std::size_t first = std::size_t(std::clamp(std::floor(x) - 1, 0.0, double(nodes - 4)));
+  double weight[4];
+  for (int a = 0; a < 4; ++a) {
+    weight[a] = 1;
+    for (int b = 0; b < 4; ++b) {
+      if (b != a) weight[a] *= (x - double(first) - b) / double(a - b);
+    }
+  }
+  const auto own_r = [&](double f) { return InternalImpedancePerMetre(f, radius_m, rho).real(); };
+  const double omega = 2 * std::numbers::pi * hz, r_here = own_r(hz);
+  double r_node[4];
+  for (std::size_t a = 0; a < 4; ++a) r_node[a] = own_r(solved[first + a]);
+  Rows out;
+  for (const auto member : {&Rows::partial, &Rows::loop}) {
+    const auto& base = rows[first].*member;
+    auto& to = out.*member;
+    to = base;
+    for (std::size_t i = 0; i < base.size(); ++i) {
+      for (std::size_t e = 0; e < base[i].size(); ++e) {
+        double r_share = 0, l = 0;
+        for (std::size_t a = 0; a < 4; ++a) {
+          const double f = solved[first + a];
+          const Complex z = (rows[first + a].*member)[i][e].second;
+          r_share += weight[a] * z.real() / r_node[a];
+          l += weight[a] * z.imag() / (2 * std::numbers::pi * f);
+        }
+        to[i][e].second = Complex(r_share * r_here, omega * l);
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, double ground_depth_m,
@@ -348,10 +410,9 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
   }
   // Frequencies at which the eddy currents are not negligible.
   std::vector<std::size_t> active;
-  std::vector<std::vector<Complex>> reflection(frequencies_hz.size());
   for (std::size_t f = 0; f < frequencies_hz.size(); ++f) {
-    reflection[f] = WireReflection(frequencies_hz[f], radius_m, rho, 40);
-    if (std::abs(reflection[f][0]) > 1e-9) active.push_back(f);
+    if (std::abs(WireReflection(frequencies_hz[f], radius_m, rho, 1)[0]) > 1e-9)
+      active.push_back(f);
   }
   if (active.empty()) return result;
   const DistinctWires kept = Distinct(n, coincident);
@@ -361,8 +422,11 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
   const double reach_m = settings.reach_diameters * 2 * radius_m;
   const PieceGrid grid(all, reach_m);
   const std::size_t count = wires.size();
-  // rows[f][i]: wire i's row of the correction at frequency `active[f]`.
-  std::vector<Rows> rows(active.size());
+  // The frequencies solved at: those asked for, or, for a sweep of more, nodes at which each
+  // entry is interpolated (below).
+  const std::vector<double> solved = SolvedFrequencies(frequencies_hz, active);
+  // rows[f][i]: wire i's row of the correction at frequency `solved[f]`.
+  std::vector<Rows> rows(solved.size());
   for (Rows& r : rows) r.partial.resize(count), r.loop.resize(count);
   std::vector<std::vector<ClosePair>> close(count);
   constexpr std::size_t kBlock = 64;
@@ -376,13 +440,14 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
         const std::vector<Station> stations =
             Stations(wires[i], grid, radius_m, ground_depth_m, reach_m, settings.station_m,
                      close[i], settings.accurate_diameters * 2 * radius_m);
-        for (std::size_t f = 0; f < active.size(); ++f) {
-          const double omega = 2 * std::numbers::pi * frequencies_hz[active[f]];
+        for (std::size_t f = 0; f < solved.size(); ++f) {
+          const double omega = 2 * std::numbers::pi * solved[f];
+          const std::vector<Complex> reflected = WireReflection(solved[f], radius_m, rho, 40);
           std::map<std::size_t, Complex> partial, loop;
           for (const Station& st : stations) {
             Eigen::VectorXcd p, l;
-            if (st.members.size() > 1) p = StationRow(st, false, radius_m, reflection[active[f]]);
-            if (st.level) l = StationRow(st, true, radius_m, reflection[active[f]]);
+            if (st.members.size() > 1) p = StationRow(st, false, radius_m, reflected);
+            if (st.level) l = StationRow(st, true, radius_m, reflected);
             for (std::size_t k = 0; k < st.members.size(); ++k) {
               const double weight = st.length_m * st.members[k].cosine;
               if (p.size() > 0) partial[st.members[k].wire] += weight * Impedance(omega, p(k));
@@ -398,9 +463,11 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
   }
   Report(progress, 1);
   for (std::size_t f = 0; f < active.size(); ++f) {
-    const double omega = 2 * std::numbers::pi * frequencies_hz[active[f]];
-    result.partial[active[f]] = Assemble(rows[f].partial, kept, n, omega);
-    result.loop[active[f]] = Assemble(rows[f].loop, kept, n, omega);
+    const double hz = frequencies_hz[active[f]], omega = 2 * std::numbers::pi * hz;
+    const bool direct = solved.size() == active.size();
+    const Rows at = direct ? Rows{} : Interpolated(rows, solved, hz, radius_m, rho);
+    result.partial[active[f]] = Assemble(direct ? rows[f].partial : at.partial, kept, n, omega);
+    result.loop[active[f]] = Assemble(direct ? rows[f].loop : at.loop, kept, n, omega);
   }
   std::vector<ClosePair> all_close;
   for (const auto& c : close) all_close.insert(all_close.end(), c.begin(), c.end());

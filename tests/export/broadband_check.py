@@ -24,19 +24,12 @@ import sys
 
 import numpy as np
 
+from model_json import matrix
+
 np.complex = complex  # scikit-rf 0.15.4 still names numpy's removed alias (numpy 1.24)
 import skrf  # noqa: E402
 
 Z0 = 50.0
-
-
-def matrix(value, n):
-    if isinstance(value, dict):
-        m = np.zeros((n, n))
-        for i, j, v in value['sparse']:
-            m[i, j] = m[j, i] = v
-        return m
-    return np.array(value, dtype=float)
 
 
 def network_s(model, k, wires, sections, mutual):

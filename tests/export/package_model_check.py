@@ -24,6 +24,8 @@ import sys
 import mpmath
 import numpy as np
 
+from model_json import matrix
+
 np.complex = complex  # scikit-rf 0.15.4 still names numpy's removed alias (numpy 1.24)
 import skrf  # noqa: E402
 
@@ -34,15 +36,6 @@ def ngspice(path, body, control, out):
     open(path, 'w').write(body + '.control\n' + control + f'\nquit\n.endc\n.end\n')
     subprocess.run(['ngspice', '-b', path], check=True, capture_output=True)
     return [[float(x) for x in line.split()] for line in open(out) if line.strip()]
-
-
-def matrix(value, n):
-    if isinstance(value, dict):
-        m = np.zeros((n, n))
-        for i, j, v in value['sparse']:
-            m[i, j] = m[j, i] = v
-        return m
-    return np.array(value, dtype=float)
 
 
 def wire_branches(netlist):

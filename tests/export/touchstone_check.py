@@ -20,6 +20,8 @@ import tempfile
 
 import numpy as np
 
+from model_json import matrix
+
 # scikit-rf 0.15.4 still names numpy's removed alias np.complex (Debian 12 has numpy 1.24).
 np.complex = complex
 import skrf  # noqa: E402
@@ -66,15 +68,6 @@ def layout(path, ports):
             block.append(row)
         values.append(block)
     return np.array(freqs)
-
-
-def matrix(value, n):
-    if isinstance(value, dict):
-        m = np.zeros((n, n))
-        for i, j, v in value['sparse']:
-            m[i, j] = m[j, i] = v
-        return m
-    return np.array(value, dtype=float)
 
 
 def ngspice_z(model, k, sections, tan_delta, work):

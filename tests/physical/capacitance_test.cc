@@ -4,6 +4,7 @@
 #include <omp.h>
 
 #include <Eigen/Cholesky>
+#include <Eigen/LU>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "base/stage_error.h"
+#include "physical/cylinder_harmonics.h"
+#include "physical/source_harmonics.h"
 
 namespace ostrel::physical {
 namespace {
@@ -29,6 +32,13 @@ std::vector<double> Reference(const std::string& args) {
   while (pipe != nullptr && std::fscanf(pipe, "%lf", &v) == 1) out.push_back(v);
   if (pipe != nullptr) pclose(pipe);
   return out;
+}
+
+// A length for the reference's command line, to full precision.
+std::string Metres(double m) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.12e", m);
+  return text;
 }
 
 // A wire through `points_um` (x, y, z triples, microns).
@@ -129,6 +139,107 @@ TEST(CapacitanceTest, ParallelPairMatchesHarmonicSolution) {
         EXPECT_LT(mutual, 0.975);  // a uniform ring misses the uneven charge
       }
     }
+  }
+}
+
+TEST(CapacitanceTest, CloseWiresMatchHarmonicsToThirdNeighbour) {
+  // Four parallel wires, per length in the middle (5 mm minus 2.5 mm: the ends cancel), against
+  // the 2-D solution with 16 harmonics per wire: self terms within 2%, adjacent couplings within
+  // 3%, farther ones within 10% or 1e-3 of the self term, and never positive.
+  struct Row {
+    double pitch_d, height_radii;
+  };
+  for (const Row& row :
+       {Row{1.25, 20}, Row{1.5, 20}, Row{1.75, 20}, Row{2, 20}, Row{1.25, 1.5}, Row{2, 1.5}}) {
+    SCOPED_TRACE(std::to_string(row.pitch_d) + " d, " + std::to_string(row.height_radii) + " a");
+    const double pitch_um = row.pitch_d * 2 * kRadius * 1e6;
+    const double depth_m = row.height_radii * kRadius;
+    std::string args = "lines 12.7e-6 1 16";
+    for (int k = 0; k < 4; ++k) {
+      args += " " + Metres(k * pitch_um * 1e-6) + "," + Metres(depth_m);
+    }
+    const auto ref = Reference(args);
+    ASSERT_EQ(ref.size(), 16u);
+    const auto c5 = ComputeCapacitance(Parallel(4, 5000, 0, pitch_um), depth_m, 1);
+    const auto c2 = ComputeCapacitance(Parallel(4, 2500, 0, pitch_um), depth_m, 1);
+    for (std::size_t i = 0; i < 2; ++i) {
+      for (std::size_t j = 0; j < 4; ++j) {
+        SCOPED_TRACE(i * 10 + j);
+        const double got = (c5.At(i, j) - c2.At(i, j)) / 2.5e-3, want = ref[i * 4 + j];
+        const double self = ref[i * 4 + i];
+        const std::size_t apart = i > j ? i - j : j - i;
+        const double tolerance = apart == 0   ? 0.02 * self
+                                 : apart == 1 ? 0.03 * std::abs(want)
+                                              : std::max(0.1 * std::abs(want), 1e-3 * self);
+        EXPECT_NEAR(got, want, tolerance);
+        if (apart > 0) EXPECT_LT(got, 0);
+      }
+    }
+  }
+}
+
+TEST(CapacitanceTest, HarmonicsOfEquipotentialWiresMatchReference) {
+  // With every harmonic reflected by -1 the cross-section's correction is what turns the
+  // potential coefficients of line charges, ln(|c_k - conj c_j| / |c_k - c_j|) and ln(2h / a),
+  // into the exact ones: the inverse of the reference's Maxwell matrix, times 2 pi eps. The
+  // one-source solution gives column 0 of it, with fewer harmonics further from the source.
+  struct Row {
+    double pitch_d, height_radii;
+    int wires;
+  };
+  for (const Row& row : {Row{1.25, 20, 4}, Row{1.25, 1.5, 4}, Row{1.1, 3, 3}, Row{3, 1.2, 2}}) {
+    SCOPED_TRACE(row.pitch_d + row.height_radii);
+    CrossSection section;
+    section.radius_m = kRadius;
+    section.plane = true;
+    std::string args = "lines 12.7e-6 1 32";
+    for (int k = 0; k < row.wires; ++k) {
+      section.centres_m.push_back({k * row.pitch_d * 2 * kRadius, row.height_radii * kRadius});
+      args += " " + Metres(section.centres_m.back().real()) + "," +
+              Metres(section.centres_m.back().imag());
+    }
+    const auto ref = Reference(args);
+    ASSERT_EQ(ref.size(), static_cast<std::size_t>(row.wires * row.wires));
+    Eigen::MatrixXd c(row.wires, row.wires);
+    for (int k = 0; k < row.wires * row.wires; ++k) c(k / row.wires, k % row.wires) = ref[k];
+    const Eigen::MatrixXd exact = 2 * std::numbers::pi * kEps0 * c.inverse();
+    const int orders =
+        HarmonicOrders(kRadius, std::min(row.pitch_d * 2, row.height_radii * 2) * kRadius);
+    const Eigen::MatrixXd m =
+        HarmonicCorrection(section, std::vector<Complex>(orders, -1.0)).real();
+    const std::vector<double> column = SourceHarmonics({section.centres_m, kRadius, true, 1e-5});
+    for (int k = 0; k < row.wires; ++k) {
+      for (int j = 0; j < row.wires; ++j) {
+        const Complex ck = section.centres_m[k], cj = section.centres_m[j];
+        const double lines = k == j ? std::log(2 * ck.imag() / kRadius)
+                                    : std::log(std::abs(ck - std::conj(cj)) / std::abs(ck - cj));
+        EXPECT_NEAR(m(k, j), exact(k, j) - lines, 2e-5 * exact(k, k));
+        if (j == 0) EXPECT_NEAR(column[k], exact(k, j) - lines, 1e-4 * exact(k, k));
+      }
+    }
+  }
+}
+
+TEST(CapacitanceTest, NotesWiresCloserThanTheStatedAccuracy) {
+  // 1.1 d apart, and 1.3 radii over the plane: noted; 1.3 d and 2 radii: not.
+  struct Row {
+    double pitch_d, height_radii;
+    const char* noted;  // what the note names, or "" for no note
+  };
+  for (const Row& row :
+       {Row{1.1, 10, "w/w 1.10 d"}, Row{1.3, 1.3, "w/(the plane) 1.30 radii"}, Row{1.3, 2, ""}}) {
+    SCOPED_TRACE(row.pitch_d);
+    std::vector<std::string> notes;
+    const double depth_m = row.height_radii * kRadius;
+    ComputeCapacitance(Parallel(2, 500, 0, row.pitch_d * 2 * kRadius * 1e6), depth_m, 1, {}, {}, {},
+                       &notes);
+    if (*row.noted == '\0') {
+      EXPECT_TRUE(notes.empty());
+      continue;
+    }
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("outside the stated accuracy"), std::string::npos) << notes[0];
+    EXPECT_NE(notes[0].find(row.noted), std::string::npos) << notes[0];
   }
 }
 

@@ -1,0 +1,283 @@
+#include "physical/charge_harmonics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <numbers>
+#include <tuple>
+#include <unordered_map>
+
+#include "physical/parallel_fault.h"
+#include "physical/source_harmonics.h"
+#include "physical/vector3.h"
+
+namespace ostrel::physical {
+namespace {
+
+using Complex = std::complex<double>;
+
+// Wires more than 30 degrees off parallel are left out: the 2-D picture of parallel round wires
+// no longer holds for them, and wires that cross do so over a short length.
+const double kParallelCosine = std::cos(std::numbers::pi / 6);
+// A piece that climbs steeper than 30 degrees sees no image in the plane: its image runs away.
+const double kLevelSine = std::sin(std::numbers::pi / 6);
+// Wires whose surfaces come within this fraction of a radius touch: they are one conductor there.
+constexpr double kTouching = 1e-9;
+
+using Cell = std::tuple<std::int64_t, std::int64_t, std::int64_t>;
+struct CellHash {
+  std::size_t operator()(const Cell& c) const {
+    const auto [x, y, z] = c;
+    return std::hash<std::int64_t>()(x * 73856093 ^ y * 19349663 ^ z * 83492791);
+  }
+};
+
+// The pieces' middles in cubic cells at least as wide as the furthest a neighbour's middle can
+// lie: a piece's neighbours lie in the 27 cells around its middle.
+class MiddleGrid {
+ public:
+  MiddleGrid(const std::vector<Point3>& middles, double cell_m) : cell_m_(cell_m) {
+    for (std::size_t p = 0; p < middles.size(); ++p) cells_[CellOf(middles[p])].push_back(p);
+  }
+
+  template <typename Visit>
+  void Near(const Point3& p, Visit&& visit) const {
+    const auto [cx, cy, cz] = CellOf(p);
+    for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
+      for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
+        for (std::int64_t z = cz - 1; z <= cz + 1; ++z) {
+          const auto it = cells_.find({x, y, z});
+          if (it == cells_.end()) continue;
+          for (std::size_t q : it->second) visit(q);
+        }
+      }
+    }
+  }
+
+ private:
+  Cell CellOf(const Point3& p) const {
+    return {std::int64_t(std::floor(p.x / cell_m_)), std::int64_t(std::floor(p.y / cell_m_)),
+            std::int64_t(std::floor(p.z / cell_m_))};
+  }
+  double cell_m_;
+  std::unordered_map<Cell, std::vector<std::size_t>, CellHash> cells_;
+};
+
+// A piece of another wire beside the station: the length of it that runs beside the piece, and
+// where its wire crosses the station's cross-section.
+struct Beside {
+  std::size_t piece = 0, wire = 0;
+  double lo_m = 0, hi_m = 0;  // its ends' positions along the piece, from the piece's start
+  Complex at;                 // x across, y the height above the plane where the piece runs level
+  double distance_m = 0;      // from the piece's axis
+  double outside_m = 0;       // how far the crossing lies beyond the piece's ends (0: on it)
+};
+
+struct Row {
+  std::vector<ChargeHarmonics::Entry> entries;
+  std::vector<ChargeHarmonics::Close> close;
+};
+
+// G(t) = G(-t), G'' = g: the second antiderivative of the axial kernel g, the triangle of half
+// width w and unit area.
+double Spread2(double t, double w) {
+  const double x = std::abs(t);
+  return x >= w ? 0.5 * x - w / 6 : (0.5 * w * x * x - x * x * x / 6) / (w * w);
+}
+
+// The mean over [0, l] of the kernel's spread of a unit charge even over [lo, hi].
+double AxialWeight(double l, double lo, double hi, double w) {
+  const double both = Spread2(l - lo, w) - Spread2(-lo, w) - Spread2(l - hi, w) + Spread2(-hi, w);
+  return both / (l * (hi - lo));
+}
+
+// The row of piece i.
+Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& middles,
+             std::size_t i, const MiddleGrid& grid, double depth_m, double eps_f_m,
+             const ChargeHarmonicSettings& settings, double longest_m) {
+  Row row;
+  const ChargePiece& own = pieces[i];
+  const double a = own.radius_m;
+  const double length = Norm(own.p1 - own.p0);
+  if (!(length > 0)) return row;
+  const Point3 u = (1 / length) * (own.p1 - own.p0);
+  const Point3 mid = middles[i];
+  const double height = mid.z + depth_m;
+  const bool level = std::abs(u.z) < kLevelSine && height > a * (1 + kTouching);
+  // Cross-section axes: level pieces keep x across and y up, so that the plane is y = 0.
+  Point3 ex = level ? Cross(u, Point3{0, 0, 1})
+                    : Cross(u, std::abs(u.x) < 0.9 ? Point3{1, 0, 0} : Point3{0, 1, 0});
+  ex = (1 / Norm(ex)) * ex;
+  const Point3 ey = Cross(ex, u);
+  const double reach_m = settings.reach_diameters * 2 * a;
+  // Pieces of this wire (the ones it runs on through the station) and of the wires beside it,
+  // within the reach along it too.
+  std::vector<Beside> own_wire, beside;
+  grid.Near(mid, [&](std::size_t j) {
+    const ChargePiece& q = pieces[j];
+    if (std::abs(q.radius_m - a) > kTouching * a) return;
+    if (Norm(middles[j] - mid) > 2 * reach_m + 0.5 * (length + longest_m)) return;
+    const double s0 = Dot(q.p0 - own.p0, u), s1 = Dot(q.p1 - own.p0, u);
+    const double q_length = Norm(q.p1 - q.p0);
+    if (std::abs(s1 - s0) < kParallelCosine * q_length) return;
+    const double lo = std::min(s0, s1), hi = std::max(s0, s1);
+    if (hi < -reach_m || lo > length + reach_m) return;
+    // Where the line of q crosses the plane normal to the piece through its middle.
+    const double t = (0.5 * length - s0) / (s1 - s0);
+    const Point3 cross = q.p0 + t * (q.p1 - q.p0);
+    const Point3 across = cross - mid;
+    const double distance = Norm(across);
+    const Complex at(Dot(across, ex), level ? cross.z + depth_m : Dot(across, ey));
+    const double outside = q_length * std::max({0.0, -t, t - 1});
+    if (q.wire == own.wire) {
+      if (distance < a) own_wire.push_back({j, q.wire, lo, hi, at, distance, outside});
+    } else if (distance < reach_m && q.conductor != own.conductor) {
+      beside.push_back({j, q.wire, lo, hi, at, distance, outside});
+    }
+  });
+  // Each wire crosses the section where its piece that reaches the middle does (else its
+  // nearest piece); wires by distance, a tie by index, so that the order does not depend on the
+  // grid's.
+  std::map<std::size_t, const Beside*> crossing;
+  for (const Beside& b : beside) {
+    auto [it, fresh] = crossing.try_emplace(b.wire, &b);
+    const Beside& best = *it->second;
+    if (!fresh && std::tie(b.outside_m, b.distance_m, b.piece) <
+                      std::tie(best.outside_m, best.distance_m, best.piece)) {
+      it->second = &b;
+    }
+  }
+  std::vector<const Beside*> members_by_distance;
+  for (const auto& [wire, b] : crossing) members_by_distance.push_back(b);
+  std::sort(members_by_distance.begin(), members_by_distance.end(),
+            [](const Beside* x, const Beside* y) {
+              return std::tie(x->distance_m, x->wire) < std::tie(y->distance_m, y->wire);
+            });
+  SourceSection section;
+  section.radius_m = a;
+  section.plane = level;
+  section.centres_m.push_back(Complex(0, level ? height : 0));
+  std::map<std::size_t, std::size_t> member_of;  // wire -> its place in the section
+  for (const Beside* b : members_by_distance) {
+    // A wire that touches this one, or one already kept, is joined to it here.
+    bool clear = !level || b->at.imag() > a * (1 + kTouching);
+    for (const Complex& kept : section.centres_m) {
+      clear = clear && std::abs(b->at - kept) > 2 * a * (1 + kTouching);
+    }
+    if (!clear) continue;
+    if (b->distance_m < settings.accurate_diameters * 2 * a) {
+      row.close.push_back({own.wire, b->wire, b->distance_m / (2 * a), mid});
+    }
+    member_of[b->wire] = section.centres_m.size();
+    section.centres_m.push_back(b->at);
+  }
+  if (level && height < settings.accurate_height_radii * a) {
+    row.close.push_back({own.wire, own.wire, height / a, mid});
+  }
+  if (section.centres_m.size() == 1 && !level) return row;
+  // The closest centre or image to this wire's.
+  double own_closest = level ? 2 * height : std::numeric_limits<double>::infinity();
+  for (std::size_t k = 1; k < section.centres_m.size(); ++k) {
+    own_closest = std::min(own_closest, std::abs(section.centres_m[k] - section.centres_m[0]));
+  }
+  const std::vector<double> m = SourceHarmonics(section);
+  const double to_potential = 1 / (2 * std::numbers::pi * eps_f_m);
+  // The 2-D correction holds for charge that varies slowly along the wires; charge that varies
+  // over less than the wires' spacing induces ever less (the harmonics of charge varying as
+  // cos(kx) fall off as K_n(k r) rather than r^-n). The correction of each member is spread along
+  // the wire by a triangle as wide as its spacing (the closest centre or image for the wire's
+  // own), which keeps it from the finest pieces' short-range variations and P positive definite.
+  const auto add = [&](const Beside& b, std::size_t k, double width_m) {
+    const double weight = AxialWeight(length, b.lo_m, b.hi_m, std::min(width_m, reach_m));
+    if (weight > 0) row.entries.push_back({b.piece, m[k] * to_potential * weight});
+  };
+  for (const Beside& b : own_wire) add(b, 0, own_closest);
+  for (const Beside& b : beside) {
+    const auto k = member_of.find(b.wire);
+    if (k == member_of.end()) continue;
+    add(b, k->second, std::abs(section.centres_m[k->second] - section.centres_m[0]));
+  }
+  std::sort(row.entries.begin(), row.entries.end(),
+            [](const auto& x, const auto& y) { return x.piece < y.piece; });
+  return row;
+}
+
+std::string Microns(double m) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", m * 1e6);
+  return text;
+}
+
+}  // namespace
+
+ChargeHarmonics ComputeChargeHarmonics(const std::vector<ChargePiece>& pieces, double depth_m,
+                                       double eps_f_m, const ChargeHarmonicSettings& settings) {
+  ChargeHarmonics out;
+  out.rows.resize(pieces.size());
+  if (pieces.empty()) return out;
+  std::vector<Point3> middles(pieces.size());
+  double longest_m = 0, widest_m = 0;
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    middles[p] = 0.5 * (pieces[p].p0 + pieces[p].p1);
+    longest_m = std::max(longest_m, Norm(pieces[p].p1 - pieces[p].p0));
+    widest_m = std::max(widest_m, pieces[p].radius_m);
+  }
+  const double reach_m = settings.reach_diameters * 2 * widest_m;
+  const MiddleGrid grid(middles, 2 * reach_m + longest_m);
+  std::vector<Row> rows(pieces.size());
+  ParallelFault fault;
+#pragma omp parallel for schedule(dynamic, 32)
+  for (std::size_t i = 0; i < pieces.size(); ++i)
+    fault.Run([&] {
+      rows[i] = PieceRow(pieces, middles, i, grid, depth_m, eps_f_m, settings, longest_m);
+    });
+  fault.Rethrow();
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    out.rows[i] = std::move(rows[i].entries);
+    out.close.insert(out.close.end(), rows[i].close.begin(), rows[i].close.end());
+  }
+  return out;
+}
+
+std::vector<std::string> ChargeHarmonicNotes(std::vector<ChargeHarmonics::Close> close,
+                                             const std::vector<std::string>& names) {
+  if (close.empty()) return {};
+  // One entry per pair, at its closest.
+  std::sort(close.begin(), close.end(), [](const auto& x, const auto& y) {
+    return std::tie(x.pitch_diameters, x.wire_a, x.wire_b) <
+           std::tie(y.pitch_diameters, y.wire_a, y.wire_b);
+  });
+  std::vector<ChargeHarmonics::Close> pairs;
+  for (const auto& c : close) {
+    const auto key = std::minmax(c.wire_a, c.wire_b);
+    const bool seen = std::any_of(pairs.begin(), pairs.end(), [&](const auto& p) {
+      return std::minmax(p.wire_a, p.wire_b) == key;
+    });
+    if (!seen) pairs.push_back(c);
+  }
+  std::string text = std::to_string(pairs.size()) +
+                     (pairs.size() == 1 ? " wire runs" : " wires run") +
+                     " closer than 1.25 diameters to another (centre to centre) or 1.5 radii to "
+                     "the plane (axis height): their capacitance figures are outside the stated "
+                     "accuracy";
+  constexpr std::size_t kListed = 5;
+  for (std::size_t k = 0; k < pairs.size() && k < kListed; ++k) {
+    const auto& p = pairs[k];
+    text += k == 0 ? ": " : ", ";
+    text += names[p.wire_a];
+    text += p.wire_b == p.wire_a ? "/(the plane)" : "/" + names[p.wire_b];
+    char figure[96];
+    std::snprintf(figure, sizeof figure, " %.2f %s at (%s, %s, %s)", p.pitch_diameters,
+                  p.wire_b == p.wire_a ? "radii" : "d", Microns(p.at.x).c_str(),
+                  Microns(p.at.y).c_str(), Microns(p.at.z).c_str());
+    text += figure;
+  }
+  if (pairs.size() > kListed) text += ", ...";
+  return {text};
+}
+
+}  // namespace ostrel::physical
