@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "base/name_patterns.h"
 #include "base/stage_error.h"
 #include "base/text.h"
 #include "export/physical_export.h"
+#include "physical/clearance.h"
 #include "physical/model_selection.h"
 
 namespace ostrel {
@@ -137,7 +141,53 @@ PhysicalStudy RunPhysicalStudy(const WireList& wires, const ParameterSet& params
   study.notes = study.model.notes;
   for (std::string& note : ClearanceNotes(study.model)) study.notes.push_back(std::move(note));
   if (!options.nets.empty()) study.selected = SelectNets(study.model, options.nets);
+  if (options.nearest_within_um > 0 && std::isfinite(options.nearest_within_um)) {
+    study.nearest_clearance_m.assign(study.model.conductors.size(),
+                                     std::numeric_limits<double>::quiet_NaN());
+    for (const physical::Clearance& pair : physical::CheckClearance(
+             study.model.conductors, options.nearest_within_um * kMetresPerMicron)) {
+      for (const std::size_t wire : {pair.wire_a, pair.wire_b}) {
+        double& nearest = study.nearest_clearance_m[wire];
+        if (!(nearest <= pair.clearance_m)) nearest = pair.clearance_m;
+      }
+    }
+  }
   return study;
+}
+
+physical::Progress OverallProgress(const physical::Progress& whole, const StudyOptions& options) {
+  // The model's stages in the order it runs them, each an equal part of the bar: the inductance
+  // matrices (dense or the sparse loop matrix), the proximity correction, the capacitance when
+  // asked for.
+  struct Part {
+    std::vector<std::string_view> stages;
+  };
+  std::vector<Part> parts = {{{"inductance", "loop inductance"}}, {{"proximity"}}};
+  if (options.capacitance) parts.push_back({{"capacitance"}});
+  struct Shared {
+    std::mutex mutex;
+    double done = 0;
+  };
+  auto shared = std::make_shared<Shared>();
+  physical::Progress out;
+  out.cancel = whole.cancel;
+  if (!whole.report) return out;
+  out.report = [report = whole.report, shared, parts](std::string_view stage, double fraction) {
+    const double own = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    const double share = 1.0 / static_cast<double>(parts.size());
+    double overall = 0;
+    {
+      const std::lock_guard<std::mutex> lock(shared->mutex);
+      for (std::size_t i = 0; i < parts.size(); ++i) {
+        const auto& names = parts[i].stages;
+        if (std::find(names.begin(), names.end(), stage) == names.end()) continue;
+        shared->done = std::max(shared->done, share * (static_cast<double>(i) + own));
+      }
+      overall = shared->done;  // a stage not listed moves nothing
+    }
+    report(stage, overall);
+  };
+  return out;
 }
 
 physical::Model SelectNets(const physical::Model& model, std::string_view patterns) {

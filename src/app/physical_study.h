@@ -53,6 +53,9 @@ struct StudyOptions {
   std::string nets;
   // Ground and supply nets whose impedance the model gives (app/nets).
   std::vector<physical::SharedNet> shared_nets;
+  // Above 0: each wire's nearest neighbour within this distance (surface to surface) is found
+  // for PhysicalStudy::nearest_clearance_m; the model and its notes stay as they are.
+  double nearest_within_um = 0;
 
   bool operator==(const StudyOptions&) const = default;
 };
@@ -70,6 +73,9 @@ struct PhysicalStudy {
   // What the model leaves out or repairs, then the wire pairs of the clearance list, one
   // sentence each.
   std::vector<std::string> notes;
+  // Per wire, the clearance to its nearest neighbour (metres, negative for an overlap; NaN when
+  // none lies within StudyOptions::nearest_within_um). Empty unless asked for.
+  std::vector<double> nearest_clearance_m;
 
   // The model the package models are made of: the selection when there is one.
   const physical::Model& Selected() const { return selected ? *selected : model; }
@@ -81,6 +87,13 @@ struct PhysicalStudy {
 PhysicalStudy RunPhysicalStudy(const WireList& wires, const ParameterSet& params,
                                const StudyOptions& options,
                                const physical::Progress& progress = {});
+
+// A progress that rises once from 0 to 1 over the whole study, from `whole`, which hears each
+// stage's name with the overall fraction: the inductance matrices, the proximity correction and
+// the capacitance (when `options` asks for it) each take an equal part of the bar in that order,
+// each stage's own fraction mapped into its part. A fraction never falls back, whatever order the
+// stages report in, and a stage not named here moves nothing; the cancel flag is `whole`'s.
+physical::Progress OverallProgress(const physical::Progress& whole, const StudyOptions& options);
 
 // The model restricted to the wires whose names match `patterns`, in the same order; the model
 // itself when the list is empty. Throws StageError naming a pattern that matches no wire.

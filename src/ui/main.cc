@@ -174,7 +174,6 @@ int main(int argc, char** argv) {
 
   ostrel::ui::MainWindow window;
   window.logic().StartUp(settings_path);
-  window.resize(1100, 900);
-  window.show();
+  window.show();  // sized to its screen
   return QApplication::exec();
 }

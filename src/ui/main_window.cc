@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <functional>
@@ -71,6 +72,7 @@ MainWindow::MainWindow(std::unique_ptr<FileChooser> chooser, QWidget* parent)
   if (!chooser_) chooser_ = std::make_unique<QtFileChooser>(this);
   setWindowTitle(QStringLiteral("Ostrel"));
   BuildPanel();
+  FitToScreen(this, QSize(1100, 900));
 }
 
 // The physical view goes first: it waits for its computation, and it uses the file chooser.
@@ -95,7 +97,18 @@ QLineEdit* MainWindow::MakeBox(const QString& name, Box box) {
 }
 
 void MainWindow::BuildPanel() {
-  auto* root = new QVBoxLayout(this);
+  // The panel, schematic and Work Path scroll when the screen is smaller than their least size;
+  // the command row stays in sight below them.
+  auto* outer = new QVBoxLayout(this);
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("PanelScroll"));
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  auto* content = new QWidget(scroll);
+  scroll->setWidget(content);
+  outer->addWidget(scroll, 1);
+  auto* root = new QVBoxLayout(content);
+  root->setContentsMargins(0, 0, 0, 0);
   auto* panel = new QGridLayout;
   root->addLayout(panel);
 
@@ -275,7 +288,7 @@ void MainWindow::BuildPanel() {
   commands->addWidget(physical_);
   setTabOrder(export_, physical_);
   commands->addStretch();
-  root->addLayout(commands);
+  outer->addLayout(commands);
   CMD_[5] = apply;
   CMD_[6] = ok;
   for (int i = 0; i < 7; ++i) {
@@ -367,7 +380,6 @@ void MainWindow::ShowEstimationFailed(const std::string& reason) {
 void MainWindow::OpenPhysicalView() {
   if (!physical_view_) {
     physical_view_ = new PhysicalView(*chooser_, &RunPhysicalStudy, this);
-    physical_view_->resize(1280, 800);
   }
   if (!estimation_shown_) {
     physical_view_->SetEstimation(estimation_);

@@ -1,11 +1,15 @@
-// Renders the physical view on a settings file into three PNG images: the whole view with the
-// table sorted by loop inductance (largest first), the frequency plot of the top wire, and the
-// coupling map of its die side. Used by scripts/screenshot.sh.
+// Renders the physical view on a settings file into the documentation's PNG images: the whole
+// view with the table sorted by loop inductance (largest first), the frequency plot of the top
+// wire, the coupling map of its die side, the plan of the package with that wire selected, the
+// view after a click on a cell of the map (the pair selected in every pane), and the banner
+// that a changed option raises over results computed before it. Used by scripts/screenshot.sh.
 
 #include <QApplication>
+#include <QDoubleSpinBox>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <cstdio>
@@ -15,6 +19,7 @@
 #include "ui/main_window.h"
 #include "ui/physical_plot.h"
 #include "ui/physical_view.h"
+#include "ui/plan_view.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -31,6 +36,7 @@ int main(int argc, char** argv) {
   QTest::mouseClick(process, Qt::LeftButton);
   window.OpenPhysicalView();
   ostrel::ui::PhysicalView* view = window.physicalView();
+  view->move(0, 0);
   view->resize(1500, 980);
   QSignalSpy ended(view, &ostrel::ui::PhysicalView::ComputationEnded);
   if (!ended.wait(60000) || !view->Table()) return 1;
@@ -56,5 +62,35 @@ int main(int argc, char** argv) {
   if (!view->Plot()->SaveTo(out + QStringLiteral("/physical-plot.png"), QSize(760, 520))) return 1;
   view->Map()->resize(560, 520);
   if (!view->Map()->grab().save(out + QStringLiteral("/physical-coupling.png"))) return 1;
+  if (!view->Plan()->SaveTo(out + QStringLiteral("/physical-plan.png"), QSize(760, 640))) return 1;
+
+  // A click on the map's cell of the second and third pads: that pair in every pane, the plan
+  // shown beside the plot.
+  auto* panes = view->findChild<QTabWidget*>(QStringLiteral("Panes"));
+  panes->setCurrentIndex(0);
+  QTest::qWait(100);
+  ostrel::ui::CouplingMap* map = view->Map();
+  for (int y = 0; y < map->height(); y += 2) {
+    bool clicked = false;
+    for (int x = 0; x < map->width() && !clicked; x += 2) {
+      if (map->CellAt(QPointF(x, y)) == std::pair<int, int>{1, 2}) {
+        QTest::mouseClick(map, Qt::LeftButton, {}, QPoint(x + 6, y + 6));
+        clicked = true;
+      }
+    }
+    if (clicked) break;
+  }
+  panes->setCurrentIndex(1);
+  QTest::qWait(300);
+  if (!view->grab().save(out + QStringLiteral("/physical-linked.png"))) return 1;
+
+  // A deeper ground plane typed in: the results shown are out of date until Compute.
+  auto* depth = view->findChild<QDoubleSpinBox*>(QStringLiteral("GroundDepth"));
+  depth->setValue(depth->value() + 30);
+  QTest::qWait(300);
+  if (!view->grab(QRect(0, 0, view->width(), 260))
+           .save(out + QStringLiteral("/physical-stale.png"))) {
+    return 1;
+  }
   return 0;
 }

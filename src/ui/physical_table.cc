@@ -38,6 +38,8 @@ StudyOptions StudyOf(const ViewOptions& view) {
   study.with_settings_frequency = true;
   study.ground_depth_um = view.ground_depth_um;
   study.eps_r = view.eps_r;
+  // The plan colours wires by their clearance to the nearest wire within this distance.
+  study.nearest_within_um = 200;
   return study;
 }
 
@@ -353,6 +355,12 @@ std::string PhysicalTable::Csv(const std::vector<std::size_t>& rows) const {
     out += '\n';
   }
   return out;
+}
+
+void PhysicalTable::SetNearestClearance(const std::vector<double>& metres) {
+  nearest_clearance_um_.clear();
+  if (metres.size() != RowCount()) return;  // not of these wires: none shown
+  for (double m : metres) nearest_clearance_um_.push_back(m * 1e6);
 }
 
 WireSweep PhysicalTable::Sweep(std::size_t row) const {

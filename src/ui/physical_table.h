@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -114,6 +115,12 @@ class PhysicalTable {
   const physical::Model& model() const { return model_; }
   const WireList& wires() const { return estimation_->wires; }
   const Estimation& estimation() const { return *estimation_; }
+  // Each wire's clearance to its nearest neighbour (PhysicalStudy::nearest_clearance_m), in
+  // microns; NaN when none was found near or none was asked for.
+  void SetNearestClearance(const std::vector<double>& metres);
+  double NearestClearanceUm(std::size_t row) const {
+    return row < nearest_clearance_um_.size() ? nearest_clearance_um_[row] : kNoFigure;
+  }
 
  private:
   physical::Model model_;
@@ -124,6 +131,8 @@ class PhysicalTable {
   std::vector<double> loop_diagonal_, partial_diagonal_, capacitance_diagonal_;  // SI
   std::vector<int> neighbour_;  // strongest loop neighbour per wire
   std::vector<double> neighbour_k_;
+  std::vector<double> nearest_clearance_um_;
+  static constexpr double kNoFigure = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Natural order of names: runs of digits compare as numbers (PL2 before PL10), other characters

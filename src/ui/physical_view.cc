@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -11,14 +12,18 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -28,6 +33,7 @@
 #include "base/stage_error.h"
 #include "export/physical_export.h"
 #include "ui/physical_plot.h"
+#include "ui/plan_view.h"
 
 namespace ostrel::ui {
 
@@ -59,6 +65,11 @@ class WireTableModel : public QAbstractTableModel {
     switch (role) {
       case Qt::DisplayRole:
         return QString::fromStdString(table_->Text(row, column));
+      case Qt::ToolTipRole:  // a name too long for its column is still read in full
+        if (column == Column::kName || column == Column::kNeighbour) {
+          return QString::fromStdString(table_->Text(row, column));
+        }
+        return {};
       case Qt::UserRole: {
         const double value = table_->Value(row, column);
         if (std::isnan(value)) return QString::fromStdString(table_->Text(row, column));
@@ -148,7 +159,28 @@ QDoubleSpinBox* SpinBox(QWidget* parent, double lo, double hi, int decimals,
   return box;
 }
 
+QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.c_str()); }
+
 }  // namespace
+
+void FitToScreen(QWidget* window, QSize preferred) {
+  const QScreen* screen = window->screen() ? window->screen() : QApplication::primaryScreen();
+  if (!screen) {
+    window->resize(preferred);
+    return;
+  }
+  const QRect free = screen->availableGeometry();
+  // A window manager's frame takes about this much beside the window's own area.
+  const QSize frame(16, 40);
+  const QSize size = preferred.boundedTo(free.size() - frame).expandedTo(QSize(200, 150));
+  window->resize(size);
+  QPoint at = window->pos();
+  at.setX(std::clamp(at.x(), free.left(),
+                     std::max(free.left(), free.right() - size.width() - frame.width())));
+  at.setY(std::clamp(at.y(), free.top(),
+                     std::max(free.top(), free.bottom() - size.height() - frame.height())));
+  window->move(at);
+}
 
 PhysicalView::PhysicalView(FileChooser& chooser, StudyFunction study, QWidget* parent)
     : QWidget(parent, Qt::Window), chooser_(chooser), study_(std::move(study)) {
@@ -167,7 +199,10 @@ PhysicalView::PhysicalView(FileChooser& chooser, StudyFunction study, QWidget* p
   stored.eps_r = settings.value(SettingsKey("eps_r"), defaults.eps_r).toDouble();
   ShowOptions(stored);
   saved_ = Options();  // opening the view writes nothing
+  state_.OptionsChanged(saved_);
   status_->setText(QStringLiteral("Press Process Data in the main window to compute the model."));
+  FitToScreen(this, QSize(1500, 980));
+  ShowState();
 }
 
 PhysicalView::~PhysicalView() {
@@ -179,105 +214,236 @@ PhysicalView::~PhysicalView() {
 }
 
 void PhysicalView::BuildControls() {
-  auto* root = new QVBoxLayout(this);
+  // Everything scrolls when the screen is smaller than the view's least size, so that no
+  // control is out of reach and no label is cut.
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("ViewScroll"));
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  auto* content = new QWidget(scroll);
+  scroll->setWidget(content);
+  outer->addWidget(scroll);
+  auto* root = new QVBoxLayout(content);
 
-  // The model's options and the computation.
-  auto* options = new QHBoxLayout;
-  auto label = [this](const QString& text, QWidget* buddy) {
-    auto* l = new QLabel(text, this);
+  // The model's options and the computation, on two rows.
+  auto* options = new QGridLayout;
+  auto label = [content](const QString& text, QWidget* buddy) {
+    auto* l = new QLabel(text, content);
     l->setBuddy(buddy);
     return l;
   };
-  sweep_min_mhz_ = SpinBox(this, 1e-3, 1e6, 3, QStringLiteral(" MHz"));
-  sweep_max_mhz_ = SpinBox(this, 1e-3, 1e6, 3, QStringLiteral(" MHz"));
-  sweep_points_ = new QSpinBox(this);
+  sweep_min_mhz_ = SpinBox(content, 1e-3, 1e6, 3, QStringLiteral(" MHz"));
+  sweep_max_mhz_ = SpinBox(content, 1e-3, 1e6, 3, QStringLiteral(" MHz"));
+  sweep_points_ = new QSpinBox(content);
   sweep_points_->setRange(2, 1000);
   sweep_points_->setKeyboardTracking(false);
-  ground_depth_um_ = SpinBox(this, 0, 1e5, 1, QStringLiteral(" µm"));
-  eps_r_ = SpinBox(this, 1, 100, 2, QString());
+  ground_depth_um_ = SpinBox(content, 0, 1e5, 1, QStringLiteral(" µm"));
+  eps_r_ = SpinBox(content, 1, 100, 2, QString());
   sweep_min_mhz_->setObjectName(QStringLiteral("SweepMin"));
   sweep_max_mhz_->setObjectName(QStringLiteral("SweepMax"));
   sweep_points_->setObjectName(QStringLiteral("SweepPoints"));
   ground_depth_um_->setObjectName(QStringLiteral("GroundDepth"));
   eps_r_->setObjectName(QStringLiteral("EpsR"));
-  options->addWidget(label(QStringLiteral("Fre&quency sweep from"), sweep_min_mhz_));
-  options->addWidget(sweep_min_mhz_);
-  options->addWidget(label(QStringLiteral("to"), sweep_max_mhz_));
-  options->addWidget(sweep_max_mhz_);
-  options->addWidget(sweep_points_);
-  options->addWidget(label(QStringLiteral("points,"), sweep_points_));
-  options->addWidget(label(QStringLiteral("  &ground plane depth"), ground_depth_um_));
-  options->addWidget(ground_depth_um_);
-  options->addWidget(label(QStringLiteral("  eps_r"), eps_r_));
-  options->addWidget(eps_r_);
+  auto* sweep_row = new QHBoxLayout;
+  sweep_row->addWidget(label(QStringLiteral("Fre&quency sweep from"), sweep_min_mhz_));
+  sweep_row->addWidget(sweep_min_mhz_);
+  sweep_row->addWidget(label(QStringLiteral("to"), sweep_max_mhz_));
+  sweep_row->addWidget(sweep_max_mhz_);
+  sweep_row->addWidget(sweep_points_);
+  sweep_row->addWidget(label(QStringLiteral("points"), sweep_points_));
+  sweep_row->addStretch();
+  auto* model_row = new QHBoxLayout;
+  model_row->addWidget(label(QStringLiteral("&Ground plane depth"), ground_depth_um_));
+  model_row->addWidget(ground_depth_um_);
+  model_row->addWidget(label(QStringLiteral("eps_r"), eps_r_));
+  model_row->addWidget(eps_r_);
   for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{
            sweep_min_mhz_, sweep_max_mhz_, sweep_points_, ground_depth_um_, eps_r_}) {
     connect(box, &QAbstractSpinBox::editingFinished, this, [this] { SaveOptions(); });
   }
-  compute_button_ = new QPushButton(QStringLiteral("Comp&ute"), this);
+  for (QDoubleSpinBox* box : {sweep_min_mhz_, sweep_max_mhz_, ground_depth_um_, eps_r_}) {
+    connect(box, &QDoubleSpinBox::valueChanged, this, [this] {
+      state_.OptionsChanged(Options());
+      ShowState();
+    });
+  }
+  connect(sweep_points_, &QSpinBox::valueChanged, this, [this] {
+    state_.OptionsChanged(Options());
+    ShowState();
+  });
+  compute_button_ = new QPushButton(QStringLiteral("Comp&ute"), content);
   compute_button_->setObjectName(QStringLiteral("Compute"));
-  cancel_button_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_button_ = new QPushButton(QStringLiteral("Cancel"), content);
   cancel_button_->setObjectName(QStringLiteral("CancelModel"));
   cancel_button_->setEnabled(false);
-  progress_ = new QProgressBar(this);
+  progress_ = new QProgressBar(content);
   progress_->setRange(0, 100);
   progress_->setVisible(false);
+  progress_->setMinimumWidth(220);
   connect(compute_button_, &QPushButton::clicked, this, [this] { StartComputation(); });
   connect(cancel_button_, &QPushButton::clicked, this, [this] { CancelComputation(); });
-  options->addStretch();
-  options->addWidget(compute_button_);
-  options->addWidget(cancel_button_);
-  options->addWidget(progress_);
+  model_row->addSpacing(12);
+  model_row->addWidget(compute_button_);
+  model_row->addWidget(cancel_button_);
+  model_row->addWidget(progress_);
+  model_row->addStretch();
+  options->addLayout(sweep_row, 0, 0);
+  options->addLayout(model_row, 1, 0);
   root->addLayout(options);
-  status_ = new QLabel(this);
-  status_->setObjectName(QStringLiteral("Status"));
-  root->addWidget(status_);
 
-  // The table with its filters and commands above, the plot and the map side by side below.
-  auto* split = new QSplitter(Qt::Vertical, this);
-  auto* left = new QWidget(split);
-  auto* left_layout = new QVBoxLayout(left);
-  left_layout->setContentsMargins(0, 0, 0, 0);
+  banner_ = new QLabel(content);
+  banner_->setObjectName(QStringLiteral("Banner"));
+  banner_->setWordWrap(true);
+  banner_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  banner_->setStyleSheet(QStringLiteral(
+      "QLabel { background: #fff3cd; color: #3d2c00; border: 1px solid #d9b54a; padding: 4px; }"));
+  banner_->setVisible(false);
+  root->addWidget(banner_);
+  status_ = new QLabel(content);
+  status_->setObjectName(QStringLiteral("Status"));
+  status_->setWordWrap(true);
+  root->addWidget(status_);
+  // What the model left out or repaired and the wire pairs too close, in sight above the table.
+  notes_ = new QListWidget(content);
+  notes_->setObjectName(QStringLiteral("Notes"));
+  notes_->setWordWrap(true);
+  notes_->setFocusPolicy(Qt::StrongFocus);
+  notes_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  // Three lines; more scroll.
+  notes_->setFixedHeight(3 * (notes_->fontMetrics().height() + 4) + 2 * notes_->frameWidth() + 4);
+  notes_->setVisible(false);
+  root->addWidget(notes_);
+
+  // The table with its filters, notes and commands above; the plot beside the map and plan.
+  auto* split = new QSplitter(Qt::Vertical, content);
+  split->setObjectName(QStringLiteral("ViewSplit"));
+  split->setChildrenCollapsible(false);
+  BuildTablePane(split);
+  auto* lower = new QSplitter(Qt::Horizontal, split);
+  lower->setChildrenCollapsible(false);
+  plot_ = new FrequencyPlot(lower);
+  plot_->setObjectName(QStringLiteral("FrequencyPlot"));
+  connect(plot_, &FrequencyPlot::WireClicked, this,
+          [this](int wire) { SelectWires({static_cast<std::size_t>(wire)}); });
+  panes_ = new QTabWidget(lower);
+  panes_->setObjectName(QStringLiteral("Panes"));
+  auto* map_box = new QWidget(panes_);
+  auto* map_layout = new QVBoxLayout(map_box);
+  map_layout->setContentsMargins(4, 4, 4, 4);
+  auto* side_row = new QHBoxLayout;
+  side_ = new QComboBox(map_box);
+  side_->setObjectName(QStringLiteral("Side"));
+  side_scale_ = new QCheckBox(QStringLiteral("Scale of this side only"), map_box);
+  side_scale_->setObjectName(QStringLiteral("SideScale"));
+  side_row->addWidget(label(QStringLiteral("Die side"), side_));
+  side_row->addWidget(side_, 1);
+  side_row->addWidget(side_scale_);
+  map_layout->addLayout(side_row);
+  map_ = new CouplingMap(map_box);
+  map_->setObjectName(QStringLiteral("CouplingMap"));
+  map_layout->addWidget(map_, 1);
+  connect(side_, &QComboBox::currentIndexChanged, this, [this](int index) { ShowSide(index); });
+  connect(side_scale_, &QCheckBox::toggled, this, [this] { ShowSide(side_->currentIndex()); });
+  connect(map_, &CouplingMap::CellClicked, this,
+          [this](int row, int column) { MapCellClicked(row, column); });
+  panes_->addTab(map_box, QStringLiteral("Coupling map"));
+  panes_->addTab(BuildPlanPane(panes_), QStringLiteral("Plan"));
+  lower->setStretchFactor(0, 3);
+  lower->setStretchFactor(1, 2);
+  split->setStretchFactor(0, 2);
+  split->setStretchFactor(1, 3);
+  split->setSizes({400, 600});
+  root->addWidget(split, 1);
+
+  // Panes by number, whichever has the keyboard.
+  const std::pair<QKeySequence, std::function<void()>> panes[] = {
+      {QKeySequence(Qt::CTRL | Qt::Key_1), [this] { view_->setFocus(Qt::ShortcutFocusReason); }},
+      {QKeySequence(Qt::CTRL | Qt::Key_2), [this] { plot_->setFocus(Qt::ShortcutFocusReason); }},
+      {QKeySequence(Qt::CTRL | Qt::Key_3),
+       [this] {
+         panes_->setCurrentIndex(0);
+         map_->setFocus(Qt::ShortcutFocusReason);
+       }},
+      {QKeySequence(Qt::CTRL | Qt::Key_4),
+       [this] {
+         panes_->setCurrentIndex(1);
+         plan_->setFocus(Qt::ShortcutFocusReason);
+       }},
+      {QKeySequence(Qt::CTRL | Qt::Key_5),
+       [this] {
+         if (notes_->isVisible()) notes_->setFocus(Qt::ShortcutFocusReason);
+       }},
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+       [this] { sort_column_->setFocus(Qt::ShortcutFocusReason); }},
+  };
+  for (const auto& [keys, action] : panes) {
+    auto* shortcut = new QShortcut(keys, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, action);
+  }
+}
+
+QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
+  auto* pane = new QWidget(parent);
+  auto* layout = new QVBoxLayout(pane);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto label = [pane](const QString& text, QWidget* buddy) {
+    auto* l = new QLabel(text, pane);
+    l->setBuddy(buddy);
+    return l;
+  };
   auto* filters = new QHBoxLayout;
-  name_filter_ = new QLineEdit(left);
+  name_filter_ = new QLineEdit(pane);
   name_filter_->setObjectName(QStringLiteral("NameFilter"));
   name_filter_->setPlaceholderText(QStringLiteral("part of a name, or a pattern with * and ?"));
   name_filter_->setClearButtonEnabled(true);
-  kind_filter_ = new QComboBox(left);
+  name_filter_->setMinimumWidth(160);
+  kind_filter_ = new QComboBox(pane);
   kind_filter_->setObjectName(QStringLiteral("KindFilter"));
   kind_filter_->addItem(QStringLiteral("All kinds"), QString());
   for (const char* kind : {"base-die", "stacked-die", "stitch"}) {
     kind_filter_->addItem(QLatin1String(kind), QLatin1String(kind));
   }
+  sort_column_ = new QComboBox(pane);
+  sort_column_->setObjectName(QStringLiteral("SortColumn"));
+  sort_column_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  sort_order_ = new QComboBox(pane);
+  sort_order_->setObjectName(QStringLiteral("SortOrder"));
+  sort_order_->addItem(QStringLiteral("ascending"), int(Qt::AscendingOrder));
+  sort_order_->addItem(QStringLiteral("descending"), int(Qt::DescendingOrder));
   filters->addWidget(label(QStringLiteral("Filter &by name"), name_filter_));
   filters->addWidget(name_filter_, 1);
-  filters->addWidget(label(QStringLiteral("kind"), kind_filter_));
   filters->addWidget(kind_filter_);
-  left_layout->addLayout(filters);
+  filters->addSpacing(12);
+  filters->addWidget(label(QStringLiteral("Sort by"), sort_column_));
+  filters->addWidget(sort_column_);
+  filters->addWidget(sort_order_);
+  layout->addLayout(filters);
 
   model_ = new WireTableModel(this);
   filter_ = new WireFilter(this);
   filter_->setSourceModel(model_);
   filter_->setSortRole(Qt::UserRole);
   filter_->setSortCaseSensitivity(Qt::CaseInsensitive);
-  view_ = new QTableView(left);
+  view_ = new QTableView(pane);
   view_->setObjectName(QStringLiteral("WireTable"));
   view_->setModel(filter_);
   view_->setSortingEnabled(true);
   view_->sortByColumn(-1, Qt::AscendingOrder);  // report order until a header is clicked
-  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  view_->verticalHeader()->setVisible(false);
-  view_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   view_->horizontalHeader()->setResizeContentsPrecision(64);
   view_->setWordWrap(false);
-  left_layout->addWidget(view_, 1);
-  // The wire pairs that touch or come too close stay in sight, not in a tooltip.
-  clearance_ = new QLabel(left);
-  clearance_->setObjectName(QStringLiteral("Clearance"));
-  clearance_->setWordWrap(true);
-  clearance_->setVisible(false);
-  left_layout->addWidget(clearance_);
+  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  view_->setAlternatingRowColors(true);
+  // Tab moves on to the next control; the arrow keys move within the table.
+  view_->setTabKeyNavigation(false);
+  view_->verticalHeader()->setVisible(false);
+  view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
+  view_->setMinimumHeight(6 * (view_->fontMetrics().height() + 6));
+  layout->addWidget(view_, 1);
+
   auto update_filter = [this] {
     filter_->SetFilter(name_filter_->text(), kind_filter_->currentData().toString());
   };
@@ -285,6 +451,14 @@ void PhysicalView::BuildControls() {
   connect(kind_filter_, &QComboBox::currentIndexChanged, this, update_filter);
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { ShowSelection(); });
+  connect(view_->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+          [this](int column, Qt::SortOrder order) {
+            const QSignalBlocker block_column(sort_column_), block_order(sort_order_);
+            sort_column_->setCurrentIndex(column + 1);  // after "report order"
+            sort_order_->setCurrentIndex(order == Qt::AscendingOrder ? 0 : 1);
+          });
+  connect(sort_column_, &QComboBox::activated, this, [this] { SortFromBoxes(); });
+  connect(sort_order_, &QComboBox::activated, this, [this] { SortFromBoxes(); });
   auto* copy_shortcut = new QShortcut(QKeySequence::Copy, view_);
   copy_shortcut->setContext(Qt::WidgetShortcut);
   connect(copy_shortcut, &QShortcut::activated, this, [this] { CopyRows(); });
@@ -295,33 +469,51 @@ void PhysicalView::BuildControls() {
       {"Export &Table...", [this] { ExportTable(); }},
       {"Export Plot...", [this] { ExportPlot(); }}};
   for (const auto& [caption, action] : buttons) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), left);
+    auto* button = new QPushButton(QString::fromLatin1(caption), pane);
+    button->setAutoDefault(false);
     connect(button, &QPushButton::clicked, this, action);
     commands->addWidget(button);
+    export_buttons_.push_back(button);
   }
   commands->addStretch();
-  left_layout->addLayout(commands);
+  layout->addLayout(commands);
+  return pane;
+}
 
-  auto* right = new QSplitter(Qt::Horizontal, split);
-  plot_ = new FrequencyPlot(right);
-  plot_->setObjectName(QStringLiteral("FrequencyPlot"));
-  auto* map_box = new QWidget(right);
-  auto* map_layout = new QVBoxLayout(map_box);
-  map_layout->setContentsMargins(0, 0, 0, 0);
-  auto* side_row = new QHBoxLayout;
-  side_ = new QComboBox(map_box);
-  side_->setObjectName(QStringLiteral("Side"));
-  side_row->addWidget(label(QStringLiteral("Die side"), side_));
-  side_row->addWidget(side_, 1);
-  map_layout->addLayout(side_row);
-  map_ = new CouplingMap(map_box);
-  map_->setObjectName(QStringLiteral("CouplingMap"));
-  map_layout->addWidget(map_, 1);
-  connect(side_, &QComboBox::currentIndexChanged, this, [this](int index) { ShowSide(index); });
-  right->setStretchFactor(0, 3);
-  right->setStretchFactor(1, 2);
-  split->setSizes({460, 520});
-  root->addWidget(split, 1);
+QWidget* PhysicalView::BuildPlanPane(QWidget* parent) {
+  auto* pane = new QWidget(parent);
+  auto* layout = new QVBoxLayout(pane);
+  layout->setContentsMargins(4, 4, 4, 4);
+  auto* row = new QHBoxLayout;
+  plan_quantity_ = new QComboBox(pane);
+  plan_quantity_->setObjectName(QStringLiteral("PlanQuantity"));
+  const char* names[] = {"loop L", "R at the first frequency", "k to the strongest neighbour",
+                         "clearance to the nearest wire"};
+  for (std::size_t i = 0; i < std::size(kPlanQuantities); ++i) {
+    plan_quantity_->addItem(QString::fromLatin1(names[i]), static_cast<int>(i));
+  }
+  auto* colour = new QLabel(QStringLiteral("Colour by"), pane);
+  colour->setBuddy(plan_quantity_);
+  auto* fit = new QPushButton(QStringLiteral("Fit"), pane);
+  fit->setAutoDefault(false);
+  fit->setToolTip(QStringLiteral("The whole package (0 in the plan)"));
+  auto* save = new QPushButton(QStringLiteral("Export Plan..."), pane);
+  save->setAutoDefault(false);
+  export_buttons_.push_back(save);
+  row->addWidget(colour);
+  row->addWidget(plan_quantity_, 1);
+  row->addWidget(fit);
+  row->addWidget(save);
+  layout->addLayout(row);
+  plan_ = new PlanView(pane);
+  plan_->setObjectName(QStringLiteral("Plan"));
+  layout->addWidget(plan_, 1);
+  connect(plan_quantity_, &QComboBox::currentIndexChanged, this, [this] { ShowPlan(); });
+  connect(fit, &QPushButton::clicked, plan_, &PlanView::Fit);
+  connect(save, &QPushButton::clicked, this, [this] { ExportPlan(); });
+  connect(plan_, &PlanView::WireClicked, this,
+          [this](int wire, bool extend) { SelectWires({static_cast<std::size_t>(wire)}, extend); });
+  return pane;
 }
 
 void PhysicalView::keyPressEvent(QKeyEvent* event) {
@@ -373,38 +565,64 @@ void PhysicalView::SaveOptions() {
 
 QString PhysicalView::Status() const { return status_->text(); }
 
+QStringList PhysicalView::Banners() const {
+  QStringList lines;
+  for (const Banner& banner : state_.Banners()) lines << FromUtf8(banner.text);
+  return lines;
+}
+
 bool PhysicalView::Busy() const { return controller_.Busy(); }
+
+void PhysicalView::ShowState() {
+  const QStringList lines = Banners();
+  banner_->setText(lines.join('\n'));
+  banner_->setVisible(!lines.isEmpty());
+  const std::string compute_blocked = state_.ComputeBlocked();
+  compute_button_->setEnabled(compute_blocked.empty() && !controller_.Busy());
+  compute_button_->setToolTip(compute_blocked.empty()
+                                  ? QStringLiteral("Compute the model of the wires shown")
+                                  : FromUtf8(compute_blocked));
+  const std::string export_blocked = state_.ExportBlocked();
+  for (QPushButton* button : export_buttons_) {
+    button->setEnabled(export_blocked.empty());
+    button->setToolTip(FromUtf8(export_blocked));
+  }
+}
 
 void PhysicalView::SetEstimation(std::shared_ptr<const Estimation> estimation) {
   estimation_ = std::move(estimation);
+  state_.Estimated(*estimation_);
   const std::size_t wires = estimation_->wires.size();
+  if (wires == 0) {
+    // Nothing to compute: a computation of earlier wires is dropped.
+    controller_.EstimationFailed();
+    status_->setText(QStringLiteral("The package has no wires: there is nothing to compute."));
+    ShowState();
+    return;
+  }
   switch (controller_.Estimated(wires)) {
     case StudyController::Next::kStart:
       StartComputation();
-      return;
-    case StudyController::Next::kAwaitCompute: {
-      QString text = QStringLiteral("%1: the model takes about %2 s; press Compute to start it.")
-                         .arg(QString::fromStdString(WireCount(wires)))
-                         .arg(EstimatedSeconds(wires), 0, 'f', 0);
-      if (table_) text += QStringLiteral(" The results shown are from an earlier estimation.");
-      status_->setText(text);
-      return;
-    }
+      break;
+    case StudyController::Next::kAwaitCompute:
+      status_->setText(QStringLiteral("%1: the model takes about %2 s; press Compute to start it.")
+                           .arg(QString::fromStdString(WireCount(wires)))
+                           .arg(EstimatedSeconds(wires), 0, 'f', 0));
+      break;
     default:
-      return;
+      break;
   }
+  ShowState();
 }
 
 void PhysicalView::EstimationFailed(const std::string& reason) {
   controller_.EstimationFailed();
-  status_->setText(QStringLiteral("Process Data failed: %1. %2")
-                       .arg(QString::fromUtf8(reason.c_str()),
-                            table_ ? QStringLiteral("The results shown are from an earlier "
-                                                    "estimation.")
-                                   : QString()));
+  state_.EstimationFailed(reason);
+  ShowState();
 }
 
 void PhysicalView::StartComputation() {
+  if (!state_.ComputeBlocked().empty()) return;
   if (controller_.ComputeAsked() != StudyController::Next::kStart) return;
   StudyOptions options;
   try {
@@ -415,19 +633,21 @@ void PhysicalView::StartComputation() {
     return;
   }
   const StudyController::Ticket ticket = controller_.Started();
+  state_.ComputeStarted();
   cancel_ = ticket.cancel;
-  compute_button_->setEnabled(false);
   cancel_button_->setEnabled(true);
   progress_->setValue(0);
+  progress_->setFormat(QStringLiteral("%p%"));
   progress_->setVisible(true);
   status_->setText(QStringLiteral("Computing the physical model of %1...")
                        .arg(QString::fromStdString(WireCount(estimation_->wires.size()))));
+  ShowState();
   future_ = QtConcurrent::run([this, run = ticket.run, cancel = ticket.cancel,
                                estimation = estimation_, options, study = study_] {
     auto last_percent = std::make_shared<std::atomic<int>>(-1);
-    physical::Progress progress;
-    progress.cancel = cancel.get();
-    progress.report = [this, run, last_percent](std::string_view stage, double fraction) {
+    physical::Progress stages;
+    stages.cancel = cancel.get();
+    stages.report = [this, run, last_percent](std::string_view stage, double fraction) {
       const int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100);
       if (last_percent->exchange(percent) == percent) return;
       const QString text = QString::fromUtf8(stage.data(), static_cast<qsizetype>(stage.size()));
@@ -435,11 +655,13 @@ void PhysicalView::StartComputation() {
           this,
           [this, run, percent, text] {
             if (!controller_.Current(run)) return;
+            progress_->setFormat(text + QStringLiteral(": %p% of the model"));
             progress_->setValue(percent);
-            progress_->setFormat(text + QStringLiteral(" %p%"));
           },
           Qt::QueuedConnection);
     };
+    // One bar over all stages, rising only.
+    const physical::Progress progress = OverallProgress(stages, options);
     auto outcome = std::make_shared<Outcome>();
     try {
       outcome->study = study(estimation->wires, estimation->params, options, progress);
@@ -458,14 +680,16 @@ void PhysicalView::StartComputation() {
 void PhysicalView::CancelComputation() { controller_.CancelAsked(); }
 
 void PhysicalView::Finished(std::uint64_t run, Outcome outcome) {
-  compute_button_->setEnabled(true);
   cancel_button_->setEnabled(false);
   progress_->setVisible(false);
   switch (controller_.Finished(run)) {
     case StudyController::Next::kStart:
+      state_.ComputeEnded();
       StartComputation();
       return;
     case StudyController::Next::kDiscard:  // the status tells what comes next
+      state_.ComputeEnded();
+      ShowState();
       emit ComputationEnded();
       return;
     default:
@@ -473,24 +697,33 @@ void PhysicalView::Finished(std::uint64_t run, Outcome outcome) {
   }
   if (outcome.study) {
     try {
-      ShowModel(std::move(outcome.study->model));
+      ShowStudy(std::move(*outcome.study));
     } catch (const StageError& e) {
       outcome.error = e.what();
     }
   }
   if (outcome.cancelled) {
+    state_.ComputeEnded();
     status_->setText(table_ ? QStringLiteral("Cancelled; the results shown are those of the "
                                              "previous computation.")
                             : QStringLiteral("Cancelled."));
   } else if (!outcome.error.empty()) {
-    status_->setText(QStringLiteral("The model could not be computed (%1); the results shown "
-                                    "are unchanged.")
-                         .arg(QString::fromUtf8(outcome.error.c_str())));
+    state_.ComputeFailed(outcome.error);
+    status_->setText(table_ ? QStringLiteral("The results shown are those of the previous "
+                                             "computation.")
+                            : QStringLiteral("No model computed."));
   }
+  ShowState();
   emit ComputationEnded();
 }
 
 void PhysicalView::ShowModel(physical::Model model) {
+  PhysicalStudy study;
+  study.model = std::move(model);
+  ShowStudy(std::move(study));
+}
+
+void PhysicalView::ShowStudy(PhysicalStudy study) {
   if (!estimation_) throw StageError("there is no estimation to show a model of");
   // The wires selected before stay selected when they are still there.
   QStringList selected;
@@ -499,19 +732,38 @@ void PhysicalView::ShowModel(physical::Model model) {
       selected << QString::fromStdString(table_->wires()[row].Name);
     }
   }
-  auto table = std::make_unique<PhysicalTable>(std::move(model), estimation_);
+  auto table = std::make_unique<PhysicalTable>(std::move(study.model), estimation_);
+  table->SetNearestClearance(study.nearest_clearance_m);
+  state_.Computed();
   model_->SetTable(nullptr);
   table_ = std::move(table);
   model_->SetTable(table_.get());
   view_->resizeColumnsToContents();
+  {
+    const QSignalBlocker block(sort_column_);
+    const int current = sort_column_->currentIndex();
+    sort_column_->clear();
+    sort_column_->addItem(QStringLiteral("report order"));
+    for (Column column : table_->Columns()) {
+      sort_column_->addItem(QString::fromStdString(table_->Header(column)));
+    }
+    sort_column_->setCurrentIndex(std::clamp(current, 0, sort_column_->count() - 1));
+  }
 
   table_sides_ = DieSides(estimation_->package, estimation_->wires);
+  coupling_max_ = 0;
+  for (const DieSide& side : table_sides_) {
+    coupling_max_ =
+        std::max(coupling_max_,
+                 LargestCoupling(SideCoupling(table_->model().loop_inductance_h, side.wires)));
+  }
   {
     const QSignalBlocker block(side_);
     side_->clear();
     for (const DieSide& side : table_sides_) side_->addItem(QString::fromStdString(side.label));
   }
   ShowSide(side_->currentIndex());
+  ShowPlan();
 
   QItemSelection selection;
   for (int r = 0; r < filter_->rowCount(); ++r) {
@@ -526,23 +778,21 @@ void PhysicalView::ShowModel(physical::Model model) {
   ShowSelection();
 
   const physical::Model& m = table_->model();
-  QString text = QStringLiteral(
-                     "%1; %2 frequencies from %3 to %4; ground plane %5 µm "
-                     "below the substrate surface.")
-                     .arg(QString::fromStdString(WireCount(m.conductors.size())))
-                     .arg(m.results.size())
-                     .arg(QString::fromStdString(FrequencyLabel(m.results.front().frequency_hz)),
-                          QString::fromStdString(FrequencyLabel(m.results.back().frequency_hz)))
-                     .arg(m.options.ground_depth_m * 1e6, 0, 'g', 4);
-  QString notes;
-  for (const std::string& note : m.notes) notes += QString::fromStdString(note) + '\n';
-  if (!m.notes.empty()) text += QStringLiteral(" %1 note(s): hover here.").arg(m.notes.size());
-  status_->setText(text);
-  status_->setToolTip(notes.trimmed());
-  QStringList pairs;
-  for (const std::string& line : ClearanceNotes(m)) pairs << QString::fromStdString(line);
-  clearance_->setText(pairs.join('\n'));
-  clearance_->setVisible(!pairs.isEmpty());
+  status_->setText(QStringLiteral("%1; %2 frequencies from %3 to %4; ground plane %5 µm "
+                                  "below the substrate surface; eps_r %6.")
+                       .arg(QString::fromStdString(WireCount(m.conductors.size())))
+                       .arg(m.results.size())
+                       .arg(QString::fromStdString(FrequencyLabel(m.results.front().frequency_hz)),
+                            QString::fromStdString(FrequencyLabel(m.results.back().frequency_hz)))
+                       .arg(m.options.ground_depth_m * 1e6, 0, 'g', 4)
+                       .arg(m.options.eps_r, 0, 'g', 4));
+  // What the model left out or repaired, then the wire pairs too close.
+  notes_->clear();
+  for (const std::string& note : m.notes) notes_->addItem(FromUtf8(note));
+  for (const std::string& line : ClearanceNotes(m)) notes_->addItem(FromUtf8(line));
+  notes_->setVisible(notes_->count() > 0);
+  notes_->setToolTip(QStringLiteral("%1 note(s) on the model").arg(notes_->count()));
+  ShowState();
 }
 
 std::vector<std::size_t> PhysicalView::ShownRows(bool selected_only) const {
@@ -563,32 +813,98 @@ std::vector<std::size_t> PhysicalView::ShownRows(bool selected_only) const {
   return rows;
 }
 
+std::vector<std::size_t> PhysicalView::SelectedWires() const { return ShownRows(true); }
+
+void PhysicalView::SelectWires(const std::vector<std::size_t>& wires, bool extend) {
+  if (!table_) return;
+  // A wire the filters hide cannot be selected in the table: the filters go.
+  for (std::size_t wire : wires) {
+    if (wire >= table_->RowCount()) return;
+    if (!filter_->mapFromSource(model_->index(static_cast<int>(wire), 0)).isValid()) {
+      name_filter_->clear();
+      kind_filter_->setCurrentIndex(0);
+      break;
+    }
+  }
+  QItemSelection selection;
+  for (std::size_t wire : wires) {
+    const QModelIndex index = filter_->mapFromSource(model_->index(static_cast<int>(wire), 0));
+    if (index.isValid()) selection.select(index, index);
+  }
+  const auto flags = (extend ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect) |
+                     QItemSelectionModel::Rows;
+  view_->selectionModel()->select(selection, flags);
+  if (!wires.empty()) {
+    const QModelIndex first =
+        filter_->mapFromSource(model_->index(static_cast<int>(wires.front()), 0));
+    view_->selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+    view_->scrollTo(first);
+  }
+}
+
+void PhysicalView::MapCellClicked(int row, int column) {
+  const int side = side_->currentIndex();
+  if (!table_ || side < 0 || side >= static_cast<int>(table_sides_.size())) return;
+  const auto& wires = table_sides_[static_cast<std::size_t>(side)].wires;
+  if (row >= static_cast<int>(wires.size()) || column >= static_cast<int>(wires.size())) return;
+  const std::size_t a = wires[static_cast<std::size_t>(row)];
+  const std::size_t b = wires[static_cast<std::size_t>(column)];
+  SelectWires(a == b ? std::vector<std::size_t>{a} : std::vector<std::size_t>{a, b});
+}
+
 void PhysicalView::ShowSelection() {
   if (!table_) return;
   std::vector<PlotWire> wires;
-  const std::vector<std::size_t> rows = ShownRows(true);
+  // In the table's order, as shown.
+  std::vector<std::size_t> rows;
+  {
+    QModelIndexList indexes = view_->selectionModel()->selectedRows();
+    std::sort(indexes.begin(), indexes.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    for (const QModelIndex& index : indexes) {
+      rows.push_back(static_cast<std::size_t>(filter_->mapToSource(index).row()));
+    }
+  }
   for (std::size_t row : rows) {
     if (static_cast<int>(wires.size()) == kMaxPlotWires) break;
     const Wire& w = table_->wires()[row];
     wires.push_back({QString::fromStdString(w.Name), table_->Sweep(row),
                      static_cast<double>(w.Resistance), static_cast<double>(w.InductanceAC),
-                     static_cast<double>(w.InductanceSelf), static_cast<double>(w.InductanceDC)});
+                     static_cast<double>(w.InductanceSelf), static_cast<double>(w.InductanceDC),
+                     static_cast<int>(row)});
   }
-  plot_->SetWires(std::move(wires), table_->SettingsFrequencyHz());
-  if (rows.empty()) {
-    map_->SetSelected(-1);
+  plot_->SetWires(std::move(wires), table_->SettingsFrequencyHz(), rows.size());
+  plan_->SetSelected(rows);
+  // The map turns to the side of the first selected wire.
+  for (std::size_t side = 0; !rows.empty() && side < table_sides_.size(); ++side) {
+    const auto& side_wires = table_sides_[side].wires;
+    if (std::find(side_wires.begin(), side_wires.end(), rows.front()) == side_wires.end()) {
+      continue;
+    }
+    if (side_->currentIndex() != static_cast<int>(side)) {
+      side_->setCurrentIndex(static_cast<int>(side));
+    }
+    break;
+  }
+  OutlineOnMap(rows);
+}
+
+void PhysicalView::OutlineOnMap(const std::vector<std::size_t>& rows) {
+  // The selected wires of the side shown are outlined; a pair of them is framed.
+  const int side = side_->currentIndex();
+  if (!table_ || side < 0 || side >= static_cast<int>(table_sides_.size())) {
+    map_->SetSelected({});
     return;
   }
-  // The map turns to the side of the first selected wire and outlines it.
-  for (std::size_t s = 0; s < table_sides_.size(); ++s) {
-    const auto& side_wires = table_sides_[s].wires;
-    const auto at = std::find(side_wires.begin(), side_wires.end(), rows.front());
-    if (at == side_wires.end()) continue;
-    if (side_->currentIndex() != static_cast<int>(s)) side_->setCurrentIndex(static_cast<int>(s));
-    map_->SetSelected(static_cast<int>(at - side_wires.begin()));
-    return;
+  const auto& side_wires = table_sides_[static_cast<std::size_t>(side)].wires;
+  std::vector<int> positions;
+  for (std::size_t row : rows) {
+    const auto at = std::find(side_wires.begin(), side_wires.end(), row);
+    if (at != side_wires.end()) positions.push_back(static_cast<int>(at - side_wires.begin()));
   }
-  map_->SetSelected(-1);
+  std::pair<int, int> pair{-1, -1};
+  if (rows.size() == 2 && positions.size() == 2) pair = {positions[0], positions[1]};
+  map_->SetSelected(std::move(positions), pair);
 }
 
 void PhysicalView::ShowSide(int index) {
@@ -599,8 +915,28 @@ void PhysicalView::ShowSide(int index) {
   const DieSide& side = table_sides_[static_cast<std::size_t>(index)];
   QStringList names;
   for (std::size_t wire : side.wires) names << QString::fromStdString(table_->wires()[wire].Name);
-  map_->SetSide(QString::fromStdString(side.label), names,
-                SideCoupling(table_->model().loop_inductance_h, side.wires));
+  const physical::SymmetricMatrix& loop = table_->model().loop_inductance_h;
+  std::vector<double> l_nh;
+  for (std::size_t a : side.wires) {
+    for (std::size_t b : side.wires) l_nh.push_back(loop.At(a, b) * 1e9);
+  }
+  map_->SetSide(QString::fromStdString(side.label), names, SideCoupling(loop, side.wires),
+                std::move(l_nh));
+  map_->SetScaleMax(side_scale_->isChecked() ? 0.0 : coupling_max_);
+  OutlineOnMap(SelectedWires());  // a side chosen by hand stays, whatever is selected
+}
+
+void PhysicalView::ShowPlan() {
+  if (!table_) return;
+  const auto quantity =
+      kPlanQuantities[static_cast<std::size_t>(std::max(0, plan_quantity_->currentIndex()))];
+  plan_->SetScene(PlanOf(*table_, quantity));
+}
+
+void PhysicalView::SortFromBoxes() {
+  if (sort_column_->currentIndex() < 0) return;
+  view_->sortByColumn(sort_column_->currentIndex() - 1,
+                      static_cast<Qt::SortOrder>(sort_order_->currentData().toInt()));
 }
 
 void PhysicalView::CopyRows() const {
@@ -629,9 +965,11 @@ void PhysicalView::ExportTable() {
   if (!path) return;
   try {
     WriteFileAtomically(*path, table_->Csv(ShownRows(false)));
+    state_.Exported();
   } catch (const StageError& e) {
-    status_->setText(QStringLiteral("Not written: %1").arg(QString::fromUtf8(e.what())));
+    state_.ExportFailed(e.what());
   }
+  ShowState();
 }
 
 void PhysicalView::ExportPlot() {
@@ -639,9 +977,25 @@ void PhysicalView::ExportPlot() {
   const std::optional<std::string> path = ChooseExportPath(
       "Export Frequency Plot", "PNG Images|*.png|SVG Pictures|*.svg|All Files|*.*", "png");
   if (!path) return;
-  if (!plot_->SaveTo(QString::fromStdString(*path), QSize(900, 640))) {
-    status_->setText(QStringLiteral("Not written: %1").arg(QString::fromStdString(*path)));
+  if (plot_->SaveTo(QString::fromStdString(*path), QSize(900, 640))) {
+    state_.Exported();
+  } else {
+    state_.ExportFailed("cannot write " + *path);
   }
+  ShowState();
+}
+
+void PhysicalView::ExportPlan() {
+  if (!table_) return;
+  const std::optional<std::string> path =
+      ChooseExportPath("Export Plan", "PNG Images|*.png|SVG Pictures|*.svg|All Files|*.*", "png");
+  if (!path) return;
+  if (plan_->SaveTo(QString::fromStdString(*path), QSize(900, 760))) {
+    state_.Exported();
+  } else {
+    state_.ExportFailed("cannot write " + *path);
+  }
+  ShowState();
 }
 
 }  // namespace ostrel::ui

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -204,6 +206,97 @@ TEST(StudyControllerTest, StartsCancelsRestartsAndDiscards) {
     EXPECT_EQ(answers, c.answers);
     if (!runs.empty()) EXPECT_EQ(runs.front().cancel->load(), c.cancelled);
     EXPECT_FALSE(controller.Busy());  // every script ends with no computation running
+  }
+}
+
+// One progress over the whole study: each row is the stages as the model reports them and the
+// overall fractions the window hears, with and without the capacitance.
+TEST(OverallProgressTest, MapsStagesIntoOneRisingFraction) {
+  struct Report {
+    const char* stage;
+    double fraction;
+  };
+  struct Case {
+    const char* name;
+    bool capacitance;
+    std::vector<Report> reports;
+    std::vector<double> heard;
+  };
+  const Case cases[] = {
+      {"inductance, proximity, capacitance",
+       true,
+       {{"inductance", 0},
+        {"inductance", 0.75},
+        {"inductance", 1},
+        {"proximity", 0.5},
+        {"proximity", 1},
+        {"capacitance", 0.25},
+        {"capacitance", 1}},
+       {0, 0.25, 1.0 / 3, 0.5, 2.0 / 3, 0.75, 1}},
+      {"without the capacitance",
+       false,
+       {{"inductance", 0.5}, {"inductance", 1}, {"proximity", 0.5}, {"proximity", 1}},
+       {0.25, 0.5, 0.75, 1}},
+      {"sparse loop stage",
+       true,
+       {{"loop inductance", 1}, {"capacitance", 0.5}},
+       {1.0 / 3, 5.0 / 6}},
+      {"never falls back",
+       true,
+       {{"capacitance", 0.4}, {"inductance", 0.9}, {"proximity", 0.2}},
+       {0.8, 0.8, 0.8}},
+      {"unknown stage and odd fractions",
+       false,
+       {{"clearance", 0.3}, {"inductance", -1}, {"inductance", 7}, {"inductance", NAN}},
+       {0, 0, 0.5, 0.5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> heard;
+    std::vector<std::string> stages;
+    physical::Progress whole;
+    const std::atomic<bool> cancel{false};
+    whole.cancel = &cancel;
+    whole.report = [&](std::string_view stage, double fraction) {
+      stages.emplace_back(stage);
+      heard.push_back(fraction);
+    };
+    StudyOptions options;
+    options.capacitance = c.capacitance;
+    const physical::Progress overall = OverallProgress(whole, options);
+    EXPECT_EQ(overall.cancel, &cancel);
+    for (const Report& r : c.reports) overall.report(r.stage, r.fraction);
+    ASSERT_EQ(heard.size(), c.heard.size());
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+      EXPECT_NEAR(heard[i], c.heard[i], 1e-12) << i;
+      EXPECT_EQ(stages[i], c.reports[i].stage);  // the stage is named as reported
+    }
+  }
+}
+
+// Each wire's nearest neighbour on the bundled example: wires listed as touching have a
+// negative clearance, none lies beyond the distance asked for, and none is computed unasked.
+TEST(PhysicalStudyTest, NearestClearancePerWire) {
+  Workspace ws;
+  StartUp(ws, OSTREL_EXAMPLES_DIR "/AAAc.zv");
+  RunEstimation(ws);
+  StudyOptions options{.frequencies_hz = {1e9}, .capacitance = false};
+  EXPECT_TRUE(RunPhysicalStudy(ws.Wires, ws.params, options).nearest_clearance_m.empty());
+  options.nearest_within_um = 150;
+  const PhysicalStudy study = RunPhysicalStudy(ws.Wires, ws.params, options);
+  ASSERT_EQ(study.nearest_clearance_m.size(), ws.Wires.size());
+  std::size_t found = 0;
+  for (double m : study.nearest_clearance_m) {
+    if (std::isnan(m)) continue;
+    EXPECT_LE(m, 150e-6);
+    ++found;
+  }
+  EXPECT_GT(found, ws.Wires.size() / 2);  // pads 110 um apart: most wires have a neighbour
+  ASSERT_FALSE(study.model.clearance.empty());
+  for (const physical::Clearance& pair : study.model.clearance) {
+    EXPECT_LE(study.nearest_clearance_m[pair.wire_a], pair.clearance_m);
+    EXPECT_LE(study.nearest_clearance_m[pair.wire_b], pair.clearance_m);
+    EXPECT_LT(study.nearest_clearance_m[pair.wire_a], 0);
   }
 }
 

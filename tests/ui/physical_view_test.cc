@@ -8,22 +8,27 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMap>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <thread>
 
 #include "access_keys.h"
@@ -31,6 +36,7 @@
 #include "base/stage_error.h"
 #include "ui/main_window.h"
 #include "ui/physical_plot.h"
+#include "ui/plan_view.h"
 
 using namespace ostrel;
 using namespace ostrel::ui;
@@ -48,10 +54,18 @@ class FakeChooser : public FileChooser {
 };
 
 // Loop self inductance of wire i: (1 + i / 10) nH; coupling k = 0.5^|i - j| to every wire of
-// its own kind, none across kinds. R(f) = R_dc (1 + f / 1 GHz), L_int = 0.05 nH.
-physical::Model KnownModel(const WireList& wires, const physical::Options& options) {
+// its own kind, none across kinds. R(f) = R_dc (1 + f / 1 GHz), L_int = 0.05 nH. The wires run
+// along their real paths; the model has one note.
+physical::Model KnownModel(const WireList& wires, const ParameterSet& params,
+                           const physical::Options& options) {
   physical::Model m;
   const std::size_t n = wires.size();
+  std::vector<physical::Conductor> paths;
+  try {
+    paths = physical::BuildConductors(wires, params);
+  } catch (const StageError&) {  // wires without segments: no paths
+  }
+  m.notes = {"couplings below 0.001 kept"};
   m.options = options;
   m.loop_inductance_h = {n, true, std::vector<double>(n * n, 0.0), {}};
   auto self = [](std::size_t i) { return (1 + static_cast<double>(i) / 10) * 1e-9; };
@@ -59,6 +73,7 @@ physical::Model KnownModel(const WireList& wires, const physical::Options& optio
   for (const Wire& w : wires) kinds.push_back(KindName(w));
   for (std::size_t i = 0; i < n; ++i) {
     physical::Conductor c{wires[i].Name, WireKind::kBaseDie, {}, 12.7e-6, 2.2e-8, 1e-3};
+    if (i < paths.size()) c.path_m = paths[i].path_m;
     m.conductors.push_back(c);
     for (std::size_t j = 0; j < n; ++j) {
       const double k = kinds[i] == kinds[j] ? std::pow(0.5, std::abs(double(i) - double(j))) : 0;
@@ -82,6 +97,7 @@ class PhysicalViewTest : public QObject {
   std::shared_ptr<const Estimation> example_;
   std::vector<physical::Options> asked_;  // what each computation was asked for
   std::atomic<bool> block_{false};        // the next computation waits for its cancel
+  std::atomic<bool> fail_{false};         // computations fail
 
   std::unique_ptr<PhysicalView> MakeView() {
     auto compute = [this](const WireList& wires, const ParameterSet& params,
@@ -93,7 +109,14 @@ class PhysicalViewTest : public QObject {
         if (progress.cancel->load()) throw StageError("cancelled");
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
-      return PhysicalStudy{KnownModel(wires, options), {}, {}};
+      for (const auto& [stage, fraction] : {std::pair<const char*, double>{"inductance", 1},
+                                            {"proximity", 1},
+                                            {"capacitance", 0.2},
+                                            {"capacitance", 1}}) {
+        progress.report(stage, fraction);
+      }
+      if (fail_) throw StageError("no solution");
+      return PhysicalStudy{KnownModel(wires, params, options), {}, {}, {}};
     };
     auto view = std::make_unique<PhysicalView>(chooser_, compute);
     view->resize(1280, 800);
@@ -265,6 +288,215 @@ class PhysicalViewTest : public QObject {
     }
   }
 
+  // A wire selected anywhere is selected everywhere: a table row is the plot's wire, outlined on
+  // its side's map and drawn over the others on the plan; a map cell selects its pair, plots both
+  // and frames the cell; a click on a wire of the plan selects it, even one the filter hid; the
+  // plot says when it shows only the first 8 of the selected wires.
+  void linkedSelection() {
+    auto view = MakeView();
+    view->SetEstimation(example_);
+    QVERIFY(Ended(*view));
+    const auto& wires = example_->wires;
+    const DieSide top = DieSides(example_->package, wires).front();
+    auto name = [&](std::size_t w) { return QString::fromStdString(wires[w].Name); };
+    view->TableView()->selectRow(int(top.wires[2]));  // report order: row = wire
+    QCOMPARE(view->Plan()->Selected(), std::vector<std::size_t>{top.wires[2]});
+    QCOMPARE(view->Map()->Selected(), 2);
+    // Another side chosen by hand stays, without an outline; the selection's side comes back.
+    auto* side = view->findChild<QComboBox*>("Side");
+    side->setCurrentIndex(2);
+    QCOMPARE(view->Map()->Title(), side->itemText(2));
+    QCOMPARE(view->Map()->Selected(), -1);
+    side->setCurrentIndex(0);
+    QCOMPARE(view->Map()->Selected(), 2);
+
+    CouplingMap* map = view->Map();
+    QPoint cell;
+    for (int y = 0; y < map->height() && cell.isNull(); ++y) {
+      for (int x = 0; x < map->width() && cell.isNull(); ++x) {
+        if (map->CellAt(QPointF(x, y)) == std::pair<int, int>{1, 3}) cell = QPoint(x + 3, y + 3);
+      }
+    }
+    QVERIFY(!cell.isNull());
+    QTest::mouseClick(map, Qt::LeftButton, {}, cell);
+    const std::vector<std::size_t> pair{top.wires[1], top.wires[3]};
+    QCOMPARE(view->SelectedWires(), pair);
+    QCOMPARE(view->Plot()->WireNames(), (QStringList{name(pair[0]), name(pair[1])}));
+    QCOMPARE(view->Plan()->Selected(), pair);
+    QCOMPARE(map->Pair(), (std::pair<int, int>{1, 3}));
+    // A click on the second wire's loop curve (apart from the first's) in the plot selects that
+    // wire alone.
+    view->Plot()->repaint();
+    const auto hit = std::find_if(
+        view->Plot()->Hits().begin(), view->Plot()->Hits().end(),
+        [&](const PlotHit& h) { return h.wire == int(pair[1]) && h.text.contains("L loop"); });
+    QVERIFY(hit != view->Plot()->Hits().end() && hit->text.startsWith(name(pair[1]) + " at "));
+    QTest::mouseClick(view->Plot(), Qt::LeftButton, {}, hit->at.toPoint());
+    QCOMPARE(view->SelectedWires(), std::vector<std::size_t>{pair[1]});
+    map->SetSelected({}, {-1, -1});
+    QTest::mouseClick(map, Qt::LeftButton, {}, cell);
+    // k = 0.5^2 between report-order wires two apart; L_ij = k sqrt(L_ii L_jj).
+    const double l_ij = 0.25 * std::sqrt((1 + pair[0] / 10.0) * (1 + pair[1] / 10.0));
+    QCOMPARE(map->CellText(1, 3), QStringLiteral("%1 – %2: k = 0.250, L_ij = %3 nH")
+                                      .arg(name(pair[0]), name(pair[1]))
+                                      .arg(l_ij, 0, 'g', 4));
+
+    // The plan: a click on the middle of a wire's first piece, with the filter hiding it.
+    view->findChild<QTabWidget*>("Panes")->setCurrentIndex(1);
+    PlanView* plan = view->Plan();
+    QTest::keyClicks(view->findChild<QLineEdit*>("NameFilter"), "S");
+    for (const std::size_t wire : {top.wires[0], std::size_t(wires.size() - 1)}) {
+      const auto& path = plan->Scene().paths[wire];
+      const QPointF a = plan->ToScreen(path[0]), b = plan->ToScreen(path[1]);
+      QTest::mouseClick(plan, Qt::LeftButton, {}, ((a + b) / 2).toPoint());
+      QCOMPARE(view->SelectedWires(), std::vector<std::size_t>{wire});
+      QCOMPARE(view->Plot()->WireNames(), QStringList{name(wire)});
+      QVERIFY(plan->WireText(int(wire)).startsWith(name(wire) + ": Loop L @ 1 GHz (nH) "));
+    }
+    QCOMPARE(view->TableView()->model()->rowCount(), int(wires.size()));  // filter cleared
+    // The wheel zooms about the pointer: the plan point under it stays.
+    const QPoint at(plan->width() / 3, plan->height() / 2);
+    const PlanPoint before = plan->ToPlan(at);
+    QWheelEvent wheel(at, plan->mapToGlobal(at), {}, {0, 240}, Qt::NoButton, {}, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(plan, &wheel);
+    QVERIFY(plan->Zoom() > 1.5);
+    const PlanPoint after = plan->ToPlan(at);
+    QVERIFY(std::abs(after.x - before.x) < 1e-6 && std::abs(after.y - before.y) < 1e-6);
+
+    const struct {
+      std::size_t selected;
+      int plotted;
+      QString note;
+    } counts[] = {{1, 1, {}}, {8, 8, {}}, {12, 8, "Showing 8 of the 12 selected wires"}};
+    for (const auto& c : counts) {
+      std::vector<std::size_t> chosen(c.selected);
+      std::iota(chosen.begin(), chosen.end(), 0);
+      view->SelectWires(chosen);
+      QCOMPARE(view->Plot()->WireNames().size(), c.plotted);
+      QVERIFY2(view->Plot()->Note().startsWith(c.note), qPrintable(view->Plot()->Note()));
+    }
+  }
+
+  // Compute and the exports are refused with a reason until there is something to compute or
+  // export; a changed option marks the results out of date until Compute; a failed
+  // computation and a failed export say so over the earlier figures and go once a later one
+  // succeeds; a package without wires is not computed.
+  void bannersAndCommands() {
+    QTemporaryDir dir;
+    auto view = MakeView();
+    auto* compute = view->findChild<QPushButton*>("Compute");
+    QPushButton* export_table = nullptr;
+    for (auto* b : view->findChildren<QPushButton*>()) {
+      if (b->text() == "Export &Table...") export_table = b;
+    }
+    QVERIFY(!compute->isEnabled() && compute->toolTip().contains("Process Data"));
+    QVERIFY(!export_table->isEnabled() && export_table->toolTip().startsWith("Nothing to export"));
+    view->SetEstimation(example_);
+    QVERIFY(Ended(*view));
+    QVERIFY(compute->isEnabled() && export_table->isEnabled() && view->Banners().isEmpty());
+    auto* depth = view->findChild<QDoubleSpinBox*>("GroundDepth");
+    auto* eps_r = view->findChild<QDoubleSpinBox*>("EpsR");
+    auto press_compute = [&] {
+      QTest::mouseClick(compute, Qt::LeftButton);
+      QVERIFY(Ended(*view));
+    };
+    auto empty = std::make_shared<Estimation>(*example_);
+    empty->wires.clear();
+    const struct {
+      const char* name;
+      std::function<void()> act;
+      QStringList banners;  // the start of each
+    } steps[] = {
+        {"deeper plane",
+         [&] { depth->setValue(80); },
+         {"Out of date: the results shown were computed before a change of the ground plane "
+          "depth (50 µm then, 80 µm now). Press Compute"}},
+        {"Compute", press_compute, {}},
+        {"failing computation",
+         [&] {
+           fail_ = true;
+           eps_r->setValue(2);
+           press_compute();
+           fail_ = false;
+         },
+         {"The model could not be computed: no solution. The figures shown belong to the "
+          "previous run.",
+          "Out of date"}},
+        {"export into no folder",
+         [&] {
+           chooser_.answers = {dir.filePath("none/t.csv")};
+           view->ExportTable();
+         },
+         {"The model could not", "Out of date", "Not written: "}},
+        {"export that works",
+         [&] {
+           chooser_.answers = {dir.filePath("t.csv")};
+           view->ExportTable();
+         },
+         {"The model could not", "Out of date"}},
+        {"Compute again", press_compute, {}},
+        {"package without wires", [&] { view->SetEstimation(empty); }, {"Out of date"}},
+    };
+    for (const auto& step : steps) {
+      step.act();
+      const QStringList banners = view->Banners();
+      QVERIFY2(banners.size() == step.banners.size(), step.name);
+      for (int i = 0; i < banners.size(); ++i) {
+        QVERIFY2(banners[i].startsWith(step.banners[i]), qPrintable(banners[i]));
+      }
+      QCOMPARE(view->findChild<QLabel*>("Banner")->isVisible(), !banners.isEmpty());
+    }
+    QCOMPARE(eps_r->value(), 2.0);
+    QCOMPARE(view->Table()->model().options.eps_r, 2.0);
+    QVERIFY(!compute->isEnabled() && compute->toolTip().contains("no wires"));
+    QVERIFY(view->Status().contains("no wires") && !view->Busy());
+    QVERIFY(!view->Plan()->grab().isNull() && !view->Map()->grab().isNull());
+  }
+
+  // Tab leaves the table; Ctrl+1 to 5 reach the table, plot, map, plan and notes, Ctrl+Shift+S
+  // the Sort by box, whose arrow keys sort the table as a header click does.
+  void keyboard() {
+    auto view = MakeView();
+    view->SetEstimation(example_);
+    QVERIFY(Ended(*view));
+    view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    view->TableView()->setFocus();
+    QTest::keyClick(view->TableView(), Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != view->TableView());
+    auto* sort = view->findChild<QComboBox*>("SortColumn");
+    const std::pair<QKeyCombination, QWidget*> keys[] = {
+        {QKeyCombination(Qt::CTRL, Qt::Key_2), view->Plot()},
+        {QKeyCombination(Qt::CTRL, Qt::Key_3), view->Map()},
+        {QKeyCombination(Qt::CTRL, Qt::Key_4), view->Plan()},
+        {QKeyCombination(Qt::CTRL, Qt::Key_5), view->findChild<QListWidget*>("Notes")},
+        {QKeyCombination(Qt::CTRL, Qt::Key_1), view->TableView()},
+        {QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_S), sort},
+    };
+    for (const auto& [key, widget] : keys) {
+      QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
+      QCOMPARE(QApplication::focusWidget(), widget);
+      QVERIFY(widget->isVisible());
+    }
+    sort->setCurrentIndex(ColumnOf(*view, "L loop"));  // one above it: "report order" is first
+    QTest::keyClick(sort, Qt::Key_Down);
+    QTest::keyClick(view->findChild<QComboBox*>("SortOrder"), Qt::Key_Down);
+    const QStringList loop = Shown(*view, "L loop");
+    for (int r = 1; r < loop.size(); ++r) QVERIFY(loop[r - 1].toDouble() >= loop[r].toDouble());
+    QVERIFY(loop.first().toDouble() > loop.last().toDouble());
+    // In the map the arrow keys move from the first pad's cell by its neighbour; Enter selects.
+    const DieSide top = DieSides(example_->package, example_->wires).front();
+    view->SelectWires({top.wires[0]});
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_3, Qt::ControlModifier);
+    for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Down, Qt::Key_Return}) {
+      QTest::keyClick(view->Map(), key);
+    }
+    std::vector<std::size_t> chosen = view->SelectedWires();  // in the table's order
+    std::sort(chosen.begin(), chosen.end());
+    QCOMPARE(chosen, (std::vector<std::size_t>{top.wires[1], top.wires[3]}));
+  }
+
   // Cancel during a recompute: the progress showed, the previous results stay as they were.
   void cancelKeepsResults() {
     auto view = MakeView();
@@ -276,7 +508,7 @@ class PhysicalViewTest : public QObject {
     view->SetOptions({2e6, 2e9, 7, 80, 1});
     QTest::mouseClick(view->findChild<QPushButton*>("Compute"), Qt::LeftButton);
     QVERIFY(view->Busy());
-    QTRY_COMPARE(view->findChild<QProgressBar*>()->value(), 50);
+    QTRY_COMPARE(view->findChild<QProgressBar*>()->value(), 16);  // half the first third
     QTest::mouseClick(view->findChild<QPushButton*>("CancelModel"), Qt::LeftButton);
     QVERIFY(Ended(*view));
     block_ = false;
@@ -303,9 +535,19 @@ class PhysicalViewTest : public QObject {
     QVERIFY(!view->Busy());
     QCOMPARE(asked_.size(), asked);
     QVERIFY(view->Status().contains("press Compute"));
+    // One bar over the stages, rising: a third each for the inductance, the proximity
+    // correction and the capacitance.
+    auto* bar = view->findChild<QProgressBar*>();
+    QStringList shown;
+    connect(bar, &QProgressBar::valueChanged, this,
+            [&](int value) { shown << bar->format().replace("%p", QString::number(value)); });
     QTest::mouseClick(view->findChild<QPushButton*>("Compute"), Qt::LeftButton);
     QVERIFY(Ended(*view));
     QCOMPARE(view->TableView()->model()->rowCount(), 3000);
+    QCOMPARE(shown,
+             (QStringList{"0%", "inductance: 16% of the model", "inductance: 33% of the model",
+                          "proximity: 66% of the model", "capacitance: 73% of the model",
+                          "capacitance: 100% of the model"}));
   }
 
   // Table as CSV, plot as SVG and PNG.
@@ -314,10 +556,25 @@ class PhysicalViewTest : public QObject {
     auto view = MakeView();
     view->SetEstimation(example_);
     QVERIFY(Ended(*view));
-    chooser_.answers = {dir.filePath("t.csv"), dir.filePath("p.svg"), dir.filePath("p.png")};
+    chooser_.answers = {dir.filePath("t.csv"), dir.filePath("p.svg"), dir.filePath("p.png"),
+                        dir.filePath("plan.svg"), dir.filePath("plan.png")};
     view->ExportTable();
     view->ExportPlot();
     view->ExportPlot();
+    view->ExportPlan();
+    view->ExportPlan();
+    // Both pictures' SVG text in the CSS generic family, at the PNG's pixel size.
+    const int pixels = DrawingFont(view->font()).pixelSize();
+    QVERIFY(pixels > 6);
+    for (const char* name : {"p.svg", "plan.svg"}) {
+      QFile file(dir.filePath(name));
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      const QByteArray text = file.readAll();
+      QVERIFY2(text.contains("font-family=\"sans-serif\"") &&
+                   text.contains(QStringLiteral("font-size=\"%1\"").arg(pixels).toUtf8()),
+               text.left(3000).constData());
+    }
+    QCOMPARE(QImage(dir.filePath("plan.png")).size(), QSize(1800, 1520));
     QFile csv(dir.filePath("t.csv"));
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -373,8 +630,20 @@ class PhysicalViewTest : public QObject {
       view.TableView()->selectRow(int(w));  // report order: row = wire
       QCOMPARE(view.Plot()->WireNames(), QStringList{name});
       QVERIFY(!view.Map()->grab().isNull() && !view.Plot()->grab().isNull());
+      QVERIFY(view.Map()->Title().startsWith("Base die, top") && view.Map()->Selected() >= 0);
+      QCOMPARE(view.Plan()->Selected(), std::vector<std::size_t>{w});
     }
     QCOMPARE(bonded_twice, 2);
+    // The plan draws both along one path, and a click on it selects the first of them.
+    const PlanScene& scene = view.Plan()->Scene();
+    const auto t1 = std::find(scene.names.begin(), scene.names.end(), "T1") - scene.names.begin();
+    const auto t1b = std::find(scene.names.begin(), scene.names.end(), "T1b") - scene.names.begin();
+    QVERIFY(t1 < t1b && t1b < std::ptrdiff_t(scene.names.size()));
+    QCOMPARE(scene.paths[std::size_t(t1)], scene.paths[std::size_t(t1b)]);
+    QVERIFY(scene.joined[std::size_t(t1)] && scene.joined[std::size_t(t1b)]);
+    const auto& path = scene.paths[std::size_t(t1)];
+    QCOMPARE(NearestWire(scene, {(path[0].x + path[1].x) / 2, (path[0].y + path[1].y) / 2}, 1),
+             int(t1));
   }
 
   // Figures no healthy model gives (NaN, infinities, equal bounds, a coupling map short of
@@ -418,8 +687,47 @@ class PhysicalViewTest : public QObject {
                                          std::vector<double>{1, nan, nan, 1},
                                          std::vector<double>(9, 0.0), std::vector<double>{}}) {
       map.SetSide(QStringLiteral("side"), {"A", "B", "C"}, k);
-      QPainter painter(&image);
-      map.Paint(painter, QRectF(0, 0, 400, 400));
+      // A shared scale that is missing, zero or infinite gives way to the side's own.
+      for (const double top : {nan, 0.0, inf, -1.0, 0.5}) {
+        map.SetScaleMax(top);
+        QVERIFY(std::isfinite(map.ScaleMax()) && map.ScaleMax() >= 0);
+        QCOMPARE(map.ScaleMax(), top == 0.5 ? 0.5 : map.SideLargest());
+        QPainter painter(&image);
+        map.Paint(painter, QRectF(0, 0, 400, 400));
+      }
+    }
+  }
+
+  // A sweep ending at a decade ("10 GHz", "1 GHz") puts its last label inside the picture:
+  // ink in the plot's lower right corner, none in its last columns, at any width.
+  void lastFrequencyLabelIsWhole() {
+    for (const double f_hi : {1e10, 1e9}) {
+      WireSweep sweep;
+      for (double f = 1e6; f <= f_hi * 1.0001; f *= 10) {
+        sweep.frequency_hz.push_back(f);
+        sweep.resistance_mohm.push_back(50 + f / 1e8);
+        sweep.loop_nh.push_back(1);
+      }
+      FrequencyPlot plot;
+      plot.SetWires({{"W1", sweep, 60, 0.9, 0.8, 1.1}}, 1e9, 1);
+      for (const int width : {300, 640, 1200}) {
+        QImage image(width, 400, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        plot.Paint(painter, QRectF(0, 0, width, 400));
+        painter.end();
+        auto ink = [&](int x0, int x1, int y0, int y1) {
+          for (int x = x0; x < x1; ++x) {
+            for (int y = y0; y < y1; ++y) {
+              if (qGray(image.pixel(x, y)) < 128) return true;
+            }
+          }
+          return false;
+        };
+        const QString at = QStringLiteral("%1 Hz, %2 px").arg(f_hi).arg(width);
+        QVERIFY2(!ink(width - 2, width, 0, 400), qPrintable(at));
+        QVERIFY2(ink(width - 60, width - 2, 320, 400), qPrintable(at));
+      }
     }
   }
 
@@ -439,10 +747,12 @@ class PhysicalViewTest : public QObject {
     QVERIFY(Ended(*view));
     QCOMPARE(view->TableView()->model()->rowCount(), int(example_->wires.size()));
     QVERIFY(view->Status().contains("wires;"));
-    // The stitches through S3 and S6 are listed under the table.
-    const QLabel* clearance = view->findChild<QLabel*>("Clearance");
-    QVERIFY(clearance->isVisible());
-    QVERIFY(clearance->text().startsWith("2 wire pairs touch or overlap: S3/(S3:T5) -25.0 um"));
+    // The model's notes and the stitches through S3 and S6 are listed under the table.
+    const auto* notes = view->findChild<QListWidget*>("Notes");
+    QVERIFY(notes->isVisible());
+    QVERIFY(
+        !notes->findItems("2 wire pairs touch or overlap: S3/(S3:T5) -25.0 um", Qt::MatchStartsWith)
+             .isEmpty());
 
     // No access key of the view is one of the main window's.
     QMap<QString, QString> owner;
@@ -487,9 +797,10 @@ class PhysicalViewTest : public QObject {
     package.write(text);
     package.close();
     QTest::mouseClick(window.findChild<QPushButton*>("CMD2"), Qt::LeftButton);
-    QVERIFY2(view->Status().startsWith("Process Data failed: ") &&
-                 view->Status().contains("top (T) side") && view->Status().contains("earlier"),
-             qPrintable(view->Status()));
+    const QString banner = view->Banners().join('\n');
+    QVERIFY2(banner.startsWith("Process Data failed: ") && banner.contains("top (T) side") &&
+                 banner.contains("previous run") && view->findChild<QLabel*>("Banner")->isVisible(),
+             qPrintable(banner));
   }
 };
 
