@@ -480,14 +480,29 @@ QColor CouplingColour(double fraction) {
   // shown as none.
   static const QColor kStops[] = {QColor(247, 251, 255), QColor(198, 219, 239),
                                   QColor(107, 174, 214), QColor(33, 113, 181), QColor(8, 48, 107)};
-  const double t = (fraction > 0 ? std::min(fraction, 1.0) : 0.0) * 4;
+  return ColourOnScale(kStops, fraction > 0 ? fraction : 0.0);
+}
+
+QColor ColourOnScale(const QColor (&stops)[5], double fraction) {
+  const double t = std::clamp(fraction, 0.0, 1.0) * 4;
   const int i = std::min(3, static_cast<int>(t));
   const double u = t - i;
-  const QColor& a = kStops[i];
-  const QColor& b = kStops[i + 1];
+  const QColor& a = stops[i];
+  const QColor& b = stops[i + 1];
   return QColor::fromRgbF(static_cast<float>(a.redF() + (b.redF() - a.redF()) * u),
                           static_cast<float>(a.greenF() + (b.greenF() - a.greenF()) * u),
                           static_cast<float>(a.blueF() + (b.blueF() - a.blueF()) * u));
+}
+
+bool ShowToolTip(QWidget* widget, QEvent* event, const QString& text) {
+  const auto* help = static_cast<QHelpEvent*>(event);
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+    event->ignore();
+  } else {
+    QToolTip::showText(help->globalPos(), text, widget);
+  }
+  return true;
 }
 
 CouplingMap::CouplingMap(QWidget* parent) : QWidget(parent) {
@@ -613,16 +628,8 @@ QString CouplingMap::CellText(int row, int column) const {
 
 bool CouplingMap::event(QEvent* event) {
   if (event->type() != QEvent::ToolTip) return QWidget::event(event);
-  const auto* help = static_cast<QHelpEvent*>(event);
-  const auto [row, column] = CellAt(help->pos());
-  const QString text = CellText(row, column);
-  if (text.isEmpty()) {
-    QToolTip::hideText();
-    event->ignore();
-  } else {
-    QToolTip::showText(help->globalPos(), text, this);
-  }
-  return true;
+  const auto [row, column] = CellAt(static_cast<QHelpEvent*>(event)->pos());
+  return ShowToolTip(this, event, CellText(row, column));
 }
 
 void CouplingMap::mousePressEvent(QMouseEvent* event) {

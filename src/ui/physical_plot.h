@@ -132,9 +132,16 @@ class CouplingMap : public QWidget {
 // The largest finite |k| off the diagonal of a row-major square matrix; 0 for none.
 double LargestCoupling(const std::vector<double>& k);
 
+// The colour at `fraction` (clamped to 0..1) of a scale of five evenly spaced stops, each
+// channel interpolated linearly.
+QColor ColourOnScale(const QColor (&stops)[5], double fraction);
+
 // The colour of |k| / k_max on the map's scale (pale to dark): below 0 and NaN pale, above 1
 // dark.
 QColor CouplingColour(double fraction);
+
+// Answers a tooltip event of `widget` with `text` (none when empty); true as QWidget::event.
+bool ShowToolTip(QWidget* widget, QEvent* event, const QString& text);
 
 // The colour and the line pattern of the plot's wire `series` (Okabe-Ito colours, five line
 // patterns), so that wires differ in more than colour.

@@ -28,14 +28,7 @@ QColor PlanColour(double fraction) {
   static const QColor kStops[] = {QColor(68, 1, 84), QColor(59, 82, 139), QColor(33, 145, 140),
                                   QColor(94, 201, 98), QColor(200, 210, 30)};
   if (std::isnan(fraction)) return QColor(160, 160, 160);
-  const double t = std::clamp(fraction, 0.0, 1.0) * 4;
-  const int i = std::min(3, static_cast<int>(t));
-  const double u = t - i;
-  const QColor& a = kStops[i];
-  const QColor& b = kStops[i + 1];
-  return QColor::fromRgbF(static_cast<float>(a.redF() + (b.redF() - a.redF()) * u),
-                          static_cast<float>(a.greenF() + (b.greenF() - a.greenF()) * u),
-                          static_cast<float>(a.blueF() + (b.blueF() - a.blueF()) * u));
+  return ColourOnScale(kStops, fraction);
 }
 
 PlanView::PlanView(QWidget* parent) : QWidget(parent) {
@@ -351,15 +344,7 @@ void PlanView::keyPressEvent(QKeyEvent* event) {
 
 bool PlanView::event(QEvent* event) {
   if (event->type() != QEvent::ToolTip) return QWidget::event(event);
-  const auto* help = static_cast<QHelpEvent*>(event);
-  const QString text = WireText(WireAt(help->pos()));
-  if (text.isEmpty()) {
-    QToolTip::hideText();
-    event->ignore();
-  } else {
-    QToolTip::showText(help->globalPos(), text, this);
-  }
-  return true;
+  return ShowToolTip(this, event, WireText(WireAt(static_cast<QHelpEvent*>(event)->pos())));
 }
 
 }  // namespace ostrel::ui
