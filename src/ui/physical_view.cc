@@ -973,24 +973,23 @@ void PhysicalView::ExportTable() {
 }
 
 void PhysicalView::ExportPlot() {
-  if (!table_) return;
-  const std::optional<std::string> path = ChooseExportPath(
-      "Export Frequency Plot", "PNG Images|*.png|SVG Pictures|*.svg|All Files|*.*", "png");
-  if (!path) return;
-  if (plot_->SaveTo(QString::fromStdString(*path), QSize(900, 640))) {
-    state_.Exported();
-  } else {
-    state_.ExportFailed("cannot write " + *path);
-  }
-  ShowState();
+  ExportPicture("Export Frequency Plot",
+                [&](const QString& path) { return plot_->SaveTo(path, QSize(900, 640)); });
 }
 
 void PhysicalView::ExportPlan() {
+  ExportPicture("Export Plan",
+                [&](const QString& path) { return plan_->SaveTo(path, QSize(900, 760)); });
+}
+
+// A picture's export: a PNG or SVG path chosen, `save` to it, the outcome in the state shown.
+void PhysicalView::ExportPicture(const char* title,
+                                 const std::function<bool(const QString&)>& save) {
   if (!table_) return;
   const std::optional<std::string> path =
-      ChooseExportPath("Export Plan", "PNG Images|*.png|SVG Pictures|*.svg|All Files|*.*", "png");
+      ChooseExportPath(title, "PNG Images|*.png|SVG Pictures|*.svg|All Files|*.*", "png");
   if (!path) return;
-  if (plan_->SaveTo(QString::fromStdString(*path), QSize(900, 760))) {
+  if (save(QString::fromStdString(*path))) {
     state_.Exported();
   } else {
     state_.ExportFailed("cannot write " + *path);

@@ -91,7 +91,9 @@ class PhysicalView : public QWidget {
   void CopyRows() const;  // the selected rows (all shown rows without a selection) as TSV
   void ExportTable();     // CSV of the rows shown, in their order
   void ExportPlot();      // PNG or SVG
-  void ExportPlan();      // PNG or SVG
+  void ExportPlan();
+  void ExportPicture(const char* title,
+                     const std::function<bool(const QString&)>& save);  // PNG or SVG
   std::optional<std::string> ChooseExportPath(const char* title, const char* filter,
                                               const char* extension);
 
