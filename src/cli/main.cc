@@ -606,12 +606,13 @@ std::string UtcDate() {
 
 // The study the command line asks for.
 ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel::Net>& nets) {
-  ostrel::StudyOptions study{.frequencies_hz = opt.frequencies_hz,
-                             .ground_depth_um = opt.ground_depth_um,
-                             .eps_r = opt.eps_r,
-                             .clearance_um = opt.clearance_um,
-                             .capacitance = opt.capacitance,
-                             .nets = opt.choices.nets};
+  ostrel::StudyOptions study;
+  study.frequencies_hz = opt.frequencies_hz;
+  study.ground_depth_um = opt.ground_depth_um;
+  study.eps_r = opt.eps_r;
+  study.clearance_um = opt.clearance_um;
+  study.capacitance = opt.capacitance;
+  study.nets = opt.choices.nets;
   for (const ostrel::Net& net : nets) {
     if (net.role == ostrel::NetRole::kSignal) continue;
     study.shared_nets.push_back({net.name, net.role == ostrel::NetRole::kPower, net.wires});
