@@ -266,14 +266,16 @@ double PhysicalTable::Value(std::size_t row, Column column) const {
     // R_dc = rho l / (pi a^2), mOhm
     case Column::kResistanceDc:
       return ostrel::physical::DcResistanceOhm(c) * 1e3;
+    // R(f) with the wire's own proximity term over the plane, as --physical-table gives it.
     case Column::kResistance:
-      return at.resistance_ohm[row] * 1e3;
-    // A wire's total self inductance at f: the external matrix diagonal plus L_int(f), nH.
+      return physical::ResistanceOhm(at, at.proximity_loop, row) * 1e3;
+    // A wire's total self inductance at f: the external matrix diagonal plus L_int(f) and its
+    // own proximity term of the same kind, nH.
     case Column::kPartial:
       if (!model_.partial_inductance_h) return kNaN;
-      return physical::SelfInductanceH(partial_diagonal_[row], at, row) * 1e9;
+      return physical::SelfInductanceH(partial_diagonal_[row], at, at.proximity_partial, row) * 1e9;
     case Column::kLoop:
-      return physical::SelfInductanceH(loop_diagonal_[row], at, row) * 1e9;
+      return physical::SelfInductanceH(loop_diagonal_[row], at, at.proximity_loop, row) * 1e9;
     case Column::kReportDc:
       return static_cast<double>(w.InductanceDC);
     case Column::kReportAc:
@@ -368,11 +370,14 @@ WireSweep PhysicalTable::Sweep(std::size_t row) const {
   const double loop_h = loop_diagonal_[row];
   for (const auto& result : model_.results) {
     sweep.frequency_hz.push_back(result.frequency_hz);
-    sweep.resistance_mohm.push_back(result.resistance_ohm[row] * 1e3);
-    sweep.loop_nh.push_back(physical::SelfInductanceH(loop_h, result, row) * 1e9);
+    sweep.resistance_mohm.push_back(physical::ResistanceOhm(result, result.proximity_loop, row) *
+                                    1e3);
+    sweep.loop_nh.push_back(physical::SelfInductanceH(loop_h, result, result.proximity_loop, row) *
+                            1e9);
     if (model_.partial_inductance_h) {
-      sweep.partial_nh.push_back(physical::SelfInductanceH(partial_diagonal_[row], result, row) *
-                                 1e9);
+      sweep.partial_nh.push_back(
+          physical::SelfInductanceH(partial_diagonal_[row], result, result.proximity_partial, row) *
+          1e9);
     }
   }
   return sweep;

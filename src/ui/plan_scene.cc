@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "physical/coupling.h"
+
 namespace ostrel::ui {
 namespace {
 
@@ -102,7 +104,8 @@ PlanScene PlanOf(const PhysicalTable& table, PlanQuantity quantity) {
         scene.values[i] = table.Value(i, Column::kLoop);
         break;
       case PlanQuantity::kResistance:
-        scene.values[i] = m.results.front().resistance_ohm[i] * 1e3;
+        scene.values[i] =
+            physical::ResistanceOhm(m.results.front(), m.results.front().proximity_loop, i) * 1e3;
         break;
       case PlanQuantity::kCoupling:
         scene.values[i] = std::abs(table.Value(i, Column::kCoupling));
