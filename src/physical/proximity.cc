@@ -162,7 +162,7 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
         st.members.push_back(m);
       }
       if (st.level && 2 * own_y < accurate_m) {
-        close.push_back({wire, wire, own_y / radius_m, st.at});
+        close.push_back({wire, wire, own_y / (2 * radius_m), st.at});  // axis height, d
       }
       stations.push_back(std::move(st));
     }
