@@ -133,6 +133,30 @@ std::vector<Net> WireNets(const WireList& wires, const std::vector<std::string>&
   return shared;
 }
 
+physical::ReturnWires ReturnWiresOf(const std::vector<Net>& nets, const WireList& wires) {
+  physical::ReturnWires out;
+  std::size_t counts[3] = {0, 0, 0};  // nets by role
+  for (const Net& net : nets) {
+    ++counts[static_cast<int>(net.role)];
+    for (const std::size_t w : net.wires) {
+      if (net.role != NetRole::kGround) {
+        out.signals.push_back(w);
+      } else if (!wires[w].StitchWire) {
+        out.ground.push_back(w);
+      }
+    }
+  }
+  if (out.ground.empty()) {
+    throw StageError("--return wires needs ground wires, and the pads' types make none (" +
+                     std::to_string(counts[0]) + " signal and " + std::to_string(counts[2]) +
+                     " power nets): name the ground pads' types with --ground PATTERNS or the "
+                     "pads with --net-map FILE.csv");
+  }
+  std::sort(out.ground.begin(), out.ground.end());
+  std::sort(out.signals.begin(), out.signals.end());
+  return out;
+}
+
 std::string ExpandNetPatterns(std::string_view patterns, const std::vector<Net>& nets,
                               const WireList& wires) {
   constexpr std::string_view kPrefix = "net:";

@@ -7,6 +7,7 @@
 
 #include "geometry/wire.h"
 #include "package/package_model.h"
+#include "physical/physical_model.h"
 
 // Nets and roles of the wires, from the type each pad line gives last (`VSS`, `IO`, ...): the
 // ground and supply wires of a package are the return paths its designer named.
@@ -54,6 +55,12 @@ std::vector<std::string> WirePadTypes(const Package& package, const WireList& wi
 // and supply nets first, then the signals in wire order.
 std::vector<Net> WireNets(const WireList& wires, const std::vector<std::string>& types,
                           const NetRules& rules);
+
+// The wires of the ground nets as the return of every other wire (signal and supply alike). A
+// ground stitch joins the die grids, both of them the die's ground, and carries no return
+// current: it is in neither set. Throws StageError naming the roles found when no wire of a
+// ground net runs from a die to the substrate.
+physical::ReturnWires ReturnWiresOf(const std::vector<Net>& nets, const WireList& wires);
 
 // `patterns` (comma-separated wire-name patterns) with each "net:NAME" replaced by the names
 // of the wires of the nets NAME matches (* and ?, in the nets' own case). Throws StageError

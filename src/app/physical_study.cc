@@ -129,6 +129,7 @@ physical::Options ModelOptions(const StudyOptions& options, double settings_freq
   out.clearance_m = options.clearance_um * kMetresPerMicron;
   out.capacitance = options.capacitance;
   out.nets = options.shared_nets;
+  out.return_wires = options.return_wires;
   return out;
 }
 
@@ -193,8 +194,15 @@ physical::Progress OverallProgress(const physical::Progress& whole, const StudyO
 physical::Model SelectNets(const physical::Model& model, std::string_view patterns) {
   std::vector<std::string> names;
   for (const physical::Conductor& wire : model.conductors) names.push_back(wire.name);
-  const std::vector<std::size_t> kept = MatchingNames(names, patterns);
+  std::vector<std::size_t> kept = MatchingNames(names, patterns);
   if (patterns.find_first_not_of(" \t") == std::string_view::npos) return model;
+  if (model.options.return_wires) {
+    // The ground wires carry every chosen signal's return: they stay, as branches, not ports.
+    const std::vector<std::size_t>& ground = model.options.return_wires->ground;
+    kept.insert(kept.end(), ground.begin(), ground.end());
+    std::sort(kept.begin(), kept.end());
+    kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+  }
   return physical::SelectWires(model, kept);
 }
 

@@ -53,6 +53,8 @@ struct StudyOptions {
   std::string nets;
   // Ground and supply nets whose impedance the model gives (app/nets).
   std::vector<physical::SharedNet> shared_nets;
+  // Given: each signal's loop through the ground wires too (physical::Options::return_wires).
+  std::optional<physical::ReturnWires> return_wires;
   // Above 0: each wire's nearest neighbour within this distance (surface to surface) is found
   // for PhysicalStudy::nearest_clearance_m; the model and its notes stay as they are.
   double nearest_within_um = 0;
@@ -95,8 +97,9 @@ PhysicalStudy RunPhysicalStudy(const WireList& wires, const ParameterSet& params
 // stages report in, and a stage not named here moves nothing; the cancel flag is `whole`'s.
 physical::Progress OverallProgress(const physical::Progress& whole, const StudyOptions& options);
 
-// The model restricted to the wires whose names match `patterns`, in the same order; the model
-// itself when the list is empty. Throws StageError naming a pattern that matches no wire.
+// The model restricted to the wires whose names match `patterns`, in the same order, and to the
+// ground wires of its return loops when it has them; the model itself when the list is empty.
+// Throws StageError naming a pattern that matches no wire.
 physical::Model SelectNets(const physical::Model& model, std::string_view patterns);
 
 }  // namespace ostrel

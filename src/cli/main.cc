@@ -113,8 +113,9 @@ struct Options {
   ostrel::NetRules net_rules;  // which pad types make ground and supply nets
   std::string net_map;         // the net map's path
   double ground_depth_um = 50;
-  double clearance_um = 0;  // surface to surface, for the list of wires too close
-  double eps_r = 1;         // relative permittivity around the wires
+  bool return_wires = false;  // --return wires: the signals' loops through the ground wires too
+  double clearance_um = 0;    // surface to surface, for the list of wires too close
+  double eps_r = 1;           // relative permittivity around the wires
   bool capacitance = true;
   std::vector<double> frequencies_hz;  // empty: the settings file's frequency
   std::string frequency_option;        // the option that gave them
@@ -200,16 +201,19 @@ constexpr CliOption kCliOptions[] = {
      "write the settings file that Save would write after\n"
      "loading SETTINGS.zv (parameters in \"0.000\" form)",
      "", [](Options& opt, const std::string&, const std::string& v) { opt.save_settings = v; }},
-    {"--spice-inductance", "dc|ac|self|loop", "needs dc, ac, self or loop",
+    {"--spice-inductance", "dc|ac|self|loop|partial", "needs dc, ac, self, loop or partial",
      "inductance figure of the SPICE inductors (default\n"
      "ac); loop: the physical model's loop inductances\n"
      "over the ground plane with all their couplings above\n"
      "the cut-off, R and internal inductance at the first\n"
-     "frequency, and the plane as the port ref",
+     "frequency, and the plane as the port ref; partial:\n"
+     "the wires alone (no plane, no posts), every pad and\n"
+     "finger a node, for a substrate model; with --return\n"
+     "wires the ground wires joined to gnd_die and gnd_sub",
      "--spice",
      [](Options& opt, const std::string&, const std::string& v) {
        if (!ostrel::ParseSpiceInductance(v, opt.choices.spice_inductance)) {
-         throw UsageFault("--spice-inductance needs dc, ac, self or loop");
+         throw UsageFault("--spice-inductance needs dc, ac, self, loop or partial");
        }
      }},
     {"--spice-broadband", "", "",
@@ -233,6 +237,17 @@ constexpr CliOption kCliOptions[] = {
      "--physical",
      [](Options& opt, const std::string& name, const std::string& v) {
        opt.ground_depth_um = ReadNumber(name, v, "the ground depth");
+     }},
+    {"--return", "plane|wires", "needs plane or wires",
+     "where the signals' current returns: plane (default:\n"
+     "the loops over the ground plane) or wires: also each\n"
+     "signal's loop through the package's ground wires in\n"
+     "parallel, per frequency (return_loop), and the\n"
+     "package models referenced to the ground net",
+     "--physical",
+     [](Options& opt, const std::string& name, const std::string& v) {
+       if (v != "plane" && v != "wires") throw UsageFault(name + " needs plane or wires");
+       opt.return_wires = v == "wires";
      }},
     {"--clearance", "MICRONS", "needs a value",
      "with the model: list the wire pairs whose surfaces come\n"
@@ -448,11 +463,13 @@ bool NamesNets(const Options& opt) {
 // both, or empty when every option given has its output.
 std::string OptionWithoutItsOutput(const Options& opt) {
   const bool loop_spice = !opt.Export("--spice").empty() &&
-                          opt.choices.spice_inductance == ostrel::SpiceInductance::kLoop;
+                          (opt.choices.spice_inductance == ostrel::SpiceInductance::kLoop ||
+                           opt.choices.spice_inductance == ostrel::SpiceInductance::kPartial);
   const bool model = opt.NeedsPhysicalModel();
   const char* const kModel =
       "an output of the physical model (--physical, --physical-table, --ibis-pkg, --touchstone "
       "or --spice-inductance loop)";
+  const char* const kNets = "--list-nets, a --nets net: pattern or the physical model";
   const std::tuple<const char*, bool, const char*> kNeeds[] = {
       {"--spice-inductance", !opt.Export("--spice").empty(), "--spice"},
       {"--spice-broadband", loop_spice, "--spice with --spice-inductance loop"},
@@ -460,9 +477,10 @@ std::string OptionWithoutItsOutput(const Options& opt) {
       {"--nets",
        loop_spice || !opt.Export("--ibis-pkg").empty() || !opt.Export("--touchstone").empty(),
        "--ibis-pkg, --touchstone or --spice with --spice-inductance loop"},
-      {"--ground", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
-      {"--power", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
-      {"--net-map", opt.list_nets || NamesNets(opt), "--list-nets or a --nets net: pattern"},
+      {"--ground", opt.list_nets || NamesNets(opt) || model, kNets},
+      {"--power", opt.list_nets || NamesNets(opt) || model, kNets},
+      {"--net-map", opt.list_nets || NamesNets(opt) || model, kNets},
+      {"--return", model, kModel},
       {"--eps-r", model && opt.capacitance && opt.ground_depth_um > 0,
        "the capacitances of the physical model (not with --no-capacitance or --ground-depth 0)"},
       {"--ground-depth", model, kModel},
@@ -503,7 +521,8 @@ double AvailableMemoryBytes() {
 // there is none): a --nets pattern that matches none of them, a Touchstone name whose
 // extension is not that of its port count. Throws StageError when the Touchstone file would
 // not fit in the memory available.
-std::string FaultWithTheWires(const ostrel::WireList& wires, const Options& opt) {
+std::string FaultWithTheWires(const ostrel::WireList& wires, const Options& opt,
+                              const std::vector<ostrel::Net>& nets) {
   if (!opt.NeedsPhysicalModel()) return {};
   std::vector<std::string> names;
   for (const ostrel::Wire& wire : wires) names.push_back(wire.Name);
@@ -514,11 +533,20 @@ std::string FaultWithTheWires(const ostrel::WireList& wires, const Options& opt)
   }
   const std::string& path = opt.Export("--touchstone");
   if (path.empty()) return {};
-  const std::size_t ports =
-      2 * static_cast<std::size_t>(std::count_if(names.begin(), names.end(), [&](const auto& n) {
-        return opt.choices.nets.empty() || ostrel::MatchesNetPattern(n, opt.choices.nets);
-      }));
-  if (ports == 0 || ports > ostrel::kMaxTouchstonePorts) return {};  // TouchstoneText says why
+  // With --return wires the signals' ends are the ports, and the substrate one more.
+  std::vector<char> port(wires.size(), 1);
+  if (opt.return_wires) {
+    port.assign(wires.size(), 0);
+    for (const std::size_t w : ostrel::ReturnWiresOf(nets, wires).signals) port[w] = 1;
+  }
+  std::size_t ports = opt.return_wires ? 1 : 0;
+  for (std::size_t w = 0; w < wires.size(); ++w) {
+    if (port[w] &&
+        (opt.choices.nets.empty() || ostrel::MatchesNetPattern(names[w], opt.choices.nets))) {
+      ports += 2;
+    }
+  }
+  if (ports <= 1 || ports > ostrel::kMaxTouchstonePorts) return {};  // TouchstoneText says why
   const std::string extension = ostrel::TouchstoneExtension(ports);
   if (path.size() < extension.size() ||
       ostrel::UpperAscii(path.substr(path.size() - extension.size())) !=
@@ -605,7 +633,8 @@ std::string UtcDate() {
 }
 
 // The study the command line asks for.
-ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel::Net>& nets) {
+ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel::Net>& nets,
+                                    const ostrel::WireList& wires) {
   ostrel::StudyOptions study;
   study.frequencies_hz = opt.frequencies_hz;
   study.ground_depth_um = opt.ground_depth_um;
@@ -617,6 +646,7 @@ ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel
     if (net.role == ostrel::NetRole::kSignal) continue;
     study.shared_nets.push_back({net.name, net.role == ostrel::NetRole::kPower, net.wires});
   }
+  if (opt.return_wires) study.return_wires = ostrel::ReturnWiresOf(nets, wires);
   return study;
 }
 
@@ -628,8 +658,8 @@ std::optional<ostrel::PhysicalStudy> PhysicalStudy(const ostrel::Workspace& ws, 
   std::optional<ostrel::PhysicalStudy> study;
   {
     ProgressLine line;
-    study =
-        ostrel::RunPhysicalStudy(ws.Wires, ws.params, StudyOptionsOf(opt, nets), line.Hearing());
+    study = ostrel::RunPhysicalStudy(ws.Wires, ws.params, StudyOptionsOf(opt, nets, ws.Wires),
+                                     line.Hearing());
   }
   for (const std::string& note : study->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
   return study;
@@ -795,7 +825,14 @@ int Run(int argc, char** argv, std::string& doing) {
         return Usage(e.what());
       }
     }
-    if (const std::string fault = FaultWithTheWires(ws.Wires, opt); !fault.empty()) {
+    if (opt.return_wires) {
+      try {
+        ostrel::ReturnWiresOf(nets, ws.Wires);
+      } catch (const ostrel::StageError& e) {
+        return Usage(e.what());
+      }
+    }
+    if (const std::string fault = FaultWithTheWires(ws.Wires, opt, nets); !fault.empty()) {
       return Usage(fault);
     }
     doing = "computing the physical model";

@@ -12,7 +12,8 @@ namespace {
 bool Never(const ExportChoices&) { return false; }
 bool Always(const ExportChoices&) { return true; }
 bool ForLoopSpice(const ExportChoices& choices) {
-  return choices.spice_inductance == SpiceInductance::kLoop;
+  return choices.spice_inductance == SpiceInductance::kLoop ||
+         choices.spice_inductance == SpiceInductance::kPartial;
 }
 
 ExportResult Csv(const ExportSource& s, const std::string&) {
@@ -24,10 +25,15 @@ ExportResult Json(const ExportSource& s, const std::string&) {
 }
 
 ExportResult Spice(const ExportSource& s, const std::string&) {
-  SpiceNetlist netlist = s.choices.spice_inductance == SpiceInductance::kLoop
-                             ? SpiceLoopText(s.header, s.package, s.wires, *s.model,
-                                             s.choices.spice_broadband, s.choices.nets)
-                             : SpiceText(s.header, s.package, s.wires, s.choices.spice_inductance);
+  SpiceNetlist netlist =
+      ForLoopSpice(s.choices)
+          ? SpiceLoopText(s.header, s.package, s.wires, *s.model, s.choices.spice_broadband,
+                          s.choices.nets,
+                          // Returning through the ground wires, the loops over the plane give
+                          // way to the wires alone.
+                          s.choices.spice_inductance == SpiceInductance::kPartial ||
+                              s.model->options.return_wires.has_value())
+          : SpiceText(s.header, s.package, s.wires, s.choices.spice_inductance);
   return {std::move(netlist.Text), std::move(netlist.Notes)};
 }
 

@@ -55,11 +55,11 @@ std::string CsvText(const ExportHeader& header, const WireList& wires);
 // JSON: file names, parameters and one object per wire in report order.
 std::string JsonText(const ExportHeader& header, const WireList& wires);
 
-// Which inductance figure the SPICE inductors carry: one of the estimation's, or the loop
-// inductances of the physical model (SpiceLoopText, export/physical_export.h).
-enum class SpiceInductance { kDc, kAc, kSelf, kLoop };
+// Which inductance figure the SPICE inductors carry: one of the estimation's, or the loop or the
+// partial inductances of the physical model (SpiceLoopText, export/physical_export.h).
+enum class SpiceInductance { kDc, kAc, kSelf, kLoop, kPartial };
 
-// Parses "dc", "ac", "self" or "loop" (any letter case); false for anything else.
+// Parses "dc", "ac", "self", "loop" or "partial" (any letter case); false for anything else.
 bool ParseSpiceInductance(std::string_view text, SpiceInductance& out);
 
 struct SpiceNetlist {
@@ -71,7 +71,7 @@ struct SpiceNetlist {
 
 // A subcircuit with one series R-L per wire from its start pad node to its finger (or landing
 // pad) node, and K couplings between neighbouring wires of one die side. Throws StageError when
-// a wire's inductance is not positive, or for kLoop.
+// a wire's inductance is not positive, or for kLoop and kPartial.
 SpiceNetlist SpiceText(const ExportHeader& header, const Package& package, const WireList& wires,
                        SpiceInductance inductance);
 

@@ -159,6 +159,7 @@ std::string PhysicalJsonText(const physical::Model& model) {
   AppendList(out, model.options.frequencies_hz, 1.0);
   out += ",\n  \"ground_depth_um\": ";
   AppendNumber(out, model.options.ground_depth_m / kMPerUm);
+  out += model.options.return_wires ? ",\n  \"return\": \"wires\"" : ",\n  \"return\": \"plane\"";
   out += ",\n  \"wires\": [";
   for (std::size_t w = 0; w < wires.size(); ++w) {
     const physical::Conductor& c = wires[w];
@@ -205,6 +206,18 @@ std::string PhysicalJsonText(const physical::Model& model) {
       AppendMatrix(out, c->delta_resistance_ohm, kMohmPerOhm);
       out += ", \"delta_inductance_nh\": ";
       AppendMatrix(out, c->delta_inductance_h, kNhPerH);
+      out += '}';
+    }
+    if (model.options.return_wires) {
+      // The signals' loops through the ground wires.
+      out += ",\n     \"return_loop\": {\"wires\": [";
+      for (std::size_t a = 0; a < r.return_loop.wires.size(); ++a) {
+        out += (a > 0 ? ", " : "") + std::to_string(r.return_loop.wires[a]);
+      }
+      out += "], \"resistance_mohm\": ";
+      AppendMatrix(out, r.return_loop.resistance_ohm, kMohmPerOhm);
+      out += ", \"inductance_nh\": ";
+      AppendMatrix(out, r.return_loop.inductance_h, kNhPerH);
       out += '}';
     }
     out += '}';

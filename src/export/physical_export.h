@@ -50,8 +50,14 @@ std::vector<std::string> ClearanceNotes(const physical::Model& model);
 // `nets`: when not empty, only the wires whose names match these patterns (MatchesNetPattern,
 // base/name_patterns.h) go in, with the ports they touch; the others are left out as if
 // their ends were at the plane. Throws StageError when no wire matches.
+// `partial`: the partial inductances of the wires alone (no plane, no posts) and their proximity
+// correction instead, every pad and finger a node; the capacitances (broadband) against the
+// plane, port ref. When the model has return wires, the ports are the chosen signals' ends and
+// gnd_die, the ground wires' pad ends joined (the reference), then gnd_sub, their finger ends
+// joined (and the plane).
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                            const WireList& wires, const physical::Model& model,
-                           bool broadband = false, std::string_view nets = {});
+                           bool broadband = false, std::string_view nets = {},
+                           bool partial = false);
 
 }  // namespace ostrel

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -71,6 +72,7 @@ float ChosenInductance(const Wire& w, SpiceInductance which) {
       return w.InductanceSelf;
     case SpiceInductance::kAc:
     case SpiceInductance::kLoop:
+    case SpiceInductance::kPartial:
       break;
   }
   return w.InductanceAC;
@@ -84,6 +86,8 @@ const char* InductanceName(SpiceInductance which) {
       return "self";
     case SpiceInductance::kLoop:
       return "loop";
+    case SpiceInductance::kPartial:
+      return "partial";
     case SpiceInductance::kAc:
       break;
   }
@@ -163,6 +167,8 @@ bool ParseSpiceInductance(std::string_view text, SpiceInductance& out) {
     out = SpiceInductance::kSelf;
   } else if (upper == "LOOP") {
     out = SpiceInductance::kLoop;
+  } else if (upper == "PARTIAL") {
+    out = SpiceInductance::kPartial;
   } else {
     return false;
   }
@@ -305,7 +311,7 @@ void AppendBranch(std::string& out, const Branch& b, const std::string& r_text,
 
 SpiceNetlist SpiceText(const ExportHeader& header, const Package& package, const WireList& wires,
                        SpiceInductance inductance) {
-  if (inductance == SpiceInductance::kLoop) {
+  if (inductance == SpiceInductance::kLoop || inductance == SpiceInductance::kPartial) {
     throw StageError("the loop inductances come from the physical model of the wires");
   }
   const std::vector<WireOrigin> origins = WireOrigins(package, wires);
@@ -427,7 +433,8 @@ struct LoopBranches {
 };
 
 LoopBranches LoopBranchFigures(const WireList& wires, const physical::Model& model,
-                               bool broadband) {
+                               const physical::SymmetricMatrix& external, bool broadband,
+                               const physical::SymmetricMatrix* added_resistance) {
   const std::size_t n = wires.size();
   const physical::FrequencyResult& first = model.results.front();
   LoopBranches b;
@@ -444,8 +451,9 @@ LoopBranches LoopBranchFigures(const WireList& wires, const physical::Model& mod
   b.with_resistance.resize(n);
   for (std::size_t w = 0; w < n; ++w) {
     const auto parallel = static_cast<double>(b.in_parallel[w]);
-    b.external_h[w] = model.loop_inductance_h.At(w, w);
-    b.resistance_ohm[w] = first.resistance_ohm[w] / parallel;
+    b.external_h[w] = external.At(w, w);
+    b.resistance_ohm[w] =
+        first.resistance_ohm[w] / parallel + (added_resistance ? added_resistance->At(w, w) : 0.0);
     b.inductor_h[w] =
         b.external_h[w] + (broadband ? 0.0 : first.internal_inductance_h[w] / parallel);
     if (!(b.external_h[w] > 0 && b.inductor_h[w] > 0)) {
@@ -462,12 +470,13 @@ LoopBranches LoopBranchFigures(const WireList& wires, const physical::Model& mod
 // impedance and the own terms of the loop proximity correction (physical::FitBranchLadders); the
 // ladder's series inductance (0 or below) joins the branch's inductor.
 physical::BranchLadders FitLadders(const WireList& wires, const physical::Model& model,
-                                   LoopBranches& b, const std::vector<bool>& keep, bool broadband) {
+                                   LoopBranches& b, const std::vector<bool>& keep, bool broadband,
+                                   bool partial) {
   std::vector<std::size_t> fitted(model.conductors.size(), 0);
   for (std::size_t w = 0; w < fitted.size() && broadband; ++w) {
     if (keep[w] && b.branch_of[w] == w && b.with_resistance[w]) fitted[w] = b.in_parallel[w];
   }
-  physical::BranchLadders ladders = physical::FitBranchLadders(model, fitted);
+  physical::BranchLadders ladders = physical::FitBranchLadders(model, fitted, 0.005, partial);
   for (std::size_t w = 0; w < fitted.size(); ++w) {
     if (fitted[w] == 0) continue;
     b.inductor_h[w] += ladders.of_wire[w].series_inductance_h;
@@ -483,42 +492,46 @@ physical::BranchLadders FitLadders(const WireList& wires, const physical::Model&
 
 // Couplings between kept branches whose external k reaches the cut-off, written as
 // k = M / sqrt(L1 L2) of the inductors.
-std::vector<physical::Coupling> LoopCouplings(const physical::Model& model, const LoopBranches& b,
+std::vector<physical::Coupling> LoopCouplings(const physical::Model& model,
+                                              const physical::SymmetricMatrix& external,
+                                              const LoopBranches& b,
                                               const std::vector<bool>& keep) {
   std::vector<physical::Coupling> pairs;
-  physical::ForEachOffDiagonal(
-      model.loop_inductance_h, [&](std::size_t i, std::size_t j, double m_h) {
-        if (m_h == 0 || !keep[i] || !keep[j]) return;
-        if (b.branch_of[i] != i || b.branch_of[j] != j) return;  // held by the group's branch
-        if (std::abs(physical::CouplingCoefficient(m_h, b.external_h[i], b.external_h[j])) <
-            model.options.coupling_cutoff) {
-          return;
-        }
-        pairs.push_back({std::min(i, j), std::max(i, j),
-                         physical::CouplingCoefficient(m_h, b.inductor_h[i], b.inductor_h[j])});
-      });
+  physical::ForEachOffDiagonal(external, [&](std::size_t i, std::size_t j, double m_h) {
+    if (m_h == 0 || !keep[i] || !keep[j]) return;
+    if (b.branch_of[i] != i || b.branch_of[j] != j) return;  // held by the group's branch
+    if (std::abs(physical::CouplingCoefficient(m_h, b.external_h[i], b.external_h[j])) <
+        model.options.coupling_cutoff) {
+      return;
+    }
+    pairs.push_back({std::min(i, j), std::max(i, j),
+                     physical::CouplingCoefficient(m_h, b.inductor_h[i], b.inductor_h[j])});
+  });
   return pairs;
 }
 
-// The subcircuit's ports: those of the kept wires, then the plane as "ref" (node names start
-// with p_, f_ or m_, so "ref" is free).
-std::vector<std::string> LoopPorts(const Branches& circuit, const std::vector<bool>& keep,
-                                   bool all) {
+// The subcircuit's ports: those of the kept wires, then `references` (the plane as "ref", or the
+// die's and the substrate's ground; node names start with p_, f_, m_ or x_, so these are free).
+// With `signals_only`, the ground wires' ends are joined to the references, not ports.
+std::vector<std::string> LoopPorts(const Branches& circuit, const std::vector<bool>& keep, bool all,
+                                   const std::vector<bool>& signal,
+                                   const std::vector<std::string>& references) {
   std::vector<std::string> ports = circuit.ports;
-  if (!all) {
+  if (!all || !references.empty() && references.front() != "ref") {
     std::set<std::string> used;
     for (std::size_t w = 0; w < keep.size(); ++w) {
-      if (keep[w]) used.insert({circuit.wires[w].start, circuit.wires[w].end});
+      if (keep[w] && signal[w]) used.insert({circuit.wires[w].start, circuit.wires[w].end});
     }
     std::erase_if(ports, [&](const std::string& port) { return used.count(port) == 0; });
   }
-  ports.push_back("ref");
+  ports.insert(ports.end(), references.begin(), references.end());
   return ports;
 }
 
 void AppendLoopHeading(std::string& out, const ExportHeader& header, const physical::Model& model,
-                       bool broadband, const physical::BranchLadders& ladders,
-                       std::size_t sections) {
+                       bool broadband, const physical::BranchLadders& ladders, std::size_t sections,
+                       bool partial, const std::string& ground_wires) {
+  const std::string kind = partial ? "partial" : "loop";
   const ParameterSet& p = header.Params;
   out += "* Bond wires of " + header.PackageName + " (settings " + header.SettingsName +
          "), physical model by Ostrel\n";
@@ -530,24 +543,41 @@ void AppendLoopHeading(std::string& out, const ExportHeader& header, const physi
                ? std::string("* Each wire: an R-L ladder")
                : "* Each wire: " + std::to_string(sections) + " equal sections, each an R-L ladder";
     out += " (R0 its DC resistance, rungs RS || LS) in series\n";
-    out += "* with its share of the loop inductance; the ladder fitted to R(f) + dR(f) and\n";
+    out +=
+        "* with its share of the " + kind + " inductance; the ladder fitted to R(f) + dR(f) and\n";
     out += "* L_int(f) + dL(f), the internal impedance and the wire's own change by close wires,\n";
     out += "* from DC to " + DoubleText(ladders.top_hz) + " Hz within " +
            FormatGeneral(100 * ladders.max_error, 2) +
            "%. Left out: the mutual resistance of close wires\n";
-    out +=
-        "* (the off-diagonal dR of the loop proximity correction), which R, L and K cannot hold.\n";
-    out += "* Each section's inductor carries its share of the loop";
+    out += "* (the off-diagonal dR of the " + kind +
+           " proximity correction), which R, L and K cannot hold.\n";
+    out += "* Each section's inductor carries its share of the " + kind;
     out += sections == 1 ? "\n" : " (sections x_<pad>_<k> apart)\n";
   } else {
     out += "* Each wire: its resistance and internal inductance at " +
-           DoubleText(model.results.front().frequency_hz) + " Hz in series with its loop\n";
+           DoubleText(model.results.front().frequency_hz) + " Hz in series with its " + kind + "\n";
   }
-  out +=
-      "* inductance over the plane, from its start pad node p_<pad> to its finger node f_<pad>.\n";
-  out += "* Every node is taken against the plane, port ref, through which each loop returns.\n";
-  out += "* K: loop couplings with |M| / sqrt(L1 L2) of the loop inductances at least " +
-         DoubleText(model.options.coupling_cutoff) + ",\n";
+  if (!partial) {
+    out +=
+        "* inductance over the plane, from its start pad node p_<pad> to its finger node "
+        "f_<pad>.\n";
+    out += "* Every node is taken against the plane, port ref, through which each loop returns.\n";
+  } else {
+    out +=
+        "* inductance, the wire alone (no plane, no posts), from its start pad node p_<pad> to\n";
+    out += "* its finger node f_<pad>, for joining to a model of the substrate.\n";
+    if (!ground_wires.empty()) {
+      out += "* The current returns through the ground wires" + ground_wires + ": their pad ends\n";
+      out += "* joined to gnd_die (the die's ground, the ports' reference), their finger ends to\n";
+      out += "* gnd_sub (the substrate's ground)";
+      out += broadband && model.capacitance_f ? ", which holds the plane of the capacitances.\n"
+                                              : ".\n";
+    } else if (broadband && model.capacitance_f) {
+      out += "* The capacitances are taken against the plane, port ref.\n";
+    }
+  }
+  out += "* K: " + kind + " couplings with |M| / sqrt(L1 L2) of the " + kind +
+         " inductances at least " + DoubleText(model.options.coupling_cutoff) + ",\n";
   out += "* written as k = M / sqrt(L1 L2) of the inductors.\n";
 }
 
@@ -605,7 +635,7 @@ void AppendLoopBranches(std::string& out, const WireList& wires,
 void AppendMaxwellCapacitance(std::string& out, const physical::SymmetricMatrix& cap,
                               const Branches& circuit, const LoopBranches& b,
                               const std::vector<bool>& keep, UniqueNames& element_names,
-                              std::size_t sections) {
+                              std::size_t sections, const std::string& plane) {
   const std::size_t n = cap.n;
   out += sections == 1
              ? "* Capacitance: half of the Maxwell matrix at each end of every wire (pF)\n"
@@ -642,7 +672,7 @@ void AppendMaxwellCapacitance(std::string& out, const physical::SymmetricMatrix&
     if (!(row_sum[w] > 0)) continue;
     const std::vector<std::string> nodes = own.Nodes();
     for (std::size_t k = 0; k <= sections; ++k) {
-      out += element_names.Take("C_" + own.token + suffix(k)) + " " + nodes[k] + " ref " +
+      out += element_names.Take("C_" + own.token + suffix(k)) + " " + nodes[k] + " " + plane + " " +
              DoubleText(row_sum[w] * share(k) * 1e12) + "p\n";
     }
   }
@@ -665,21 +695,52 @@ void AppendMaxwellCapacitance(std::string& out, const physical::SymmetricMatrix&
 
 SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
                            const WireList& wires, const physical::Model& model, bool broadband,
-                           std::string_view nets) {
+                           std::string_view nets, bool partial) {
   const std::vector<WireOrigin> origins = WireOrigins(package, wires);
   const std::size_t n = wires.size();
   if (model.conductors.size() != n || model.loop_inductance_h.n != n || model.results.empty() ||
       model.results.front().resistance_ohm.size() != n) {
     throw StageError("the physical model is not that of the wires estimated");
   }
-  const std::vector<bool> keep = SelectedWires(wires, nets);
-  LoopBranches b = LoopBranchFigures(wires, model, broadband);
-  const physical::BranchLadders ladders = FitLadders(wires, model, b, keep, broadband);
+  if (partial && !model.partial_inductance_h) {
+    throw StageError(
+        "the partial inductance matrix, which this package's model leaves out, is "
+        "needed for --spice-inductance partial");
+  }
+  // The partial network at one frequency carries the proximity correction there: dL in the
+  // inductors and couplings, the own dR in the resistors (the mutual dR left out).
+  const physical::ProximityCorrection& first = model.results.front().proximity_partial;
+  const bool corrected = partial && !broadband && first.delta_inductance_h.n == n;
+  physical::SymmetricMatrix external =
+      partial ? *model.partial_inductance_h : model.loop_inductance_h;
+  if (corrected && external.dense) {
+    for (const physical::SymmetricMatrix::Entry& e : first.delta_inductance_h.entries) {
+      external.values[e.i * n + e.j] += e.value;
+      if (e.i != e.j) external.values[e.j * n + e.i] += e.value;
+    }
+  }
+  std::vector<bool> keep = SelectedWires(wires, nets);
+  // Through the ground wires: the signals chosen are ports, every ground wire a branch joined to
+  // the die's and the substrate's ground; a wire in neither set is left out.
+  const std::optional<physical::ReturnWires> returns =
+      partial ? model.options.return_wires : std::nullopt;
+  std::vector<bool> signal(n, true), ground(n, false);
+  std::string ground_wires;
+  if (returns) {
+    signal.assign(n, false);
+    for (const std::size_t w : returns->signals) signal[w] = true;
+    for (const std::size_t w : returns->ground)
+      ground[w] = true, ground_wires += " " + wires[w].Name;
+    for (std::size_t w = 0; w < n; ++w) keep[w] = (keep[w] && signal[w]) || ground[w];
+  }
+  LoopBranches b = LoopBranchFigures(wires, model, external, broadband,
+                                     corrected ? &first.delta_resistance_ohm : nullptr);
+  const physical::BranchLadders ladders = FitLadders(wires, model, b, keep, broadband, partial);
   // Broadband: the sections of the Touchstone file, each short against the wavelength at the
   // top frequency.
   const std::size_t sections =
       broadband && model.capacitance_f ? physical::LadderSections(model) : 1;
-  const std::vector<physical::Coupling> pairs = LoopCouplings(model, b, keep);
+  const std::vector<physical::Coupling> pairs = LoopCouplings(model, external, b, keep);
   SpiceNetlist result;
   const double scale =
       physical::PositiveDefiniteScale(n, pairs, kMinPivot, physical::PivotOrder::kFillReducing);
@@ -691,9 +752,24 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   const Branches circuit = WireBranches(package, origins, b.with_resistance, sections);
   const std::string subckt = SubcircuitName(header);
   std::string& out = result.Text;
-  AppendLoopHeading(out, header, model, broadband, ladders, sections);
-  AppendSubcircuitLine(out, subckt, LoopPorts(circuit, keep, nets.empty()));
+  const bool capacitances = broadband && model.capacitance_f;
+  std::vector<std::string> references;
+  if (returns) {
+    references = {"gnd_die", "gnd_sub"};
+  } else if (!partial || capacitances) {
+    references = {"ref"};
+  }
+  AppendLoopHeading(out, header, model, broadband, ladders, sections, partial, ground_wires);
+  AppendSubcircuitLine(out, subckt, LoopPorts(circuit, keep, nets.empty(), signal, references));
   AppendLoopBranches(out, wires, origins, circuit, b, ladders, keep, broadband, sections);
+  if (returns) {
+    out += "* The ground wires' ends joined to the die's and the substrate's ground\n";
+    for (std::size_t w = 0; w < n; ++w) {
+      if (!ground[w] || b.branch_of[w] != w) continue;
+      out += "V_" + circuit.wires[w].token + "_die " + circuit.wires[w].start + " gnd_die 0\n";
+      out += "V_" + circuit.wires[w].token + "_sub " + circuit.wires[w].end + " gnd_sub 0\n";
+    }
+  }
   UniqueNames element_names;
   for (std::size_t s = 0; s < sections; ++s) {
     for (const physical::Coupling& c : pairs) {
@@ -704,7 +780,8 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
     }
   }
   if (broadband && model.capacitance_f) {
-    AppendMaxwellCapacitance(out, *model.capacitance_f, circuit, b, keep, element_names, sections);
+    AppendMaxwellCapacitance(out, *model.capacitance_f, circuit, b, keep, element_names, sections,
+                             returns ? "gnd_sub" : "ref");
   }
   out += ".ends " + subckt + "\n";
   return result;

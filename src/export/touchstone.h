@@ -7,7 +7,8 @@
 #include "physical/physical_model.h"
 
 // Touchstone 1.x S-parameters of the bond wires: a 2N-port, each wire's pad end (port 2i + 1)
-// and finger end (port 2i + 2), referenced to the ground plane, 50 Ohm.
+// and finger end (port 2i + 2), referenced to the ground plane, 50 Ohm. With return wires, a
+// (2S + 1)-port of the S signal wires' ends and the substrate's ground, referenced to the die's.
 namespace ostrel {
 
 // Most ports a Touchstone file gets: beyond a few hundred ports simulators no longer load the
@@ -27,7 +28,8 @@ struct TouchstoneFile {
 
 // The whole file: comments naming every port and the model, the option line "# HZ S RI R 50",
 // then the frequencies of the run in increasing order (a repeated frequency once). Throws
-// StageError above kMaxTouchstonePorts (naming --nets), without capacitance, or for a negative
+// StageError above kMaxTouchstonePorts (naming --nets), without capacitance (but with return
+// wires, where the capacitance is optional), or for a negative
 // loss tangent. `progress` hears the fraction of the frequencies written (stage "Touchstone").
 TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model& model,
                               const physical::Progress& progress = {});

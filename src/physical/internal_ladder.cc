@@ -232,7 +232,7 @@ double Interpolate(const std::vector<double>& x, const std::vector<double>& y, d
 }  // namespace
 
 BranchLadders FitBranchLadders(const Model& model, const std::vector<std::size_t>& in_parallel,
-                               double target_error) {
+                               double target_error, bool partial) {
   BranchLadders out;
   out.of_wire.resize(model.conductors.size());
   for (const FrequencyResult& r : model.results) out.top_hz = std::max(out.top_hz, r.frequency_hz);
@@ -272,8 +272,9 @@ BranchLadders FitBranchLadders(const Model& model, const std::vector<std::size_t
     for (std::size_t k = 0; k < knots_hz.size(); ++k) {
       const double r_ohm = own(knots_hz[k]).real();
       const double omega = 2 * std::numbers::pi * knots_hz[k];
-      u.push_back(CorrectionAt(proximity.loop[k].delta_resistance_ohm, w, w) / r_ohm);
-      v.push_back(omega * CorrectionAt(proximity.loop[k].delta_inductance_h, w, w) / r_ohm);
+      const ProximityCorrection& knot = partial ? proximity.partial[k] : proximity.loop[k];
+      u.push_back(CorrectionAt(knot.delta_resistance_ohm, w, w) / r_ohm);
+      v.push_back(omega * CorrectionAt(knot.delta_inductance_h, w, w) / r_ohm);
     }
     auto target = [&](double f, double& r_ohm, double& l_h, double& l_scale_h) {
       const std::complex<double> z = own(f);
@@ -309,10 +310,11 @@ BranchLadders FitBranchLadders(const Model& model, const std::vector<std::size_t
     for (const FrequencyResult& r : model.results) {
       if (!(r.frequency_hz > 0)) continue;
       const double omega = 2 * std::numbers::pi * r.frequency_hz;
-      const double r_ohm = r.resistance_ohm[w] / parallel +
-                           CorrectionAt(r.proximity_loop.delta_resistance_ohm, w, w);
-      const double l_h = r.internal_inductance_h[w] / parallel +
-                         CorrectionAt(r.proximity_loop.delta_inductance_h, w, w);
+      const ProximityCorrection& own_terms = partial ? r.proximity_partial : r.proximity_loop;
+      const double r_ohm =
+          r.resistance_ohm[w] / parallel + CorrectionAt(own_terms.delta_resistance_ohm, w, w);
+      const double l_h =
+          r.internal_inductance_h[w] / parallel + CorrectionAt(own_terms.delta_inductance_h, w, w);
       const double l_scale_h = std::max(r.internal_inductance_h[w] / parallel, std::abs(l_h));
       const std::complex<double> z = ladder.Impedance(r.frequency_hz);
       ladder.max_error = std::max({ladder.max_error, std::abs(z.real() / r_ohm - 1),

@@ -58,7 +58,9 @@ struct BranchLadders {
   std::vector<InternalLadder> of_wire;  // empty ladders for the wires left out
   double top_hz = 0, max_error = 0;
 };
+// With `partial`, the own terms of the partial proximity correction instead (the wires alone,
+// for a network of partial inductances).
 BranchLadders FitBranchLadders(const Model& model, const std::vector<std::size_t>& in_parallel,
-                               double target_error = 0.005);
+                               double target_error = 0.005, bool partial = false);
 
 }  // namespace ostrel::physical

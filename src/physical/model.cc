@@ -123,6 +123,18 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
         "the ground and supply nets' impedances left out with the partial "
         "inductance matrix");
   }
+  if (options.return_wires && !model.partial_inductance_h) {
+    throw StageError(
+        "the loops through the ground wires need the partial inductance matrix, which a package "
+        "of " +
+        std::to_string(model.conductors.size()) + " wires leaves out");
+  } else if (options.return_wires) {
+    std::vector<ReturnLoop> loops = ReturnLoops(model, *options.return_wires);
+    for (std::size_t f = 0; f < loops.size(); ++f) {
+      CheckReturnLoop(model, loops[f], model.results[f].frequency_hz);
+      model.results[f].return_loop = std::move(loops[f]);
+    }
+  }
   NoteElectricalLength(model);
   return model;
 }

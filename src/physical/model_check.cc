@@ -315,6 +315,36 @@ bool PositiveDefinite(const SymmetricMatrix& m,
   return ReducedCholesky(m, coincident).Holds(1.0);
 }
 
+void CheckReturnLoop(const Model& model, const ReturnLoop& loop, double frequency_hz) {
+  // Coincident signals, in the loop's own indices.
+  std::vector<std::vector<std::size_t>> coincident;
+  for (const std::vector<std::size_t>& group : model.coincident) {
+    std::vector<std::size_t> rows;
+    for (std::size_t a = 0; a < loop.wires.size(); ++a) {
+      if (std::find(group.begin(), group.end(), loop.wires[a]) != group.end()) rows.push_back(a);
+    }
+    if (rows.size() > 1) coincident.push_back(std::move(rows));
+  }
+  for (const auto& [m, what] : {std::pair(&loop.resistance_ohm, "resistance"),
+                                std::pair(&loop.inductance_h, "inductance")}) {
+    std::string fault;
+    for (std::size_t a = 0; a < m->n && fault.empty(); ++a) {
+      for (std::size_t b = 0; b <= a && fault.empty(); ++b) {
+        const double x = m->At(a, b);
+        if (!std::isfinite(x) || x != m->At(b, a) || (a == b && !(x > 0))) {
+          fault = "wire " + model.conductors[loop.wires[a]].name + (a == b ? "" : " with wire ") +
+                  (a == b ? "" : model.conductors[loop.wires[b]].name) + " has " + Figure(x);
+        }
+      }
+    }
+    if (fault.empty() && !PositiveDefinite(*m, coincident)) fault = "it is not positive definite";
+    if (!fault.empty()) {
+      throw StageError(std::string("the ") + what + " matrix of the signals' loops through the " +
+                       "ground wires at " + Figure(frequency_hz) + " Hz is not physical: " + fault);
+    }
+  }
+}
+
 void CheckAndRepair(Model& model) {
   for (const FrequencyResult& r : model.results) {
     for (std::size_t i = 0; i < model.conductors.size(); ++i) {

@@ -27,6 +27,10 @@ constexpr double kSpeedOfLightMPerS = 299792458.0;
 // holds.
 double TenthWavelengthHz(double length_m, double eps_r);
 
+// Throws StageError, naming the wires and the frequency, unless the loop matrices of the signals
+// through the ground wires are finite, symmetric and positive definite.
+void CheckReturnLoop(const Model& model, const ReturnLoop& loop, double frequency_hz);
+
 // Adds a note when the model's top frequency passes the tenth-wavelength frequency of its longest
 // wire, naming that wire, its length and the frequency, and how many wires pass their own.
 void NoteElectricalLength(Model& model);

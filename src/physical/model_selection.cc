@@ -34,6 +34,20 @@ SymmetricMatrix Restricted(const SymmetricMatrix& matrix, const std::vector<std:
   return out;
 }
 
+// The wires of `wires` that are kept, as indices among the kept, with the positions they had in
+// `wires`.
+std::pair<std::vector<std::size_t>, std::vector<std::size_t>> KeptIndices(
+    const std::vector<std::size_t>& wires, const std::vector<std::size_t>& new_index,
+    std::size_t dropped) {
+  std::pair<std::vector<std::size_t>, std::vector<std::size_t>> out;
+  for (std::size_t a = 0; a < wires.size(); ++a) {
+    if (new_index[wires[a]] == dropped) continue;
+    out.first.push_back(new_index[wires[a]]);
+    out.second.push_back(a);
+  }
+  return out;
+}
+
 }  // namespace
 
 Model SelectWires(const Model& model, const std::vector<std::size_t>& kept) {
@@ -46,6 +60,14 @@ Model SelectWires(const Model& model, const std::vector<std::size_t>& kept) {
   }
   out.loop_inductance_h = Restricted(model.loop_inductance_h, kept);
   if (model.capacitance_f) out.capacitance_f = Restricted(*model.capacitance_f, kept);
+  std::vector<std::size_t> new_index(model.conductors.size(), model.conductors.size());
+  for (std::size_t k = 0; k < kept.size(); ++k) new_index[kept[k]] = k;
+  if (model.options.return_wires) {
+    out.options.return_wires->ground =
+        KeptIndices(model.options.return_wires->ground, new_index, model.conductors.size()).first;
+    out.options.return_wires->signals =
+        KeptIndices(model.options.return_wires->signals, new_index, model.conductors.size()).first;
+  }
   for (const FrequencyResult& r : model.results) {
     FrequencyResult s;
     s.frequency_hz = r.frequency_hz;
@@ -59,6 +81,13 @@ Model SelectWires(const Model& model, const std::vector<std::size_t>& kept) {
       if (from->delta_resistance_ohm.n == 0) continue;  // a model without the correction
       to->delta_resistance_ohm = Restricted(from->delta_resistance_ohm, kept);
       to->delta_inductance_h = Restricted(from->delta_inductance_h, kept);
+    }
+    if (!r.return_loop.wires.empty()) {
+      const auto [wires, rows] =
+          KeptIndices(r.return_loop.wires, new_index, model.conductors.size());
+      s.return_loop.wires = wires;
+      s.return_loop.resistance_ohm = Restricted(r.return_loop.resistance_ohm, rows);
+      s.return_loop.inductance_h = Restricted(r.return_loop.inductance_h, rows);
     }
     out.results.push_back(std::move(s));
   }

@@ -1,7 +1,9 @@
 #include "physical/net_impedance.h"
 
 #include <Eigen/LU>
+#include <cmath>
 #include <numbers>
+#include <string>
 
 #include "base/stage_error.h"
 
@@ -65,7 +67,75 @@ NetFigures Reduced(const Model& model, const FrequencyResult& r, const std::vect
   return f;
 }
 
+// The symmetric part of `m` as a dense SymmetricMatrix (the reduction's round-off makes the two
+// triangles differ in the last bits).
+SymmetricMatrix Symmetric(const Eigen::MatrixXd& m) {
+  const auto n = static_cast<std::size_t>(m.rows());
+  SymmetricMatrix out{n, true, std::vector<double>(n * n), {}};
+  for (Eigen::Index a = 0; a < m.rows(); ++a) {
+    for (Eigen::Index b = 0; b < m.cols(); ++b) {
+      out.values[std::size_t(a) * n + std::size_t(b)] = (m(a, b) + m(b, a)) / 2;
+    }
+  }
+  return out;
+}
+
+ReturnLoop ReturnLoopAt(const Model& model, const FrequencyResult& r, const ReturnWires& wires) {
+  std::vector<std::size_t> all = wires.signals;
+  all.insert(all.end(), wires.ground.begin(), wires.ground.end());
+  Eigen::MatrixXcd z;
+  Eigen::MatrixXd l;
+  NetMatrices(model, r, all, z, l);
+  const auto s = static_cast<Eigen::Index>(wires.signals.size());
+  const auto g = static_cast<Eigen::Index>(wires.ground.size());
+  const Eigen::PartialPivLU<Eigen::MatrixXcd> z_gg(z.bottomRightCorner(g, g));
+  const Eigen::VectorXcd y_ones = z_gg.solve(Eigen::VectorXcd::Ones(g));  // Z_gg^-1 1
+  const Eigen::MatrixXcd y_z = z_gg.solve(z.bottomLeftCorner(g, s));      // Z_gg^-1 Z_gs
+  const Complex c = y_ones.sum();                                         // 1^T Z_gg^-1 1
+  // V_g = u^T I_s / c with u^T = 1^T Z_gg^-1 Z_gs - 1^T, from 1^T I_g = -1^T I_s.
+  const Eigen::RowVectorXcd u = y_z.colwise().sum() - Eigen::RowVectorXcd::Ones(s);
+  Eigen::MatrixXcd t(s + g, s);
+  t.topRows(s).setIdentity();
+  t.bottomRows(g) = y_ones * (u / c) - y_z;
+  const Eigen::MatrixXcd z_loop = t.transpose() * z * t;
+  ReturnLoop loop;
+  loop.wires = wires.signals;
+  const double omega = 2 * std::numbers::pi * r.frequency_hz;
+  loop.resistance_ohm = Symmetric(z_loop.real());
+  loop.inductance_h = Symmetric(omega > 0 ? Eigen::MatrixXd(z_loop.imag() / omega)
+                                          : Eigen::MatrixXd(t.real().transpose() * l * t.real()));
+  for (const std::vector<double>* v : {&loop.resistance_ohm.values, &loop.inductance_h.values}) {
+    for (double x : *v) {
+      if (!std::isfinite(x)) {
+        throw StageError("a signal's loop through the ground wires is not finite at " +
+                         std::to_string(r.frequency_hz) + " Hz");
+      }
+    }
+  }
+  return loop;
+}
+
 }  // namespace
+
+std::vector<ReturnLoop> ReturnLoops(const Model& model, const ReturnWires& wires) {
+  if (!model.partial_inductance_h) {
+    throw StageError("the loops through the ground wires need the partial inductance matrix");
+  }
+  if (wires.ground.empty()) throw StageError("no ground wire to return the signals' current");
+  std::vector<char> used(model.conductors.size(), 0);
+  for (const std::vector<std::size_t>* set : {&wires.ground, &wires.signals}) {
+    for (std::size_t w : *set) {
+      if (w >= used.size()) throw StageError("a return wire index is out of range");
+      if (used[w]++) {
+        throw StageError("wire " + model.conductors[w].name +
+                         " is both a ground wire and a signal of the return loops");
+      }
+    }
+  }
+  std::vector<ReturnLoop> out;
+  for (const FrequencyResult& r : model.results) out.push_back(ReturnLoopAt(model, r, wires));
+  return out;
+}
 
 std::vector<NetImpedance> NetImpedances(const Model& model, const std::vector<SharedNet>& nets,
                                         bool loops) {

@@ -22,4 +22,14 @@ namespace ostrel::physical {
 std::vector<NetImpedance> NetImpedances(const Model& model, const std::vector<SharedNet>& nets,
                                         bool loops = true);
 
+// The signals' loops through the ground wires at each frequency of `model` (which must hold its
+// partial matrix), one per result, in order. With Z the partial impedance matrix of signals s
+// and grounds g, a current vector I_s on the signals drives ground currents
+// I_g = Z_gg^-1 (V_g 1 - Z_gs I_s), V_g the one voltage across every ground wire, set by
+// 1^T I_g = -1^T I_s; T = [1; T_g] maps I_s to every wire's current and the loop impedance is
+// Z_loop = T^T Z T. Above DC R = Re Z_loop and L = Im Z_loop / w; at DC the current shares by
+// resistance and L = T^T L T, L the partial plus internal inductance. Throws StageError without a
+// ground wire, for a wire in both sets or out of range, or a figure that is not finite.
+std::vector<ReturnLoop> ReturnLoops(const Model& model, const ReturnWires& wires);
+
 }  // namespace ostrel::physical

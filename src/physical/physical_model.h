@@ -104,6 +104,24 @@ struct NetImpedance {
   bool operator==(const NetImpedance&) const = default;
 };
 
+// The wires a signal's current returns through instead of the plane: the ground wires, their
+// pad ends joined (the die's ground grid) and their finger ends joined (the ring or paddle),
+// ideal; and the signal wires whose loops are wanted. Wire indices, ascending, disjoint.
+struct ReturnWires {
+  std::vector<std::size_t> ground, signals;
+  bool operator==(const ReturnWires&) const = default;
+};
+
+// The loop matrices of the signal wires closed through the ground wires at one frequency: entry
+// (a, b) is the voltage on signal a's loop per current in signal b's, each current going out
+// along its wire and back through all ground wires in parallel, shared by their impedances.
+struct ReturnLoop {
+  std::vector<std::size_t> wires;  // the signal wires, ascending; row a is wires[a]
+  SymmetricMatrix resistance_ohm{0, true, {}, {}};
+  SymmetricMatrix inductance_h{0, true, {}, {}};
+  bool operator==(const ReturnLoop&) const = default;
+};
+
 struct Options {
   std::vector<double> frequencies_hz;  // at least one; 0 is DC
   double ground_depth_m = 50e-6;       // perfect ground plane below the substrate surface
@@ -117,6 +135,9 @@ struct Options {
   double clearance_m = 0;
   // Ground and supply nets whose impedance is wanted (net_impedance.h).
   std::vector<SharedNet> nets;
+  // Given: the signals' loops through the package's ground wires (FrequencyResult::return_loop)
+  // beside the loop matrix over the plane, which stays as it is.
+  std::optional<ReturnWires> return_wires;
 };
 
 // Two wires whose surfaces come closer than the clearance asked for.
@@ -154,6 +175,8 @@ struct FrequencyResult {
   // (wires over the plane, whose image counts as a close conductor). The impedance of a wire
   // set at this frequency is diag(R + j w L_int) + j w L_ext + (dR + j w dL) of the same kind.
   ProximityCorrection proximity_partial, proximity_loop;
+  // With Options::return_wires: the signals' loops through the ground wires (else empty).
+  ReturnLoop return_loop;
 };
 
 struct Model {

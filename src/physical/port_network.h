@@ -25,6 +25,15 @@ std::size_t LadderSections(const Model& model);
 Eigen::MatrixXcd PortAdmittance(const Model& model, std::size_t k, std::size_t sections,
                                 double loss_tangent);
 
+// Admittance of the ports of a model with return wires at result `k`: every wire as `sections` pi
+// sections of the partial matrices (R(f) + j omega L_int(f) on the diagonal, j omega L_partial,
+// the partial proximity correction) and the capacitance matrix when there is one, its plane
+// joined to the substrate; the ground wires' finger ends joined to the substrate and their pad
+// ends to the die's ground D. Ports, referenced to D: 2a the pad end of signal a, 2a + 1 its
+// finger end, 2S the substrate. Throws StageError without return wires or the partial matrix.
+Eigen::MatrixXcd ReturnPortAdmittance(const Model& model, std::size_t k, std::size_t sections,
+                                      double loss_tangent);
+
 // S = (I + Z0 Y)^-1 (I - Z0 Y) with every port referenced to `z0_ohm`.
 Eigen::MatrixXcd ScatteringFromAdmittance(const Eigen::MatrixXcd& y, double z0_ohm);
 

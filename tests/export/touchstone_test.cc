@@ -145,6 +145,28 @@ TEST(PackageModels, BroadbandSubcircuitFollowsTheLadderToTheTopFrequency) {
   fs::remove_all(dir);
 }
 
+// The bundled example returning through its VSS wires: the loops of the JSON against a nodal
+// analysis of the partial network, the Touchstone file (passive, reciprocal, the same loops) and
+// ngspice on the partial subcircuit (return_check.py); its ports are the signals' ends and the
+// two grounds.
+TEST(PackageModels, ReturnThroughTheGroundWiresAgreesThreeWays) {
+  const fs::path dir = ExampleFolder();
+  RunCli(dir,
+         "--return wires --frequencies 1e9,0,1e8 --physical p.json --spice w.cir "
+         "--spice-inductance partial --touchstone w.s73p");
+  std::string out;
+  EXPECT_EQ(RunIn(dir,
+                  "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR
+                  "/export/return_check.py' p.json w.s73p w.cir",
+                  out),
+            0)
+      << out;
+  const std::string netlist = ReadWholeFile((dir / "w.cir").string());
+  EXPECT_NE(netlist.find(" p_s6 f_s6 gnd_die gnd_sub\n"), std::string::npos);
+  EXPECT_NE(netlist.find("V_t1_sub f_t1 gnd_sub 0\n"), std::string::npos);
+  fs::remove_all(dir);
+}
+
 // A package model that cannot be made ends the run before anything is written.
 TEST(PackageModels, RefusedExportsLeaveNoFiles) {
   struct Case {
@@ -158,6 +180,8 @@ TEST(PackageModels, RefusedExportsLeaveNoFiles) {
       {"--no-capacitance --touchstone z.s80p", 1, "without --no-capacitance"},
       {"--ibis-pkg Z.pkg", 1, "must be lower case"},
       {"--nets 'T1,ZZ*' --touchstone z.s2p", 2, "'ZZ*' matches none of the 40 wires"},
+      {"--return wires --ground 'GND' --physical z.json", 2, "the pads' types make none"},
+      {"--return wires --touchstone z.s80p", 2, "ending in .s73p"},
       {"--loss-tangent -1 --touchstone z.s80p", 2, "below 0"},
   };
   const fs::path dir = ExampleFolder();
@@ -167,7 +191,7 @@ TEST(PackageModels, RefusedExportsLeaveNoFiles) {
     EXPECT_EQ(RunIn(dir, std::string("'") + OSTREL_CLI_PATH + "' " + c.args + " AAAc.zv", log),
               c.status);
     EXPECT_NE(log.find(c.message), std::string::npos) << log;
-    for (const char* name : {"AAAc.zv.doc", "z.s80p", "z.s2p", "z.pkg", "Z.pkg"}) {
+    for (const char* name : {"AAAc.zv.doc", "z.s80p", "z.s2p", "z.pkg", "Z.pkg", "z.json"}) {
       EXPECT_FALSE(fs::exists(dir / name)) << name;
     }
   }

@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "parallel_wires.h"
 #include "physical/physical_model.h"
 
 namespace ostrel::physical {
@@ -24,21 +25,8 @@ namespace {
 
 constexpr double kRadius = 12.7e-6, kRho = 2.2e-8, kLength = 5e-3, kDepth = 50e-6;
 
-// Straight wires along x, side by side along y at `pitch_d` diameters, their centres
-// `height_m` above the plane.
 std::vector<Conductor> ParallelWires(std::size_t count, double pitch_d, double height_m) {
-  std::vector<Conductor> wires;
-  for (std::size_t k = 0; k < count; ++k) {
-    const double y = double(k) * pitch_d * 2 * kRadius, z = height_m - kDepth;
-    Conductor c;
-    c.name = "W" + std::to_string(k + 1);
-    c.path_m = {{0, y, z}, {kLength, y, z}};
-    c.radius_m = kRadius;
-    c.resistivity_ohm_m = kRho;
-    c.length_m = kLength;
-    wires.push_back(c);
-  }
-  return wires;
+  return physical::ParallelWires(count, pitch_d, height_m, kRadius, kRho, kLength, kDepth);
 }
 
 struct ReferenceCase {
