@@ -8,6 +8,7 @@
 #include "base/stage_error.h"
 #include "physical/capacitance.h"
 #include "physical/clearance.h"
+#include "physical/diff_pairs.h"
 #include "physical/inductance.h"
 #include "physical/model_check.h"
 #include "physical/net_impedance.h"
@@ -123,6 +124,7 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
         "the ground and supply nets' impedances left out with the partial "
         "inductance matrix");
   }
+  model.pairs = DiffPairFigures(model, options.pairs, model.notes);
   NoteElectricalLength(model);
   return model;
 }
