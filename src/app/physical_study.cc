@@ -129,6 +129,7 @@ physical::Options ModelOptions(const StudyOptions& options, double settings_freq
   out.clearance_m = options.clearance_um * kMetresPerMicron;
   out.capacitance = options.capacitance;
   out.nets = options.shared_nets;
+  out.pairs = options.pairs;
   return out;
 }
 

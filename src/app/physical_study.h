@@ -53,6 +53,9 @@ struct StudyOptions {
   std::string nets;
   // Ground and supply nets whose impedance the model gives (app/nets).
   std::vector<physical::SharedNet> shared_nets;
+  // Differential pairs (wire indices of the whole model; WirePairs in app/nets) whose odd- and
+  // even-mode figures the model gives; --nets does not change them.
+  std::vector<physical::WirePair> pairs;
   // Above 0: each wire's nearest neighbour within this distance (surface to surface) is found
   // for PhysicalStudy::nearest_clearance_m; the model and its notes stay as they are.
   double nearest_within_um = 0;
