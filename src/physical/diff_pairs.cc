@@ -69,7 +69,9 @@ std::vector<PairFigures> DiffPairFigures(const Model& model, const std::vector<W
     const double l22 = l.self_b_h + internal(pair.negative), l12 = l.mutual_h;
     const double l_diff = l11 + l22 - 2 * l12;  // the differential port, +I / -I
     f.odd_inductance_h = l_diff / 2;
-    f.even_inductance_h = 2 * (l11 * l22 - l12 * l12) / l_diff;
+    // Two wires along one path have no differential loop (l_diff 0): their even inductance is
+    // then the symmetric form's, which stays finite, and the impedances are left out below.
+    f.even_inductance_h = l_diff > 0 ? 2 * (l11 * l22 - l12 * l12) / l_diff : (l11 + l22) / 2 + l12;
     double c_asymmetry = 0;
     if (model.capacitance_f) {
       const SymmetricMatrix& c = *model.capacitance_f;
@@ -77,7 +79,7 @@ std::vector<PairFigures> DiffPairFigures(const Model& model, const std::vector<W
       const double c22 = c.At(pair.negative, pair.negative),
                    c12 = c.At(pair.positive, pair.negative);
       const double c_common = c11 + c22 + 2 * c12;  // both wires at one potential
-      f.odd_capacitance_f = 2 * (c11 * c22 - c12 * c12) / c_common;
+      f.odd_capacitance_f = c_common > 0 ? 2 * (c11 * c22 - c12 * c12) / c_common : 0.0;
       f.even_capacitance_f = c_common / 2;
       c_asymmetry = Asymmetry(c11, c22);
       const auto impedance = [](double l_h, double c_f) -> std::optional<double> {
