@@ -1,6 +1,7 @@
 #include "app/nets.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <unordered_map>
 
@@ -178,6 +179,67 @@ std::string ExpandNetPatterns(std::string_view patterns, const std::vector<Net>&
                        "' matches no net (see --list-nets)");
     }
     out += names;
+  }
+  return out;
+}
+
+std::vector<physical::WirePair> WirePairs(std::string_view pairs,
+                                          const std::vector<std::string>& names) {
+  std::vector<physical::WirePair> out;
+  constexpr std::size_t kFree = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> taken(names.size(), kFree);  // the pair in `out` that holds each wire
+  const auto pair_names = [&](std::size_t p, std::size_t n) { return names[p] + "/" + names[n]; };
+  for (const std::string_view pair : NetPatterns(pairs)) {
+    const std::size_t slash = pair.find('/');
+    const std::string quoted = "--pairs '" + std::string(pair) + "'";
+    const auto trimmed = [](std::string_view text) {
+      const std::size_t begin = text.find_first_not_of(" \t");
+      if (begin == std::string_view::npos) return std::string_view();
+      return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+    };
+    const std::string_view positive = trimmed(pair.substr(0, slash));
+    const std::string_view negative =
+        slash == std::string_view::npos ? std::string_view() : trimmed(pair.substr(slash + 1));
+    if (positive.empty() || negative.empty() || negative.find('/') != std::string_view::npos) {
+      throw StageError(quoted + ": a pair is two wire-name patterns P/N, e.g. '*_P/*_N'");
+    }
+    const auto wildcards = [](std::string_view pattern) {
+      std::string kinds;
+      for (const char c : pattern) {
+        if (c == '*' || c == '?') kinds += c;
+      }
+      return kinds;
+    };
+    if (wildcards(positive) != wildcards(negative)) {
+      throw StageError(quoted + ": both patterns need the same * and ? in the same order");
+    }
+    // The negative wires by the texts their wildcards stand for.
+    std::map<std::vector<std::string_view>, std::vector<std::size_t>> negatives;
+    for (std::size_t w = 0; w < names.size(); ++w) {
+      if (auto texts = PatternWildcards(names[w], negative)) negatives[*texts].push_back(w);
+    }
+    const std::size_t first = out.size();
+    for (std::size_t w = 0; w < names.size(); ++w) {
+      const auto texts = PatternWildcards(names[w], positive);
+      if (!texts) continue;
+      const auto partners = negatives.find(*texts);
+      if (partners == negatives.end()) continue;
+      for (const std::size_t partner : partners->second) {
+        if (partner == w) continue;
+        for (const std::size_t wire : {w, partner}) {
+          if (taken[wire] == kFree) continue;
+          const physical::WirePair& held = out[taken[wire]];
+          throw StageError("--pairs: wire " + names[wire] + " is in two pairs, " +
+                           pair_names(held.positive, held.negative) + " and " +
+                           pair_names(w, partner));
+        }
+        taken[w] = taken[partner] = out.size();
+        out.push_back({w, partner});
+      }
+    }
+    if (out.size() == first) {
+      throw StageError(quoted + " pairs none of the " + std::to_string(names.size()) + " wires");
+    }
   }
   return out;
 }

@@ -68,6 +68,15 @@ physical::ReturnWires ReturnWiresOf(const std::vector<Net>& nets, const WireList
 std::string ExpandNetPatterns(std::string_view patterns, const std::vector<Net>& nets,
                               const WireList& wires);
 
+// Differential pairs from `pairs`, comma-separated "P/N" pairs of wire-name patterns (* and ?,
+// as --nets takes them): a wire whose name matches P with one whose name matches N where the
+// texts that the patterns' * and ? stand for agree ("*_P/*_N": D0_P with D0_N; "T2/T3": those
+// two wires). Pairs in the order of the patterns, then of the positive wire. Throws StageError
+// naming the fault: a pair not of the form P/N, patterns whose * and ? differ in number or order,
+// a pattern pair that pairs no wires, a wire in two pairs.
+std::vector<physical::WirePair> WirePairs(std::string_view pairs,
+                                          const std::vector<std::string>& names);
+
 // The nets one per line: name, role, wire count and the wires' names.
 std::string NetListText(const std::vector<Net>& nets, const WireList& wires);
 

@@ -130,6 +130,7 @@ physical::Options ModelOptions(const StudyOptions& options, double settings_freq
   out.capacitance = options.capacitance;
   out.nets = options.shared_nets;
   out.return_wires = options.return_wires;
+  out.pairs = options.pairs;
   return out;
 }
 

@@ -55,6 +55,9 @@ struct StudyOptions {
   std::vector<physical::SharedNet> shared_nets;
   // Given: each signal's loop through the ground wires too (physical::Options::return_wires).
   std::optional<physical::ReturnWires> return_wires;
+  // Differential pairs (wire indices of the whole model; WirePairs in app/nets) whose odd- and
+  // even-mode figures the model gives; --nets does not change them.
+  std::vector<physical::WirePair> pairs;
   // Above 0: each wire's nearest neighbour within this distance (surface to surface) is found
   // for PhysicalStudy::nearest_clearance_m; the model and its notes stay as they are.
   double nearest_within_um = 0;

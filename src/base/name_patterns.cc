@@ -1,6 +1,7 @@
 #include "base/name_patterns.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,22 +10,32 @@
 namespace ostrel {
 namespace {
 // Glob match with '*' and '?', iterative with one back-tracking point (linear in practice).
-bool GlobMatches(std::string_view name, std::string_view pattern) {
+// `star_ends`, when given, receives for each '*' of the pattern (by its position in the pattern)
+// the end in `name` of the text it stands for; each '*' takes as little as the match allows, the
+// earlier ones first.
+bool GlobMatches(std::string_view name, std::string_view pattern,
+                 std::vector<std::size_t>* star_ends = nullptr) {
   std::size_t n = 0, p = 0, star = std::string_view::npos, resume = 0;
+  if (star_ends) star_ends->assign(pattern.size(), 0);
   while (n < name.size()) {
     if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
       ++n, ++p;
     } else if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       resume = n;
+      if (star_ends) (*star_ends)[star] = n;
     } else if (star != std::string_view::npos) {
       p = star + 1;
       n = ++resume;
+      if (star_ends) (*star_ends)[star] = n;
     } else {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
+  while (p < pattern.size() && pattern[p] == '*') {
+    if (star_ends) (*star_ends)[p] = n;
+    ++p;
+  }
   return p == pattern.size();
 }
 
@@ -72,6 +83,24 @@ std::vector<std::size_t> MatchingNames(const std::vector<std::string>& names,
   std::vector<std::size_t> out;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (all || MatchesNetPattern(names[i], patterns)) out.push_back(i);
+  }
+  return out;
+}
+
+std::optional<std::vector<std::string_view>> PatternWildcards(std::string_view name,
+                                                              std::string_view pattern) {
+  std::vector<std::size_t> star_ends;
+  if (!GlobMatches(name, pattern, &star_ends)) return std::nullopt;
+  std::vector<std::string_view> out;
+  std::size_t at = 0;  // in `name`, as the pattern is walked again with the ends found
+  for (std::size_t p = 0; p < pattern.size(); ++p) {
+    if (pattern[p] == '*') {
+      out.push_back(name.substr(at, star_ends[p] - at));
+      at = star_ends[p];
+    } else {
+      if (pattern[p] == '?') out.push_back(name.substr(at, 1));
+      ++at;
+    }
   }
   return out;
 }

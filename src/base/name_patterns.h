@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,5 +25,12 @@ void CheckNetPatterns(const std::vector<std::string>& names, std::string_view pa
 // empty. Throws StageError as CheckNetPatterns does.
 std::vector<std::size_t> MatchingNames(const std::vector<std::string>& names,
                                        std::string_view patterns);
+
+// The texts that the '*' and '?' of one `pattern` stand for in `name`, in the pattern's order,
+// or nullopt when the name does not match it. Where a name matches in several ways, each '*'
+// takes as few characters as the match allows, the earlier ones first ("*_*" on "A_B_C": "A",
+// "B_C").
+std::optional<std::vector<std::string_view>> PatternWildcards(std::string_view name,
+                                                              std::string_view pattern);
 
 }  // namespace ostrel

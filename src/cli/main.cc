@@ -74,7 +74,7 @@ constexpr const char* kHelpOptionRules =
   options without --spice (and --spice-broadband without loop), the loss
   tangent without --touchstone, --nets without an output it selects for,
   and the model's options (ground depth, clearance, eps_r, capacitance,
-  frequencies) without an output of the model.
+  pairs, frequencies) without an output of the model.
   A long computation (the model, the Touchstone file) shows its progress on
   stderr; what the model leaves out or repairs in a large package is noted
   there and in the JSON, and so are the wire pairs closer than the clearance
@@ -95,9 +95,10 @@ Exit status: 0 when the report was written, 1 when the estimation could not
 run or failed, or an export could not be made (the reason is printed on
 stderr; no file is written or replaced), 2 for a usage error or a settings
 file that does not exist or is not a regular file. The usage errors that only
-the estimated wires show (a --nets pattern matching no wire, a Touchstone
-extension that does not fit) are found before anything is written and give 2
-as well. SIGINT, SIGTERM and SIGHUP remove the temp files.
+the estimated wires show (a --nets pattern matching no wire, a --pairs pattern
+pair that pairs no wires or puts a wire in two pairs, a Touchstone extension
+that does not fit) are found before anything is written and give 2 as well.
+SIGINT, SIGTERM and SIGHUP remove the temp files.
 )";
 
 struct Options {
@@ -117,6 +118,7 @@ struct Options {
   double clearance_um = 0;    // surface to surface, for the list of wires too close
   double eps_r = 1;           // relative permittivity around the wires
   bool capacitance = true;
+  std::string pairs;                   // differential pairs, "P/N,..." of wire-name patterns
   std::vector<double> frequencies_hz;  // empty: the settings file's frequency
   std::string frequency_option;        // the option that gave them
   std::vector<std::string> given;      // the options named on the command line
@@ -273,6 +275,11 @@ constexpr CliOption kCliOptions[] = {
      "package model and Touchstone need it",
      "--physical",
      [](Options& opt, const std::string&, const std::string&) { opt.capacitance = false; }},
+    {"--pairs", "P/N[,...]", "needs a value",
+     "differential pairs of wire-name patterns (* and ?):\n"
+     "'*_P/*_N' pairs D0_P with D0_N, 'T2/T3' those two;\n"
+     "odd/even L, C and Z of each pair in the JSON",
+     "--physical", [](Options& opt, const std::string&, const std::string& v) { opt.pairs = v; }},
     {"--frequencies", "F1,F2,...", "needs a value",
      "frequencies in Hz (0 is DC); default: the settings\n"
      "file's frequency",
@@ -486,6 +493,7 @@ std::string OptionWithoutItsOutput(const Options& opt) {
       {"--ground-depth", model, kModel},
       {"--clearance", model, kModel},
       {"--no-capacitance", model, kModel},
+      {"--pairs", model, kModel},
       {"--frequencies", model, kModel},
       {"--sweep", model, kModel},
       {"--sweep-linear", model, kModel}};
@@ -634,8 +642,10 @@ std::string UtcDate() {
 
 // The study the command line asks for.
 ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel::Net>& nets,
-                                    const ostrel::WireList& wires) {
+                                    const ostrel::WireList& wires,
+                                    const std::vector<ostrel::physical::WirePair>& pairs) {
   ostrel::StudyOptions study;
+  study.pairs = pairs;
   study.frequencies_hz = opt.frequencies_hz;
   study.ground_depth_um = opt.ground_depth_um;
   study.eps_r = opt.eps_r;
@@ -652,13 +662,15 @@ ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel
 
 // The physical study of the wires just estimated, when an output needs it; what the model
 // leaves out or repairs and the wire pairs too close go to stderr.
-std::optional<ostrel::PhysicalStudy> PhysicalStudy(const ostrel::Workspace& ws, const Options& opt,
-                                                   const std::vector<ostrel::Net>& nets) {
+std::optional<ostrel::PhysicalStudy> PhysicalStudy(
+    const ostrel::Workspace& ws, const Options& opt, const std::vector<ostrel::Net>& nets,
+    const std::vector<ostrel::physical::WirePair>& pairs) {
   if (!opt.NeedsPhysicalModel()) return std::nullopt;
   std::optional<ostrel::PhysicalStudy> study;
   {
     ProgressLine line;
-    study = ostrel::RunPhysicalStudy(ws.Wires, ws.params, StudyOptionsOf(opt, nets, ws.Wires),
+    study = ostrel::RunPhysicalStudy(ws.Wires, ws.params,
+                                     StudyOptionsOf(opt, nets, ws.Wires, pairs),
                                      line.Hearing());
   }
   for (const std::string& note : study->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
@@ -835,8 +847,18 @@ int Run(int argc, char** argv, std::string& doing) {
     if (const std::string fault = FaultWithTheWires(ws.Wires, opt, nets); !fault.empty()) {
       return Usage(fault);
     }
+    std::vector<ostrel::physical::WirePair> pairs;
+    if (opt.Given("--pairs")) {
+      std::vector<std::string> names;
+      for (const ostrel::Wire& wire : ws.Wires) names.push_back(wire.Name);
+      try {
+        pairs = ostrel::WirePairs(opt.pairs, names);
+      } catch (const ostrel::StageError& e) {
+        return Usage(e.what());
+      }
+    }
     doing = "computing the physical model";
-    const std::optional<ostrel::PhysicalStudy> study = PhysicalStudy(ws, opt, nets);
+    const std::optional<ostrel::PhysicalStudy> study = PhysicalStudy(ws, opt, nets, pairs);
     doing = "making the exports";
     const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, study);
     doing = "writing the report and the exports";

@@ -147,6 +147,9 @@ void CheckShape(const physical::Model& model) {
     fits = fits && r.resistance_ohm.size() == n && r.internal_inductance_h.size() == n;
   }
   for (const physical::Clearance& c : model.clearance) fits = fits && c.wire_b < n;
+  for (const physical::PairFigures& p : model.pairs) {
+    fits = fits && p.wires.positive < n && p.wires.negative < n && p.neighbour.value_or(0) < n;
+  }
   if (!fits) throw StageError("the physical model does not hold every figure of every wire");
 }
 
@@ -290,6 +293,42 @@ std::string PhysicalJsonText(const physical::Model& model) {
     out += n.parallel.empty() ? "]}" : "\n    ]}";
   }
   out += model.nets.empty() ? "]" : "\n  ]";
+  // Differential pairs: odd- and even-mode figures, null where the model has no capacitance.
+  out += ",\n  \"pairs\": [";
+  for (std::size_t k = 0; k < model.pairs.size(); ++k) {
+    const physical::PairFigures& p = model.pairs[k];
+    const auto number = [&](const char* name, const std::optional<double>& value, double scale) {
+      out += ", \"";
+      out += name;
+      out += "\": ";
+      if (value) {
+        AppendNumber(out, *value * scale);
+      } else {
+        out += "null";
+      }
+    };
+    out += k == 0 ? "\n    {\"positive\": " : ",\n    {\"positive\": ";
+    out += std::to_string(p.wires.positive) + ", \"negative\": " + std::to_string(p.wires.negative);
+    out += ", \"positive_name\": " + JsonString(model.conductors[p.wires.positive].name);
+    out += ", \"negative_name\": " + JsonString(model.conductors[p.wires.negative].name);
+    number("odd_inductance_nh", p.odd_inductance_h, kNhPerH);
+    number("even_inductance_nh", p.even_inductance_h, kNhPerH);
+    number("odd_capacitance_pf", p.odd_capacitance_f, kPfPerF);
+    number("even_capacitance_pf", p.even_capacitance_f, kPfPerF);
+    number("z_odd_ohm", p.z_odd_ohm, 1.0);
+    number("z_even_ohm", p.z_even_ohm, 1.0);
+    number("z_diff_ohm", p.z_diff_ohm, 1.0);
+    out += ", \"neighbour\": ";
+    if (p.neighbour) {
+      out += "{\"wire\": " + std::to_string(*p.neighbour) + ", \"name\": ";
+      out += JsonString(model.conductors[*p.neighbour].name) + ", \"k\": ";
+      AppendNumber(out, p.neighbour_k);
+      out += "}}";
+    } else {
+      out += "null}";
+    }
+  }
+  out += model.pairs.empty() ? "]" : "\n  ]";
   out += ",\n  \"notes\": [";
   for (std::size_t n = 0; n < model.notes.size(); ++n) {
     out += n == 0 ? "\n    " : ",\n    ";

@@ -59,14 +59,16 @@ double PointToSegment(const Point3& p, const Point3& a, const Point3& b) {
   return Norm(p - (a + t * ab));
 }
 
-WireLoop BuildLoop(const Conductor& c, double depth_m) {
+// `posts`: the vertical connectors from the wire's ends down to the plane close the loop; without
+// them the path is the wire alone over the plane (its image still mirrored in the plane).
+WireLoop BuildLoop(const Conductor& c, double depth_m, bool posts = true) {
   WireLoop loop;
   loop.radius_m = c.radius_m;
   if (c.path_m.size() < 2) return loop;
   const auto plane = [&](const Point3& p) { return Point3{p.x, p.y, -depth_m}; };
   const auto mirror = [&](const Point3& p) { return Point3{p.x, p.y, -2 * depth_m - p.z}; };
   const Point3 start = c.path_m.front(), end = c.path_m.back();
-  if (start.z > -depth_m) loop.pieces.push_back(MakePiece(plane(start), start));
+  if (posts && start.z > -depth_m) loop.pieces.push_back(MakePiece(plane(start), start));
   loop.wire_begin = loop.pieces.size();
   const std::vector<std::size_t> keep = MergedVertices(c.path_m, 0.01 * c.radius_m);
   for (std::size_t k = 1; k < keep.size(); ++k) {
@@ -74,7 +76,7 @@ WireLoop BuildLoop(const Conductor& c, double depth_m) {
     if (Norm(b - a) > 0) loop.pieces.push_back(MakePiece(a, b));
   }
   loop.wire_end = loop.pieces.size();
-  if (end.z > -depth_m) loop.pieces.push_back(MakePiece(end, plane(end)));
+  if (posts && end.z > -depth_m) loop.pieces.push_back(MakePiece(end, plane(end)));
   for (const Piece& p : loop.pieces) loop.images.push_back(MakePiece(mirror(p.b), mirror(p.a)));
   // Plan extent and loop area (half the cross products around the closed polygon).
   double x_lo = start.x, x_hi = start.x, y_lo = start.y, y_hi = start.y;
@@ -543,6 +545,15 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
                       "one conductor with couplings of 1: " +
                       listed);
   out.coincident = std::move(groups);
+  return out;
+}
+
+WiresOverPlane InductanceOverPlane(const Conductor& a, const Conductor& b, double ground_depth_m) {
+  const WireLoop la = BuildLoop(a, ground_depth_m, false), lb = BuildLoop(b, ground_depth_m, false);
+  WiresOverPlane out;
+  out.self_a_h = SelfInductance(la, false).loop;
+  out.self_b_h = SelfInductance(lb, false).loop;
+  out.mutual_h = MutualInductance(la, lb, false).loop;
   return out;
 }
 

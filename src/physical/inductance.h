@@ -33,6 +33,14 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
                                      const Progress& progress = {},
                                      const InductanceSettings& settings = {});
 
+// The external inductance matrix of two wires over the plane `ground_depth_m` below the substrate
+// surface, each wire closed by its image in the plane alone (no connectors from its ends down to
+// the plane): L_ij = Lp(i, j) - Lp(i, mirror(j)), with the kernels of ComputeInductance.
+struct WiresOverPlane {
+  double self_a_h = 0, self_b_h = 0, mutual_h = 0;
+};
+WiresOverPlane InductanceOverPlane(const Conductor& a, const Conductor& b, double ground_depth_m);
+
 // The path of a wire as straight pieces: collinear runs merged (points within 1% of the radius of
 // the straight line between the run's ends), so the cost does not depend on how finely the path
 // was cut. Indices into `path`, first and last always kept.

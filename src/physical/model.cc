@@ -8,6 +8,7 @@
 #include "base/stage_error.h"
 #include "physical/capacitance.h"
 #include "physical/clearance.h"
+#include "physical/diff_pairs.h"
 #include "physical/inductance.h"
 #include "physical/model_check.h"
 #include "physical/net_impedance.h"
@@ -135,6 +136,7 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
       model.results[f].return_loop = std::move(loops[f]);
     }
   }
+  model.pairs = DiffPairFigures(model, options.pairs, model.notes);
   NoteElectricalLength(model);
   return model;
 }

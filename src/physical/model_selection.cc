@@ -53,6 +53,7 @@ std::pair<std::vector<std::size_t>, std::vector<std::size_t>> KeptIndices(
 Model SelectWires(const Model& model, const std::vector<std::size_t>& kept) {
   Model out;
   out.options = model.options;
+  out.options.pairs.clear();  // the pairs are figures of the whole model, by its wire indices
   out.notes = model.notes;
   for (const std::size_t w : kept) out.conductors.push_back(model.conductors[w]);
   if (model.partial_inductance_h) {

@@ -120,6 +120,26 @@ struct ReturnLoop {
   SymmetricMatrix resistance_ohm{0, true, {}, {}};
   SymmetricMatrix inductance_h{0, true, {}, {}};
   bool operator==(const ReturnLoop&) const = default;
+// Two wires driven as a differential pair: `positive` and `negative` are wire indices.
+struct WirePair {
+  std::size_t positive = 0, negative = 0;
+  bool operator==(const WirePair&) const = default;
+};
+
+// The odd- and even-mode figures of a differential pair (diff_pairs.h), SI. The figures that need
+// the capacitance are absent without it; an impedance is absent where its inductance or
+// capacitance is not positive.
+struct PairFigures {
+  WirePair wires;
+  double odd_inductance_h = 0, even_inductance_h = 0;
+  std::optional<double> odd_capacitance_f, even_capacitance_f;
+  std::optional<double> z_odd_ohm, z_even_ohm, z_diff_ohm;
+  // The wire outside the pair most strongly coupled to either of its wires in the loop matrix,
+  // and that coupling k = L_ij / sqrt(L_ii L_jj) (the larger in magnitude of its two); absent
+  // when no other wire couples to the pair.
+  std::optional<std::size_t> neighbour;
+  double neighbour_k = 0;
+  bool operator==(const PairFigures&) const = default;
 };
 
 struct Options {
@@ -138,6 +158,8 @@ struct Options {
   // Given: the signals' loops through the package's ground wires (FrequencyResult::return_loop)
   // beside the loop matrix over the plane, which stays as it is.
   std::optional<ReturnWires> return_wires;
+  // Differential pairs whose odd- and even-mode figures are wanted (diff_pairs.h).
+  std::vector<WirePair> pairs;
 };
 
 // Two wires whose surfaces come closer than the clearance asked for.
@@ -197,6 +219,8 @@ struct Model {
   std::vector<Clearance> clearance;
   // The impedance of each net of options.nets (empty without the partial matrix, with a note).
   std::vector<NetImpedance> nets;
+  // The figures of each pair of options.pairs, in that order.
+  std::vector<PairFigures> pairs;
   // What was left out or repaired (a dropped matrix, couplings cut, a matrix made positive
   // definite), one sentence each; the writers put them in the file and on stderr.
   std::vector<std::string> notes;

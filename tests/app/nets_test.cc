@@ -94,5 +94,50 @@ TEST(NetsTest, RolesFollowThePadTypes) {
   }
 }
 
+TEST(NetsTest, PairPatternsPairWiresWhoseWildcardsAgree) {
+  const std::vector<std::string> names = {"D0_P",  "D0_N", "D1_P", "D1_N",  "CLK_P",
+                                          "CLK_N", "T2",   "T3",   "D1_PP", "X"};
+  const struct {
+    const char* patterns;
+    const char* pairs;  // "positive/negative" wire indices, blank apart
+    const char* error;  // a part of the message; nullptr: pairs as above
+  } rows[] = {
+      {"*_P/*_N", "0/1 2/3 4/5", nullptr},
+      {"D?_P/D?_N", "0/1 2/3", nullptr},
+      {"T2/T3", "6/7", nullptr},
+      {" T3 / T2 ", "7/6", nullptr},  // blanks around each pattern are ignored
+      {"T3/T2,CLK_N/CLK_P", "7/6 5/4", nullptr},
+      {"*_PP/*_N", "8/3", nullptr},  // D1_PP with D1_N
+      {"*_P/*_N,D1_P/D1_N", "", "wire D1_P is in two pairs, D1_P/D1_N and D1_P/D1_N"},
+      {"*_P/*_N,*_PP/*_N", "", "wire D1_N is in two pairs, D1_P/D1_N and D1_PP/D1_N"},
+      {"*/*", "", "'*/*' pairs none of the 10 wires"},  // a wire never pairs with itself
+      {"Q*/R*", "", "'Q*/R*' pairs none"},
+      {"T2/T3,Q/R", "", "'Q/R' pairs none"},
+      {"D*_P/D?_N", "", "the same * and ?"},
+      {"T2", "", "two wire-name patterns P/N"},
+      {"T2/", "", "two wire-name patterns P/N"},
+      {"T2/T3/X", "", "two wire-name patterns P/N"},
+      {"", "", "two wire-name patterns P/N"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.patterns);
+    if (row.error != nullptr) {
+      try {
+        WirePairs(row.patterns, names);
+        ADD_FAILURE() << "no error";
+      } catch (const StageError& e) {
+        EXPECT_NE(std::string(e.what()).find(row.error), std::string::npos) << e.what();
+      }
+      continue;
+    }
+    std::string got;
+    for (const physical::WirePair& p : WirePairs(row.patterns, names)) {
+      got +=
+          (got.empty() ? "" : " ") + std::to_string(p.positive) + "/" + std::to_string(p.negative);
+    }
+    EXPECT_EQ(got, row.pairs);
+  }
+}
+
 }  // namespace
 }  // namespace ostrel

@@ -85,5 +85,47 @@ TEST_F(ExportOptionsTest, ExportsBesideTheReportOnStdout) {
   EXPECT_EQ(Read("out.txt"), (dir_ / "AAAc.zv.doc").string() + "\nw.json\n");
 }
 
+// The model's JSON holds the pairs asked for, after the nets; without the capacitance their C
+// and Z figures are null.
+TEST_F(ExportOptionsTest, PairsInThePhysicalJson) {
+  const struct {
+    const char* args;
+    const char* pairs;  // the start of the list
+    bool impedance;
+  } rows[] = {
+      {"--physical p.json AAAc.zv", "\"pairs\": [],", false},
+      {"--physical p.json --pairs T2/T3 AAAc.zv",
+       "\"pairs\": [\n    {\"positive\": 1, \"negative\": 2, \"positive_name\": \"T2\", "
+       "\"negative_name\": \"T3\", \"odd_inductance_nh\": ",
+       true},
+      {"--physical p.json --no-capacitance --pairs 'T?/B?' AAAc.zv",
+       "\"pairs\": [\n    {\"positive\": 0, \"negative\": 7, \"positive_name\": \"T1\", "
+       "\"negative_name\": \"B1\", \"odd_inductance_nh\": ",
+       false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    ASSERT_EQ(Cli(row.args), 0) << Read("err.txt");
+    const std::string json = Read("p.json");
+    const std::size_t at = json.find("\"pairs\": [");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_LT(json.find("\"nets\": ["), at);
+    EXPECT_EQ(json.compare(at, std::string(row.pairs).size(), row.pairs), 0)
+        << json.substr(at, 300);
+    const std::size_t z = json.find("\"z_diff_ohm\": ", at);
+    if (std::string(row.pairs).back() == ',') continue;  // no pairs
+    ASSERT_NE(z, std::string::npos);
+    const double z_diff = std::strtod(json.c_str() + z + 14, nullptr);
+    if (row.impedance) {
+      // Two 1-mil wires 110 um apart, 200-250 um over the plane: about 2 x 120 ohms.
+      EXPECT_GT(z_diff, 150.0);
+      EXPECT_LT(z_diff, 400.0);
+    } else {
+      EXPECT_EQ(json.compare(z + 14, 4, "null"), 0);
+    }
+    EXPECT_NE(json.find("\"neighbour\": {\"wire\": ", at), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace ostrel
