@@ -613,10 +613,7 @@ ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel
   study.clearance_um = opt.clearance_um;
   study.capacitance = opt.capacitance;
   study.nets = opt.choices.nets;
-  for (const ostrel::Net& net : nets) {
-    if (net.role == ostrel::NetRole::kSignal) continue;
-    study.shared_nets.push_back({net.name, net.role == ostrel::NetRole::kPower, net.wires});
-  }
+  study.shared_nets = ostrel::SharedNets(nets);
   return study;
 }
 
@@ -786,8 +783,7 @@ int Run(int argc, char** argv, std::string& doing) {
       }
       opt.net_rules.map = ostrel::ReadNetMap(ostrel::ReadWholeFile(opt.net_map));
     }
-    const std::vector<ostrel::Net> nets =
-        ostrel::WireNets(ws.Wires, ostrel::WirePadTypes(ws.package, ws.Wires), opt.net_rules);
+    const std::vector<ostrel::Net> nets = ostrel::PackageNets(ws.package, ws.Wires, opt.net_rules);
     if (NamesNets(opt)) {
       try {
         opt.choices.nets = ostrel::ExpandNetPatterns(opt.choices.nets, nets, ws.Wires);
