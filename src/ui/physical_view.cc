@@ -355,6 +355,8 @@ void PhysicalView::BuildControls() {
   net_table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   net_table_->setTabKeyNavigation(false);
   net_table_->verticalHeader()->setVisible(false);
+  net_table_->verticalHeader()->setDefaultSectionSize(net_table_->fontMetrics().height() + 6);
+  net_table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   net_table_->setWordWrap(false);
   nets_layout->addWidget(net_table_, 1);
   panes_->addTab(nets_pane_, QStringLiteral("Nets"));
@@ -433,7 +435,7 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   net_filter_->setObjectName(QStringLiteral("NetFilter"));
   net_filter_->setEditable(true);
   net_filter_->setInsertPolicy(QComboBox::NoInsert);
-  net_filter_->lineEdit()->setPlaceholderText(QStringLiteral("all nets, or * and ?"));
+  net_filter_->lineEdit()->setPlaceholderText(QStringLiteral("all nets"));
   net_filter_->lineEdit()->setClearButtonEnabled(true);
   net_filter_->setToolTip(
       QStringLiteral("A net, or comma-separated patterns with * and ? matching net names in "
@@ -996,6 +998,12 @@ void PhysicalView::ShowNets() {
       if (c >= 2) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       net_table_->setItem(static_cast<int>(r), static_cast<int>(c), item);
     }
+  }
+  // A column without figures (the loop of a supply net, when there is none) is hidden.
+  for (std::size_t c = 0; c < nets.header.size(); ++c) {
+    const bool any = std::any_of(nets.rows.begin(), nets.rows.end(),
+                                 [c](const auto& row) { return !row[c].empty(); });
+    net_table_->setColumnHidden(static_cast<int>(c), !any);
   }
   net_table_->resizeColumnsToContents();
   panes_->setTabVisible(panes_->indexOf(nets_pane_), !nets.rows.empty());
