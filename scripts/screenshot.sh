@@ -2,7 +2,8 @@
 # Renders the desktop window on the bundled example into docs/images/: window-start.png after
 # start-up (panel, loop schematic, settings text) and window-report.png after Process Data; then
 # the physical view: physical-view.png, physical-plot.png, physical-coupling.png, physical-plan.png,
-# physical-linked.png (a coupling-map cell clicked) and physical-stale.png (an option changed).
+# physical-linked.png (a coupling-map cell clicked), physical-nets.png (the role filter, the plan
+# coloured by role), physical-net-impedance.png and physical-stale.png (an option changed).
 # Builds the window first when needed. Needs xvfb-run (package xvfb).
 set -eu
 cd "$(dirname "$0")/.."
@@ -22,4 +23,4 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
 # The view's own options from a fresh user configuration: the defaults.
 XDG_CONFIG_HOME="$work/config" xvfb-run -a -s "-screen 0 1920x1200x24" \
   "$build/src/ui/ostrel-physical-screenshot" "$work/example/AAAc.zv" docs/images
-echo "Wrote docs/images/window-start.png, window-report.png and physical-*.png (view, plot, coupling, plan, linked, stale)"
+echo "Wrote docs/images/window-start.png, window-report.png and physical-*.png (view, plot, coupling, plan, linked, nets, net-impedance, stale)"

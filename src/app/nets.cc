@@ -158,6 +158,33 @@ physical::ReturnWires ReturnWiresOf(const std::vector<Net>& nets, const WireList
   return out;
 }
 
+std::vector<Net> PackageNets(const Package& package, const WireList& wires, const NetRules& rules) {
+  return WireNets(wires, WirePadTypes(package, wires), rules);
+}
+
+std::vector<std::size_t> NetOfEachWire(const std::vector<Net>& nets, std::size_t wire_count) {
+  std::vector<std::size_t> out(wire_count, nets.size());
+  for (std::size_t k = 0; k < nets.size(); ++k) {
+    for (const std::size_t w : nets[k].wires) {
+      if (w < wire_count) out[w] = k;
+    }
+  }
+  return out;
+}
+
+std::vector<physical::SharedNet> SharedNets(const std::vector<Net>& nets) {
+  std::vector<physical::SharedNet> out;
+  for (const Net& net : nets) {
+    if (net.role == NetRole::kSignal) continue;
+    physical::SharedNet shared;
+    shared.name = net.name;
+    shared.supply = net.role == NetRole::kPower;
+    shared.wires = net.wires;
+    out.push_back(std::move(shared));
+  }
+  return out;
+}
+
 std::string ExpandNetPatterns(std::string_view patterns, const std::vector<Net>& nets,
                               const WireList& wires) {
   constexpr std::string_view kPrefix = "net:";

@@ -61,6 +61,18 @@ std::vector<Net> WireNets(const WireList& wires, const std::vector<std::string>&
 // current: it is in neither set. Throws StageError naming the roles found when no wire of a
 // ground net runs from a die to the substrate.
 physical::ReturnWires ReturnWiresOf(const std::vector<Net>& nets, const WireList& wires);
+// WireNets of the types of the pads the wires start on (WirePadTypes): the nets of an estimation
+// as both front ends make them.
+std::vector<Net> PackageNets(const Package& package, const WireList& wires,
+                             const NetRules& rules = {});
+
+// For each of `wire_count` wires, the index in `nets` of the net that holds it; `nets.size()` for
+// a wire no net holds.
+std::vector<std::size_t> NetOfEachWire(const std::vector<Net>& nets, std::size_t wire_count);
+
+// The ground and supply nets of `nets`, in their order, as the model takes them
+// (StudyOptions::shared_nets); signal nets are left out.
+std::vector<physical::SharedNet> SharedNets(const std::vector<Net>& nets);
 
 // `patterns` (comma-separated wire-name patterns) with each "net:NAME" replaced by the names
 // of the wires of the nets NAME matches (* and ?, in the nets' own case). Throws StageError

@@ -652,10 +652,7 @@ ostrel::StudyOptions StudyOptionsOf(const Options& opt, const std::vector<ostrel
   study.clearance_um = opt.clearance_um;
   study.capacitance = opt.capacitance;
   study.nets = opt.choices.nets;
-  for (const ostrel::Net& net : nets) {
-    if (net.role == ostrel::NetRole::kSignal) continue;
-    study.shared_nets.push_back({net.name, net.role == ostrel::NetRole::kPower, net.wires});
-  }
+  study.shared_nets = ostrel::SharedNets(nets);
   if (opt.return_wires) study.return_wires = ostrel::ReturnWiresOf(nets, wires);
   return study;
 }
@@ -828,8 +825,7 @@ int Run(int argc, char** argv, std::string& doing) {
       }
       opt.net_rules.map = ostrel::ReadNetMap(ostrel::ReadWholeFile(opt.net_map));
     }
-    const std::vector<ostrel::Net> nets =
-        ostrel::WireNets(ws.Wires, ostrel::WirePadTypes(ws.package, ws.Wires), opt.net_rules);
+    const std::vector<ostrel::Net> nets = ostrel::PackageNets(ws.package, ws.Wires, opt.net_rules);
     if (NamesNets(opt)) {
       try {
         opt.choices.nets = ostrel::ExpandNetPatterns(opt.choices.nets, nets, ws.Wires);

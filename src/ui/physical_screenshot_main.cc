@@ -1,10 +1,12 @@
 // Renders the physical view on a settings file into the documentation's PNG images: the whole
 // view with the table sorted by loop inductance (largest first), the frequency plot of the top
 // wire, the coupling map of its die side, the plan of the package with that wire selected, the
-// view after a click on a cell of the map (the pair selected in every pane), and the banner
+// view after a click on a cell of the map (the pair selected in every pane), the ground wires
+// alone with the plan coloured by role, the ground net's impedance, and the banner
 // that a changed option raises over results computed before it. Used by scripts/screenshot.sh.
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QHeaderView>
 #include <QPushButton>
@@ -83,6 +85,22 @@ int main(int argc, char** argv) {
   panes->setCurrentIndex(1);
   QTest::qWait(300);
   if (!view->grab().save(out + QStringLiteral("/physical-linked.png"))) return 1;
+
+  // The ground wires alone in the table (role filter), the plan coloured by role with the other
+  // wires pale; then the ground net's impedance.
+  auto* role = view->findChild<QComboBox*>(QStringLiteral("RoleFilter"));
+  role->setCurrentIndex(role->findText(QStringLiteral("ground")));
+  auto* colour = view->findChild<QComboBox*>(QStringLiteral("PlanQuantity"));
+  colour->setCurrentIndex(colour->count() - 1);
+  table->selectRow(0);
+  panes->setCurrentIndex(1);
+  QTest::qWait(300);
+  if (!view->grab().save(out + QStringLiteral("/physical-nets.png"))) return 1;
+  panes->setCurrentIndex(2);
+  QTest::qWait(300);
+  if (!panes->grab().save(out + QStringLiteral("/physical-net-impedance.png"))) return 1;
+  role->setCurrentIndex(0);
+  colour->setCurrentIndex(0);
 
   // A deeper ground plane typed in: the results shown are out of date until Compute.
   auto* depth = view->findChild<QDoubleSpinBox*>(QStringLiteral("GroundDepth"));

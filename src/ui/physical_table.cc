@@ -7,7 +7,9 @@
 #include <limits>
 #include <unordered_map>
 
+#include "base/name_patterns.h"
 #include "base/stage_error.h"
+#include "base/text.h"
 #include "export/exports.h"
 #include "physical/coupling.h"
 
@@ -41,6 +43,55 @@ StudyOptions StudyOf(const ViewOptions& view) {
   // The plan colours wires by their clearance to the nearest wire within this distance.
   study.nearest_within_um = 200;
   return study;
+}
+
+bool RowShown(const PhysicalTable& table, std::size_t row, const std::vector<RowFilter>& filters) {
+  for (const RowFilter& filter : filters) {
+    if (filter.text.empty()) continue;
+    const std::string text = table.Text(row, filter.column);
+    switch (filter.match) {
+      case RowFilter::Match::kEqual:
+        if (text != filter.text) return false;
+        break;
+      case RowFilter::Match::kNamePart: {
+        const std::string name = UpperAscii(text), part = UpperAscii(filter.text);
+        const bool pattern = part.find_first_of("*?") != std::string::npos;
+        if (pattern ? !MatchesNetPattern(name, part) : name.find(part) == std::string::npos) {
+          return false;
+        }
+        break;
+      }
+      case RowFilter::Match::kPatterns:
+        if (!MatchesNetPattern(text, filter.text)) return false;
+        break;
+    }
+  }
+  return true;
+}
+
+NetImpedanceText NetImpedanceTable(const physical::Model& model) {
+  NetImpedanceText out;
+  out.header = {
+      "Net",         "Role",       "Wires", "Frequency", "R parallel (mΩ)", "L parallel (nH)",
+      "R loop (mΩ)", "L loop (nH)"};
+  for (const physical::NetImpedance& net : model.nets) {
+    for (std::size_t f = 0; f < model.results.size() && f < net.parallel.size(); ++f) {
+      std::vector<std::string> row = {net.net.name,
+                                      RoleName(net.net.supply ? NetRole::kPower : NetRole::kGround),
+                                      std::to_string(net.net.wires.size()),
+                                      FrequencyLabel(model.results[f].frequency_hz),
+                                      Printed("%.3f", net.parallel[f].resistance_ohm * 1e3),
+                                      Printed("%.4f", net.parallel[f].inductance_h * 1e9),
+                                      "",
+                                      ""};
+      if (f < net.supply_loop.size()) {
+        row[6] = Printed("%.3f", net.supply_loop[f].resistance_ohm * 1e3);
+        row[7] = Printed("%.4f", net.supply_loop[f].inductance_h * 1e9);
+      }
+      out.rows.push_back(std::move(row));
+    }
+  }
+  return out;
 }
 
 bool NaturalLess(std::string_view a, std::string_view b) {
@@ -159,8 +210,10 @@ PhysicalTable::PhysicalTable(physical::Model model, std::shared_ptr<const Estima
     }
   }
 
-  columns_ = {Column::kName, Column::kKind, Column::kLength, Column::kResistanceDc,
-              Column::kResistance};
+  nets_ = PackageNets(estimation_->package, estimation_->wires);
+  net_of_ = NetOfEachWire(nets_, n);
+  columns_ = {Column::kName,   Column::kKind,         Column::kNet,       Column::kRole,
+              Column::kLength, Column::kResistanceDc, Column::kResistance};
   if (model_.partial_inductance_h) columns_.push_back(Column::kPartial);
   columns_.insert(columns_.end(), {Column::kLoop, Column::kReportDc, Column::kReportAc,
                                    Column::kReportSelf, Column::kReportMutual});
@@ -190,6 +243,10 @@ std::string PhysicalTable::Header(Column column) const {
       return "Wire";
     case Column::kKind:
       return "Kind";
+    case Column::kNet:
+      return "Net";
+    case Column::kRole:
+      return "Role";
     case Column::kLength:
       return "Length (µm)";
     case Column::kResistanceDc:
@@ -224,6 +281,10 @@ std::string PhysicalTable::CsvName(Column column) {
       return "name";
     case Column::kKind:
       return "kind";
+    case Column::kNet:
+      return "net";
+    case Column::kRole:
+      return "role";
     case Column::kLength:
       return "length_um";
     case Column::kResistanceDc:
@@ -259,6 +320,8 @@ double PhysicalTable::Value(std::size_t row, Column column) const {
   switch (column) {
     case Column::kName:
     case Column::kKind:
+    case Column::kNet:
+    case Column::kRole:
     case Column::kNeighbour:
       return kNaN;
     case Column::kLength:
@@ -298,6 +361,10 @@ std::string PhysicalTable::Text(std::size_t row, Column column) const {
       return wires()[row].Name;
     case Column::kKind:
       return KindName(wires()[row]);
+    case Column::kNet:
+      return NetOf(row).name;
+    case Column::kRole:
+      return RoleName(NetOf(row).role);
     case Column::kNeighbour:
       return neighbour_[row] < 0 ? std::string()
                                  : wires()[static_cast<std::size_t>(neighbour_[row])].Name;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/nets.h"
 #include "app/physical_study.h"
 #include "geometry/parameter_set.h"
 #include "geometry/wire.h"
@@ -46,6 +47,8 @@ StudyOptions StudyOf(const ViewOptions& view);
 enum class Column {
   kName,
   kKind,
+  kNet,   // the net the pad types make (app/nets, default patterns)
+  kRole,  // "ground", "power" or "signal"
   kLength,
   kResistanceDc,
   kResistance,
@@ -115,6 +118,9 @@ class PhysicalTable {
   const physical::Model& model() const { return model_; }
   const WireList& wires() const { return estimation_->wires; }
   const Estimation& estimation() const { return *estimation_; }
+  // The nets of the estimation's wires (PackageNets with the default patterns), and each wire's.
+  const std::vector<Net>& Nets() const { return nets_; }
+  const Net& NetOf(std::size_t row) const { return nets_[net_of_[row]]; }
   // Each wire's clearance to its nearest neighbour (PhysicalStudy::nearest_clearance_m), in
   // microns; NaN when none was found near or none was asked for.
   void SetNearestClearance(const std::vector<double>& metres);
@@ -128,12 +134,38 @@ class PhysicalTable {
   double settings_frequency_hz_ = 0;
   std::size_t settings_index_ = 0;
   std::vector<Column> columns_;
+  std::vector<Net> nets_;
+  std::vector<std::size_t> net_of_;  // per wire, an index into nets_
   std::vector<double> loop_diagonal_, partial_diagonal_, capacitance_diagonal_;  // SI
   std::vector<int> neighbour_;  // strongest loop neighbour per wire
   std::vector<double> neighbour_k_;
   std::vector<double> nearest_clearance_um_;
   static constexpr double kNoFigure = std::numeric_limits<double>::quiet_NaN();
 };
+
+// One condition a row of the wire table meets to be shown, on the text of one column
+// (PhysicalTable::Text): kEqual, that text; kNamePart, a part of it or a pattern with * and ? for
+// the whole, letter case aside (the name filter); kPatterns, one of comma-separated patterns with
+// * and ? in its own case, as ostrel-cli's net:NAME. An empty text keeps every row. A filter of
+// another column (a pair of wires, say) is one more row of this kind.
+struct RowFilter {
+  enum class Match { kEqual, kNamePart, kPatterns };
+  Column column = Column::kName;
+  Match match = Match::kEqual;
+  std::string text;
+};
+
+// Whether row `row` of `table` meets every one of `filters`.
+bool RowShown(const PhysicalTable& table, std::size_t row, const std::vector<RowFilter>& filters);
+
+// The ground and supply nets' impedances of a model (Model::nets) as text, one row per net and
+// frequency: name, role, wire count, frequency, the net's wires in parallel (R in mOhm, L in nH)
+// and, for a supply net, its loop through the ground wires. No rows when the model has none.
+struct NetImpedanceText {
+  std::vector<std::string> header;
+  std::vector<std::vector<std::string>> rows;
+};
+NetImpedanceText NetImpedanceTable(const physical::Model& model);
 
 // Natural order of names: runs of digits compare as numbers (PL2 before PL10), other characters
 // without regard to ASCII letter case; names equal so compare byte for byte.

@@ -15,7 +15,6 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -25,11 +24,13 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 
 #include "app/file_io.h"
+#include "app/nets.h"
 #include "base/stage_error.h"
 #include "export/physical_export.h"
 #include "ui/physical_plot.h"
@@ -97,32 +98,23 @@ class WireTableModel : public QAbstractTableModel {
   const PhysicalTable* table_ = nullptr;
 };
 
-// Rows whose name matches the filter (a part of the name, or a pattern with * and ?) and whose
-// kind is the chosen one.
+// Rows that meet every one of the view's filters (RowShown): name, kind, role and net.
 class WireFilter : public QSortFilterProxyModel {
  public:
   using QSortFilterProxyModel::QSortFilterProxyModel;
 
-  void SetFilter(const QString& name, const QString& kind) {
-    name_ = name.trimmed();
-    kind_ = kind;
-    pattern_ = QRegularExpression(QRegularExpression::wildcardToRegularExpression(name_),
-                                  QRegularExpression::CaseInsensitiveOption);
+  void SetFilters(std::vector<RowFilter> filters) {
+    filters_ = std::move(filters);
     invalidateFilter();
+  }
+  bool Keeps(std::size_t row) const {
+    const auto* table = static_cast<const WireTableModel*>(sourceModel())->table();
+    return table && row < table->RowCount() && RowShown(*table, row, filters_);
   }
 
  protected:
   bool filterAcceptsRow(int source_row, const QModelIndex&) const override {
-    const auto* table = static_cast<const WireTableModel*>(sourceModel())->table();
-    if (!table) return false;
-    const Wire& wire = table->wires()[static_cast<std::size_t>(source_row)];
-    if (!kind_.isEmpty() && QString::fromStdString(KindName(wire)) != kind_) return false;
-    if (name_.isEmpty()) return true;
-    const QString name = QString::fromStdString(wire.Name);
-    if (name_.contains(QLatin1Char('*')) || name_.contains(QLatin1Char('?'))) {
-      return pattern_.match(name).hasMatch();
-    }
-    return name.contains(name_, Qt::CaseInsensitive);
+    return Keeps(static_cast<std::size_t>(source_row));
   }
 
   // Names (and other text) in natural order, figures as numbers.
@@ -135,8 +127,7 @@ class WireFilter : public QSortFilterProxyModel {
   }
 
  private:
-  QString name_, kind_;
-  QRegularExpression pattern_;
+  std::vector<RowFilter> filters_;
 };
 
 namespace {
@@ -350,6 +341,26 @@ void PhysicalView::BuildControls() {
           [this](int row, int column) { MapCellClicked(row, column); });
   panes_->addTab(map_box, QStringLiteral("Coupling map"));
   panes_->addTab(BuildPlanPane(panes_), QStringLiteral("Plan"));
+  nets_pane_ = new QWidget(panes_);
+  auto* nets_layout = new QVBoxLayout(nets_pane_);
+  nets_layout->setContentsMargins(4, 4, 4, 4);
+  auto* nets_note = new QLabel(
+      QStringLiteral("Each ground and supply net's wires in parallel (pad ends joined, finger "
+                     "ends joined); a supply net's loop returns through all ground wires."),
+      nets_pane_);
+  nets_note->setWordWrap(true);
+  nets_layout->addWidget(nets_note);
+  net_table_ = new QTableWidget(nets_pane_);
+  net_table_->setObjectName(QStringLiteral("NetTable"));
+  net_table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  net_table_->setTabKeyNavigation(false);
+  net_table_->verticalHeader()->setVisible(false);
+  net_table_->verticalHeader()->setDefaultSectionSize(net_table_->fontMetrics().height() + 6);
+  net_table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  net_table_->setWordWrap(false);
+  nets_layout->addWidget(net_table_, 1);
+  panes_->addTab(nets_pane_, QStringLiteral("Nets"));
+  panes_->setTabVisible(panes_->indexOf(nets_pane_), false);
   lower->setStretchFactor(0, 3);
   lower->setStretchFactor(1, 2);
   split->setStretchFactor(0, 2);
@@ -375,6 +386,14 @@ void PhysicalView::BuildControls() {
        [this] {
          if (notes_->isVisible()) notes_->setFocus(Qt::ShortcutFocusReason);
        }},
+      {QKeySequence(Qt::CTRL | Qt::Key_6),
+       [this] {
+         if (!panes_->isTabVisible(panes_->indexOf(nets_pane_))) return;
+         panes_->setCurrentWidget(nets_pane_);
+         net_table_->setFocus(Qt::ShortcutFocusReason);
+       }},
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+       [this] { net_filter_->setFocus(Qt::ShortcutFocusReason); }},
       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
        [this] { sort_column_->setFocus(Qt::ShortcutFocusReason); }},
   };
@@ -406,6 +425,22 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   for (const char* kind : {"base-die", "stacked-die", "stitch"}) {
     kind_filter_->addItem(QLatin1String(kind), QLatin1String(kind));
   }
+  role_filter_ = new QComboBox(pane);
+  role_filter_->setObjectName(QStringLiteral("RoleFilter"));
+  role_filter_->addItem(QStringLiteral("All roles"), QString());
+  for (const NetRole role : {NetRole::kSignal, NetRole::kGround, NetRole::kPower}) {
+    role_filter_->addItem(QLatin1String(RoleName(role)), QLatin1String(RoleName(role)));
+  }
+  net_filter_ = new QComboBox(pane);
+  net_filter_->setObjectName(QStringLiteral("NetFilter"));
+  net_filter_->setEditable(true);
+  net_filter_->setInsertPolicy(QComboBox::NoInsert);
+  net_filter_->lineEdit()->setPlaceholderText(QStringLiteral("all nets"));
+  net_filter_->lineEdit()->setClearButtonEnabled(true);
+  net_filter_->setToolTip(
+      QStringLiteral("A net, or comma-separated patterns with * and ? matching net names in "
+                     "their own case (as ostrel-cli's --nets net:NAME)"));
+  net_filter_->setMinimumWidth(130);
   sort_column_ = new QComboBox(pane);
   sort_column_->setObjectName(QStringLiteral("SortColumn"));
   sort_column_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -416,6 +451,10 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   filters->addWidget(label(QStringLiteral("Filter &by name"), name_filter_));
   filters->addWidget(name_filter_, 1);
   filters->addWidget(kind_filter_);
+  filters->addWidget(role_filter_);
+  // Every letter of "Net" is an access key of one window or the other: Ctrl+Shift+N instead.
+  filters->addWidget(label(QStringLiteral("Net"), net_filter_));
+  filters->addWidget(net_filter_);
   filters->addSpacing(12);
   filters->addWidget(label(QStringLiteral("Sort by"), sort_column_));
   filters->addWidget(sort_column_);
@@ -444,11 +483,10 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   view_->setMinimumHeight(6 * (view_->fontMetrics().height() + 6));
   layout->addWidget(view_, 1);
 
-  auto update_filter = [this] {
-    filter_->SetFilter(name_filter_->text(), kind_filter_->currentData().toString());
-  };
-  connect(name_filter_, &QLineEdit::textChanged, this, update_filter);
-  connect(kind_filter_, &QComboBox::currentIndexChanged, this, update_filter);
+  connect(name_filter_, &QLineEdit::textChanged, this, [this] { FilterRows(); });
+  connect(kind_filter_, &QComboBox::currentIndexChanged, this, [this] { FilterRows(); });
+  connect(role_filter_, &QComboBox::currentIndexChanged, this, [this] { FilterRows(); });
+  connect(net_filter_, &QComboBox::currentTextChanged, this, [this] { FilterRows(); });
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { ShowSelection(); });
   connect(view_->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
@@ -488,7 +526,8 @@ QWidget* PhysicalView::BuildPlanPane(QWidget* parent) {
   plan_quantity_ = new QComboBox(pane);
   plan_quantity_->setObjectName(QStringLiteral("PlanQuantity"));
   const char* names[] = {"loop L", "R at the first frequency", "k to the strongest neighbour",
-                         "clearance to the nearest wire"};
+                         "clearance to the nearest wire", "role (ground, power, signal)"};
+  static_assert(std::size(names) == std::size(kPlanQuantities));
   for (std::size_t i = 0; i < std::size(kPlanQuantities); ++i) {
     plan_quantity_->addItem(QString::fromLatin1(names[i]), static_cast<int>(i));
   }
@@ -627,6 +666,8 @@ void PhysicalView::StartComputation() {
   StudyOptions options;
   try {
     options = StudyOf(Options());
+    // The ground and supply nets' impedances, as ostrel-cli's study gives them.
+    options.shared_nets = SharedNets(PackageNets(estimation_->package, estimation_->wires));
     ModelOptions(options, static_cast<double>(estimation_->params.Frequency));
   } catch (const StageError& e) {
     status_->setText(QStringLiteral("Cannot compute: %1.").arg(QString::fromUtf8(e.what())));
@@ -764,6 +805,7 @@ void PhysicalView::ShowStudy(PhysicalStudy study) {
   }
   ShowSide(side_->currentIndex());
   ShowPlan();
+  ShowNets();
 
   QItemSelection selection;
   for (int r = 0; r < filter_->rowCount(); ++r) {
@@ -820,9 +862,8 @@ void PhysicalView::SelectWires(const std::vector<std::size_t>& wires, bool exten
   // A wire the filters hide cannot be selected in the table: the filters go.
   for (std::size_t wire : wires) {
     if (wire >= table_->RowCount()) return;
-    if (!filter_->mapFromSource(model_->index(static_cast<int>(wire), 0)).isValid()) {
-      name_filter_->clear();
-      kind_filter_->setCurrentIndex(0);
+    if (!filter_->Keeps(wire)) {
+      ClearFilters();
       break;
     }
   }
@@ -931,6 +972,71 @@ void PhysicalView::ShowPlan() {
   const auto quantity =
       kPlanQuantities[static_cast<std::size_t>(std::max(0, plan_quantity_->currentIndex()))];
   plan_->SetScene(PlanOf(*table_, quantity));
+}
+
+void PhysicalView::ShowNets() {
+  {
+    // The nets of the wires shown, the pattern typed kept.
+    const QSignalBlocker block(net_filter_);
+    const QString text = net_filter_->currentText();
+    net_filter_->clear();
+    for (const Net& net : table_->Nets()) net_filter_->addItem(QString::fromStdString(net.name));
+    net_filter_->setEditText(text);
+  }
+  FilterRows();
+  const NetImpedanceText nets = NetImpedanceTable(table_->model());
+  net_table_->clear();
+  net_table_->setColumnCount(static_cast<int>(nets.header.size()));
+  net_table_->setRowCount(static_cast<int>(nets.rows.size()));
+  for (std::size_t c = 0; c < nets.header.size(); ++c) {
+    net_table_->setHorizontalHeaderItem(static_cast<int>(c),
+                                        new QTableWidgetItem(FromUtf8(nets.header[c])));
+  }
+  for (std::size_t r = 0; r < nets.rows.size(); ++r) {
+    for (std::size_t c = 0; c < nets.rows[r].size(); ++c) {
+      auto* item = new QTableWidgetItem(FromUtf8(nets.rows[r][c]));
+      if (c >= 2) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      net_table_->setItem(static_cast<int>(r), static_cast<int>(c), item);
+    }
+  }
+  // A column without figures (the loop of a supply net, when there is none) is hidden.
+  for (std::size_t c = 0; c < nets.header.size(); ++c) {
+    const bool any = std::any_of(nets.rows.begin(), nets.rows.end(),
+                                 [c](const auto& row) { return !row[c].empty(); });
+    net_table_->setColumnHidden(static_cast<int>(c), !any);
+  }
+  net_table_->resizeColumnsToContents();
+  panes_->setTabVisible(panes_->indexOf(nets_pane_), !nets.rows.empty());
+}
+
+void PhysicalView::FilterRows() {
+  std::vector<RowFilter> filters(4);
+  filters[0].column = Column::kName;
+  filters[0].match = RowFilter::Match::kNamePart;
+  filters[0].text = name_filter_->text().trimmed().toStdString();
+  filters[1].column = Column::kKind;
+  filters[1].text = kind_filter_->currentData().toString().toStdString();
+  filters[2].column = Column::kRole;
+  filters[2].text = role_filter_->currentData().toString().toStdString();
+  filters[3].column = Column::kNet;
+  filters[3].match = RowFilter::Match::kPatterns;
+  filters[3].text = net_filter_->currentText().trimmed().toStdString();
+  filter_->SetFilters(std::move(filters));
+  if (!table_) return;
+  std::vector<bool> shown(table_->RowCount());
+  for (std::size_t w = 0; w < shown.size(); ++w) shown[w] = filter_->Keeps(w);
+  plan_->SetShown(std::move(shown));
+  ShowSelection();  // the rows the filters took went out of the selection
+}
+
+void PhysicalView::ClearFilters() {
+  const QSignalBlocker block_name(name_filter_), block_kind(kind_filter_), block_role(role_filter_),
+      block_net(net_filter_);
+  name_filter_->clear();
+  kind_filter_->setCurrentIndex(0);
+  role_filter_->setCurrentIndex(0);
+  net_filter_->setEditText(QString());
+  FilterRows();
 }
 
 void PhysicalView::SortFromBoxes() {

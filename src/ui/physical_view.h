@@ -28,6 +28,7 @@ class QPushButton;
 class QSpinBox;
 class QTabWidget;
 class QTableView;
+class QTableWidget;
 
 namespace ostrel::ui {
 
@@ -38,14 +39,14 @@ class WireFilter;
 class WireTableModel;
 
 // The physical model of the last Process Data in a window of its own: the wire table (sortable
-// by a header or the Sort by boxes, filtered by name and kind, copied as tab-separated text),
-// the frequency plot of the selected wires, the coupling map of a die side and the plan of the
-// package. A wire selected in any of them is selected in all. The model is computed on a worker
-// thread with one progress bar over its stages and Cancel; a cancelled or failed computation
-// leaves the results shown as they were. Banners above the results say when they no longer
-// belong to what the window holds and why a Process Data, a computation or an export failed;
-// the model's notes are listed under the table. Sweep, ground depth and eps_r are kept in the
-// user's configuration.
+// by a header or the Sort by boxes, filtered by name, kind, role and net, copied as
+// tab-separated text), the frequency plot of the selected wires, the coupling map of a die side,
+// the plan of the package and the ground and supply nets' impedances. A wire selected in any of
+// them is selected in all. The model is computed on a worker thread with one progress bar over its
+// stages and Cancel; a cancelled or failed computation leaves the results shown as they were.
+// Banners above the results say when they no longer belong to what the window holds and why a
+// Process Data, a computation or an export failed; the model's notes are listed under the table.
+// Sweep, ground depth and eps_r are kept in the user's configuration.
 class PhysicalView : public QWidget {
   Q_OBJECT
 
@@ -81,9 +82,12 @@ class PhysicalView : public QWidget {
   CouplingMap* Map() const { return map_; }
   PlanView* Plan() const { return plan_; }
   QTableView* TableView() const { return view_; }
+  // The ground and supply nets' impedances, when the model has them.
+  QTableWidget* NetTable() const { return net_table_; }
 
   // Selects `wires` (indices into the wire list) in the table and so in every pane; `extend`
-  // adds them to the selection. Filters that hide one of them are cleared.
+  // adds them to the selection. Filters that hide one of them are cleared; a wire a filter
+  // comes to hide is deselected.
   void SelectWires(const std::vector<std::size_t>& wires, bool extend = false);
   // The selected wires, in the table's order.
   std::vector<std::size_t> SelectedWires() const;
@@ -117,6 +121,9 @@ class PhysicalView : public QWidget {
   void ShowSide(int index);
   void OutlineOnMap(const std::vector<std::size_t>& rows);
   void ShowPlan();
+  void ShowNets();    // the net filter's list and the nets' impedances
+  void FilterRows();  // the filters' rows into the table, the plan and the selection
+  void ClearFilters();
   void ShowState();  // banners, and what Compute and the exports may do
   void MapCellClicked(int row, int column);
   std::vector<std::size_t> ShownRows(bool selected_only) const;
@@ -144,6 +151,8 @@ class PhysicalView : public QWidget {
   QTableView* view_ = nullptr;
   QLineEdit* name_filter_ = nullptr;
   QComboBox* kind_filter_ = nullptr;
+  QComboBox* role_filter_ = nullptr;
+  QComboBox* net_filter_ = nullptr;  // editable: a net, or patterns with * and ?
   QComboBox* sort_column_ = nullptr;
   QComboBox* sort_order_ = nullptr;
   QComboBox* side_ = nullptr;
@@ -165,6 +174,8 @@ class PhysicalView : public QWidget {
   FrequencyPlot* plot_ = nullptr;
   CouplingMap* map_ = nullptr;
   PlanView* plan_ = nullptr;
+  QWidget* nets_pane_ = nullptr;
+  QTableWidget* net_table_ = nullptr;
 };
 
 // Resizes a top-level window to `preferred`, or to the part of its screen's available geometry

@@ -33,6 +33,15 @@ double SegmentDistance(PlanPoint p, PlanPoint a, PlanPoint b) {
 
 }  // namespace
 
+const std::vector<PlanCategory>& RoleCategories() {
+  static const std::vector<PlanCategory> kRoles = {
+      {RoleName(NetRole::kSignal), 0x56b4e9},
+      {RoleName(NetRole::kGround), 0x000000},
+      {RoleName(NetRole::kPower), 0xe69f00},
+  };
+  return kRoles;
+}
+
 std::string PlanQuantityName(PlanQuantity quantity, const PhysicalTable& table) {
   switch (quantity) {
     case PlanQuantity::kLoopInductance:
@@ -43,6 +52,8 @@ std::string PlanQuantityName(PlanQuantity quantity, const PhysicalTable& table) 
       return "k to the strongest neighbour";
     case PlanQuantity::kClearance:
       return "Clearance to the nearest wire (µm)";
+    case PlanQuantity::kRole:
+      return "role";
   }
   return {};
 }
@@ -113,6 +124,14 @@ PlanScene PlanOf(const PhysicalTable& table, PlanQuantity quantity) {
       case PlanQuantity::kClearance:
         scene.values[i] = table.NearestClearanceUm(i);
         break;
+      case PlanQuantity::kRole:
+        break;
+    }
+  }
+  if (quantity == PlanQuantity::kRole) {
+    scene.categories = RoleCategories();
+    for (std::size_t i = 0; i < n; ++i) {
+      scene.category.push_back(static_cast<int>(table.NetOf(i).role));
     }
   }
   scene.label = PlanQuantityName(quantity, table);

@@ -17,10 +17,17 @@ enum class PlanQuantity {
   kResistance,      // R at the model's first frequency, mOhm
   kCoupling,        // |k| to the strongest loop neighbour
   kClearance,       // surface distance to the nearest wire, microns (negative: overlap)
+  kRole,            // ground, power or signal: a colour each, no scale
 };
 inline constexpr PlanQuantity kPlanQuantities[] = {
     PlanQuantity::kLoopInductance, PlanQuantity::kResistance, PlanQuantity::kCoupling,
-    PlanQuantity::kClearance};
+    PlanQuantity::kClearance, PlanQuantity::kRole};
+
+// A colour that names a kind of wire rather than a place on a scale.
+struct PlanCategory {
+  std::string name;
+  unsigned rgb = 0;  // 0xRRGGBB
+};
 
 struct PlanPoint {
   double x = 0, y = 0;
@@ -40,13 +47,22 @@ struct PlanScene {
   std::vector<std::vector<PlanPoint>> paths;  // per wire, in wire order
   std::vector<std::string> names;             // per wire
   std::vector<double> values;                 // per wire; NaN: none
-  std::string label;                          // the quantity with its unit
-  double lo = 0, hi = 0;                      // the finite values' extremes (0, 0 for none)
+  // Per wire an index into `categories` (-1: none) when wires are coloured by kind; then
+  // `values` are NaN and there is no scale. Both empty otherwise.
+  std::vector<PlanCategory> categories;
+  std::vector<int> category;
+  std::string label;      // the quantity with its unit
+  double lo = 0, hi = 0;  // the finite values' extremes (0, 0 for none)
   // Middles of the closest approach of wires that touch or overlap without sharing a bond point.
   std::vector<PlanPoint> overlaps;
   std::vector<bool> joined;  // per wire: joined to another at a bond point or along its path
   PlanPoint min, max;        // the extent of everything drawn
 };
+
+// The colours of the roles, in NetRole order (signal, ground, power): sky blue, black and orange
+// of the Okabe-Ito palette, apart by a CIELAB distance of 78 or more under simulated protanopia,
+// deuteranopia and tritanopia, and each apart from the white ground and the grey dies.
+const std::vector<PlanCategory>& RoleCategories();
 
 // "Loop L @ 1 GHz (nH)", ...
 std::string PlanQuantityName(PlanQuantity quantity, const PhysicalTable& table);

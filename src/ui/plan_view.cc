@@ -51,6 +51,21 @@ void PlanView::SetSelected(std::vector<std::size_t> wires) {
   update();
 }
 
+void PlanView::SetShown(std::vector<bool> shown) {
+  shown_ = std::move(shown);
+  update();
+}
+
+QColor PlanView::WireColour(std::size_t wire) const {
+  if (wire < scene_.category.size()) {
+    const int k = scene_.category[wire];
+    if (k >= 0 && k < static_cast<int>(scene_.categories.size())) {
+      return QColor::fromRgb(scene_.categories[static_cast<std::size_t>(k)].rgb);
+    }
+  }
+  return PlanColour(ScaleFraction(scene_.values[wire], scene_.lo, scene_.hi));
+}
+
 void PlanView::Fit() {
   zoom_ = 1;
   pan_ = {};
@@ -119,9 +134,14 @@ int PlanView::WireAt(QPointF at) const {
 QString PlanView::WireText(int wire) const {
   if (wire < 0 || wire >= static_cast<int>(scene_.names.size())) return {};
   const auto w = static_cast<std::size_t>(wire);
+  QString figure = Figure(scene_.values[w]);
+  if (w < scene_.category.size() && scene_.category[w] >= 0) {
+    figure = QString::fromStdString(
+        scene_.categories[static_cast<std::size_t>(scene_.category[w])].name);
+  }
   QString text = QStringLiteral("%1: %2 %3")
                      .arg(QString::fromStdString(scene_.names[w]),
-                          QString::fromStdString(scene_.label), Figure(scene_.values[w]));
+                          QString::fromStdString(scene_.label), figure);
   if (scene_.joined[w]) text += QStringLiteral("; joined to another wire");
   return text;
 }
@@ -207,11 +227,20 @@ void PlanView::Paint(QPainter& p, const QRectF& area) const {
     if (wire < chosen.size()) chosen[wire] = true;
   }
   const double width = std::clamp(frame.scale * 20, 1.5, 6.0);
-  for (std::size_t w = 0; w < scene_.paths.size(); ++w) {
-    if (chosen[w]) continue;
-    p.setPen(QPen(PlanColour(ScaleFraction(scene_.values[w], scene_.lo, scene_.hi)), width,
-                  std::isfinite(scene_.values[w]) ? Qt::SolidLine : Qt::DotLine, Qt::RoundCap));
-    p.drawPath(path_of(w));
+  // The wires the filters hide first, pale and thin, under those they keep.
+  for (const bool shown : {false, true}) {
+    for (std::size_t w = 0; w < scene_.paths.size(); ++w) {
+      if (chosen[w] || Shown(w) != shown) continue;
+      const bool figure = std::isfinite(scene_.values[w]) ||
+                          (w < scene_.category.size() && scene_.category[w] >= 0);
+      QColor colour = WireColour(w);
+      if (!shown)
+        colour = QColor::fromRgbF(0.8f + 0.2f * colour.redF(), 0.8f + 0.2f * colour.greenF(),
+                                  0.8f + 0.2f * colour.blueF());
+      p.setPen(QPen(colour, shown ? width : std::max(1.0, width / 2),
+                    figure ? Qt::SolidLine : Qt::DotLine, Qt::RoundCap));
+      p.drawPath(path_of(w));
+    }
   }
   // Joined wires: a small diamond at each end.
   p.setPen(QPen(Qt::black, 1));
@@ -229,8 +258,7 @@ void PlanView::Paint(QPainter& p, const QRectF& area) const {
     const QPainterPath path = path_of(w);
     p.setPen(QPen(Qt::black, width + 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(path);
-    p.setPen(QPen(PlanColour(ScaleFraction(scene_.values[w], scene_.lo, scene_.hi)), width + 1,
-                  Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(WireColour(w), width + 1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(path);
   }
   // Wires that touch or overlap: a red ring where they come closest.
@@ -238,9 +266,44 @@ void PlanView::Paint(QPainter& p, const QRectF& area) const {
   for (const PlanPoint& at : scene_.overlaps) p.drawEllipse(Map(frame, at), 7, 7);
   p.restore();
 
-  // The legend: the colour scale with its ends and middle, then the marks.
+  // The legend: the colour scale with its ends and middle (or a swatch per category), then the
+  // marks.
   const double lx = area.right() - kLegendWidth + 4;
   double ly = area.top() + 2 * fm.height() + 8;
+  auto key = [&](const QString& text, auto glyph) {
+    glyph(QPointF(lx + 7, ly + fm.height() / 2));
+    p.setPen(Qt::black);
+    p.drawText(QRectF(lx + 20, ly, kLegendWidth - 24, 2 * fm.height()),
+               Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
+    ly += 2 * fm.height() + 4;
+  };
+  // The marks on the wires, whatever colours them.
+  auto marks = [&] {
+    key(QStringLiteral("wires touch or overlap"), [&](QPointF c) {
+      p.setPen(QPen(QColor(213, 94, 0), 2));
+      p.drawEllipse(c, 6, 6);
+    });
+    key(QStringLiteral("joined at a bond point"), [&](QPointF c) {
+      p.setPen(QPen(Qt::black, 1));
+      p.drawPolygon(QPolygonF(
+          {c + QPointF(0, -4), c + QPointF(4, 0), c + QPointF(0, 4), c + QPointF(-4, 0)}));
+    });
+    if (std::find(shown_.begin(), shown_.end(), false) == shown_.end()) return;
+    key(QStringLiteral("hidden by the table's filters"), [&](QPointF c) {
+      p.setPen(QPen(QColor(205, 205, 205), 2, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(c - QPointF(6, 0), c + QPointF(6, 0));
+    });
+  };
+  if (!scene_.categories.empty()) {
+    for (const PlanCategory& category : scene_.categories) {
+      key(QString::fromStdString(category.name), [&](QPointF c) {
+        p.setPen(QPen(QColor::fromRgb(category.rgb), 4, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(c - QPointF(6, 0), c + QPointF(6, 0));
+      });
+    }
+    marks();
+    return;
+  }
   const QRectF bar(lx, ly, 14, std::max(40.0, std::min(200.0, area.height() / 2)));
   const bool one_value = !(scene_.hi > scene_.lo);
   for (int y = 0; y < static_cast<int>(bar.height()); ++y) {
@@ -263,26 +326,11 @@ void PlanView::Paint(QPainter& p, const QRectF& area) const {
     }
   }
   ly = bar.bottom() + 10;
-  auto key = [&](const QString& text, auto glyph) {
-    glyph(QPointF(lx + 7, ly + fm.height() / 2));
-    p.setPen(Qt::black);
-    p.drawText(QRectF(lx + 20, ly, kLegendWidth - 24, 2 * fm.height()),
-               Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
-    ly += 2 * fm.height() + 4;
-  };
   key(QStringLiteral("no figure"), [&](QPointF c) {
     p.setPen(QPen(PlanColour(std::nan("")), 2, Qt::DotLine));
     p.drawLine(c - QPointF(7, 0), c + QPointF(7, 0));
   });
-  key(QStringLiteral("wires touch or overlap"), [&](QPointF c) {
-    p.setPen(QPen(QColor(213, 94, 0), 2));
-    p.drawEllipse(c, 6, 6);
-  });
-  key(QStringLiteral("joined at a bond point"), [&](QPointF c) {
-    p.setPen(QPen(Qt::black, 1));
-    p.drawPolygon(
-        QPolygonF({c + QPointF(0, -4), c + QPointF(4, 0), c + QPointF(0, 4), c + QPointF(-4, 0)}));
-  });
+  marks();
 }
 
 void PlanView::wheelEvent(QWheelEvent* event) {

@@ -25,6 +25,12 @@ class PlanView : public QWidget {
   const PlanScene& Scene() const { return scene_; }
   void SetSelected(std::vector<std::size_t> wires);
   const std::vector<std::size_t>& Selected() const { return selected_; }
+  // Per wire, whether the table's filters keep it; the others are drawn pale. Empty: all kept.
+  void SetShown(std::vector<bool> shown);
+  bool Shown(std::size_t wire) const { return wire >= shown_.size() || shown_[wire]; }
+  // The colour wire `wire` is drawn in, dimming aside: its category's, or its value's on the
+  // scale.
+  QColor WireColour(std::size_t wire) const;
   void Paint(QPainter& painter, const QRectF& area) const;
   // PNG or SVG by the file name's extension, as shown now; false when it cannot be written.
   bool SaveTo(const QString& path, QSize size) const;
@@ -66,6 +72,7 @@ class PlanView : public QWidget {
 
   PlanScene scene_;
   std::vector<std::size_t> selected_;
+  std::vector<bool> shown_;
   double zoom_ = 1;
   PlanPoint pan_;  // the plan point at the drawing's centre, less the package's centre (microns)
   QPointF press_, last_;

@@ -1,6 +1,7 @@
 // Both windows on the screen that the test's environment gives (tests/ui/screens/*.json and
-// QT_SCALE_FACTOR, set by ctest): each inside the screen's available geometry, every button in
-// sight (at once, or once its scroll area scrolls to it) and no label shorter than its text.
+// QT_SCALE_FACTOR, set by ctest): each inside the screen's available geometry, every button and
+// the report and wire table in sight (at once, or once its scroll area scrolls to it) and no label
+// shorter than its text.
 
 #include <QApplication>
 #include <QLabel>
@@ -48,6 +49,42 @@ class LayoutTest : public QObject {
     const QRect free = window.screen()->availableGeometry();
     qInfo("screen %dx%d (logical), scale %s", free.width(), free.height(),
           qgetenv("QT_SCALE_FACTOR").constData());
+    // Where `widget` can be seen once its window's scroll area (if any) scrolls to it, in the
+    // coordinates of `widget`.
+    auto in_sight = [](QWidget* top, QWidget* widget) {
+      QWidget* sight = top;
+      for (QWidget* up = widget->parentWidget(); up && up != top; up = up->parentWidget()) {
+        if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
+          scroll->ensureWidgetVisible(widget, 0, 0);
+          sight = scroll->viewport();
+          break;
+        }
+      }
+      const QRect at(widget->mapTo(sight, QPoint(0, 0)), widget->size());
+      return sight->rect().intersected(at).translated(-at.topLeft());
+    };
+    // Areas besides the buttons that must come into sight, at least `lines` lines of text high.
+    const struct {
+      QWidget* top;
+      const char* name;
+      int lines;
+    } areas[] = {
+        {&window, "Vu", 4},  // the report
+        {view, "WireTable", 4},
+    };
+    for (const auto& area : areas) {
+      auto* widget = area.top->findChild<QWidget*>(area.name);
+      QVERIFY2(widget && widget->isVisibleTo(area.top), area.name);
+      const int least = area.lines * widget->fontMetrics().height();
+      const QRect seen = in_sight(area.top, widget);
+      QVERIFY2(
+          widget->height() >= least && seen.height() >= least && seen.width() == widget->width(),
+          qPrintable(QStringLiteral("%1: %2 of %3 px high seen, %4 wanted")
+                         .arg(area.name)
+                         .arg(seen.height())
+                         .arg(widget->height())
+                         .arg(least)));
+    }
     for (QWidget* top : {static_cast<QWidget*>(&window), static_cast<QWidget*>(view)}) {
       const QString title = top->windowTitle();
       QVERIFY2(free.contains(top->frameGeometry()), qPrintable(title));
@@ -55,16 +92,8 @@ class LayoutTest : public QObject {
       for (QPushButton* button : top->findChildren<QPushButton*>()) {
         if (button->window() != top || !button->isVisibleTo(top)) continue;
         ++buttons;
-        QWidget* sight = top;  // what the button must lie inside
-        for (QWidget* up = button->parentWidget(); up && up != top; up = up->parentWidget()) {
-          if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
-            scroll->ensureWidgetVisible(button);
-            sight = scroll->viewport();
-            break;
-          }
-        }
-        const QRect at(button->mapTo(sight, QPoint(0, 0)), button->size());
-        QVERIFY2(sight->rect().contains(at), qPrintable(title + ": " + button->text()));
+        QVERIFY2(in_sight(top, button) == button->rect(),
+                 qPrintable(title + ": " + button->text()));
       }
       QVERIFY(buttons >= 5);
       // OSTREL_LAYOUT_SHOTS=DIR keeps a picture of each window to look at.

@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
@@ -231,24 +232,45 @@ class PhysicalViewTest : public QObject {
         QVERIFY2(in_order, qPrintable(values[r - 1] + " then " + values[r]));
       }
     }
+    // The example's VSS pads: T1, B1, L1 and R1.
+    auto vss = [](const Wire& w) {
+      return !w.StackWire && !w.StitchWire &&
+             QStringList{"T1", "B1", "L1", "R1"}.contains(QString::fromStdString(w.Name));
+    };
     struct Case {
       const char* name;
       int kind;  // index in the kind box: 0 all, 1 base, 2 stacked, 3 stitch
+      int role;  // index in the role box: 0 all, 1 signal, 2 ground, 3 power
+      const char* net;
       std::function<bool(const Wire&)> keeps;
     } cases[] = {
-        {"T", 0,
+        {"T", 0, 0, "",
          [](const Wire& w) {
            return QString::fromStdString(w.Name).contains('T', Qt::CaseInsensitive);
          }},
-        {"t?", 1,
+        {"t?", 1, 0, "",
          [](const Wire& w) {
            return !w.StackWire && !w.StitchWire && w.Name.size() == 2 && w.Name[0] == 'T';
          }},
-        {"", 3, [](const Wire& w) { return w.StitchWire; }},
-        {"", 2, [](const Wire& w) { return w.StackWire && !w.StitchWire; }},
+        {"", 3, 0, "", [](const Wire& w) { return w.StitchWire; }},
+        {"", 2, 0, "", [](const Wire& w) { return w.StackWire && !w.StitchWire; }},
+        {"", 0, 2, "", vss},
+        {"", 0, 1, "", [&](const Wire& w) { return !vss(w); }},
+        {"", 0, 0, "VSS", vss},
+        // Net names match in their own case, whole: T1's net is VSS.
+        {"", 0, 0, "T?,vss",
+         [](const Wire& w) { return w.Name.size() == 2 && w.Name[0] == 'T' && w.Name != "T1"; }},
+        {"t", 0, 1, "*",
+         [&](const Wire& w) {
+           return !vss(w) && QString::fromStdString(w.Name).contains('T', Qt::CaseInsensitive);
+         }},
     };
     for (const Case& c : cases) {
+      const QString row =
+          QStringLiteral("'%1' %2 %3 '%4'").arg(c.name).arg(c.kind).arg(c.role).arg(c.net);
       view->findChild<QComboBox*>("KindFilter")->setCurrentIndex(c.kind);
+      view->findChild<QComboBox*>("RoleFilter")->setCurrentIndex(c.role);
+      view->findChild<QComboBox*>("NetFilter")->setEditText(c.net);
       auto* name = view->findChild<QLineEdit*>("NameFilter");
       name->clear();
       QTest::keyClicks(name, c.name);
@@ -259,9 +281,74 @@ class PhysicalViewTest : public QObject {
       QStringList shown = Shown(*view, "Wire");
       expected.sort();
       shown.sort();
-      QVERIFY(!expected.isEmpty());
-      QCOMPARE(shown, expected);
+      QVERIFY2(!expected.isEmpty() && shown == expected, qPrintable(row));
     }
+  }
+
+  // The example's VSS pads make the ground net; every other wire is a signal net of its own. The
+  // study is asked for the ground net's impedance; the Net and Role columns sort as names do; the
+  // role filter deselects what it hides, in every pane, and the plan dims it and colours by role.
+  void netsAndRoles() {
+    auto view = MakeView();
+    view->SetEstimation(example_);
+    QVERIFY(Ended(*view));
+    const auto& wires = example_->wires;
+    auto wire = [&](const char* name) {
+      return std::size_t(
+          std::find_if(wires.begin(), wires.end(), [&](const Wire& w) { return w.Name == name; }) -
+          wires.begin());
+    };
+    const std::size_t t1 = wire("T1"), t2 = wire("T2");
+    QCOMPARE(asked_.back().nets.size(), std::size_t(1));
+    const physical::SharedNet& asked = asked_.back().nets[0];
+    auto vss = asked.wires;
+    std::sort(vss.begin(), vss.end());
+    QVERIFY(asked.name == "VSS" && !asked.supply);
+    std::vector<std::size_t> expected{t1, wire("R1"), wire("B1"), wire("L1")};
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(vss, expected);
+    const struct {
+      const char* wire;
+      const char* net;
+      const char* role;
+    } rows[] = {{"T1", "VSS", "ground"},
+                {"L1", "VSS", "ground"},
+                {"T2", "T2", "signal"},
+                {"(S3:T5)", "(S3:T5)", "signal"}};
+    for (const auto& r : rows) {
+      const int at = int(wire(r.wire));  // report order: row = wire
+      QVERIFY2(at < int(wires.size()), r.wire);
+      QCOMPARE(Shown(*view, "Net")[at], QString(r.net));
+      QCOMPARE(Shown(*view, "Role")[at], QString(r.role));
+    }
+    QHeaderView* header = view->TableView()->horizontalHeader();
+    // Names in natural order, the ground net's rows together (first, by role).
+    for (const char* column : {"Net", "Role"}) {
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(ColumnOf(*view, column)) + 5, 5));
+      const QStringList values = Shown(*view, column);
+      for (int r = 1; r < values.size(); ++r) {
+        QVERIFY2(!NaturalLess(values[r].toStdString(), values[r - 1].toStdString()),
+                 qPrintable(values[r - 1] + " then " + values[r]));
+      }
+      const QString first = column == QString("Net") ? "VSS" : "ground";
+      QVERIFY(values.count(first) == 4 && values.lastIndexOf(first) - values.indexOf(first) == 3);
+      QVERIFY(column == QString("Net") || values.indexOf(first) == 0);
+    }
+    view->SelectWires({t1, t2});
+    view->findChild<QComboBox*>("RoleFilter")->setCurrentIndex(2);  // ground
+    QCOMPARE(view->TableView()->model()->rowCount(), 4);
+    QCOMPARE(view->SelectedWires(), std::vector<std::size_t>{t1});
+    QCOMPARE(view->Plot()->WireNames(), QStringList{"T1"});
+    QCOMPARE(view->Plan()->Selected(), std::vector<std::size_t>{t1});
+    QVERIFY(view->Plan()->Shown(t1) && !view->Plan()->Shown(t2));
+    view->findChild<QComboBox*>("PlanQuantity")->setCurrentIndex(int(PlanQuantity::kRole));
+    QCOMPARE(view->Plan()->WireText(int(t1)), QStringLiteral("T1: role ground"));
+    QVERIFY(view->Plan()->WireColour(t1) != view->Plan()->WireColour(t2));
+    // A hidden wire chosen elsewhere clears the filters.
+    view->SelectWires({t2});
+    QCOMPARE(view->findChild<QComboBox*>("RoleFilter")->currentIndex(), 0);
+    QCOMPARE(view->SelectedWires(), std::vector<std::size_t>{t2});
   }
 
   // A selected row is the plot's wire and is outlined on the map of its die side, whose
@@ -579,7 +666,7 @@ class PhysicalViewTest : public QObject {
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), int(example_->wires.size()) + 2);
-    QVERIFY(lines[1].startsWith("name,kind,length_um,"));
+    QVERIFY(lines[1].startsWith("name,kind,net,role,length_um,"));
     QFile svg(dir.filePath("p.svg"));
     QVERIFY(svg.open(QIODevice::ReadOnly) && svg.readAll().contains("<svg"));
     QCOMPARE(QImage(dir.filePath("p.png")).size(), QSize(1800, 1280));
@@ -591,7 +678,7 @@ class PhysicalViewTest : public QObject {
     view->CopyRows();
     const QStringList copied = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
     QCOMPARE(copied.size(), 3);
-    QVERIFY(copied[0].startsWith("Wire\tKind\tLength (µm)\t"));
+    QVERIFY(copied[0].startsWith("Wire\tKind\tNet\tRole\tLength (µm)\t"));
     QVERIFY(copied[2].startsWith(QString::fromStdString(example_->wires[3].Name) + '\t'));
   }
 
@@ -753,6 +840,31 @@ class PhysicalViewTest : public QObject {
     QVERIFY(
         !notes->findItems("2 wire pairs touch or overlap: S3/(S3:T5) -25.0 um", Qt::MatchStartsWith)
              .isEmpty());
+    // The ground net's tab: VSS's four wires in parallel at each frequency, R near a quarter of
+    // theirs and L below the least of theirs.
+    const QTableWidget* nets = view->NetTable();
+    const PhysicalTable& table = *view->Table();
+    auto* panes = view->findChild<QTabWidget*>("Panes");
+    QVERIFY(panes->isTabVisible(panes->count() - 1));
+    QCOMPARE(nets->rowCount(), int(table.model().results.size()));
+    std::vector<WireSweep> vss;
+    for (std::size_t w = 0; w < table.RowCount(); ++w) {
+      if (table.NetOf(w).name == "VSS") vss.push_back(table.Sweep(w));
+    }
+    QCOMPARE(vss.size(), std::size_t(4));
+    for (int f = 0; f < nets->rowCount(); f += nets->rowCount() - 1) {
+      QCOMPARE(nets->item(f, 0)->text() + nets->item(f, 1)->text() + nets->item(f, 2)->text(),
+               QStringLiteral("VSSground4"));
+      double r_lo = 1e300, r_hi = 0, l_lo = 1e300;
+      for (const WireSweep& s : vss) {
+        r_lo = std::min(r_lo, s.resistance_mohm[std::size_t(f)]);
+        r_hi = std::max(r_hi, s.resistance_mohm[std::size_t(f)]);
+        l_lo = std::min(l_lo, s.partial_nh[std::size_t(f)]);
+      }
+      const double r = nets->item(f, 4)->text().toDouble(), l = nets->item(f, 5)->text().toDouble();
+      QVERIFY(r > 0.9 * r_lo / 4 && r < 1.1 * r_hi / 4);
+      QVERIFY(l > 0 && l < l_lo);
+    }
 
     // No access key of the view is one of the main window's.
     QMap<QString, QString> owner;

@@ -331,9 +331,12 @@ class UiLogicTest : public QObject {
       QCOMPARE(kinds[PlanShape::Kind::kAttachPad], 1ul);
       QCOMPARE(scene.overlaps.size(), std::size_t(2));  // S3/(S3:T5), S6/(S6:R6)
       QVERIFY(std::count(scene.joined.begin(), scene.joined.end(), true) >= 4);
-      QVERIFY(scene.lo < scene.hi);
+      // The role colours by category, without a scale.
+      const bool role = q == PlanQuantity::kRole;
+      QVERIFY(role ? scene.category.size() == n && scene.lo == scene.hi : scene.lo < scene.hi);
       for (std::size_t w = 0; w < n; ++w) {
-        QVERIFY(std::isfinite(scene.values[w]) || q == PlanQuantity::kClearance);
+        QVERIFY(std::isfinite(scene.values[w]) || q == PlanQuantity::kClearance ||
+                (role && scene.category[w] >= 0));
         for (PlanPoint p : scene.paths[w]) {
           QVERIFY(p.x >= scene.min.x && p.x <= scene.max.x && p.y >= scene.min.y &&
                   p.y <= scene.max.y);
