@@ -786,8 +786,13 @@ int Run(int argc, char** argv, std::string& doing) {
       }
       opt.net_rules.map = ostrel::ReadNetMap(ostrel::ReadWholeFile(opt.net_map));
     }
+    // The nets cost a look-up of every wire's pad types: made only for the outputs that use them
+    // (--list-nets, a --nets net: pattern, the physical model's ground and supply nets).
+    const bool uses_nets = opt.list_nets || NamesNets(opt) || opt.NeedsPhysicalModel();
     const std::vector<ostrel::Net> nets =
-        ostrel::WireNets(ws.Wires, ostrel::WirePadTypes(ws.package, ws.Wires), opt.net_rules);
+        uses_nets
+            ? ostrel::WireNets(ws.Wires, ostrel::WirePadTypes(ws.package, ws.Wires), opt.net_rules)
+            : std::vector<ostrel::Net>{};
     if (NamesNets(opt)) {
       try {
         opt.choices.nets = ostrel::ExpandNetPatterns(opt.choices.nets, nets, ws.Wires);
