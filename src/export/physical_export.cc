@@ -632,12 +632,13 @@ void WritePhysicalNpz(const physical::Model& model, const ByteSink& out, std::ui
                    kMohmPerOhm),
         std::tuple("results_internal_inductance_nh",
                    &physical::FrequencyResult::internal_inductance_h, kNhPerH)}) {
-    arrays.push_back(Figures(name, {frequencies, n},
-                             [&results = model.results, figure, scale](Pieces<double>& p) {
-                               for (const physical::FrequencyResult& r : results) {
-                                 for (const double v : r.*figure) p.Add(Figure(v * scale));
-                               }
-                             }));
+    arrays.push_back(
+        Figures(name, {frequencies, n},
+                [&results = model.results, member = figure, factor = scale](Pieces<double>& p) {
+                  for (const physical::FrequencyResult& r : results) {
+                    for (const double v : r.*member) p.Add(Figure(v * factor));
+                  }
+                }));
   }
   for (const auto& [kind, correction] :
        {std::pair("proximity_partial", &physical::FrequencyResult::proximity_partial),
