@@ -1,16 +1,17 @@
 #!/bin/sh
 # Reproduces the figures of bench/README.md: generates the packages, checks that the reports
-# of the 1k, 10k and 100k packages and of the bundled example are byte-identical to reference
+# of the 1k, 10k and 100,100-wire packages and of the bundled example are byte-identical to reference
 # reports (when a reference folder is given), times ostrel-cli against the input/output floor
-# (ostrel-baseline: the package read twice with large reads, the report's bytes written) in
-# the same run, by processor time (user + sys) and wall time, measures peak memory, and runs
-# the stage benchmarks.
+# (ostrel-baseline: the package read twice line by line through a 64 KB buffer, the report's
+# bytes written in 64 KB pieces) in the same run, interleaved, by processor time (user + sys)
+# and wall time, measures peak memory, and runs the stage benchmarks.
 #
 #   sh bench/measure.sh BUILD_DIR [WORK_DIR [REFERENCE_DIR]]
 #
 # BUILD_DIR is a build configured with -DOSTREL_BUILD_BENCH=ON. WORK_DIR (default
 # /tmp/ostrel-scale) receives the packages and reports. REFERENCE_DIR holds reports made
 # earlier (e.g. by a build before a change) under the same names, pkgN.zv.doc and AAAc.zv.doc.
+# The end-to-end package has 100,100 wires (pkg100100).
 set -eu
 build=$(cd "$1" && pwd)
 work=${2:-/tmp/ostrel-scale}
@@ -23,23 +24,23 @@ echo "== load"
 uptime
 
 echo "== packages"
-for n in 1000 10000 100000; do "$build/bench/ostrel-genpkg" --wires $n --out "$work" >/dev/null; done
+for n in 1000 10000 100100; do "$build/bench/ostrel-genpkg" --wires $n --out "$work" >/dev/null; done
 cp "$src/examples/AAAc.zv" "$src/examples/AAAc.tmv" "$work/"
 ls -l "$work"/*.tmv
 
 echo "== reports"
-for name in AAAc pkg1000 pkg10000 pkg100000; do
+for name in AAAc pkg1000 pkg10000 pkg100100; do
   "$cli" "$work/$name.zv" >/dev/null
   if [ -n "$ref" ]; then
     cmp "$work/$name.zv.doc" "$ref/$name.zv.doc" && echo "$name: identical to the reference"
   fi
 done
-bytes=$(wc -c <"$work/pkg100000.zv.doc")
+bytes=$(wc -c <"$work/pkg100100.zv.doc")
 
-echo "== end to end, 100k wires: ostrel-cli and the floor in one run (hyperfine, 20 runs)"
+echo "== end to end, 100,100 wires: ostrel-cli and the floor in one run (hyperfine, 20 runs)"
 hyperfine -N -w 3 -r 20 --export-json "$work/hyperfine.json" \
-  "$cli $work/pkg100000.zv" \
-  "$build/bench/ostrel-baseline $work/pkg100000.tmv $bytes $work/baseline.out"
+  "$cli $work/pkg100100.zv" \
+  "$build/bench/ostrel-baseline $work/pkg100100.tmv $bytes $work/baseline.out"
 # Processor time (user + sys, means) decides; wall medians are shown too (the machine is shared).
 python3 - "$work/hyperfine.json" <<'EOF' || true
 import json, sys
@@ -54,8 +55,8 @@ EOF
 echo "== interleaved, 40 rounds of ostrel-cli then the floor: processor time (user + sys)"
 # Each round runs both, so that a slower or faster spell of a shared machine weighs on both
 # alike; the medians and the median of the rounds' ratios are printed.
-python3 - "$cli $work/pkg100000.zv" \
-  "$build/bench/ostrel-baseline $work/pkg100000.tmv $bytes $work/baseline.out" <<'EOF' || true
+python3 - "$cli $work/pkg100100.zv" \
+  "$build/bench/ostrel-baseline $work/pkg100100.tmv $bytes $work/baseline.out" <<'EOF' || true
 import resource, statistics, subprocess, sys
 def cpu_ms(command):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -75,9 +76,9 @@ EOF
 echo "== the same by /usr/bin/time (5 runs each): wall, user, sys, peak memory, page faults"
 for i in 1 2 3 4 5; do
   /usr/bin/time -f "ostrel-cli %e s wall %U s user %S s sys %M KB %R faults" \
-    "$cli" "$work/pkg100000.zv" 2>&1 >/dev/null
+    "$cli" "$work/pkg100100.zv" 2>&1 >/dev/null
   /usr/bin/time -f "floor      %e s wall %U s user %S s sys %M KB %R faults" \
-    "$build/bench/ostrel-baseline" "$work/pkg100000.tmv" "$bytes" "$work/baseline.out" 2>&1
+    "$build/bench/ostrel-baseline" "$work/pkg100100.tmv" "$bytes" "$work/baseline.out" 2>&1
 done
 
 echo "== stage benchmarks (medians of 5)"

@@ -674,16 +674,16 @@ std::optional<ostrel::PhysicalStudy> PhysicalStudy(
   return study;
 }
 
-// The requested exports of the estimation just run, as {path, text}, in the order of their
-// rows. Their notes (SPICE couplings scaled or limited) go to stderr. `study`: the physical
-// study when an export needs it.
-std::vector<std::pair<std::string, std::string>> Exports(
+// The requested exports of the estimation just run, as {path, result}, in the order of their
+// rows. Their notes (SPICE couplings scaled or limited, a large JSON) go to stderr. `study`: the
+// physical study when an export needs it.
+std::vector<std::pair<std::string, ostrel::ExportResult>> Exports(
     const ostrel::Workspace& ws, const Options& opt,
     const std::optional<ostrel::PhysicalStudy>& study) {
   const ostrel::ExportHeader header = ostrel::ExportHeaderFor(ws);
   ostrel::ExportChoices choices = opt.choices;
   choices.date = UtcDate();
-  std::vector<std::pair<std::string, std::string>> out;
+  std::vector<std::pair<std::string, ostrel::ExportResult>> out;
   for (std::size_t i = 0; i < opt.exports.size(); ++i) {
     const std::string& path = opt.exports[i];
     if (path.empty()) continue;
@@ -696,7 +696,7 @@ std::vector<std::pair<std::string, std::string>> Exports(
     for (const std::string& note : result.notes) {
       std::cerr << "ostrel-cli: note: " << path << ": " << note << "\n";
     }
-    out.emplace_back(path, std::move(result.text));
+    out.emplace_back(path, std::move(result));
   }
   return out;
 }
@@ -825,7 +825,12 @@ int Run(int argc, char** argv, std::string& doing) {
       }
       opt.net_rules.map = ostrel::ReadNetMap(ostrel::ReadWholeFile(opt.net_map));
     }
-    const std::vector<ostrel::Net> nets = ostrel::PackageNets(ws.package, ws.Wires, opt.net_rules);
+    // The nets cost a look-up of every wire's pad types: made only for the outputs that use them
+    // (--list-nets, a --nets net: pattern, the physical model's ground and supply nets).
+    const bool uses_nets = opt.list_nets || NamesNets(opt) || opt.NeedsPhysicalModel();
+    const std::vector<ostrel::Net> nets =
+        uses_nets ? ostrel::PackageNets(ws.package, ws.Wires, opt.net_rules)
+                  : std::vector<ostrel::Net>{};
     if (NamesNets(opt)) {
       try {
         opt.choices.nets = ostrel::ExpandNetPatterns(opt.choices.nets, nets, ws.Wires);
@@ -856,13 +861,21 @@ int Run(int argc, char** argv, std::string& doing) {
     doing = "computing the physical model";
     const std::optional<ostrel::PhysicalStudy> study = PhysicalStudy(ws, opt, nets, pairs);
     doing = "making the exports";
-    const std::vector<std::pair<std::string, std::string>> exports = Exports(ws, opt, study);
+    const std::vector<std::pair<std::string, ostrel::ExportResult>> exports =
+        Exports(ws, opt, study);
     doing = "writing the report and the exports";
     // The report goes out in pieces as it is written, never whole in memory.
     const std::string& report_path = outputs.front().path;
     ostrel::WriteReportPieces(report, ws.Wires,
                               [&](std::string_view piece) { plan.Write(report_path, piece); });
-    for (const auto& [path, text] : exports) plan.Write(path, text);
+    // A binary export (the model as .npz) is made as it is written, from the study.
+    for (const std::pair<std::string, ostrel::ExportResult>& e : exports) {
+      if (e.second.write) {
+        e.second.write([&](std::string_view piece) { plan.Write(e.first, piece); });
+      } else {
+        plan.Write(e.first, e.second.text);
+      }
+    }
     if (opt.physical_table) plan.Write("-", ostrel::PhysicalTableText(study->model));
     if (opt.list_nets) plan.Write("-", ostrel::NetListText(nets, ws.Wires));
     plan.Commit();

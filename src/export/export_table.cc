@@ -41,8 +41,18 @@ ExportResult Svg(const ExportSource& s, const std::string&) {
   return {SvgText(s.header, s.package, s.wires), {}};
 }
 
-ExportResult Physical(const ExportSource& s, const std::string&) {
-  return {PhysicalJsonText(*s.model), {}};
+// JSON, or NumPy .npz for a path ending in .npz.
+ExportResult Physical(const ExportSource& s, const std::string& path) {
+  ExportResult result;
+  if (IsNpzPath(path)) {
+    result.write = [&model = *s.model](const ByteSink& out) { WritePhysicalNpz(model, out); };
+    return result;
+  }
+  result.text = PhysicalJsonText(*s.model);
+  if (std::string advice = NpzAdvice(*s.model); !advice.empty()) {
+    result.notes.push_back(std::move(advice));
+  }
+  return result;
 }
 
 ExportResult Ibis(const ExportSource& s, const std::string& path) {
@@ -89,7 +99,8 @@ constexpr ExportKind kKinds[] = {
      .make = Spice},
     {.option = "--physical",
      .value_name = "PATH",
-     .help = "also write the physical model as JSON",
+     .help = "also write the physical model as JSON, or as NumPy\n"
+             "arrays when PATH ends in .npz",
      .group = ExportGroup::kPhysicalModel,
      .needs_model = Always,
      .make = Physical},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,10 +37,13 @@ struct ExportSource {
   physical::Progress progress{};  // hears a long computation
 };
 
-// An export's text and what the user should know about it, one sentence per note.
+// An export's text and what the user should know about it, one sentence per note. A large
+// binary file is instead written piece by piece, while it is made, by `write` (then set, and
+// `text` empty): it reads the ExportSource's model, which must outlive it.
 struct ExportResult {
   std::string text;
   std::vector<std::string> notes;
+  std::function<void(const std::function<void(std::string_view)>& out)> write{};
 };
 
 // The part of the help an export is listed in.

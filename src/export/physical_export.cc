@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <limits>
+#include <tuple>
 
 #include "base/stage_error.h"
 #include "base/text.h"
@@ -153,6 +156,186 @@ void CheckShape(const physical::Model& model) {
   if (!fits) throw StageError("the physical model does not hold every figure of every wire");
 }
 
+// A figure for a file: as the JSON writes it, negative zero as 0; StageError when not finite.
+double Figure(double value) {
+  if (!std::isfinite(value)) throw StageError("a figure of the physical model is not finite");
+  return value == 0 ? 0 : value;
+}
+
+// Elements of one type gathered into pieces of 64 KB for the sink.
+template <typename T>
+class Pieces {
+ public:
+  explicit Pieces(const ByteSink& out) : out_(out), buffer_(kBytes / sizeof(T)) {}
+  void Add(T value) {
+    buffer_[count_++] = value;
+    if (count_ == buffer_.size()) Flush();
+  }
+  void Flush() {
+    if (count_ > 0) out_({reinterpret_cast<const char*>(buffer_.data()), count_ * sizeof(T)});
+    count_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kBytes = std::size_t{1} << 16;
+  const ByteSink& out_;
+  std::vector<T> buffer_;
+  std::size_t count_ = 0;
+};
+
+// An array whose elements `fill` adds.
+template <typename T>
+NpyArray Array(std::string name, std::string descr, std::vector<std::uint64_t> shape,
+               std::function<void(Pieces<T>&)> fill) {
+  NpyArray array;
+  array.name = std::move(name);
+  array.descr = std::move(descr);
+  array.shape = std::move(shape);
+  array.data = [fill = std::move(fill)](const ByteSink& out) {
+    Pieces<T> pieces(out);
+    fill(pieces);
+    pieces.Flush();
+  };
+  return array;
+}
+
+NpyArray Figures(std::string name, std::vector<std::uint64_t> shape,
+                 std::function<void(Pieces<double>&)> fill) {
+  return Array<double>(std::move(name), "<f8", std::move(shape), std::move(fill));
+}
+
+NpyArray Indices(std::string name, std::vector<std::uint64_t> shape,
+                 std::function<void(Pieces<std::int64_t>&)> fill) {
+  return Array<std::int64_t>(std::move(name), "<i8", std::move(shape), std::move(fill));
+}
+
+// One figure (a scalar) or a list of them times `scale`.
+NpyArray Scalar(std::string name, double value) {
+  return Figures(std::move(name), {}, [value](Pieces<double>& p) { p.Add(Figure(value)); });
+}
+
+NpyArray List(std::string name, const std::vector<double>& values, double scale) {
+  return Figures(std::move(name), {values.size()}, [&values, scale](Pieces<double>& p) {
+    for (const double v : values) p.Add(Figure(v * scale));
+  });
+}
+
+// The code points of valid UTF-8.
+std::u32string CodePoints(const std::string& utf8) {
+  std::u32string out;
+  for (std::size_t k = 0; k < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[k]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t m = 1; m < length && k + m < utf8.size(); ++m) {
+      c = (c << 6) | (static_cast<unsigned char>(utf8[k + m]) & 0x3F);
+    }
+    out += c;
+    k += length;
+  }
+  return out;
+}
+
+// Names as fixed-width unicode ('<U' as wide as the longest, at least 1), each by the UTF-8 rule
+// of the JSON (export/name_text.h).
+NpyArray Texts(std::string name, const std::vector<std::string>& texts) {
+  std::vector<std::u32string> points;
+  std::size_t width = 1;
+  for (const std::string& t : texts) {
+    points.push_back(CodePoints(NameAsUtf8(t)));
+    width = std::max(width, points.back().size());
+  }
+  return Array<char32_t>(std::move(name), "<U" + std::to_string(width), {texts.size()},
+                         [points = std::move(points), width](Pieces<char32_t>& p) {
+                           for (const std::u32string& t : points) {
+                             for (std::size_t c = 0; c < width; ++c)
+                               p.Add(c < t.size() ? t[c] : U'\0');
+                           }
+                         });
+}
+
+// Lists of indices: `name` all of them in order, `name`_start where each list starts (and the
+// total at the end).
+template <typename Lists, typename ListOf>
+void AddLists(std::vector<NpyArray>& arrays, const std::string& name, const Lists& lists,
+              ListOf list_of) {
+  std::vector<std::int64_t> start = {0};
+  for (const auto& item : lists) {
+    start.push_back(start.back() + static_cast<std::int64_t>(list_of(item).size()));
+  }
+  const auto total = static_cast<std::uint64_t>(start.back());
+  arrays.push_back(Indices(name, {total}, [&lists, list_of](Pieces<std::int64_t>& p) {
+    for (const auto& item : lists) {
+      for (const std::size_t index : list_of(item)) p.Add(static_cast<std::int64_t>(index));
+    }
+  }));
+  arrays.push_back(Indices(name + "_start", {start.size()}, [start](Pieces<std::int64_t>& p) {
+    for (const std::int64_t s : start) p.Add(s);
+  }));
+}
+
+// Every entry of a matrix as (i, j, value): the kept ones of a sparse matrix, all of a dense one.
+template <typename Visit>
+void ForEachEntry(const physical::SymmetricMatrix& m, Visit visit) {
+  if (!m.dense) {
+    for (const physical::SymmetricMatrix::Entry& e : m.entries) visit(e.i, e.j, e.value);
+    return;
+  }
+  for (std::size_t i = 0; i < m.n; ++i) {
+    for (std::size_t j = 0; j < m.n; ++j) visit(i, j, m.values[i * m.n + j]);
+  }
+}
+
+// A matrix times `scale`: dense as `name` (n x n), sparse as `name`_i, _j and _value.
+void AddMatrix(std::vector<NpyArray>& arrays, const std::string& name,
+               const physical::SymmetricMatrix& m, double scale) {
+  if (m.dense) {
+    arrays.push_back(Figures(name, {m.n, m.n}, [&m, scale](Pieces<double>& p) {
+      for (const double v : m.values) p.Add(Figure(v * scale));
+    }));
+    return;
+  }
+  const std::uint64_t count = m.entries.size();
+  for (const bool row : {true, false}) {
+    arrays.push_back(
+        Indices(name + (row ? "_i" : "_j"), {count}, [&m, row](Pieces<std::int64_t>& p) {
+          for (const auto& e : m.entries) p.Add(static_cast<std::int64_t>(row ? e.i : e.j));
+        }));
+  }
+  arrays.push_back(Figures(name + "_value", {count}, [&m, scale](Pieces<double>& p) {
+    for (const auto& e : m.entries) p.Add(Figure(e.value * scale));
+  }));
+}
+
+// One matrix of every frequency's result, stacked: `name`_f (the frequency's index), _i, _j
+// and _value.
+void AddStackedMatrices(std::vector<NpyArray>& arrays, const std::string& name,
+                        const std::vector<physical::FrequencyResult>& results,
+                        physical::ProximityCorrection physical::FrequencyResult::*correction,
+                        physical::SymmetricMatrix physical::ProximityCorrection::*matrix,
+                        double scale) {
+  std::uint64_t count = 0;
+  for (const physical::FrequencyResult& r : results) {
+    ForEachEntry((r.*correction).*matrix, [&](std::size_t, std::size_t, double) { ++count; });
+  }
+  const auto each = [&results, correction, matrix](auto visit) {
+    for (std::size_t f = 0; f < results.size(); ++f) {
+      ForEachEntry((results[f].*correction).*matrix,
+                   [&](std::size_t i, std::size_t j, double v) { visit(f, i, j, v); });
+    }
+  };
+  for (const char* field : {"_f", "_i", "_j"}) {
+    const char which = field[1];
+    arrays.push_back(Indices(name + field, {count}, [each, which](Pieces<std::int64_t>& p) {
+      each([&](std::size_t f, std::size_t i, std::size_t j, double) {
+        p.Add(static_cast<std::int64_t>(which == 'f' ? f : which == 'i' ? i : j));
+      });
+    }));
+  }
+  arrays.push_back(Figures(name + "_value", {count}, [each, scale](Pieces<double>& p) {
+    each([&](std::size_t, std::size_t, std::size_t, double v) { p.Add(Figure(v * scale)); });
+  }));
+}
 }  // namespace
 
 std::string PhysicalJsonText(const physical::Model& model) {
@@ -330,11 +513,13 @@ std::string PhysicalJsonText(const physical::Model& model) {
   }
   out += model.pairs.empty() ? "]" : "\n  ]";
   out += ",\n  \"notes\": [";
-  for (std::size_t n = 0; n < model.notes.size(); ++n) {
+  std::vector<std::string> notes = model.notes;
+  if (const std::string advice = NpzAdvice(model); !advice.empty()) notes.push_back(advice);
+  for (std::size_t n = 0; n < notes.size(); ++n) {
     out += n == 0 ? "\n    " : ",\n    ";
-    out += JsonString(model.notes[n]);
+    out += JsonString(notes[n]);
   }
-  out += model.notes.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  out += notes.empty() ? "]\n}\n" : "\n  ]\n}\n";
   return out;
 }
 
@@ -420,6 +605,179 @@ std::vector<std::string> ClearanceNotes(const physical::Model& model) {
     notes.push_back((joined ? note : PairsText(count, model.options.clearance_m)) + listed);
   }
   return notes;
+}
+
+std::string NpzAdvice(const physical::Model& model) {
+  if (model.conductors.size() <= kNpzAdviceWires) return "";
+  return "the model of " + std::to_string(model.conductors.size()) +
+         " wires is large as JSON text; --physical NAME.npz writes it as NumPy arrays, a "
+         "fraction of the size and of the time (docs/physical.md)";
+}
+
+bool IsNpzPath(std::string_view path) {
+  if (path.size() < 4) return false;
+  std::string suffix(path.substr(path.size() - 4));
+  for (char& c : suffix) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return suffix == ".npz";
+}
+
+void WritePhysicalNpz(const physical::Model& model, const ByteSink& out, std::uint64_t zip64_from) {
+  CheckShape(model);
+  const std::vector<physical::Conductor>& wires = model.conductors;
+  const std::size_t n = wires.size();
+  const std::size_t frequencies = model.results.size();
+  std::vector<NpyArray> arrays;
+  arrays.push_back(List("frequencies_hz", model.options.frequencies_hz, 1.0));
+  arrays.push_back(Scalar("ground_depth_um", model.options.ground_depth_m / kMPerUm));
+  // The wires' fields, one value (or one list of points) per wire.
+  std::vector<std::string> names, kinds;
+  std::size_t points = 0;
+  for (const physical::Conductor& c : wires) {
+    names.push_back(c.name);
+    kinds.push_back(KindName(c.kind));
+    points += c.path_m.size();
+  }
+  arrays.push_back(Texts("wires_name", names));
+  arrays.push_back(Texts("wires_kind", kinds));
+  const auto per_wire = [&](const char* name, double (*figure)(const physical::Conductor&)) {
+    arrays.push_back(Figures(name, {n}, [&wires, figure](Pieces<double>& p) {
+      for (const physical::Conductor& c : wires) p.Add(Figure(figure(c)));
+    }));
+  };
+  per_wire("wires_diameter_um",
+           [](const physical::Conductor& c) { return 2 * c.radius_m / kMPerUm; });
+  per_wire("wires_resistivity_ohm_m",
+           [](const physical::Conductor& c) { return c.resistivity_ohm_m; });
+  arrays.push_back(Figures("wires_path_um", {points, 3}, [&wires](Pieces<double>& p) {
+    for (const physical::Conductor& c : wires) {
+      for (const physical::Point3& point : c.path_m) {
+        for (const double v : {point.x, point.y, point.z}) p.Add(Figure(v / kMPerUm));
+      }
+    }
+  }));
+  std::vector<std::int64_t> path_start = {0};
+  for (const physical::Conductor& c : wires) {
+    path_start.push_back(path_start.back() + static_cast<std::int64_t>(c.path_m.size()));
+  }
+  arrays.push_back(Indices("wires_path_start", {n + 1}, [path_start](Pieces<std::int64_t>& p) {
+    for (const std::int64_t s : path_start) p.Add(s);
+  }));
+  per_wire("wires_length_um", [](const physical::Conductor& c) { return c.length_m / kMPerUm; });
+  per_wire("wires_resistance_dc_mohm",
+           [](const physical::Conductor& c) { return physical::DcResistanceOhm(c) * kMohmPerOhm; });
+  // The matrices; a partial matrix left out has no array (null in the JSON).
+  if (model.partial_inductance_h) {
+    AddMatrix(arrays, "inductance_partial_nh", *model.partial_inductance_h, kNhPerH);
+  }
+  AddMatrix(arrays, "inductance_loop_nh", model.loop_inductance_h, kNhPerH);
+  // The results: frequency x wire, the proximity corrections stacked.
+  std::vector<double> result_frequencies;
+  for (const physical::FrequencyResult& r : model.results) {
+    result_frequencies.push_back(r.frequency_hz);
+  }
+  arrays.push_back(
+      Figures("results_frequency_hz", {frequencies}, [result_frequencies](Pieces<double>& p) {
+        for (const double f : result_frequencies) p.Add(Figure(f));
+      }));
+  for (const auto& [name, figure, scale] :
+       {std::tuple("results_resistance_mohm", &physical::FrequencyResult::resistance_ohm,
+                   kMohmPerOhm),
+        std::tuple("results_internal_inductance_nh",
+                   &physical::FrequencyResult::internal_inductance_h, kNhPerH)}) {
+    arrays.push_back(
+        Figures(name, {frequencies, n},
+                [&results = model.results, member = figure, factor = scale](Pieces<double>& p) {
+                  for (const physical::FrequencyResult& r : results) {
+                    for (const double v : r.*member) p.Add(Figure(v * factor));
+                  }
+                }));
+  }
+  for (const auto& [kind, correction] :
+       {std::pair("proximity_partial", &physical::FrequencyResult::proximity_partial),
+        std::pair("proximity_loop", &physical::FrequencyResult::proximity_loop)}) {
+    for (const auto& [figure, matrix, scale] :
+         {std::tuple("delta_resistance_mohm", &physical::ProximityCorrection::delta_resistance_ohm,
+                     kMohmPerOhm),
+          std::tuple("delta_inductance_nh", &physical::ProximityCorrection::delta_inductance_h,
+                     kNhPerH)}) {
+      std::string name = "results_";
+      name += kind;
+      name += '_';
+      name += figure;
+      AddStackedMatrices(arrays, name, model.results, correction, matrix, scale);
+    }
+  }
+  if (model.capacitance_f) {
+    arrays.push_back(Scalar("eps_r", model.options.eps_r));
+    AddMatrix(arrays, "capacitance_pf", *model.capacitance_f, kPfPerF);
+  }
+  const auto itself = [](const std::vector<std::size_t>& list) -> const std::vector<std::size_t>& {
+    return list;
+  };
+  AddLists(arrays, "coincident", model.coincident, itself);
+  AddLists(arrays, "conductors", model.joined_conductors, itself);
+  // The clearance list, one row per pair.
+  const std::vector<physical::Clearance>& pairs = model.clearance;
+  arrays.push_back(Indices("clearance_wires", {pairs.size(), 2}, [&pairs](Pieces<std::int64_t>& p) {
+    for (const physical::Clearance& c : pairs) {
+      p.Add(static_cast<std::int64_t>(c.wire_a));
+      p.Add(static_cast<std::int64_t>(c.wire_b));
+    }
+  }));
+  arrays.push_back(Figures("clearance_at_um", {pairs.size(), 3}, [&pairs](Pieces<double>& p) {
+    for (const physical::Clearance& c : pairs) {
+      for (const double v : {c.at_m.x, c.at_m.y, c.at_m.z}) p.Add(Figure(v / kMPerUm));
+    }
+  }));
+  arrays.push_back(Figures("clearance_clearance_um", {pairs.size()}, [&pairs](Pieces<double>& p) {
+    for (const physical::Clearance& c : pairs) p.Add(Figure(c.clearance_m / kMPerUm));
+  }));
+  arrays.push_back(Array<std::uint8_t>("clearance_joined", "|b1", {pairs.size()},
+                                       [&pairs](Pieces<std::uint8_t>& p) {
+                                         for (const physical::Clearance& c : pairs) {
+                                           p.Add(c.joined ? 1 : 0);
+                                         }
+                                       }));
+  // The nets: one row per net, their results net x frequency; the supply loop NaN where a net
+  // has none (a ground net).
+  std::vector<std::string> net_names, roles;
+  for (const physical::NetImpedance& net : model.nets) {
+    net_names.push_back(net.net.name);
+    roles.push_back(net.net.supply ? "power" : "ground");
+    if (net.parallel.size() != frequencies ||
+        (!net.supply_loop.empty() && net.supply_loop.size() != frequencies)) {
+      throw StageError("the physical model does not hold every figure of every net");
+    }
+  }
+  arrays.push_back(Texts("nets_name", net_names));
+  arrays.push_back(Texts("nets_role", roles));
+  AddLists(arrays, "nets_wires", model.nets,
+           [](const physical::NetImpedance& net) -> const std::vector<std::size_t>& {
+             return net.net.wires;
+           });
+  for (const bool loop : {false, true}) {
+    for (const bool inductance : {false, true}) {
+      std::string name = loop ? "nets_results_supply_loop_" : "nets_results_";
+      name += inductance ? "inductance_nh" : "resistance_mohm";
+      arrays.push_back(
+          Figures(name, {model.nets.size(), frequencies},
+                  [&nets = model.nets, frequencies, loop, inductance](Pieces<double>& p) {
+                    for (const physical::NetImpedance& net : nets) {
+                      const auto& list = loop ? net.supply_loop : net.parallel;
+                      for (std::size_t f = 0; f < frequencies; ++f) {
+                        if (list.empty()) {
+                          p.Add(std::numeric_limits<double>::quiet_NaN());
+                          continue;
+                        }
+                        p.Add(inductance ? Figure(list[f].inductance_h * kNhPerH)
+                                         : Figure(list[f].resistance_ohm * kMohmPerOhm));
+                      }
+                    }
+                  }));
+    }
+  }
+  arrays.push_back(Texts("notes", model.notes));
+  WriteNpz(arrays, out, zip64_from);
 }
 
 }  // namespace ostrel

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "export/exports.h"
+#include "export/npz_archive.h"
 #include "physical/physical_model.h"
 
 // What the physical model of the wires (src/physical) gives the user: the model as JSON, a
@@ -21,7 +22,25 @@ namespace ostrel {
 // clearance (wires, at_um, clearance_um, joined; one object per pair), notes. Numbers are the
 // shortest text that reads back as the same double. Throws StageError for a number that is not
 // finite.
+// From more wires than kNpzAdviceWires the JSON (several times 50 MB, and its writing costs more
+// than the model) ends its notes with NpzAdvice, which points to .npz; empty below.
 std::string PhysicalJsonText(const physical::Model& model);
+inline constexpr std::size_t kNpzAdviceWires = 1000;
+std::string NpzAdvice(const physical::Model& model);
+
+// True when `path` asks for the model as NumPy .npz: it ends in ".npz" (any letter case).
+bool IsNpzPath(std::string_view path);
+
+// The model as NumPy .npz (WriteNpz), the JSON's figures as arrays named after its fields, in the
+// same units (docs/physical.md has the table): the JSON's lists of one value per wire or per
+// frequency as 1-D arrays, the wires' and the nets' fields as NAME_FIELD, per-frequency results
+// as 2-D arrays frequency x wire, a dense matrix n x n, a sparse one as NAME_i, NAME_j and
+// NAME_value, the proximity corrections of every frequency stacked with NAME_f, a list of lists
+// flat with NAME_start (where each list starts, and the total at the end), text as fixed-width
+// unicode. Written piece by piece to `out`, the matrices never copied. Throws StageError as
+// PhysicalJsonText does, before any byte of the array at fault is given to `out`.
+void WritePhysicalNpz(const physical::Model& model, const ByteSink& out,
+                      std::uint64_t zip64_from = kZip64From);
 
 // One line per wire at the model's first frequency: name, length, DC resistance, resistance,
 // partial and loop self inductance (each with the internal inductance at that frequency), and

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <fstream>
 #include <iterator>
 
 #include "base/stage_error.h"
@@ -80,6 +82,41 @@ TEST(PhysicalJsonTest, EveryValueReadsBackExactlyInDenseAndSparseForm) {
         "[{\"wires\":[0,2],\"at_um\":[0,0,0],\"clearance_um\":-25.4,\"joined\":true},"
         "{\"wires\":[1,2],\"at_um\":[50,100,75],\"clearance_um\":-3,\"joined\":false}]"};
     EXPECT_EQ(got, want);
+  }
+  fs::remove_all(dir);
+}
+
+// The three wires as .npz, with a proximity correction and a supply net, hold exactly the JSON's
+// figures as numpy.load reads them (npz_check.py): awkward names, the loop matrix dense and
+// sparse, every member in ZIP64 form. A figure that is not finite fails the writing.
+TEST(PhysicalNpzTest, NumpyReadsEveryFigureOfTheJson) {
+  const fs::path dir = ExampleFolder();
+  for (const bool sparse : {false, true}) {
+    SCOPED_TRACE(sparse ? "sparse, ZIP64" : "dense");
+    physical::Model model = ThreeWires(sparse);
+    model.results[1].proximity_loop.delta_resistance_ohm = {3, false, {}, {{2, 1, 1e-3 / 3}}};
+    physical::NetImpedance net;
+    net.net = {"VDD\xe9", true, {0, 2}};
+    net.parallel = {{0.05, 0.3e-9}, {0.06, 0.2e-9}};
+    net.supply_loop = {{0.1, 0.9e-9}, {0.2, 0.8e-9}};
+    model.nets = {net, net};
+    model.nets[1].supply_loop.clear();
+    std::ofstream(dir / "p.json") << PhysicalJsonText(model);
+    std::ofstream npz(dir / "p.npz", std::ios::binary);
+    const auto write = [&](std::string_view b) {
+      npz.write(b.data(), static_cast<std::streamsize>(b.size()));
+    };
+    WritePhysicalNpz(model, write, sparse ? 0 : kZip64From);
+    npz.close();
+    std::string log;
+    EXPECT_EQ(RunIn(dir,
+                    "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR
+                    "/export/npz_check.py' --compare p.json p.npz",
+                    log),
+              0)
+        << log;
+    model.results[1].internal_inductance_h[1] = std::nan("");
+    EXPECT_THROW(WritePhysicalNpz(model, write), StageError);
   }
   fs::remove_all(dir);
 }
