@@ -141,7 +141,7 @@ physical::ReturnWires ReturnWiresOf(const std::vector<Net>& nets, const WireList
     ++counts[static_cast<int>(net.role)];
     for (const std::size_t w : net.wires) {
       if (net.role != NetRole::kGround) {
-        out.signals.push_back(w);
+        out.signal_wires.push_back(w);
       } else if (!wires[w].StitchWire) {
         out.ground.push_back(w);
       }
@@ -154,7 +154,7 @@ physical::ReturnWires ReturnWiresOf(const std::vector<Net>& nets, const WireList
                      "pads with --net-map FILE.csv");
   }
   std::sort(out.ground.begin(), out.ground.end());
-  std::sort(out.signals.begin(), out.signals.end());
+  std::sort(out.signal_wires.begin(), out.signal_wires.end());
   return out;
 }
 

@@ -71,10 +71,10 @@ and loop inductance matrices of the real wire paths; docs/physical.md):
 
 constexpr const char* kHelpOptionRules =
     R"(  An option for one output without that output is a usage error: the SPICE
-  options without --spice (and --spice-broadband without loop), the loss
-  tangent without --touchstone, --nets without an output it selects for,
-  and the model's options (ground depth, clearance, eps_r, capacitance,
-  pairs, frequencies) without an output of the model.
+  options without --spice (and --spice-broadband without loop or partial),
+  the loss tangent without --touchstone, --nets without an output it selects
+  for, and the model's options (ground depth, clearance, eps_r, capacitance,
+  pairs, return, frequencies) without an output of the model.
   A long computation (the model, the Touchstone file) shows its progress on
   stderr; what the model leaves out or repairs in a large package is noted
   there and in the JSON, and so are the wire pairs closer than the clearance
@@ -545,7 +545,7 @@ std::string FaultWithTheWires(const ostrel::WireList& wires, const Options& opt,
   std::vector<char> port(wires.size(), 1);
   if (opt.return_wires) {
     port.assign(wires.size(), 0);
-    for (const std::size_t w : ostrel::ReturnWiresOf(nets, wires).signals) port[w] = 1;
+    for (const std::size_t w : ostrel::ReturnWiresOf(nets, wires).signal_wires) port[w] = 1;
   }
   std::size_t ports = opt.return_wires ? 1 : 0;
   for (std::size_t w = 0; w < wires.size(); ++w) {
@@ -667,8 +667,7 @@ std::optional<ostrel::PhysicalStudy> PhysicalStudy(
   {
     ProgressLine line;
     study = ostrel::RunPhysicalStudy(ws.Wires, ws.params,
-                                     StudyOptionsOf(opt, nets, ws.Wires, pairs),
-                                     line.Hearing());
+                                     StudyOptionsOf(opt, nets, ws.Wires, pairs), line.Hearing());
   }
   for (const std::string& note : study->notes) std::cerr << "ostrel-cli: note: " << note << "\n";
   return study;

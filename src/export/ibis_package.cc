@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -260,7 +261,16 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
         "or --no-capacitance leaves out; give --ground-depth above 0 without --no-capacitance");
   }
   if (model.results.empty()) throw StageError("the physical model has no frequency");
-  const std::vector<IbisPin> pins = IbisPins(model);
+  // Returning through the ground wires, the pins are the signals: the ground wires are their
+  // return, folded into the loop matrices.
+  const std::optional<physical::ReturnWires>& returns = model.options.return_wires;
+  std::vector<IbisPin> pins = IbisPins(model);
+  if (returns) {
+    std::erase_if(pins, [&](const IbisPin& pin) {
+      return !std::binary_search(returns->signal_wires.begin(), returns->signal_wires.end(),
+                                 pin.wire);
+    });
+  }
   if (pins.empty()) throw StageError("no wire reaches the substrate, so no package pin is left");
 
   const std::size_t n = pins.size();
@@ -271,7 +281,27 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
     r_dc[i] = physical::DcResistanceOhm(wire);
     l_int[i] = first.internal_inductance_h[pins[i].wire];
   }
-  const physical::SymmetricMatrix no_matrix{model.conductors.size(), false, {}, {}};
+  physical::SymmetricMatrix resistance{model.conductors.size(), false, {}, {}};
+  physical::SymmetricMatrix inductance = model.loop_inductance_h;
+  std::string ground_names;
+  if (returns) {
+    // At DC the ground wires share the return by conductance: every loop has its own wire's
+    // resistance and, in common with every other, that of the ground wires in parallel.
+    double conductance_s = 0;
+    for (const std::size_t g : returns->ground) {
+      conductance_s += 1 / physical::DcResistanceOhm(model.conductors[g]);
+      ground_names += (ground_names.empty() ? "" : ", ") + AsciiText(model.conductors[g].name);
+    }
+    const physical::ReturnLoop& loop = first.return_loop;
+    inductance = {model.conductors.size(), false, {}, {}};
+    for (std::size_t a = 0; a < loop.wires.size(); ++a) {
+      for (std::size_t b = 0; b <= a; ++b) {
+        resistance.entries.push_back({loop.wires[a], loop.wires[b], 1 / conductance_s});
+        inductance.entries.push_back({loop.wires[a], loop.wires[b], loop.inductance_h.At(a, b)});
+      }
+    }
+    std::fill(l_int.begin(), l_int.end(), 0.0);  // in the loop's figures already
+  }
 
   std::vector<std::string> stitches;
   for (const auto& wire : model.conductors) {
@@ -302,6 +332,23 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
       ", the first frequency of the run. Capacitance: Maxwell matrix (negative "
       "off-diagonal entries) over the same plane, relative permittivity " +
       IbisNumber(model.options.eps_r) + ".";
+  if (returns) {
+    notes =
+        "The model covers the bond wires only, not the substrate traces, vias or balls. Each "
+        "pin's current returns through the ground wires " +
+        ground_names +
+        " in parallel (their die ends joined, their substrate ends joined, ideal), which "
+        "have no pin. Resistance: DC resistance of the loop, the pin's own wire and, common to "
+        "every pin, the ground wires in parallel; IBIS package matrices carry no frequency, so "
+        "the skin effect is not in them. Inductance: the loop matrix through the ground wires "
+        "at " +
+        FormatHz(first.frequency_hz) +
+        ", the first frequency of the run, internal inductance included. Capacitance: Maxwell "
+        "matrix (negative off-diagonal entries) over a ground plane " +
+        IbisNumber(model.options.ground_depth_m * 1e6) +
+        " microns below the substrate surface, relative permittivity " +
+        IbisNumber(model.options.eps_r) + ".";
+  }
   for (const std::string& note : model.notes) notes += " " + AsciiText(note);
   AppendText(out, "[Notes]", notes);
   AppendText(out, "[Disclaimer]",
@@ -359,9 +406,8 @@ IbisPackage IbisPackageText(const IbisPackageInfo& info, const physical::Model& 
   out += "[Model Data]\n";
   out += "| Resistance in Ohm, inductance in H, capacitance in F.\n";
   out += "| Resistance: DC, without the skin effect or the proximity of close wires.\n";
-  AppendMatrix(out, "[Resistance Matrix]", PinOrderRows(no_matrix, pins, r_dc), pins);
-  AppendMatrix(out, "[Inductance Matrix]", PinOrderRows(model.loop_inductance_h, pins, l_int),
-               pins);
+  AppendMatrix(out, "[Resistance Matrix]", PinOrderRows(resistance, pins, r_dc), pins);
+  AppendMatrix(out, "[Inductance Matrix]", PinOrderRows(inductance, pins, l_int), pins);
   AppendMatrix(out, "[Capacitance Matrix]", PinOrderRows(*model.capacitance_f, pins, none), pins);
   out += "[End Model Data]\n";
   out += "[End Package Model]\n";

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <limits>
+#include <optional>
 #include <tuple>
 
 #include "base/stage_error.h"
@@ -774,6 +775,87 @@ void WritePhysicalNpz(const physical::Model& model, const ByteSink& out, std::ui
                       }
                     }
                   }));
+    }
+  }
+  // The differential pairs, one row each; NaN for a figure the JSON gives as null, -1 for no
+  // neighbour.
+  const std::vector<physical::PairFigures>& diff = model.pairs;
+  arrays.push_back(Indices("pairs_wires", {diff.size(), 2}, [&diff](Pieces<std::int64_t>& p) {
+    for (const physical::PairFigures& pair : diff) {
+      p.Add(static_cast<std::int64_t>(pair.wires.positive));
+      p.Add(static_cast<std::int64_t>(pair.wires.negative));
+    }
+  }));
+  using Optional = std::optional<double> (*)(const physical::PairFigures&);
+  const std::pair<const char*, Optional> kPairFigures[] = {
+      {"pairs_odd_inductance_nh",
+       [](const physical::PairFigures& f) -> std::optional<double> {
+         return f.odd_inductance_h * kNhPerH;
+       }},
+      {"pairs_even_inductance_nh",
+       [](const physical::PairFigures& f) -> std::optional<double> {
+         return f.even_inductance_h * kNhPerH;
+       }},
+      {"pairs_odd_capacitance_pf",
+       [](const physical::PairFigures& f) -> std::optional<double> {
+         return f.odd_capacitance_f ? std::optional(*f.odd_capacitance_f * kPfPerF) : std::nullopt;
+       }},
+      {"pairs_even_capacitance_pf",
+       [](const physical::PairFigures& f) -> std::optional<double> {
+         return f.even_capacitance_f ? std::optional(*f.even_capacitance_f * kPfPerF)
+                                     : std::nullopt;
+       }},
+      {"pairs_z_odd_ohm", [](const physical::PairFigures& f) { return f.z_odd_ohm; }},
+      {"pairs_z_even_ohm", [](const physical::PairFigures& f) { return f.z_even_ohm; }},
+      {"pairs_z_diff_ohm", [](const physical::PairFigures& f) { return f.z_diff_ohm; }},
+      {"pairs_neighbour_k", [](const physical::PairFigures& f) -> std::optional<double> {
+         return f.neighbour ? std::optional(f.neighbour_k) : std::nullopt;
+       }}};
+  for (const auto& [name, figure] : kPairFigures) {
+    arrays.push_back(Figures(name, {diff.size()}, [&diff, get = figure](Pieces<double>& p) {
+      for (const physical::PairFigures& pair : diff) {
+        const std::optional<double> v = get(pair);
+        p.Add(v ? Figure(*v) : std::numeric_limits<double>::quiet_NaN());
+      }
+    }));
+  }
+  arrays.push_back(Indices("pairs_neighbour_wire", {diff.size()}, [&diff](Pieces<std::int64_t>& p) {
+    for (const physical::PairFigures& pair : diff) {
+      p.Add(pair.neighbour ? static_cast<std::int64_t>(*pair.neighbour) : -1);
+    }
+  }));
+  // Where the signals' current returns; through the ground wires, their loops frequency x
+  // signal x signal.
+  arrays.push_back(Texts("return", {model.options.return_wires ? "wires" : "plane"}));
+  if (model.options.return_wires) {
+    const std::vector<std::size_t> signals = model.results.empty()
+                                                 ? std::vector<std::size_t>{}
+                                                 : model.results.front().return_loop.wires;
+    const std::size_t s = signals.size();
+    for (const physical::FrequencyResult& r : model.results) {
+      if (r.return_loop.wires != signals || r.return_loop.resistance_ohm.n != s) {
+        throw StageError("the physical model does not hold every loop through the ground wires");
+      }
+    }
+    arrays.push_back(Indices("results_return_loop_wires", {s}, [signals](Pieces<std::int64_t>& p) {
+      for (const std::size_t w : signals) p.Add(static_cast<std::int64_t>(w));
+    }));
+    for (const auto& [name, matrix, scale] :
+         {std::tuple("results_return_loop_resistance_mohm", &physical::ReturnLoop::resistance_ohm,
+                     kMohmPerOhm),
+          std::tuple("results_return_loop_inductance_nh", &physical::ReturnLoop::inductance_h,
+                     kNhPerH)}) {
+      arrays.push_back(Figures(
+          name, {frequencies, s, s},
+          [&results = model.results, member = matrix, factor = scale, s](Pieces<double>& p) {
+            for (const physical::FrequencyResult& r : results) {
+              for (std::size_t a = 0; a < s; ++a) {
+                for (std::size_t b = 0; b < s; ++b) {
+                  p.Add(Figure((r.return_loop.*member).At(a, b) * factor));
+                }
+              }
+            }
+          }));
     }
   }
   arrays.push_back(Texts("notes", model.notes));

@@ -728,7 +728,7 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   std::string ground_wires;
   if (returns) {
     signal.assign(n, false);
-    for (const std::size_t w : returns->signals) signal[w] = true;
+    for (const std::size_t w : returns->signal_wires) signal[w] = true;
     for (const std::size_t w : returns->ground)
       ground[w] = true, ground_wires += " " + wires[w].Name;
     for (std::size_t w = 0; w < n; ++w) keep[w] = (keep[w] && signal[w]) || ground[w];

@@ -46,7 +46,8 @@ double TouchstoneBytes(std::size_t ports, std::size_t frequencies) {
 TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model& model,
                               const physical::Progress& progress) {
   const std::optional<physical::ReturnWires>& returns = model.options.return_wires;
-  const std::size_t ports = returns ? 2 * returns->signals.size() + 1 : 2 * model.conductors.size();
+  const std::size_t ports =
+      returns ? 2 * returns->signal_wires.size() + 1 : 2 * model.conductors.size();
   if (ports > kMaxTouchstonePorts) {
     throw StageError("a Touchstone file of " + std::to_string(ports / 2) + " wires would have " +
                      std::to_string(ports) + " ports, more than the " +
@@ -87,9 +88,9 @@ TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model&
     for (const std::size_t g : returns->ground) out += " " + AsciiText(model.conductors[g].name);
     out += ";\n! their pad ends joined (the die's ground, the reference of every port) and their\n";
     out += "! finger ends joined (the substrate's ground). Ports, 50 Ohm:\n";
-    for (std::size_t a = 0; a < returns->signals.size(); ++a) {
+    for (std::size_t a = 0; a < returns->signal_wires.size(); ++a) {
       out += "!   port " + std::to_string(2 * a + 1) + ": pad end of wire " +
-             AsciiText(model.conductors[returns->signals[a]].name) + "; port " +
+             AsciiText(model.conductors[returns->signal_wires[a]].name) + "; port " +
              std::to_string(2 * a + 2) + ": its finger (or landing pad) end\n";
     }
     out += "!   port " + std::to_string(ports) + ": the substrate's ground\n";

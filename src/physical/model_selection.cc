@@ -66,8 +66,9 @@ Model SelectWires(const Model& model, const std::vector<std::size_t>& kept) {
   if (model.options.return_wires) {
     out.options.return_wires->ground =
         KeptIndices(model.options.return_wires->ground, new_index, model.conductors.size()).first;
-    out.options.return_wires->signals =
-        KeptIndices(model.options.return_wires->signals, new_index, model.conductors.size()).first;
+    out.options.return_wires->signal_wires =
+        KeptIndices(model.options.return_wires->signal_wires, new_index, model.conductors.size())
+            .first;
   }
   for (const FrequencyResult& r : model.results) {
     FrequencyResult s;

@@ -81,12 +81,12 @@ SymmetricMatrix Symmetric(const Eigen::MatrixXd& m) {
 }
 
 ReturnLoop ReturnLoopAt(const Model& model, const FrequencyResult& r, const ReturnWires& wires) {
-  std::vector<std::size_t> all = wires.signals;
+  std::vector<std::size_t> all = wires.signal_wires;
   all.insert(all.end(), wires.ground.begin(), wires.ground.end());
   Eigen::MatrixXcd z;
   Eigen::MatrixXd l;
   NetMatrices(model, r, all, z, l);
-  const auto s = static_cast<Eigen::Index>(wires.signals.size());
+  const auto s = static_cast<Eigen::Index>(wires.signal_wires.size());
   const auto g = static_cast<Eigen::Index>(wires.ground.size());
   const Eigen::PartialPivLU<Eigen::MatrixXcd> z_gg(z.bottomRightCorner(g, g));
   const Eigen::VectorXcd y_ones = z_gg.solve(Eigen::VectorXcd::Ones(g));  // Z_gg^-1 1
@@ -99,7 +99,7 @@ ReturnLoop ReturnLoopAt(const Model& model, const FrequencyResult& r, const Retu
   t.bottomRows(g) = y_ones * (u / c) - y_z;
   const Eigen::MatrixXcd z_loop = t.transpose() * z * t;
   ReturnLoop loop;
-  loop.wires = wires.signals;
+  loop.wires = wires.signal_wires;
   const double omega = 2 * std::numbers::pi * r.frequency_hz;
   loop.resistance_ohm = Symmetric(z_loop.real());
   loop.inductance_h = Symmetric(omega > 0 ? Eigen::MatrixXd(z_loop.imag() / omega)
@@ -123,7 +123,7 @@ std::vector<ReturnLoop> ReturnLoops(const Model& model, const ReturnWires& wires
   }
   if (wires.ground.empty()) throw StageError("no ground wire to return the signals' current");
   std::vector<char> used(model.conductors.size(), 0);
-  for (const std::vector<std::size_t>* set : {&wires.ground, &wires.signals}) {
+  for (const std::vector<std::size_t>* set : {&wires.ground, &wires.signal_wires}) {
     for (std::size_t w : *set) {
       if (w >= used.size()) throw StageError("a return wire index is out of range");
       if (used[w]++) {

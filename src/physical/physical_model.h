@@ -108,7 +108,7 @@ struct NetImpedance {
 // pad ends joined (the die's ground grid) and their finger ends joined (the ring or paddle),
 // ideal; and the signal wires whose loops are wanted. Wire indices, ascending, disjoint.
 struct ReturnWires {
-  std::vector<std::size_t> ground, signals;
+  std::vector<std::size_t> ground, signal_wires;
   bool operator==(const ReturnWires&) const = default;
 };
 
@@ -120,6 +120,8 @@ struct ReturnLoop {
   SymmetricMatrix resistance_ohm{0, true, {}, {}};
   SymmetricMatrix inductance_h{0, true, {}, {}};
   bool operator==(const ReturnLoop&) const = default;
+};
+
 // Two wires driven as a differential pair: `positive` and `negative` are wire indices.
 struct WirePair {
   std::size_t positive = 0, negative = 0;

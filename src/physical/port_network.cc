@@ -139,7 +139,7 @@ MatrixXcd ReturnPortAdmittance(const Model& model, std::size_t k, std::size_t se
   if (!model.options.return_wires || !model.partial_inductance_h) {
     throw StageError("ports through the ground wires need them and the partial inductance matrix");
   }
-  const std::vector<std::size_t>& signals = model.options.return_wires->signals;
+  const std::vector<std::size_t>& signals = model.options.return_wires->signal_wires;
   const std::vector<std::size_t>& ground = model.options.return_wires->ground;
   if (signals.size() + ground.size() < model.conductors.size()) {
     // A wire in neither set (a ground stitch between the die grids) carries no current: left

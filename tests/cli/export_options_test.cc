@@ -48,8 +48,9 @@ TEST_F(ExportOptionsTest, UsageErrorsWriteNothing) {
       {"AAAc.zv --csv", "--csv needs a path"},
       {"AAAc.zv --svg", "--svg needs a path"},
       {"--spice-inductance mutual --spice w.cir AAAc.zv",
-       "--spice-inductance needs dc, ac, self or loop"},
-      {"--spice w.cir AAAc.zv --spice-inductance", "--spice-inductance needs dc, ac, self or loop"},
+       "--spice-inductance needs dc, ac, self, loop or partial"},
+      {"--spice w.cir AAAc.zv --spice-inductance",
+       "--spice-inductance needs dc, ac, self, loop or partial"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args);

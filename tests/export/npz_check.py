@@ -79,6 +79,23 @@ def expected(model):
             out[prefix + field] = np.array(
                 [[get(r)[field] if get(r) else np.nan for r in n['results']] for n in nets],
                 dtype=float).reshape(shape)
+    diff = model['pairs']
+    out['pairs_wires'] = np.array([[p['positive'], p['negative']] for p in diff],
+                                  dtype=np.int64).reshape(-1, 2)
+    for field in ('odd_inductance_nh', 'even_inductance_nh', 'odd_capacitance_pf',
+                  'even_capacitance_pf', 'z_odd_ohm', 'z_even_ohm', 'z_diff_ohm'):
+        out['pairs_' + field] = np.array(
+            [np.nan if p[field] is None else p[field] for p in diff], dtype=float)
+    out['pairs_neighbour_k'] = np.array(
+        [p['neighbour']['k'] if p['neighbour'] else np.nan for p in diff], dtype=float)
+    out['pairs_neighbour_wire'] = np.array(
+        [p['neighbour']['wire'] if p['neighbour'] else -1 for p in diff], dtype=np.int64)
+    out['return'] = np.array([model['return']], dtype=str)
+    if model['return'] == 'wires':
+        loops = [r['return_loop'] for r in results]
+        out['results_return_loop_wires'] = np.array(loops[0]['wires'], dtype=np.int64)
+        for field in ('resistance_mohm', 'inductance_nh'):
+            out['results_return_loop_' + field] = np.array([l[field] for l in loops], dtype=float)
     out['notes'] = np.array([n for n in model['notes'] if '.npz' not in n], dtype=str)
     return out
 
@@ -126,7 +143,8 @@ def main():
             shutil.copy(pathlib.Path(a.examples) / name, tmp)
         subprocess.run([a.genpkg, '--wires', '1040', '--out', tmp], check=True,
                        stdout=subprocess.DEVNULL)
-        cases = [('AAAc.zv', ['--frequencies', '0,1e6,1e9', '--clearance', '60'], False),
+        cases = [('AAAc.zv', ['--frequencies', '0,1e6,1e9', '--clearance', '60', '--return',
+                              'wires', '--pairs', 'T2/T3,B2/B3'], False),
                  ('pkg1040.zv', ['--no-capacitance', '--frequencies', '1e8,2e9'], True)]
         for settings, options, large in cases:
             stem = settings.split('.')[0]

@@ -153,7 +153,7 @@ TEST(PackageModels, ReturnThroughTheGroundWiresAgreesThreeWays) {
   const fs::path dir = ExampleFolder();
   RunCli(dir,
          "--return wires --frequencies 1e9,0,1e8 --physical p.json --spice w.cir "
-         "--spice-inductance partial --touchstone w.s73p");
+         "--spice-inductance partial --touchstone w.s73p --ibis-pkg r.pkg");
   std::string out;
   EXPECT_EQ(RunIn(dir,
                   "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR
@@ -161,6 +161,14 @@ TEST(PackageModels, ReturnThroughTheGroundWiresAgreesThreeWays) {
                   out),
             0)
       << out;
+  // The IBIS model's pins are the signals, read by the strict reader.
+  EXPECT_EQ(
+      RunIn(dir, "/usr/bin/python3 '" OSTREL_TESTS_SOURCE_DIR "/export/ibis_pkg_reader.py' r.pkg",
+            out),
+      0)
+      << out;
+  const std::string ibis = ReadWholeFile((dir / "r.pkg").string());
+  EXPECT_NE(ibis.find("[Number Of Pins] 33\n"), std::string::npos);
   const std::string netlist = ReadWholeFile((dir / "w.cir").string());
   EXPECT_NE(netlist.find(" p_s6 f_s6 gnd_die gnd_sub\n"), std::string::npos);
   EXPECT_NE(netlist.find("V_t1_sub f_t1 gnd_sub 0\n"), std::string::npos);
