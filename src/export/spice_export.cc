@@ -517,7 +517,7 @@ std::vector<std::string> LoopPorts(const Branches& circuit, const std::vector<bo
                                    const std::vector<bool>& signal,
                                    const std::vector<std::string>& references) {
   std::vector<std::string> ports = circuit.ports;
-  if (!all || !references.empty() && references.front() != "ref") {
+  if (!all || (!references.empty() && references.front() != "ref")) {
     std::set<std::string> used;
     for (std::size_t w = 0; w < keep.size(); ++w) {
       if (keep[w] && signal[w]) used.insert({circuit.wires[w].start, circuit.wires[w].end});
@@ -722,8 +722,8 @@ SpiceNetlist SpiceLoopText(const ExportHeader& header, const Package& package,
   std::vector<bool> keep = SelectedWires(wires, nets);
   // Through the ground wires: the signals chosen are ports, every ground wire a branch joined to
   // the die's and the substrate's ground; a wire in neither set is left out.
-  const std::optional<physical::ReturnWires> returns =
-      partial ? model.options.return_wires : std::nullopt;
+  const physical::ReturnWires* returns =
+      partial && model.options.return_wires ? &*model.options.return_wires : nullptr;
   std::vector<bool> signal(n, true), ground(n, false);
   std::string ground_wires;
   if (returns) {

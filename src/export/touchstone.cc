@@ -85,7 +85,10 @@ TouchstoneFile TouchstoneText(const TouchstoneInfo& info, const physical::Model&
                                      Number(info.loss_tangent) + ".\n"
                                : "; no capacitance.\n";
     out += "! The current returns through the ground wires:";
-    for (const std::size_t g : returns->ground) out += " " + AsciiText(model.conductors[g].name);
+    for (const std::size_t g : returns->ground) {
+      out += ' ';
+      out += AsciiText(model.conductors[g].name);
+    }
     out += ";\n! their pad ends joined (the die's ground, the reference of every port) and their\n";
     out += "! finger ends joined (the substrate's ground). Ports, 50 Ohm:\n";
     for (std::size_t a = 0; a < returns->signal_wires.size(); ++a) {
