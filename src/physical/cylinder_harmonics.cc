@@ -12,9 +12,10 @@ namespace ostrel::physical {
 namespace {
 
 constexpr int kMaxOrders = 40;
-// The row solve iterates the reflections up to this many times, to this relative change (squared).
+// The row solve iterates the reflections up to this many times, to this relative change (squared):
+// 1e-5 of the correction, itself a few per cent of a wire's resistance at most.
 constexpr int kMaxReflections = 40;
-constexpr double kReflectionTolerance = 1e-14;
+constexpr double kReflectionTolerance = 1e-10;
 
 // The harmonic coefficients of all cylinders: cylinder m's harmonic n (1..orders[m]) in sense
 // 0, (a / (z - c))^n, and in sense 1, its conjugate (a / conj(z - c))^n.
@@ -40,9 +41,10 @@ Layout MakeLayout(const CrossSection& section, int available) {
 }
 
 // The multiple-scattering system (I - R A) x = R B q and the mean field C x, where g = A x + B q
-// is the field falling on each cylinder in its local harmonics and R the reflection.
+// is the field falling on each cylinder in its local harmonics and R the reflection; `reflect`
+// holds R A.
 struct System {
-  Eigen::MatrixXcd matrix, rhs, mean;
+  Eigen::MatrixXcd reflect, rhs, mean;
 };
 
 System BuildSystem(const CrossSection& section, const std::vector<Complex>& reflection,
@@ -51,7 +53,7 @@ System BuildSystem(const CrossSection& section, const std::vector<Complex>& refl
   const double a = section.radius_m;
   const int top = *std::max_element(layout.orders.begin(), layout.orders.end());
   System sys;
-  sys.matrix = Eigen::MatrixXcd::Identity(layout.size, layout.size);
+  sys.reflect = Eigen::MatrixXcd::Zero(layout.size, layout.size);
   sys.rhs = Eigen::MatrixXcd::Zero(layout.size, count);
   sys.mean = Eigen::MatrixXcd::Zero(count, layout.size);
   // binom(n + l - 1, l).
@@ -81,7 +83,7 @@ System BuildSystem(const CrossSection& section, const std::vector<Complex>& refl
         const double alternate = l % 2 == 0 ? 1.0 : -1.0;
         sys.rhs(row, m) += r * (sign * alternate / (2.0 * l)) * powers[l];
         for (int n = 1; n <= nm; ++n) {
-          sys.matrix(row, layout.At(m, n, from_sense[family])) -=
+          sys.reflect(row, layout.At(m, n, from_sense[family])) +=
               r * (sign * alternate * binom(n, l)) * powers[n + l];
         }
       }
@@ -144,7 +146,9 @@ Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
   const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()));
   if (layout.size == 0) return Eigen::MatrixXcd::Zero(count, count);
   const System sys = BuildSystem(section, reflection, layout);
-  const Eigen::MatrixXcd m = sys.mean * sys.matrix.partialPivLu().solve(sys.rhs);
+  const Eigen::MatrixXcd matrix =
+      Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect;
+  const Eigen::MatrixXcd m = sys.mean * matrix.partialPivLu().solve(sys.rhs);
   CheckFinite(m.allFinite());
   return 0.5 * (m + m.transpose());
 }
@@ -158,17 +162,19 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
   // Row k of C S^-1 Rb is (S^-T C_k^T)^T Rb. S = I - RA, so w = C_k^T + (RA)^T w: iterated
   // (the multiple reflections, one per step) while that converges fast, else factorised.
   const Eigen::VectorXcd c = sys.mean.row(row).transpose();
-  const Eigen::MatrixXcd reflected =
-      Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.matrix;
-  Eigen::VectorXcd w = c;
+  Eigen::VectorXcd w = c, next(c.size());
   bool converged = false;
   for (int step = 0; step < kMaxReflections && !converged; ++step) {
-    Eigen::VectorXcd next = c;
-    next.noalias() += reflected.transpose() * w;
+    next = c;
+    next.noalias() += sys.reflect.transpose() * w;
     converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
     w.swap(next);
   }
-  if (!converged) w = sys.matrix.transpose().partialPivLu().solve(c);
+  if (!converged) {
+    const Eigen::MatrixXcd matrix =
+        Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect;
+    w = matrix.transpose().partialPivLu().solve(c);
+  }
   const Eigen::VectorXcd m = sys.rhs.transpose() * w;
   CheckFinite(m.allFinite());
   return m;

@@ -339,7 +339,11 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
     return std::pair(lo, hi);
   };
   std::vector<std::vector<SymmetricMatrix::Entry>> kept(n);
-  std::vector<std::vector<std::pair<std::size_t, double>>> dropped(n);
+  // Each dropped coupling's magnitude, added to both of its wires below; the couplings are kept
+  // only for one run of rows at a time (a wire can have thousands within the reach).
+  std::vector<std::vector<std::pair<std::size_t, double>>> dropped(kRowBlock);
+  std::vector<double> dropped_sum(n, 0.0);
+  std::size_t dropped_count = 0;
   for (std::size_t block = 0; block < n; block += kRowBlock) {
     Report(progress, "loop inductance", double(block) / double(n));
     const std::size_t block_end = std::min(n, block + kRowBlock);
@@ -365,27 +369,26 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
           if (std::abs(m) >= cutoff * std::sqrt(self[i].loop * self[j].loop)) {
             kept[i].push_back({i, j, m});
           } else {
-            dropped[i].push_back({j, std::abs(m)});
+            dropped[i - block].push_back({j, std::abs(m)});
           }
         }
         kept[i].push_back({i, i, self[i].loop});
       });
     fault.Rethrow();
+    // In the order of the rows, so that no thread count changes a bit.
+    for (std::size_t i = block; i < block_end; ++i) {
+      for (const auto& [j, magnitude] : dropped[i - block]) {
+        dropped_sum[i] += magnitude;
+        dropped_sum[j] += magnitude;
+        ++dropped_count;
+      }
+      dropped[i - block].clear();
+    }
   }
   Report(progress, "loop inductance", 1.0);
   // Dropping entry e of a positive definite matrix and adding |e| to both of its diagonal
   // entries adds a diagonally dominant, so positive semidefinite, matrix: the result stays
   // positive definite. Applied only when the cut matrix fails its Cholesky test.
-  std::vector<double> dropped_sum(n, 0.0);
-  std::size_t dropped_count = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    for (const auto& [j, magnitude] : dropped[i]) {
-      dropped_sum[i] += magnitude;
-      dropped_sum[j] += magnitude;
-      ++dropped_count;
-    }
-  }
-  dropped.clear();
   InductanceMatrices out;
   SymmetricMatrix& loop = out.loop_h;
   loop.n = n;
