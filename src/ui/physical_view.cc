@@ -292,7 +292,7 @@ void PhysicalView::BuildControls() {
       QStringLiteral("Differential pairs: comma-separated P/N pairs of wire-name patterns with * "
                      "and ?, as ostrel-cli's --pairs (Ctrl+Shift+P)"));
   pairs_->setClearButtonEnabled(true);
-  pairs_->setMinimumWidth(200);
+  pairs_->setMinimumWidth(120);
   pairs_fault_ = new QLabel(content);
   pairs_fault_->setObjectName(QStringLiteral("PairsFault"));
   pairs_fault_->setWordWrap(true);
@@ -508,7 +508,7 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   name_filter_->setObjectName(QStringLiteral("NameFilter"));
   name_filter_->setPlaceholderText(QStringLiteral("part of a name, or a pattern with * and ?"));
   name_filter_->setClearButtonEnabled(true);
-  name_filter_->setMinimumWidth(160);
+  name_filter_->setMinimumWidth(120);
   kind_filter_ = new QComboBox(pane);
   kind_filter_->setObjectName(QStringLiteral("KindFilter"));
   kind_filter_->addItem(QStringLiteral("All kinds"), QString());
@@ -533,10 +533,12 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   net_filter_->setMinimumWidth(130);
   pair_filter_ = new QComboBox(pane);
   pair_filter_->setObjectName(QStringLiteral("PairFilter"));
-  pair_filter_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  // Narrow in the row of filters; its list shows the pairs' names whole.
+  pair_filter_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  pair_filter_->setMinimumContentsLength(7);
   pair_filter_->setToolTip(QStringLiteral("The wires of every pair, or of one pair"));
   pair_filter_->addItems({QStringLiteral("All pairs"), QStringLiteral("in a pair")});
-  pair_filter_->setEnabled(false);
+  pair_filter_->setVisible(false);  // until a model has pairs
   sort_column_ = new QComboBox(pane);
   sort_column_->setObjectName(QStringLiteral("SortColumn"));
   sort_column_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -1113,8 +1115,9 @@ void PhysicalView::ShowPairs() {
     for (std::size_t p = 0; p < table_->model().pairs.size(); ++p) {
       pair_filter_->addItem(FromUtf8(table_->PairName(p)));
     }
-    pair_filter_->setCurrentIndex(std::max(0, pair_filter_->findText(chosen)));
-    pair_filter_->setEnabled(!table_->model().pairs.empty());
+    const bool any = !table_->model().pairs.empty();
+    pair_filter_->setCurrentIndex(any ? std::max(0, pair_filter_->findText(chosen)) : 0);
+    pair_filter_->setVisible(any);
   }
   const NetImpedanceText pairs = PairFiguresTable(table_->model());
   FillFigures(pair_table_, pairs, 1);
