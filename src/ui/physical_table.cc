@@ -110,9 +110,9 @@ NetImpedanceText PairFiguresTable(const physical::Model& model) {
   };
   for (const physical::PairFigures& p : model.pairs) {
     out.rows.push_back(
-        {name(p.wires.positive) + "/" + name(p.wires.negative), figure("%.2f", p.z_diff_ohm, 1),
-         figure("%.2f", p.z_odd_ohm, 1), figure("%.2f", p.z_even_ohm, 1),
-         Printed("%.4f", p.odd_inductance_h * 1e9), Printed("%.4f", p.even_inductance_h * 1e9),
+        {name(p.wires.positive) + "/" + name(p.wires.negative), figure("%.1f", p.z_diff_ohm, 1),
+         figure("%.1f", p.z_odd_ohm, 1), figure("%.1f", p.z_even_ohm, 1),
+         Printed("%.3f", p.odd_inductance_h * 1e9), Printed("%.3f", p.even_inductance_h * 1e9),
          figure("%.4f", p.odd_capacitance_f, 1e12), figure("%.4f", p.even_capacitance_f, 1e12),
          p.neighbour ? name(*p.neighbour) : std::string(),
          p.neighbour ? Printed("%.3f", p.neighbour_k) : std::string()});

@@ -165,16 +165,18 @@ QTableWidget* FiguresTable(QWidget* parent, const char* name) {
   return table;
 }
 
-// `text` into `table`: columns from `first_figure` on right-aligned, a column without any
-// figure hidden.
+// `text` into `table`: units on a second header line, columns from `first_figure` on
+// right-aligned, a column without any figure hidden.
 void FillFigures(QTableWidget* table, const NetImpedanceText& text, std::size_t first_figure) {
   const QSignalBlocker block(table);
   table->clear();
   table->setColumnCount(static_cast<int>(text.header.size()));
   table->setRowCount(static_cast<int>(text.rows.size()));
   for (std::size_t c = 0; c < text.header.size(); ++c) {
-    table->setHorizontalHeaderItem(static_cast<int>(c),
-                                   new QTableWidgetItem(FromUtf8(text.header[c])));
+    table->setHorizontalHeaderItem(
+        static_cast<int>(c),
+        new QTableWidgetItem(
+            FromUtf8(text.header[c]).replace(QStringLiteral(" ("), QStringLiteral("\n("))));
   }
   for (std::size_t r = 0; r < text.rows.size(); ++r) {
     for (std::size_t c = 0; c < text.rows[r].size(); ++c) {

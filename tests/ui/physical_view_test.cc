@@ -421,7 +421,7 @@ class PhysicalViewTest : public QObject {
     QCOMPARE(figures->rowCount(), 2);
     QCOMPARE(figures->item(1, 0)->text() + " " + figures->item(1, 1)->text() + " " +
                  figures->item(1, 8)->text(),
-             QStringLiteral("B4/B5 100.00 ") + QString::fromStdString(wires[0].Name));
+             QStringLiteral("B4/B5 100.0 ") + QString::fromStdString(wires[0].Name));
     figures->selectRow(1);
     std::vector<std::size_t> selected = view->SelectedWires();
     std::sort(selected.begin(), selected.end());
