@@ -3,7 +3,8 @@
 # start-up (panel, loop schematic, settings text) and window-report.png after Process Data; then
 # the physical view: physical-view.png, physical-plot.png, physical-coupling.png, physical-plan.png,
 # physical-linked.png (a coupling-map cell clicked), physical-nets.png (the role filter, the plan
-# coloured by role), physical-net-impedance.png and physical-stale.png (an option changed).
+# coloured by role), physical-net-impedance.png, physical-stale.png (an option changed) and
+# physical-pairs.png (two differential pairs named).
 # Builds the window first when needed. Needs xvfb-run (package xvfb).
 set -eu
 cd "$(dirname "$0")/.."
@@ -23,4 +24,4 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
 # The view's own options from a fresh user configuration: the defaults.
 XDG_CONFIG_HOME="$work/config" xvfb-run -a -s "-screen 0 1920x1200x24" \
   "$build/src/ui/ostrel-physical-screenshot" "$work/example/AAAc.zv" docs/images
-echo "Wrote docs/images/window-start.png, window-report.png and physical-*.png (view, plot, coupling, plan, linked, nets, net-impedance, stale)"
+echo "Wrote docs/images/window-start.png, window-report.png and physical-*.png (view, plot, coupling, plan, linked, nets, net-impedance, stale, pairs)"

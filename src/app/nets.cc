@@ -271,6 +271,13 @@ std::vector<physical::WirePair> WirePairs(std::string_view pairs,
   return out;
 }
 
+std::vector<physical::WirePair> WirePairsOf(std::string_view pairs, const WireList& wires) {
+  std::vector<std::string> names;
+  names.reserve(wires.size());
+  for (const Wire& wire : wires) names.push_back(wire.Name);
+  return WirePairs(pairs, names);
+}
+
 std::string NetListText(const std::vector<Net>& nets, const WireList& wires) {
   std::string out;
   for (const Net& net : nets) {

@@ -88,6 +88,8 @@ std::string ExpandNetPatterns(std::string_view patterns, const std::vector<Net>&
 // a pattern pair that pairs no wires, a wire in two pairs.
 std::vector<physical::WirePair> WirePairs(std::string_view pairs,
                                           const std::vector<std::string>& names);
+// WirePairs of the wires' names: the pairs of an estimation as both front ends make them.
+std::vector<physical::WirePair> WirePairsOf(std::string_view pairs, const WireList& wires);
 
 // The nets one per line: name, role, wire count and the wires' names.
 std::string NetListText(const std::vector<Net>& nets, const WireList& wires);

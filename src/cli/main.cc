@@ -849,10 +849,8 @@ int Run(int argc, char** argv, std::string& doing) {
     }
     std::vector<ostrel::physical::WirePair> pairs;
     if (opt.Given("--pairs")) {
-      std::vector<std::string> names;
-      for (const ostrel::Wire& wire : ws.Wires) names.push_back(wire.Name);
       try {
-        pairs = ostrel::WirePairs(opt.pairs, names);
+        pairs = ostrel::WirePairsOf(opt.pairs, ws.Wires);
       } catch (const ostrel::StageError& e) {
         return Usage(e.what());
       }

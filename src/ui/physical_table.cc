@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 #include "base/name_patterns.h"
@@ -64,6 +65,9 @@ bool RowShown(const PhysicalTable& table, std::size_t row, const std::vector<Row
       case RowFilter::Match::kPatterns:
         if (!MatchesNetPattern(text, filter.text)) return false;
         break;
+      case RowFilter::Match::kPrefix:
+        if (text.compare(0, filter.text.size(), filter.text) != 0) return false;
+        break;
     }
   }
   return true;
@@ -90,6 +94,28 @@ NetImpedanceText NetImpedanceTable(const physical::Model& model) {
       }
       out.rows.push_back(std::move(row));
     }
+  }
+  return out;
+}
+
+NetImpedanceText PairFiguresTable(const physical::Model& model) {
+  NetImpedanceText out;
+  out.header = {"Pair",        "Z diff (Ω)", "Z odd (Ω)",   "Z even (Ω)", "L odd (nH)",
+                "L even (nH)", "C odd (pF)", "C even (pF)", "Neighbour",  "k"};
+  const auto name = [&](std::size_t wire) {
+    return wire < model.conductors.size() ? model.conductors[wire].name : std::string();
+  };
+  const auto figure = [](const char* format, const std::optional<double>& value, double scale) {
+    return value ? Printed(format, *value * scale) : std::string();
+  };
+  for (const physical::PairFigures& p : model.pairs) {
+    out.rows.push_back(
+        {name(p.wires.positive) + "/" + name(p.wires.negative), figure("%.1f", p.z_diff_ohm, 1),
+         figure("%.1f", p.z_odd_ohm, 1), figure("%.1f", p.z_even_ohm, 1),
+         Printed("%.3f", p.odd_inductance_h * 1e9), Printed("%.3f", p.even_inductance_h * 1e9),
+         figure("%.4f", p.odd_capacitance_f, 1e12), figure("%.4f", p.even_capacitance_f, 1e12),
+         p.neighbour ? name(*p.neighbour) : std::string(),
+         p.neighbour ? Printed("%.3f", p.neighbour_k) : std::string()});
   }
   return out;
 }
@@ -212,8 +238,17 @@ PhysicalTable::PhysicalTable(physical::Model model, std::shared_ptr<const Estima
 
   nets_ = PackageNets(estimation_->package, estimation_->wires);
   net_of_ = NetOfEachWire(nets_, n);
-  columns_ = {Column::kName,   Column::kKind,         Column::kNet,       Column::kRole,
-              Column::kLength, Column::kResistanceDc, Column::kResistance};
+  pair_of_.assign(n, model_.pairs.size());
+  for (std::size_t p = 0; p < model_.pairs.size(); ++p) {
+    for (const std::size_t wire :
+         {model_.pairs[p].wires.positive, model_.pairs[p].wires.negative}) {
+      if (wire >= n) throw StageError("the physical model pairs a wire the estimation lacks");
+      pair_of_[wire] = p;
+    }
+  }
+  columns_ = {Column::kName, Column::kKind, Column::kNet, Column::kRole};
+  if (!model_.pairs.empty()) columns_.push_back(Column::kPair);
+  columns_.insert(columns_.end(), {Column::kLength, Column::kResistanceDc, Column::kResistance});
   if (model_.partial_inductance_h) columns_.push_back(Column::kPartial);
   columns_.insert(columns_.end(), {Column::kLoop, Column::kReportDc, Column::kReportAc,
                                    Column::kReportSelf, Column::kReportMutual});
@@ -247,6 +282,8 @@ std::string PhysicalTable::Header(Column column) const {
       return "Net";
     case Column::kRole:
       return "Role";
+    case Column::kPair:
+      return "Pair";
     case Column::kLength:
       return "Length (µm)";
     case Column::kResistanceDc:
@@ -285,6 +322,8 @@ std::string PhysicalTable::CsvName(Column column) {
       return "net";
     case Column::kRole:
       return "role";
+    case Column::kPair:
+      return "pair";
     case Column::kLength:
       return "length_um";
     case Column::kResistanceDc:
@@ -322,6 +361,7 @@ double PhysicalTable::Value(std::size_t row, Column column) const {
     case Column::kKind:
     case Column::kNet:
     case Column::kRole:
+    case Column::kPair:
     case Column::kNeighbour:
       return kNaN;
     case Column::kLength:
@@ -365,6 +405,11 @@ std::string PhysicalTable::Text(std::size_t row, Column column) const {
       return NetOf(row).name;
     case Column::kRole:
       return RoleName(NetOf(row).role);
+    case Column::kPair: {
+      const std::size_t p = pair_of_[row];
+      if (p >= model_.pairs.size()) return {};
+      return PairName(p) + (model_.pairs[p].wires.positive == row ? " P" : " N");
+    }
     case Column::kNeighbour:
       return neighbour_[row] < 0 ? std::string()
                                  : wires()[static_cast<std::size_t>(neighbour_[row])].Name;
@@ -424,6 +469,11 @@ std::string PhysicalTable::Csv(const std::vector<std::size_t>& rows) const {
     out += '\n';
   }
   return out;
+}
+
+std::string PhysicalTable::PairName(std::size_t pair) const {
+  const physical::WirePair& p = model_.pairs[pair].wires;
+  return wires()[p.positive].Name + "/" + wires()[p.negative].Name;
 }
 
 void PhysicalTable::SetNearestClearance(const std::vector<double>& metres) {

@@ -33,22 +33,26 @@ struct ViewOptions {
   int sweep_points = 41;  // log-spaced, both ends included
   double ground_depth_um = 50;
   double eps_r = 1;
+  // Differential pairs, as ostrel-cli's --pairs takes them ("*_P/*_N,T2/T3"); empty: none.
+  std::string pairs;
 
   bool operator==(const ViewOptions&) const = default;
 };
 
 // The study of the view's options: the log-spaced sweep with the settings file's frequency
-// merged in. Throws StageError on a sweep that is empty or not ascending, or of fewer than 2 or
-// more than 1000 points; ModelOptions (app/physical_study.h) checks the rest.
+// merged in (the pairs are the window's to resolve against its wires: WirePairsOf). Throws
+// StageError on a sweep that is empty or not ascending, or of fewer than 2 or more than 1000
+// points; ModelOptions (app/physical_study.h) checks the rest.
 StudyOptions StudyOf(const ViewOptions& view);
 
-// The columns of the wire table, in order. The partial inductance and the capacitance appear
-// only when the model holds them.
+// The columns of the wire table, in order. The pair, the partial inductance and the capacitance
+// appear only when the model holds them.
 enum class Column {
   kName,
   kKind,
   kNet,   // the net the pad types make (app/nets, default patterns)
   kRole,  // "ground", "power" or "signal"
+  kPair,  // "T2/T3 P": the differential pair and the wire's side, P or N
   kLength,
   kResistanceDc,
   kResistance,
@@ -121,6 +125,8 @@ class PhysicalTable {
   // The nets of the estimation's wires (PackageNets with the default patterns), and each wire's.
   const std::vector<Net>& Nets() const { return nets_; }
   const Net& NetOf(std::size_t row) const { return nets_[net_of_[row]]; }
+  // The name of each of the model's differential pairs, "positive/negative" ("T2/T3").
+  std::string PairName(std::size_t pair) const;
   // Each wire's clearance to its nearest neighbour (PhysicalStudy::nearest_clearance_m), in
   // microns; NaN when none was found near or none was asked for.
   void SetNearestClearance(const std::vector<double>& metres);
@@ -135,7 +141,8 @@ class PhysicalTable {
   std::size_t settings_index_ = 0;
   std::vector<Column> columns_;
   std::vector<Net> nets_;
-  std::vector<std::size_t> net_of_;  // per wire, an index into nets_
+  std::vector<std::size_t> net_of_;   // per wire, an index into nets_
+  std::vector<std::size_t> pair_of_;  // per wire, an index into model_.pairs; past it: none
   std::vector<double> loop_diagonal_, partial_diagonal_, capacitance_diagonal_;  // SI
   std::vector<int> neighbour_;  // strongest loop neighbour per wire
   std::vector<double> neighbour_k_;
@@ -146,10 +153,11 @@ class PhysicalTable {
 // One condition a row of the wire table meets to be shown, on the text of one column
 // (PhysicalTable::Text): kEqual, that text; kNamePart, a part of it or a pattern with * and ? for
 // the whole, letter case aside (the name filter); kPatterns, one of comma-separated patterns with
-// * and ? in its own case, as ostrel-cli's net:NAME. An empty text keeps every row. A filter of
-// another column (a pair of wires, say) is one more row of this kind.
+// * and ? in its own case, as ostrel-cli's net:NAME; kPrefix, text that begins with this one (a
+// pair's rows: its name and a blank). An empty text keeps every row. A filter of another column
+// is one more row of this kind.
 struct RowFilter {
-  enum class Match { kEqual, kNamePart, kPatterns };
+  enum class Match { kEqual, kNamePart, kPatterns, kPrefix };
   Column column = Column::kName;
   Match match = Match::kEqual;
   std::string text;
@@ -166,6 +174,11 @@ struct NetImpedanceText {
   std::vector<std::vector<std::string>> rows;
 };
 NetImpedanceText NetImpedanceTable(const physical::Model& model);
+
+// The differential pairs' figures (Model::pairs) as text, one row per pair: its name, Z_diff,
+// Z_odd, Z_even (ohm), L odd and even (nH), C odd and even (pF), the nearest other wire and its
+// k. A figure the model left out is empty. No rows when the model has no pairs.
+NetImpedanceText PairFiguresTable(const physical::Model& model);
 
 // Natural order of names: runs of digits compare as numbers (PL2 before PL10), other characters
 // without regard to ASCII letter case; names equal so compare byte for byte.

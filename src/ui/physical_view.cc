@@ -152,6 +152,47 @@ QDoubleSpinBox* SpinBox(QWidget* parent, double lo, double hi, int decimals,
 
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.c_str()); }
 
+// A table of figures one line a row, read only; Tab leaves it.
+QTableWidget* FiguresTable(QWidget* parent, const char* name) {
+  auto* table = new QTableWidget(parent);
+  table->setObjectName(QLatin1String(name));
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setTabKeyNavigation(false);
+  table->verticalHeader()->setVisible(false);
+  table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setWordWrap(false);
+  return table;
+}
+
+// `text` into `table`: units on a second header line, columns from `first_figure` on
+// right-aligned, a column without any figure hidden.
+void FillFigures(QTableWidget* table, const NetImpedanceText& text, std::size_t first_figure) {
+  const QSignalBlocker block(table);
+  table->clear();
+  table->setColumnCount(static_cast<int>(text.header.size()));
+  table->setRowCount(static_cast<int>(text.rows.size()));
+  for (std::size_t c = 0; c < text.header.size(); ++c) {
+    table->setHorizontalHeaderItem(
+        static_cast<int>(c),
+        new QTableWidgetItem(
+            FromUtf8(text.header[c]).replace(QStringLiteral(" ("), QStringLiteral("\n("))));
+  }
+  for (std::size_t r = 0; r < text.rows.size(); ++r) {
+    for (std::size_t c = 0; c < text.rows[r].size(); ++c) {
+      auto* item = new QTableWidgetItem(FromUtf8(text.rows[r][c]));
+      if (c >= first_figure) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      table->setItem(static_cast<int>(r), static_cast<int>(c), item);
+    }
+  }
+  for (std::size_t c = 0; c < text.header.size(); ++c) {
+    const bool any = std::any_of(text.rows.begin(), text.rows.end(),
+                                 [c](const auto& row) { return !row[c].empty(); });
+    table->setColumnHidden(static_cast<int>(c), !any);
+  }
+  table->resizeColumnsToContents();
+}
+
 }  // namespace
 
 void FitToScreen(QWidget* window, QSize preferred) {
@@ -188,6 +229,7 @@ PhysicalView::PhysicalView(FileChooser& chooser, StudyFunction study, QWidget* p
   stored.ground_depth_um =
       settings.value(SettingsKey("ground_depth_um"), defaults.ground_depth_um).toDouble();
   stored.eps_r = settings.value(SettingsKey("eps_r"), defaults.eps_r).toDouble();
+  stored.pairs = settings.value(SettingsKey("pairs"), QString()).toString().toStdString();
   ShowOptions(stored);
   saved_ = Options();  // opening the view writes nothing
   state_.OptionsChanged(saved_);
@@ -244,7 +286,32 @@ void PhysicalView::BuildControls() {
   sweep_row->addWidget(sweep_max_mhz_);
   sweep_row->addWidget(sweep_points_);
   sweep_row->addWidget(label(QStringLiteral("points"), sweep_points_));
+  // Every letter of "Pairs" is an access key of one window or the other: Ctrl+Shift+P instead.
+  pairs_ = new QLineEdit(content);
+  pairs_->setObjectName(QStringLiteral("Pairs"));
+  pairs_->setPlaceholderText(QStringLiteral("P/N pairs, e.g. *_P/*_N,T2/T3"));
+  pairs_->setToolTip(
+      QStringLiteral("Differential pairs: comma-separated P/N pairs of wire-name patterns with * "
+                     "and ?, as ostrel-cli's --pairs (Ctrl+Shift+P)"));
+  pairs_->setClearButtonEnabled(true);
+  pairs_->setMinimumWidth(120);
+  pairs_fault_ = new QLabel(content);
+  pairs_fault_->setObjectName(QStringLiteral("PairsFault"));
+  pairs_fault_->setWordWrap(true);
+  pairs_fault_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  pairs_fault_->setStyleSheet(QStringLiteral("QLabel { color: #a3000b; }"));
+  pairs_fault_->setVisible(false);
+  sweep_row->addSpacing(12);
+  sweep_row->addWidget(label(QStringLiteral("Pairs"), pairs_));
+  sweep_row->addWidget(pairs_, 1);
+  sweep_row->addWidget(pairs_fault_, 2);
   sweep_row->addStretch();
+  connect(pairs_, &QLineEdit::textChanged, this, [this] {
+    state_.OptionsChanged(Options());
+    CheckPairs();
+    ShowState();
+  });
+  connect(pairs_, &QLineEdit::editingFinished, this, [this] { SaveOptions(); });
   auto* model_row = new QHBoxLayout;
   model_row->addWidget(label(QStringLiteral("&Ground plane depth"), ground_depth_um_));
   model_row->addWidget(ground_depth_um_);
@@ -350,17 +417,34 @@ void PhysicalView::BuildControls() {
       nets_pane_);
   nets_note->setWordWrap(true);
   nets_layout->addWidget(nets_note);
-  net_table_ = new QTableWidget(nets_pane_);
-  net_table_->setObjectName(QStringLiteral("NetTable"));
-  net_table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  net_table_->setTabKeyNavigation(false);
-  net_table_->verticalHeader()->setVisible(false);
-  net_table_->verticalHeader()->setDefaultSectionSize(net_table_->fontMetrics().height() + 6);
-  net_table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  net_table_->setWordWrap(false);
+  net_table_ = FiguresTable(nets_pane_, "NetTable");
   nets_layout->addWidget(net_table_, 1);
   panes_->addTab(nets_pane_, QStringLiteral("Nets"));
   panes_->setTabVisible(panes_->indexOf(nets_pane_), false);
+  pairs_pane_ = new QWidget(panes_);
+  auto* pairs_layout = new QVBoxLayout(pairs_pane_);
+  pairs_layout->setContentsMargins(4, 4, 4, 4);
+  auto* pairs_note = new QLabel(
+      QStringLiteral("Each pair driven odd (against each other) and even (together) over the "
+                     "plane, L at the first frequency; a row selects both wires."),
+      pairs_pane_);
+  pairs_note->setWordWrap(true);
+  pairs_layout->addWidget(pairs_note);
+  pair_table_ = FiguresTable(pairs_pane_, "PairTable");
+  pairs_layout->addWidget(pair_table_, 1);
+  connect(pair_table_, &QTableWidget::itemSelectionChanged, this, [this] {
+    if (!table_) return;
+    std::vector<std::size_t> wires;
+    for (const QModelIndex& index : pair_table_->selectionModel()->selectedRows()) {
+      const auto pair = static_cast<std::size_t>(index.row());
+      if (pair >= table_->model().pairs.size()) continue;
+      wires.push_back(table_->model().pairs[pair].wires.positive);
+      wires.push_back(table_->model().pairs[pair].wires.negative);
+    }
+    if (!wires.empty()) SelectWires(wires);
+  });
+  panes_->addTab(pairs_pane_, QStringLiteral("Pairs"));
+  panes_->setTabVisible(panes_->indexOf(pairs_pane_), false);
   lower->setStretchFactor(0, 3);
   lower->setStretchFactor(1, 2);
   split->setStretchFactor(0, 2);
@@ -392,8 +476,16 @@ void PhysicalView::BuildControls() {
          panes_->setCurrentWidget(nets_pane_);
          net_table_->setFocus(Qt::ShortcutFocusReason);
        }},
+      {QKeySequence(Qt::CTRL | Qt::Key_7),
+       [this] {
+         if (!panes_->isTabVisible(panes_->indexOf(pairs_pane_))) return;
+         panes_->setCurrentWidget(pairs_pane_);
+         pair_table_->setFocus(Qt::ShortcutFocusReason);
+       }},
       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
        [this] { net_filter_->setFocus(Qt::ShortcutFocusReason); }},
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+       [this] { pairs_->setFocus(Qt::ShortcutFocusReason); }},
       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
        [this] { sort_column_->setFocus(Qt::ShortcutFocusReason); }},
   };
@@ -418,7 +510,7 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   name_filter_->setObjectName(QStringLiteral("NameFilter"));
   name_filter_->setPlaceholderText(QStringLiteral("part of a name, or a pattern with * and ?"));
   name_filter_->setClearButtonEnabled(true);
-  name_filter_->setMinimumWidth(160);
+  name_filter_->setMinimumWidth(120);
   kind_filter_ = new QComboBox(pane);
   kind_filter_->setObjectName(QStringLiteral("KindFilter"));
   kind_filter_->addItem(QStringLiteral("All kinds"), QString());
@@ -441,6 +533,14 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
       QStringLiteral("A net, or comma-separated patterns with * and ? matching net names in "
                      "their own case (as ostrel-cli's --nets net:NAME)"));
   net_filter_->setMinimumWidth(130);
+  pair_filter_ = new QComboBox(pane);
+  pair_filter_->setObjectName(QStringLiteral("PairFilter"));
+  // Narrow in the row of filters; its list shows the pairs' names whole.
+  pair_filter_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  pair_filter_->setMinimumContentsLength(7);
+  pair_filter_->setToolTip(QStringLiteral("The wires of every pair, or of one pair"));
+  pair_filter_->addItems({QStringLiteral("All pairs"), QStringLiteral("in a pair")});
+  pair_filter_->setVisible(false);  // until a model has pairs
   sort_column_ = new QComboBox(pane);
   sort_column_->setObjectName(QStringLiteral("SortColumn"));
   sort_column_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -455,6 +555,7 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   // Every letter of "Net" is an access key of one window or the other: Ctrl+Shift+N instead.
   filters->addWidget(label(QStringLiteral("Net"), net_filter_));
   filters->addWidget(net_filter_);
+  filters->addWidget(pair_filter_);
   filters->addSpacing(12);
   filters->addWidget(label(QStringLiteral("Sort by"), sort_column_));
   filters->addWidget(sort_column_);
@@ -487,6 +588,7 @@ QWidget* PhysicalView::BuildTablePane(QWidget* parent) {
   connect(kind_filter_, &QComboBox::currentIndexChanged, this, [this] { FilterRows(); });
   connect(role_filter_, &QComboBox::currentIndexChanged, this, [this] { FilterRows(); });
   connect(net_filter_, &QComboBox::currentTextChanged, this, [this] { FilterRows(); });
+  connect(pair_filter_, &QComboBox::currentIndexChanged, this, [this] { FilterRows(); });
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { ShowSelection(); });
   connect(view_->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
@@ -574,6 +676,7 @@ ViewOptions PhysicalView::Options() const {
   o.sweep_points = sweep_points_->value();
   o.ground_depth_um = ground_depth_um_->value();
   o.eps_r = eps_r_->value();
+  o.pairs = pairs_->text().trimmed().toStdString();
   return o;
 }
 
@@ -588,6 +691,7 @@ void PhysicalView::ShowOptions(const ViewOptions& o) {
   sweep_points_->setValue(o.sweep_points);
   ground_depth_um_->setValue(o.ground_depth_um);
   eps_r_->setValue(o.eps_r);
+  pairs_->setText(FromUtf8(o.pairs));
 }
 
 void PhysicalView::SaveOptions() {
@@ -600,6 +704,7 @@ void PhysicalView::SaveOptions() {
   settings.setValue(SettingsKey("sweep_points"), o.sweep_points);
   settings.setValue(SettingsKey("ground_depth_um"), o.ground_depth_um);
   settings.setValue(SettingsKey("eps_r"), o.eps_r);
+  settings.setValue(SettingsKey("pairs"), FromUtf8(o.pairs));
 }
 
 QString PhysicalView::Status() const { return status_->text(); }
@@ -631,6 +736,7 @@ void PhysicalView::ShowState() {
 void PhysicalView::SetEstimation(std::shared_ptr<const Estimation> estimation) {
   estimation_ = std::move(estimation);
   state_.Estimated(*estimation_);
+  CheckPairs();
   const std::size_t wires = estimation_->wires.size();
   if (wires == 0) {
     // Nothing to compute: a computation of earlier wires is dropped.
@@ -661,13 +767,20 @@ void PhysicalView::EstimationFailed(const std::string& reason) {
 }
 
 void PhysicalView::StartComputation() {
-  if (!state_.ComputeBlocked().empty()) return;
+  if (const std::string blocked = state_.ComputeBlocked(); !blocked.empty()) {
+    if (estimation_) status_->setText(FromUtf8(blocked));
+    return;
+  }
   if (controller_.ComputeAsked() != StudyController::Next::kStart) return;
   StudyOptions options;
   try {
     options = StudyOf(Options());
     // The ground and supply nets' impedances, as ostrel-cli's study gives them.
     options.shared_nets = SharedNets(PackageNets(estimation_->package, estimation_->wires));
+    // The differential pairs, as ostrel-cli's --pairs names them.
+    if (const std::string pairs = Options().pairs; !pairs.empty()) {
+      options.pairs = WirePairsOf(pairs, estimation_->wires);
+    }
     ModelOptions(options, static_cast<double>(estimation_->params.Frequency));
   } catch (const StageError& e) {
     status_->setText(QStringLiteral("Cannot compute: %1.").arg(QString::fromUtf8(e.what())));
@@ -727,6 +840,10 @@ void PhysicalView::Finished(std::uint64_t run, Outcome outcome) {
     case StudyController::Next::kStart:
       state_.ComputeEnded();
       StartComputation();
+      if (!controller_.Busy()) {  // refused (pairs that no longer resolve, say)
+        ShowState();
+        emit ComputationEnded();
+      }
       return;
     case StudyController::Next::kDiscard:  // the status tells what comes next
       state_.ComputeEnded();
@@ -805,6 +922,7 @@ void PhysicalView::ShowStudy(PhysicalStudy study) {
   }
   ShowSide(side_->currentIndex());
   ShowPlan();
+  ShowPairs();
   ShowNets();
 
   QItemSelection selection;
@@ -985,32 +1103,46 @@ void PhysicalView::ShowNets() {
   }
   FilterRows();
   const NetImpedanceText nets = NetImpedanceTable(table_->model());
-  net_table_->clear();
-  net_table_->setColumnCount(static_cast<int>(nets.header.size()));
-  net_table_->setRowCount(static_cast<int>(nets.rows.size()));
-  for (std::size_t c = 0; c < nets.header.size(); ++c) {
-    net_table_->setHorizontalHeaderItem(static_cast<int>(c),
-                                        new QTableWidgetItem(FromUtf8(nets.header[c])));
-  }
-  for (std::size_t r = 0; r < nets.rows.size(); ++r) {
-    for (std::size_t c = 0; c < nets.rows[r].size(); ++c) {
-      auto* item = new QTableWidgetItem(FromUtf8(nets.rows[r][c]));
-      if (c >= 2) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-      net_table_->setItem(static_cast<int>(r), static_cast<int>(c), item);
-    }
-  }
   // A column without figures (the loop of a supply net, when there is none) is hidden.
-  for (std::size_t c = 0; c < nets.header.size(); ++c) {
-    const bool any = std::any_of(nets.rows.begin(), nets.rows.end(),
-                                 [c](const auto& row) { return !row[c].empty(); });
-    net_table_->setColumnHidden(static_cast<int>(c), !any);
-  }
-  net_table_->resizeColumnsToContents();
+  FillFigures(net_table_, nets, 2);
   panes_->setTabVisible(panes_->indexOf(nets_pane_), !nets.rows.empty());
 }
 
+void PhysicalView::ShowPairs() {
+  {
+    // The pairs of the model shown; the one chosen kept when it is still there.
+    const QSignalBlocker block(pair_filter_);
+    const QString chosen = pair_filter_->currentText();
+    while (pair_filter_->count() > 2) pair_filter_->removeItem(2);
+    for (std::size_t p = 0; p < table_->model().pairs.size(); ++p) {
+      pair_filter_->addItem(FromUtf8(table_->PairName(p)));
+    }
+    const bool any = !table_->model().pairs.empty();
+    pair_filter_->setCurrentIndex(any ? std::max(0, pair_filter_->findText(chosen)) : 0);
+    pair_filter_->setVisible(any);
+  }
+  const NetImpedanceText pairs = PairFiguresTable(table_->model());
+  FillFigures(pair_table_, pairs, 1);
+  panes_->setTabVisible(panes_->indexOf(pairs_pane_), !pairs.rows.empty());
+}
+
+void PhysicalView::CheckPairs() {
+  std::string fault;
+  const std::string pairs = Options().pairs;
+  if (estimation_ && !pairs.empty()) {
+    try {
+      WirePairsOf(pairs, estimation_->wires);
+    } catch (const StageError& e) {
+      fault = e.what();
+    }
+  }
+  state_.PairsChecked(fault);
+  pairs_fault_->setText(FromUtf8(fault));
+  pairs_fault_->setVisible(!fault.empty());
+}
+
 void PhysicalView::FilterRows() {
-  std::vector<RowFilter> filters(4);
+  std::vector<RowFilter> filters(5);
   filters[0].column = Column::kName;
   filters[0].match = RowFilter::Match::kNamePart;
   filters[0].text = name_filter_->text().trimmed().toStdString();
@@ -1021,6 +1153,13 @@ void PhysicalView::FilterRows() {
   filters[3].column = Column::kNet;
   filters[3].match = RowFilter::Match::kPatterns;
   filters[3].text = net_filter_->currentText().trimmed().toStdString();
+  // Any text at all: a wire in a pair; a pair's own rows begin with its name and a blank.
+  filters[4].column = Column::kPair;
+  const int pair = pair_filter_->currentIndex();
+  filters[4].match = pair == 1 ? RowFilter::Match::kPatterns : RowFilter::Match::kPrefix;
+  filters[4].text = pair == 1  ? std::string("?*")
+                    : pair > 1 ? pair_filter_->currentText().toUtf8().toStdString() + " "
+                               : std::string();
   filter_->SetFilters(std::move(filters));
   if (!table_) return;
   std::vector<bool> shown(table_->RowCount());
@@ -1031,8 +1170,9 @@ void PhysicalView::FilterRows() {
 
 void PhysicalView::ClearFilters() {
   const QSignalBlocker block_name(name_filter_), block_kind(kind_filter_), block_role(role_filter_),
-      block_net(net_filter_);
+      block_net(net_filter_), block_pair(pair_filter_);
   name_filter_->clear();
+  pair_filter_->setCurrentIndex(0);
   kind_filter_->setCurrentIndex(0);
   role_filter_->setCurrentIndex(0);
   net_filter_->setEditText(QString());

@@ -39,14 +39,15 @@ class WireFilter;
 class WireTableModel;
 
 // The physical model of the last Process Data in a window of its own: the wire table (sortable
-// by a header or the Sort by boxes, filtered by name, kind, role and net, copied as
+// by a header or the Sort by boxes, filtered by name, kind, role, net and pair, copied as
 // tab-separated text), the frequency plot of the selected wires, the coupling map of a die side,
-// the plan of the package and the ground and supply nets' impedances. A wire selected in any of
-// them is selected in all. The model is computed on a worker thread with one progress bar over its
-// stages and Cancel; a cancelled or failed computation leaves the results shown as they were.
-// Banners above the results say when they no longer belong to what the window holds and why a
-// Process Data, a computation or an export failed; the model's notes are listed under the table.
-// Sweep, ground depth and eps_r are kept in the user's configuration.
+// the plan of the package, the ground and supply nets' impedances and the differential pairs'
+// figures. A wire selected in any of them is selected in all. The model is computed on a worker
+// thread with one progress bar over its stages and Cancel; a cancelled or failed computation leaves
+// the results shown as they were. Banners above the results say when they no longer belong to what
+// the window holds and why a Process Data, a computation or an export failed; the model's notes are
+// listed under the table. Sweep, ground depth, eps_r and the pairs are kept in the user's
+// configuration.
 class PhysicalView : public QWidget {
   Q_OBJECT
 
@@ -84,6 +85,8 @@ class PhysicalView : public QWidget {
   QTableView* TableView() const { return view_; }
   // The ground and supply nets' impedances, when the model has them.
   QTableWidget* NetTable() const { return net_table_; }
+  // The differential pairs' figures, when the model has pairs.
+  QTableWidget* PairTable() const { return pair_table_; }
 
   // Selects `wires` (indices into the wire list) in the table and so in every pane; `extend`
   // adds them to the selection. Filters that hide one of them are cleared; a wire a filter
@@ -122,6 +125,8 @@ class PhysicalView : public QWidget {
   void OutlineOnMap(const std::vector<std::size_t>& rows);
   void ShowPlan();
   void ShowNets();    // the net filter's list and the nets' impedances
+  void ShowPairs();   // the pair filter's list and the pairs' figures
+  void CheckPairs();  // the pairs typed against the wires held: the reason shown, Compute refused
   void FilterRows();  // the filters' rows into the table, the plan and the selection
   void ClearFilters();
   void ShowState();  // banners, and what Compute and the exports may do
@@ -152,7 +157,8 @@ class PhysicalView : public QWidget {
   QLineEdit* name_filter_ = nullptr;
   QComboBox* kind_filter_ = nullptr;
   QComboBox* role_filter_ = nullptr;
-  QComboBox* net_filter_ = nullptr;  // editable: a net, or patterns with * and ?
+  QComboBox* net_filter_ = nullptr;   // editable: a net, or patterns with * and ?
+  QComboBox* pair_filter_ = nullptr;  // all wires, those in a pair, or one pair's
   QComboBox* sort_column_ = nullptr;
   QComboBox* sort_order_ = nullptr;
   QComboBox* side_ = nullptr;
@@ -163,6 +169,8 @@ class PhysicalView : public QWidget {
   QSpinBox* sweep_points_ = nullptr;
   QDoubleSpinBox* ground_depth_um_ = nullptr;
   QDoubleSpinBox* eps_r_ = nullptr;
+  QLineEdit* pairs_ = nullptr;     // P/N patterns, as ostrel-cli's --pairs
+  QLabel* pairs_fault_ = nullptr;  // why they cannot be used
   QPushButton* compute_button_ = nullptr;
   QPushButton* cancel_button_ = nullptr;
   std::vector<QPushButton*> export_buttons_;  // Copy Rows and the exports
@@ -176,6 +184,8 @@ class PhysicalView : public QWidget {
   PlanView* plan_ = nullptr;
   QWidget* nets_pane_ = nullptr;
   QTableWidget* net_table_ = nullptr;
+  QWidget* pairs_pane_ = nullptr;
+  QTableWidget* pair_table_ = nullptr;
 };
 
 // Resizes a top-level window to `preferred`, or to the part of its screen's available geometry

@@ -45,6 +45,8 @@ void ViewState::EstimationFailed(std::string reason) {
 
 void ViewState::OptionsChanged(const ViewOptions& options) { options_ = options; }
 
+void ViewState::PairsChecked(std::string fault) { pairs_fault_ = std::move(fault); }
+
 void ViewState::ComputeStarted() {
   if (!estimated_) return;
   running_ = *estimated_;
@@ -96,6 +98,10 @@ std::vector<std::string> ViewState::Changes() const {
            Number(options_.ground_depth_um) + " µm");
   }
   if (was.eps_r != options_.eps_r) change("eps_r", Number(was.eps_r), Number(options_.eps_r));
+  if (was.pairs != options_.pairs) {
+    const auto pairs = [](const std::string& text) { return text.empty() ? "none" : text; };
+    change("the pairs", pairs(was.pairs), pairs(options_.pairs));
+  }
   return changes;
 }
 
@@ -127,6 +133,7 @@ std::vector<Banner> ViewState::Banners() const {
 std::string ViewState::ComputeBlocked() const {
   if (!estimated_) return "Press Process Data in the main window first: there are no wires yet.";
   if (estimated_->conductors.empty()) return "The package has no wires: nothing to compute.";
+  if (!pairs_fault_.empty()) return "The pairs cannot be used: " + pairs_fault_ + ".";
   return {};
 }
 

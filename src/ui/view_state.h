@@ -38,6 +38,9 @@ class ViewState {
   // A Process Data that failed: the window holds no new wires.
   void EstimationFailed(std::string reason);
   void OptionsChanged(const ViewOptions& options);
+  // Why the options' pairs cannot be resolved against the wires held (WirePairsOf's reason);
+  // empty when they can. Compute is refused while there is a reason.
+  void PairsChecked(std::string fault);
   // A computation of what the window holds now started; it ended with its results shown, with
   // a failure, or without either (cancelled, or dropped for newer wires).
   void ComputeStarted();
@@ -60,7 +63,7 @@ class ViewState {
   std::optional<StudyInputs> estimated_;  // the wires of the last Process Data that succeeded
   ViewOptions options_;
   std::optional<StudyInputs> shown_, running_;
-  std::string estimation_error_, compute_error_, export_error_;
+  std::string estimation_error_, compute_error_, export_error_, pairs_fault_;
 };
 
 }  // namespace ostrel::ui

@@ -81,6 +81,15 @@ physical::Model KnownModel(const WireList& wires, const ParameterSet& params,
       m.loop_inductance_h.values[i * n + j] = k * std::sqrt(self(i) * self(j));
     }
   }
+  // Each pair asked for: Z_diff 100 ohm, L odd 1 nH; wire 0 its neighbour.
+  for (const physical::WirePair& pair : options.pairs) {
+    physical::PairFigures f;
+    f.wires = pair;
+    f.odd_inductance_h = 1e-9;
+    f.z_odd_ohm = 50, f.z_diff_ohm = 100;
+    f.neighbour = 0, f.neighbour_k = 0.25;
+    m.pairs.push_back(f);
+  }
   const double r_dc = 2.2e-8 * 1e-3 / (M_PI * 12.7e-6 * 12.7e-6);
   for (double f : options.frequencies_hz) {
     m.results.push_back(
@@ -349,6 +358,100 @@ class PhysicalViewTest : public QObject {
     view->SelectWires({t2});
     QCOMPARE(view->findChild<QComboBox*>("RoleFilter")->currentIndex(), 0);
     QCOMPARE(view->SelectedWires(), std::vector<std::size_t>{t2});
+  }
+
+  // Pairs typed in the view's settings: out of date until Compute, then asked of the study, in the
+  // Pair column (sorting in natural order), the pair filter and the Pairs tab, whose row selects
+  // both wires; kept in the configuration. Patterns that cannot be resolved show WirePairs's
+  // reason beside the field and compute nothing, even after a Process Data.
+  void pairs() {
+    auto view = MakeView();
+    view->SetEstimation(example_);
+    QVERIFY(Ended(*view));
+    const auto& wires = example_->wires;
+    auto wire = [&](const char* name) {
+      return std::size_t(
+          std::find_if(wires.begin(), wires.end(), [&](const Wire& w) { return w.Name == name; }) -
+          wires.begin());
+    };
+    const std::size_t t2 = wire("T2"), t3 = wire("T3"), t4 = wire("T4"), b4 = wire("B4"),
+                      b5 = wire("B5");
+    QCOMPARE(ColumnOf(*view, "Pair"), -1);
+    auto* pairs = view->findChild<QLineEdit*>("Pairs");
+    auto* fault = view->findChild<QLabel*>("PairsFault");
+    pairs->setText("T2/T3, B4/B5");
+    QVERIFY2(view->Banners().join("").contains("the pairs (none then, T2/T3, B4/B5 now)"),
+             qPrintable(view->Banners().join("")));
+    QTest::keyClick(pairs, Qt::Key_Return);  // kept in the configuration
+    QTest::mouseClick(view->findChild<QPushButton*>("Compute"), Qt::LeftButton);
+    QVERIFY(Ended(*view));
+    QVERIFY(view->Banners().isEmpty() && fault->isHidden());
+    QCOMPARE(asked_.back().pairs, (std::vector<physical::WirePair>{{t2, t3}, {b4, b5}}));
+    const QStringList column = Shown(*view, "Pair");
+    QCOMPARE((QStringList{column[int(t2)], column[int(t3)], column[int(t4)], column[int(b5)]}),
+             (QStringList{"T2/T3 P", "T2/T3 N", "", "B4/B5 N"}));
+    QHeaderView* header = view->TableView()->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(ColumnOf(*view, "Pair")) + 5, 5));
+    QCOMPARE(Shown(*view, "Pair").mid(int(wires.size()) - 4),
+             (QStringList{"B4/B5 N", "B4/B5 P", "T2/T3 N", "T2/T3 P"}));
+    // The filter deselects what it hides, in every pane, and the plan draws it pale.
+    view->SelectWires({t2, t4});
+    auto* filter = view->findChild<QComboBox*>("PairFilter");
+    const struct {
+      int index;  // 0 all, 1 in a pair, then each pair
+      QStringList shown;
+    } rows[] = {{1, {"B4", "B5", "T2", "T3"}}, {2, {"T2", "T3"}}, {3, {"B4", "B5"}}};
+    for (const auto& row : rows) {
+      filter->setCurrentIndex(row.index);
+      QStringList shown = Shown(*view, "Wire");
+      shown.sort();
+      const std::vector<std::size_t> selected = view->SelectedWires();
+      QVERIFY2(shown == row.shown && !view->Plan()->Shown(t4) &&
+                   view->Plan()->Shown(row.index == 3 ? b4 : t2) &&
+                   std::find(selected.begin(), selected.end(), t4) == selected.end(),
+               qPrintable(filter->currentText() + ": " + shown.join(",")));
+    }
+    QCOMPARE(view->Plot()->WireNames(), QStringList{});
+    // The Pairs tab: a row selects both wires, clearing the filter that hid one.
+    filter->setCurrentIndex(2);
+    QTableWidget* figures = view->PairTable();
+    auto* panes = view->findChild<QTabWidget*>("Panes");
+    QVERIFY(panes->isTabVisible(panes->indexOf(figures->parentWidget())));
+    QCOMPARE(figures->rowCount(), 2);
+    QCOMPARE(figures->item(1, 0)->text() + " " + figures->item(1, 1)->text() + " " +
+                 figures->item(1, 8)->text(),
+             QStringLiteral("B4/B5 100.0 ") + QString::fromStdString(wires[0].Name));
+    figures->selectRow(1);
+    std::vector<std::size_t> selected = view->SelectedWires();
+    std::sort(selected.begin(), selected.end());
+    QCOMPARE(selected, (std::vector<std::size_t>{b4, b5}));
+    QCOMPARE(filter->currentIndex(), 0);
+    QCOMPARE(MakeView()->Options().pairs, std::string("T2/T3, B4/B5"));
+
+    const struct {
+      const char* pairs;
+      const char* reason;
+    } bad[] = {{"X*/Y*", "--pairs 'X*/Y*' pairs none of the 40 wires"},
+               {"T2", "a pair is two wire-name patterns P/N"},
+               {"T2/T3,T3/T4", "wire T3 is in two pairs, T2/T3 and T3/T4"},
+               {"*_P/N", "both patterns need the same * and ?"}};
+    auto* compute = view->findChild<QPushButton*>("Compute");
+    for (const auto& row : bad) {
+      pairs->setText(row.pairs);
+      const std::size_t computed = asked_.size();
+      const bool refused = fault->isVisible() && fault->text().contains(row.reason) &&
+                           !compute->isEnabled() && compute->toolTip().contains(row.reason);
+      view->SetEstimation(example_);  // a Process Data would start one
+      QTest::qWait(20);
+      QVERIFY2(refused && !view->Busy() && view->Status().contains(row.reason) &&
+                   asked_.size() == computed,
+               qPrintable(QString(row.pairs) + ": " + fault->text()));
+    }
+    ViewOptions none = view->Options();  // and none for the other tests
+    none.pairs.clear();
+    view->SetOptions(none);
+    QVERIFY(fault->isHidden() && compute->isEnabled());
   }
 
   // A selected row is the plot's wire and is outlined on the map of its die side, whose
@@ -845,7 +948,7 @@ class PhysicalViewTest : public QObject {
     const QTableWidget* nets = view->NetTable();
     const PhysicalTable& table = *view->Table();
     auto* panes = view->findChild<QTabWidget*>("Panes");
-    QVERIFY(panes->isTabVisible(panes->count() - 1));
+    QVERIFY(panes->isTabVisible(panes->indexOf(nets->parentWidget())));
     QCOMPARE(nets->rowCount(), int(table.model().results.size()));
     std::vector<WireSweep> vss;
     for (std::size_t w = 0; w < table.RowCount(); ++w) {

@@ -161,7 +161,9 @@ class UiLogicTest : public QObject {
       kFail,
       kEnd,
       kExportFails,
-      kExported
+      kExported,
+      kPairs,
+      kPairsFault
     };
     using Kind = Banner::Kind;
     const struct {
@@ -234,6 +236,13 @@ class UiLogicTest : public QObject {
          true,
          true},
         {"export then works", {kA, kStart, kDone, kExportFails, kExported}, {}, "", true, true},
+        {"pairs named",
+         {kA, kStart, kDone, kPairs},
+         {Kind::kStale},
+         "the pairs (none then, T2/T3 now)",
+         true,
+         true},
+        {"pairs that pair nothing", {kA, kPairsFault}, {}, "", false, false},
         {"no wires", {kNone}, {}, "", false, false},
         {"no wires after a model",
          {kA, kStart, kDone, kNone},
@@ -286,6 +295,12 @@ class UiLogicTest : public QObject {
             break;
           case kExported:
             state.Exported();
+            break;
+          case kPairs:
+            options.pairs = "T2/T3", state.OptionsChanged(options);
+            break;
+          case kPairsFault:
+            state.PairsChecked("--pairs 'X*/Y*' pairs none of the 40 wires");
             break;
         }
       }
