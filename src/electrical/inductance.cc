@@ -78,31 +78,40 @@ float GroundPlaneInductance(float len, float h, float r) {
   return ToSingle(2.0 * CheckedLog(CheckedDivide(2.0 * Wide(h), Wide(r))) * Wide(len));
 }
 
-void ComputeInductance(WireList& wires, const ParameterSet& params, const Package& package) {
-  const float r = ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0);  // wire radius, cm
-  const float d = MicronsToCm(params.WireDistance);                     // wire distance, cm
-  for (Wire& wire : wires) {
-    const char* step = "self inductance";
-    try {
-      const float self = SelfInductance(wire, params, package, r);
-      const double t = MicronsToCm(wire.Length);
-      step = "DC and AC inductance";
-      const double log_ratio = CheckedLog(CheckedDivide(t, r) * 2);  // ln(2T/r)
-      wire.InductanceDC = ToSingle(2 * t * (log_ratio - 0.75));
-      wire.InductanceAC = ToSingle(2 * t * (log_ratio - 1));
-      step = "mutual inductance";
-      if (t < Wide(d)) {
-        wire.InductanceMutual = 0;
-      } else {
-        wire.InductanceMutual =
-            ToSingle(2 * t * (CheckedLog(CheckedDivide(2 * t, d)) - 1 + CheckedDivide(d, t)));
-      }
-      wire.InductanceSelf = self;
-    } catch (const StageError& e) {
-      throw StageError("wire " + wire.Name + ": " + step + ": " + e.reason() + HintFor(step), "",
-                       wire.SourceLine);
+WireInductance::WireInductance(const ParameterSet& params, const Package& package)
+    : params_(params),
+      package_(package),
+      r_(ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0)),
+      d_(MicronsToCm(params.WireDistance)) {}
+
+void WireInductance::operator()(Wire& wire) const {
+  const float r = r_;
+  const float d = d_;
+  const char* step = "self inductance";
+  try {
+    const float self = SelfInductance(wire, params_, package_, r);
+    const double t = MicronsToCm(wire.Length);
+    step = "DC and AC inductance";
+    const double log_ratio = CheckedLog(CheckedDivide(t, r) * 2);  // ln(2T/r)
+    wire.InductanceDC = ToSingle(2 * t * (log_ratio - 0.75));
+    wire.InductanceAC = ToSingle(2 * t * (log_ratio - 1));
+    step = "mutual inductance";
+    if (t < Wide(d)) {
+      wire.InductanceMutual = 0;
+    } else {
+      wire.InductanceMutual =
+          ToSingle(2 * t * (CheckedLog(CheckedDivide(2 * t, d)) - 1 + CheckedDivide(d, t)));
     }
+    wire.InductanceSelf = self;
+  } catch (const StageError& e) {
+    throw StageError("wire " + wire.Name + ": " + step + ": " + e.reason() + HintFor(step), "",
+                     wire.SourceLine);
   }
+}
+
+void ComputeInductance(WireList& wires, const ParameterSet& params, const Package& package) {
+  const WireInductance inductance(params, package);
+  for (Wire& wire : wires) inductance(wire);
 }
 
 }  // namespace ostrel

@@ -25,4 +25,18 @@ float GroundPlaneInductance(float len, float h, float r);
 // T the wire length and r the wire radius, in cm.
 void ComputeInductance(WireList& wires, const ParameterSet& params, const Package& package);
 
+// ComputeInductance one wire at a time, each wire computed as ComputeInductance computes it,
+// with the same faults.
+class WireInductance {
+ public:
+  WireInductance(const ParameterSet& params, const Package& package);
+  void operator()(Wire& wire) const;
+
+ private:
+  const ParameterSet& params_;
+  const Package& package_;
+  float r_;  // wire radius, cm
+  float d_;  // wire distance, cm
+};
+
 }  // namespace ostrel

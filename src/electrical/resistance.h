@@ -33,4 +33,18 @@ float Resistivity(std::string_view material);
 // exactly 0 nothing is computed and every length and resistance stays as it is.
 void ComputeResistance(WireList& wires, const ParameterSet& params);
 
+// ComputeResistance one wire at a time: the parameters are checked once (throwing as
+// ComputeResistance does before any wire), then each wire is computed as ComputeResistance
+// computes it, with the same faults.
+class WireResistance {
+ public:
+  explicit WireResistance(const ParameterSet& params);
+  void operator()(Wire& wire) const;
+
+ private:
+  bool skip_ = false;  // a frequency of exactly 0: nothing is computed
+  double rho_ = 0;     // resistivity, mOhm m
+  double ring_ = 0;    // area of the surface ring
+};
+
 }  // namespace ostrel

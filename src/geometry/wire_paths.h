@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "base/numeric.h"
@@ -53,5 +54,12 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
 // `memory_bound_bytes` in all.
 WireList BuildWirePaths(const Package& package, const ParameterSet& params,
                         std::size_t memory_bound_bytes = kMaxWireMemoryBytes);
+
+// The same wires, in the same order and with the same faults, each handed to `each` as soon as
+// it is built instead of kept: its segments lie in room that the next wire reuses, so they are
+// valid only during the call. The bound on memory counts as if every wire were kept, so a
+// package that BuildWirePaths refuses is refused here too. `each` may change the wire.
+void ForEachWirePath(const Package& package, const ParameterSet& params,
+                     std::size_t memory_bound_bytes, const std::function<void(Wire&)>& each);
 
 }  // namespace ostrel
