@@ -366,7 +366,11 @@ char* WriteFixed3Field(char* out, double value, std::size_t width) {
     // `width` characters are the field.
     std::memset(field, ' ', sizeof field);
     WriteThousandthsBackwards(field + sizeof field, value < 0, thousandths);
-    std::memcpy(out, field + (sizeof field - width), width);
+    if (width == 12) {  // the report's width: a copy of known length, no call
+      std::memcpy(out, field + (sizeof field - 12), 12);
+    } else {
+      std::memcpy(out, field + (sizeof field - width), width);
+    }
     return out + width;
   }
   std::string general;
