@@ -180,7 +180,7 @@ void EstimateAndWriteReport(Workspace& ws, const std::function<void(std::string_
     ReportPieces report(HeaderOf(ws), write);
     ForEachWirePath(ws.package, ws.params, ws.wire_memory_bytes, [&](Wire& wire) {
       resistance(wire);
-      inductance(wire);
+      inductance(wire, resistance.StoresLengths());
       report.Add(wire);
     });
     report.Finish();

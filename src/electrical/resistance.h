@@ -40,6 +40,9 @@ class WireResistance {
  public:
   explicit WireResistance(const ParameterSet& params);
   void operator()(Wire& wire) const;
+  // True when each wire's segments get their Length (SegmentLength) here: at any frequency
+  // but 0.
+  bool StoresLengths() const { return !skip_; }
 
  private:
   bool skip_ = false;  // a frequency of exactly 0: nothing is computed

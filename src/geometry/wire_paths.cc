@@ -162,7 +162,8 @@ std::size_t BuildWire(float x1, float y1, float z1, float x2, float y2, float z2
                        " segments");
       }
       if (!budget.Fits(a + 2)) throw too_much_memory();
-      rest = InsertPathPoint(points, a, a + 1, loop.cut);
+      // `rest` is the distance from points[a] to the last point, points[a + 1].
+      rest = InsertPathPoint(points, a, a + 1, loop.cut, rest);
       ++a;
     }
   }
@@ -263,8 +264,12 @@ void BuildAllWires(const Package& package, const ParameterSet& params,
 }  // namespace
 
 float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step) {
-  const float d = PointDistance(points[a], points[b]);
-  const double r = ToSingle(CheckedDivide(step, d));
+  return InsertPathPoint(points, a, b, step, PointDistance(points[a], points[b]));
+}
+
+float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step,
+                      float a_to_b) {
+  const double r = ToSingle(CheckedDivide(step, a_to_b));
   const PathPoint pa = points[a];
   const double diff_x = ToSingle(Wide(pa.X) - Wide(points[b].X));
   const double diff_y = ToSingle(Wide(pa.Y) - Wide(points[b].Y));

@@ -39,6 +39,9 @@ inline float PointDistance(const PathPoint& a, const PathPoint& b) {
 // Places a new point at distance `step` from points[a] on the line towards points[b], the last
 // point, which moves one slot on. Returns the distance from the new point to the last point.
 float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step);
+// The same when PointDistance(points[a], points[b]) is known already: `a_to_b`.
+float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step,
+                      float a_to_b);
 
 // The edge-of-base-die extension of a stacked-die pad: the distance from its wire start to the
 // base die edge of its side, measured along the line from its finger through the wire start.
