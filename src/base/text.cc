@@ -362,15 +362,20 @@ char* WriteFixed3Field(char* out, double value, std::size_t width) {
   std::uint64_t thousandths = 0;
   char field[24];
   if (width <= sizeof field && ExactThousandths(value, thousandths)) {
-    // The usual case: the digits written backwards from the end of a row of blanks, whose last
-    // `width` characters are the field.
+    if (width == 12 && thousandths < 10'000'000'000) {
+      // The report's fields: at most 7 whole digits, a sign, the point and three decimals fit
+      // the 12 characters, so the digits are written backwards straight into the field after
+      // its blanks. (Read back from a scratch row in one wide load, the bytes just written
+      // one or two at a time would stall the load.)
+      std::memset(out, ' ', 12);
+      WriteThousandthsBackwards(out + 12, value < 0, thousandths);
+      return out + 12;
+    }
+    // The digits written backwards from the end of a row of blanks, whose last `width`
+    // characters are the field.
     std::memset(field, ' ', sizeof field);
     WriteThousandthsBackwards(field + sizeof field, value < 0, thousandths);
-    if (width == 12) {  // the report's width: a copy of known length, no call
-      std::memcpy(out, field + (sizeof field - 12), 12);
-    } else {
-      std::memcpy(out, field + (sizeof field - width), width);
-    }
+    std::memcpy(out, field + (sizeof field - width), width);
     return out + width;
   }
   std::string general;
