@@ -41,6 +41,7 @@ WireResistance::WireResistance(const ParameterSet& params) {
   // Area of the surface ring, pi delta (D - delta); D in microns and delta in metres stand as
   // they are.
   ring_ = (diameter - skin_depth) * pi * skin_depth;
+  per_ring_ = SingleQuotients(ring_);
 }
 
 void WireResistance::operator()(Wire& wire) const {
@@ -50,7 +51,7 @@ void WireResistance::operator()(Wire& wire) const {
   try {
     for (WireSegment& seg : wire.Segments) {
       seg.Length = SegmentLength(seg);
-      seg.Resistance = ToSingle(CheckedDivide(rho_ * Wide(seg.Length), ring_));
+      seg.Resistance = per_ring_(rho_ * Wide(seg.Length));
       resistance_sum = ToSingle(Wide(resistance_sum) + Wide(seg.Resistance));
       length_sum = ToSingle(Wide(length_sum) + Wide(seg.Length));
     }

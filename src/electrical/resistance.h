@@ -45,9 +45,10 @@ class WireResistance {
   bool StoresLengths() const { return !skip_; }
 
  private:
-  bool skip_ = false;  // a frequency of exactly 0: nothing is computed
-  double rho_ = 0;     // resistivity, mOhm m
-  double ring_ = 0;    // area of the surface ring
+  bool skip_ = false;              // a frequency of exactly 0: nothing is computed
+  double rho_ = 0;                 // resistivity, mOhm m
+  double ring_ = 0;                // area of the surface ring
+  SingleQuotients per_ring_{0.0};  // quotients by ring_
 };
 
 }  // namespace ostrel
