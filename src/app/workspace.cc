@@ -50,6 +50,12 @@ void SetWireDistance(Workspace& ws, float distance) {
   ws.panel.WtoW = FormatFixed3(distance);
 }
 
+// What the report says besides the wires.
+ReportHeader HeaderOf(const Workspace& ws) {
+  return {FileNameOf(ws.SettingsPath), ws.params, ws.package.HasStackedDie(),
+          !ws.package.Stitches.empty()};
+}
+
 }  // namespace
 
 std::string Caption(const std::string& settings_path, int major, int minor, int revision) {
@@ -161,8 +167,28 @@ ReportHeader EstimateWires(Workspace& ws) {
   InEstimation(ws, [&] { ws.Wires = BuildWirePaths(ws.package, ws.params, ws.wire_memory_bytes); });
   InEstimation(ws, [&] { ComputeResistance(ws.Wires, ws.params); });
   InEstimation(ws, [&] { ComputeInductance(ws.Wires, ws.params, ws.package); });
-  return {FileNameOf(ws.SettingsPath), ws.params, ws.package.HasStackedDie(),
-          !ws.package.Stitches.empty()};
+  return HeaderOf(ws);
+}
+
+void EstimateAndWriteReport(Workspace& ws, const std::function<void(std::string_view)>& write) {
+  ReadPackage(ws);
+  Refresh(ws);
+  ws.Wires.clear();
+  try {
+    const WireResistance resistance(ws.params);
+    const WireInductance inductance(ws.params, ws.package);
+    ReportPieces report(HeaderOf(ws), write);
+    ForEachWirePath(ws.package, ws.params, ws.wire_memory_bytes, [&](Wire& wire) {
+      resistance(wire);
+      inductance(wire, resistance.StoresLengths());
+      report.Add(wire);
+    });
+    report.Finish();
+  } catch (const StageError&) {
+    // Stage by stage, the first failing stage decides which wire's fault is told.
+    EstimateWires(ws);
+    throw;
+  }
 }
 
 std::string RunEstimation(Workspace& ws) { return ReportText(EstimateWires(ws), ws.Wires); }

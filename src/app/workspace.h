@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/stage_error.h"
@@ -91,6 +92,13 @@ void LoadSettings(Workspace& ws, const std::string& path);
 // says besides the wires. Throws StageError from the first failing stage; the later ones do
 // not run.
 ReportHeader EstimateWires(Workspace& ws);
+
+// EstimateWires with the report written as the wires are estimated: each wire is built,
+// computed and its block handed to `write` (see ReportPieces) before the next is built, and no
+// wire is kept (ws.Wires is left empty). The bytes are those of WriteReportPieces after
+// EstimateWires. On a fault the stages run again as EstimateWires runs them, so that the fault
+// thrown is the one they give; what was handed to `write` is then incomplete, to be dropped.
+void EstimateAndWriteReport(Workspace& ws, const std::function<void(std::string_view)>& write);
 
 // EstimateWires, then the report text.
 std::string RunEstimation(Workspace& ws);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 // Checked arithmetic for the estimation. Every stored value is a single; the formulas run in
@@ -40,6 +42,37 @@ inline double CheckedLog(double value) {
   if (!(value > 0.0)) ThrowLogOfNonPositive();
   return std::log(value);
 }
+
+// The quotients of one divisor rounded to singles: ToSingle(CheckedDivide(numerator, divisor))
+// for each numerator, with its faults, mostly made as the product with the divisor's inverse.
+// Such a product lies within 3 ulps of the double nearest the quotient (the inverse and the
+// product are each rounded once, the quotient once, each erring by at most 2^-53 of it), so
+// the two round to the same single unless the product lies within a few ulps of halfway
+// between two singles (its 29 lowest mantissa bits near 2^28), or outside the normal singles;
+// there the division is made.
+class SingleQuotients {
+ public:
+  explicit SingleQuotients(double divisor)
+      : divisor_(divisor),
+        inverse_(std::fabs(divisor) > 0x1p-1000 && std::fabs(divisor) < 0x1p1000 ? 1.0 / divisor
+                                                                                 : 0.0) {}
+
+  float operator()(double numerator) const {
+    const double product = numerator * inverse_;
+    const double magnitude = std::fabs(product);
+    if (magnitude >= 0x1p-125 && magnitude <= 0x1p127) {  // false for NaN
+      constexpr std::uint64_t kHalfway = std::uint64_t{1} << 28;
+      constexpr std::uint64_t kMargin = 16;
+      const std::uint64_t low = std::bit_cast<std::uint64_t>(product) & ((kHalfway << 1) - 1);
+      if (low - (kHalfway - kMargin) > 2 * kMargin) return static_cast<float>(product);
+    }
+    return ToSingle(CheckedDivide(numerator, divisor_));
+  }
+
+ private:
+  double divisor_;
+  double inverse_;  // 0 for a divisor of 0 or one whose inverse is no normal double
+};
 
 // Square root; throws StageError for a negative argument.
 double CheckedSqrt(double value);

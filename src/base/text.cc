@@ -48,13 +48,38 @@ bool DecimalToSingle(std::string_view clean, float& value) {
   return true;
 }
 
+// mantissa / 10^decimals (mantissa below 10^15, decimals at most 15) as a double that rounds
+// to the same single as the double nearest the quotient, which the division gives. The product
+// with the double nearest 10^-decimals is off the exact quotient by two roundings, the nearest
+// double by one, each at most 2^-53 of the quotient: the two lie within 3 units in the last
+// place (ulps) of the product, so they round to the same single unless the product lies within
+// a few ulps of halfway between two singles; there, and only there, the division is made. A
+// double rounds to a single by its 29 lowest mantissa bits, halfway when they are 2^28 (the
+// quotient of such a text is 0 or a normal single; near a power of two, where the ulps
+// change, both round to that power).
+double PlainQuotient(std::uint64_t mantissa, int decimals) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  static constexpr double kInversePowersOfTen[] = {1e0,   1e-1,  1e-2,  1e-3, 1e-4,  1e-5,
+                                                   1e-6,  1e-7,  1e-8,  1e-9, 1e-10, 1e-11,
+                                                   1e-12, 1e-13, 1e-14, 1e-15};
+  const auto whole = static_cast<double>(mantissa);  // exact: below 2^53
+  if (decimals == 0) return whole;
+  const double product = whole * kInversePowersOfTen[decimals];
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &product, sizeof bits);
+  constexpr std::uint64_t kHalfway = std::uint64_t{1} << 28;
+  constexpr std::uint64_t kMargin = 16;  // ulps either side of halfway: 5 would do
+  const std::uint64_t low = bits & ((kHalfway << 1) - 1);
+  if (low - (kHalfway - kMargin) > 2 * kMargin) return product;  // unsigned: outside the window
+  return whole / kPowersOfTen[decimals];
+}
+
 // The common case of a number field, [+-]digits[.digits] and nothing else with at most 15
 // digits in all: the digits form an integer below 2^53 and the power of ten is exact, so one
 // division gives the nearest double, exactly as the general conversion does. False for
 // anything else.
 bool ParsePlainDecimal(std::string_view text, float& value) {
-  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const char* p = text.data();
   const char* const end = p + text.size();
   if (p == end) return false;
@@ -74,8 +99,8 @@ bool ParsePlainDecimal(std::string_view text, float& value) {
   }
   const int digits = int_digits + decimals;
   if (p != end || digits == 0 || digits > 15) return false;
-  const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[decimals];
-  value = static_cast<float>(negative ? -magnitude : magnitude);
+  value = static_cast<float>(negative ? -PlainQuotient(mantissa, decimals)
+                                      : PlainQuotient(mantissa, decimals));
   return true;
 }
 
@@ -362,8 +387,17 @@ char* WriteFixed3Field(char* out, double value, std::size_t width) {
   std::uint64_t thousandths = 0;
   char field[24];
   if (width <= sizeof field && ExactThousandths(value, thousandths)) {
-    // The usual case: the digits written backwards from the end of a row of blanks, whose last
-    // `width` characters are the field.
+    if (width == 12 && thousandths < 10'000'000'000) {
+      // The report's fields: at most 7 whole digits, a sign, the point and three decimals fit
+      // the 12 characters, so the digits are written backwards straight into the field after
+      // its blanks. (Read back from a scratch row in one wide load, the bytes just written
+      // one or two at a time would stall the load.)
+      std::memset(out, ' ', 12);
+      WriteThousandthsBackwards(out + 12, value < 0, thousandths);
+      return out + 12;
+    }
+    // The digits written backwards from the end of a row of blanks, whose last `width`
+    // characters are the field.
     std::memset(field, ' ', sizeof field);
     WriteThousandthsBackwards(field + sizeof field, value < 0, thousandths);
     std::memcpy(out, field + (sizeof field - width), width);

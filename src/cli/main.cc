@@ -466,6 +466,15 @@ bool NamesNets(const Options& opt) {
                      [](std::string_view p) { return p.substr(0, 4) == "net:"; });
 }
 
+// True when the report is the only result that uses the wires (the settings may be saved too):
+// no export, table, list of nets or model, and no option that reads the wires.
+bool ReportOnly(const Options& opt) {
+  const bool exports = std::any_of(opt.exports.begin(), opt.exports.end(),
+                                   [](const std::string& path) { return !path.empty(); });
+  return !exports && !opt.physical_table && !opt.list_nets && opt.net_map.empty() &&
+         !NamesNets(opt) && !opt.return_wires && !opt.Given("--pairs") && !opt.NeedsPhysicalModel();
+}
+
 // An option given without the output it serves would change nothing: the usage fault naming
 // both, or empty when every option given has its output.
 std::string OptionWithoutItsOutput(const Options& opt) {
@@ -816,6 +825,17 @@ int Run(int argc, char** argv, std::string& doing) {
     // as it was.
     ostrel::OutputPlan plan(outputs);
     if (!opt.save_settings.empty()) plan.Write(opt.save_settings, ostrel::SaveText(ws));
+    if (ReportOnly(opt)) {
+      // Nothing else uses the wires: each one is estimated and its block written before the
+      // next is built, and none is kept. The report still goes through its temp file, put in
+      // place by Commit only once it is whole.
+      const std::string& report_path = outputs.front().path;
+      ostrel::EstimateAndWriteReport(
+          ws, [&](std::string_view piece) { plan.Write(report_path, piece); });
+      plan.Commit();
+      ostrel::CloseStandardOutput();
+      return kExitOk;
+    }
     const ostrel::ReportHeader report = ostrel::EstimateWires(ws);
     if (!opt.net_map.empty()) {
       doing = "reading the net map";

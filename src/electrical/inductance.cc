@@ -17,7 +17,9 @@ bool OffBaseDie(float x, float y, float half_w, float half_l) {
 }
 
 // Self inductance of one wire: head plus body pieces over the ground plane.
-float SelfInductance(Wire& wire, const ParameterSet& params, const Package& package, float r) {
+// With `lengths_stored` the segments' Length fields hold their SegmentLength already.
+float SelfInductance(Wire& wire, const ParameterSet& params, const Package& package, float r,
+                     bool lengths_stored) {
   const float comp_z_cm = MicronsToCm(package.CompZ);
   const float half_w = ToSingle(Wide(package.CompW) / 2.0);
   const float half_l = ToSingle(Wide(package.CompL) / 2.0);
@@ -27,7 +29,7 @@ float SelfInductance(Wire& wire, const ParameterSet& params, const Package& pack
   float head_len = 0;
   for (std::size_t j = 0; j < n; ++j) {
     WireSegment& seg = wire.Segments[j];
-    float len = MicronsToCm(SegmentLength(seg));
+    float len = MicronsToCm(lengths_stored ? seg.Length : SegmentLength(seg));
     if (j <= 3) {
       // The rise and the bend up to the loop height, taken together at the loop height setting.
       head_len = ToSingle(Wide(head_len) + Wide(len));
@@ -43,7 +45,9 @@ float SelfInductance(Wire& wire, const ParameterSet& params, const Package& pack
     }
     const bool merge_last = j + 2 == n;
     if (merge_last) {
-      len = ToSingle(Wide(len) + Wide(MicronsToCm(SegmentLength(wire.Segments[j + 1]))));
+      const WireSegment& last = wire.Segments[j + 1];
+      len = ToSingle(Wide(len) +
+                     Wide(MicronsToCm(lengths_stored ? last.Length : SegmentLength(last))));
     }
     // Height of the segment's midpoint over the ground plane.
     float h = MicronsToCm(ToSingle(std::fabs((Wide(seg.Z2) + Wide(seg.Z1)) / 2)));
@@ -78,31 +82,40 @@ float GroundPlaneInductance(float len, float h, float r) {
   return ToSingle(2.0 * CheckedLog(CheckedDivide(2.0 * Wide(h), Wide(r))) * Wide(len));
 }
 
-void ComputeInductance(WireList& wires, const ParameterSet& params, const Package& package) {
-  const float r = ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0);  // wire radius, cm
-  const float d = MicronsToCm(params.WireDistance);                     // wire distance, cm
-  for (Wire& wire : wires) {
-    const char* step = "self inductance";
-    try {
-      const float self = SelfInductance(wire, params, package, r);
-      const double t = MicronsToCm(wire.Length);
-      step = "DC and AC inductance";
-      const double log_ratio = CheckedLog(CheckedDivide(t, r) * 2);  // ln(2T/r)
-      wire.InductanceDC = ToSingle(2 * t * (log_ratio - 0.75));
-      wire.InductanceAC = ToSingle(2 * t * (log_ratio - 1));
-      step = "mutual inductance";
-      if (t < Wide(d)) {
-        wire.InductanceMutual = 0;
-      } else {
-        wire.InductanceMutual =
-            ToSingle(2 * t * (CheckedLog(CheckedDivide(2 * t, d)) - 1 + CheckedDivide(d, t)));
-      }
-      wire.InductanceSelf = self;
-    } catch (const StageError& e) {
-      throw StageError("wire " + wire.Name + ": " + step + ": " + e.reason() + HintFor(step), "",
-                       wire.SourceLine);
+WireInductance::WireInductance(const ParameterSet& params, const Package& package)
+    : params_(params),
+      package_(package),
+      r_(ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0)),
+      d_(MicronsToCm(params.WireDistance)) {}
+
+void WireInductance::operator()(Wire& wire, bool segment_lengths_stored) const {
+  const float r = r_;
+  const float d = d_;
+  const char* step = "self inductance";
+  try {
+    const float self = SelfInductance(wire, params_, package_, r, segment_lengths_stored);
+    const double t = MicronsToCm(wire.Length);
+    step = "DC and AC inductance";
+    const double log_ratio = CheckedLog(CheckedDivide(t, r) * 2);  // ln(2T/r)
+    wire.InductanceDC = ToSingle(2 * t * (log_ratio - 0.75));
+    wire.InductanceAC = ToSingle(2 * t * (log_ratio - 1));
+    step = "mutual inductance";
+    if (t < Wide(d)) {
+      wire.InductanceMutual = 0;
+    } else {
+      wire.InductanceMutual =
+          ToSingle(2 * t * (CheckedLog(CheckedDivide(2 * t, d)) - 1 + CheckedDivide(d, t)));
     }
+    wire.InductanceSelf = self;
+  } catch (const StageError& e) {
+    throw StageError("wire " + wire.Name + ": " + step + ": " + e.reason() + HintFor(step), "",
+                     wire.SourceLine);
   }
+}
+
+void ComputeInductance(WireList& wires, const ParameterSet& params, const Package& package) {
+  const WireInductance inductance(params, package);
+  for (Wire& wire : wires) inductance(wire);
 }
 
 }  // namespace ostrel

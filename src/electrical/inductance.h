@@ -25,4 +25,20 @@ float GroundPlaneInductance(float len, float h, float r);
 // T the wire length and r the wire radius, in cm.
 void ComputeInductance(WireList& wires, const ParameterSet& params, const Package& package);
 
+// ComputeInductance one wire at a time, each wire computed as ComputeInductance computes it,
+// with the same faults. `segment_lengths_stored`: every segment's Length holds its
+// SegmentLength already (as WireResistance leaves it when it computes), so it is not computed
+// again.
+class WireInductance {
+ public:
+  WireInductance(const ParameterSet& params, const Package& package);
+  void operator()(Wire& wire, bool segment_lengths_stored = false) const;
+
+ private:
+  const ParameterSet& params_;
+  const Package& package_;
+  float r_;  // wire radius, cm
+  float d_;  // wire distance, cm
+};
+
 }  // namespace ostrel

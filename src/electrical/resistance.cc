@@ -18,7 +18,7 @@ float Resistivity(std::string_view material) {
   return metal != nullptr ? SingleResistivityMohmM(*metal) : 0.0f;
 }
 
-void ComputeResistance(WireList& wires, const ParameterSet& params) {
+WireResistance::WireResistance(const ParameterSet& params) {
   double diameter = 0;  // D, microns
   try {
     diameter = MilsToMicrons(params.WireDiameter);
@@ -26,41 +26,52 @@ void ComputeResistance(WireList& wires, const ParameterSet& params) {
     throw StageError("the wire diameter " + FormatFixed3(params.WireDiameter) +
                      " mils is too large to store in microns as a single; give it in mils");
   }
-  if (params.Frequency == 0.0f) return;
+  if (params.Frequency == 0.0f) {
+    skip_ = true;
+    return;
+  }
   if (params.Frequency < 0.0f) {
     throw StageError(
         "the frequency is negative, so the skin depth (0.075 / sqrt(f)) is "
         "undefined");
   }
   const double skin_depth = ToSingle(0.075 / std::sqrt(static_cast<double>(params.Frequency)));
-  const double rho = Resistivity(params.Material);
+  rho_ = Resistivity(params.Material);
   const double pi = SinglePi();
   // Area of the surface ring, pi delta (D - delta); D in microns and delta in metres stand as
   // they are.
-  const double ring = (diameter - skin_depth) * pi * skin_depth;
-  for (Wire& wire : wires) {
-    float resistance_sum = 0;
-    float length_sum = 0;
-    try {
-      for (WireSegment& seg : wire.Segments) {
-        seg.Length = SegmentLength(seg);
-        seg.Resistance = ToSingle(CheckedDivide(rho * Wide(seg.Length), ring));
-        resistance_sum = ToSingle(Wide(resistance_sum) + Wide(seg.Resistance));
-        length_sum = ToSingle(Wide(length_sum) + Wide(seg.Length));
-      }
-    } catch (const StageError& e) {
-      // A zero ring area means the wire diameter equals the skin depth; anything else is a
-      // length or resistance beyond the single range.
-      const char* hint = ring == 0.0 ? " (the wire diameter equals the skin depth; change the "
-                                       "wire diameter or the frequency)"
-                                     : " (the wire is too long, or the wire diameter too close "
-                                       "to the skin depth, for a result that fits a single)";
-      throw StageError("wire " + wire.Name + ": resistance: " + e.reason() + hint, "",
-                       wire.SourceLine);
+  ring_ = (diameter - skin_depth) * pi * skin_depth;
+  per_ring_ = SingleQuotients(ring_);
+}
+
+void WireResistance::operator()(Wire& wire) const {
+  if (skip_) return;
+  float resistance_sum = 0;
+  float length_sum = 0;
+  try {
+    for (WireSegment& seg : wire.Segments) {
+      seg.Length = SegmentLength(seg);
+      seg.Resistance = per_ring_(rho_ * Wide(seg.Length));
+      resistance_sum = ToSingle(Wide(resistance_sum) + Wide(seg.Resistance));
+      length_sum = ToSingle(Wide(length_sum) + Wide(seg.Length));
     }
-    wire.Resistance = resistance_sum;
-    wire.Length = length_sum;
+  } catch (const StageError& e) {
+    // A zero ring area means the wire diameter equals the skin depth; anything else is a
+    // length or resistance beyond the single range.
+    const char* hint = ring_ == 0.0 ? " (the wire diameter equals the skin depth; change the "
+                                      "wire diameter or the frequency)"
+                                    : " (the wire is too long, or the wire diameter too close "
+                                      "to the skin depth, for a result that fits a single)";
+    throw StageError("wire " + wire.Name + ": resistance: " + e.reason() + hint, "",
+                     wire.SourceLine);
   }
+  wire.Resistance = resistance_sum;
+  wire.Length = length_sum;
+}
+
+void ComputeResistance(WireList& wires, const ParameterSet& params) {
+  const WireResistance resistance(params);
+  for (Wire& wire : wires) resistance(wire);
 }
 
 }  // namespace ostrel

@@ -33,4 +33,22 @@ float Resistivity(std::string_view material);
 // exactly 0 nothing is computed and every length and resistance stays as it is.
 void ComputeResistance(WireList& wires, const ParameterSet& params);
 
+// ComputeResistance one wire at a time: the parameters are checked once (throwing as
+// ComputeResistance does before any wire), then each wire is computed as ComputeResistance
+// computes it, with the same faults.
+class WireResistance {
+ public:
+  explicit WireResistance(const ParameterSet& params);
+  void operator()(Wire& wire) const;
+  // True when each wire's segments get their Length (SegmentLength) here: at any frequency
+  // but 0.
+  bool StoresLengths() const { return !skip_; }
+
+ private:
+  bool skip_ = false;              // a frequency of exactly 0: nothing is computed
+  double rho_ = 0;                 // resistivity, mOhm m
+  double ring_ = 0;                // area of the surface ring
+  SingleQuotients per_ring_{0.0};  // quotients by ring_
+};
+
 }  // namespace ostrel

@@ -22,42 +22,60 @@ struct LoopShape {
   float cut;        // S: longest piece of the final run
 };
 
-// Room for the segments of all wires of a package, and the bound on their memory: segments are
-// stored in large blocks, each shared by the lists of the wires stored in it, instead of one
-// allocation per wire.
-class SegmentStore {
+// The bound on the memory of the wires of a package and their segments, counted as wires are
+// built whether they are kept or not.
+class SegmentBudget {
  public:
-  // `wire_count` wires are to be stored; they and their segments may take `bound_bytes`.
-  SegmentStore(std::size_t wire_count, std::size_t bound_bytes)
+  // `wire_count` wires are to be built; they and their segments may take `bound_bytes`.
+  SegmentBudget(std::size_t wire_count, std::size_t bound_bytes)
       : bound_bytes_(bound_bytes),
         segments_left_((bound_bytes - std::min(bound_bytes, wire_count * sizeof(Wire))) /
-                       sizeof(WireSegment)),
-        // Real wires have 6 to 10 segments: the first block holds that many for every wire.
-        next_block_(std::max<std::size_t>(1024, wire_count * 10)) {}
+                       sizeof(WireSegment)) {}
 
   // True when `count` more segments stay within the bound.
   bool Fits(std::size_t count) const { return count <= segments_left_; }
+  // Counts `count` segments (they must fit).
+  void Take(std::size_t count) { segments_left_ -= count; }
 
   std::size_t bound_bytes() const { return bound_bytes_; }
+  std::size_t segments_left() const { return segments_left_; }
 
-  // Stores the `count` segments joining points[0 .. count] (count must fit).
-  SegmentList Store(const std::vector<PathPoint>& points, std::size_t count) {
-    if (room_ - used_ < count) NewBlock(std::max(count, std::min(next_block_, segments_left_)));
+ private:
+  std::size_t bound_bytes_;
+  std::size_t segments_left_;  // what the bound still allows
+};
+
+// The segments joining points[0 .. count], written at `out`.
+void PutSegments(const std::vector<PathPoint>& points, std::size_t count, WireSegment* out) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const PathPoint& p = points[i];
+    const PathPoint& q = points[i + 1];
+    WireSegment seg;
+    seg.X1 = p.X;
+    seg.Y1 = p.Y;
+    seg.Z1 = p.Z;
+    seg.X2 = q.X;
+    seg.Y2 = q.Y;
+    seg.Z2 = q.Z;
+    new (out + i) WireSegment(seg);
+  }
+}
+
+// Room for the segments of all wires of a package: segments are stored in large blocks, each
+// shared by the lists of the wires stored in it, instead of one allocation per wire.
+class SegmentStore {
+ public:
+  explicit SegmentStore(std::size_t wire_count)
+      // Real wires have 6 to 10 segments: the first block holds that many for every wire.
+      : next_block_(std::max<std::size_t>(1024, wire_count * 10)) {}
+
+  // Stores the `count` segments joining points[0 .. count]; the bound allows `segments_left`.
+  SegmentList Store(const std::vector<PathPoint>& points, std::size_t count,
+                    std::size_t segments_left) {
+    if (room_ - used_ < count) NewBlock(std::max(count, std::min(next_block_, segments_left)));
     WireSegment* const first = reinterpret_cast<WireSegment*>(block_.get()) + used_;
-    for (std::size_t i = 0; i < count; ++i) {
-      const PathPoint& p = points[i];
-      const PathPoint& q = points[i + 1];
-      WireSegment seg;
-      seg.X1 = p.X;
-      seg.Y1 = p.Y;
-      seg.Z1 = p.Z;
-      seg.X2 = q.X;
-      seg.Y2 = q.Y;
-      seg.Z2 = q.Z;
-      new (first + i) WireSegment(seg);
-    }
+    PutSegments(points, count, first);
     used_ += count;
-    segments_left_ -= count;
     return SegmentList(block_, first, count);
   }
 
@@ -77,17 +95,16 @@ class SegmentStore {
     next_block_ = 2 * segments;
   }
 
-  std::size_t bound_bytes_;
-  std::size_t segments_left_;  // what the bound still allows
-  std::size_t next_block_;     // segments of the next block
+  std::size_t next_block_;  // segments of the next block
   std::shared_ptr<std::byte[]> block_;
   std::size_t used_ = 0, room_ = 0;
 };
 
-// Builds one wire from its start and end in the package frame. `points` is scratch space; the
-// segments go to `store`.
-Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, float z2,
-               const LoopShape& loop, std::vector<PathPoint>& points, SegmentStore& store) {
+// Builds the path of one wire from its start and end in the package frame into `points` and
+// returns its segment count, taken from `budget`.
+std::size_t BuildWire(float x1, float y1, float z1, float x2, float y2, float z2,
+                      const LoopShape& loop, std::vector<PathPoint>& points,
+                      SegmentBudget& budget) {
   // Path frame: the package Y with its sign inverted.
   const double xs = x1, ys = -y1, zs = z1;
   const double xe = x2, ye = -y2, ze = z2;
@@ -131,7 +148,7 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
                       "the loop extension and the wire's end points");
   };
   auto too_much_memory = [&] {
-    const std::size_t bound = store.bound_bytes();
+    const std::size_t bound = budget.bound_bytes();
     const std::string amount = bound % (std::size_t{1} << 30) == 0
                                    ? std::to_string(bound >> 30) + " GB"
                                    : std::to_string(bound) + " bytes";
@@ -144,21 +161,115 @@ Wire BuildWire(Wire wire, float x1, float y1, float z1, float x2, float y2, floa
         throw too_many("it would need more than " + std::to_string(kMaxSegmentsPerWire) +
                        " segments");
       }
-      if (!store.Fits(a + 2)) throw too_much_memory();
-      rest = InsertPathPoint(points, a, a + 1, loop.cut);
+      if (!budget.Fits(a + 2)) throw too_much_memory();
+      // `rest` is the distance from points[a] to the last point, points[a + 1].
+      rest = InsertPathPoint(points, a, a + 1, loop.cut, rest);
       ++a;
     }
   }
-  if (!store.Fits(a + 1)) throw too_much_memory();
-  wire.Segments = store.Store(points, a + 1);
-  return wire;
+  if (!budget.Fits(a + 1)) throw too_much_memory();
+  return a + 1;
+}
+
+// Builds every wire of the package in order (see BuildWirePaths); hands each to
+// `put(wire, points, segment_count)` with its path points, the segments not yet made.
+template <typename Put>
+void BuildAllWires(const Package& package, const ParameterSet& params,
+                   std::size_t memory_bound_bytes, Put&& put) {
+  const std::size_t wire_count =
+      package.ChipPads.size() + package.StackPads.size() + package.Stitches.size();
+  std::vector<PathPoint> points;
+  points.reserve(16);
+  SegmentBudget budget(wire_count, memory_bound_bytes);
+
+  // A fault names the wire and the package line that gave its end points. Coordinates so far
+  // apart that a distance or a point of the loop does not fit a single are such a fault.
+  auto guarded = [&](int line, const std::string& name, auto&& build) {
+    try {
+      return build();
+    } catch (const StageError& e) {
+      std::string reason = "wire " + name + ": " + e.reason();
+      if (e.reason().find("too large") != std::string::npos) {
+        reason += "; its coordinates, loop height or extension are too large";
+      }
+      throw StageError(reason, e.file().empty() ? package.SourceFile : e.file(),
+                       e.line() > 0 ? e.line() : line);
+    }
+  };
+  // The wire's path, then the wire with its segments counted against the bound.
+  auto finish = [&](Wire& wire, std::size_t count) {
+    put(wire, points, count, budget.segments_left());
+    budget.Take(count);
+  };
+
+  // S: the die heights plus the loop height, in microns.
+  auto cut_length = [&](double heights) {
+    try {
+      return ToSingle(heights);
+    } catch (const StageError&) {
+      throw StageError(
+          "the cut length of the wires' final run (die heights plus loop height) "
+          "is too large to store as a single; check COMPZ, SD_COMPZ and the loop "
+          "heights",
+          package.SourceFile);
+    }
+  };
+
+  const float base_height = params.BaseLoopHeight < 1.0f ? 1.0f : params.BaseLoopHeight;
+  const LoopShape base{base_height, params.BaseExtension,
+                       cut_length(Wide(package.CompZ) + Wide(base_height))};
+  for (const BondPad& pad : package.ChipPads) {
+    if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
+    const std::size_t count = guarded(pad.BondLine, pad.Name, [&] {
+      return BuildWire(pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2, pad.BondY2, pad.BondZ2, base,
+                       points, budget);
+    });
+    Wire wire;
+    wire.Name = pad.Name;
+    wire.SourceLine = pad.BondLine;
+    finish(wire, count);
+  }
+
+  const float stack_cut =
+      cut_length(Wide(package.SdCompZ) + Wide(params.StackLoopHeight) + Wide(package.CompZ));
+  for (const BondPad& pad : package.StackPads) {
+    if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
+    const std::size_t count = guarded(pad.BondLine, pad.Name, [&] {
+      const float extension = params.StackExtension == kEdgeOfBaseDie
+                                  ? EdgeOfBaseDieExtension(pad, package)
+                                  : params.StackExtension;
+      return BuildWire(pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2, pad.BondY2, pad.BondZ2,
+                       {params.StackLoopHeight, extension, stack_cut}, points, budget);
+    });
+    Wire wire;
+    wire.Name = pad.Name;
+    wire.StackWire = true;
+    wire.SourceLine = pad.BondLine;
+    finish(wire, count);
+  }
+
+  const LoopShape stitch{params.StackLoopHeight, params.StichExtension, stack_cut};
+  for (const Stitch& s : package.Stitches) {
+    Wire wire;
+    wire.Name = "(" + s.Pad1 + ":" + s.Pad2 + ")";
+    const std::size_t count = guarded(s.Line, wire.Name, [&] {
+      return BuildWire(s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, stitch, points, budget);
+    });
+    wire.StitchWire = true;
+    wire.SourceLine = s.Line;
+    finish(wire, count);
+  }
 }
 
 }  // namespace
 
 float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step) {
-  const float d = PointDistance(points[a], points[b]);
-  const double r = ToSingle(CheckedDivide(step, d));
+  return InsertPathPoint(points, a, b, step, PointDistance(points[a], points[b]));
+}
+
+float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step,
+                      float a_to_b) {
+  const double r = ToSingle(CheckedDivide(step, a_to_b));
   const PathPoint pa = points[a];
   const double diff_x = ToSingle(Wide(pa.X) - Wide(points[b].X));
   const double diff_y = ToSingle(Wide(pa.Y) - Wide(points[b].Y));
@@ -209,82 +320,27 @@ WireList BuildWirePaths(const Package& package, const ParameterSet& params,
       package.ChipPads.size() + package.StackPads.size() + package.Stitches.size();
   WireList wires;
   wires.reserve(wire_count);
-  std::vector<PathPoint> points;
-  points.reserve(16);
-  SegmentStore store(wire_count, memory_bound_bytes);
-
-  // A fault names the wire and the package line that gave its end points. Coordinates so far
-  // apart that a distance or a point of the loop does not fit a single are such a fault.
-  auto guarded = [&](int line, const std::string& name, auto&& build) {
-    try {
-      build();
-    } catch (const StageError& e) {
-      std::string reason = "wire " + name + ": " + e.reason();
-      if (e.reason().find("too large") != std::string::npos) {
-        reason += "; its coordinates, loop height or extension are too large";
-      }
-      throw StageError(reason, e.file().empty() ? package.SourceFile : e.file(),
-                       e.line() > 0 ? e.line() : line);
-    }
-  };
-
-  // S: the die heights plus the loop height, in microns.
-  auto cut_length = [&](double heights) {
-    try {
-      return ToSingle(heights);
-    } catch (const StageError&) {
-      throw StageError(
-          "the cut length of the wires' final run (die heights plus loop height) "
-          "is too large to store as a single; check COMPZ, SD_COMPZ and the loop "
-          "heights",
-          package.SourceFile);
-    }
-  };
-
-  const float base_height = params.BaseLoopHeight < 1.0f ? 1.0f : params.BaseLoopHeight;
-  const LoopShape base{base_height, params.BaseExtension,
-                       cut_length(Wide(package.CompZ) + Wide(base_height))};
-  for (const BondPad& pad : package.ChipPads) {
-    if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
-    guarded(pad.BondLine, pad.Name, [&] {
-      Wire wire;
-      wire.Name = pad.Name;
-      wire.SourceLine = pad.BondLine;
-      wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
-                                pad.BondY2, pad.BondZ2, base, points, store));
-    });
-  }
-
-  const float stack_cut =
-      cut_length(Wide(package.SdCompZ) + Wide(params.StackLoopHeight) + Wide(package.CompZ));
-  for (const BondPad& pad : package.StackPads) {
-    if (pad.BondX1 == 0.0f && pad.BondY1 == 0.0f) continue;
-    guarded(pad.BondLine, pad.Name, [&] {
-      const float extension = params.StackExtension == kEdgeOfBaseDie
-                                  ? EdgeOfBaseDieExtension(pad, package)
-                                  : params.StackExtension;
-      Wire wire;
-      wire.Name = pad.Name;
-      wire.StackWire = true;
-      wire.SourceLine = pad.BondLine;
-      wires.push_back(BuildWire(std::move(wire), pad.BondX1, pad.BondY1, pad.BondZ1, pad.BondX2,
-                                pad.BondY2, pad.BondZ2,
-                                {params.StackLoopHeight, extension, stack_cut}, points, store));
-    });
-  }
-
-  const LoopShape stitch{params.StackLoopHeight, params.StichExtension, stack_cut};
-  for (const Stitch& s : package.Stitches) {
-    guarded(s.Line, "(" + s.Pad1 + ":" + s.Pad2 + ")", [&] {
-      Wire wire;
-      wire.Name = "(" + s.Pad1 + ":" + s.Pad2 + ")";
-      wire.StitchWire = true;
-      wire.SourceLine = s.Line;
-      wires.push_back(
-          BuildWire(std::move(wire), s.X1, s.Y1, s.Z1, s.X2, s.Y2, s.Z2, stitch, points, store));
-    });
-  }
+  SegmentStore store(wire_count);
+  BuildAllWires(package, params, memory_bound_bytes,
+                [&](Wire& wire, const std::vector<PathPoint>& points, std::size_t count,
+                    std::size_t segments_left) {
+                  wire.Segments = store.Store(points, count, segments_left);
+                  wires.push_back(std::move(wire));
+                });
   return wires;
+}
+
+void ForEachWirePath(const Package& package, const ParameterSet& params,
+                     std::size_t memory_bound_bytes, const std::function<void(Wire&)>& each) {
+  std::vector<WireSegment> room;
+  BuildAllWires(
+      package, params, memory_bound_bytes,
+      [&](Wire& wire, const std::vector<PathPoint>& points, std::size_t count, std::size_t) {
+        if (room.size() < count) room.resize(count);
+        PutSegments(points, count, room.data());
+        wire.Segments = SegmentList({}, room.data(), count);
+        each(wire);
+      });
 }
 
 }  // namespace ostrel

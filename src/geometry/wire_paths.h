@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "base/numeric.h"
@@ -38,6 +39,9 @@ inline float PointDistance(const PathPoint& a, const PathPoint& b) {
 // Places a new point at distance `step` from points[a] on the line towards points[b], the last
 // point, which moves one slot on. Returns the distance from the new point to the last point.
 float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step);
+// The same when PointDistance(points[a], points[b]) is known already: `a_to_b`.
+float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step,
+                      float a_to_b);
 
 // The edge-of-base-die extension of a stacked-die pad: the distance from its wire start to the
 // base die edge of its side, measured along the line from its finger through the wire start.
@@ -53,5 +57,12 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
 // `memory_bound_bytes` in all.
 WireList BuildWirePaths(const Package& package, const ParameterSet& params,
                         std::size_t memory_bound_bytes = kMaxWireMemoryBytes);
+
+// The same wires, in the same order and with the same faults, each handed to `each` as soon as
+// it is built instead of kept: its segments lie in room that the next wire reuses, so they are
+// valid only during the call. The bound on memory counts as if every wire were kept, so a
+// package that BuildWirePaths refuses is refused here too. `each` may change the wire.
+void ForEachWirePath(const Package& package, const ParameterSet& params,
+                     std::size_t memory_bound_bytes, const std::function<void(Wire&)>& each);
 
 }  // namespace ostrel

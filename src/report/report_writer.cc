@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "base/large_pages.h"
 #include "base/numeric.h"
@@ -87,11 +88,8 @@ std::pair<float, const char*> ScaledFrequency(float hz) {
 
 namespace {
 
-// Writes the report into `out`; each time `out` holds at least `piece_bytes`, hands it to
-// `flush`, which empties it.
-template <typename Flush>
-void BuildReport(const ReportHeader& header, const WireList& wires, std::string& out,
-                 std::size_t piece_bytes, Flush&& flush) {
+// The header lines, appended to `out`.
+void AppendHeader(std::string& out, const ReportHeader& header) {
   const ParameterSet& p = header.Params;
   AppendLine(out, "*Input File: " + header.SettingsName);
   AppendLine(out, "*Output File: " + header.SettingsName + ".doc");
@@ -113,15 +111,19 @@ void BuildReport(const ReportHeader& header, const WireList& wires, std::string&
     AppendNumberLine(out, "*Stich Extension:      ", p.StichExtension, " Microns");
   }
   AppendLine(out, "*");
-  for (const Wire& w : wires) {
-    // Room for the block, written in place, then cut to what it took.
-    const std::size_t at = out.size();
-    out.resize(at + kBlockBytes + w.Name.size());
-    out.resize(static_cast<std::size_t>(PutWireBlock(out.data() + at, w) - out.data()));
-    if (out.size() >= piece_bytes) flush(out);
-  }
-  if (!out.empty()) flush(out);
 }
+
+// Appends the block of wire `w` to `out`: room for it, written in place, then cut to what it
+// took.
+void AppendWireBlock(std::string& out, const Wire& w) {
+  const std::size_t at = out.size();
+  out.resize(at + kBlockBytes + w.Name.size());
+  out.resize(static_cast<std::size_t>(PutWireBlock(out.data() + at, w) - out.data()));
+}
+
+// A quarter megabyte at a time: the report is never held whole, so a large one costs no more
+// memory than a small one.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 18;
 
 }  // namespace
 
@@ -129,21 +131,35 @@ std::string ReportText(const ReportHeader& header, const WireList& wires) {
   std::string out;
   out.reserve(LargePageRoom(1024 + wires.size() * 330));
   AdviseLargePages(out.data(), out.capacity());
-  BuildReport(header, wires, out, std::string::npos, [](std::string&) {});
+  AppendHeader(out, header);
+  for (const Wire& w : wires) AppendWireBlock(out, w);
   return out;
+}
+
+ReportPieces::ReportPieces(const ReportHeader& header, std::function<void(std::string_view)> write)
+    : write_(std::move(write)) {
+  piece_.reserve(kPieceBytes + 4096);
+  AppendHeader(piece_, header);
+}
+
+void ReportPieces::Add(const Wire& wire) {
+  AppendWireBlock(piece_, wire);
+  if (piece_.size() >= kPieceBytes) {
+    write_(piece_);
+    piece_.clear();
+  }
+}
+
+void ReportPieces::Finish() {
+  if (!piece_.empty()) write_(piece_);
+  piece_.clear();
 }
 
 void WriteReportPieces(const ReportHeader& header, const WireList& wires,
                        const std::function<void(std::string_view)>& write) {
-  // A quarter megabyte at a time: the report is never held whole, so a large one costs no
-  // more memory than a small one.
-  constexpr std::size_t kPieceBytes = std::size_t{1} << 18;
-  std::string out;
-  out.reserve(kPieceBytes + 4096);
-  BuildReport(header, wires, out, kPieceBytes, [&write](std::string& piece) {
-    write(piece);
-    piece.clear();
-  });
+  ReportPieces pieces(header, write);
+  for (const Wire& w : wires) pieces.Add(w);
+  pieces.Finish();
 }
 
 void WriteReport(std::ostream& out, const ReportHeader& header, const WireList& wires) {

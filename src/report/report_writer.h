@@ -35,4 +35,19 @@ void WriteReportPieces(const ReportHeader& header, const WireList& wires,
                        const std::function<void(std::string_view)>& write);
 void WriteReport(std::ostream& out, const ReportHeader& header, const WireList& wires);
 
+// The report written as its wires come, one at a time: the header lines when it is made, then
+// each wire's block, the bytes handed to `write` in pieces of about a quarter megabyte, in
+// order; Finish hands over the last piece. The bytes are those of ReportText for the same
+// header and wires.
+class ReportPieces {
+ public:
+  ReportPieces(const ReportHeader& header, std::function<void(std::string_view)> write);
+  void Add(const Wire& wire);
+  void Finish();
+
+ private:
+  std::function<void(std::string_view)> write_;
+  std::string piece_;
+};
+
 }  // namespace ostrel

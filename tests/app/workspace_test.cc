@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "app/file_io.h"
+#include "support/random_package.h"
 #include "support/scratch_dir.h"
 
 namespace ostrel {
@@ -50,6 +51,64 @@ TEST_F(WorkspaceTest, StartUpTitlesTheWindowAndSetsTheDistance) {
   EXPECT_FALSE(StartUp(missing, Path("none.zv")).settings_found);
   EXPECT_EQ(missing.SettingsPath, "");
   EXPECT_EQ(missing.caption, "Ostrel");
+}
+
+// The report written wire by wire as the wires are estimated holds the bytes of the report of
+// the kept wires; a failing package gives the fault the stages give, the first failing stage's
+// (a later wire's path) and not the first failing wire's (an earlier wire's inductance).
+TEST_F(WorkspaceTest, ReportWrittenAsTheWiresComeIsTheStagesReport) {
+  const std::string settings = "TMVFile=p.tmv\r\nStackLoopHeight=180.000\r\n";
+  const std::string below_base_die =
+      "SD_CBP S1 -300 400 0 60 80 0 T\nWB S1 -300 400 0 -300 1500 0 0\n";
+  struct Row {
+    std::string name, package, settings;
+    std::size_t wire_memory_bytes = kMaxWireMemoryBytes;
+    bool fails = false;
+  };
+  std::vector<Row> rows = {
+      {"stacked die and stitches",
+       Package("SD_CBP S1 0 0 0 60 80 0 T\nWB S1 0 0 0 0 1500 200 0\n"
+               "STCH S1 0 0 T0 0 900 350 200\n"),
+       settings},
+      {"inductance fault of a stacked wire, path fault of a later stitch",
+       Package(below_base_die + "STCH S1 5 5 T0 5 5 350 200\n"), settings, kMaxWireMemoryBytes,
+       true},
+      {"inductance fault alone", Package(below_base_die), settings, kMaxWireMemoryBytes, true},
+      {"frequency 0: lengths of 0", Package(), settings + "Frequency=0\r\n", kMaxWireMemoryBytes,
+       true},
+      {"wires past the memory bound", Package(), settings,
+       12 * sizeof(Wire) + 40 * sizeof(WireSegment), true},
+  };
+  for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+    const auto random = testing_support::MakeRandomPackage(seed, "p.tmv");
+    rows.push_back({"random package " + std::to_string(seed) + ": " + random.features,
+                    random.package_text, random.settings_text});
+  }
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Write("p.tmv", row.package);
+    const std::string path = Write("x.zv", row.settings);
+    Workspace staged, streamed;
+    std::string report, fault, written, streamed_fault;
+    for (Workspace* ws : {&staged, &streamed}) {
+      ASSERT_FALSE(StartUp(*ws, path).error);
+      ws->wire_memory_bytes = row.wire_memory_bytes;
+    }
+    try {
+      report = RunEstimation(staged);
+    } catch (const StageError& e) {
+      fault = e.what();
+    }
+    try {
+      EstimateAndWriteReport(streamed, [&](std::string_view piece) { written += piece; });
+      EXPECT_TRUE(streamed.Wires.empty());
+    } catch (const StageError& e) {
+      streamed_fault = e.what();
+    }
+    EXPECT_EQ(!fault.empty(), row.fails) << fault;
+    EXPECT_EQ(streamed_fault, fault);
+    if (!row.fails) EXPECT_EQ(written, report);
+  }
 }
 
 TEST_F(WorkspaceTest, SettingsPathRule) {

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <utility>
 
 #include "base/stage_error.h"
@@ -82,6 +86,61 @@ TEST(ParseNumberTest, Table) {
   }
   // Decimal text goes to the nearest double first, then to the nearest single.
   EXPECT_EQ(ParseNumber("0.100000001490116119384765625"), 0.1f);
+}
+
+// Plain decimals agree bit for bit with the general conversion (ParseStrictNumber's) where a
+// shortcut could round the other way: halfway between two singles and just off it, ties to
+// even both ways, the most digits, the smallest and largest scales, and random texts that lie
+// within a few doubles of halfway between two singles.
+TEST(ParseNumberTest, PlainDecimalsRoundAsTheGeneralConversion) {
+  std::vector<std::string> texts = {
+      "16777217",
+      "16777217.0",
+      "8388608.5",
+      "8388609.5",
+      "-8388609.5",
+      "4194304.25",
+      "4194304.75",
+      "8388608.5000001",
+      "8388608.4999999",
+      "0.1",
+      "0.3",
+      "-625976.25",
+      "123456789012345",
+      "0.123456789012345",
+      "0.000000000000001",
+      "999999999999999",
+      "9007199.25474099",
+      "1.00000005960464",
+      "1.00000017881393",
+      "33554435.0000000",
+      "0",
+      "-0.0",
+      "0.5",
+      "3.40282346638528",
+  };
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    // Halfway between a random single and the next, to 15 significant digits, so the text
+    // lies within a few doubles of halfway.
+    const float f = std::ldexp(1.0f + static_cast<float>(random() % (1u << 23)) * 0x1p-23f,
+                               static_cast<int>(random() % 60) - 30);
+    const double halfway = (static_cast<double>(f) + std::nextafter(f, 2 * f)) / 2;
+    char text[40];
+    std::snprintf(text, sizeof text, "%.*f",
+                  std::max(0, 14 - static_cast<int>(std::floor(std::log10(halfway)))), halfway);
+    texts.emplace_back(text);
+  }
+  int checked = 0;
+  for (const std::string& text : texts) {
+    float general = 0;
+    if (!ParseStrictNumber(text, general)) continue;
+    SCOPED_TRACE("[" + text + "]");
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(ParseNumber(text)),
+              std::bit_cast<std::uint32_t>(general));
+    ++checked;
+  }
+  EXPECT_GT(checked, 20000);
 }
 
 TEST(ParseStrictNumberTest, AcceptsOnlyWholeNumbers) {

@@ -11,8 +11,16 @@ TEST(ReportWriterTest, ValueFieldIsTwelveCharacters) {
     std::string field;
   };
   const Row rows[] = {
-      {1234.5678f, "    1234.568"},   {-1.0f, "      -1.000"},     {0.0f, "       0.000"},
-      {100000000.0f, "00000000.000"}, {99999.99f, "   99999.992"}, {-0.0001f, "       0.000"},
+      {1234.5678f, "    1234.568"},
+      {-1.0f, "      -1.000"},
+      {0.0f, "       0.000"},
+      {100000000.0f, "00000000.000"},
+      {99999.99f, "   99999.992"},
+      {-0.0001f, "       0.000"},
+      // The widest texts that fit, and the narrowest that do not: the last 12 characters.
+      {-9999999.0f, "-9999999.000"},
+      {10000000.0f, "10000000.000"},
+      {-10000000.0f, "10000000.000"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.field);
