@@ -417,8 +417,14 @@ void AddHarmonics(const std::vector<Piece>& pieces, const ChargeHarmonics& harmo
 // work is split into OpenMP tasks of the current team, else the calling thread does it all. Inside
 // a parallel region Eigen's products stay on one thread, with the same blocking whatever the thread
 // count, so the result does not depend on it.
+//
+// Only the rows of the first `kept_wires` wires are filled in (and their columns, by symmetry):
+// a cluster keeps its block's rows alone, and solving for one volt on the other conductors
+// (two thirds of a cluster's) would be thrown away. The charges are solved for the kept wires'
+// conductors and for every conductor of several wires (whose wires' shares need its charges); a
+// conductor of one wire has the share 1.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
-                             std::size_t conductor_count, double eps_f_m,
+                             std::size_t conductor_count, std::size_t kept_wires, double eps_f_m,
                              const ChargeHarmonics* harmonics, bool share,
                              const std::vector<std::string>& names, bool& without_harmonics) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
@@ -445,45 +451,72 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
                      "model; --no-capacitance leaves it out");
   }
   const auto m = static_cast<Eigen::Index>(conductor_count);
-  Eigen::MatrixXd unit_volts = Eigen::MatrixXd::Zero(n, m);
-  for (Eigen::Index i = 0; i < n; ++i) {
-    unit_volts(i, static_cast<Eigen::Index>(pieces[static_cast<std::size_t>(i)].conductor)) = 1;
+  const auto w_count = static_cast<Eigen::Index>(wire_count);
+  // Each wire's conductor (a dropped piece's wire belongs to the conductor of the piece that
+  // holds it) and how many wires each conductor has here.
+  std::vector<Eigen::Index> conductor_of(wire_count, 0);
+  for (const Piece& piece : pieces) {
+    conductor_of[piece.wire] = static_cast<Eigen::Index>(piece.conductor);
+    for (std::size_t w : piece.sharers)
+      conductor_of[w] = static_cast<Eigen::Index>(piece.conductor);
   }
-  // Piece charges for one volt on each conductor in turn; C_km = sum over k's pieces of
-  // charge (m).
-  const Eigen::MatrixXd charges = llt.solve(unit_volts);
-  Eigen::MatrixXd c = unit_volts.transpose() * charges;
-  c = 0.5 * (c + c.transpose());
+  std::vector<std::size_t> wires_of(conductor_count, 0);
+  for (Eigen::Index k : conductor_of) ++wires_of[static_cast<std::size_t>(k)];
+  // The conductors solved for, in order, and each one's column (-1: not solved for).
+  std::vector<Eigen::Index> column(conductor_count, -1);
+  Eigen::Index solved = 0;
+  for (std::size_t k = 0; k < conductor_count; ++k) {
+    bool kept = wires_of[k] > 1;
+    for (std::size_t i = 0; i < kept_wires && !kept; ++i) {
+      kept = conductor_of[i] == static_cast<Eigen::Index>(k);
+    }
+    if (kept) column[k] = solved++;
+  }
+  Eigen::MatrixXd unit_volts = Eigen::MatrixXd::Zero(n, m);
+  Eigen::MatrixXd solved_volts = Eigen::MatrixXd::Zero(n, solved);
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const std::size_t k = pieces[static_cast<std::size_t>(i)].conductor;
+    unit_volts(i, static_cast<Eigen::Index>(k)) = 1;
+    if (column[k] >= 0) solved_volts(i, column[k]) = 1;
+  }
+  // Piece charges for one volt on each solved conductor in turn; C_km = sum over k's pieces of
+  // charge (m), the mean of C_km and C_mk where both are solved for.
+  const Eigen::MatrixXd charges = llt.solve(solved_volts);
+  const Eigen::MatrixXd sums = unit_volts.transpose() * charges;  // m x solved
+  const auto c = [&](Eigen::Index a, Eigen::Index b) {
+    const Eigen::Index ca = column[static_cast<std::size_t>(a)];
+    const Eigen::Index cb = column[static_cast<std::size_t>(b)];
+    if (ca >= 0 && cb >= 0) return 0.5 * (sums(a, cb) + sums(b, ca));
+    return ca >= 0 ? sums(b, ca) : sums(a, cb);
+  };
   // Each wire's share of its conductor's charge with the conductor at one volt; a piece that
   // holds dropped pieces of other wires shares its charge with them equally. A conductor at the
   // highest potential carries charge of one sign only; a piece charge of the other sign (where
   // pieces of touching wires crowd) is an artefact of the pieces and counts as none.
-  const auto w_count = static_cast<Eigen::Index>(wire_count);
   Eigen::VectorXd share_of = Eigen::VectorXd::Zero(w_count);
   Eigen::VectorXd conductor_total = Eigen::VectorXd::Zero(m);
-  std::vector<Eigen::Index> conductor_of(wire_count, 0);
   for (Eigen::Index i = 0; i < n; ++i) {
     const Piece& piece = pieces[static_cast<std::size_t>(i)];
-    const auto k = static_cast<Eigen::Index>(piece.conductor);
-    const double charge = std::max(charges(i, k), 0.0);
+    const Eigen::Index col = column[piece.conductor];
+    if (wires_of[piece.conductor] < 2) continue;
+    const double charge = std::max(charges(i, col), 0.0);
     const double q = charge / static_cast<double>(1 + piece.sharers.size());
     share_of(static_cast<Eigen::Index>(piece.wire)) += q;
     for (std::size_t w : piece.sharers) share_of(static_cast<Eigen::Index>(w)) += q;
-    conductor_total(k) += charge;
-    conductor_of[piece.wire] = k;
-    for (std::size_t w : piece.sharers) conductor_of[w] = k;
+    conductor_total(static_cast<Eigen::Index>(piece.conductor)) += charge;
   }
   // Wires of different conductors: C_ij = w_i w_j C_AB; of one conductor: C_ii = w_i C_AA and
   // no coupling, so that the matrix sums back to the conductors' matrix.
   Eigen::VectorXd w(w_count);
   for (Eigen::Index i = 0; i < w_count; ++i) {
-    w(i) = share_of(i) / conductor_total(conductor_of[static_cast<std::size_t>(i)]);
+    const Eigen::Index k = conductor_of[static_cast<std::size_t>(i)];
+    w(i) = wires_of[static_cast<std::size_t>(k)] < 2 ? 1.0 : share_of(i) / conductor_total(k);
   }
   Eigen::MatrixXd by_wire = Eigen::MatrixXd::Zero(w_count, w_count);
-  for (Eigen::Index i = 0; i < w_count; ++i) {
+  for (Eigen::Index i = 0; i < static_cast<Eigen::Index>(kept_wires); ++i) {
     const Eigen::Index a = conductor_of[static_cast<std::size_t>(i)];
     by_wire(i, i) = w(i) * c(a, a);
-    for (Eigen::Index j = 0; j < i; ++j) {
+    for (Eigen::Index j = 0; j < w_count; ++j) {
       const Eigen::Index b = conductor_of[static_cast<std::size_t>(j)];
       if (a != b) by_wire(i, j) = by_wire(j, i) = w(i) * w(j) * c(a, b);
     }
@@ -647,8 +680,8 @@ SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, d
 #pragma omp parallel
 #pragma omp single
   fault.Run([&] {
-    c = SolveCluster(gathered.pieces, wires, gathered.conductors, eps_f_m, source.Harmonics(), true,
-                     gathered.names, without);
+    c = SolveCluster(gathered.pieces, wires, gathered.conductors, wires, eps_f_m,
+                     source.Harmonics(), true, gathered.names, without);
   });
   fault.Rethrow();
   if (without) without_harmonics.assign(wires, 1);
@@ -744,8 +777,8 @@ std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::
   const Gathered g = source.Gather(cluster);
   // One thread per cluster: the clusters share out the work.
   bool without = false;
-  const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, eps_f_m,
-                                         source.Harmonics(), false, g.names, without);
+  const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, block.size(),
+                                         eps_f_m, source.Harmonics(), false, g.names, without);
   for (std::size_t w : block) without_harmonics[w] = without ? 1 : 0;  // blocks do not share
   std::vector<Found> found;
   for (std::size_t k = 0; k < block.size(); ++k) {
