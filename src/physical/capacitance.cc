@@ -189,22 +189,41 @@ double FarIntegral(const Point3 (&pa)[2], double la, const Point3 (&pb)[2], doub
   return sum * 0.25 * la * lb;
 }
 
-// The same by a 4 x 4 Gauss-Legendre rule, for pieces kMidPieceLengths to kFarPieceLengths apart.
-double MidIntegral(const Point3& a0, const Point3& a1, double la, const Point3& b0,
-                   const Point3& b1, double lb) {
-  // Nodes and weights on [0, 1] (Abramowitz and Stegun 25.4.30, n = 4).
-  constexpr double kNode[4] = {0.5 - 0.5 * 0.8611363115940526, 0.5 - 0.5 * 0.3399810435848563,
-                               0.5 + 0.5 * 0.3399810435848563, 0.5 + 0.5 * 0.8611363115940526};
-  constexpr double kWeight[4] = {0.5 * 0.3478548451374539, 0.5 * 0.6521451548625461,
-                                 0.5 * 0.6521451548625461, 0.5 * 0.3478548451374539};
-  Point3 pb[4];
-  for (int k = 0; k < 4; ++k) pb[k] = Lerp(b0, b1, kNode[k]);
+// Nodes and weights of the 4-point Gauss-Legendre rule on [0, 1] (Abramowitz and Stegun 25.4.30).
+constexpr double kMidNode[4] = {0.5 - 0.5 * 0.8611363115940526, 0.5 - 0.5 * 0.3399810435848563,
+                                0.5 + 0.5 * 0.3399810435848563, 0.5 + 0.5 * 0.8611363115940526};
+constexpr double kMidWeight[4] = {0.5 * 0.3478548451374539, 0.5 * 0.6521451548625461,
+                                  0.5 * 0.6521451548625461, 0.5 * 0.3478548451374539};
+
+// The four Gauss points of the 4 x 4 rule on the axis from p0 to p1, a coordinate per row.
+struct MidNodes {
+  double x[3][4];
+};
+MidNodes NodesOf(const Point3& p0, const Point3& p1) {
+  MidNodes m;
+  for (int k = 0; k < 4; ++k) {
+    const Point3 p = Lerp(p0, p1, kMidNode[k]);
+    m.x[0][k] = p.x;
+    m.x[1][k] = p.y;
+    m.x[2][k] = p.z;
+  }
+  return m;
+}
+
+// The same by a 4 x 4 Gauss-Legendre rule, for pieces kMidPieceLengths to kFarPieceLengths apart,
+// from the pieces' Gauss points (NodesOf; made once per piece, not once per pair).
+double MidIntegral(const MidNodes& a, double la, const MidNodes& b, double lb) {
   double sum = 0;
   for (int i = 0; i < 4; ++i) {
-    const Point3 x = Lerp(a0, a1, kNode[i]);
+    double inverse[4];
+    for (int k = 0; k < 4; ++k) {
+      const double dx = a.x[0][i] - b.x[0][k], dy = a.x[1][i] - b.x[1][k];
+      const double dz = a.x[2][i] - b.x[2][k];
+      inverse[k] = kMidWeight[k] / std::sqrt(dx * dx + dy * dy + dz * dz);
+    }
     double row = 0;
-    for (int k = 0; k < 4; ++k) row += kWeight[k] / Norm(Sub(x, pb[k]));
-    sum += kWeight[i] * row;
+    for (double v : inverse) row += v;
+    sum += kMidWeight[i] * row;
   }
   return sum * la * lb;
 }
@@ -345,6 +364,11 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
         InverseDistances(gauss1, first, pb[0]) + InverseDistances(gauss1, first, pb[1]);
     return Eigen::ArrayXd(sum * 0.25 * length.tail(n - first) * lb);
   };
+  std::vector<MidNodes> nodes(pieces.size()), image_nodes(pieces.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    nodes[i] = NodesOf(pieces[i].p0, pieces[i].p1);
+    image_nodes[i] = NodesOf(pieces[i].image[0], pieces[i].image[1]);
+  }
   std::vector<char> finite(pieces.size(), 0);
   // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j): Galerkin potential coefficient with the image
   // (opposite charge) of piece j in the ground plane. Column by column (contiguous in memory).
@@ -367,12 +391,14 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
                      0.5 * (a.length_m + b.length_m) + a.radius_m + b.radius_m);
         if (a.run == b.run || !(direct_apart_m(k) > far_within_m(k))) {
           direct(k) = a.run != b.run && direct_apart_m(k) > mid_within_m
-                          ? MidIntegral(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m)
+                          ? MidIntegral(nodes[static_cast<std::size_t>(j + k)], a.length_m,
+                                        nodes[static_cast<std::size_t>(j)], b.length_m)
                           : PairIntegral(a, b);
         }
         if (!(image_apart_m(k) > far_within_m(k))) {
           image(k) = image_apart_m(k) > mid_within_m
-                         ? MidIntegral(a.p0, a.p1, a.length_m, b.image[0], b.image[1], b.length_m)
+                         ? MidIntegral(nodes[static_cast<std::size_t>(j + k)], a.length_m,
+                                       image_nodes[static_cast<std::size_t>(j)], b.length_m)
                          : ImageIntegral(a, b);
         }
       }
