@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "base/stage_error.h"
 #include "physical/kernels.h"
+#include "physical/low_rank.h"
 #include "physical/memory_budget.h"
 #include "physical/parallel_fault.h"
 #include "physical/positive_definite.h"
@@ -245,29 +247,36 @@ inline double WirePairIntegral(const Piece& p, double rp, const Piece& q, double
   return PieceIntegralAt(p, q, d, exact_only);
 }
 
-// Partial and loop mutual of two different wires.
+// Partial and loop mutual of two different wires; without `loop_too` the partial alone (the
+// same sums, so the same bits, with the connectors and images left out).
+template <bool loop_too = true>
 PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only) {
   double partial = 0, loop = 0;
   const double gap =
       Norm(w.sphere_centre - v.sphere_centre) - w.sphere_radius_m - v.sphere_radius_m;
+  const std::size_t p_begin = loop_too ? 0 : w.wire_begin;
+  const std::size_t p_end = loop_too ? w.pieces.size() : w.wire_end;
   if (!exact_only && gap >= 12 * std::max(w.longest_m, v.longest_m)) {
     // Every piece pair is at least 12 piece lengths apart: the 1-point rule of PieceIntegral
     // for all of them, (l_p u_p . l_q u_q) / D.
-    const std::size_t nw = w.pieces.size();
-    for (std::size_t p = 0; p < nw; ++p) {
+    const std::size_t q_begin = loop_too ? 0 : v.wire_begin;
+    const std::size_t q_end = loop_too ? v.middles.size() : v.wire_end;
+    for (std::size_t p = p_begin; p < p_end; ++p) {
       const bool p_wire = p >= w.wire_begin && p < w.wire_end;
-      for (std::size_t q = 0; q < v.middles.size(); ++q) {
+      for (std::size_t q = q_begin; q < q_end; ++q) {
         const double term = Dot(w.moments[p], v.moments[q]) / Norm(w.middles[p] - v.middles[q]);
-        loop += term;
+        if (loop_too) loop += term;
         if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
       }
     }
     return {kMu0Over4PiHPerM * partial, kMu0Over4PiHPerM * loop};
   }
-  for (std::size_t p = 0; p < w.pieces.size(); ++p) {
+  const std::size_t q_begin = loop_too ? 0 : v.wire_begin;
+  const std::size_t q_end = loop_too ? v.pieces.size() : v.wire_end;
+  for (std::size_t p = p_begin; p < p_end; ++p) {
     const Piece& a = w.pieces[p];
     const bool p_wire = p >= w.wire_begin && p < w.wire_end;
-    for (std::size_t q = 0; q < v.pieces.size(); ++q) {
+    for (std::size_t q = q_begin; q < q_end; ++q) {
       // A piece at a right angle to b can still meet b's image at another angle (tilted
       // pieces): each term is skipped only when its own directions are perpendicular.
       const Piece& b = v.pieces[q];
@@ -277,6 +286,7 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
         loop += term;
         if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
       }
+      if (!loop_too) continue;
       const Piece& image = v.images[q];
       const double image_dot = Dot(a.u, image.u);
       if (image_dot != 0) {
@@ -455,6 +465,136 @@ std::vector<std::size_t> MergedVertices(const std::vector<Point3>& path, double 
 
 namespace {
 
+// Every piece and image of a wire's loop, thickened by its radius.
+Box LoopBox(const WireLoop& w) {
+  Box box{w.sphere_centre, w.sphere_centre};
+  for (const auto* list : {&w.pieces, &w.images}) {
+    for (const Piece& p : *list) box.Add(p.a), box.Add(p.b);
+  }
+  const Point3 r{w.radius_m, w.radius_m, w.radius_m};
+  return {box.lo - r, box.hi + r};
+}
+
+// The share of an entry's stated accuracy, 1e-3 |L_ij| + 1e-5 sqrt(L_ii L_jj), that the
+// compression may take: the cross approximation stops at this much of the absolute part, and
+// every sampled entry must lie within it.
+constexpr double kCompressionShare = 0.1;
+constexpr std::size_t kSamplesPerBlock = 16;
+
+// The mutual terms of the dense matrices, block by block of the cluster tree: near blocks
+// entry by entry, far blocks by cross approximation of the partial and of the loop matrix,
+// each accepted only when sampled entries agree with the direct sums; else computed directly.
+// Every block is computed by one thread from its own data, so no thread count changes a bit.
+void CompressedMutuals(const std::vector<WireLoop>& loops, const std::vector<PairSums>& self,
+                       const InductanceSettings& settings, const Progress& progress,
+                       SymmetricMatrix& partial, SymmetricMatrix& loop) {
+  const std::size_t n = loops.size();
+  std::vector<Box> boxes(n);
+  for (std::size_t i = 0; i < n; ++i) boxes[i] = LoopBox(loops[i]);
+  const ClusterTree tree = BuildClusterTree(boxes, settings.leaf_wires);
+  const std::vector<MatrixBlock> blocks = LowerBlocks(tree, settings.far_ratio);
+  // Each pair as the direct sums take it: the later wire first.
+  const auto mutual = [&](std::size_t i, std::size_t j) {
+    return i > j ? MutualInductance(loops[i], loops[j], settings.exact_only)
+                 : MutualInductance(loops[j], loops[i], settings.exact_only);
+  };
+  const auto mutual_partial = [&](std::size_t i, std::size_t j) {
+    return (i > j ? MutualInductance<false>(loops[i], loops[j], settings.exact_only)
+                  : MutualInductance<false>(loops[j], loops[i], settings.exact_only))
+        .partial;
+  };
+  const auto direct = [&](const ClusterTree::Node& a, const ClusterTree::Node& b, bool same) {
+    for (std::size_t r = a.begin; r < a.end; ++r) {
+      for (std::size_t c = b.begin; c < (same ? r : b.end); ++c) {
+        const std::size_t i = tree.order[r], j = tree.order[c];
+        const PairSums m = mutual(i, j);
+        partial.values[i * n + j] = partial.values[j * n + i] = m.partial;
+        loop.values[i * n + j] = loop.values[j * n + i] = m.loop;
+      }
+    }
+  };
+  // The block of `m` from its cross approximation, or nothing written when that fails.
+  const auto compressed = [&](const ClusterTree::Node& a, const ClusterTree::Node& b,
+                              const auto& value, const auto& own, SymmetricMatrix& m) {
+    const std::size_t rows = a.end - a.begin, cols = b.end - b.begin;
+    const auto at = [&](std::size_t r, std::size_t c) {
+      return value(tree.order[a.begin + r], tree.order[b.begin + c]);
+    };
+    double least_a = std::numeric_limits<double>::max(), least_b = least_a;
+    for (std::size_t r = a.begin; r < a.end; ++r) least_a = std::min(least_a, own(tree.order[r]));
+    for (std::size_t c = b.begin; c < b.end; ++c) least_b = std::min(least_b, own(tree.order[c]));
+    const std::optional<LowRank> low = CrossApproximation(
+        rows, cols,
+        [&](std::size_t r, std::vector<double>& out) {
+          for (std::size_t c = 0; c < cols; ++c) out[c] = at(r, c);
+        },
+        [&](std::size_t c, std::vector<double>& out) {
+          for (std::size_t r = 0; r < rows; ++r) out[r] = at(r, c);
+        },
+        kCompressionShare * 1e-5 * std::sqrt(least_a * least_b), rows * cols / (rows + cols));
+    if (!low) return false;
+    // Entries spread over the block, the same ones on every run.
+    for (std::size_t s = 0; s < kSamplesPerBlock; ++s) {
+      const std::size_t r = (s * 2654435761u + 7) % rows, c = (s * 40503u + 3 * s + 1) % cols;
+      const double exact = at(r, c);
+      const double scale = std::sqrt(own(tree.order[a.begin + r]) * own(tree.order[b.begin + c]));
+      if (!(std::abs(LowRankEntry(*low, rows, cols, r, c) - exact) <=
+            kCompressionShare * (1e-3 * std::abs(exact) + 1e-5 * scale))) {
+        return false;
+      }
+    }
+    for (std::size_t r = 0; r < rows; ++r) {
+      for (std::size_t c = 0; c < cols; ++c) {
+        const std::size_t i = tree.order[a.begin + r], j = tree.order[b.begin + c];
+        m.values[i * n + j] = m.values[j * n + i] = LowRankEntry(*low, rows, cols, r, c);
+      }
+    }
+    return true;
+  };
+  // A far block: the loop matrix compressed, or both directly; then the partial matrix
+  // compressed, or directly from the wires' own pieces alone (no connectors, no images).
+  const auto far = [&](const ClusterTree::Node& a, const ClusterTree::Node& b) {
+    const auto loop_value = [&](std::size_t i, std::size_t j) { return mutual(i, j).loop; };
+    const auto loop_self = [&](std::size_t i) { return self[i].loop; };
+    const auto partial_self = [&](std::size_t i) { return self[i].partial; };
+    if (!compressed(a, b, loop_value, loop_self, loop)) return direct(a, b, false);
+    if (compressed(a, b, mutual_partial, partial_self, partial)) return;
+    for (std::size_t r = a.begin; r < a.end; ++r) {
+      for (std::size_t c = b.begin; c < b.end; ++c) {
+        const std::size_t i = tree.order[r], j = tree.order[c];
+        partial.values[i * n + j] = partial.values[j * n + i] = mutual_partial(i, j);
+      }
+    }
+  };
+  // Blocks in runs, for progress and cancelling; the fraction counts entries.
+  double total = 0, done = 0;
+  for (const MatrixBlock& b : blocks) {
+    total += double(tree.nodes[b.rows].end - tree.nodes[b.rows].begin) *
+             double(tree.nodes[b.cols].end - tree.nodes[b.cols].begin);
+  }
+  constexpr std::size_t kBlocksPerReport = 64;
+  for (std::size_t first = 0; first < blocks.size(); first += kBlocksPerReport) {
+    Report(progress, "inductance", done / total);
+    const std::size_t last = std::min(blocks.size(), first + kBlocksPerReport);
+    ParallelFault fault;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (std::size_t k = first; k < last; ++k)
+      fault.Run([&] {
+        const ClusterTree::Node &a = tree.nodes[blocks[k].rows], &b = tree.nodes[blocks[k].cols];
+        if (blocks[k].far) {
+          far(a, b);
+        } else {
+          direct(a, b, blocks[k].rows == blocks[k].cols);
+        }
+      });
+    fault.Rethrow();
+    for (std::size_t k = first; k < last; ++k) {
+      done += double(tree.nodes[blocks[k].rows].end - tree.nodes[blocks[k].rows].begin) *
+              double(tree.nodes[blocks[k].cols].end - tree.nodes[blocks[k].cols].begin);
+    }
+  }
+}
+
 // Both matrices of wires no two of which coincide; dense or (the loop matrix alone) sparse.
 InductanceMatrices DistinctInductance(const std::vector<Conductor>& conductors,
                                       double ground_depth_m, double coupling_cutoff,
@@ -479,15 +619,19 @@ InductanceMatrices DistinctInductance(const std::vector<Conductor>& conductors,
       partial.values[i * n + i] = self[i].partial;
       loop.values[i * n + i] = self[i].loop;
     }
-    for (std::size_t block = 0; block < n; block += kRowBlock) {
-      Report(progress, "inductance", double(block) / double(n));
-      const std::size_t block_end = std::min(n, block + kRowBlock);
+    if (settings.compress_from_wires > 0 && n >= settings.compress_from_wires) {
+      CompressedMutuals(loops, self, settings, progress, partial, loop);
+    } else {
+      for (std::size_t block = 0; block < n; block += kRowBlock) {
+        Report(progress, "inductance", double(block) / double(n));
+        const std::size_t block_end = std::min(n, block + kRowBlock);
 #pragma omp parallel for schedule(dynamic, 1)
-      for (std::size_t i = block; i < block_end; ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-          const PairSums m = MutualInductance(loops[i], loops[j], settings.exact_only);
-          partial.values[i * n + j] = partial.values[j * n + i] = m.partial;
-          loop.values[i * n + j] = loop.values[j * n + i] = m.loop;
+        for (std::size_t i = block; i < block_end; ++i) {
+          for (std::size_t j = 0; j < i; ++j) {
+            const PairSums m = MutualInductance(loops[i], loops[j], settings.exact_only);
+            partial.values[i * n + j] = partial.values[j * n + i] = m.partial;
+            loop.values[i * n + j] = loop.values[j * n + i] = m.loop;
+          }
         }
       }
     }

@@ -16,6 +16,12 @@ struct InductanceSettings {
   bool exact_only = false;
   // Largest package kept dense: two n x n matrices of doubles within 1.6 GB (10,000 wires).
   std::size_t max_dense_wires = 10000;
+  // From this many wires on, the couplings of groups of wires far apart compared with their
+  // size are compressed (low_rank.h); 0 never. Groups are far when the larger of their
+  // diameters is at most `far_ratio` times their distance.
+  std::size_t compress_from_wires = 400;
+  double far_ratio = 1.0;
+  std::size_t leaf_wires = 32;  // wires of the smallest groups
 };
 
 struct InductanceMatrices {

@@ -39,10 +39,10 @@ std::vector<std::size_t> ReducedRows(std::size_t n,
 
 // The matrix with every coincident group reduced to one row, ready to be factored at any scale
 // of its couplings.
-// `shift` is taken off the diagonal first.
+// `shift` (one value a wire, or none) is taken off the diagonal first.
 ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
                                const std::vector<std::vector<std::size_t>>& coincident,
-                               double shift = 0) {
+                               const std::vector<double>& shift = {}) {
   std::size_t rows = 0;
   const std::vector<std::size_t> row = ReducedRows(m.n, coincident, rows);
   const auto size = static_cast<Eigen::Index>(rows);
@@ -53,7 +53,7 @@ ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
       for (std::size_t j = 0; j <= i; ++j) {
         if (row[j] >= m.n) continue;
         a(Eigen::Index(row[i]), Eigen::Index(row[j])) =
-            m.values[i * m.n + j] - (i == j ? shift : 0);
+            m.values[i * m.n + j] - (i == j && !shift.empty() ? shift[i] : 0);
       }
     }
     return ScaledCholesky(std::move(a));
@@ -63,11 +63,61 @@ ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
   for (const auto& e : m.entries) {
     if (row[e.i] >= m.n || row[e.j] >= m.n) continue;
     triplets.emplace_back(Eigen::Index(row[e.i]), Eigen::Index(row[e.j]),
-                          e.value - (e.i == e.j ? shift : 0));
+                          e.value - (e.i == e.j && !shift.empty() ? shift[e.i] : 0));
   }
   Eigen::SparseMatrix<double> a(size, size);
   a.setFromTriplets(triplets.begin(), triplets.end());
   return ScaledCholesky(std::move(a), PivotOrder::kFillReducing);
+}
+
+// Couplings of at least this |k| are kept in the sparse test below.
+constexpr double kKeptCoupling = 1e-3;
+
+// Whether dense `m` (each coincident group one row), less `shift` on its diagonal, is positive
+// definite by a sparse factorisation alone. In the couplings k_ij = m_ij / sqrt(m_ii m_jj) those
+// of |k| >= kKeptCoupling are kept, and each dropped one's |k| is taken off the diagonal of both
+// of its rows: the dropped couplings with those magnitudes on the diagonal are a diagonally
+// dominant, so positive semidefinite, matrix, and the kept part positive definite makes the whole
+// so. True proves it; false says nothing (the dense factorisation decides). Inductance matrices
+// whose couplings fall off fast (the loop matrix) pass with a few per cent of their entries.
+bool HoldsBySparsePart(const SymmetricMatrix& m,
+                       const std::vector<std::vector<std::size_t>>& coincident,
+                       const std::vector<double>& shift) {
+  if (!m.dense) return false;
+  std::size_t rows = 0;
+  const std::vector<std::size_t> row = ReducedRows(m.n, coincident, rows);
+  std::vector<double> scale(m.n, 0.0), diagonal(rows, 0.0);
+  for (std::size_t i = 0; i < m.n; ++i) {
+    if (row[i] >= m.n) continue;
+    const double d = m.values[i * m.n + i];
+    if (!(d > 0)) return false;
+    scale[i] = 1 / std::sqrt(d);
+    diagonal[row[i]] = 1 - (shift.empty() ? 0.0 : shift[i]) / d;
+  }
+  std::vector<Eigen::Triplet<double>> triplets;
+  for (std::size_t i = 0; i < m.n; ++i) {
+    if (row[i] >= m.n) continue;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (row[j] >= m.n) continue;
+      const double k = m.values[i * m.n + j] * scale[i] * scale[j];
+      if (std::abs(k) >= kKeptCoupling) {
+        triplets.emplace_back(Eigen::Index(row[i]), Eigen::Index(row[j]), k);
+      } else {
+        diagonal[row[i]] -= std::abs(k);
+        diagonal[row[j]] -= std::abs(k);
+      }
+    }
+    // Too many kept couplings save nothing over the dense factorisation.
+    if (triplets.size() > rows * rows / 16) return false;
+  }
+  for (std::size_t r = 0; r < rows; ++r) {
+    if (!(diagonal[r] > 0)) return false;
+    triplets.emplace_back(Eigen::Index(r), Eigen::Index(r), diagonal[r]);
+  }
+  const auto size = static_cast<Eigen::Index>(rows);
+  Eigen::SparseMatrix<double> a(size, size);
+  a.setFromTriplets(triplets.begin(), triplets.end());
+  return ScaledCholesky(std::move(a), PivotOrder::kFillReducing).Holds(1.0);
 }
 
 // Calls f(i, j, value) for every kept entry of the lower triangle.
@@ -102,9 +152,10 @@ std::string PairText(const Model& model, std::size_t i, std::size_t j) {
 
 // An inductance matrix: finite, symmetric, positive diagonal, |k| <= 1 and positive definite
 // (reduced); a matrix that is not is repaired by scaling its couplings. True when it stays
-// positive definite with `margin` taken off its diagonal: then any change of norm up to the
-// margin, and any added positive diagonal, leaves it so.
-bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what, double margin) {
+// positive definite with `margin` (one value a wire) taken off its diagonal: then any change
+// that the margin covers leaves it so (see CorrectionMargin).
+bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what,
+                     const std::vector<double>& margin) {
   std::vector<double> diagonal(m.n, 0.0);
   ForEachLower(m, [&](std::size_t i, std::size_t j, double v) {
     if (!std::isfinite(v)) {
@@ -137,11 +188,14 @@ bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what, 
     const double k = i == j ? 0.0 : std::abs(CouplingCoefficient(v, diagonal[i], diagonal[j]));
     if (k > k_max) k_max = k, at_i = i, at_j = j;
   });
-  if (k_max <= 1 + 1e-12 && margin > 0 && ReducedCholesky(m, model.coincident, margin).Holds(1.0)) {
+  const bool any_margin = std::any_of(margin.begin(), margin.end(), [](double v) { return v > 0; });
+  if (k_max <= 1 + 1e-12 &&
+      (HoldsBySparsePart(m, model.coincident, margin) ||
+       (any_margin && ReducedCholesky(m, model.coincident, margin).Holds(1.0)))) {
     return true;
   }
   ScaledCholesky cholesky = ReducedCholesky(m, model.coincident);
-  if (k_max <= 1 + 1e-12 && cholesky.Holds(1.0)) return margin == 0;
+  if (k_max <= 1 + 1e-12 && cholesky.Holds(1.0)) return !any_margin;
   // Bisection on the one factor of all couplings; 0 leaves the (positive) diagonal alone.
   constexpr int kBits = 40;
   const double lo = LargestHoldingScale(
@@ -158,19 +212,30 @@ bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what, 
   return false;
 }
 
-// The largest row sum of |entries| of each frequency's correction: a bound of its norm.
-double LargestCorrection(const std::vector<FrequencyResult>& results, bool loop) {
-  double largest = 0;
+// For each wire, the most that any frequency's correction dL, with the wire's internal
+// inductance, can take off its diagonal in Gershgorin's sense: max over f of
+// sum_j!=i |dL_ij| - dL_ii - L_int,i, or 0. With M the margins, L_int + dL + diag(M) is
+// diagonally dominant with a non-negative diagonal, so positive semidefinite: L positive definite
+// less diag(M) makes L + L_int + dL positive definite at every frequency.
+std::vector<double> CorrectionMargin(const std::vector<FrequencyResult>& results, std::size_t n,
+                                     bool loop) {
+  std::vector<double> margin(n, 0.0);
   for (const FrequencyResult& r : results) {
     const SymmetricMatrix& d = (loop ? r.proximity_loop : r.proximity_partial).delta_inductance_h;
-    std::vector<double> row(d.n, 0.0);
+    std::vector<double> off(n, 0.0), own(n, 0.0);
     for (const auto& e : d.entries) {
-      row[e.i] += std::abs(e.value);
-      if (e.i != e.j) row[e.j] += std::abs(e.value);
+      if (e.i == e.j) {
+        own[e.i] += e.value;
+      } else {
+        off[e.i] += std::abs(e.value);
+        off[e.j] += std::abs(e.value);
+      }
     }
-    for (double v : row) largest = std::max(largest, v);
+    for (std::size_t i = 0; i < n && i < r.internal_inductance_h.size(); ++i) {
+      margin[i] = std::max(margin[i], off[i] - own[i] - r.internal_inductance_h[i]);
+    }
   }
-  return largest;
+  return margin;
 }
 
 // `base` plus the diagonal `diagonal` and the sparse correction `delta`, its couplings times
@@ -363,17 +428,18 @@ void CheckAndRepair(Model& model) {
       }
     }
   }
-  // With a margin of the largest proximity correction, one factorisation of each inductance
-  // matrix covers it at every frequency.
+  // With each wire's margin for the proximity corrections, one factorisation of each inductance
+  // matrix (sparse where its couplings allow) covers them at every frequency.
   if (model.partial_inductance_h) {
-    const bool safe = CheckInductance(model, *model.partial_inductance_h, "partial",
-                                      LargestCorrection(model.results, false));
+    const bool safe =
+        CheckInductance(model, *model.partial_inductance_h, "partial",
+                        CorrectionMargin(model.results, model.conductors.size(), false));
     CheckProximity(model, *model.partial_inductance_h, false, safe);
   } else {
     CheckProximity(model, model.loop_inductance_h, false, true);  // its resistance alone
   }
   const bool safe = CheckInductance(model, model.loop_inductance_h, "loop",
-                                    LargestCorrection(model.results, true));
+                                    CorrectionMargin(model.results, model.conductors.size(), true));
   CheckProximity(model, model.loop_inductance_h, true, safe);
   if (model.capacitance_f) CheckCapacitance(model, *model.capacitance_f);
 }

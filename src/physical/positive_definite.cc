@@ -29,6 +29,44 @@ Eigen::SparseMatrix<double> ScaledCopy(const Eigen::SparseMatrix<double>& lower,
   return a;
 }
 
+// The Cholesky factor of the lower triangle of `a` in place; false when a pivot is not positive.
+// Large matrices go by blocks of columns: each block's diagonal part factored, the rows below
+// solved against it, and the columns to its right updated, the last two shared among the
+// threads in pieces of fixed size (each piece's arithmetic is one thread's, so the outcome does
+// not depend on the thread count). Small ones take Eigen's LLT as they are.
+bool LowerCholeskyInPlace(Eigen::MatrixXd& a) {
+  const Eigen::Index n = a.rows();
+  constexpr Eigen::Index kBlock = 128;
+  if (n < 4 * kBlock) {
+    const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(a);
+    return llt.info() == Eigen::Success;
+  }
+  for (Eigen::Index k = 0; k < n; k += kBlock) {
+    const Eigen::Index kb = std::min(kBlock, n - k), below = n - k - kb;
+    auto diagonal = a.block(k, k, kb, kb);
+    const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(diagonal);
+    if (llt.info() != Eigen::Success) return false;
+    if (below == 0) break;
+    const Eigen::Index pieces = (below + kBlock - 1) / kBlock;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (Eigen::Index p = 0; p < pieces; ++p) {
+      const Eigen::Index r = k + kb + p * kBlock, rb = std::min(kBlock, n - r);
+      auto rows = a.block(r, k, rb, kb);
+      a.block(k, k, kb, kb)
+          .triangularView<Eigen::Lower>()
+          .transpose()
+          .solveInPlace<Eigen::OnTheRight>(rows);
+    }
+#pragma omp parallel for schedule(dynamic, 1)
+    for (Eigen::Index p = 0; p < pieces; ++p) {
+      const Eigen::Index j = k + kb + p * kBlock, jb = std::min(kBlock, n - j);
+      a.block(j, j, n - j, jb).noalias() -=
+          a.block(j, k, n - j, kb) * a.block(j, k, jb, kb).transpose();
+    }
+  }
+  return true;
+}
+
 template <typename Solver>
 bool SparseHolds(Solver& llt, const Eigen::SparseMatrix<double>& lower, double scale,
                  double min_pivot) {
@@ -65,8 +103,7 @@ bool ScaledCholesky::Holds(double scale, double min_pivot) {
   Eigen::MatrixXd work = dense_lower_;
   if (scale != 1.0) work.triangularView<Eigen::StrictlyLower>() *= scale;
   // Factored in place: L overwrites the lower triangle of `work`.
-  const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(work);
-  if (llt.info() != Eigen::Success) return false;
+  if (!LowerCholeskyInPlace(work)) return false;
   const double root = work.rows() > 0 ? work.diagonal().minCoeff() : 1.0;
   return root * root >= min_pivot;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/stage_error.h"
+#include "physical/accuracy_share.h"
 #include "physical/kernels.h"
 #include "support/python_reference.h"
 
@@ -153,6 +154,34 @@ TEST(Inductance, SparseLoopKeepsEveryCouplingAboveTheCutoffAndNoThreadCountChang
     }
   }
   EXPECT_GT(kept, fan.size());  // the cut keeps real couplings, not just the diagonal
+}
+
+TEST(Inductance, FarGroupsCompressWithinTheStatedAccuracyOnAnyThreadCount) {
+  // A fan of 160 wires along one die side and a copy turned onto the next side, 3 mm apart:
+  // groups far apart along each side and across the corner.
+  std::vector<Conductor> wires = Fan(160);
+  for (std::size_t i = 0; i < 160; ++i) {
+    Conductor turned = wires[i];
+    turned.name += "'";
+    for (Point3& p : turned.path_m) p = {-p.y - 3e-3, p.x + 1e-3, p.z};
+    wires.push_back(turned);
+  }
+  InductanceSettings direct_sums, compressed;
+  direct_sums.compress_from_wires = 0;
+  compressed.compress_from_wires = 1;
+  compressed.leaf_wires = 8;
+  const InductanceMatrices direct = ComputeInductance(wires, 50e-6, 0, {}, direct_sums);
+  omp_set_num_threads(1);
+  const InductanceMatrices one = ComputeInductance(wires, 50e-6, 0, {}, compressed);
+  omp_set_num_threads(2);
+  const InductanceMatrices two = ComputeInductance(wires, 50e-6, 0, {}, compressed);
+  EXPECT_EQ(one.loop_h, two.loop_h);
+  EXPECT_EQ(*one.partial_h, *two.partial_h);
+  EXPECT_LE(AccuracyShare(*two.partial_h, *direct.partial_h), 1.0);
+  EXPECT_LE(AccuracyShare(two.loop_h, direct.loop_h), 1.0);
+  // Compressed indeed: the far entries are not the direct sums' bits.
+  EXPECT_NE(two.loop_h, direct.loop_h);
+  EXPECT_NE(*two.partial_h, *direct.partial_h);
 }
 
 TEST(Inductance, HostileCutsAreMergedAndCancelStops) {

@@ -62,5 +62,24 @@ TEST(ScaledCholesky, DenseAndSparseAgreeOnEveryScale) {
   EXPECT_EQ(LargestHoldingScale([](double x) { return x <= 0.25; }, 40), 0.25);
 }
 
+TEST(ScaledCholesky, LargeDenseMatricesFactoredByBlocksKeepTheLimit) {
+  // n wires all coupled with k = -0.6: eigenvalues 1 + 0.6 s and 1 - 0.6 (n - 1) s, positive
+  // definite while s < 1 / (0.6 (n - 1)); sizes around the blocks' edges.
+  for (const Eigen::Index n : {511, 512, 700}) {
+    SCOPED_TRACE(n);
+    Eigen::MatrixXd a = Eigen::MatrixXd::Constant(n, n, -0.6);
+    a.diagonal().setOnes();
+    ScaledCholesky cholesky(a);
+    const double limit = 1 / (0.6 * double(n - 1));
+    EXPECT_TRUE(cholesky.Holds(0.999 * limit));
+    EXPECT_FALSE(cholesky.Holds(1.001 * limit));
+    // At half the limit the last pivot is the smallest: (1 - c)(1 + (n-1) c) / (1 + (n-2) c).
+    const double c = -0.6 * 0.5 * limit,
+                 last = (1 - c) * (1 + double(n - 1) * c) / (1 + double(n - 2) * c);
+    EXPECT_TRUE(cholesky.Holds(0.5 * limit, 0.999 * last));
+    EXPECT_FALSE(cholesky.Holds(0.5 * limit, 1.001 * last));
+  }
+}
+
 }  // namespace
 }  // namespace ostrel::physical

@@ -14,6 +14,9 @@
 #include "app/workspace.h"
 #include "base/stage_error.h"
 #include "package/package_reader.h"
+#include "package_generator.h"
+#include "physical/accuracy_share.h"
+#include "physical/inductance.h"
 #include "physical/physical_model.h"
 #include "support/random_package.h"
 
@@ -152,6 +155,30 @@ TEST(RandomPackage, HoldsTheHardCasesItNames) {
       if (random.features.find(word) != std::string::npos) EXPECT_TRUE(found) << word;
     }
   }
+}
+
+// A large generated package (a stacked die, stitches, fingers fanned out) gets its far groups
+// compressed: every entry within the stated accuracy of the direct sums.
+TEST(GeneratedPackage, CompressedInductanceStaysWithinTheStatedAccuracy) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("ostrel_compressed_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "g.tmv", std::ios::binary) << bench::PackageText(1200);
+  std::ofstream(dir / "g.zv", std::ios::binary) << bench::SettingsText("g.tmv");
+  Workspace ws;
+  const StartUpResult start = StartUp(ws, (dir / "g.zv").string());
+  ASSERT_FALSE(start.error.has_value());
+  EstimateWires(ws);
+  std::filesystem::remove_all(dir);
+  const std::vector<Conductor> wires = BuildConductors(ws.Wires, ws.params);
+  ASSERT_EQ(wires.size(), 1200u);
+  InductanceSettings direct_sums;
+  direct_sums.compress_from_wires = 0;
+  const InductanceMatrices d = ComputeInductance(wires, 50e-6, 0, {}, direct_sums);
+  const InductanceMatrices m = ComputeInductance(wires, 50e-6, 0);
+  EXPECT_LE(AccuracyShare(m.loop_h, d.loop_h), 1.0);
+  EXPECT_LE(AccuracyShare(*m.partial_h, *d.partial_h), 1.0);
+  EXPECT_NE(m.loop_h, d.loop_h);  // compressed indeed
 }
 
 class RandomPackageTest : public ::testing::TestWithParam<int> {};
