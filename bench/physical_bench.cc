@@ -105,7 +105,8 @@ void BM_InductanceMatrices(benchmark::State& state) {
   });
 }
 
-// The capacitance matrix alone (dense for the bundled example, clustered for 3,000 wires).
+// The capacitance matrix alone (dense for the bundled example, clustered for 3,000 and 3,300
+// wires).
 void BM_Capacitance(benchmark::State& state) {
   TimeOnConductors(state, [](const auto& conductors, const ostrel::physical::Options& options) {
     return ostrel::physical::ComputeCapacitance(conductors, options.ground_depth_m, options.eps_r);

@@ -189,22 +189,41 @@ double FarIntegral(const Point3 (&pa)[2], double la, const Point3 (&pb)[2], doub
   return sum * 0.25 * la * lb;
 }
 
-// The same by a 4 x 4 Gauss-Legendre rule, for pieces kMidPieceLengths to kFarPieceLengths apart.
-double MidIntegral(const Point3& a0, const Point3& a1, double la, const Point3& b0,
-                   const Point3& b1, double lb) {
-  // Nodes and weights on [0, 1] (Abramowitz and Stegun 25.4.30, n = 4).
-  constexpr double kNode[4] = {0.5 - 0.5 * 0.8611363115940526, 0.5 - 0.5 * 0.3399810435848563,
-                               0.5 + 0.5 * 0.3399810435848563, 0.5 + 0.5 * 0.8611363115940526};
-  constexpr double kWeight[4] = {0.5 * 0.3478548451374539, 0.5 * 0.6521451548625461,
-                                 0.5 * 0.6521451548625461, 0.5 * 0.3478548451374539};
-  Point3 pb[4];
-  for (int k = 0; k < 4; ++k) pb[k] = Lerp(b0, b1, kNode[k]);
+// Nodes and weights of the 4-point Gauss-Legendre rule on [0, 1] (Abramowitz and Stegun 25.4.30).
+constexpr double kMidNode[4] = {0.5 - 0.5 * 0.8611363115940526, 0.5 - 0.5 * 0.3399810435848563,
+                                0.5 + 0.5 * 0.3399810435848563, 0.5 + 0.5 * 0.8611363115940526};
+constexpr double kMidWeight[4] = {0.5 * 0.3478548451374539, 0.5 * 0.6521451548625461,
+                                  0.5 * 0.6521451548625461, 0.5 * 0.3478548451374539};
+
+// The four Gauss points of the 4 x 4 rule on the axis from p0 to p1, a coordinate per row.
+struct MidNodes {
+  double x[3][4];
+};
+MidNodes NodesOf(const Point3& p0, const Point3& p1) {
+  MidNodes m;
+  for (int k = 0; k < 4; ++k) {
+    const Point3 p = Lerp(p0, p1, kMidNode[k]);
+    m.x[0][k] = p.x;
+    m.x[1][k] = p.y;
+    m.x[2][k] = p.z;
+  }
+  return m;
+}
+
+// The same by a 4 x 4 Gauss-Legendre rule, for pieces kMidPieceLengths to kFarPieceLengths apart,
+// from the pieces' Gauss points (NodesOf; made once per piece, not once per pair).
+double MidIntegral(const MidNodes& a, double la, const MidNodes& b, double lb) {
   double sum = 0;
   for (int i = 0; i < 4; ++i) {
-    const Point3 x = Lerp(a0, a1, kNode[i]);
+    double inverse[4];
+    for (int k = 0; k < 4; ++k) {
+      const double dx = a.x[0][i] - b.x[0][k], dy = a.x[1][i] - b.x[1][k];
+      const double dz = a.x[2][i] - b.x[2][k];
+      inverse[k] = kMidWeight[k] / std::sqrt(dx * dx + dy * dy + dz * dz);
+    }
     double row = 0;
-    for (int k = 0; k < 4; ++k) row += kWeight[k] / Norm(Sub(x, pb[k]));
-    sum += kWeight[i] * row;
+    for (double v : inverse) row += v;
+    sum += kMidWeight[i] * row;
   }
   return sum * la * lb;
 }
@@ -345,6 +364,11 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
         InverseDistances(gauss1, first, pb[0]) + InverseDistances(gauss1, first, pb[1]);
     return Eigen::ArrayXd(sum * 0.25 * length.tail(n - first) * lb);
   };
+  std::vector<MidNodes> nodes(pieces.size()), image_nodes(pieces.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    nodes[i] = NodesOf(pieces[i].p0, pieces[i].p1);
+    image_nodes[i] = NodesOf(pieces[i].image[0], pieces[i].image[1]);
+  }
   std::vector<char> finite(pieces.size(), 0);
   // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j): Galerkin potential coefficient with the image
   // (opposite charge) of piece j in the ground plane. Column by column (contiguous in memory).
@@ -367,12 +391,14 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
                      0.5 * (a.length_m + b.length_m) + a.radius_m + b.radius_m);
         if (a.run == b.run || !(direct_apart_m(k) > far_within_m(k))) {
           direct(k) = a.run != b.run && direct_apart_m(k) > mid_within_m
-                          ? MidIntegral(a.p0, a.p1, a.length_m, b.p0, b.p1, b.length_m)
+                          ? MidIntegral(nodes[static_cast<std::size_t>(j + k)], a.length_m,
+                                        nodes[static_cast<std::size_t>(j)], b.length_m)
                           : PairIntegral(a, b);
         }
         if (!(image_apart_m(k) > far_within_m(k))) {
           image(k) = image_apart_m(k) > mid_within_m
-                         ? MidIntegral(a.p0, a.p1, a.length_m, b.image[0], b.image[1], b.length_m)
+                         ? MidIntegral(nodes[static_cast<std::size_t>(j + k)], a.length_m,
+                                       image_nodes[static_cast<std::size_t>(j)], b.length_m)
                          : ImageIntegral(a, b);
         }
       }
@@ -417,8 +443,14 @@ void AddHarmonics(const std::vector<Piece>& pieces, const ChargeHarmonics& harmo
 // work is split into OpenMP tasks of the current team, else the calling thread does it all. Inside
 // a parallel region Eigen's products stay on one thread, with the same blocking whatever the thread
 // count, so the result does not depend on it.
+//
+// Only the rows of the first `kept_wires` wires are filled in (and their columns, by symmetry):
+// a cluster keeps its block's rows alone, and solving for one volt on the other conductors
+// (two thirds of a cluster's) would be thrown away. The charges are solved for the kept wires'
+// conductors and for every conductor of several wires (whose wires' shares need its charges); a
+// conductor of one wire has the share 1.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
-                             std::size_t conductor_count, double eps_f_m,
+                             std::size_t conductor_count, std::size_t kept_wires, double eps_f_m,
                              const ChargeHarmonics* harmonics, bool share,
                              const std::vector<std::string>& names, bool& without_harmonics) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
@@ -445,45 +477,72 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
                      "model; --no-capacitance leaves it out");
   }
   const auto m = static_cast<Eigen::Index>(conductor_count);
-  Eigen::MatrixXd unit_volts = Eigen::MatrixXd::Zero(n, m);
-  for (Eigen::Index i = 0; i < n; ++i) {
-    unit_volts(i, static_cast<Eigen::Index>(pieces[static_cast<std::size_t>(i)].conductor)) = 1;
+  const auto w_count = static_cast<Eigen::Index>(wire_count);
+  // Each wire's conductor (a dropped piece's wire belongs to the conductor of the piece that
+  // holds it) and how many wires each conductor has here.
+  std::vector<Eigen::Index> conductor_of(wire_count, 0);
+  for (const Piece& piece : pieces) {
+    conductor_of[piece.wire] = static_cast<Eigen::Index>(piece.conductor);
+    for (std::size_t w : piece.sharers)
+      conductor_of[w] = static_cast<Eigen::Index>(piece.conductor);
   }
-  // Piece charges for one volt on each conductor in turn; C_km = sum over k's pieces of
-  // charge (m).
-  const Eigen::MatrixXd charges = llt.solve(unit_volts);
-  Eigen::MatrixXd c = unit_volts.transpose() * charges;
-  c = 0.5 * (c + c.transpose());
+  std::vector<std::size_t> wires_of(conductor_count, 0);
+  for (Eigen::Index k : conductor_of) ++wires_of[static_cast<std::size_t>(k)];
+  // The conductors solved for, in order, and each one's column (-1: not solved for).
+  std::vector<Eigen::Index> column(conductor_count, -1);
+  Eigen::Index solved = 0;
+  for (std::size_t k = 0; k < conductor_count; ++k) {
+    bool kept = wires_of[k] > 1;
+    for (std::size_t i = 0; i < kept_wires && !kept; ++i) {
+      kept = conductor_of[i] == static_cast<Eigen::Index>(k);
+    }
+    if (kept) column[k] = solved++;
+  }
+  Eigen::MatrixXd unit_volts = Eigen::MatrixXd::Zero(n, m);
+  Eigen::MatrixXd solved_volts = Eigen::MatrixXd::Zero(n, solved);
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const std::size_t k = pieces[static_cast<std::size_t>(i)].conductor;
+    unit_volts(i, static_cast<Eigen::Index>(k)) = 1;
+    if (column[k] >= 0) solved_volts(i, column[k]) = 1;
+  }
+  // Piece charges for one volt on each solved conductor in turn; C_km = sum over k's pieces of
+  // charge (m), the mean of C_km and C_mk where both are solved for.
+  const Eigen::MatrixXd charges = llt.solve(solved_volts);
+  const Eigen::MatrixXd sums = unit_volts.transpose() * charges;  // m x solved
+  const auto c = [&](Eigen::Index a, Eigen::Index b) {
+    const Eigen::Index ca = column[static_cast<std::size_t>(a)];
+    const Eigen::Index cb = column[static_cast<std::size_t>(b)];
+    if (ca >= 0 && cb >= 0) return 0.5 * (sums(a, cb) + sums(b, ca));
+    return ca >= 0 ? sums(b, ca) : sums(a, cb);
+  };
   // Each wire's share of its conductor's charge with the conductor at one volt; a piece that
   // holds dropped pieces of other wires shares its charge with them equally. A conductor at the
   // highest potential carries charge of one sign only; a piece charge of the other sign (where
   // pieces of touching wires crowd) is an artefact of the pieces and counts as none.
-  const auto w_count = static_cast<Eigen::Index>(wire_count);
   Eigen::VectorXd share_of = Eigen::VectorXd::Zero(w_count);
   Eigen::VectorXd conductor_total = Eigen::VectorXd::Zero(m);
-  std::vector<Eigen::Index> conductor_of(wire_count, 0);
   for (Eigen::Index i = 0; i < n; ++i) {
     const Piece& piece = pieces[static_cast<std::size_t>(i)];
-    const auto k = static_cast<Eigen::Index>(piece.conductor);
-    const double charge = std::max(charges(i, k), 0.0);
+    const Eigen::Index col = column[piece.conductor];
+    if (wires_of[piece.conductor] < 2) continue;
+    const double charge = std::max(charges(i, col), 0.0);
     const double q = charge / static_cast<double>(1 + piece.sharers.size());
     share_of(static_cast<Eigen::Index>(piece.wire)) += q;
     for (std::size_t w : piece.sharers) share_of(static_cast<Eigen::Index>(w)) += q;
-    conductor_total(k) += charge;
-    conductor_of[piece.wire] = k;
-    for (std::size_t w : piece.sharers) conductor_of[w] = k;
+    conductor_total(static_cast<Eigen::Index>(piece.conductor)) += charge;
   }
   // Wires of different conductors: C_ij = w_i w_j C_AB; of one conductor: C_ii = w_i C_AA and
   // no coupling, so that the matrix sums back to the conductors' matrix.
   Eigen::VectorXd w(w_count);
   for (Eigen::Index i = 0; i < w_count; ++i) {
-    w(i) = share_of(i) / conductor_total(conductor_of[static_cast<std::size_t>(i)]);
+    const Eigen::Index k = conductor_of[static_cast<std::size_t>(i)];
+    w(i) = wires_of[static_cast<std::size_t>(k)] < 2 ? 1.0 : share_of(i) / conductor_total(k);
   }
   Eigen::MatrixXd by_wire = Eigen::MatrixXd::Zero(w_count, w_count);
-  for (Eigen::Index i = 0; i < w_count; ++i) {
+  for (Eigen::Index i = 0; i < static_cast<Eigen::Index>(kept_wires); ++i) {
     const Eigen::Index a = conductor_of[static_cast<std::size_t>(i)];
     by_wire(i, i) = w(i) * c(a, a);
-    for (Eigen::Index j = 0; j < i; ++j) {
+    for (Eigen::Index j = 0; j < w_count; ++j) {
       const Eigen::Index b = conductor_of[static_cast<std::size_t>(j)];
       if (a != b) by_wire(i, j) = by_wire(j, i) = w(i) * w(j) * c(a, b);
     }
@@ -647,8 +706,8 @@ SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, d
 #pragma omp parallel
 #pragma omp single
   fault.Run([&] {
-    c = SolveCluster(gathered.pieces, wires, gathered.conductors, eps_f_m, source.Harmonics(), true,
-                     gathered.names, without);
+    c = SolveCluster(gathered.pieces, wires, gathered.conductors, wires, eps_f_m,
+                     source.Harmonics(), true, gathered.names, without);
   });
   fault.Rethrow();
   if (without) without_harmonics.assign(wires, 1);
@@ -744,8 +803,8 @@ std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::
   const Gathered g = source.Gather(cluster);
   // One thread per cluster: the clusters share out the work.
   bool without = false;
-  const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, eps_f_m,
-                                         source.Harmonics(), false, g.names, without);
+  const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, block.size(),
+                                         eps_f_m, source.Harmonics(), false, g.names, without);
   for (std::size_t w : block) without_harmonics[w] = without ? 1 : 0;  // blocks do not share
   std::vector<Found> found;
   for (std::size_t k = 0; k < block.size(); ++k) {

@@ -75,16 +75,19 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
   Eigen::MatrixXd system = Eigen::MatrixXd::Identity(unknowns, unknowns);
   Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
   std::vector<Complex> powers(2 * static_cast<std::size_t>(most) + 1);
-  const auto fill_powers = [&](Complex d) {
+  // (a / d)^p for p up to `highest`, the most that the pair of cylinders uses.
+  const auto fill_powers = [&](Complex d, int highest) {
     const Complex u = a / d;
     powers[0] = 1;
-    for (std::size_t p = 1; p < powers.size(); ++p) powers[p] = powers[p - 1] * u;
+    for (std::size_t p = 1; p <= static_cast<std::size_t>(highest); ++p) {
+      powers[p] = powers[p - 1] * u;
+    }
   };
   for (std::size_t k = 0; k < count; ++k) {
     for (std::size_t m = 0; m < count; ++m) {
       for (int image = 0; image < (section.plane ? 2 : 1); ++image) {
         if (image == 0 && m == k) continue;
-        fill_powers(c[k] - (image == 1 ? std::conj(c[m]) : c[m]));
+        fill_powers(c[k] - (image == 1 ? std::conj(c[m]) : c[m]), orders[k] + orders[m]);
         const double sign = image == 1 ? -1.0 : 1.0;
         for (int l = 1; l <= orders[k]; ++l) {
           const Eigen::Index row = first[k] + 2 * (l - 1);
@@ -115,7 +118,7 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
     for (std::size_t m = 0; m < count; ++m) {
       for (int image = 0; image < (section.plane ? 2 : 1); ++image) {
         if (image == 0 && m == skip) continue;
-        fill_powers(z - (image == 1 ? std::conj(c[m]) : c[m]));
+        fill_powers(z - (image == 1 ? std::conj(c[m]) : c[m]), orders[m]);
         for (int n = 1; n <= orders[m]; ++n) {
           const Complex alpha(x(first[m] + 2 * (n - 1)), x(first[m] + 2 * (n - 1) + 1));
           const Complex term =
