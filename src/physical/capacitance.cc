@@ -676,7 +676,17 @@ class PieceSource {
       g.names.push_back(conductors_[members[k]].name);
     }
     g.conductors = seen.size();
-    if (g.conductors < members.size()) DropCoveredPieces(g.pieces);
+    if (g.conductors < members.size()) {
+      // Where wires of one conductor overlap, the wire listed first in the whole package keeps
+      // the charge, as in the one-system solve, whichever wire leads the cluster.
+      const auto package_order = [&](const Piece& a, const Piece& b) {
+        return members[a.wire] < members[b.wire];
+      };
+      std::stable_sort(g.pieces.begin(), g.pieces.end(), package_order);
+      DropCoveredPieces(g.pieces);
+      std::stable_sort(g.pieces.begin(), g.pieces.end(),
+                       [](const Piece& a, const Piece& b) { return a.wire < b.wire; });
+    }
     return g;
   }
 
