@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,8 +17,11 @@
 #include "package/package_reader.h"
 #include "package_generator.h"
 #include "physical/accuracy_share.h"
+#include "physical/capacitance.h"
+#include "physical/clearance.h"
 #include "physical/inductance.h"
 #include "physical/physical_model.h"
+#include "physical/wire_groups.h"
 #include "support/random_package.h"
 
 // Random legal packages (stacked dies, stitches onto balls, double bonds, shared fingers,
@@ -27,6 +31,10 @@ namespace ostrel::physical {
 namespace {
 
 constexpr int kSeeds = 500;
+// The generated package whose clusters are checked, and the share of its kept couplings that
+// may lie beyond the stated accuracy of the one-system solve.
+constexpr long kClusterWires = 300;
+constexpr double kBeyondShare = 0.45;
 
 using Groups = std::vector<std::vector<std::size_t>>;
 
@@ -179,6 +187,48 @@ TEST(GeneratedPackage, CompressedInductanceStaysWithinTheStatedAccuracy) {
   EXPECT_LE(AccuracyShare(m.loop_h, d.loop_h), 1.0);
   EXPECT_LE(AccuracyShare(*m.partial_h, *d.partial_h), 1.0);
   EXPECT_NE(m.loop_h, d.loop_h);  // compressed indeed
+}
+
+// The clustered capacitance of a generated package (a stacked die, stitches onto balls) against
+// every wire solved in one system: the diagonals close, and few kept couplings beyond the
+// stated accuracy of an entry, 1e-3 |C_ij| + 1e-5 sqrt(C_ii C_jj).
+TEST(GeneratedPackage, ClusteredCapacitanceKeepsCloseToTheOneSystemSolve) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("ostrel_clusters_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "g.tmv", std::ios::binary) << bench::PackageText(kClusterWires);
+  std::ofstream(dir / "g.zv", std::ios::binary) << bench::SettingsText("g.tmv");
+  Workspace ws;
+  const StartUpResult start = StartUp(ws, (dir / "g.zv").string());
+  ASSERT_FALSE(start.error.has_value());
+  EstimateWires(ws);
+  std::filesystem::remove_all(dir);
+  const std::vector<Conductor> wires = BuildConductors(ws.Wires, ws.params);
+  const Groups joined =
+      JoinedConductors(wires.size(), CoincidentGroups(wires), CheckClearance(wires, 0));
+  ASSERT_FALSE(joined.empty());  // stitches on balls
+  CapacitanceSettings one_system;
+  one_system.max_dense_pieces = std::numeric_limits<std::size_t>::max();
+  const SymmetricMatrix d = ComputeCapacitance(wires, 50e-6, 1, {}, one_system, joined);
+  const SymmetricMatrix c = ComputeCapacitance(wires, 50e-6, 1, {}, {}, joined);
+  ASSERT_TRUE(d.dense);
+  ASSERT_FALSE(c.dense);
+  double worst_diagonal = 0;
+  std::size_t couplings = 0, beyond = 0;
+  for (const auto& e : c.entries) {
+    const double exact = d.At(e.i, e.j);
+    if (e.i == e.j) {
+      worst_diagonal = std::max(worst_diagonal, std::abs(e.value / exact - 1));
+      continue;
+    }
+    ++couplings;
+    const double bound = 1e-3 * std::abs(exact) + 1e-5 * std::sqrt(d.At(e.i, e.i) * d.At(e.j, e.j));
+    if (std::abs(e.value - exact) > bound) ++beyond;
+  }
+  EXPECT_LE(worst_diagonal, 0.005);
+  EXPECT_GT(couplings, 5 * wires.size());  // couplings kept indeed
+  EXPECT_LE(double(beyond), kBeyondShare * double(couplings))
+      << beyond << " of " << couplings << ", worst diagonal " << worst_diagonal;
 }
 
 class RandomPackageTest : public ::testing::TestWithParam<int> {};
