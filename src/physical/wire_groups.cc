@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "physical/inductance.h"
@@ -43,6 +44,21 @@ std::vector<std::vector<std::size_t>> CoincidentGroups(const std::vector<Conduct
            std::all_of(cb.begin(), cb.end(),
                        [&](const Point3& p) { return near_polyline(p, ca, tol); });
   };
+  // The wires by the plan cell of their start, cells as wide as the largest tolerance: a wire's
+  // candidates start in its own cell or the eight around (a die side's wires share one x).
+  double cell_m = 0;
+  for (const Conductor& c : conductors) cell_m = std::max(cell_m, 1e-3 * c.radius_m);
+  cell_m = std::max(cell_m, 1e-12);
+  const auto cell_of = [&](std::size_t i) {
+    const Point3& p = corners[i].front();
+    return std::pair<std::int64_t, std::int64_t>{std::int64_t(std::floor(p.x / cell_m)),
+                                                 std::int64_t(std::floor(p.y / cell_m))};
+  };
+  std::vector<std::size_t> by_cell = order, rank(n, 0);
+  for (std::size_t u = 0; u < order.size(); ++u) rank[order[u]] = u;
+  std::sort(by_cell.begin(), by_cell.end(), [&](std::size_t a, std::size_t b) {
+    return std::pair(cell_of(a), rank[a]) < std::pair(cell_of(b), rank[b]);
+  });
   std::vector<bool> placed(n, false);
   std::vector<std::vector<std::size_t>> groups;
   for (std::size_t u = 0; u < order.size(); ++u) {
@@ -50,12 +66,21 @@ std::vector<std::vector<std::size_t>> CoincidentGroups(const std::vector<Conduct
     if (placed[a]) continue;
     const double tol = 1e-3 * conductors[a].radius_m;
     std::vector<std::size_t> group = {a};
-    for (std::size_t v = u + 1;
-         v < order.size() && corners[order[v]].front().x <= corners[a].front().x + tol; ++v) {
-      const std::size_t b = order[v];
-      if (!placed[b] && coincide(a, b, tol)) {
-        placed[b] = true;
-        group.push_back(b);
+    const auto [cx, cy] = cell_of(a);
+    for (std::int64_t dx = -1; dx <= 1; ++dx) {
+      for (std::int64_t dy = -1; dy <= 1; ++dy) {
+        const std::pair<std::int64_t, std::int64_t> cell{cx + dx, cy + dy};
+        auto it = std::lower_bound(by_cell.begin(), by_cell.end(), cell,
+                                   [&](std::size_t i, const auto& c) { return cell_of(i) < c; });
+        for (; it != by_cell.end() && cell_of(*it) == cell; ++it) {
+          // Later in the order of starts, within the tolerance along x: as a sweep along x.
+          const std::size_t b = *it;
+          if (rank[b] <= u || corners[b].front().x > corners[a].front().x + tol) continue;
+          if (!placed[b] && coincide(a, b, tol)) {
+            placed[b] = true;
+            group.push_back(b);
+          }
+        }
       }
     }
     if (group.size() > 1) {
