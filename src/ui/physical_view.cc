@@ -165,6 +165,20 @@ QTableWidget* FiguresTable(QWidget* parent, const char* name) {
   return table;
 }
 
+// A pane of `parent` with a wrapped note above a table of figures (`table`, named `name`).
+QWidget* NotedFiguresPane(QWidget* parent, const QString& note, const char* name,
+                          QTableWidget*& table) {
+  auto* pane = new QWidget(parent);
+  auto* layout = new QVBoxLayout(pane);
+  layout->setContentsMargins(4, 4, 4, 4);
+  auto* label = new QLabel(note, pane);
+  label->setWordWrap(true);
+  layout->addWidget(label);
+  table = FiguresTable(pane, name);
+  layout->addWidget(table, 1);
+  return pane;
+}
+
 // `text` into `table`: units on a second header line, columns from `first_figure` on
 // right-aligned, a column without any figure hidden.
 void FillFigures(QTableWidget* table, const NetImpedanceText& text, std::size_t first_figure) {
@@ -408,30 +422,18 @@ void PhysicalView::BuildControls() {
           [this](int row, int column) { MapCellClicked(row, column); });
   panes_->addTab(map_box, QStringLiteral("Coupling map"));
   panes_->addTab(BuildPlanPane(panes_), QStringLiteral("Plan"));
-  nets_pane_ = new QWidget(panes_);
-  auto* nets_layout = new QVBoxLayout(nets_pane_);
-  nets_layout->setContentsMargins(4, 4, 4, 4);
-  auto* nets_note = new QLabel(
+  nets_pane_ = NotedFiguresPane(
+      panes_,
       QStringLiteral("Each ground and supply net's wires in parallel (pad ends joined, finger "
                      "ends joined); a supply net's loop returns through all ground wires."),
-      nets_pane_);
-  nets_note->setWordWrap(true);
-  nets_layout->addWidget(nets_note);
-  net_table_ = FiguresTable(nets_pane_, "NetTable");
-  nets_layout->addWidget(net_table_, 1);
+      "NetTable", net_table_);
   panes_->addTab(nets_pane_, QStringLiteral("Nets"));
   panes_->setTabVisible(panes_->indexOf(nets_pane_), false);
-  pairs_pane_ = new QWidget(panes_);
-  auto* pairs_layout = new QVBoxLayout(pairs_pane_);
-  pairs_layout->setContentsMargins(4, 4, 4, 4);
-  auto* pairs_note = new QLabel(
+  pairs_pane_ = NotedFiguresPane(
+      panes_,
       QStringLiteral("Each pair driven odd (against each other) and even (together) over the "
                      "plane, L at the first frequency; a row selects both wires."),
-      pairs_pane_);
-  pairs_note->setWordWrap(true);
-  pairs_layout->addWidget(pairs_note);
-  pair_table_ = FiguresTable(pairs_pane_, "PairTable");
-  pairs_layout->addWidget(pair_table_, 1);
+      "PairTable", pair_table_);
   connect(pair_table_, &QTableWidget::itemSelectionChanged, this, [this] {
     if (!table_) return;
     std::vector<std::size_t> wires;

@@ -98,6 +98,14 @@ physical::Model KnownModel(const WireList& wires, const ParameterSet& params,
   return m;
 }
 
+// The index of the wire named `name` in `estimation` (its size when there is none).
+std::size_t WireIndex(const Estimation& estimation, const char* name) {
+  const auto& wires = estimation.wires;
+  return std::size_t(
+      std::find_if(wires.begin(), wires.end(), [&](const Wire& w) { return w.Name == name; }) -
+      wires.begin());
+}
+
 }  // namespace
 
 class PhysicalViewTest : public QObject {
@@ -301,12 +309,7 @@ class PhysicalViewTest : public QObject {
     auto view = MakeView();
     view->SetEstimation(example_);
     QVERIFY(Ended(*view));
-    const auto& wires = example_->wires;
-    auto wire = [&](const char* name) {
-      return std::size_t(
-          std::find_if(wires.begin(), wires.end(), [&](const Wire& w) { return w.Name == name; }) -
-          wires.begin());
-    };
+    const auto wire = [&](const char* name) { return WireIndex(*example_, name); };
     const std::size_t t1 = wire("T1"), t2 = wire("T2");
     QCOMPARE(asked_.back().nets.size(), std::size_t(1));
     const physical::SharedNet& asked = asked_.back().nets[0];
@@ -326,7 +329,7 @@ class PhysicalViewTest : public QObject {
                 {"(S3:T5)", "(S3:T5)", "signal"}};
     for (const auto& r : rows) {
       const int at = int(wire(r.wire));  // report order: row = wire
-      QVERIFY2(at < int(wires.size()), r.wire);
+      QVERIFY2(at < int(example_->wires.size()), r.wire);
       QCOMPARE(Shown(*view, "Net")[at], QString(r.net));
       QCOMPARE(Shown(*view, "Role")[at], QString(r.role));
     }
@@ -368,12 +371,7 @@ class PhysicalViewTest : public QObject {
     auto view = MakeView();
     view->SetEstimation(example_);
     QVERIFY(Ended(*view));
-    const auto& wires = example_->wires;
-    auto wire = [&](const char* name) {
-      return std::size_t(
-          std::find_if(wires.begin(), wires.end(), [&](const Wire& w) { return w.Name == name; }) -
-          wires.begin());
-    };
+    const auto wire = [&](const char* name) { return WireIndex(*example_, name); };
     const std::size_t t2 = wire("T2"), t3 = wire("T3"), t4 = wire("T4"), b4 = wire("B4"),
                       b5 = wire("B5");
     QCOMPARE(ColumnOf(*view, "Pair"), -1);
@@ -393,7 +391,7 @@ class PhysicalViewTest : public QObject {
     QHeaderView* header = view->TableView()->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(ColumnOf(*view, "Pair")) + 5, 5));
-    QCOMPARE(Shown(*view, "Pair").mid(int(wires.size()) - 4),
+    QCOMPARE(Shown(*view, "Pair").mid(int(example_->wires.size()) - 4),
              (QStringList{"B4/B5 N", "B4/B5 P", "T2/T3 N", "T2/T3 P"}));
     // The filter deselects what it hides, in every pane, and the plan draws it pale.
     view->SelectWires({t2, t4});
@@ -421,7 +419,7 @@ class PhysicalViewTest : public QObject {
     QCOMPARE(figures->rowCount(), 2);
     QCOMPARE(figures->item(1, 0)->text() + " " + figures->item(1, 1)->text() + " " +
                  figures->item(1, 8)->text(),
-             QStringLiteral("B4/B5 100.0 ") + QString::fromStdString(wires[0].Name));
+             QStringLiteral("B4/B5 100.0 ") + QString::fromStdString(example_->wires[0].Name));
     figures->selectRow(1);
     std::vector<std::size_t> selected = view->SelectedWires();
     std::sort(selected.begin(), selected.end());
