@@ -31,7 +31,7 @@ constexpr double kEps0 = 8.8541878128e-12;
 constexpr double kFarPieceLengths = 4.0;
 // Closer, down to this many piece lengths apart, a 4 x 4 Gauss rule: error below 2e-5.
 constexpr double kMidPieceLengths = 1.5;
-// The most wires a block keeps the rows of (its cluster adds their neighbours).
+// Wires solved together per cluster before their neighbours are added.
 constexpr std::size_t kBlockWires = 12;
 // A wire cut into more pieces than this is not a bond wire.
 constexpr std::size_t kMaxPiecesPerWire = 4000;
@@ -767,71 +767,26 @@ std::vector<std::vector<std::size_t>> NeighbourWires(const PieceSource& source, 
   return neighbours;
 }
 
-// Blocks of up to kBlockWires neighbouring wires; every wire is in one block. A block's cluster
-// is its members and all their neighbours, and its factorisation costs about the cube of the
-// cluster's pieces, shared by the rows the block keeps. A block starts from the first wire not
-// yet placed and grows by the unplaced neighbour of a member that adds the fewest pieces to the
-// cluster (the lowest wire index among equals): the wires beside it, not those on the far side
-// of a wide cluster. Then it is cut back to the size at which the cluster's pieces cubed per
-// piece of the block are least; the wires cut off wait for a later block. The blocks depend on
-// the wires and their order alone, not on the threads.
+// Blocks of up to kBlockWires neighbouring wires, grown from the first wire not yet placed;
+// every wire is in one block.
 std::vector<std::vector<std::size_t>> WireBlocks(
-    const PieceSource& source, const std::vector<std::vector<std::size_t>>& neighbours) {
+    const std::vector<std::vector<std::size_t>>& neighbours) {
   const std::size_t wires = neighbours.size();
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  const auto pieces = [&](std::size_t w) { return static_cast<double>(source.Pieces(w).size()); };
   std::vector<std::vector<std::size_t>> blocks;
   std::vector<bool> placed(wires, false);
-  // The block whose cluster holds each wire (kNone: none yet), blocks numbered as they grow.
-  std::vector<std::size_t> in_cluster(wires, kNone);
-  std::size_t seed = 0;
-  while (true) {
-    while (seed < wires && placed[seed]) ++seed;
-    if (seed == wires) break;
-    const std::size_t id = blocks.size();
-    std::vector<std::size_t> block;
-    double cluster_pieces = 0, block_pieces = 0;
-    const auto take = [&](std::size_t w) {
-      block.push_back(w);
-      placed[w] = true;
-      block_pieces += pieces(w);
-      if (in_cluster[w] != id) in_cluster[w] = id, cluster_pieces += pieces(w);
-      for (std::size_t v : neighbours[w]) {
-        if (in_cluster[v] != id) in_cluster[v] = id, cluster_pieces += pieces(v);
-      }
-    };
-    const auto cost = [&] {
-      return cluster_pieces * cluster_pieces * cluster_pieces / block_pieces;
-    };
-    take(seed);
-    std::size_t best_size = 1;
-    double best_cost = cost();
-    while (block.size() < kBlockWires) {
-      std::size_t next = kNone;
-      double next_added = 0;
-      for (std::size_t member : block) {
-        for (std::size_t candidate : neighbours[member]) {
-          if (placed[candidate]) continue;
-          double added = 0;  // the candidate itself is in the cluster, as a member's neighbour
-          for (std::size_t v : neighbours[candidate]) {
-            if (in_cluster[v] != id) added += pieces(v);
-          }
-          if (next == kNone || added < next_added || (added == next_added && candidate < next)) {
-            next = candidate;
-            next_added = added;
-          }
+  for (std::size_t seed = 0; seed < wires; ++seed) {
+    if (placed[seed]) continue;
+    std::vector<std::size_t> block = {seed};
+    placed[seed] = true;
+    for (std::size_t k = 0; k < block.size() && block.size() < kBlockWires; ++k) {
+      for (std::size_t nb : neighbours[block[k]]) {
+        if (block.size() >= kBlockWires) break;
+        if (!placed[nb]) {
+          placed[nb] = true;
+          block.push_back(nb);
         }
       }
-      if (next == kNone) break;  // every neighbour of the block is placed
-      take(next);
-      if (cost() < best_cost) best_cost = cost(), best_size = block.size();
     }
-    // The wires cut off are free again; the next block may start from one of them.
-    for (std::size_t k = best_size; k < block.size(); ++k) {
-      placed[block[k]] = false;
-      seed = std::min(seed, block[k]);
-    }
-    block.resize(best_size);
     blocks.push_back(std::move(block));
   }
   return blocks;
@@ -961,7 +916,7 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors, do
   } else {
     const std::vector<std::vector<std::size_t>> neighbours =
         NeighbourWires(source, wires, settings.cutoff_m);
-    const std::vector<std::vector<std::size_t>> blocks = WireBlocks(source, neighbours);
+    const std::vector<std::vector<std::size_t>> blocks = WireBlocks(neighbours);
     c = MeanOfFound(wires,
                     SolveBlocks(source, blocks, neighbours, eps_f_m, progress, without_harmonics));
   }
