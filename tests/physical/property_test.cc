@@ -165,20 +165,25 @@ TEST(RandomPackage, HoldsTheHardCasesItNames) {
   }
 }
 
-// A large generated package (a stacked die, stitches, fingers fanned out) gets its far groups
-// compressed: every entry within the stated accuracy of the direct sums.
-TEST(GeneratedPackage, CompressedInductanceStaysWithinTheStatedAccuracy) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("ostrel_compressed_" + std::to_string(::getpid()));
+// The wires of a generated package of `count` wires (a stacked die, stitches onto balls, fingers
+// fanned out) through the stages of ostrel-cli; none when it cannot be read.
+std::vector<Conductor> GeneratedConductors(long count) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("ostrel_generated_" + std::to_string(::getpid()) + "_" + std::to_string(count));
   std::filesystem::create_directories(dir);
-  std::ofstream(dir / "g.tmv", std::ios::binary) << bench::PackageText(1200);
+  std::ofstream(dir / "g.tmv", std::ios::binary) << bench::PackageText(count);
   std::ofstream(dir / "g.zv", std::ios::binary) << bench::SettingsText("g.tmv");
   Workspace ws;
   const StartUpResult start = StartUp(ws, (dir / "g.zv").string());
-  ASSERT_FALSE(start.error.has_value());
-  EstimateWires(ws);
+  if (!start.error) EstimateWires(ws);
   std::filesystem::remove_all(dir);
-  const std::vector<Conductor> wires = BuildConductors(ws.Wires, ws.params);
+  return start.error ? std::vector<Conductor>{} : BuildConductors(ws.Wires, ws.params);
+}
+
+// A large generated package (a stacked die, stitches, fingers fanned out) gets its far groups
+// compressed: every entry within the stated accuracy of the direct sums.
+TEST(GeneratedPackage, CompressedInductanceStaysWithinTheStatedAccuracy) {
+  const std::vector<Conductor> wires = GeneratedConductors(1200);
   ASSERT_EQ(wires.size(), 1200u);
   InductanceSettings direct_sums;
   direct_sums.compress_from_wires = 0;
@@ -193,17 +198,8 @@ TEST(GeneratedPackage, CompressedInductanceStaysWithinTheStatedAccuracy) {
 // every wire solved in one system: the diagonals close, and few kept couplings beyond the
 // stated accuracy of an entry, 1e-3 |C_ij| + 1e-5 sqrt(C_ii C_jj).
 TEST(GeneratedPackage, ClusteredCapacitanceKeepsCloseToTheOneSystemSolve) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("ostrel_clusters_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::ofstream(dir / "g.tmv", std::ios::binary) << bench::PackageText(kClusterWires);
-  std::ofstream(dir / "g.zv", std::ios::binary) << bench::SettingsText("g.tmv");
-  Workspace ws;
-  const StartUpResult start = StartUp(ws, (dir / "g.zv").string());
-  ASSERT_FALSE(start.error.has_value());
-  EstimateWires(ws);
-  std::filesystem::remove_all(dir);
-  const std::vector<Conductor> wires = BuildConductors(ws.Wires, ws.params);
+  const std::vector<Conductor> wires = GeneratedConductors(kClusterWires);
+  ASSERT_EQ(wires.size(), std::size_t(kClusterWires));
   const Groups joined =
       JoinedConductors(wires.size(), CoincidentGroups(wires), CheckClearance(wires, 0));
   ASSERT_FALSE(joined.empty());  // stitches on balls
