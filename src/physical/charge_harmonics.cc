@@ -197,6 +197,9 @@ ChargeHarmonics ComputeChargeHarmonics(const std::vector<ChargePiece>& pieces, d
   for (std::size_t i = 0; i < pieces.size(); ++i)
     fault.Run([&] {
       rows[i] = PieceRow(pieces, middles, i, grid, depth_m, eps_f_m, settings, longest_m);
+      // Every piece's row is kept until the clusters are solved: no spare room (rows grown one
+      // entry at a time hold half as much again).
+      rows[i].entries.shrink_to_fit();
     });
   fault.Rethrow();
   for (std::size_t i = 0; i < pieces.size(); ++i) {
