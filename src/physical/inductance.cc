@@ -393,6 +393,9 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
   SymmetricMatrix& loop = out.loop_h;
   loop.n = n;
   loop.dense = false;
+  std::size_t entries = 0;
+  for (const auto& row : kept) entries += row.size();
+  loop.entries.reserve(entries);  // no room to spare in the largest array of the run
   for (auto& row : kept) {
     loop.entries.insert(loop.entries.end(), row.begin(), row.end());
     row = {};
