@@ -48,4 +48,15 @@ void SubtractProduct(const Eigen::Ref<const Eigen::MatrixXd>& a,
               Size(b.outerStride()), 1.0, c.data(), Size(c.outerStride()));
 }
 
+void SolveWithLowerFactor(const Eigen::Ref<const Eigen::MatrixXd>& l,
+                          Eigen::Ref<Eigen::MatrixXd> x) {
+  OneThreadPerCall();
+  if (x.size() == 0) return;
+  const int n = Size(x.rows()), m = Size(x.cols());
+  cblas_dtrsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, n, m, 1.0, l.data(),
+              Size(l.outerStride()), x.data(), Size(x.outerStride()));
+  cblas_dtrsm(CblasColMajor, CblasLeft, CblasLower, CblasTrans, CblasNonUnit, n, m, 1.0, l.data(),
+              Size(l.outerStride()), x.data(), Size(x.outerStride()));
+}
+
 }  // namespace ostrel::physical

@@ -22,4 +22,8 @@ void SolveRightLowerTransposed(const Eigen::Ref<const Eigen::MatrixXd>& l,
 void SubtractProduct(const Eigen::Ref<const Eigen::MatrixXd>& a,
                      const Eigen::Ref<const Eigen::MatrixXd>& b, Eigen::Ref<Eigen::MatrixXd> c);
 
+// X := A^-1 X in place, with L from FactorLowerInPlace.
+void SolveWithLowerFactor(const Eigen::Ref<const Eigen::MatrixXd>& l,
+                          Eigen::Ref<Eigen::MatrixXd> x);
+
 }  // namespace ostrel::physical
