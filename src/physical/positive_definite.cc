@@ -98,6 +98,13 @@ bool ScaledCholesky::Holds(double scale, double min_pivot) {
   return root * root >= min_pivot;
 }
 
+bool ScaledCholesky::HoldsOnce(double min_pivot) && {
+  if (!dense_) return Holds(1.0, min_pivot);
+  if (!LowerCholeskyInPlace(dense_lower_)) return false;
+  const double root = dense_lower_.rows() > 0 ? dense_lower_.diagonal().minCoeff() : 1.0;
+  return root * root >= min_pivot;
+}
+
 double LargestHoldingScale(const std::function<bool(double)>& holds, int steps) {
   if (holds(1.0)) return 1.0;
   double good = 0.0, bad = 1.0;
