@@ -102,7 +102,7 @@ double PlainQuotient(std::uint64_t mantissa, int decimals) {
 // The value of the first `count` (at most 8) digit bytes of `word`, its first byte lowest: the
 // bytes shifted to the top of the word, so that zeros stand before them, then added up in
 // pairs, fours and eights with three products (a digit's low four bits are its value).
-[[gnu::always_inline]] inline std::uint64_t EightDigits(std::uint64_t word, int count) {
+std::uint64_t EightDigits(std::uint64_t word, int count) {
   if (count == 0) return 0;
   word = (word << (8 * (8 - count))) & 0x0F0F0F0F0F0F0F0F;
   word = (word * 10 + (word >> 8)) & 0x00FF00FF00FF00FF;
@@ -111,7 +111,7 @@ double PlainQuotient(std::uint64_t mantissa, int decimals) {
 }
 
 // The value of the first `count` (at most 16) digit bytes of `bytes`, its first byte lowest.
-[[gnu::always_inline]] inline std::uint64_t SixteenDigits(unsigned __int128 bytes, int count) {
+std::uint64_t SixteenDigits(unsigned __int128 bytes, int count) {
   const auto low = static_cast<std::uint64_t>(bytes);
   if (count <= 8) return EightDigits(low, count);
   return EightDigits(low, 8) * kPowersOfTen[count - 8] +
@@ -120,7 +120,7 @@ double PlainQuotient(std::uint64_t mantissa, int decimals) {
 
 // The `n` (at most 16) bytes at `p` as one number, the first byte lowest and zeros above them,
 // read with loads that stay within the bytes.
-[[gnu::always_inline]] inline unsigned __int128 LoadField(const char* p, std::size_t n) {
+unsigned __int128 LoadField(const char* p, std::size_t n) {
   auto load8 = [](const char* at) {
     std::uint64_t word = 0;
     std::memcpy(&word, at, sizeof word);
@@ -148,7 +148,7 @@ double PlainQuotient(std::uint64_t mantissa, int decimals) {
 // anything else. The field is looked at whole, without a loop over its bytes (a loop ends at a
 // different place in every field, and each such end is a mispredicted branch): its bytes,
 // at most 16 after the sign, are classed as digits or points sixteen at a time, and the digits
-// without the point are added up eight at a time.
+// before and after the point are added up eight at a time.
 bool ParsePlainDecimal(std::string_view text, float& value) {
   const char* p = text.data();
   std::size_t n = text.size();
@@ -187,13 +187,11 @@ bool ParsePlainDecimal(std::string_view text, float& value) {
   const int point = point_bits == 0 ? static_cast<int>(n) : std::countr_zero(point_bits);
   const int decimals = point_bits == 0 ? 0 : static_cast<int>(n) - point - 1;
   if (point + decimals > 15) return false;
-  // The digits without the point: those after it moved down by one byte onto it.
-  unsigned __int128 digits = bytes;
-  if (point_bits != 0) {
-    const unsigned __int128 before = (static_cast<unsigned __int128>(1) << (8 * point)) - 1;
-    digits = (bytes & before) | ((bytes >> 8) & ~before);
+  std::uint64_t mantissa = SixteenDigits(bytes, point);
+  if (decimals > 0) {
+    mantissa =
+        mantissa * kPowersOfTen[decimals] + SixteenDigits(bytes >> (8 * (point + 1)), decimals);
   }
-  const std::uint64_t mantissa = SixteenDigits(digits, point + decimals);
   value = static_cast<float>(negative ? -PlainQuotient(mantissa, decimals)
                                       : PlainQuotient(mantissa, decimals));
   return true;
