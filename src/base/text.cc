@@ -2,16 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "base/stage_error.h"
 
@@ -20,25 +15,6 @@ namespace {
 
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// 10^0 to 10^16.
-constexpr std::uint64_t kPowersOfTen[] = {1,
-                                          10,
-                                          100,
-                                          1000,
-                                          10000,
-                                          100000,
-                                          1000000,
-                                          10000000,
-                                          100000000,
-                                          1000000000,
-                                          10000000000,
-                                          100000000000,
-                                          1000000000000,
-                                          10000000000000,
-                                          100000000000000,
-                                          1000000000000000,
-                                          10000000000000000};
 
 std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -82,8 +58,8 @@ bool DecimalToSingle(std::string_view clean, float& value) {
 // quotient of such a text is 0 or a normal single; near a power of two, where the ulps
 // change, both round to that power).
 double PlainQuotient(std::uint64_t mantissa, int decimals) {
-  static constexpr double kPowersOfTenDouble[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   static constexpr double kInversePowersOfTen[] = {1e0,   1e-1,  1e-2,  1e-3, 1e-4,  1e-5,
                                                    1e-6,  1e-7,  1e-8,  1e-9, 1e-10, 1e-11,
                                                    1e-12, 1e-13, 1e-14, 1e-15};
@@ -96,102 +72,33 @@ double PlainQuotient(std::uint64_t mantissa, int decimals) {
   constexpr std::uint64_t kMargin = 16;  // ulps either side of halfway: 5 would do
   const std::uint64_t low = bits & ((kHalfway << 1) - 1);
   if (low - (kHalfway - kMargin) > 2 * kMargin) return product;  // unsigned: outside the window
-  return whole / kPowersOfTenDouble[decimals];
-}
-
-// The value of the first `count` (at most 8) digit bytes of `word`, its first byte lowest: the
-// bytes shifted to the top of the word, so that zeros stand before them, then added up in
-// pairs, fours and eights with three products (a digit's low four bits are its value).
-std::uint64_t EightDigits(std::uint64_t word, int count) {
-  if (count == 0) return 0;
-  word = (word << (8 * (8 - count))) & 0x0F0F0F0F0F0F0F0F;
-  word = (word * 10 + (word >> 8)) & 0x00FF00FF00FF00FF;
-  word = (word * 100 + (word >> 16)) & 0x0000FFFF0000FFFF;
-  return (word * 10000 + (word >> 32)) & 0xFFFFFFFF;
-}
-
-// The value of the first `count` (at most 16) digit bytes of `bytes`, its first byte lowest.
-std::uint64_t SixteenDigits(unsigned __int128 bytes, int count) {
-  const auto low = static_cast<std::uint64_t>(bytes);
-  if (count <= 8) return EightDigits(low, count);
-  return EightDigits(low, 8) * kPowersOfTen[count - 8] +
-         EightDigits(static_cast<std::uint64_t>(bytes >> 64), count - 8);
-}
-
-// The `n` (at most 16) bytes at `p` as one number, the first byte lowest and zeros above them,
-// read with loads that stay within the bytes.
-unsigned __int128 LoadField(const char* p, std::size_t n) {
-  auto load8 = [](const char* at) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, at, sizeof word);
-    return word;
-  };
-  if (n >= 8) {
-    const std::uint64_t high = n == 8 ? 0 : load8(p + n - 8) >> (8 * (16 - n));
-    return (static_cast<unsigned __int128>(high) << 64) | load8(p);
-  }
-  if (n >= 4) {
-    // Two loads of four that overlap in the middle: the shared bytes are the same.
-    std::uint32_t first = 0, last = 0;
-    std::memcpy(&first, p, sizeof first);
-    std::memcpy(&last, p + n - 4, sizeof last);
-    return first | (std::uint64_t{last} << (8 * (n - 4)));
-  }
-  if (n == 0) return 0;
-  const auto byte = [p](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])}; };
-  return byte(0) | (byte(n / 2) << (8 * (n / 2))) | (byte(n - 1) << (8 * (n - 1)));
+  return whole / kPowersOfTen[decimals];
 }
 
 // The common case of a number field, [+-]digits[.digits] and nothing else with at most 15
 // digits in all: the digits form an integer below 2^53 and the power of ten is exact, so one
 // division gives the nearest double, exactly as the general conversion does. False for
-// anything else. The field is looked at whole, without a loop over its bytes (a loop ends at a
-// different place in every field, and each such end is a mispredicted branch): its bytes,
-// at most 16 after the sign, are classed as digits or points sixteen at a time, and the digits
-// before and after the point are added up eight at a time.
+// anything else.
 bool ParsePlainDecimal(std::string_view text, float& value) {
   const char* p = text.data();
-  std::size_t n = text.size();
-  if (n == 0) return false;
+  const char* const end = p + text.size();
+  if (p == end) return false;
   const bool negative = *p == '-';
-  if (*p == '-' || *p == '+') {
-    ++p;
-    --n;
+  if (*p == '-' || *p == '+') ++p;
+  std::uint64_t mantissa = 0;
+  const char* const int_start = p;
+  while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+  const auto int_digits = static_cast<int>(p - int_start);
+  int decimals = 0;
+  if (p < end && *p == '.' && int_digits > 0) {  // the point follows a digit
+    const char* const fraction_start = ++p;
+    while (p < end && IsDigit(*p)) {
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    }
+    decimals = static_cast<int>(p - fraction_start);
   }
-  if (n == 0 || n > 16) return false;
-  const unsigned __int128 bytes = LoadField(p, n);
-  std::uint32_t digit_bits = 0, point_bits = 0;  // bit i: byte i is a digit, a point
-#if defined(__SSE2__)
-  const __m128i v = _mm_set_epi64x(static_cast<long long>(static_cast<std::uint64_t>(bytes >> 64)),
-                                   static_cast<long long>(static_cast<std::uint64_t>(bytes)));
-  // Signed compares: bytes from 0x80 on count as below '0'.
-  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)),
-                                      _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
-  digit_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(digit));
-  point_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
-#else
-  for (std::size_t i = 0; i < n; ++i) {
-    const char c = p[i];
-    if (IsDigit(c)) digit_bits |= 1u << i;
-    if (c == '.') point_bits |= 1u << i;
-  }
-#endif
-  const std::uint32_t field_bits = (1u << n) - 1;
-  digit_bits &= field_bits;
-  point_bits &= field_bits;
-  // Every byte a digit but for at most one point, which follows a digit.
-  if ((digit_bits | point_bits) != field_bits || (point_bits & (point_bits - 1)) != 0 ||
-      (point_bits & 1) != 0) {
-    return false;
-  }
-  const int point = point_bits == 0 ? static_cast<int>(n) : std::countr_zero(point_bits);
-  const int decimals = point_bits == 0 ? 0 : static_cast<int>(n) - point - 1;
-  if (point + decimals > 15) return false;
-  std::uint64_t mantissa = SixteenDigits(bytes, point);
-  if (decimals > 0) {
-    mantissa =
-        mantissa * kPowersOfTen[decimals] + SixteenDigits(bytes >> (8 * (point + 1)), decimals);
-  }
+  const int digits = int_digits + decimals;
+  if (p != end || digits == 0 || digits > 15) return false;
   value = static_cast<float>(negative ? -PlainQuotient(mantissa, decimals)
                                       : PlainQuotient(mantissa, decimals));
   return true;
@@ -361,8 +268,6 @@ float ParseNumber(std::string_view text) {
   if (ParsePlainDecimal(text, plain)) return plain;
   return ParseGeneralNumber(text);
 }
-
-float ParseNumberGeneral(std::string_view text) { return ParseGeneralNumber(text); }
 
 bool ParseStrictNumber(std::string_view text, float& value) {
   std::size_t i = 0;

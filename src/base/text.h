@@ -46,9 +46,6 @@ void SplitFields(std::string_view line, char separator, std::vector<std::string_
 // then to the nearest single. Empty or non-numeric text, and a value beyond the single range,
 // give 0.
 float ParseNumber(std::string_view text);
-// The same rule with every text through the general conversion, without ParseNumber's
-// shortcut for plain decimals ([+-]digits[.digits]): the same value for every text. For checks.
-float ParseNumberGeneral(std::string_view text);
 
 // The strict conversion for ring-segment and die-attach numbers: the whole text must be
 // [+-]?(digits[.digits]|.digits)([eE][+-]?digits)? and within the single range. Returns false

@@ -143,38 +143,6 @@ TEST(ParseNumberTest, PlainDecimalsRoundAsTheGeneralConversion) {
   EXPECT_GT(checked, 20000);
 }
 
-// The shortcut for plain decimals reads each field whole (up to 16 bytes after the sign, in
-// loads of 8, 4 or single bytes by its length): texts of every length from 0 to 19, of digits,
-// points, signs and bytes that end a plain decimal (a comma, an exponent, a blank, a byte from
-// 0x80 on), give the general conversion's value bit for bit.
-TEST(ParseNumberTest, AnyTextAsTheGeneralConversion) {
-  std::vector<std::string> texts = {"12345678901234.5",
-                                    "-1234567890123.45",
-                                    "123456789012345.",
-                                    "1234567890123456",
-                                    "9.",
-                                    "+.5",
-                                    "-.",
-                                    "0000000000000001",
-                                    "1.5\x80",
-                                    "\xB9",
-                                    "7\xAE"
-                                    "5",
-                                    "12345678.9012345"};
-  const std::string alphabet = "0123456789012345678901234567890123456789..-+ ,eE\x80\xB0";
-  std::mt19937_64 random(11);
-  for (int i = 0; i < 200000; ++i) {
-    std::string text(random() % 20, ' ');
-    for (char& c : text) c = alphabet[random() % alphabet.size()];
-    texts.push_back(text);
-  }
-  for (const std::string& text : texts) {
-    SCOPED_TRACE("[" + text + "]");
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(ParseNumber(text)),
-              std::bit_cast<std::uint32_t>(ParseNumberGeneral(text)));
-  }
-}
-
 TEST(ParseStrictNumberTest, AcceptsOnlyWholeNumbers) {
   struct Row {
     std::string text;
