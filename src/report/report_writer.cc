@@ -41,7 +41,8 @@ char* Put(char* p, const char (&text)[N]) {
 template <std::size_t L, std::size_t U>
 char* PutNumberLine(char* p, const char (&label)[L], float value, const char (&unit)[U]) {
   p = Put(p, label);
-  p = WriteFixed3Field(p, value, kFieldWidth);
+  p = WriteFixed3Field12(p, value);
+  static_assert(kFieldWidth == 12);
   p = Put(p, unit);
   return Put(p, "\r\n");
 }
