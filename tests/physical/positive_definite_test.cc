@@ -65,7 +65,7 @@ TEST(ScaledCholesky, DenseAndSparseAgreeOnEveryScale) {
 TEST(ScaledCholesky, LargeDenseMatricesFactoredByBlocksKeepTheLimit) {
   // n wires all coupled with k = -0.6: eigenvalues 1 + 0.6 s and 1 - 0.6 (n - 1) s, positive
   // definite while s < 1 / (0.6 (n - 1)); sizes around the blocks' edges.
-  for (const Eigen::Index n : {511, 512, 700}) {
+  for (const Eigen::Index n : {1023, 1024, 1300}) {
     SCOPED_TRACE(n);
     Eigen::MatrixXd a = Eigen::MatrixXd::Constant(n, n, -0.6);
     a.diagonal().setOnes();
@@ -78,6 +78,12 @@ TEST(ScaledCholesky, LargeDenseMatricesFactoredByBlocksKeepTheLimit) {
                  last = (1 - c) * (1 + double(n - 1) * c) / (1 + double(n - 2) * c);
     EXPECT_TRUE(cholesky.Holds(0.5 * limit, 0.999 * last));
     EXPECT_FALSE(cholesky.Holds(0.5 * limit, 1.001 * last));
+    // Once, in place: the same verdicts.
+    for (const double scale : {0.999, 1.001}) {
+      Eigen::MatrixXd scaled = Eigen::MatrixXd::Constant(n, n, -0.6 * scale * limit);
+      scaled.diagonal().setOnes();
+      EXPECT_EQ(ScaledCholesky(scaled).HoldsOnce(), scale < 1);
+    }
   }
 }
 
