@@ -34,7 +34,7 @@ constexpr double kFarPieceLengths = 4.0;
 // Closer, down to this many piece lengths apart, a 4 x 4 Gauss rule: error below 2e-5.
 constexpr double kMidPieceLengths = 1.5;
 // Wires solved together per cluster before their neighbours are added.
-constexpr std::size_t kBlockWires = 12;
+constexpr std::size_t kBlockWires = 24;
 // A wire cut into more pieces than this is not a bond wire.
 constexpr std::size_t kMaxPiecesPerWire = 4000;
 
