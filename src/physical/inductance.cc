@@ -486,6 +486,8 @@ Box LoopBox(const WireLoop& w) {
 // every sampled entry must lie within it.
 constexpr double kCompressionShare = 0.1;
 constexpr std::size_t kSamplesPerBlock = 16;
+// Pair sums a far block keeps from its approximation's rows and columns (16 bytes each).
+constexpr std::size_t kKeptPairs = std::size_t(1) << 22;
 
 // The mutual terms of the dense matrices, block by block of the cluster tree: near blocks
 // entry by entry, far blocks by cross approximation of the partial and of the loop matrix,
@@ -519,25 +521,18 @@ void CompressedMutuals(const std::vector<WireLoop>& loops, const std::vector<Pai
       }
     }
   };
-  // The block of `m` from its cross approximation, or nothing written when that fails.
+  // The block of `m` from the cross approximation of its rows and columns (block-local, filled
+  // by `row` and `col`, single entries by `at`), or nothing written when that fails.
   const auto compressed = [&](const ClusterTree::Node& a, const ClusterTree::Node& b,
-                              const auto& value, const auto& own, SymmetricMatrix& m) {
+                              const auto& row, const auto& col, const auto& at, const auto& own,
+                              SymmetricMatrix& m) {
     const std::size_t rows = a.end - a.begin, cols = b.end - b.begin;
-    const auto at = [&](std::size_t r, std::size_t c) {
-      return value(tree.order[a.begin + r], tree.order[b.begin + c]);
-    };
     double least_a = std::numeric_limits<double>::max(), least_b = least_a;
     for (std::size_t r = a.begin; r < a.end; ++r) least_a = std::min(least_a, own(tree.order[r]));
     for (std::size_t c = b.begin; c < b.end; ++c) least_b = std::min(least_b, own(tree.order[c]));
     const std::optional<LowRank> low = CrossApproximation(
-        rows, cols,
-        [&](std::size_t r, std::vector<double>& out) {
-          for (std::size_t c = 0; c < cols; ++c) out[c] = at(r, c);
-        },
-        [&](std::size_t c, std::vector<double>& out) {
-          for (std::size_t r = 0; r < rows; ++r) out[r] = at(r, c);
-        },
-        kCompressionShare * 1e-5 * std::sqrt(least_a * least_b), rows * cols / (rows + cols));
+        rows, cols, row, col, kCompressionShare * 1e-5 * std::sqrt(least_a * least_b),
+        rows * cols / (rows + cols));
     if (!low) return false;
     // Entries spread over the block, the same ones on every run.
     for (std::size_t s = 0; s < kSamplesPerBlock; ++s) {
@@ -558,18 +553,77 @@ void CompressedMutuals(const std::vector<WireLoop>& loops, const std::vector<Pai
     return true;
   };
   // A far block: the loop matrix compressed, or both directly; then the partial matrix
-  // compressed, or directly from the wires' own pieces alone (no connectors, no images).
+  // compressed, or directly from the wires' own pieces alone (no connectors, no images). The
+  // rows and columns the loop matrix's approximation sums hold the partial terms too: they are
+  // kept (up to kKeptPairs pairs a block), so that no pair is summed twice and a block that
+  // does not compress costs little more than its direct sums.
   const auto far = [&](const ClusterTree::Node& a, const ClusterTree::Node& b) {
-    const auto loop_value = [&](std::size_t i, std::size_t j) { return mutual(i, j).loop; };
+    const std::size_t rows = a.end - a.begin, cols = b.end - b.begin;
+    const auto pair = [&](std::size_t r, std::size_t c) {
+      return mutual(tree.order[a.begin + r], tree.order[b.begin + c]);
+    };
+    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> row_at(rows, kNone), col_at(cols, kNone);  // into `kept`
+    std::vector<PairSums> kept;
+    const auto known = [&](std::size_t r, std::size_t c) -> const PairSums* {
+      if (row_at[r] != kNone) return &kept[row_at[r] + c];
+      if (col_at[c] != kNone) return &kept[col_at[c] + r];
+      return nullptr;
+    };
+    const auto both = [&](std::size_t r, std::size_t c) {
+      const PairSums* s = known(r, c);
+      return s != nullptr ? *s : pair(r, c);
+    };
+    // Row r (or column c) of the loop matrix, summed and kept the first time it is asked for.
+    const auto line = [&](std::size_t length, std::size_t& at, const auto& sum,
+                          std::vector<double>& out) {
+      if (at == kNone && kept.size() + length <= kKeptPairs) {
+        const std::size_t first = kept.size();
+        for (std::size_t k = 0; k < length; ++k) kept.push_back(sum(k));
+        at = first;
+      }
+      for (std::size_t k = 0; k < length; ++k)
+        out[k] = at != kNone ? kept[at + k].loop : sum(k).loop;
+    };
+    const auto loop_row = [&](std::size_t r, std::vector<double>& out) {
+      line(
+          cols, row_at[r], [&](std::size_t c) { return both(r, c); }, out);
+    };
+    const auto loop_col = [&](std::size_t c, std::vector<double>& out) {
+      line(
+          rows, col_at[c], [&](std::size_t r) { return both(r, c); }, out);
+    };
+    const auto loop_at = [&](std::size_t r, std::size_t c) { return both(r, c).loop; };
+    const auto partial_at = [&](std::size_t r, std::size_t c) {
+      const PairSums* s = known(r, c);
+      return s != nullptr ? s->partial
+                          : mutual_partial(tree.order[a.begin + r], tree.order[b.begin + c]);
+    };
+    const auto partial_row = [&](std::size_t r, std::vector<double>& out) {
+      for (std::size_t c = 0; c < cols; ++c) out[c] = partial_at(r, c);
+    };
+    const auto partial_col = [&](std::size_t c, std::vector<double>& out) {
+      for (std::size_t r = 0; r < rows; ++r) out[r] = partial_at(r, c);
+    };
     const auto loop_self = [&](std::size_t i) { return self[i].loop; };
     const auto partial_self = [&](std::size_t i) { return self[i].partial; };
-    if (!compressed(a, b, loop_value, loop_self, loop)) return direct(a, b, false);
-    if (compressed(a, b, mutual_partial, partial_self, partial)) return;
-    for (std::size_t r = a.begin; r < a.end; ++r) {
-      for (std::size_t c = b.begin; c < b.end; ++c) {
-        const std::size_t i = tree.order[r], j = tree.order[c];
-        partial.values[i * n + j] = partial.values[j * n + i] = mutual_partial(i, j);
+    const auto write = [&](SymmetricMatrix& m, std::size_t r, std::size_t c, double value) {
+      const std::size_t i = tree.order[a.begin + r], j = tree.order[b.begin + c];
+      m.values[i * n + j] = m.values[j * n + i] = value;
+    };
+    if (!compressed(a, b, loop_row, loop_col, loop_at, loop_self, loop)) {
+      for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t c = 0; c < cols; ++c) {
+          const PairSums m = both(r, c);
+          write(partial, r, c, m.partial);
+          write(loop, r, c, m.loop);
+        }
       }
+      return;
+    }
+    if (compressed(a, b, partial_row, partial_col, partial_at, partial_self, partial)) return;
+    for (std::size_t r = 0; r < rows; ++r) {
+      for (std::size_t c = 0; c < cols; ++c) write(partial, r, c, partial_at(r, c));
     }
   };
   // Blocks in runs, for progress and cancelling; the fraction counts entries.
