@@ -414,6 +414,17 @@ char* WriteFixed3Field(char* out, double value, std::size_t width) {
   return out + width;
 }
 
+// A single times 1000 is exact in double (24 and 7 significant bits), and so is a half added to
+// it below 2^34 (or the sum lies below 0.75): the whole part of the sum is the value in
+// thousandths rounded half away from zero, as ExactThousandths finds it with integers.
+char* WriteFixed3Field12(char* out, float value) {
+  const double half_up = std::fabs(static_cast<double>(value)) * 1000.0 + 0.5;
+  if (!(half_up < 1e10)) return WriteFixed3Field(out, value, 12);  // also NaN
+  std::memset(out, ' ', 12);
+  WriteThousandthsBackwards(out + 12, value < 0, static_cast<std::uint64_t>(half_up));
+  return out + 12;
+}
+
 void AppendFixed3Field(std::string& out, double value, std::size_t width) {
   const std::size_t at = out.size();
   out.resize(at + width);

@@ -64,6 +64,8 @@ void AppendFixed3(std::string& out, double value);
 void AppendFixed3Field(std::string& out, double value, std::size_t width);
 // The same `width` characters written at `out`; returns their end.
 char* WriteFixed3Field(char* out, double value, std::size_t width);
+// WriteFixed3Field(out, value, 12) for a single, the report's field.
+char* WriteFixed3Field12(char* out, float value);
 
 // |value| in whole thousandths, rounded half away from zero exactly as the "0.000" texts above
 // round it; false when |value| is 1e12 or more (or NaN).

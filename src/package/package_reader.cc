@@ -214,6 +214,59 @@ void SplitPackageLine(std::string_view line, std::array<std::string_view, kField
   for (; count < kFieldCount; ++count) f[count] = {};
 }
 
+// Where the blanks and tabs, the line feeds and the carriage returns of the 64 bytes at `p`
+// stand: bit i for byte i.
+struct ByteClasses {
+  std::uint64_t separators = 0, line_feeds = 0, returns = 0;
+};
+
+ByteClasses ClassifyBlock(const char* p) {
+  ByteClasses c;
+#if defined(__SSE2__)
+  const __m128i blanks = _mm_set1_epi8(' ');
+  const __m128i tabs = _mm_set1_epi8('\t');
+  const __m128i feeds = _mm_set1_epi8('\n');
+  const __m128i returns = _mm_set1_epi8('\r');
+  auto bits = [](__m128i found, int at) {
+    return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(found))) << at;
+  };
+  for (int at = 0; at < 64; at += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    c.separators |=
+        bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, blanks), _mm_cmpeq_epi8(bytes, tabs)), at);
+    c.line_feeds |= bits(_mm_cmpeq_epi8(bytes, feeds), at);
+    c.returns |= bits(_mm_cmpeq_epi8(bytes, returns), at);
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (p[i] == ' ' || p[i] == '\t') c.separators |= bit;
+    if (p[i] == '\n') c.line_feeds |= bit;
+    if (p[i] == '\r') c.returns |= bit;
+  }
+#endif
+  return c;
+}
+
+// SplitPackageLine for a line of `size` (below 64) bytes at `text` whose blanks and tabs are the
+// bits of `separators` below `size`: the bytes from `size` on count as blanks.
+void SplitShortLine(const char* text, std::size_t size, std::uint64_t separators,
+                    std::array<std::string_view, kFieldCount>& f) {
+  separators |= ~std::uint64_t{0} << size;
+  const std::uint64_t before = (separators << 1) | 1;
+  std::uint64_t starts = ~separators & before;  // a byte that is none after one that is
+  std::uint64_t ends = separators & ~before;    // the reverse; one after each start
+  std::size_t count = 0;
+  for (; starts != 0 && count < kFieldCount; ++count) {
+    const auto at = static_cast<std::size_t>(std::countr_zero(starts));
+    const auto end = static_cast<std::size_t>(std::countr_zero(ends));
+    starts &= starts - 1;
+    ends &= ends - 1;
+    f[count] = std::string_view(text + at, end - at);
+  }
+  for (; count < kFieldCount; ++count) f[count] = {};
+}
+
 // How many records of each kind a package text holds at most (lines are counted by their
 // keyword, section or not), so that the lists are sized once instead of growing by copies.
 struct RecordCounts {
@@ -296,26 +349,58 @@ class PackageParser {
   }
 
   // Reads the lines of `text`, which continue the lines read so far (the text before ends at
-  // a line feed).
+  // a line feed), as LineReader hands them out. A line shorter than 64 bytes, ended by a line
+  // feed with at most a carriage return just before it, is found and split in one look at its
+  // 64 bytes (while 64 bytes of the text are left); any other line goes through LineReader's
+  // rules and SplitPackageLine.
   void Run(std::string_view text) {
-    LineReader lines(text);
-    std::string_view line;
-    while (lines.Next(line)) {
-      if (line.empty()) continue;
-      line_ = lines_before_ + lines.line_number();
-      SplitPackageLine(line, f_);
-      std::array<char, 16> buf{};
-      const std::string_view keyword = UpperKeyword(f_[0], buf);
-      if (header_) {
-        header_ = !Header(keyword);
-      } else {
-        Record(keyword);
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    int lines = 0;
+    while (p != end) {
+      ++lines;
+      if (end - p >= 64) {
+        const ByteClasses c = ClassifyBlock(p);
+        if (c.line_feeds != 0) {
+          const auto feed = static_cast<std::size_t>(std::countr_zero(c.line_feeds));
+          const std::uint64_t returns = c.returns & ((std::uint64_t{1} << feed) - 1);
+          if (returns == 0 || returns == std::uint64_t{1} << (feed - 1)) {
+            const std::size_t size = returns == 0 ? feed : feed - 1;
+            const char* const line = p;
+            p += feed + 1;
+            if (size == 0) continue;
+            line_ = lines_before_ + lines;
+            SplitShortLine(line, size, c.separators, f_);
+            Dispatch();
+            continue;
+          }
+        }
       }
+      const void* feed = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+      const char* const line_end = feed != nullptr ? static_cast<const char*>(feed) : end;
+      std::string_view line;
+      LineReader reader(std::string_view(p, static_cast<std::size_t>(line_end - p)));
+      p = feed != nullptr ? line_end + 1 : end;
+      if (!reader.Next(line) || line.empty()) continue;
+      line_ = lines_before_ + lines;
+      SplitPackageLine(line, f_);
+      Dispatch();
     }
-    lines_before_ += lines.line_number();
+    lines_before_ += lines;
   }
 
  private:
+  // Takes the line split into f_.
+  void Dispatch() {
+    std::array<char, 16> buf{};
+    const std::string_view keyword = UpperKeyword(f_[0], buf);
+    if (header_) {
+      header_ = !Header(keyword);
+    } else {
+      Record(keyword);
+    }
+  }
+
   float Num(std::size_t i) const { return ParseNumber(f_[i]); }
   std::string Str(std::size_t i) const { return std::string(f_[i]); }
 

@@ -2,7 +2,6 @@
 
 #include <malloc.h>
 
-#include <Eigen/Cholesky>
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
@@ -19,6 +18,7 @@
 
 #include "base/stage_error.h"
 #include "physical/charge_harmonics.h"
+#include "physical/dense_algebra.h"
 #include "physical/kernels.h"
 #include "physical/memory_budget.h"
 #include "physical/parallel_fault.h"
@@ -471,14 +471,14 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   };
   fill(harmonics != nullptr);
   // Factorised in place: P itself is not needed again.
-  Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(p);
+  bool factored = FactorLowerInPlace(p);
   without_harmonics = false;
-  if (llt.info() != Eigen::Success && harmonics != nullptr) {
+  if (!factored && harmonics != nullptr) {
     without_harmonics = true;
     fill(false);
-    llt.compute(p);
+    factored = FactorLowerInPlace(p);
   }
-  if (llt.info() != Eigen::Success) {
+  if (!factored) {
     throw StageError("the potential matrix of wires " + JoinNames(names) +
                      " is not positive definite: wires come too close for the capacitance "
                      "model; --no-capacitance leaves it out");
@@ -514,7 +514,8 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
   }
   // Piece charges for one volt on each solved conductor in turn; C_km = sum over k's pieces of
   // charge (m), the mean of C_km and C_mk where both are solved for.
-  const Eigen::MatrixXd charges = llt.solve(solved_volts);
+  Eigen::MatrixXd charges = std::move(solved_volts);
+  SolveWithLowerFactor(p, charges);
   const Eigen::MatrixXd sums = unit_volts.transpose() * charges;  // m x solved
   const auto c = [&](Eigen::Index a, Eigen::Index b) {
     const Eigen::Index ca = column[static_cast<std::size_t>(a)];

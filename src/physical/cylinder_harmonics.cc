@@ -41,10 +41,10 @@ Layout MakeLayout(const CrossSection& section, int available) {
 }
 
 // The multiple-scattering system (I - R A) x = R B q and the mean field C x, where g = A x + B q
-// is the field falling on each cylinder in its local harmonics and R the reflection; `reflect`
-// holds R A.
+// is the field falling on each cylinder in its local harmonics and R the reflection;
+// `reflect_t` holds (R A)^T, whose columns run along the harmonics of one source cylinder.
 struct System {
-  Eigen::MatrixXcd reflect, rhs, mean;
+  Eigen::MatrixXcd reflect_t, rhs, mean;
 };
 
 System BuildSystem(const CrossSection& section, const std::vector<Complex>& reflection,
@@ -53,7 +53,7 @@ System BuildSystem(const CrossSection& section, const std::vector<Complex>& refl
   const double a = section.radius_m;
   const int top = *std::max_element(layout.orders.begin(), layout.orders.end());
   System sys;
-  sys.reflect = Eigen::MatrixXcd::Zero(layout.size, layout.size);
+  sys.reflect_t = Eigen::MatrixXcd::Zero(layout.size, layout.size);
   sys.rhs = Eigen::MatrixXcd::Zero(layout.size, count);
   sys.mean = Eigen::MatrixXcd::Zero(count, layout.size);
   // binom(n + l - 1, l).
@@ -77,14 +77,21 @@ System BuildSystem(const CrossSection& section, const std::vector<Complex>& refl
       const Complex u = (a / std::norm(d)) * (family == 0 ? std::conj(d) : d);
       powers[0] = 1;
       for (int p = 1; p <= lk + nm; ++p) powers[p] = powers[p - 1] * u;
+      const auto first_n = static_cast<Eigen::Index>(layout.At(m, 1, from_sense[family]));
       for (int l = 1; l <= lk; ++l) {
         const std::size_t row = layout.At(k, l, 1 - family);
         const Complex r = reflection[static_cast<std::size_t>(l) - 1];
         const double alternate = l % 2 == 0 ? 1.0 : -1.0;
         sys.rhs(row, m) += r * (sign * alternate / (2.0 * l)) * powers[l];
+        // Column `row` of (R A)^T, harmonics n of m in a row: r_l binom(n + l - 1, l) (a/d)^(n+l)
+        // with its sign, multiplied out by hand (no checks for infinite parts: all are finite).
+        const Complex s = r * (sign * alternate);
+        Complex* out = &sys.reflect_t(first_n, static_cast<Eigen::Index>(row));
         for (int n = 1; n <= nm; ++n) {
-          sys.reflect(row, layout.At(m, n, from_sense[family])) +=
-              r * (sign * alternate * binom(n, l)) * powers[n + l];
+          const double b = binom(n, l);
+          const Complex& p = powers[static_cast<std::size_t>(n + l)];
+          const double pr = b * p.real(), pi = b * p.imag();
+          out[n - 1] += Complex(s.real() * pr - s.imag() * pi, s.real() * pi + s.imag() * pr);
         }
       }
       for (int n = 1; n <= nm; ++n)
@@ -147,7 +154,7 @@ Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
   if (layout.size == 0) return Eigen::MatrixXcd::Zero(count, count);
   const System sys = BuildSystem(section, reflection, layout);
   const Eigen::MatrixXcd matrix =
-      Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect;
+      Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect_t.transpose();
   const Eigen::MatrixXcd m = sys.mean * matrix.partialPivLu().solve(sys.rhs);
   CheckFinite(m.allFinite());
   return 0.5 * (m + m.transpose());
@@ -166,14 +173,14 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
   bool converged = false;
   for (int step = 0; step < kMaxReflections && !converged; ++step) {
     next = c;
-    next.noalias() += sys.reflect.transpose() * w;
+    next.noalias() += sys.reflect_t * w;
     converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
     w.swap(next);
   }
   if (!converged) {
     const Eigen::MatrixXcd matrix =
-        Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect;
-    w = matrix.transpose().partialPivLu().solve(c);
+        Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect_t;
+    w = matrix.partialPivLu().solve(c);
   }
   const Eigen::VectorXcd m = sys.rhs.transpose() * w;
   CheckFinite(m.allFinite());

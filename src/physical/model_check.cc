@@ -191,7 +191,7 @@ bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what,
   const bool any_margin = std::any_of(margin.begin(), margin.end(), [](double v) { return v > 0; });
   if (k_max <= 1 + 1e-12 &&
       (HoldsBySparsePart(m, model.coincident, margin) ||
-       (any_margin && ReducedCholesky(m, model.coincident, margin).Holds(1.0)))) {
+       (any_margin && ReducedCholesky(m, model.coincident, margin).HoldsOnce()))) {
     return true;
   }
   ScaledCholesky cholesky = ReducedCholesky(m, model.coincident);
@@ -301,7 +301,7 @@ void CheckProximity(Model& model, const SymmetricMatrix& l, bool loop, bool l_sa
       return ReducedCholesky(
                  WithCorrection(l, r.internal_inductance_h, c.delta_inductance_h, scale),
                  model.coincident)
-          .Holds(1.0);
+          .HoldsOnce();
     };
     if (holds(1.0)) continue;
     if (!holds(0.0)) {
@@ -377,7 +377,7 @@ void CheckCapacitance(Model& model, SymmetricMatrix& c) {
 
 bool PositiveDefinite(const SymmetricMatrix& m,
                       const std::vector<std::vector<std::size_t>>& coincident) {
-  return ReducedCholesky(m, coincident).Holds(1.0);
+  return ReducedCholesky(m, coincident).HoldsOnce();
 }
 
 void CheckReturnLoop(const Model& model, const ReturnLoop& loop, double frequency_hz) {

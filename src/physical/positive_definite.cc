@@ -1,10 +1,10 @@
 #include "physical/positive_definite.h"
 
-#include <Eigen/Cholesky>
 #include <algorithm>
 #include <string>
 #include <utility>
 
+#include "physical/dense_algebra.h"
 #include "physical/memory_budget.h"
 
 namespace ostrel::physical {
@@ -33,35 +33,25 @@ Eigen::SparseMatrix<double> ScaledCopy(const Eigen::SparseMatrix<double>& lower,
 // Large matrices go by blocks of columns: each block's diagonal part factored, the rows below
 // solved against it, and the columns to its right updated, the last two shared among the
 // threads in pieces of fixed size (each piece's arithmetic is one thread's, so the outcome does
-// not depend on the thread count). Small ones take Eigen's LLT as they are.
+// not depend on the thread count). Small ones are factored at once.
 bool LowerCholeskyInPlace(Eigen::MatrixXd& a) {
   const Eigen::Index n = a.rows();
-  constexpr Eigen::Index kBlock = 128;
-  if (n < 4 * kBlock) {
-    const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(a);
-    return llt.info() == Eigen::Success;
-  }
+  constexpr Eigen::Index kBlock = 256;
+  if (n < 4 * kBlock) return FactorLowerInPlace(a);
   for (Eigen::Index k = 0; k < n; k += kBlock) {
     const Eigen::Index kb = std::min(kBlock, n - k), below = n - k - kb;
-    auto diagonal = a.block(k, k, kb, kb);
-    const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>, Eigen::Lower> llt(diagonal);
-    if (llt.info() != Eigen::Success) return false;
+    if (!FactorLowerInPlace(a.block(k, k, kb, kb))) return false;
     if (below == 0) break;
     const Eigen::Index pieces = (below + kBlock - 1) / kBlock;
 #pragma omp parallel for schedule(dynamic, 1)
     for (Eigen::Index p = 0; p < pieces; ++p) {
       const Eigen::Index r = k + kb + p * kBlock, rb = std::min(kBlock, n - r);
-      auto rows = a.block(r, k, rb, kb);
-      a.block(k, k, kb, kb)
-          .triangularView<Eigen::Lower>()
-          .transpose()
-          .solveInPlace<Eigen::OnTheRight>(rows);
+      SolveRightLowerTransposed(a.block(k, k, kb, kb), a.block(r, k, rb, kb));
     }
 #pragma omp parallel for schedule(dynamic, 1)
     for (Eigen::Index p = 0; p < pieces; ++p) {
       const Eigen::Index j = k + kb + p * kBlock, jb = std::min(kBlock, n - j);
-      a.block(j, j, n - j, jb).noalias() -=
-          a.block(j, k, n - j, kb) * a.block(j, k, jb, kb).transpose();
+      SubtractProduct(a.block(j, k, n - j, kb), a.block(j, k, jb, kb), a.block(j, j, n - j, jb));
     }
   }
   return true;
@@ -105,6 +95,13 @@ bool ScaledCholesky::Holds(double scale, double min_pivot) {
   // Factored in place: L overwrites the lower triangle of `work`.
   if (!LowerCholeskyInPlace(work)) return false;
   const double root = work.rows() > 0 ? work.diagonal().minCoeff() : 1.0;
+  return root * root >= min_pivot;
+}
+
+bool ScaledCholesky::HoldsOnce(double min_pivot) && {
+  if (!dense_) return Holds(1.0, min_pivot);
+  if (!LowerCholeskyInPlace(dense_lower_)) return false;
+  const double root = dense_lower_.rows() > 0 ? dense_lower_.diagonal().minCoeff() : 1.0;
   return root * root >= min_pivot;
 }
 

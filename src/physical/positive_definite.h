@@ -31,6 +31,8 @@ class ScaledCholesky {
   // through with every pivot L_jj^2 at or above `min_pivot` (0: the matrix is positive
   // definite).
   bool Holds(double scale, double min_pivot = 0);
+  // The same at scale 1, once: a dense matrix is factored where it lies, with no copy.
+  bool HoldsOnce(double min_pivot = 0) &&;
 
  private:
   bool dense_;

@@ -1,6 +1,8 @@
 #include "report/report_writer.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -41,7 +43,8 @@ char* Put(char* p, const char (&text)[N]) {
 template <std::size_t L, std::size_t U>
 char* PutNumberLine(char* p, const char (&label)[L], float value, const char (&unit)[U]) {
   p = Put(p, label);
-  p = WriteFixed3Field(p, value, kFieldWidth);
+  p = WriteFixed3Field12(p, value);
+  static_assert(kFieldWidth == 12);
   p = Put(p, unit);
   return Put(p, "\r\n");
 }
@@ -138,22 +141,33 @@ std::string ReportText(const ReportHeader& header, const WireList& wires) {
 
 ReportPieces::ReportPieces(const ReportHeader& header, std::function<void(std::string_view)> write)
     : write_(std::move(write)) {
-  piece_.reserve(kPieceBytes + 4096);
-  AppendHeader(piece_, header);
+  std::string head;
+  AppendHeader(head, header);
+  capacity_ = std::max(kPieceBytes + 4096, head.size());
+  piece_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  std::memcpy(piece_.get(), head.data(), head.size());
+  size_ = head.size();
 }
 
 void ReportPieces::Add(const Wire& wire) {
-  AppendWireBlock(piece_, wire);
-  if (piece_.size() >= kPieceBytes) {
-    write_(piece_);
-    piece_.clear();
+  const std::size_t room = kBlockBytes + wire.Name.size();
+  if (capacity_ - size_ < room) {
+    Flush();
+    if (capacity_ < room) {  // a name longer than a piece
+      piece_ = std::make_unique_for_overwrite<char[]>(room);
+      capacity_ = room;
+    }
   }
+  size_ = static_cast<std::size_t>(PutWireBlock(piece_.get() + size_, wire) - piece_.get());
+  if (size_ >= kPieceBytes) Flush();
 }
 
-void ReportPieces::Finish() {
-  if (!piece_.empty()) write_(piece_);
-  piece_.clear();
+void ReportPieces::Flush() {
+  if (size_ > 0) write_(std::string_view(piece_.get(), size_));
+  size_ = 0;
 }
+
+void ReportPieces::Finish() { Flush(); }
 
 void WriteReportPieces(const ReportHeader& header, const WireList& wires,
                        const std::function<void(std::string_view)>& write) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -46,8 +47,13 @@ class ReportPieces {
   void Finish();
 
  private:
+  // Hands over the bytes gathered so far.
+  void Flush();
+
   std::function<void(std::string_view)> write_;
-  std::string piece_;
+  // The piece being gathered: written in place, never cleared first.
+  std::unique_ptr<char[]> piece_;
+  std::size_t size_ = 0, capacity_ = 0;
 };
 
 }  // namespace ostrel

@@ -190,6 +190,28 @@ TEST(FormatTest, FixedThreeDecimalsRoundsHalvesAwayFromZero) {
   }
 }
 
+// The report's field of a single, made by a shortcut (the single times 1000, plus a half, is
+// exact), is the field of the exact rule: ties, values that round to zero, the last that fit
+// seven whole digits and the first that do not, the largest, the smallest, NaN and infinities,
+// and random bit patterns of every exponent.
+TEST(FormatTest, SingleFieldAsTheExactField) {
+  std::vector<float> values = {0.0625f,     -0.0625f,   0.1875f,   2.5625f,       0.0005f,
+                               -0.0004999f, 0.0f,       -0.0f,     9999999.0f,    -9999999.0f,
+                               9999999.5f,  10000000.f, -1e7f,     0x1p-149f,     -0x1p-126f,
+                               3.4e38f,     -3.4e38f,   1e10f,     std::nanf(""), INFINITY,
+                               -INFINITY,   1013.5125f, 130.67049f};
+  std::mt19937 random(5);
+  for (int i = 0; i < 300000; ++i)
+    values.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(random())));
+  for (const float value : values) {
+    SCOPED_TRACE(value);
+    char shortcut[12], exact[12];
+    ASSERT_EQ(WriteFixed3Field12(shortcut, value), shortcut + 12);
+    WriteFixed3Field(exact, value, 12);
+    ASSERT_EQ(std::string(shortcut, 12), std::string(exact, 12));
+  }
+}
+
 TEST(FormatTest, GeneralForm) {
   struct Row {
     double value;

@@ -141,6 +141,45 @@ TEST(PackageReaderTest, WithoutCompzEverythingIsHeader) {
   EXPECT_EQ(pkg.CompZ, 0.0f);
 }
 
+// Lines are split in one look at their 64 bytes when they are shorter and end in LF or CR LF,
+// otherwise by the general rules: both give the same fields. Each line is read at the end of
+// the text (fewer than 64 bytes left) and followed by another line.
+TEST(PackageReaderTest, LineEndsAndLengths) {
+  struct Row {
+    std::string line;
+    float x;
+    std::string extra;
+  };
+  const std::string pad = "CBP P1 1 2 0 3 4 0 T ";
+  const Row rows[] = {
+      {pad + "x\n", 1, "x"},
+      {pad + "x\r\n", 1, "x"},
+      {"CBP P1 1\r5 2 0 3 4 0 T x\r\n", 15, "x"},  // a carriage return inside is dropped
+      {"CBP P1 1 2 0 3 4 0 T x\r\r\n", 1, "x"},
+      {"\t CBP\tP1  1 2 0 3 4 0 T\tx \n", 1, "x"},
+      {pad + "x y z\n", 1, "x"},
+      {pad + std::string(62 - pad.size(), 'e') + "\r\n", 1, std::string(62 - pad.size(), 'e')},
+      {pad + std::string(63 - pad.size(), 'e') + "\n", 1, std::string(63 - pad.size(), 'e')},
+      {pad + std::string(63 - pad.size(), 'e') + "\r\n", 1, std::string(63 - pad.size(), 'e')},
+      {pad + std::string(64 - pad.size(), 'e') + "\n", 1, std::string(64 - pad.size(), 'e')},
+      {pad + std::string(130 - pad.size(), 'e') + "\n", 1, std::string(130 - pad.size(), 'e')},
+      {"CBP P1 1 2 0 3 4 0 T" + std::string(50, ' ') + "x\n", 1, "x"},
+      {pad + "x", 1, "x"},
+  };
+  for (const Row& row : rows) {
+    for (const std::string& after : {std::string(), "NOTE " + std::string(100, 'n') + "\n"}) {
+      if (row.line.back() != '\n' && !after.empty()) continue;
+      SCOPED_TRACE("[" + row.line + "] followed by " + std::to_string(after.size()) + " bytes");
+      const Package pkg = Read(std::string(kHeader) + "\n\r\n" + row.line + after);
+      ASSERT_EQ(pkg.ChipPads.size(), 1u);
+      EXPECT_EQ(pkg.ChipPads[0].Name, "P1");
+      EXPECT_EQ(pkg.ChipPads[0].X, row.x);
+      EXPECT_EQ(pkg.ChipPads[0].Extra, row.extra);
+      EXPECT_EQ(pkg.ChipPads[0].PadLine, 6);
+    }
+  }
+}
+
 TEST(PackageReaderTest, StrictNumbersStopTheReadAtTheirLine) {
   const char* bad[] = {"DAP D1 1 2 3 4\n", "DAP D1 1 2 3 4 5,5\n",
                        "SRING R N 0 0 0 0\nSRSEG R N x 1\n"};

@@ -47,12 +47,18 @@ def lines(a, centres, eps_r=1.0, harmonics=16):
                 block[:, k * per + 2 * n] = (-d.imag - di.imag) * a ** n
         rows.append(block)
     m = np.vstack(rows)
+    # Columns of unit norm: the harmonics of far centres fall off as (a / distance)^n, and
+    # unscaled their columns sink below the solver's rank cut-off in a way that depends on the
+    # linear algebra library.
+    norms = np.linalg.norm(m, axis=0)
+    norms[norms == 0] = 1.0
+    m = m / norms
     c = np.zeros((wires, wires))
     for wire in range(wires):
         v = np.zeros(wires * points)
         v[wire * points:(wire + 1) * points] = 1.0
         x, *_ = np.linalg.lstsq(m, v, rcond=None)
-        c[:, wire] = x[::per]
+        c[:, wire] = (x / norms)[::per]
     return 0.5 * (c + c.T)
 
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <Eigen/Core>
+
+// Dense Cholesky factorisations and solves of symmetric positive definite matrices (potential
+// coefficients, inductances) through LAPACK and BLAS as OpenBLAS provides them: its kernels are
+// chosen for the processor at run time, where Eigen's are fixed when the program is built for
+// every x86-64 machine. Each call runs on the calling thread alone; callers that want threads
+// share out the work themselves, so that no result depends on the thread count.
+namespace ostrel::physical {
+
+// Factors the lower triangle of `a` (column-major, contiguous columns) into L with A = L L^T,
+// in place; the strict upper triangle is left as it was. False when a pivot is not positive
+// (A is not positive definite); `a` then holds a partial factor.
+bool FactorLowerInPlace(Eigen::Ref<Eigen::MatrixXd> a);
+
+// B := B L^-T for the lower-triangular factor `l` (the rows below a factored diagonal block).
+void SolveRightLowerTransposed(const Eigen::Ref<const Eigen::MatrixXd>& l,
+                               Eigen::Ref<Eigen::MatrixXd> b);
+
+// C := C - A B^T.
+void SubtractProduct(const Eigen::Ref<const Eigen::MatrixXd>& a,
+                     const Eigen::Ref<const Eigen::MatrixXd>& b, Eigen::Ref<Eigen::MatrixXd> c);
+
+// X := A^-1 X in place, with L from FactorLowerInPlace.
+void SolveWithLowerFactor(const Eigen::Ref<const Eigen::MatrixXd>& l,
+                          Eigen::Ref<Eigen::MatrixXd> x);
+
+}  // namespace ostrel::physical
