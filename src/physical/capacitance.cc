@@ -1,12 +1,17 @@
 #include "physical/capacitance.h"
 
+#include <malloc.h>
+
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
+#include <mutex>
 #include <numbers>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,7 +37,7 @@ constexpr double kFarPieceLengths = 4.0;
 // Closer, down to this many piece lengths apart, a 4 x 4 Gauss rule: error below 2e-5.
 constexpr double kMidPieceLengths = 1.5;
 // Wires solved together per cluster before their neighbours are added.
-constexpr std::size_t kBlockWires = 12;
+constexpr std::size_t kBlockWires = 24;
 // A wire cut into more pieces than this is not a bond wire.
 constexpr std::size_t kMaxPiecesPerWire = 4000;
 
@@ -104,11 +109,11 @@ std::vector<std::pair<Point3, Point3>> StraightRuns(const std::vector<Point3>& p
   return runs;
 }
 
-// Cuts a conductor's path into pieces. The target piece length is the least of: an absolute
-// bound, a fraction of the height above the plane (the charge varies on that scale), and a length
-// that grows geometrically from `end_piece_radii` radii at either end of the wire (the charge
-// crowds towards an open end). Nodes are placed so that each piece spans an equal share of
-// the integral of 1/target along the run.
+// Cuts a conductor's path into pieces (their points fixed by the plane not yet placed). The target
+// piece length is the least of: an absolute bound, a fraction of the height above the plane (the
+// charge varies on that scale), and a length that grows geometrically from `end_piece_radii` radii
+// at either end of the wire (the charge crowds towards an open end). Nodes are placed so that each
+// piece spans an equal share of the integral of 1/target along the run.
 void AppendPieces(const Conductor& c, std::size_t wire, double depth_m,
                   const CapacitanceSettings& settings, std::size_t& run_id,
                   std::vector<Piece>& out) {
@@ -159,7 +164,6 @@ void AppendPieces(const Conductor& c, std::size_t wire, double depth_m,
       p.run_s0 = prev_x;
       p.run_s1 = x;
       p.seq = seq++;
-      PlacePoints(p, depth_m);
       out.push_back(p);
       prev_x = x;
     }
@@ -410,9 +414,12 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
   return std::find(finite.begin(), finite.end(), 0) == finite.end();
 }
 
-// Adds the circumferential harmonics of the charge (charge_harmonics.h) to the lower triangle of
-// the pieces' potential matrix: the mean of the two rows of a pair, for the pairs of the cluster.
-void AddHarmonics(const std::vector<Piece>& pieces, const ChargeHarmonics& harmonics,
+// The harmonics rows (charge_harmonics.h) of a cluster's pieces, in the cluster's order.
+using PieceRows = std::vector<std::span<const ChargeHarmonics::Entry>>;
+
+// Adds the circumferential harmonics of the charge to the lower triangle of the pieces' potential
+// matrix: the mean of the two rows of a pair, for the pairs of the cluster.
+void AddHarmonics(const std::vector<Piece>& pieces, const PieceRows& rows,
                   Eigen::Ref<Eigen::MatrixXd> p) {
   std::vector<std::pair<std::size_t, Eigen::Index>> local;  // (global index, index here)
   for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -421,7 +428,7 @@ void AddHarmonics(const std::vector<Piece>& pieces, const ChargeHarmonics& harmo
   std::sort(local.begin(), local.end());
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const auto a = static_cast<Eigen::Index>(i);
-    for (const ChargeHarmonics::Entry& e : harmonics.rows[pieces[i].global]) {
+    for (const ChargeHarmonics::Entry& e : rows[i]) {
       const auto at = std::lower_bound(local.begin(), local.end(),
                                        std::pair<std::size_t, Eigen::Index>{e.piece, 0});
       if (at == local.end() || at->first != e.piece) continue;
@@ -451,7 +458,7 @@ void AddHarmonics(const std::vector<Piece>& pieces, const ChargeHarmonics& harmo
 // conductor of one wire has the share 1.
 Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_count,
                              std::size_t conductor_count, std::size_t kept_wires, double eps_f_m,
-                             const ChargeHarmonics* harmonics, bool share,
+                             const PieceRows* harmonics, bool share,
                              const std::vector<std::string>& names, bool& without_harmonics) {
   const auto n = static_cast<Eigen::Index>(pieces.size());
   Eigen::MatrixXd p(n, n);
@@ -619,46 +626,78 @@ struct Gathered {
   std::size_t conductors = 0;
 };
 
+// A piece as kept for the whole package: the points fixed by the plane are placed when a cluster
+// gathers it (the kept pieces take a third of the room of gathered ones).
+struct StoredPiece {
+  Point3 p0, p1;
+  double length_m = 0, radius_m = 0;
+  std::size_t run = 0, seq = 0;
+  double run_s0 = 0, run_s1 = 0;
+};
+
 // Every wire's pieces and conductor, from which the systems of any set of wires are gathered.
 class PieceSource {
  public:
   PieceSource(const std::vector<Conductor>& conductors, double ground_depth_m, double eps_f_m,
               const CapacitanceSettings& settings,
               const std::vector<std::vector<std::size_t>>& joined)
-      : conductors_(conductors), by_wire_(conductors.size()), conductor_of_(conductors.size()) {
+      : conductors_(conductors),
+        depth_m_(ground_depth_m),
+        first_(1, 0),
+        conductor_of_(conductors.size()) {
     std::size_t run_id = 0;
+    std::vector<Piece> cut;
     for (std::size_t w = 0; w < conductors.size(); ++w) {
-      AppendPieces(conductors[w], w, ground_depth_m, settings, run_id, by_wire_[w]);
-      total_pieces_ += by_wire_[w].size();
+      cut.clear();
+      AppendPieces(conductors[w], w, ground_depth_m, settings, run_id, cut);
+      for (const Piece& p : cut) {
+        StoredPiece kept;
+        kept.p0 = p.p0;
+        kept.p1 = p.p1;
+        kept.length_m = p.length_m;
+        kept.radius_m = p.radius_m;
+        kept.run = p.run;
+        kept.seq = p.seq;
+        kept.run_s0 = p.run_s0;
+        kept.run_s1 = p.run_s1;
+        stored_.push_back(kept);
+      }
+      first_.push_back(stored_.size());
       conductor_of_[w] = w;
     }
+    stored_.shrink_to_fit();
     for (const auto& group : joined) {
       for (std::size_t w : group) conductor_of_[w] = group.front();
     }
     if (settings.proximity) {
       std::vector<ChargePiece> all;
+      all.reserve(stored_.size());
       for (std::size_t w = 0; w < conductors.size(); ++w) {
-        for (Piece& p : by_wire_[w]) {
-          p.global = all.size();
+        for (const StoredPiece& p : Pieces(w)) {
           all.push_back({p.p0, p.p1, p.radius_m, w, conductor_of_[w]});
         }
       }
-      harmonics_ = ComputeChargeHarmonics(all, ground_depth_m, eps_f_m);
+      harmonics_.emplace(std::move(all), ground_depth_m, eps_f_m);
     }
   }
 
-  std::size_t total_pieces() const { return total_pieces_; }
-  // The harmonics of the charge, or null when they are left out.
-  const ChargeHarmonics* Harmonics() const { return harmonics_ ? &*harmonics_ : nullptr; }
-  std::vector<std::string> Notes() const {
+  std::size_t total_pieces() const { return stored_.size(); }
+  // The harmonics of the charge of every piece (numbered in wire order), or null when they are
+  // left out.
+  const ChargeHarmonicRows* Harmonics() const { return harmonics_ ? &*harmonics_ : nullptr; }
+  std::span<const StoredPiece> Pieces(std::size_t wire) const {
+    return {stored_.data() + first_[wire], stored_.data() + first_[wire + 1]};
+  }
+  // The number of the wire's first piece among the pieces of all wires.
+  std::size_t FirstPiece(std::size_t wire) const { return first_[wire]; }
+  bool OneConductor(std::size_t a, std::size_t b) const {
+    return conductor_of_[a] == conductor_of_[b];
+  }
+  std::vector<std::string> Notes(const std::vector<ClosePair>& close) const {
     if (!harmonics_) return {};
     std::vector<std::string> names;
     for (const Conductor& c : conductors_) names.push_back(c.name);
-    return ChargeHarmonicNotes(harmonics_->close, names);
-  }
-  const std::vector<Piece>& Pieces(std::size_t wire) const { return by_wire_[wire]; }
-  bool OneConductor(std::size_t a, std::size_t b) const {
-    return conductor_of_[a] == conductor_of_[b];
+    return ChargeHarmonicNotes(close, names);
   }
 
   // The pieces of `members` in that order, conductors numbered in order of their first wire.
@@ -669,10 +708,22 @@ class PieceSource {
       const auto at = std::find(seen.begin(), seen.end(), conductor_of_[members[k]]);
       const auto local = static_cast<std::size_t>(at - seen.begin());
       if (at == seen.end()) seen.push_back(conductor_of_[members[k]]);
-      for (Piece p : by_wire_[members[k]]) {
+      for (std::size_t global = first_[members[k]]; global < first_[members[k] + 1]; ++global) {
+        const StoredPiece& kept = stored_[global];
+        Piece p;
+        p.p0 = kept.p0;
+        p.p1 = kept.p1;
+        p.length_m = kept.length_m;
+        p.radius_m = kept.radius_m;
         p.wire = k;
         p.conductor = local;
-        g.pieces.push_back(p);
+        p.run = kept.run;
+        p.run_s0 = kept.run_s0;
+        p.run_s1 = kept.run_s1;
+        p.seq = kept.seq;
+        p.global = global;
+        PlacePoints(p, depth_m_);
+        g.pieces.push_back(std::move(p));
       }
       g.names.push_back(conductors_[members[k]].name);
     }
@@ -693,15 +744,116 @@ class PieceSource {
 
  private:
   const std::vector<Conductor>& conductors_;
-  std::vector<std::vector<Piece>> by_wire_;
+  double depth_m_;
+  std::vector<StoredPiece> stored_;
+  std::vector<std::size_t> first_;  // wire w's pieces are stored_[first_[w]] to [first_[w + 1])
   std::vector<std::size_t> conductor_of_;
-  std::size_t total_pieces_ = 0;
-  std::optional<ChargeHarmonics> harmonics_;
+  std::optional<ChargeHarmonicRows> harmonics_;
+};
+
+// The harmonics rows of the wires' pieces, each wire's found by the first cluster that holds it
+// and freed after the last one (`users`: how many clusters hold each wire), so that a large
+// package never holds the rows of all its pieces at once. A row does not depend on which thread
+// finds it, or when.
+class WireRows {
+ public:
+  WireRows(const PieceSource& source, const std::vector<std::size_t>& users)
+      : source_(source), wires_(users.size()) {
+    for (std::size_t w = 0; w < users.size(); ++w) wires_[w].users = users[w];
+  }
+
+  // Finds the rows of the wires of `members` not found yet. A wire that another thread is
+  // finding is waited for once the others are done.
+  void Acquire(const std::vector<std::size_t>& members) {
+    std::vector<std::size_t> busy;
+    for (std::size_t w : members) {
+      std::unique_lock hold(wires_[w].lock, std::try_to_lock);
+      if (!hold.owns_lock()) {
+        busy.push_back(w);
+      } else {
+        FindLocked(w);
+      }
+    }
+    for (std::size_t w : busy) {
+      const std::lock_guard hold(wires_[w].lock);
+      FindLocked(w);
+    }
+  }
+
+  // The rows of a cluster's gathered pieces, `members` the cluster's wires; valid until its
+  // wires are released.
+  PieceRows Rows(const std::vector<Piece>& pieces, const std::vector<std::size_t>& members) const {
+    PieceRows rows;
+    rows.reserve(pieces.size());
+    for (const Piece& piece : pieces) {
+      const std::size_t w = members[piece.wire];
+      const Wire& wire = wires_[w];
+      const std::size_t k = piece.global - source_.FirstPiece(w);
+      rows.emplace_back(wire.entries.data() + wire.start[k], wire.start[k + 1] - wire.start[k]);
+    }
+    return rows;
+  }
+
+  // A cluster of `members` is done with their rows; a wire's are freed after its last cluster.
+  void Release(const std::vector<std::size_t>& members) {
+    for (std::size_t w : members) {
+      const std::lock_guard hold(wires_[w].lock);
+      if (--wires_[w].users == 0) {
+        wires_[w].entries = {};
+        wires_[w].start = {};
+      }
+    }
+  }
+
+  // The close pairs of every wire found, in piece order; once every cluster is done.
+  std::vector<ClosePair> Close() const {
+    std::vector<ClosePair> close;
+    for (const Wire& wire : wires_) close.insert(close.end(), wire.close.begin(), wire.close.end());
+    return close;
+  }
+
+ private:
+  struct Wire {
+    std::mutex lock;
+    std::size_t users = 0;
+    bool found = false;
+    std::vector<std::size_t> start;  // piece k's row: entries[start[k]] to [start[k + 1])
+    std::vector<ChargeHarmonics::Entry> entries;
+    std::vector<ClosePair> close;
+  };
+
+  // The wire's rows, found under its lock unless they are.
+  void FindLocked(std::size_t w) {
+    Wire& wire = wires_[w];
+    if (wire.found) return;
+    const ChargeHarmonicRows& field = *source_.Harmonics();
+    const std::size_t first = source_.FirstPiece(w);
+    const std::size_t count = source_.Pieces(w).size();
+    std::vector<std::vector<ChargeHarmonics::Entry>> rows(count);
+    std::size_t entries = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      rows[k] = field.Row(first + k, wire.close);
+      entries += rows[k].size();
+    }
+    wire.start.reserve(count + 1);
+    wire.entries.reserve(entries);
+    wire.start.push_back(0);
+    for (const auto& row : rows) {
+      wire.entries.insert(wire.entries.end(), row.begin(), row.end());
+      wire.start.push_back(wire.entries.size());
+    }
+    wire.found = true;
+  }
+
+  const PieceSource& source_;
+  std::vector<Wire> wires_;
 };
 
 // Small package: every wire in one system, every coupling kept, the work shared by the threads.
+// `rows` (null without the harmonics) holds one user of every wire.
 SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, double eps_f_m,
-                                 const Progress& progress, std::vector<char>& without_harmonics) {
+                                 const Progress& progress, WireRows* rows,
+                                 std::vector<char>& without_harmonics) {
   CheckCancel(progress);
   std::vector<std::size_t> all(wires);
   for (std::size_t w = 0; w < wires; ++w) all[w] = w;
@@ -714,13 +866,21 @@ SymmetricMatrix DenseCapacitance(const PieceSource& source, std::size_t wires, d
   Eigen::MatrixXd c;
   bool without = false;
   ParallelFault fault;
+  PieceRows piece_rows;
+  if (rows != nullptr) {
+#pragma omp parallel for schedule(dynamic, 1)
+    for (std::size_t w = 0; w < wires; ++w) fault.Run([&] { rows->Acquire({w}); });
+    fault.Rethrow();
+    piece_rows = rows->Rows(gathered.pieces, all);
+  }
 #pragma omp parallel
 #pragma omp single
   fault.Run([&] {
     c = SolveCluster(gathered.pieces, wires, gathered.conductors, wires, eps_f_m,
-                     source.Harmonics(), true, gathered.names, without);
+                     rows != nullptr ? &piece_rows : nullptr, true, gathered.names, without);
   });
   fault.Rethrow();
+  if (rows != nullptr) rows->Release(all);
   if (without) without_harmonics.assign(wires, 1);
   SymmetricMatrix result;
   result.n = wires;
@@ -737,7 +897,7 @@ std::vector<std::vector<std::size_t>> NeighbourWires(const PieceSource& source, 
   std::vector<std::vector<Point3>> points(wires);
   std::vector<Point3> lo(wires), hi(wires);
   for (std::size_t w = 0; w < wires; ++w) {
-    const std::vector<Piece>& pieces = source.Pieces(w);
+    const std::span<const StoredPiece> pieces = source.Pieces(w);
     for (const auto& p : pieces) points[w].push_back(p.p0);
     points[w].push_back(pieces.back().p1);
     lo[w] = hi[w] = points[w].front();
@@ -794,59 +954,108 @@ std::vector<std::vector<std::size_t>> WireBlocks(
 }
 
 // An entry of the lower triangle as one block found it.
+// (Wire numbers as 32 bits: a large package's entries are held twice while they are merged.)
 struct Found {
-  std::size_t i, j;
+  std::uint32_t i, j;
   double value;
 };
 
-// The rows of one block's members, solved with every neighbour of one of them (the block's
-// members first in the cluster); couplings to wires beyond the cut-off are dropped: they stay
-// in the diagonal, as capacitance to ground.
-std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::size_t>& block,
-                              const std::vector<std::vector<std::size_t>>& neighbours,
-                              double eps_f_m, std::vector<char>& without_harmonics) {
+// A block's cluster: its members, then every neighbour of one of them.
+std::vector<std::size_t> ClusterOf(const std::vector<std::size_t>& block,
+                                   const std::vector<std::vector<std::size_t>>& neighbours) {
   std::vector<std::size_t> cluster = block;
   for (std::size_t w : block) {
     for (std::size_t nb : neighbours[w]) {
       if (std::find(cluster.begin(), cluster.end(), nb) == cluster.end()) cluster.push_back(nb);
     }
   }
+  return cluster;
+}
+
+// The rows of one block's members, solved with their cluster (the block's members first);
+// couplings to wires beyond the cut-off are dropped: they stay in the diagonal, as capacitance
+// to ground. `rows` (null without the harmonics) counts the cluster among its wires' users.
+std::vector<Found> SolveBlock(const PieceSource& source, const std::vector<std::size_t>& block,
+                              const std::vector<std::size_t>& cluster,
+                              const std::vector<std::vector<std::size_t>>& neighbours,
+                              double eps_f_m, WireRows* rows,
+                              std::vector<char>& without_harmonics) {
   const Gathered g = source.Gather(cluster);
+  PieceRows piece_rows;
+  if (rows != nullptr) {
+    rows->Acquire(cluster);
+    piece_rows = rows->Rows(g.pieces, cluster);
+  }
   // One thread per cluster: the clusters share out the work.
   bool without = false;
-  const Eigen::MatrixXd c = SolveCluster(g.pieces, cluster.size(), g.conductors, block.size(),
-                                         eps_f_m, source.Harmonics(), false, g.names, without);
+  const Eigen::MatrixXd c =
+      SolveCluster(g.pieces, cluster.size(), g.conductors, block.size(), eps_f_m,
+                   rows != nullptr ? &piece_rows : nullptr, false, g.names, without);
+  if (rows != nullptr) rows->Release(cluster);
   for (std::size_t w : block) without_harmonics[w] = without ? 1 : 0;  // blocks do not share
   std::vector<Found> found;
   for (std::size_t k = 0; k < block.size(); ++k) {
     const std::size_t i = cluster[k];
     const auto ki = static_cast<Eigen::Index>(k);
-    found.push_back({i, i, c(ki, ki)});
+    found.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i), c(ki, ki)});
     for (std::size_t m = 0; m < cluster.size(); ++m) {
       const std::size_t j = cluster[m];
       if (j == i || source.OneConductor(i, j) ||
           !std::binary_search(neighbours[i].begin(), neighbours[i].end(), j)) {
         continue;
       }
-      found.push_back({std::max(i, j), std::min(i, j), c(ki, static_cast<Eigen::Index>(m))});
+      found.push_back({static_cast<std::uint32_t>(std::max(i, j)),
+                       static_cast<std::uint32_t>(std::min(i, j)),
+                       c(ki, static_cast<Eigen::Index>(m))});
     }
   }
+  found.shrink_to_fit();  // kept until every block is solved
   return found;
 }
 
-// Every block solved, one thread per block; progress after each, the first fault or a cancel
-// raised once all threads have stopped.
+// The order in which the blocks are solved: by the bearing of their first wire's start from the
+// middle of all wires' starts, so that the clusters that hold a wire are solved close together in
+// time and its harmonics are freed soon after they are found (blocks are made in package order,
+// which lists a stacked die's wires long after those of the base die beneath them). The order
+// changes no figure.
+std::vector<std::size_t> SolveOrder(const PieceSource& source,
+                                    const std::vector<std::vector<std::size_t>>& blocks) {
+  Point3 middle{0, 0, 0};
+  std::size_t wires = 0;
+  for (const auto& block : blocks) {
+    for (std::size_t w : block) {
+      middle = Add(middle, source.Pieces(w).front().p0);
+      ++wires;
+    }
+  }
+  middle = Scale(middle, 1 / static_cast<double>(std::max<std::size_t>(wires, 1)));
+  std::vector<std::pair<double, std::size_t>> bearing;
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    const Point3 from = Sub(source.Pieces(blocks[b].front()).front().p0, middle);
+    bearing.push_back({std::atan2(from.y, from.x), b});
+  }
+  std::sort(bearing.begin(), bearing.end());
+  std::vector<std::size_t> order;
+  for (const auto& [angle, b] : bearing) order.push_back(b);
+  return order;
+}
+
+// Every block solved, one thread per block, in `order`; progress after each, the first fault or
+// a cancel raised once all threads have stopped.
 std::vector<std::vector<Found>> SolveBlocks(const PieceSource& source,
                                             const std::vector<std::vector<std::size_t>>& blocks,
+                                            const std::vector<std::vector<std::size_t>>& clusters,
+                                            const std::vector<std::size_t>& order,
                                             const std::vector<std::vector<std::size_t>>& neighbours,
                                             double eps_f_m, const Progress& progress,
-                                            std::vector<char>& without_harmonics) {
+                                            WireRows* rows, std::vector<char>& without_harmonics) {
   std::vector<std::vector<Found>> found(blocks.size());
   std::size_t done = 0;
   bool cancelled = false;
   std::exception_ptr failure;  // the first fault of any cluster, raised after the loop
 #pragma omp parallel for schedule(dynamic, 1)
-  for (std::size_t b = 0; b < blocks.size(); ++b) {
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const std::size_t b = order[k];
     bool skip = false;
 #pragma omp critical(ostrel_capacitance)
     {
@@ -855,7 +1064,8 @@ std::vector<std::vector<Found>> SolveBlocks(const PieceSource& source,
     }
     if (skip) continue;
     try {
-      found[b] = SolveBlock(source, blocks[b], neighbours, eps_f_m, without_harmonics);
+      found[b] =
+          SolveBlock(source, blocks[b], clusters[b], neighbours, eps_f_m, rows, without_harmonics);
     } catch (...) {
 #pragma omp critical(ostrel_capacitance)
       if (!failure) failure = std::current_exception();
@@ -876,15 +1086,25 @@ std::vector<std::vector<Found>> SolveBlocks(const PieceSource& source,
 
 // The sparse matrix of the entries found: a coupling found from both of its wires' blocks is
 // their mean.
-SymmetricMatrix MeanOfFound(std::size_t wires, const std::vector<std::vector<Found>>& found) {
+SymmetricMatrix MeanOfFound(std::size_t wires, std::vector<std::vector<Found>> found) {
+  std::size_t count = 0;
+  for (const auto& list : found) count += list.size();
   std::vector<Found> all;
-  for (const auto& list : found) all.insert(all.end(), list.begin(), list.end());
+  all.reserve(count);
+  for (auto& list : found) {
+    all.insert(all.end(), list.begin(), list.end());
+    list = {};  // each block's entries freed as soon as they are copied
+  }
   std::sort(all.begin(), all.end(), [](const Found& a, const Found& b) {
     return a.i < b.i || (a.i == b.i && (a.j < b.j || (a.j == b.j && a.value < b.value)));
   });
+  const auto same = [](const Found& a, const Found& b) { return a.i == b.i && a.j == b.j; };
+  std::size_t distinct = 0;
+  for (std::size_t k = 0; k < all.size(); ++k) distinct += k == 0 || !same(all[k - 1], all[k]);
   SymmetricMatrix result;
   result.n = wires;
   result.dense = false;
+  result.entries.reserve(distinct);
   for (std::size_t k = 0; k < all.size();) {
     std::size_t end = k;
     double sum = 0;
@@ -908,21 +1128,44 @@ SymmetricMatrix DistinctCapacitance(const std::vector<Conductor>& conductors, do
   CheckCapacitanceInputs(conductors, ground_depth_m, eps_r);
   const double eps_f_m = kEps0 * eps_r;
   const std::size_t wires = conductors.size();
-  const PieceSource source(conductors, ground_depth_m, eps_f_m, settings, joined);
-  if (wires == 0) return SymmetricMatrix{};
   std::vector<char> without_harmonics(wires, 0);
   SymmetricMatrix c;
-  if (source.total_pieces() <= settings.max_dense_pieces) {
-    c = DenseCapacitance(source, wires, eps_f_m, progress, without_harmonics);
-  } else {
-    const std::vector<std::vector<std::size_t>> neighbours =
-        NeighbourWires(source, wires, settings.cutoff_m);
-    const std::vector<std::vector<std::size_t>> blocks = WireBlocks(neighbours);
-    c = MeanOfFound(wires,
-                    SolveBlocks(source, blocks, neighbours, eps_f_m, progress, without_harmonics));
+  std::vector<std::vector<Found>> found;  // of the clusters
+  std::vector<std::string> harmonic_notes;
+  {
+    const PieceSource source(conductors, ground_depth_m, eps_f_m, settings, joined);
+    if (wires == 0) return SymmetricMatrix{};
+    std::optional<WireRows> rows;
+    if (source.total_pieces() <= settings.max_dense_pieces) {
+      if (source.Harmonics() != nullptr) rows.emplace(source, std::vector<std::size_t>(wires, 1));
+      c = DenseCapacitance(source, wires, eps_f_m, progress, rows ? &*rows : nullptr,
+                           without_harmonics);
+    } else {
+      const std::vector<std::vector<std::size_t>> neighbours =
+          NeighbourWires(source, wires, settings.cutoff_m);
+      const std::vector<std::vector<std::size_t>> blocks = WireBlocks(neighbours);
+      std::vector<std::vector<std::size_t>> clusters;
+      std::vector<std::size_t> users(wires, 0);
+      for (const auto& block : blocks) {
+        clusters.push_back(ClusterOf(block, neighbours));
+        for (std::size_t w : clusters.back()) ++users[w];
+      }
+      if (source.Harmonics() != nullptr) rows.emplace(source, users);
+      found = SolveBlocks(source, blocks, clusters, SolveOrder(source, blocks), neighbours, eps_f_m,
+                          progress, rows ? &*rows : nullptr, without_harmonics);
+    }
+    if (notes != nullptr && rows) harmonic_notes = source.Notes(rows->Close());
+  }  // the pieces and their harmonics freed before the clusters' entries are merged
+  if (!found.empty()) {
+    c = MeanOfFound(wires, std::move(found));
+    // The clusters' matrices, pieces and harmonics were freed on both threads, much of it into
+    // the heap of the thread that solved them, where the model's later steps (run on the main
+    // thread) cannot take it: hand it back to the system (on 100,100 wires 0.7 GB that the
+    // sparse factorisations of the model's checks would otherwise add to).
+    malloc_trim(0);
   }
   if (notes != nullptr) {
-    *notes = source.Notes();
+    *notes = std::move(harmonic_notes);
     std::vector<std::string> left_out;
     for (std::size_t w = 0; w < wires; ++w) {
       if (without_harmonics[w] != 0) left_out.push_back(conductors[w].name);

@@ -29,13 +29,6 @@ const double kLevelSine = std::sin(std::numbers::pi / 6);
 // Wires whose surfaces come within this fraction of a radius touch: they are one conductor there.
 constexpr double kTouching = 1e-9;
 
-// The pieces' middles in cells at least as wide as the furthest a neighbour's middle can lie.
-CellGrid MiddleGrid(const std::vector<Point3>& middles, double cell_m) {
-  CellGrid grid(cell_m);
-  for (std::size_t p = 0; p < middles.size(); ++p) grid.Add(middles[p], middles[p], p);
-  return grid;
-}
-
 // A piece of another wire beside the station: the length of it that runs beside the piece, and
 // where its wire crosses the station's cross-section.
 struct Beside {
@@ -46,7 +39,7 @@ struct Beside {
   double outside_m = 0;       // how far the crossing lies beyond the piece's ends (0: on it)
 };
 
-struct Row {
+struct FoundRow {
   std::vector<ChargeHarmonics::Entry> entries;
   std::vector<ClosePair> close;
 };
@@ -65,10 +58,10 @@ double AxialWeight(double l, double lo, double hi, double w) {
 }
 
 // The row of piece i.
-Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& middles,
-             std::size_t i, const CellGrid& grid, double depth_m, double eps_f_m,
-             const ChargeHarmonicSettings& settings, double longest_m) {
-  Row row;
+FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& middles,
+                  std::size_t i, const CellGrid& grid, double depth_m, double eps_f_m,
+                  const ChargeHarmonicSettings& settings, double longest_m) {
+  FoundRow row;
   const ChargePiece& own = pieces[i];
   const double a = own.radius_m;
   const double length = Norm(own.p1 - own.p0);
@@ -177,35 +170,57 @@ Row PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& 
 
 }  // namespace
 
+namespace {
+
+double Longest(const std::vector<ChargePiece>& pieces) {
+  double longest_m = 0;
+  for (const ChargePiece& p : pieces) longest_m = std::max(longest_m, Norm(p.p1 - p.p0));
+  return longest_m;
+}
+
+double Widest(const std::vector<ChargePiece>& pieces) {
+  double widest_m = 0;
+  for (const ChargePiece& p : pieces) widest_m = std::max(widest_m, p.radius_m);
+  return widest_m;
+}
+
+}  // namespace
+
+ChargeHarmonicRows::ChargeHarmonicRows(std::vector<ChargePiece> pieces, double depth_m,
+                                       double eps_f_m, const ChargeHarmonicSettings& settings)
+    : pieces_(std::move(pieces)),
+      middles_(pieces_.size()),
+      depth_m_(depth_m),
+      eps_f_m_(eps_f_m),
+      settings_(settings),
+      longest_m_(Longest(pieces_)),
+      grid_(2 * settings.reach_diameters * 2 * Widest(pieces_) + longest_m_) {
+  for (std::size_t p = 0; p < pieces_.size(); ++p) {
+    middles_[p] = 0.5 * (pieces_[p].p0 + pieces_[p].p1);
+    grid_.Add(middles_[p], middles_[p], p);
+  }
+}
+
+std::vector<ChargeHarmonics::Entry> ChargeHarmonicRows::Row(std::size_t i,
+                                                            std::vector<ClosePair>& close) const {
+  FoundRow row = PieceRow(pieces_, middles_, i, grid_, depth_m_, eps_f_m_, settings_, longest_m_);
+  close.insert(close.end(), row.close.begin(), row.close.end());
+  return std::move(row.entries);
+}
+
 ChargeHarmonics ComputeChargeHarmonics(const std::vector<ChargePiece>& pieces, double depth_m,
                                        double eps_f_m, const ChargeHarmonicSettings& settings) {
   ChargeHarmonics out;
   out.rows.resize(pieces.size());
   if (pieces.empty()) return out;
-  std::vector<Point3> middles(pieces.size());
-  double longest_m = 0, widest_m = 0;
-  for (std::size_t p = 0; p < pieces.size(); ++p) {
-    middles[p] = 0.5 * (pieces[p].p0 + pieces[p].p1);
-    longest_m = std::max(longest_m, Norm(pieces[p].p1 - pieces[p].p0));
-    widest_m = std::max(widest_m, pieces[p].radius_m);
-  }
-  const double reach_m = settings.reach_diameters * 2 * widest_m;
-  const CellGrid grid = MiddleGrid(middles, 2 * reach_m + longest_m);
-  std::vector<Row> rows(pieces.size());
+  const ChargeHarmonicRows found(pieces, depth_m, eps_f_m, settings);
+  std::vector<std::vector<ClosePair>> close(pieces.size());
   ParallelFault fault;
 #pragma omp parallel for schedule(dynamic, 32)
   for (std::size_t i = 0; i < pieces.size(); ++i)
-    fault.Run([&] {
-      rows[i] = PieceRow(pieces, middles, i, grid, depth_m, eps_f_m, settings, longest_m);
-      // Every piece's row is kept until the clusters are solved: no spare room (rows grown one
-      // entry at a time hold half as much again).
-      rows[i].entries.shrink_to_fit();
-    });
+    fault.Run([&] { out.rows[i] = found.Row(i, close[i]); });
   fault.Rethrow();
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    out.rows[i] = std::move(rows[i].entries);
-    out.close.insert(out.close.end(), rows[i].close.begin(), rows[i].close.end());
-  }
+  for (const auto& pairs : close) out.close.insert(out.close.end(), pairs.begin(), pairs.end());
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "physical/cell_grid.h"
 #include "physical/close_pairs.h"
 #include "physical/physical_model.h"
 
@@ -53,6 +54,27 @@ struct ChargeHarmonics {
   // Wire pairs (diameters, centre to centre) and wires over the plane (radii, axis height)
   // closer than the stated accuracy, for the notes.
   std::vector<ClosePair> close;
+};
+
+// The rows of any of a set of pieces, each found when asked for: a cluster of a large package
+// needs its pieces' rows only while it is solved. Piece i's row is the one ComputeChargeHarmonics
+// gives it, whichever pieces were asked for before and on whichever thread.
+class ChargeHarmonicRows {
+ public:
+  ChargeHarmonicRows(std::vector<ChargePiece> pieces, double depth_m, double eps_f_m,
+                     const ChargeHarmonicSettings& settings = {});
+
+  // Piece i's corrections, by piece; its close pairs are appended to `close`.
+  std::vector<ChargeHarmonics::Entry> Row(std::size_t i, std::vector<ClosePair>& close) const;
+  std::size_t size() const { return pieces_.size(); }
+
+ private:
+  std::vector<ChargePiece> pieces_;
+  std::vector<Point3> middles_;
+  double depth_m_, eps_f_m_;
+  ChargeHarmonicSettings settings_;
+  double longest_m_ = 0;
+  CellGrid grid_;
 };
 
 // The corrections of `pieces` over a ground plane `depth_m` below z = 0, in a dielectric of
