@@ -34,7 +34,7 @@ constexpr int kSeeds = 500;
 // The generated package whose clusters are checked, and the share of its kept couplings that
 // may lie beyond the stated accuracy of the one-system solve.
 constexpr long kClusterWires = 300;
-constexpr double kBeyondShare = 0.35;
+constexpr double kBeyondShare = 0.2;  // 16% measured with blocks of 24 wires
 
 using Groups = std::vector<std::vector<std::size_t>>;
 
