@@ -35,9 +35,9 @@ void CheckReturnLoop(const Model& model, const ReturnLoop& loop, double frequenc
 // wire, naming that wire, its length and the frequency, and how many wires pass their own.
 void NoteElectricalLength(Model& model);
 
-// True when the symmetric matrix is positive definite (a Cholesky factorisation, Eigen's dense
-// LLT or, for a sparse matrix, its sparse LLT on the kept pattern), with coincident wires first
-// reduced to one row each.
+// True when the symmetric matrix is positive definite (a Cholesky factorisation, dense through
+// LAPACK or, for a sparse matrix, Eigen's sparse LLT on the kept pattern), with coincident wires
+// first reduced to one row each.
 bool PositiveDefinite(const SymmetricMatrix& m,
                       const std::vector<std::vector<std::size_t>>& coincident);
 

@@ -19,9 +19,9 @@ namespace ostrel::physical {
 enum class PivotOrder { kAsGiven, kFillReducing };
 
 // The Cholesky factorisation of one symmetric matrix with every off-diagonal entry scaled by a
-// factor, tried for as many factors as asked: Eigen's LLT in place for a dense matrix, Eigen's
-// SimplicialLLT for a sparse one (its ordering and symbolic factor found once). Only the lower
-// triangle, diagonal included, is read.
+// factor, tried for as many factors as asked: LAPACK's (dense_algebra.h) on a copy for a dense
+// matrix, Eigen's SimplicialLLT for a sparse one (its ordering and symbolic factor found once).
+// Only the lower triangle, diagonal included, is read.
 class ScaledCholesky {
  public:
   explicit ScaledCholesky(Eigen::MatrixXd lower);
