@@ -60,6 +60,10 @@ printed=$(ostrel-cli) || fail "ostrel-cli without an argument exited with $?"
 [ "$printed" = "$HOME/.local/share/ostrel/AAAc.zv.doc" ] || fail "ostrel-cli printed '$printed'"
 cmp "$printed" /tmp/reference.zv.doc || fail "the report differs from the reference"
 ostrel-cli --help | grep -q '^Usage: ostrel-cli' || fail "ostrel-cli --help"
+# The physical model loads its linear algebra library when it first factors a matrix: the
+# package's dependencies must have brought it.
+ostrel-cli --physical-table "$HOME/.local/share/ostrel/AAAc.zv" 2>/dev/null | grep -q '^T1 ' ||
+  fail "ostrel-cli --physical-table (the physical model)"
 man ostrel-cli 2>/dev/null | grep -q 'EXIT STATUS' || fail "man ostrel-cli"
 man ostrel 2>/dev/null | grep -q 'SYNOPSIS' || fail "man ostrel"
 
