@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -99,6 +100,58 @@ bool ParsePlainDecimal(std::string_view text, float& value) {
   }
   const int digits = int_digits + decimals;
   if (p != end || digits == 0 || digits > 15) return false;
+  value = static_cast<float>(negative ? -PlainQuotient(mantissa, decimals)
+                                      : PlainQuotient(mantissa, decimals));
+  return true;
+}
+
+// The eight digit characters of `chars` (the first in the lowest byte) as a number, three
+// products adding neighbouring digits, then pairs, then fours.
+std::uint64_t EightDigits(std::uint64_t chars) {
+  chars = ((chars & 0x0F0F0F0F0F0F0F0F) * 2561) >> 8;
+  chars = ((chars & 0x00FF00FF00FF00FF) * 6553601) >> 16;
+  return ((chars & 0x0000FFFF0000FFFF) * 42949672960001) >> 32;
+}
+
+// True when each of the eight bytes of `chars` is a digit character.
+bool AllDigits(std::uint64_t chars) {
+  // Per byte: above '9' sets the top bit of the sum, below '0' that of the difference. The
+  // lowest byte that is no digit gets no carry or borrow from the digits below it.
+  return (((chars + 0x4646464646464646) | (chars - 0x3030303030303030)) & 0x8080808080808080) == 0;
+}
+
+// ParsePlainDecimal for a text of 8 to 17 bytes whose last 8 hold the point, with a digit
+// after it: the last 8 bytes are read as one word, the point taken out of it and a '0' put in
+// front, and its 8 digits added up by EightDigits; the bytes before them (a sign and at most 8
+// digits) go one at a time. The same mantissa and decimals as ParsePlainDecimal's, hence the
+// same value; false (for ParsePlainDecimal to decide) for any other text.
+bool ParseEightByteTail(const char* p, std::size_t n, float& value) {
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, p + n - 8, sizeof tail);
+  // The first point of the word: the lowest zero byte of the word xor points (bytes above the
+  // first zero byte may be marked wrongly, the lowest one never).
+  const std::uint64_t x = tail ^ 0x2E2E2E2E2E2E2E2E;
+  const std::uint64_t zeros = (x - 0x0101010101010101) & ~x & 0x8080808080808080;
+  if (zeros == 0) return false;
+  const auto point = static_cast<unsigned>(std::countr_zero(zeros)) / 8;  // byte 0 to 7
+  if (point == 7) return false;  // no digit after the point
+  const std::uint64_t below = (std::uint64_t{1} << (8 * point)) - 1;
+  const std::uint64_t digits = ((tail & below) << 8) | (tail & ~((below << 8) | 0xFF)) | 0x30;
+  if (!AllDigits(digits)) return false;
+  const char* q = p;
+  const char* const head_end = p + n - 8;
+  bool negative = false;
+  if (q != head_end && (*q == '-' || *q == '+')) negative = *q++ == '-';
+  const auto head_digits = static_cast<unsigned>(head_end - q);
+  if (head_digits + point == 0 || head_digits > 8) return false;  // a digit before the point
+  std::uint64_t head = 0;
+  for (; q != head_end; ++q) {
+    const auto d = static_cast<unsigned>(static_cast<unsigned char>(*q)) - '0';
+    if (d > 9) return false;
+    head = head * 10 + d;
+  }
+  const std::uint64_t mantissa = head * 10'000'000 + EightDigits(digits);
+  const int decimals = 7 - static_cast<int>(point);
   value = static_cast<float>(negative ? -PlainQuotient(mantissa, decimals)
                                       : PlainQuotient(mantissa, decimals));
   return true;
@@ -264,10 +317,27 @@ namespace {
 }  // namespace
 
 float ParseNumber(std::string_view text) {
+  const char* const p = text.data();
+  const std::size_t n = text.size();
   float plain = 0.0f;
+  // The package's common fields: whole numbers of one to three digits, and numbers of 8 bytes
+  // or more with a point among their last 8.
+  if (n - 1 < 3) {
+    const auto d0 = static_cast<unsigned>(static_cast<unsigned char>(p[0])) - '0';
+    const auto d1 = n > 1 ? static_cast<unsigned>(static_cast<unsigned char>(p[1])) - '0' : 0;
+    const auto d2 = n > 2 ? static_cast<unsigned>(static_cast<unsigned char>(p[2])) - '0' : 0;
+    if ((d0 | d1 | d2) <= 9) {
+      const unsigned whole = n == 1 ? d0 : n == 2 ? d0 * 10 + d1 : (d0 * 10 + d1) * 10 + d2;
+      return static_cast<float>(whole);  // exact
+    }
+  } else if (n - 8 < 10 && ParseEightByteTail(p, n, plain)) {
+    return plain;
+  }
   if (ParsePlainDecimal(text, plain)) return plain;
   return ParseGeneralNumber(text);
 }
+
+float ParseNumberByConversion(std::string_view text) { return ParseGeneralNumber(text); }
 
 bool ParseStrictNumber(std::string_view text, float& value) {
   std::size_t i = 0;

@@ -47,6 +47,10 @@ void SplitFields(std::string_view line, char separator, std::vector<std::string_
 // give 0.
 float ParseNumber(std::string_view text);
 
+// ParseNumber's rule by the general decimal conversion alone, without its shortcuts for the
+// common fields: what those shortcuts are checked against.
+float ParseNumberByConversion(std::string_view text);
+
 // The strict conversion for ring-segment and die-attach numbers: the whole text must be
 // [+-]?(digits[.digits]|.digits)([eE][+-]?digits)? and within the single range. Returns false
 // (leaving `value` alone) otherwise.
