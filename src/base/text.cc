@@ -314,6 +314,14 @@ namespace {
   return DecimalToSingle(clean, value) ? value : 0.0f;
 }
 
+// ParseNumber for the texts its shortcuts leave: out of line, so that the shortcuts need no
+// registers saved.
+[[gnu::noinline]] float ParseOtherNumber(std::string_view text) {
+  float plain = 0.0f;
+  if (ParsePlainDecimal(text, plain)) return plain;
+  return ParseGeneralNumber(text);
+}
+
 }  // namespace
 
 float ParseNumber(std::string_view text) {
@@ -333,8 +341,7 @@ float ParseNumber(std::string_view text) {
   } else if (n - 8 < 10 && ParseEightByteTail(p, n, plain)) {
     return plain;
   }
-  if (ParsePlainDecimal(text, plain)) return plain;
-  return ParseGeneralNumber(text);
+  return ParseOtherNumber(text);
 }
 
 float ParseNumberByConversion(std::string_view text) { return ParseGeneralNumber(text); }
