@@ -128,15 +128,20 @@ bool AllDigits(std::uint64_t chars) {
 bool ParseEightByteTail(const char* p, std::size_t n, float& value) {
   std::uint64_t tail = 0;
   std::memcpy(&tail, p + n - 8, sizeof tail);
-  // The first point of the word: the lowest zero byte of the word xor points (bytes above the
-  // first zero byte may be marked wrongly, the lowest one never).
-  const std::uint64_t x = tail ^ 0x2E2E2E2E2E2E2E2E;
-  const std::uint64_t zeros = (x - 0x0101010101010101) & ~x & 0x8080808080808080;
-  if (zeros == 0) return false;
-  const auto point = static_cast<unsigned>(std::countr_zero(zeros)) / 8;  // byte 0 to 7
-  if (point == 7) return false;  // no digit after the point
-  const std::uint64_t below = (std::uint64_t{1} << (8 * point)) - 1;
-  const std::uint64_t digits = ((tail & below) << 8) | (tail & ~((below << 8) | 0xFF)) | 0x30;
+  unsigned point = 5;  // two decimals, the package's usual form: a point at byte 5
+  std::uint64_t digits = ((tail & 0xFFFFFFFFFF) << 8) | (tail & 0xFFFF000000000000) | 0x30;
+  if (((tail >> 40) & 0xFF) != '.') {
+    // The first point of the word: the lowest zero byte of the word xor points (bytes above
+    // the first zero byte may be marked wrongly, the lowest one never).
+    const std::uint64_t x = tail ^ 0x2E2E2E2E2E2E2E2E;
+    const std::uint64_t zeros = (x - 0x0101010101010101) & ~x & 0x8080808080808080;
+    if (zeros == 0) return false;
+    point = static_cast<unsigned>(std::countr_zero(zeros)) / 8;  // byte 0 to 7
+    if (point == 7) return false;                                // no digit after the point
+    const std::uint64_t below = (std::uint64_t{1} << (8 * point)) - 1;
+    digits = ((tail & below) << 8) | (tail & ~((below << 8) | 0xFF)) | 0x30;
+  }
+  // With a point at byte 5, any other point is among the digits and fails here.
   if (!AllDigits(digits)) return false;
   const char* q = p;
   const char* const head_end = p + n - 8;

@@ -185,6 +185,9 @@ TEST(ParseNumberTest, ShortcutsAgreeWithTheGeneralConversion) {
       "\xff"
       "234.56",
       "12345678.12345678",
+      "12345678.1234567",
+      "1.2345.67",
+      "1234567.12",
       "a",
       "1a",
       "12a",
