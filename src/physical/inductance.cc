@@ -267,12 +267,30 @@ inline double WirePairIntegral(const Piece& p, double rp, const Piece& q, double
 }
 
 // The distances from `centre` to the middles first .. first + count of v's pieces and images.
-inline void CentreDistances(const Point3& centre, const WireLoop& v, std::size_t first,
-                            std::size_t count, double* out) {
+// Compiled for AVX2 as well, chosen when the program starts: the same operations in the same
+// order element by element, so the same bits on any processor.
+[[gnu::target_clones("avx2", "default")]] void CentreDistances(const Point3& centre,
+                                                               const WireLoop& v, std::size_t first,
+                                                               std::size_t count, double* out) {
   const double *x = &v.middle_x[first], *y = &v.middle_y[first], *z = &v.middle_z[first];
   for (std::size_t k = 0; k < count; ++k) {
     const double dx = centre.x - x[k], dy = centre.y - y[k], dz = centre.z - z[k];
     out[k] = std::sqrt(dx * dx + dy * dy + dz * dz);
+  }
+}
+
+// The 1-point terms (m_p . m_q) / |c_p - c_q| of piece p of w against v's pieces and images
+// first .. first + count (as CentreDistances, for AVX2 too).
+[[gnu::target_clones("avx2", "default")]] void OnePointTerms(const WireLoop& w, std::size_t p,
+                                                             const WireLoop& v, std::size_t first,
+                                                             std::size_t count, double* out) {
+  const double x = w.middle_x[p], y = w.middle_y[p], z = w.middle_z[p];
+  const double mx = w.moment_x[p], my = w.moment_y[p], mz = w.moment_z[p];
+  const double *vx = &v.middle_x[first], *vy = &v.middle_y[first], *vz = &v.middle_z[first];
+  const double *vmx = &v.moment_x[first], *vmy = &v.moment_y[first], *vmz = &v.moment_z[first];
+  for (std::size_t k = 0; k < count; ++k) {
+    const double dx = x - vx[k], dy = y - vy[k], dz = z - vz[k];
+    out[k] = (mx * vmx[k] + my * vmy[k] + mz * vmz[k]) / std::sqrt(dx * dx + dy * dy + dz * dz);
   }
 }
 
@@ -294,20 +312,11 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
     std::array<double, kRun> terms;
     for (std::size_t p = p_begin; p < p_end; ++p) {
       const bool p_wire = p >= w.wire_begin && p < w.wire_end;
-      const double x = w.middle_x[p], y = w.middle_y[p], z = w.middle_z[p];
-      const double mx = w.moment_x[p], my = w.moment_y[p], mz = w.moment_z[p];
       // The terms of a run of v's pieces side by side (no sum among them), then summed in the
       // pieces' order.
       for (std::size_t first = q_begin; first < q_end; first += kRun) {
         const std::size_t count = std::min(kRun, q_end - first);
-        const double *vx = &v.middle_x[first], *vy = &v.middle_y[first], *vz = &v.middle_z[first];
-        const double *vmx = &v.moment_x[first], *vmy = &v.moment_y[first],
-                     *vmz = &v.moment_z[first];
-        for (std::size_t k = 0; k < count; ++k) {
-          const double dx = x - vx[k], dy = y - vy[k], dz = z - vz[k];
-          terms[k] =
-              (mx * vmx[k] + my * vmy[k] + mz * vmz[k]) / std::sqrt(dx * dx + dy * dy + dz * dz);
-        }
+        OnePointTerms(w, p, v, first, count, terms.data());
         for (std::size_t k = 0; k < count; ++k) {
           const std::size_t q = first + k;
           if (loop_too) loop += terms[k];
