@@ -48,13 +48,21 @@ ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
   const std::vector<std::size_t> row = ReducedRows(m.n, coincident, rows);
   const auto size = static_cast<Eigen::Index>(rows);
   if (m.dense) {
+    // The lower triangle (rows of m, columns of the factor's matrix) copied by tiles of 64 that
+    // stay in the cache on both sides, the rows of tiles shared over the threads.
     Eigen::MatrixXd a(size, size);
-    for (std::size_t i = 0; i < m.n; ++i) {
-      if (row[i] >= m.n) continue;
-      for (std::size_t j = 0; j <= i; ++j) {
+    constexpr std::size_t kTile = 64;
+    const std::size_t tiles = (m.n + kTile - 1) / kTile;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (std::size_t ti = 0; ti < tiles; ++ti) {
+      const std::size_t i0 = ti * kTile, i1 = std::min(m.n, i0 + kTile);
+      for (std::size_t j = 0; j < i1; ++j) {
         if (row[j] >= m.n) continue;
-        a(Eigen::Index(row[i]), Eigen::Index(row[j])) =
-            m.values[i * m.n + j] - (i == j && !shift.empty() ? shift[i] : 0);
+        for (std::size_t i = std::max(i0, j); i < i1; ++i) {
+          if (row[i] >= m.n) continue;
+          a(Eigen::Index(row[i]), Eigen::Index(row[j])) =
+              m.values[i * m.n + j] - (i == j && !shift.empty() ? shift[i] : 0);
+        }
       }
     }
     return ScaledCholesky(std::move(a));
