@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "base/stage_error.h"
+#include "physical/dense_algebra.h"
 #include "physical/physical_model.h"
 
 namespace ostrel::physical {
@@ -56,11 +57,21 @@ System BuildSystem(const CrossSection& section, const std::vector<Complex>& refl
   sys.reflect_t = Eigen::MatrixXcd::Zero(layout.size, layout.size);
   sys.rhs = Eigen::MatrixXcd::Zero(layout.size, count);
   sys.mean = Eigen::MatrixXcd::Zero(count, layout.size);
-  // binom(n + l - 1, l).
+  // binom(n + l - 1, l), and the factors of each entry of (R A)^T that do not depend on where
+  // the cylinders lie: r_l (-1)^l binom(n + l - 1, l), at [l * (top + 1) + n].
   Eigen::MatrixXd binom(top + 1, top + 1);
   for (int n = 1; n <= top; ++n) {
     binom(n, 0) = 1;
     for (int l = 1; l <= top; ++l) binom(n, l) = binom(n, l - 1) * (n + l - 1) / l;
+  }
+  const auto stride = static_cast<std::size_t>(top) + 1;
+  std::vector<Complex> factor(stride * stride);
+  for (int l = 1; l <= top; ++l) {
+    const Complex r = reflection[static_cast<std::size_t>(l) - 1] * (l % 2 == 0 ? 1.0 : -1.0);
+    for (int n = 1; n <= top; ++n) {
+      factor[static_cast<std::size_t>(l) * stride + static_cast<std::size_t>(n)] =
+          Complex(binom(n, l) * r.real(), binom(n, l) * r.imag());
+    }
   }
   std::vector<Complex> powers(2 * static_cast<std::size_t>(top) + 1);
   // A source at offset d = c_k - c_source: a line source of sign `sign` and harmonics whose
@@ -85,13 +96,13 @@ System BuildSystem(const CrossSection& section, const std::vector<Complex>& refl
         sys.rhs(row, m) += r * (sign * alternate / (2.0 * l)) * powers[l];
         // Column `row` of (R A)^T, harmonics n of m in a row: r_l binom(n + l - 1, l) (a/d)^(n+l)
         // with its sign, multiplied out by hand (no checks for infinite parts: all are finite).
-        const Complex s = r * (sign * alternate);
         Complex* out = &sys.reflect_t(first_n, static_cast<Eigen::Index>(row));
+        const Complex* f = &factor[static_cast<std::size_t>(l) * stride];
+        const Complex* p = &powers[static_cast<std::size_t>(l)];
         for (int n = 1; n <= nm; ++n) {
-          const double b = binom(n, l);
-          const Complex& p = powers[static_cast<std::size_t>(n + l)];
-          const double pr = b * p.real(), pi = b * p.imag();
-          out[n - 1] += Complex(s.real() * pr - s.imag() * pi, s.real() * pi + s.imag() * pr);
+          const double fr = f[n].real(), fi = f[n].imag(), pr = p[n].real(), pi = p[n].imag();
+          const Complex term(fr * pr - fi * pi, fr * pi + fi * pr);
+          out[n - 1] += sign > 0 ? term : -term;
         }
       }
       for (int n = 1; n <= nm; ++n)
@@ -173,7 +184,7 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
   bool converged = false;
   for (int step = 0; step < kMaxReflections && !converged; ++step) {
     next = c;
-    next.noalias() += sys.reflect_t * w;
+    AddComplexProduct(sys.reflect_t, w, next);
     converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
     w.swap(next);
   }

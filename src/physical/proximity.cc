@@ -107,6 +107,7 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
   std::vector<Station> stations;
   if (own.empty()) return stations;
   const std::size_t wire = own.front().wire;
+  std::vector<std::pair<double, Member>> nearest;
   for (const Piece& piece : own) {
     const std::size_t steps =
         std::max<std::size_t>(1, std::size_t(std::ceil(piece.length / step_m)));
@@ -126,8 +127,8 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
           level && st.at.z + depth_m > radius_m * (1 + 1e-9) && 2 * (st.at.z + depth_m) < reach_m;
       const double own_y = level ? st.at.z + depth_m : 0;
       st.members.push_back({wire, Complex(0, own_y), 1});
-      // The nearest passage of each other wire.
-      std::map<std::size_t, std::pair<double, Member>> nearest;
+      // The nearest passage of each other wire (a handful of wires: a list searched through).
+      nearest.clear();
       grid.Near(st.at, [&](const Piece& q) {
         if (q.wire == wire) return;
         const double cosine = Dot(u, q.u);
@@ -139,11 +140,18 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
         const double distance = Norm(across);
         if (distance >= reach_m) return;
         const Complex at(Dot(across, ex), level ? foot.z + depth_m : Dot(across, ey));
-        auto [it, fresh] = nearest.try_emplace(q.wire, distance, Member{q.wire, at, cosine});
-        if (!fresh && distance < it->second.first) it->second = {distance, {q.wire, at, cosine}};
+        const auto it = std::find_if(nearest.begin(), nearest.end(),
+                                     [&](const auto& n) { return n.second.wire == q.wire; });
+        if (it == nearest.end()) {
+          nearest.push_back({distance, {q.wire, at, cosine}});
+        } else if (distance < it->first) {
+          *it = {distance, {q.wire, at, cosine}};
+        }
       });
-      std::vector<std::pair<double, Member>> beside;
-      for (const auto& [w, found] : nearest) beside.push_back(found);
+      // In the order of the wires, then sorted by distance.
+      std::sort(nearest.begin(), nearest.end(),
+                [](const auto& x, const auto& y) { return x.second.wire < y.second.wire; });
+      std::vector<std::pair<double, Member>>& beside = nearest;
       std::sort(beside.begin(), beside.end(),
                 [](const auto& x, const auto& y) { return x.first < y.first; });
       for (const auto& [distance, m] : beside) {
