@@ -79,10 +79,13 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   // Pieces of this wire (the ones it runs on through the station) and of the wires beside it,
   // within the reach along it too.
   std::vector<Beside> own_wire, beside;
+  // (The middles first, squared: most of the grid's pieces lie beyond them.)
+  const double within_m = 2 * reach_m + 0.5 * (length + longest_m);
   grid.Near(mid, [&](std::size_t j) {
+    const Point3 apart = middles[j] - mid;
+    if (Dot(apart, apart) > within_m * within_m) return;
     const ChargePiece& q = pieces[j];
     if (std::abs(q.radius_m - a) > kTouching * a) return;
-    if (Norm(middles[j] - mid) > 2 * reach_m + 0.5 * (length + longest_m)) return;
     const double s0 = Dot(q.p0 - own.p0, u), s1 = Dot(q.p1 - own.p0, u);
     const double q_length = Norm(q.p1 - q.p0);
     if (std::abs(s1 - s0) < kParallelCosine * q_length) return;
