@@ -122,10 +122,16 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
   // (a / d)^p for p up to `highest`, the most that the pair of cylinders uses.
   const auto fill_powers = [&](Complex d, int highest) {
     // a / d without the library's guarded complex division (d is never near 0 or overflow).
-    const Complex u = (a / std::norm(d)) * std::conj(d);
+    // The products multiplied out by hand: the library's check for infinite parts after each
+    // one holds up the chain (all are finite).
+    const double scale = a / std::norm(d), ur = scale * d.real(), ui = -scale * d.imag();
+    double pr = 1, pi = 0;
     powers[0] = 1;
     for (std::size_t p = 1; p <= static_cast<std::size_t>(highest); ++p) {
-      powers[p] = powers[p - 1] * u;
+      const double next_r = pr * ur - pi * ui;
+      pi = pr * ui + pi * ur;
+      pr = next_r;
+      powers[p] = Complex(pr, pi);
     }
   };
   for (std::size_t k = 0; k < count; ++k) {
@@ -165,10 +171,10 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
         if (image == 0 && m == skip) continue;
         fill_powers(z - (image == 1 ? std::conj(c[m]) : c[m]), orders[m]);
         for (int n = 1; n <= orders[m]; ++n) {
-          const Complex alpha(x(first[m] + 2 * (n - 1)), x(first[m] + 2 * (n - 1) + 1));
-          const Complex term =
-              (image == 1 ? -std::conj(alpha) : alpha) * powers[static_cast<std::size_t>(n)];
-          sum += term.real();
+          // Re[alpha p], for the image Re[-conj(alpha) p].
+          const double ar = x(first[m] + 2 * (n - 1)), ai = x(first[m] + 2 * (n - 1) + 1);
+          const Complex& p = powers[static_cast<std::size_t>(n)];
+          sum += image == 1 ? -(ar * p.real() + ai * p.imag()) : ar * p.real() - ai * p.imag();
         }
       }
     }
