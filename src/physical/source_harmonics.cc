@@ -118,27 +118,58 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
   RowMatrix system = RowMatrix::Zero(unknowns, unknowns);
   system.diagonal().setOnes();
   Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
-  std::vector<Complex> powers(2 * static_cast<std::size_t>(most) + 1);
-  // (a / d)^p for p up to `highest`, the most that the pair of cylinders uses.
-  const auto fill_powers = [&](Complex d, int highest) {
-    // a / d without the library's guarded complex division (d is never near 0 or overflow).
-    // The products multiplied out by hand: the library's check for infinite parts after each
-    // one holds up the chain (all are finite).
-    const double scale = a / std::norm(d), ur = scale * d.real(), ui = -scale * d.imag();
-    double pr = 1, pi = 0;
-    powers[0] = 1;
-    for (std::size_t p = 1; p <= static_cast<std::size_t>(highest); ++p) {
-      const double next_r = pr * ur - pi * ui;
-      pi = pr * ui + pi * ur;
-      pr = next_r;
-      powers[p] = Complex(pr, pi);
-    }
-  };
+  // (a / d)^p of each cylinder k with each other cylinder m, d = c_k - c_m, and with each image,
+  // d = c_k - conj(c_m), for p up to the orders of both (the most that the pair uses; the
+  // potentials at the centres below use the first orders[m]). d of (m, k) is -d of (k, m), for
+  // the image -conj(d): its powers are those of (k, m) times (-1)^p (conjugated), to the bit, so
+  // each pair's are multiplied out once.
+  const std::size_t images = section.plane ? 2 : 1;
+  std::vector<std::size_t> powers_at(count * count * images + 1, 0);
   for (std::size_t k = 0; k < count; ++k) {
     for (std::size_t m = 0; m < count; ++m) {
-      for (int image = 0; image < (section.plane ? 2 : 1); ++image) {
+      for (std::size_t image = 0; image < images; ++image) {
+        const std::size_t at = (k * count + m) * images + image;
+        powers_at[at + 1] = powers_at[at] + static_cast<std::size_t>(orders[k] + orders[m]) + 1;
+      }
+    }
+  }
+  // Every power is written before it is read: left uninitialised.
+  Eigen::Matrix<Complex, Eigen::Dynamic, 1> pair_powers(
+      static_cast<Eigen::Index>(powers_at.back()));
+  const auto powers_of = [&](std::size_t k, std::size_t m, int image) {
+    return pair_powers.data() +
+           powers_at[(k * count + m) * images + static_cast<std::size_t>(image)];
+  };
+  for (std::size_t k = 0; k < count; ++k) {
+    for (std::size_t m = k; m < count; ++m) {
+      for (int image = 0; image < static_cast<int>(images); ++image) {
         if (image == 0 && m == k) continue;
-        fill_powers(c[k] - (image == 1 ? std::conj(c[m]) : c[m]), orders[k] + orders[m]);
+        const Complex d = c[k] - (image == 1 ? std::conj(c[m]) : c[m]);
+        // a / d without the library's guarded complex division (d is never near 0 or overflow),
+        // the products multiplied out by hand: the library's check for infinite parts after
+        // each one holds up the chain (all are finite).
+        const double scale = a / std::norm(d), ur = scale * d.real(), ui = -scale * d.imag();
+        Complex* powers = powers_of(k, m, image);
+        Complex* mirrored = powers_of(m, k, image);
+        double pr = 1, pi = 0;
+        powers[0] = mirrored[0] = 1;
+        const auto highest = static_cast<std::size_t>(orders[k] + orders[m]);
+        for (std::size_t p = 1; p <= highest; ++p) {
+          const double next_r = pr * ur - pi * ui;
+          pi = pr * ui + pi * ur;
+          pr = next_r;
+          powers[p] = Complex(pr, pi);
+          const double odd = p % 2 == 1 ? -1.0 : 1.0;
+          if (m != k) mirrored[p] = image == 1 ? Complex(odd * pr, -odd * pi) : odd * powers[p];
+        }
+      }
+    }
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    for (std::size_t m = 0; m < count; ++m) {
+      for (int image = 0; image < static_cast<int>(images); ++image) {
+        if (image == 0 && m == k) continue;
+        const Complex* powers = powers_of(k, m, image);
         const double sign = image == 1 ? -1.0 : 1.0;
         for (int l = 1; l <= orders[k]; ++l) {
           const Eigen::Index row = first[k] + 2 * (l - 1);
@@ -164,12 +195,12 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
   }
   const Eigen::VectorXd x = Solve(system, rhs, first);
   // The mean over a cylinder of a harmonic centred elsewhere is its value at the centre.
-  const auto potential_at = [&](Complex z, std::size_t skip) {
+  const auto potential_at = [&](std::size_t k) {
     double sum = 0;
     for (std::size_t m = 0; m < count; ++m) {
-      for (int image = 0; image < (section.plane ? 2 : 1); ++image) {
-        if (image == 0 && m == skip) continue;
-        fill_powers(z - (image == 1 ? std::conj(c[m]) : c[m]), orders[m]);
+      for (int image = 0; image < static_cast<int>(images); ++image) {
+        if (image == 0 && m == k) continue;
+        const Complex* powers = powers_of(k, m, image);
         for (int n = 1; n <= orders[m]; ++n) {
           // Re[alpha p], for the image Re[-conj(alpha) p].
           const double ar = x(first[m] + 2 * (n - 1)), ai = x(first[m] + 2 * (n - 1) + 1);
@@ -180,7 +211,7 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
     }
     return sum;
   };
-  for (std::size_t k = 0; k < count; ++k) out[k] = potential_at(c[k], k);
+  for (std::size_t k = 0; k < count; ++k) out[k] = potential_at(k);
   for (double v : out) {
     if (!std::isfinite(v)) throw StageError("the harmonic solution of close wires is not finite");
   }
