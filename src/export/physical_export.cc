@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <concepts>
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 #include <limits>
 #include <optional>
+#include <span>
 #include <tuple>
 
 #include "base/stage_error.h"
@@ -172,6 +174,24 @@ class Pieces {
     buffer_[count_++] = value;
     if (count_ == buffer_.size()) Flush();
   }
+  // Each of `values` times `scale` as Figure gives it, a run at a time: figures (v + 0 is v, and
+  // +0 for -0) then one look for any that is not finite.
+  void AddFigures(std::span<const double> values, double scale) requires std::same_as<T, double> {
+    for (std::size_t at = 0; at < values.size();) {
+      const std::size_t run = std::min(buffer_.size() - count_, values.size() - at);
+      double* out = buffer_.data() + count_;
+      bool finite = true;
+      for (std::size_t k = 0; k < run; ++k) {
+        const double v = values[at + k] * scale;
+        finite &= std::abs(v) <= std::numeric_limits<double>::max();
+        out[k] = v + 0.0;
+      }
+      if (!finite) throw StageError("a figure of the physical model is not finite");
+      count_ += run;
+      at += run;
+      if (count_ == buffer_.size()) Flush();
+    }
+  }
   void Flush() {
     if (count_ > 0) out_({reinterpret_cast<const char*>(buffer_.data()), count_ * sizeof(T)});
     count_ = 0;
@@ -216,9 +236,8 @@ NpyArray Scalar(std::string name, double value) {
 }
 
 NpyArray List(std::string name, const std::vector<double>& values, double scale) {
-  return Figures(std::move(name), {values.size()}, [&values, scale](Pieces<double>& p) {
-    for (const double v : values) p.Add(Figure(v * scale));
-  });
+  return Figures(std::move(name), {values.size()},
+                 [&values, scale](Pieces<double>& p) { p.AddFigures(values, scale); });
 }
 
 // The code points of valid UTF-8.
@@ -291,9 +310,8 @@ void ForEachEntry(const physical::SymmetricMatrix& m, Visit visit) {
 void AddMatrix(std::vector<NpyArray>& arrays, const std::string& name,
                const physical::SymmetricMatrix& m, double scale) {
   if (m.dense) {
-    arrays.push_back(Figures(name, {m.n, m.n}, [&m, scale](Pieces<double>& p) {
-      for (const double v : m.values) p.Add(Figure(v * scale));
-    }));
+    arrays.push_back(Figures(name, {m.n, m.n},
+                             [&m, scale](Pieces<double>& p) { p.AddFigures(m.values, scale); }));
     return;
   }
   const std::uint64_t count = m.entries.size();

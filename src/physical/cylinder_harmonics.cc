@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "base/stage_error.h"
+#include "physical/dense_algebra.h"
 #include "physical/physical_model.h"
 
 namespace ostrel::physical {
@@ -173,7 +174,7 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
   bool converged = false;
   for (int step = 0; step < kMaxReflections && !converged; ++step) {
     next = c;
-    next.noalias() += sys.reflect_t * w;
+    AddComplexProduct(sys.reflect_t, w, next);
     converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
     w.swap(next);
   }

@@ -28,11 +28,29 @@ struct Piece {
   Point3 u;     // unit vector a -> b
   Point3 centre;
   double length = 0;
+  std::array<Point3, 2> gauss2;  // the 2-point Gauss-Legendre nodes along the piece
 };
 
+// Gauss-Legendre nodes and weights on [-1, 1].
+constexpr std::array<double, 2> kGauss2Nodes = {-0.577350269189625764509148780502,
+                                                0.577350269189625764509148780502};
+constexpr std::array<double, 4> kGauss4Nodes = {
+    -0.861136311594052575223946488893, -0.339981043584856264802665759103,
+    0.339981043584856264802665759103, 0.861136311594052575223946488893};
+constexpr std::array<double, 4> kGauss4Weights = {
+    0.347854845137453857373063949222, 0.652145154862546142626936050778,
+    0.652145154862546142626936050778, 0.347854845137453857373063949222};
+
+// The point of piece p at node t of [-1, 1].
+Point3 NodePoint(const Piece& p, double t) { return p.centre + (0.5 * p.length * t) * p.u; }
+
 Piece MakePiece(const Point3& a, const Point3& b) {
-  Piece p{a, b, {}, 0.5 * (a + b), Norm(b - a)};
+  Piece p;
+  p.a = a, p.b = b;
+  p.centre = 0.5 * (a + b);
+  p.length = Norm(b - a);
   p.u = (1 / p.length) * (b - a);
+  for (std::size_t i = 0; i < 2; ++i) p.gauss2[i] = NodePoint(p, kGauss2Nodes[i]);
   return p;
 }
 
@@ -48,8 +66,10 @@ struct WireLoop {
   double reach_m = 0;  // every piece and image lies within this distance of `centre` in plan
   double area_m2 = 0;  // area of the closed loop (wire, connectors, return along the plane)
   // For wire pairs so far apart that every piece pair takes the 1-point rule: the middles and
-  // length-weighted directions of the pieces, then of the images; a bounding sphere of both.
-  std::vector<Point3> middles, moments;
+  // length-weighted directions of the pieces, then of the images, coordinate by coordinate so
+  // that a piece's terms against all of another wire's are computed side by side; a bounding
+  // sphere of both.
+  std::vector<double> middle_x, middle_y, middle_z, moment_x, moment_y, moment_z;
   Point3 sphere_centre;
   double sphere_radius_m = 0, longest_m = 0;
 };
@@ -92,16 +112,18 @@ WireLoop BuildLoop(const Conductor& c, double depth_m, bool posts = true) {
   const Point3 origin = plane(start);
   for (const Piece& p : loop.pieces) twice_area = twice_area + Cross(p.a - origin, p.b - origin);
   loop.area_m2 = Norm(twice_area) / 2;
+  Point3 sum;
   for (const auto* list : {&loop.pieces, &loop.images}) {
     for (const Piece& p : *list) {
-      loop.middles.push_back(p.centre);
-      loop.moments.push_back(p.length * p.u);
+      const Point3 moment = p.length * p.u;
+      loop.middle_x.push_back(p.centre.x), loop.moment_x.push_back(moment.x);
+      loop.middle_y.push_back(p.centre.y), loop.moment_y.push_back(moment.y);
+      loop.middle_z.push_back(p.centre.z), loop.moment_z.push_back(moment.z);
       loop.longest_m = std::max(loop.longest_m, p.length);
+      sum = sum + p.centre;
     }
   }
-  Point3 sum;
-  for (const Point3& m : loop.middles) sum = sum + m;
-  loop.sphere_centre = (1.0 / double(loop.middles.size())) * sum;
+  loop.sphere_centre = (1.0 / double(loop.middle_x.size())) * sum;
   for (const Piece& p : loop.pieces) {
     for (const Point3& e : {p.a, p.b}) {
       loop.sphere_radius_m = std::max(loop.sphere_radius_m, Norm(e - loop.sphere_centre));
@@ -115,26 +137,23 @@ WireLoop BuildLoop(const Conductor& c, double depth_m, bool posts = true) {
   return loop;
 }
 
-// Gauss-Legendre nodes and weights on [-1, 1].
-constexpr std::array<double, 2> kGauss2Nodes = {-0.577350269189625764509148780502,
-                                                0.577350269189625764509148780502};
-constexpr std::array<double, 4> kGauss4Nodes = {
-    -0.861136311594052575223946488893, -0.339981043584856264802665759103,
-    0.339981043584856264802665759103, 0.861136311594052575223946488893};
-constexpr std::array<double, 4> kGauss4Weights = {
-    0.347854845137453857373063949222, 0.652145154862546142626936050778,
-    0.652145154862546142626936050778, 0.347854845137453857373063949222};
-
-template <std::size_t n>
-double GaussPair(const Piece& p, const Piece& q, const std::array<double, n>& nodes,
-                 const std::array<double, n>& weights) {
+double GaussPair4(const Piece& p, const Piece& q) {
+  std::array<Point3, 4> s;
+  for (std::size_t j = 0; j < 4; ++j) s[j] = NodePoint(q, kGauss4Nodes[j]);
   double sum = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const Point3 r = p.centre + (0.5 * p.length * nodes[i]) * p.u;
-    for (std::size_t j = 0; j < n; ++j) {
-      const Point3 s = q.centre + (0.5 * q.length * nodes[j]) * q.u;
-      sum += weights[i] * weights[j] / Norm(r - s);
-    }
+  for (std::size_t i = 0; i < 4; ++i) {
+    const Point3 r = NodePoint(p, kGauss4Nodes[i]);
+    for (std::size_t j = 0; j < 4; ++j)
+      sum += kGauss4Weights[i] * kGauss4Weights[j] / Norm(r - s[j]);
+  }
+  return sum * p.length * q.length / 4;
+}
+
+// The 2-point rule (unit weights) from the pieces' own nodes.
+double GaussPair2(const Piece& p, const Piece& q) {
+  double sum = 0;
+  for (const Point3& r : p.gauss2) {
+    for (const Point3& s : q.gauss2) sum += 1 / Norm(r - s);
   }
   return sum * p.length * q.length / 4;
 }
@@ -149,8 +168,8 @@ inline double PieceIntegralAt(const Piece& p, const Piece& q, double d, bool exa
   if (!exact_only) {
     const double l = std::max(p.length, q.length);
     if (d >= 12 * l) return p.length * q.length / d;
-    if (d >= 2 * l) return GaussPair(p, q, kGauss2Nodes, std::array<double, 2>{1.0, 1.0});
-    if (d >= 1.2 * l) return GaussPair(p, q, kGauss4Nodes, kGauss4Weights);
+    if (d >= 2 * l) return GaussPair2(p, q);
+    if (d >= 1.2 * l) return GaussPair4(p, q);
   }
   return FilamentPairIntegral(p.a, p.b, q.a, q.b);
 }
@@ -239,12 +258,22 @@ PairSums SelfInductance(const WireLoop& w, bool exact_only) {
   return FilamentPairIntegral(p.a, p.b, q.a, q.b, CrossSectionSpread(gap, rp, rq));
 }
 
-inline double WirePairIntegral(const Piece& p, double rp, const Piece& q, double rq,
+// With `d` the distance of the pieces' middles.
+inline double WirePairIntegral(const Piece& p, double rp, const Piece& q, double rq, double d,
                                bool exact_only) {
-  const double d = Norm(p.centre - q.centre);
   if (d < 0.5 * (p.length + q.length) + rp + rq)
     return ContactIntegral(p, rp, q, rq, d, exact_only);
   return PieceIntegralAt(p, q, d, exact_only);
+}
+
+// The distances from `centre` to the middles first .. first + count of v's pieces and images.
+inline void CentreDistances(const Point3& centre, const WireLoop& v, std::size_t first,
+                            std::size_t count, double* out) {
+  const double *x = &v.middle_x[first], *y = &v.middle_y[first], *z = &v.middle_z[first];
+  for (std::size_t k = 0; k < count; ++k) {
+    const double dx = centre.x - x[k], dy = centre.y - y[k], dz = centre.z - z[k];
+    out[k] = std::sqrt(dx * dx + dy * dy + dz * dz);
+  }
 }
 
 // Partial and loop mutual of two different wires; without `loop_too` the partial alone (the
@@ -260,37 +289,66 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
     // Every piece pair is at least 12 piece lengths apart: the 1-point rule of PieceIntegral
     // for all of them, (l_p u_p . l_q u_q) / D.
     const std::size_t q_begin = loop_too ? 0 : v.wire_begin;
-    const std::size_t q_end = loop_too ? v.middles.size() : v.wire_end;
+    const std::size_t q_end = loop_too ? v.middle_x.size() : v.wire_end;
+    constexpr std::size_t kRun = 32;
+    std::array<double, kRun> terms;
     for (std::size_t p = p_begin; p < p_end; ++p) {
       const bool p_wire = p >= w.wire_begin && p < w.wire_end;
-      for (std::size_t q = q_begin; q < q_end; ++q) {
-        const double term = Dot(w.moments[p], v.moments[q]) / Norm(w.middles[p] - v.middles[q]);
-        if (loop_too) loop += term;
-        if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
+      const double x = w.middle_x[p], y = w.middle_y[p], z = w.middle_z[p];
+      const double mx = w.moment_x[p], my = w.moment_y[p], mz = w.moment_z[p];
+      // The terms of a run of v's pieces side by side (no sum among them), then summed in the
+      // pieces' order.
+      for (std::size_t first = q_begin; first < q_end; first += kRun) {
+        const std::size_t count = std::min(kRun, q_end - first);
+        const double *vx = &v.middle_x[first], *vy = &v.middle_y[first], *vz = &v.middle_z[first];
+        const double *vmx = &v.moment_x[first], *vmy = &v.moment_y[first],
+                     *vmz = &v.moment_z[first];
+        for (std::size_t k = 0; k < count; ++k) {
+          const double dx = x - vx[k], dy = y - vy[k], dz = z - vz[k];
+          terms[k] =
+              (mx * vmx[k] + my * vmy[k] + mz * vmz[k]) / std::sqrt(dx * dx + dy * dy + dz * dz);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+          const std::size_t q = first + k;
+          if (loop_too) loop += terms[k];
+          if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += terms[k];
+        }
       }
     }
     return {kMu0Over4PiHPerM * partial, kMu0Over4PiHPerM * loop};
   }
   const std::size_t q_begin = loop_too ? 0 : v.wire_begin;
   const std::size_t q_end = loop_too ? v.pieces.size() : v.wire_end;
+  const std::size_t images = v.pieces.size();  // the images' middles follow the pieces'
+  constexpr std::size_t kRun = 32;
+  std::array<double, kRun> to_piece, to_image;
   for (std::size_t p = p_begin; p < p_end; ++p) {
     const Piece& a = w.pieces[p];
     const bool p_wire = p >= w.wire_begin && p < w.wire_end;
-    for (std::size_t q = q_begin; q < q_end; ++q) {
-      // A piece at a right angle to b can still meet b's image at another angle (tilted
-      // pieces): each term is skipped only when its own directions are perpendicular.
-      const Piece& b = v.pieces[q];
-      const double dot = Dot(a.u, b.u);
-      if (dot != 0) {
-        const double term = dot * WirePairIntegral(a, w.radius_m, b, v.radius_m, exact_only);
-        loop += term;
-        if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
-      }
-      if (!loop_too) continue;
-      const Piece& image = v.images[q];
-      const double image_dot = Dot(a.u, image.u);
-      if (image_dot != 0) {
-        loop += image_dot * WirePairIntegral(a, w.radius_m, image, v.radius_m, exact_only);
+    for (std::size_t first = q_begin; first < q_end; first += kRun) {
+      const std::size_t count = std::min(kRun, q_end - first);
+      // The distances of the middles for a run of v's pieces (and their images) side by side.
+      CentreDistances(a.centre, v, first, count, to_piece.data());
+      if (loop_too) CentreDistances(a.centre, v, images + first, count, to_image.data());
+      for (std::size_t k = 0; k < count; ++k) {
+        // A piece at a right angle to b can still meet b's image at another angle (tilted
+        // pieces): each term is skipped only when its own directions are perpendicular.
+        const std::size_t q = first + k;
+        const Piece& b = v.pieces[q];
+        const double dot = Dot(a.u, b.u);
+        if (dot != 0) {
+          const double term =
+              dot * WirePairIntegral(a, w.radius_m, b, v.radius_m, to_piece[k], exact_only);
+          loop += term;
+          if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += term;
+        }
+        if (!loop_too) continue;
+        const Piece& image = v.images[q];
+        const double image_dot = Dot(a.u, image.u);
+        if (image_dot != 0) {
+          loop += image_dot *
+                  WirePairIntegral(a, w.radius_m, image, v.radius_m, to_image[k], exact_only);
+        }
       }
     }
   }

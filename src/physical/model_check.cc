@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <numbers>
 #include <string>
@@ -154,16 +155,66 @@ std::string PairText(const Model& model, std::size_t i, std::size_t j) {
 // (reduced); a matrix that is not is repaired by scaling its couplings. True when it stays
 // positive definite with `margin` (one value a wire) taken off its diagonal: then any change
 // that the margin covers leaves it so (see CorrectionMargin).
+// What one look over the lower triangle of a matrix finds, row by row: the first entry that is
+// not finite, the first that differs from its mirror by more than 1e-12 of sqrt(L_ii L_jj) (none
+// in a sparse matrix), and the largest |k| with the first entry that has it. `none` where a row
+// has no such entry.
+struct RowFindings {
+  static constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+  std::vector<std::size_t> not_finite, not_symmetric, k_at;
+  std::vector<double> k_max;
+};
+
+RowFindings LookOverRows(const SymmetricMatrix& m, const std::vector<double>& diagonal) {
+  const std::size_t n = m.n;
+  RowFindings f{std::vector<std::size_t>(n, RowFindings::none),
+                std::vector<std::size_t>(n, RowFindings::none),
+                std::vector<std::size_t>(n, RowFindings::none), std::vector<double>(n, 0.0)};
+  const auto visit = [&](std::size_t i, std::size_t j, double v) {
+    if (!std::isfinite(v) && f.not_finite[i] == RowFindings::none) f.not_finite[i] = j;
+    const double k = i == j ? 0.0 : std::abs(CouplingCoefficient(v, diagonal[i], diagonal[j]));
+    if (k > f.k_max[i]) f.k_max[i] = k, f.k_at[i] = j;
+  };
+  if (!m.dense) {
+    for (const auto& e : m.entries) visit(e.i, e.j, e.value);
+    return f;
+  }
+  // Tiles of the lower triangle, each compared with its mirror tile while both are in the
+  // cache; a row's tiles are taken from left to right, so its first entries come first.
+  constexpr std::size_t kTile = 64;
+  const std::size_t tiles = (n + kTile - 1) / kTile;
+#pragma omp parallel for schedule(dynamic, 1)
+  for (std::size_t ti = 0; ti < tiles; ++ti) {
+    const std::size_t i0 = ti * kTile, i1 = std::min(n, i0 + kTile);
+    for (std::size_t tj = 0; tj <= ti; ++tj) {
+      const std::size_t j0 = tj * kTile, j1 = std::min(n, j0 + kTile);
+      for (std::size_t i = i0; i < i1; ++i) {
+        const double* row = &m.values[i * n];
+        for (std::size_t j = j0; j < std::min(j1, i + 1); ++j) {
+          visit(i, j, row[j]);
+          if (j < i && f.not_symmetric[i] == RowFindings::none &&
+              std::abs(row[j] - m.values[j * n + i]) > 1e-12 * std::sqrt(diagonal[i] * diagonal[j]))
+            f.not_symmetric[i] = j;
+        }
+      }
+    }
+  }
+  return f;
+}
+
 bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what,
                      const std::vector<double>& margin) {
   std::vector<double> diagonal(m.n, 0.0);
   ForEachLower(m, [&](std::size_t i, std::size_t j, double v) {
-    if (!std::isfinite(v)) {
-      throw StageError("the " + what + " inductance of wires " + PairText(model, i, j) +
-                       " is not finite");
-    }
     if (i == j) diagonal[i] = v;
   });
+  const RowFindings found = LookOverRows(m, diagonal);
+  for (std::size_t i = 0; i < m.n; ++i) {
+    if (found.not_finite[i] != RowFindings::none) {
+      throw StageError("the " + what + " inductance of wires " +
+                       PairText(model, i, found.not_finite[i]) + " is not finite");
+    }
+  }
   for (std::size_t i = 0; i < m.n; ++i) {
     if (!(diagonal[i] > 0)) {
       throw StageError("the " + what + " self inductance of wire " + model.conductors[i].name +
@@ -171,23 +222,17 @@ bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what,
                        " nH: the wire has no length or lies in the ground plane");
     }
   }
-  if (m.dense) {
-    for (std::size_t i = 0; i < m.n; ++i) {
-      for (std::size_t j = 0; j < i; ++j) {
-        const double a = m.values[i * m.n + j], b = m.values[j * m.n + i];
-        if (std::abs(a - b) > 1e-12 * std::sqrt(diagonal[i] * diagonal[j])) {
-          throw StageError("the " + what + " inductance matrix is not symmetric at wires " +
-                           PairText(model, i, j));
-        }
-      }
+  for (std::size_t i = 0; i < m.n; ++i) {
+    if (found.not_symmetric[i] != RowFindings::none) {
+      throw StageError("the " + what + " inductance matrix is not symmetric at wires " +
+                       PairText(model, i, found.not_symmetric[i]));
     }
   }
   double k_max = 0;
   std::size_t at_i = 0, at_j = 0;
-  ForEachLower(m, [&](std::size_t i, std::size_t j, double v) {
-    const double k = i == j ? 0.0 : std::abs(CouplingCoefficient(v, diagonal[i], diagonal[j]));
-    if (k > k_max) k_max = k, at_i = i, at_j = j;
-  });
+  for (std::size_t i = 0; i < m.n; ++i) {
+    if (found.k_max[i] > k_max) k_max = found.k_max[i], at_i = i, at_j = found.k_at[i];
+  }
   const bool any_margin = std::any_of(margin.begin(), margin.end(), [](double v) { return v > 0; });
   if (k_max <= 1 + 1e-12 &&
       (HoldsBySparsePart(m, model.coincident, margin) ||

@@ -117,6 +117,10 @@ TEST(PhysicalNpzTest, NumpyReadsEveryFigureOfTheJson) {
         << log;
     model.results[1].internal_inductance_h[1] = std::nan("");
     EXPECT_THROW(WritePhysicalNpz(model, write), StageError);
+    model.results[1].internal_inductance_h[1] = 0;
+    physical::SymmetricMatrix& loop = model.loop_inductance_h;
+    (sparse ? loop.entries.back().value : loop.values.back()) = HUGE_VAL;
+    EXPECT_THROW(WritePhysicalNpz(model, write), StageError);
   }
   fs::remove_all(dir);
 }

@@ -118,6 +118,42 @@ TEST(ModelCheck, RepairsByItsRulesAndNamesTheWires) {
   }
 }
 
+TEST(ModelCheck, ALargeMatrixNamesItsFirstFaultyPairInRowOrder) {
+  // 150 wires, so that the look over the matrix runs over tiles of 64 rows and columns: each
+  // case plants two faults, and the error names the pair that comes first row by row.
+  struct Case {
+    const char* name;
+    double value;  // planted at (140, 70) and at (141, 3)
+    bool mirror;   // also at (j, i)
+    std::string says;
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<Case> cases = {
+      {"not symmetric", 0.2, false, "not symmetric at wires W70 and W140"},
+      {"not finite", nan, true, "wires W70 and W140 is not finite"}};
+  constexpr std::size_t n = 150;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Model m = ThreeWires(kLoop, kCap);
+    m.capacitance_f.reset();
+    m.conductors.resize(n, m.conductors[0]);
+    for (std::size_t i = 0; i < n; ++i) m.conductors[i].name = "W" + std::to_string(i);
+    m.results[0] = {0, std::vector<double>(n, 1.0), std::vector<double>(n, 5e-11)};
+    m.loop_inductance_h = {n, true, std::vector<double>(n * n, 0.0), {}};
+    for (std::size_t i = 0; i < n; ++i) m.loop_inductance_h.values[i * n + i] = 1e-9;
+    for (const auto& [i, j] : {std::pair<std::size_t, std::size_t>{141, 3}, {140, 70}}) {
+      m.loop_inductance_h.values[i * n + j] = c.value * 1e-9;
+      if (c.mirror) m.loop_inductance_h.values[j * n + i] = c.value * 1e-9;
+    }
+    try {
+      CheckAndRepair(m);
+      ADD_FAILURE() << "no error";
+    } catch (const StageError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ostrel::physical
 
