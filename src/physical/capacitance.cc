@@ -34,7 +34,9 @@ constexpr double kEps0 = 8.8541878128e-12;
 // 2 x 2 Gauss rule for the 1/R integral: its relative error is below 5e-5 there (collinear pieces
 // are the worst case).
 constexpr double kFarPieceLengths = 4.0;
-// Closer, down to this many piece lengths apart, a 4 x 4 Gauss rule: error below 2e-5.
+// Closer, down to this many piece lengths apart, a 3 x 3 Gauss rule: error below 1.6e-5.
+constexpr double kNearPieceLengths = 2.1;
+// Closer still, down to this many piece lengths apart, a 4 x 4 Gauss rule: error below 2e-5.
 constexpr double kMidPieceLengths = 1.5;
 // Wires solved together per cluster before their neighbours are added.
 constexpr std::size_t kBlockWires = 24;
@@ -193,20 +195,27 @@ double FarIntegral(const Point3 (&pa)[2], double la, const Point3 (&pb)[2], doub
   return sum * 0.25 * la * lb;
 }
 
-// Nodes and weights of the 4-point Gauss-Legendre rule on [0, 1] (Abramowitz and Stegun 25.4.30).
+// Nodes and weights of the 4-point and the 3-point Gauss-Legendre rule on [0, 1] (Abramowitz and
+// Stegun 25.4.30).
 constexpr double kMidNode[4] = {0.5 - 0.5 * 0.8611363115940526, 0.5 - 0.5 * 0.3399810435848563,
                                 0.5 + 0.5 * 0.3399810435848563, 0.5 + 0.5 * 0.8611363115940526};
 constexpr double kMidWeight[4] = {0.5 * 0.3478548451374539, 0.5 * 0.6521451548625461,
                                   0.5 * 0.6521451548625461, 0.5 * 0.3478548451374539};
+constexpr double kNearNode[3] = {0.5 - 0.5 * 0.7745966692414834, 0.5,
+                                 0.5 + 0.5 * 0.7745966692414834};
+constexpr double kNearWeight[3] = {0.5 * 0.5555555555555556, 0.5 * 0.8888888888888888,
+                                   0.5 * 0.5555555555555556};
 
-// The four Gauss points of the 4 x 4 rule on the axis from p0 to p1, a coordinate per row.
-struct MidNodes {
-  double x[3][4];
+// The N Gauss points of an N x N rule on the axis from p0 to p1, a coordinate per row.
+template <int N>
+struct GaussNodes {
+  double x[3][N];
 };
-MidNodes NodesOf(const Point3& p0, const Point3& p1) {
-  MidNodes m;
-  for (int k = 0; k < 4; ++k) {
-    const Point3 p = Lerp(p0, p1, kMidNode[k]);
+template <int N>
+GaussNodes<N> NodesOf(const Point3& p0, const Point3& p1, const double (&node)[N]) {
+  GaussNodes<N> m;
+  for (int k = 0; k < N; ++k) {
+    const Point3 p = Lerp(p0, p1, node[k]);
     m.x[0][k] = p.x;
     m.x[1][k] = p.y;
     m.x[2][k] = p.z;
@@ -214,20 +223,23 @@ MidNodes NodesOf(const Point3& p0, const Point3& p1) {
   return m;
 }
 
-// The same by a 4 x 4 Gauss-Legendre rule, for pieces kMidPieceLengths to kFarPieceLengths apart,
-// from the pieces' Gauss points (NodesOf; made once per piece, not once per pair).
-double MidIntegral(const MidNodes& a, double la, const MidNodes& b, double lb) {
+// The same by an N x N Gauss-Legendre rule (4 x 4 for pieces kMidPieceLengths to
+// kNearPieceLengths apart, 3 x 3 from there to kFarPieceLengths), from the pieces' Gauss points
+// (NodesOf; made once per piece, not once per pair).
+template <int N>
+double GaussIntegral(const GaussNodes<N>& a, double la, const GaussNodes<N>& b, double lb,
+                     const double (&weight)[N]) {
   double sum = 0;
-  for (int i = 0; i < 4; ++i) {
-    double inverse[4];
-    for (int k = 0; k < 4; ++k) {
+  for (int i = 0; i < N; ++i) {
+    double inverse[N];
+    for (int k = 0; k < N; ++k) {
       const double dx = a.x[0][i] - b.x[0][k], dy = a.x[1][i] - b.x[1][k];
       const double dz = a.x[2][i] - b.x[2][k];
-      inverse[k] = kMidWeight[k] / std::sqrt(dx * dx + dy * dy + dz * dz);
+      inverse[k] = weight[k] / std::sqrt(dx * dx + dy * dy + dz * dz);
     }
     double row = 0;
     for (double v : inverse) row += v;
-    sum += kMidWeight[i] * row;
+    sum += weight[i] * row;
   }
   return sum * la * lb;
 }
@@ -338,12 +350,11 @@ Eigen::ArrayXd InverseDistances(const PointRows& points, Eigen::Index first, con
       .inverse();
 }
 
-// |x - y| for the rows x of `points` from `first` on.
-Eigen::ArrayXd Distances(const PointRows& points, Eigen::Index first, const Point3& y) {
+// |x - y|^2 for the rows x of `points` from `first` on.
+Eigen::ArrayXd SquaredDistances(const PointRows& points, Eigen::Index first, const Point3& y) {
   const Eigen::Index count = points.rows() - first;
-  return ((points.col(0).tail(count) - y.x).square() + (points.col(1).tail(count) - y.y).square() +
-          (points.col(2).tail(count) - y.z).square())
-      .sqrt();
+  return (points.col(0).tail(count) - y.x).square() + (points.col(1).tail(count) - y.y).square() +
+         (points.col(2).tail(count) - y.z).square();
 }
 
 // The potential coefficient matrix (lower triangle, 1/F) of the pieces over the plane, written
@@ -368,10 +379,13 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
         InverseDistances(gauss1, first, pb[0]) + InverseDistances(gauss1, first, pb[1]);
     return Eigen::ArrayXd(sum * 0.25 * length.tail(n - first) * lb);
   };
-  std::vector<MidNodes> nodes(pieces.size()), image_nodes(pieces.size());
+  std::vector<GaussNodes<4>> nodes(pieces.size()), image_nodes(pieces.size());
+  std::vector<GaussNodes<3>> near_nodes(pieces.size()), near_image_nodes(pieces.size());
   for (std::size_t i = 0; i < pieces.size(); ++i) {
-    nodes[i] = NodesOf(pieces[i].p0, pieces[i].p1);
-    image_nodes[i] = NodesOf(pieces[i].image[0], pieces[i].image[1]);
+    nodes[i] = NodesOf(pieces[i].p0, pieces[i].p1, kMidNode);
+    image_nodes[i] = NodesOf(pieces[i].image[0], pieces[i].image[1], kMidNode);
+    near_nodes[i] = NodesOf(pieces[i].p0, pieces[i].p1, kNearNode);
+    near_image_nodes[i] = NodesOf(pieces[i].image[0], pieces[i].image[1], kNearNode);
   }
   std::vector<char> finite(pieces.size(), 0);
   // P_ij = (N_ij - N_ij') / (4 pi eps l_i l_j): Galerkin potential coefficient with the image
@@ -382,27 +396,40 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
     fault.Run([&] {
       const Piece& b = pieces[static_cast<std::size_t>(j)];
       const Eigen::Index count = n - j;
-      const Eigen::ArrayXd far_within_m = kFarPieceLengths * length.tail(count).max(b.length_m);
-      const Eigen::ArrayXd direct_apart_m = Distances(mid, j, b.mid);
-      const Eigen::ArrayXd image_apart_m = Distances(mid, j, b.image_mid);
+      // Middle distances squared: the far rule's bound first, then the others only for the
+      // pairs within it.
+      const Eigen::ArrayXd longer_m = length.tail(count).max(b.length_m);
+      const Eigen::ArrayXd far_within2 = (kFarPieceLengths * longer_m).square();
+      const Eigen::ArrayXd direct_apart2 = SquaredDistances(mid, j, b.mid);
+      const Eigen::ArrayXd image_apart2 = SquaredDistances(mid, j, b.image_mid);
       Eigen::ArrayXd direct = far_integrals(j, b.gauss, b.length_m);
       Eigen::ArrayXd image = far_integrals(j, b.image_gauss, b.length_m);
+      const auto at = static_cast<std::size_t>(j);
       for (Eigen::Index k = 0; k < count; ++k) {
         const Piece& a = pieces[static_cast<std::size_t>(j + k)];
-        // Middle distances: beyond the contact reach of PairIntegral and far from touching.
+        const bool direct_far = a.run != b.run && direct_apart2(k) > far_within2(k);
+        const bool image_far = image_apart2(k) > far_within2(k);
+        if (direct_far && image_far) continue;
+        const auto ak = static_cast<std::size_t>(j + k);
+        // Beyond the contact reach of PairIntegral and far from touching.
         const double mid_within_m =
-            std::max(kMidPieceLengths * std::max(a.length_m, b.length_m),
+            std::max(kMidPieceLengths * longer_m(k),
                      0.5 * (a.length_m + b.length_m) + a.radius_m + b.radius_m);
-        if (a.run == b.run || !(direct_apart_m(k) > far_within_m(k))) {
-          direct(k) = a.run != b.run && direct_apart_m(k) > mid_within_m
-                          ? MidIntegral(nodes[static_cast<std::size_t>(j + k)], a.length_m,
-                                        nodes[static_cast<std::size_t>(j)], b.length_m)
+        const double near_within_m = std::max(kNearPieceLengths * longer_m(k), mid_within_m);
+        const auto rule = [&](double apart2, const GaussNodes<4>& mid_b,
+                              const GaussNodes<3>& near_b) {
+          return apart2 > near_within_m * near_within_m
+                     ? GaussIntegral(near_nodes[ak], a.length_m, near_b, b.length_m, kNearWeight)
+                     : GaussIntegral(nodes[ak], a.length_m, mid_b, b.length_m, kMidWeight);
+        };
+        if (!direct_far) {
+          direct(k) = a.run != b.run && direct_apart2(k) > mid_within_m * mid_within_m
+                          ? rule(direct_apart2(k), nodes[at], near_nodes[at])
                           : PairIntegral(a, b);
         }
-        if (!(image_apart_m(k) > far_within_m(k))) {
-          image(k) = image_apart_m(k) > mid_within_m
-                         ? MidIntegral(nodes[static_cast<std::size_t>(j + k)], a.length_m,
-                                       image_nodes[static_cast<std::size_t>(j)], b.length_m)
+        if (!image_far) {
+          image(k) = image_apart2(k) > mid_within_m * mid_within_m
+                         ? rule(image_apart2(k), image_nodes[at], near_image_nodes[at])
                          : ImageIntegral(a, b);
         }
       }
@@ -505,18 +532,19 @@ Eigen::MatrixXd SolveCluster(const std::vector<Piece>& pieces, std::size_t wire_
     }
     if (kept) column[k] = solved++;
   }
-  Eigen::MatrixXd unit_volts = Eigen::MatrixXd::Zero(n, m);
-  Eigen::MatrixXd solved_volts = Eigen::MatrixXd::Zero(n, solved);
+  Eigen::MatrixXd charges = Eigen::MatrixXd::Zero(n, solved);
   for (Eigen::Index i = 0; i < n; ++i) {
     const std::size_t k = pieces[static_cast<std::size_t>(i)].conductor;
-    unit_volts(i, static_cast<Eigen::Index>(k)) = 1;
-    if (column[k] >= 0) solved_volts(i, column[k]) = 1;
+    if (column[k] >= 0) charges(i, column[k]) = 1;
   }
   // Piece charges for one volt on each solved conductor in turn; C_km = sum over k's pieces of
   // charge (m), the mean of C_km and C_mk where both are solved for.
-  Eigen::MatrixXd charges = std::move(solved_volts);
   SolveWithLowerFactor(p, charges);
-  const Eigen::MatrixXd sums = unit_volts.transpose() * charges;  // m x solved
+  Eigen::MatrixXd sums = Eigen::MatrixXd::Zero(m, solved);  // m x solved, in piece order
+  for (Eigen::Index i = 0; i < n; ++i) {
+    sums.row(static_cast<Eigen::Index>(pieces[static_cast<std::size_t>(i)].conductor)) +=
+        charges.row(i);
+  }
   const auto c = [&](Eigen::Index a, Eigen::Index b) {
     const Eigen::Index ca = column[static_cast<std::size_t>(a)];
     const Eigen::Index cb = column[static_cast<std::size_t>(b)];

@@ -59,8 +59,9 @@ double AxialWeight(double l, double lo, double hi, double w) {
 
 // The row of piece i.
 FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& middles,
-                  std::size_t i, const CellGrid& grid, double depth_m, double eps_f_m,
-                  const ChargeHarmonicSettings& settings, double longest_m) {
+                  const std::vector<double>& lengths, std::size_t i, const CellGrid& grid,
+                  double depth_m, double eps_f_m, const ChargeHarmonicSettings& settings,
+                  double longest_m) {
   FoundRow row;
   const ChargePiece& own = pieces[i];
   const double a = own.radius_m;
@@ -79,12 +80,15 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   // Pieces of this wire (the ones it runs on through the station) and of the wires beside it,
   // within the reach along it too.
   std::vector<Beside> own_wire, beside;
+  // (The middles first, squared: most of the grid's pieces lie beyond them.)
+  const double within_m = 2 * reach_m + 0.5 * (length + longest_m);
   grid.Near(mid, [&](std::size_t j) {
+    const Point3 apart = middles[j] - mid;
+    if (Dot(apart, apart) > within_m * within_m) return;
     const ChargePiece& q = pieces[j];
     if (std::abs(q.radius_m - a) > kTouching * a) return;
-    if (Norm(middles[j] - mid) > 2 * reach_m + 0.5 * (length + longest_m)) return;
     const double s0 = Dot(q.p0 - own.p0, u), s1 = Dot(q.p1 - own.p0, u);
-    const double q_length = Norm(q.p1 - q.p0);
+    const double q_length = lengths[j];
     if (std::abs(s1 - s0) < kParallelCosine * q_length) return;
     const double lo = std::min(s0, s1), hi = std::max(s0, s1);
     if (hi < -reach_m || lo > length + reach_m) return;
@@ -92,7 +96,12 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
     const double t = (0.5 * length - s0) / (s1 - s0);
     const Point3 cross = q.p0 + t * (q.p1 - q.p0);
     const Point3 across = cross - mid;
-    const double distance = Norm(across);
+    // Most pieces that get this far lie beyond the reach: rejected before the root (with a
+    // margin over its rounding, so that the comparisons below decide).
+    const double distance2 = Dot(across, across);
+    const double limit_m = q.wire == own.wire ? a : reach_m;
+    if (distance2 > 1.000001 * limit_m * limit_m) return;
+    const double distance = std::sqrt(distance2);
     const Complex at(Dot(across, ex), level ? cross.z + depth_m : Dot(across, ey));
     const double outside = q_length * std::max({0.0, -t, t - 1});
     if (q.wire == own.wire) {
@@ -127,8 +136,9 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   for (const Beside* b : members_by_distance) {
     // A wire that touches this one, or one already kept, is joined to it here.
     bool clear = !level || b->at.imag() > a * (1 + kTouching);
+    const double apart_m = 2 * a * (1 + kTouching);
     for (const Complex& kept : section.centres_m) {
-      clear = clear && std::abs(b->at - kept) > 2 * a * (1 + kTouching);
+      clear = clear && std::norm(b->at - kept) > apart_m * apart_m;
     }
     if (!clear) continue;
     if (b->distance_m < settings.accurate_diameters * 2 * a) {
@@ -190,6 +200,7 @@ ChargeHarmonicRows::ChargeHarmonicRows(std::vector<ChargePiece> pieces, double d
                                        double eps_f_m, const ChargeHarmonicSettings& settings)
     : pieces_(std::move(pieces)),
       middles_(pieces_.size()),
+      lengths_(pieces_.size()),
       depth_m_(depth_m),
       eps_f_m_(eps_f_m),
       settings_(settings),
@@ -197,13 +208,15 @@ ChargeHarmonicRows::ChargeHarmonicRows(std::vector<ChargePiece> pieces, double d
       grid_(2 * settings.reach_diameters * 2 * Widest(pieces_) + longest_m_) {
   for (std::size_t p = 0; p < pieces_.size(); ++p) {
     middles_[p] = 0.5 * (pieces_[p].p0 + pieces_[p].p1);
+    lengths_[p] = Norm(pieces_[p].p1 - pieces_[p].p0);
     grid_.Add(middles_[p], middles_[p], p);
   }
 }
 
 std::vector<ChargeHarmonics::Entry> ChargeHarmonicRows::Row(std::size_t i,
                                                             std::vector<ClosePair>& close) const {
-  FoundRow row = PieceRow(pieces_, middles_, i, grid_, depth_m_, eps_f_m_, settings_, longest_m_);
+  FoundRow row =
+      PieceRow(pieces_, middles_, lengths_, i, grid_, depth_m_, eps_f_m_, settings_, longest_m_);
   close.insert(close.end(), row.close.begin(), row.close.end());
   return std::move(row.entries);
 }

@@ -71,6 +71,7 @@ class ChargeHarmonicRows {
  private:
   std::vector<ChargePiece> pieces_;
   std::vector<Point3> middles_;
+  std::vector<double> lengths_;
   double depth_m_, eps_f_m_;
   ChargeHarmonicSettings settings_;
   double longest_m_ = 0;

@@ -13,6 +13,9 @@ namespace {
 
 using Complex = std::complex<double>;
 constexpr int kMaxOrders = 40;
+// The system by rows: its equations are built along the rows, and solved a cylinder's rows at a
+// time.
+using RowMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 
 // Harmonics of a cylinder whose closest neighbour (centre or image) is `closest_m` away and which
 // lies `source_m` from the source. Two cylinders d apart gather their repeated reflections at the
@@ -32,11 +35,51 @@ int Orders(double radius_m, double closest_m, double source_m, double tolerance)
 
 // Adds c * alpha (conjugate false) or c * conj(alpha) (true) to the real rows (re, im) of an
 // equation, alpha's real and imaginary parts being the unknowns (x, y).
-void AddTerm(Eigen::MatrixXd& m, Eigen::Index row, Eigen::Index col, Complex c, bool conjugate) {
+void AddTerm(RowMatrix& m, Eigen::Index row, Eigen::Index col, Complex c, bool conjugate) {
   m(row, col) += c.real();
   m(row + 1, col) += c.imag();
   m(row, col + 1) += conjugate ? c.imag() : -c.imag();
   m(row + 1, col + 1) += conjugate ? -c.real() : c.real();
+}
+
+// The change of the harmonics in a sweep, relative to them (squared), at which the sweeps stop:
+// the column then has its last 1e-9, far below the series' own cut (`tolerance`, 1e-4).
+constexpr double kSweepTolerance = 1e-18;
+
+// x of system x = rhs, the harmonics of the cylinders (unknowns first[k] to first[k + 1] on
+// cylinder k). The system is the identity plus the field that each cylinder's harmonics throw on
+// the others (and on itself, through its image), which falls off as (a / d)^(n + l): swept
+// cylinder by cylinder, each answering the field of the others as last found (the multiple
+// reflections, block Gauss-Seidel), it converges in a few sweeps where the wires are a few
+// diameters apart, each sweep one product with the matrix. Where they are close it converges
+// slowly: once the sweeps so far show that reaching the tolerance would take more of them than a
+// factorisation costs (2 n^3 / 3 against 2 n^2 each), the system is factorised instead.
+Eigen::VectorXd Solve(const RowMatrix& system, const Eigen::VectorXd& rhs,
+                      const std::vector<Eigen::Index>& first) {
+  const Eigen::Index n = rhs.size();
+  const double most_sweeps = std::max(4.0, static_cast<double>(n) / 3);
+  Eigen::VectorXd x = Eigen::VectorXd::Zero(n), r(n);
+  double before = 0;
+  for (int sweep = 1; sweep <= most_sweeps; ++sweep) {
+    double change = 0;
+    for (std::size_t k = 0; k + 1 < first.size(); ++k) {
+      const Eigen::Index at = first[k], size = first[k + 1] - first[k];
+      r.head(size) = rhs.segment(at, size);
+      r.head(size).noalias() -= system.middleRows(at, size) * x;
+      x.segment(at, size) += r.head(size);
+      change += r.head(size).squaredNorm();
+    }
+    const double wanted = kSweepTolerance * x.squaredNorm();
+    if (change <= wanted) return x;
+    if (!std::isfinite(change)) break;
+    // The sweeps still needed at the rate of the last one.
+    if (sweep > 1) {
+      const double rate = change / before;
+      if (!(rate < 1) || sweep + std::log(wanted / change) / std::log(rate) > most_sweeps) break;
+    }
+    before = change;
+  }
+  return system.partialPivLu().solve(rhs);
 }
 
 }  // namespace
@@ -52,12 +95,12 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
   std::vector<Eigen::Index> first(count + 1, 0);
   int most = 0;
   for (std::size_t m = 0; m < count; ++m) {
-    double closest = std::numeric_limits<double>::infinity();
+    double closest = std::numeric_limits<double>::infinity();  // squared until the end
     for (std::size_t k = 0; k < count; ++k) {
-      if (k != m) closest = std::min(closest, std::abs(c[m] - c[k]));
-      if (section.plane) closest = std::min(closest, std::abs(c[m] - std::conj(c[k])));
+      if (k != m) closest = std::min(closest, std::norm(c[m] - c[k]));
+      if (section.plane) closest = std::min(closest, std::norm(c[m] - std::conj(c[k])));
     }
-    orders[m] = Orders(a, closest, std::abs(c[m] - c[0]), section.tolerance);
+    orders[m] = Orders(a, std::sqrt(closest), std::abs(c[m] - c[0]), section.tolerance);
     most = std::max(most, orders[m]);
     first[m + 1] = first[m] + 2 * orders[m];
   }
@@ -72,22 +115,61 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
   // Re[beta_l ((z - c_k) / a)^l], is cancelled on its surface by alpha_(k,l) = -conj(beta_l):
   // rows (k, l) hold alpha_(k,l) + conj(beta_l) = 0, two real rows each.
   const Eigen::Index unknowns = first[count];
-  Eigen::MatrixXd system = Eigen::MatrixXd::Identity(unknowns, unknowns);
+  RowMatrix system = RowMatrix::Zero(unknowns, unknowns);
+  system.diagonal().setOnes();
   Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
-  std::vector<Complex> powers(2 * static_cast<std::size_t>(most) + 1);
-  // (a / d)^p for p up to `highest`, the most that the pair of cylinders uses.
-  const auto fill_powers = [&](Complex d, int highest) {
-    const Complex u = a / d;
-    powers[0] = 1;
-    for (std::size_t p = 1; p <= static_cast<std::size_t>(highest); ++p) {
-      powers[p] = powers[p - 1] * u;
-    }
-  };
+  // (a / d)^p of each cylinder k with each other cylinder m, d = c_k - c_m, and with each image,
+  // d = c_k - conj(c_m), for p up to the orders of both (the most that the pair uses; the
+  // potentials at the centres below use the first orders[m]). d of (m, k) is -d of (k, m), for
+  // the image -conj(d): its powers are those of (k, m) times (-1)^p (conjugated), to the bit, so
+  // each pair's are multiplied out once.
+  const std::size_t images = section.plane ? 2 : 1;
+  std::vector<std::size_t> powers_at(count * count * images + 1, 0);
   for (std::size_t k = 0; k < count; ++k) {
     for (std::size_t m = 0; m < count; ++m) {
-      for (int image = 0; image < (section.plane ? 2 : 1); ++image) {
+      for (std::size_t image = 0; image < images; ++image) {
+        const std::size_t at = (k * count + m) * images + image;
+        powers_at[at + 1] = powers_at[at] + static_cast<std::size_t>(orders[k] + orders[m]) + 1;
+      }
+    }
+  }
+  // Every power is written before it is read: left uninitialised.
+  Eigen::Matrix<Complex, Eigen::Dynamic, 1> pair_powers(
+      static_cast<Eigen::Index>(powers_at.back()));
+  const auto powers_of = [&](std::size_t k, std::size_t m, int image) {
+    return pair_powers.data() +
+           powers_at[(k * count + m) * images + static_cast<std::size_t>(image)];
+  };
+  for (std::size_t k = 0; k < count; ++k) {
+    for (std::size_t m = k; m < count; ++m) {
+      for (int image = 0; image < static_cast<int>(images); ++image) {
         if (image == 0 && m == k) continue;
-        fill_powers(c[k] - (image == 1 ? std::conj(c[m]) : c[m]), orders[k] + orders[m]);
+        const Complex d = c[k] - (image == 1 ? std::conj(c[m]) : c[m]);
+        // a / d without the library's guarded complex division (d is never near 0 or overflow),
+        // the products multiplied out by hand: the library's check for infinite parts after
+        // each one holds up the chain (all are finite).
+        const double scale = a / std::norm(d), ur = scale * d.real(), ui = -scale * d.imag();
+        Complex* powers = powers_of(k, m, image);
+        Complex* mirrored = powers_of(m, k, image);
+        double pr = 1, pi = 0;
+        powers[0] = mirrored[0] = 1;
+        const auto highest = static_cast<std::size_t>(orders[k] + orders[m]);
+        for (std::size_t p = 1; p <= highest; ++p) {
+          const double next_r = pr * ur - pi * ui;
+          pi = pr * ui + pi * ur;
+          pr = next_r;
+          powers[p] = Complex(pr, pi);
+          const double odd = p % 2 == 1 ? -1.0 : 1.0;
+          if (m != k) mirrored[p] = image == 1 ? Complex(odd * pr, -odd * pi) : odd * powers[p];
+        }
+      }
+    }
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    for (std::size_t m = 0; m < count; ++m) {
+      for (int image = 0; image < static_cast<int>(images); ++image) {
+        if (image == 0 && m == k) continue;
+        const Complex* powers = powers_of(k, m, image);
         const double sign = image == 1 ? -1.0 : 1.0;
         for (int l = 1; l <= orders[k]; ++l) {
           const Eigen::Index row = first[k] + 2 * (l - 1);
@@ -111,25 +193,25 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
       }
     }
   }
-  const Eigen::VectorXd x = system.partialPivLu().solve(rhs);
+  const Eigen::VectorXd x = Solve(system, rhs, first);
   // The mean over a cylinder of a harmonic centred elsewhere is its value at the centre.
-  const auto potential_at = [&](Complex z, std::size_t skip) {
+  const auto potential_at = [&](std::size_t k) {
     double sum = 0;
     for (std::size_t m = 0; m < count; ++m) {
-      for (int image = 0; image < (section.plane ? 2 : 1); ++image) {
-        if (image == 0 && m == skip) continue;
-        fill_powers(z - (image == 1 ? std::conj(c[m]) : c[m]), orders[m]);
+      for (int image = 0; image < static_cast<int>(images); ++image) {
+        if (image == 0 && m == k) continue;
+        const Complex* powers = powers_of(k, m, image);
         for (int n = 1; n <= orders[m]; ++n) {
-          const Complex alpha(x(first[m] + 2 * (n - 1)), x(first[m] + 2 * (n - 1) + 1));
-          const Complex term =
-              (image == 1 ? -std::conj(alpha) : alpha) * powers[static_cast<std::size_t>(n)];
-          sum += term.real();
+          // Re[alpha p], for the image Re[-conj(alpha) p].
+          const double ar = x(first[m] + 2 * (n - 1)), ai = x(first[m] + 2 * (n - 1) + 1);
+          const Complex& p = powers[static_cast<std::size_t>(n)];
+          sum += image == 1 ? -(ar * p.real() + ai * p.imag()) : ar * p.real() - ai * p.imag();
         }
       }
     }
     return sum;
   };
-  for (std::size_t k = 0; k < count; ++k) out[k] = potential_at(c[k], k);
+  for (std::size_t k = 0; k < count; ++k) out[k] = potential_at(k);
   for (double v : out) {
     if (!std::isfinite(v)) throw StageError("the harmonic solution of close wires is not finite");
   }

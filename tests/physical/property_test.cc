@@ -221,6 +221,8 @@ TEST(GeneratedPackage, ClusteredCapacitanceKeepsCloseToTheOneSystemSolve) {
     const double bound = 1e-3 * std::abs(exact) + 1e-5 * std::sqrt(d.At(e.i, e.i) * d.At(e.j, e.j));
     if (std::abs(e.value - exact) > bound) ++beyond;
   }
+  RecordProperty("beyond_accuracy", std::to_string(beyond) + " of " + std::to_string(couplings));
+  RecordProperty("worst_diagonal", std::to_string(worst_diagonal));
   EXPECT_LE(worst_diagonal, 0.005);
   EXPECT_GT(couplings, 5 * wires.size());  // couplings kept indeed
   EXPECT_LE(double(beyond), kBeyondShare * double(couplings))
