@@ -19,13 +19,15 @@ constexpr int kMaxReflections = 40;
 constexpr double kReflectionTolerance = 1e-10;
 
 // The harmonic coefficients of all cylinders: cylinder m's harmonic n (1..orders[m]) in sense
-// 0, (a / (z - c))^n, and in sense 1, its conjugate (a / conj(z - c))^n.
+// 0, (a / (z - c))^n, and in sense 1, its conjugate (a / conj(z - c))^n; all of sense 0 first,
+// then all of sense 1. A cylinder's field answers on another in the other sense, an image's in
+// the same: without the plane (R A)^T is zero in its two blocks of one sense.
 struct Layout {
   std::vector<int> orders;
-  std::vector<std::size_t> first;  // index of (m, 1, 0); sense 1 follows orders[m] later
-  std::size_t size = 0;
+  std::vector<std::size_t> first;  // index of (m, 1, 0); (m, 1, 1) lies `half` later
+  std::size_t half = 0, size = 0;
   std::size_t At(std::size_t m, int n, int sense) const {
-    return first[m] + static_cast<std::size_t>(sense * orders[m] + n - 1);
+    return static_cast<std::size_t>(sense) * half + first[m] + static_cast<std::size_t>(n - 1);
   }
 };
 
@@ -35,9 +37,10 @@ Layout MakeLayout(const CrossSection& section, int available) {
   for (std::size_t m = 0; m < count; ++m) {
     const int n = section.orders.empty() ? available : std::min(section.orders[m], available);
     layout.orders.push_back(std::max(n, 0));
-    layout.first.push_back(layout.size);
-    layout.size += 2 * static_cast<std::size_t>(layout.orders.back());
+    layout.first.push_back(layout.half);
+    layout.half += static_cast<std::size_t>(layout.orders.back());
   }
+  layout.size = 2 * layout.half;
   return layout;
 }
 
@@ -73,27 +76,60 @@ System BuildSystem(const CrossSection& section, const std::vector<Complex>& refl
           Complex(binom(n, l) * r.real(), binom(n, l) * r.imag());
     }
   }
-  std::vector<Complex> powers(2 * static_cast<std::size_t>(top) + 1);
+  // The line source's factors r_l (-1)^l / (2 l) (times the source's sign of 1 or -1: exact).
+  std::vector<Complex> line_factor(stride);
+  for (int l = 1; l <= top; ++l) {
+    const double alternate = l % 2 == 0 ? 1.0 : -1.0;
+    line_factor[static_cast<std::size_t>(l)] =
+        reflection[static_cast<std::size_t>(l) - 1] * (alternate / (2.0 * l));
+  }
+  // u^p of each pair of cylinders, p = 0 .. the two orders together, made once for the pair and
+  // its mirror: the offsets of k and m (and of their images) differ in sign and conjugation alone,
+  // so their powers do, bit for bit (IEEE negation and conjugation are exact).
+  std::vector<Complex> base(2 * static_cast<std::size_t>(top) + 1), powers(base.size());
+  const auto make_base = [&](Complex d, int count_p) {
+    // a / d without the library's guarded complex division (d is never near 0 or overflow), and
+    // its powers multiplied out by hand (all finite: no checks for infinite parts).
+    const Complex u = (a / std::norm(d)) * std::conj(d);
+    base[0] = 1;
+    for (int p = 1; p <= count_p; ++p) {
+      const Complex b = base[static_cast<std::size_t>(p) - 1];
+      base[static_cast<std::size_t>(p)] = Complex(b.real() * u.real() - b.imag() * u.imag(),
+                                                  b.real() * u.imag() + b.imag() * u.real());
+    }
+  };
   // A source at offset d = c_k - c_source: a line source of sign `sign` and harmonics whose
   // analytic family (a / (z - c))^n has the coefficients of sense from_sense[0] of cylinder m
   // and whose conjugate family has those of sense from_sense[1], times `sign`. Graf's addition
   // theorem: (a / (w + d))^n = sum_l binom(n + l - 1, l) (-1)^l (a / d)^(n + l) (w / a)^l, and
   // -ln|w + d| = -ln|d| + sum_l (-1)^l ((w / d)^l + conj)/(2 l). The field of family f, local
   // harmonic l, is answered by cylinder k's coefficient of the other sense, times r_l.
-  const auto add_source = [&](std::size_t k, std::size_t m, Complex d, double sign,
-                              const int(&from_sense)[2]) {
+  // The powers of family 0, (a / d)^p, are `base` with every odd power negated when `negate_odd`
+  // and conjugated when `conjugate`; family 1 takes their conjugates.
+  const auto add_source = [&](std::size_t k, std::size_t m, double sign, const int(&from_sense)[2],
+                              bool negate_odd, bool conjugate) {
     const int lk = layout.orders[k], nm = layout.orders[m];
     for (int family = 0; family < 2; ++family) {
-      // a / d without the library's guarded complex division (d is never near 0 or overflow).
-      const Complex u = (a / std::norm(d)) * (family == 0 ? std::conj(d) : d);
-      powers[0] = 1;
-      for (int p = 1; p <= lk + nm; ++p) powers[p] = powers[p - 1] * u;
+      // Signs of the real and imaginary parts of even and odd powers (times 1 or -1: exact).
+      const double odd = negate_odd ? -1.0 : 1.0, conj = conjugate != (family == 1) ? -1.0 : 1.0;
+      const double sign_of[4] = {1.0, conj, odd, odd * conj};
+      const double* from = reinterpret_cast<const double*>(base.data());
+      double* to = reinterpret_cast<double*>(powers.data());
+      for (std::size_t e = 0; e < 2 * static_cast<std::size_t>(lk + nm + 1); ++e) {
+        to[e] = sign_of[e & 3] * from[e];
+      }
       const auto first_n = static_cast<Eigen::Index>(layout.At(m, 1, from_sense[family]));
       for (int l = 1; l <= lk; ++l) {
         const std::size_t row = layout.At(k, l, 1 - family);
-        const Complex r = reflection[static_cast<std::size_t>(l) - 1];
-        const double alternate = l % 2 == 0 ? 1.0 : -1.0;
-        sys.rhs(row, m) += r * (sign * alternate / (2.0 * l)) * powers[l];
+        // Real and imaginary parts read and written as doubles: element by element through
+        // std::complex the compiler stores halves and reloads them whole, which stalls.
+        const double* lf =
+            reinterpret_cast<const double*>(&line_factor[static_cast<std::size_t>(l)]);
+        const double rr = sign * lf[0], ri = sign * lf[1], ur = to[2 * l], ui = to[2 * l + 1];
+        double* rhs = reinterpret_cast<double*>(
+            &sys.rhs(static_cast<Eigen::Index>(row), static_cast<Eigen::Index>(m)));
+        rhs[0] += rr * ur - ri * ui;
+        rhs[1] += rr * ui + ri * ur;
         // Column `row` of (R A)^T, harmonics n of m in a row: r_l binom(n + l - 1, l) (a/d)^(n+l)
         // with its sign, multiplied out by hand (no checks for infinite parts: all are finite).
         Complex* out = &sys.reflect_t(first_n, static_cast<Eigen::Index>(row));
@@ -109,13 +145,26 @@ System BuildSystem(const CrossSection& section, const std::vector<Complex>& refl
         sys.mean(k, layout.At(m, n, from_sense[family])) += sign * powers[n];
     }
   };
+  // The image of A(z) is -A(conj z): the conjugate family of m becomes the analytic one of its
+  // image and the other way round, with the opposite sign. Each entry takes its direct part
+  // before its image part. For k < m: c_m - c_k = -(c_k - c_m) and c_m - conj(c_k) =
+  // -conj(c_k - conj(c_m)).
   for (std::size_t k = 0; k < count; ++k) {
     const Complex ck = section.centres_m[k];
-    for (std::size_t m = 0; m < count; ++m) {
-      if (m != k) add_source(k, m, ck - section.centres_m[m], 1.0, {0, 1});
-      // The image of A(z) is -A(conj z): the conjugate family of m becomes the analytic one of
-      // its image and the other way round, with the opposite sign.
-      if (section.plane) add_source(k, m, ck - std::conj(section.centres_m[m]), -1.0, {1, 0});
+    if (section.plane) {
+      make_base(ck - std::conj(ck), 2 * layout.orders[k]);
+      add_source(k, k, -1.0, {1, 0}, false, false);
+    }
+    for (std::size_t m = k + 1; m < count; ++m) {
+      const Complex cm = section.centres_m[m];
+      const int both = layout.orders[k] + layout.orders[m];
+      make_base(ck - cm, both);
+      add_source(k, m, 1.0, {0, 1}, false, false);
+      add_source(m, k, 1.0, {0, 1}, true, false);
+      if (!section.plane) continue;
+      make_base(ck - std::conj(cm), both);
+      add_source(k, m, -1.0, {1, 0}, false, false);
+      add_source(m, k, -1.0, {1, 0}, true, true);
     }
   }
   return sys;
@@ -172,7 +221,8 @@ Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
 }
 
 Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
-                                       const std::vector<Complex>& reflection, std::size_t row) {
+                                       const std::vector<Complex>& reflection, std::size_t row,
+                                       Eigen::VectorXcd* start) {
   const std::size_t count = section.centres_m.size();
   const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()));
   if (layout.size == 0) return Eigen::VectorXcd::Zero(count);
@@ -180,11 +230,21 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
   // Row k of C S^-1 Rb is (S^-T C_k^T)^T Rb. S = I - RA, so w = C_k^T + (RA)^T w: iterated
   // (the multiple reflections, one per step) while that converges fast, else factorised.
   const Eigen::VectorXcd c = sys.mean.row(row).transpose();
-  Eigen::VectorXcd w = c, next(c.size());
+  Eigen::VectorXcd w = start != nullptr && start->size() == c.size() ? *start : c;
+  Eigen::VectorXcd next(c.size());
   bool converged = false;
+  const auto half = static_cast<Eigen::Index>(layout.half);
   for (int step = 0; step < kMaxReflections && !converged; ++step) {
     next = c;
-    AddComplexProduct(sys.reflect_t, w, next);
+    if (section.plane) {
+      AddComplexProduct(sys.reflect_t, w, next);
+    } else {
+      // Each sense is answered by the other alone: the new coefficients of sense 0 already feed
+      // those of sense 1 (Gauss-Seidel), two reflections a pass over the two non-zero blocks.
+      AddComplexProduct(sys.reflect_t.topRightCorner(half, half), w.tail(half), next.head(half));
+      AddComplexProduct(sys.reflect_t.bottomLeftCorner(half, half), next.head(half),
+                        next.tail(half));
+    }
     converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
     w.swap(next);
   }
@@ -195,6 +255,7 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
   }
   const Eigen::VectorXcd m = sys.rhs.transpose() * w;
   CheckFinite(m.allFinite());
+  if (start != nullptr) *start = std::move(w);
   return m;
 }
 

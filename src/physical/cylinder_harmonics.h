@@ -42,9 +42,12 @@ std::vector<Complex> WireReflection(double frequency_hz, double radius_m, double
 Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
                                     const std::vector<Complex>& reflection);
 
-// Row `row` of the same matrix alone (one solve of the transposed system).
+// Row `row` of the same matrix alone (one solve of the transposed system, iterated to 1e-5).
+// `start`, when given: in, the solution of a nearby section of the same cylinders to start the
+// iteration from (left aside when its size differs); out, this section's.
 Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
-                                       const std::vector<Complex>& reflection, std::size_t row);
+                                       const std::vector<Complex>& reflection, std::size_t row,
+                                       Eigen::VectorXcd* start = nullptr);
 
 // Harmonics enough for a section whose closest centres (cylinder to cylinder, or to an image)
 // are `closest_m` apart, to cut the slowest series where its terms have fallen to `tolerance`.

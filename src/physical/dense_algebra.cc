@@ -96,16 +96,15 @@ void SolveWithLowerFactor(const Eigen::Ref<const Eigen::MatrixXd>& l,
 namespace {
 
 // y += A x on the interleaved real and imaginary parts of `rows` x `cols` A.
-[[gnu::target_clones("avx2", "default")]] void AddInterleavedProduct(const double* __restrict a,
-                                                                     std::size_t rows,
-                                                                     std::size_t cols,
-                                                                     const double* __restrict x,
-                                                                     double* __restrict y) {
+// Column j of `a` starts at a + 2 * j * stride (`stride` complex elements apart).
+[[gnu::target_clones("avx2", "default")]] void AddInterleavedProduct(
+    const double* __restrict a, std::size_t rows, std::size_t cols, std::size_t stride,
+    const double* __restrict x, double* __restrict y) {
   std::size_t j = 0;
   for (; j + 1 < cols; j += 2) {
     const double xr0 = x[2 * j], xi0 = x[2 * j + 1], xr1 = x[2 * j + 2], xi1 = x[2 * j + 3];
-    const double* a0 = a + 2 * j * rows;
-    const double* a1 = a0 + 2 * rows;
+    const double* a0 = a + 2 * j * stride;
+    const double* a1 = a0 + 2 * stride;
     for (std::size_t i = 0; i < rows; ++i) {
       const double r0 = a0[2 * i], i0 = a0[2 * i + 1], r1 = a1[2 * i], i1 = a1[2 * i + 1];
       y[2 * i] = (y[2 * i] + (r0 * xr0 - i0 * xi0)) + (r1 * xr1 - i1 * xi1);
@@ -114,7 +113,7 @@ namespace {
   }
   for (; j < cols; ++j) {
     const double xr = x[2 * j], xi = x[2 * j + 1];
-    const double* a0 = a + 2 * j * rows;
+    const double* a0 = a + 2 * j * stride;
     for (std::size_t i = 0; i < rows; ++i) {
       y[2 * i] += a0[2 * i] * xr - a0[2 * i + 1] * xi;
       y[2 * i + 1] += a0[2 * i] * xi + a0[2 * i + 1] * xr;
@@ -124,12 +123,15 @@ namespace {
 
 }  // namespace
 
-void AddComplexProduct(const Eigen::MatrixXcd& a, const Eigen::VectorXcd& x, Eigen::VectorXcd& y) {
+void AddComplexProduct(const Eigen::Ref<const Eigen::MatrixXcd>& a,
+                       const Eigen::Ref<const Eigen::VectorXcd>& x,
+                       Eigen::Ref<Eigen::VectorXcd> y) {
   if (a.rows() != y.size() || a.cols() != x.size()) {
     throw StageError("a complex product of sizes that do not match");
   }
   AddInterleavedProduct(reinterpret_cast<const double*>(a.data()), std::size_t(a.rows()),
-                        std::size_t(a.cols()), reinterpret_cast<const double*>(x.data()),
+                        std::size_t(a.cols()), std::size_t(a.outerStride()),
+                        reinterpret_cast<const double*>(x.data()),
                         reinterpret_cast<double*>(y.data()));
 }
 

@@ -189,7 +189,7 @@ constexpr int kFarOrders = 2;
 
 // Row 0 of the harmonic correction of a station's cross-section.
 Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
-                            const std::vector<Complex>& reflection) {
+                            const std::vector<Complex>& reflection, Eigen::VectorXcd& start) {
   CrossSection section;
   section.radius_m = radius_m;
   section.plane = plane;
@@ -208,7 +208,7 @@ Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
     }
     section.orders.push_back(orders);
   }
-  return HarmonicCorrectionRow(section, reflection, 0);
+  return HarmonicCorrectionRow(section, reflection, 0, &start);
 }
 
 // A per-length correction M (field units) as an impedance: j w (mu0 / 2 pi) M, ohm/m.
@@ -378,10 +378,25 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
           const double omega = 2 * std::numbers::pi * solved[f];
           const std::vector<Complex> reflected = WireReflection(solved[f], radius_m, rho, 40);
           std::map<std::size_t, Complex> partial, loop;
+          // The solutions at the previous station: where the same wires run beside, the next
+          // starts from them and converges in fewer reflections.
+          Eigen::VectorXcd start_partial, start_loop;
+          const Station* previous = nullptr;
           for (const Station& st : stations) {
+            const bool same_wires =
+                previous != nullptr &&
+                std::equal(st.members.begin(), st.members.end(), previous->members.begin(),
+                           previous->members.end(),
+                           [](const Member& x, const Member& y) { return x.wire == y.wire; });
+            if (!same_wires) start_partial.resize(0), start_loop.resize(0);
+            previous = &st;
             Eigen::VectorXcd p, l;
-            if (st.members.size() > 1) p = StationRow(st, false, radius_m, reflected);
-            if (st.level) l = StationRow(st, true, radius_m, reflected);
+            if (st.members.size() > 1)
+              p = StationRow(st, false, radius_m, reflected, start_partial);
+            if (st.level)
+              l = StationRow(st, true, radius_m, reflected, start_loop);
+            else
+              start_loop.resize(0);
             for (std::size_t k = 0; k < st.members.size(); ++k) {
               const double weight = st.length_m * st.members[k].cosine;
               if (p.size() > 0) partial[st.members[k].wire] += weight * Impedance(omega, p(k));
