@@ -372,9 +372,11 @@ void Report(const Progress& progress, const char* stage, double fraction) {
 constexpr std::size_t kRowBlock = 64;  // rows between progress reports and cancel checks
 
 // The loop matrix of a package too large for dense matrices: each wire against the wires whose
-// plan centres lie within a reach beyond which a magnetic-dipole estimate of the loop coupling,
-// k ~ 8e-7 A_i A_j / (r^3 sqrt(L_ii L_jj)) (the loop and its image as one dipole, with a factor
-// 2 to spare), is below the cut-off; couplings |k| < cut-off are dropped.
+// plan centres lie within the pair's reach, beyond which a magnetic-dipole estimate of their loop
+// coupling, k ~ 8e-7 A_i A_j / (r^3 sqrt(L_ii L_jj)) (the loop and its image as one dipole, with
+// a factor 2 to spare), is below the cut-off, and at least four wire spans; couplings |k| <
+// cut-off are dropped. Each pair takes its own areas and self inductances: the largest wires'
+// reach would pair the common small ones over three times as many partners.
 InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vector<PairSums>& self,
                               double cutoff, const Progress& progress,
                               const InductanceSettings& settings, std::size_t n) {
@@ -384,9 +386,21 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
     if (self[i].loop > 0) loop_min = std::min(loop_min, self[i].loop);
     reach_max = std::max(reach_max, loops[i].reach_m);
   }
-  const double dipole_m =
-      std::cbrt(8e-7 * area_max * area_max / (std::max(cutoff, 1e-12) * loop_min));
+  const double strength = 8e-7 / std::max(cutoff, 1e-12);
+  const double dipole_m = std::cbrt(strength * area_max * area_max / loop_min);
+  // The largest reach of any pair.
   const double reach_m = std::max({dipole_m, 4 * reach_max, 1e-6});
+  // A pair is within its reach when r^3 <= strength g_i g_j, g = A / sqrt(L) (a wire without a
+  // positive self inductance takes the least of the others), or r <= 4 times its larger span.
+  std::vector<double> dipole(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    dipole[i] = loops[i].area_m2 / std::sqrt(self[i].loop > 0 ? self[i].loop : loop_min);
+  }
+  const auto within_reach = [&](std::size_t i, std::size_t j) {
+    const double r = Norm(loops[j].centre - loops[i].centre);
+    return r <= std::max(4 * std::max(loops[i].reach_m, loops[j].reach_m), 1e-6) ||
+           r * r * r <= strength * dipole[i] * dipole[j];
+  };
   // Plan grid of cells of the reach: a wire's partners lie in its own and the 8 cells around.
   const auto cell_of = [&](const Point3& p) {
     return std::pair<std::int64_t, std::int64_t>{std::int64_t(std::floor(p.x / reach_m)),
@@ -424,7 +438,7 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
           for (std::int64_t dy = -1; dy <= 1; ++dy) {
             const auto [lo, hi] = cell_range({cx + dx, cy + dy});
             for (auto it = lo; it != hi; ++it) {
-              if (*it < i && Norm(loops[*it].centre - loops[i].centre) <= reach_m) {
+              if (*it < i && within_reach(i, *it)) {
                 partners.push_back(*it);
               }
             }
@@ -482,7 +496,7 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
                       " wires are too many for a dense one, and its couplings do not decay "
                       "fast enough to cut");
   out.notes.push_back("loop couplings with |k| < " + std::to_string(cutoff) + " dropped (" +
-                      std::to_string(dropped_count) + " pairs within " +
+                      std::to_string(dropped_count) + " pairs within their reach, at most " +
                       std::to_string(reach_m * 1e6) + " um, and all pairs beyond)");
   if (!positive_definite()) {
     double largest = 0;
