@@ -873,8 +873,10 @@ class WireRows {
     const std::size_t count = source_.Pieces(w).size();
     std::vector<std::vector<ChargeHarmonics::Entry>> rows(count);
     std::size_t entries = 0;
+    // The pieces in order along the wire, each section's sweeps starting from the one before.
+    SweepStart start;
     for (std::size_t k = 0; k < count; ++k) {
-      rows[k] = field.Row(first + k, wire.close);
+      rows[k] = field.Row(first + k, wire.close, &start);
       entries += rows[k].size();
     }
     wire.start.reserve(count + 1);

@@ -61,7 +61,7 @@ double AxialWeight(double l, double lo, double hi, double w) {
 FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Point3>& middles,
                   const std::vector<double>& lengths, std::size_t i, const CellGrid& grid,
                   double depth_m, double eps_f_m, const ChargeHarmonicSettings& settings,
-                  double longest_m) {
+                  double longest_m, SweepStart* start) {
   FoundRow row;
   const ChargePiece& own = pieces[i];
   const double a = own.radius_m;
@@ -133,6 +133,7 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   section.plane = level;
   section.centres_m.push_back(Complex(0, level ? height : 0));
   std::map<std::size_t, std::size_t> member_of;  // wire -> its place in the section
+  std::vector<std::size_t> wires{own.wire};
   for (const Beside* b : members_by_distance) {
     // A wire that touches this one, or one already kept, is joined to it here.
     bool clear = !level || b->at.imag() > a * (1 + kTouching);
@@ -146,6 +147,7 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
     }
     member_of[b->wire] = section.centres_m.size();
     section.centres_m.push_back(b->at);
+    wires.push_back(b->wire);
   }
   if (level && height < settings.accurate_height_radii * a) {
     row.close.push_back({own.wire, own.wire, height / a, mid});
@@ -156,7 +158,14 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   for (std::size_t k = 1; k < section.centres_m.size(); ++k) {
     own_closest = std::min(own_closest, std::abs(section.centres_m[k] - section.centres_m[0]));
   }
-  const std::vector<double> m = SourceHarmonics(section);
+  std::vector<double>* harmonics = nullptr;
+  if (start != nullptr) {
+    if (start->wires != wires || start->level != level) start->harmonics.clear();
+    start->wires = std::move(wires);
+    start->level = level;
+    harmonics = &start->harmonics;
+  }
+  const std::vector<double> m = SourceHarmonics(section, harmonics);
   const double to_potential = 1 / (2 * std::numbers::pi * eps_f_m);
   // The 2-D correction holds for charge that varies slowly along the wires; charge that varies
   // over less than the wires' spacing induces ever less (the harmonics of charge varying as
@@ -214,9 +223,10 @@ ChargeHarmonicRows::ChargeHarmonicRows(std::vector<ChargePiece> pieces, double d
 }
 
 std::vector<ChargeHarmonics::Entry> ChargeHarmonicRows::Row(std::size_t i,
-                                                            std::vector<ClosePair>& close) const {
-  FoundRow row =
-      PieceRow(pieces_, middles_, lengths_, i, grid_, depth_m_, eps_f_m_, settings_, longest_m_);
+                                                            std::vector<ClosePair>& close,
+                                                            SweepStart* start) const {
+  FoundRow row = PieceRow(pieces_, middles_, lengths_, i, grid_, depth_m_, eps_f_m_, settings_,
+                          longest_m_, start);
   close.insert(close.end(), row.close.begin(), row.close.end());
   return std::move(row.entries);
 }

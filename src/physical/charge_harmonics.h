@@ -56,16 +56,28 @@ struct ChargeHarmonics {
   std::vector<ClosePair> close;
 };
 
+// Where the sweeps of a piece's section start: the wires of the section before (the previous
+// piece's of the same wire) and its harmonics. Empty: from nothing.
+struct SweepStart {
+  std::vector<std::size_t> wires;
+  bool level = false;
+  std::vector<double> harmonics;
+};
+
 // The rows of any of a set of pieces, each found when asked for: a cluster of a large package
 // needs its pieces' rows only while it is solved. Piece i's row is the one ComputeChargeHarmonics
-// gives it, whichever pieces were asked for before and on whichever thread.
+// gives it, whichever pieces were asked for before and on whichever thread; with a start, to the
+// sweeps' tolerance (1e-9 of the harmonics).
 class ChargeHarmonicRows {
  public:
   ChargeHarmonicRows(std::vector<ChargePiece> pieces, double depth_m, double eps_f_m,
                      const ChargeHarmonicSettings& settings = {});
 
-  // Piece i's corrections, by piece; its close pairs are appended to `close`.
-  std::vector<ChargeHarmonics::Entry> Row(std::size_t i, std::vector<ClosePair>& close) const;
+  // Piece i's corrections, by piece; its close pairs are appended to `close`. With `start`, its
+  // sweeps begin from the section there when that holds the same wires (consecutive pieces of a
+  // wire mostly do, and then converge in fewer sweeps), and `start` receives this section.
+  std::vector<ChargeHarmonics::Entry> Row(std::size_t i, std::vector<ClosePair>& close,
+                                          SweepStart* start = nullptr) const;
   std::size_t size() const { return pieces_.size(); }
 
  private:

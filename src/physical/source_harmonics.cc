@@ -55,10 +55,13 @@ constexpr double kSweepTolerance = 1e-18;
 // slowly: once the sweeps so far show that reaching the tolerance would take more of them than a
 // factorisation costs (2 n^3 / 3 against 2 n^2 each), the system is factorised instead.
 Eigen::VectorXd Solve(const RowMatrix& system, const Eigen::VectorXd& rhs,
-                      const std::vector<Eigen::Index>& first) {
+                      const std::vector<Eigen::Index>& first, const std::vector<double>* start) {
   const Eigen::Index n = rhs.size();
   const double most_sweeps = std::max(4.0, static_cast<double>(n) / 3);
   Eigen::VectorXd x = Eigen::VectorXd::Zero(n), r(n);
+  if (start != nullptr && static_cast<Eigen::Index>(start->size()) == n) {
+    x = Eigen::Map<const Eigen::VectorXd>(start->data(), n);
+  }
   double before = 0;
   for (int sweep = 1; sweep <= most_sweeps; ++sweep) {
     double change = 0;
@@ -84,7 +87,7 @@ Eigen::VectorXd Solve(const RowMatrix& system, const Eigen::VectorXd& rhs,
 
 }  // namespace
 
-std::vector<double> SourceHarmonics(const SourceSection& section) {
+std::vector<double> SourceHarmonics(const SourceSection& section, std::vector<double>* start) {
   const std::vector<Complex>& c = section.centres_m;
   const std::size_t count = c.size();
   const double a = section.radius_m;
@@ -193,7 +196,8 @@ std::vector<double> SourceHarmonics(const SourceSection& section) {
       }
     }
   }
-  const Eigen::VectorXd x = Solve(system, rhs, first);
+  const Eigen::VectorXd x = Solve(system, rhs, first, start);
+  if (start != nullptr) start->assign(x.data(), x.data() + x.size());
   // The mean over a cylinder of a harmonic centred elsewhere is its value at the centre.
   const auto potential_at = [&](std::size_t k) {
     double sum = 0;

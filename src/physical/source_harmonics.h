@@ -25,6 +25,9 @@ struct SourceSection {
 // With the source's field written -ln r (and its image's +ln r), the mean over each cylinder's
 // surface of the potential of all the harmonics: column 0 of HarmonicCorrection's M. Cylinders
 // must not touch one another or the plane.
-std::vector<double> SourceHarmonics(const SourceSection& section);
+// `start`, when given: in, the harmonics of a nearby section of the same cylinders to start the
+// sweeps from (left aside when their number differs); out, this section's.
+std::vector<double> SourceHarmonics(const SourceSection& section,
+                                    std::vector<double>* start = nullptr);
 
 }  // namespace ostrel::physical
