@@ -3,12 +3,12 @@
 namespace ostrel {
 
 double EstimatedSeconds(std::size_t wires) {
-  // About 5.2 s for 3,300 wires on two cores (the median of three runs of the whole model: the
+  // About 3.85 s for 3,300 wires on two cores (the median of five runs of the whole model: the
   // inductance matrices with their far groups compressed, the proximity correction and the
   // clustered capacitance), taken as growing with the square of the wire count, which
   // overstates it for larger packages.
   const double n = static_cast<double>(wires);
-  return 4.8e-7 * n * n;
+  return 3.54e-7 * n * n;
 }
 
 void StudyController::CancelRunning() {

@@ -13,8 +13,8 @@
 namespace ostrel {
 
 // The model's cost grows with the square of the wire count (dense matrices); a package whose
-// estimate exceeds kAutoStartSeconds is computed only when the user asks.
-inline constexpr double kAutoStartSeconds = 2.0;
+// estimate exceeds kAutoStartSeconds (about 3,100 wires) is computed only when the user asks.
+inline constexpr double kAutoStartSeconds = 3.5;
 double EstimatedSeconds(std::size_t wires);
 
 class StudyController {
