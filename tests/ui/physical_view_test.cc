@@ -714,7 +714,7 @@ class PhysicalViewTest : public QObject {
   void largePackageOnDemand() {
     auto view = MakeView();
     auto large = std::make_shared<Estimation>();
-    large->wires.resize(3000);
+    large->wires.resize(4000);
     for (std::size_t i = 0; i < large->wires.size(); ++i)
       large->wires[i].Name = "W" + std::to_string(i);
     large->params.Frequency = 1e9f;
@@ -731,7 +731,7 @@ class PhysicalViewTest : public QObject {
             [&](int value) { shown << bar->format().replace("%p", QString::number(value)); });
     QTest::mouseClick(view->findChild<QPushButton*>("Compute"), Qt::LeftButton);
     QVERIFY(Ended(*view));
-    QCOMPARE(view->TableView()->model()->rowCount(), 3000);
+    QCOMPARE(view->TableView()->model()->rowCount(), 4000);
     QCOMPARE(shown,
              (QStringList{"0%", "inductance: 16% of the model", "inductance: 33% of the model",
                           "proximity: 66% of the model", "capacitance: 73% of the model",
