@@ -220,6 +220,7 @@ ChargeHarmonicRows::ChargeHarmonicRows(std::vector<ChargePiece> pieces, double d
     lengths_[p] = Norm(pieces_[p].p1 - pieces_[p].p0);
     grid_.Add(middles_[p], middles_[p], p);
   }
+  grid_.Seal();
 }
 
 std::vector<ChargeHarmonics::Entry> ChargeHarmonicRows::Row(std::size_t i,

@@ -62,11 +62,14 @@ class PieceGrid {
       cells_.Add({std::min(a.x, b.x), std::min(a.y, b.y), std::min(a.z, b.z)},
                  {std::max(a.x, b.x), std::max(a.y, b.y), std::max(a.z, b.z)}, p);
     }
+    cells_.Seal();
   }
 
+  CellGrid::Cell CellOf(const Point3& p) const { return cells_.CellOf(p); }
+
   template <typename Visit>
-  void Near(const Point3& p, Visit&& visit) const {
-    cells_.Near(p, [&](std::size_t q) { visit(pieces_[q]); });
+  void NearCell(const CellGrid::Cell& cell, Visit&& visit) const {
+    cells_.NearCell(cell, [&](std::size_t q) { visit(pieces_[q]); });
   }
 
  private:
@@ -100,6 +103,40 @@ bool Passes(const Piece& q, const Point3& p, Point3& foot) {
   return true;
 }
 
+// A piece of another wire that may pass the stations of one cell of a piece: within 30 degrees
+// of parallel to it.
+struct Candidate {
+  const Piece* piece = nullptr;
+  double cosine = 1;
+  std::size_t found = 0;  // its place in the grid's order
+};
+
+// The candidates of the stations in `cell` for a piece of `wire` running along u, grouped by
+// their wire (in the order of the wires) and each piece once, otherwise in the grid's order.
+void FindCandidates(const PieceGrid& grid, const CellGrid::Cell& cell, std::size_t wire,
+                    const Point3& u, std::vector<Candidate>& out) {
+  out.clear();
+  grid.NearCell(cell, [&](const Piece& q) {
+    if (q.wire == wire) return;
+    const double cosine = Dot(u, q.u);
+    if (std::abs(cosine) < kParallelCosine) return;
+    out.push_back({&q, cosine, out.size()});
+  });
+  std::sort(out.begin(), out.end(), [](const Candidate& x, const Candidate& y) {
+    return std::tie(x.piece->wire, x.found) < std::tie(y.piece->wire, y.found);
+  });
+  // A piece in several cells comes once per cell: its later visits found the same distance.
+  std::size_t kept = 0, group = 0;
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    if (kept > 0 && out[kept - 1].piece->wire != out[k].piece->wire) group = kept;
+    const auto seen =
+        std::find_if(out.begin() + std::ptrdiff_t(group), out.begin() + std::ptrdiff_t(kept),
+                     [&](const Candidate& c) { return c.piece == out[k].piece; });
+    if (seen == out.begin() + std::ptrdiff_t(kept)) out[kept++] = out[k];
+  }
+  out.resize(kept);
+}
+
 // The stations of one wire and the wires beside each.
 std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& grid, double radius_m,
                               double depth_m, double reach_m, double step_m,
@@ -108,6 +145,7 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
   if (own.empty()) return stations;
   const std::size_t wire = own.front().wire;
   std::vector<std::pair<double, Member>> nearest;
+  std::vector<Candidate> candidates;
   for (const Piece& piece : own) {
     const std::size_t steps =
         std::max<std::size_t>(1, std::size_t(std::ceil(piece.length / step_m)));
@@ -118,6 +156,8 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
                       : Cross(u, std::abs(u.x) < 0.9 ? Point3{1, 0, 0} : Point3{0, 1, 0});
     ex = (1 / Norm(ex)) * ex;
     const Point3 ey = Cross(ex, u);
+    bool found = false;  // candidates of `cell` found
+    CellGrid::Cell cell;
     for (std::size_t s = 0; s < steps; ++s) {
       Station st;
       st.length_m = piece.length / double(steps);
@@ -127,30 +167,33 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
           level && st.at.z + depth_m > radius_m * (1 + 1e-9) && 2 * (st.at.z + depth_m) < reach_m;
       const double own_y = level ? st.at.z + depth_m : 0;
       st.members.push_back({wire, Complex(0, own_y), 1});
-      // The nearest passage of each other wire (a handful of wires: a list searched through).
+      const CellGrid::Cell here = grid.CellOf(st.at);
+      if (!found || here != cell) {
+        FindCandidates(grid, here, wire, u, candidates);
+        cell = here;
+        found = true;
+      }
+      // The nearest passage of each other wire: the first of its closest.
       nearest.clear();
-      grid.Near(st.at, [&](const Piece& q) {
-        if (q.wire == wire) return;
-        const double cosine = Dot(u, q.u);
-        if (std::abs(cosine) < kParallelCosine) return;
-        Point3 foot;
-        if (!Passes(q, st.at, foot)) return;
-        const Point3 v = foot - st.at;
-        const Point3 across = v - Dot(v, u) * u;
-        const double distance = Norm(across);
-        if (distance >= reach_m) return;
-        const Complex at(Dot(across, ex), level ? foot.z + depth_m : Dot(across, ey));
-        const auto it = std::find_if(nearest.begin(), nearest.end(),
-                                     [&](const auto& n) { return n.second.wire == q.wire; });
-        if (it == nearest.end()) {
-          nearest.push_back({distance, {q.wire, at, cosine}});
-        } else if (distance < it->first) {
-          *it = {distance, {q.wire, at, cosine}};
+      for (std::size_t k = 0; k < candidates.size();) {
+        const std::size_t other = candidates[k].piece->wire;
+        bool passes = false;
+        std::pair<double, Member> best;
+        for (; k < candidates.size() && candidates[k].piece->wire == other; ++k) {
+          const Piece& q = *candidates[k].piece;
+          Point3 foot;
+          if (!Passes(q, st.at, foot)) continue;
+          const Point3 v = foot - st.at;
+          const Point3 across = v - Dot(v, u) * u;
+          const double distance = Norm(across);
+          if (distance >= reach_m || (passes && !(distance < best.first))) continue;
+          const Complex at(Dot(across, ex), level ? foot.z + depth_m : Dot(across, ey));
+          best = {distance, {other, at, candidates[k].cosine}};
+          passes = true;
         }
-      });
-      // In the order of the wires, then sorted by distance.
-      std::sort(nearest.begin(), nearest.end(),
-                [](const auto& x, const auto& y) { return x.second.wire < y.second.wire; });
+        if (passes) nearest.push_back(best);
+      }
+      // In the order of the wires (as found), then sorted by distance.
       std::vector<std::pair<double, Member>>& beside = nearest;
       std::sort(beside.begin(), beside.end(),
                 [](const auto& x, const auto& y) { return x.first < y.first; });

@@ -1,0 +1,67 @@
+#include "physical/cell_grid.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace ostrel::physical {
+namespace {
+
+struct Box {
+  Point3 lo, hi;
+};
+
+// What the 27 cells around `p` hold, cell by cell in the grid's order and each cell's items in
+// the order they were added, worked out from the boxes alone.
+std::vector<std::size_t> NearByBoxes(const std::vector<Box>& boxes, double cell_m,
+                                     const Point3& p) {
+  const auto cell = [&](double v) { return std::int64_t(std::floor(v / cell_m)); };
+  std::vector<std::size_t> out;
+  for (std::int64_t x = cell(p.x) - 1; x <= cell(p.x) + 1; ++x) {
+    for (std::int64_t y = cell(p.y) - 1; y <= cell(p.y) + 1; ++y) {
+      for (std::int64_t z = cell(p.z) - 1; z <= cell(p.z) + 1; ++z) {
+        for (std::size_t k = 0; k < boxes.size(); ++k) {
+          const Box& b = boxes[k];
+          if (cell(b.lo.x) <= x && x <= cell(b.hi.x) && cell(b.lo.y) <= y && y <= cell(b.hi.y) &&
+              cell(b.lo.z) <= z && z <= cell(b.hi.z))
+            out.push_back(k);
+        }
+      }
+    }
+  }
+  return out;
+}
+
+// Boxes on both sides of every axis, long ones over many cells, points among and beyond them;
+// an empty grid finds nothing.
+TEST(CellGrid, FindsWhatTheNearCellsHoldInOrder) {
+  constexpr double kCell = 1.0;
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> place(-6.0, 6.0), size(0.0, 3.5);
+  std::vector<Box> boxes;
+  CellGrid grid(kCell);
+  for (std::size_t k = 0; k < 400; ++k) {
+    const Point3 lo{place(random), place(random), place(random)};
+    const Box box{lo, {lo.x + size(random), lo.y + size(random) / 4, lo.z + size(random) / 8}};
+    boxes.push_back(box);
+    grid.Add(box.lo, box.hi, k);
+  }
+  grid.Seal();
+  for (int k = 0; k < 300; ++k) {
+    const Point3 p{1.5 * place(random), 1.5 * place(random), 1.5 * place(random)};
+    std::vector<std::size_t> found;
+    grid.Near(p, [&](std::size_t item) { found.push_back(item); });
+    ASSERT_EQ(found, NearByBoxes(boxes, kCell, p)) << "at " << p.x << ", " << p.y << ", " << p.z;
+  }
+  CellGrid empty(kCell);
+  empty.Seal();
+  std::size_t visits = 0;
+  empty.Near({0, 0, 0}, [&](std::size_t) { ++visits; });
+  EXPECT_EQ(visits, 0u);
+}
+
+}  // namespace
+}  // namespace ostrel::physical
