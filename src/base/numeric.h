@@ -27,6 +27,19 @@ inline float ToSingle(double value) {
   return single;
 }
 
+// ToSingle(Wide(a) + Wide(b)) and ToSingle(Wide(a) - Wide(b)), with the same faults, made as
+// one operation on singles. The same single: a double carries more than twice a single's
+// mantissa plus two bits, so rounding the exact result to a double and then to a single gives
+// what rounding it to a single at once gives (double rounding is innocuous then; Figueroa,
+// "When is double rounding innocuous?", SIGNUM Newsletter 30, 1995).
+inline float SingleSum(float a, float b) {
+  const float sum = a + b;
+  constexpr float kMax = std::numeric_limits<float>::max();
+  if (!(sum <= kMax && sum >= -kMax)) ThrowNotSingle(Wide(sum));
+  return sum;
+}
+inline float SingleDifference(float a, float b) { return SingleSum(a, -b); }
+
 // Throw the StageErrors of CheckedDivide and CheckedLog.
 [[noreturn]] void ThrowDivisionByZero();
 [[noreturn]] void ThrowLogOfNonPositive();

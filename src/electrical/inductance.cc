@@ -32,7 +32,7 @@ float SelfInductance(Wire& wire, const ParameterSet& params, const Package& pack
     float len = MicronsToCm(lengths_stored ? seg.Length : SegmentLength(seg));
     if (j <= 3) {
       // The rise and the bend up to the loop height, taken together at the loop height setting.
-      head_len = ToSingle(Wide(head_len) + Wide(len));
+      head_len = SingleSum(head_len, len);
       if (j == 3) {
         const float h = MicronsToCm(stacked_loop ? params.StackLoopHeight : params.BaseLoopHeight);
         const float head = GroundPlaneInductance(head_len, h, r);
@@ -46,18 +46,17 @@ float SelfInductance(Wire& wire, const ParameterSet& params, const Package& pack
     const bool merge_last = j + 2 == n;
     if (merge_last) {
       const WireSegment& last = wire.Segments[j + 1];
-      len = ToSingle(Wide(len) +
-                     Wide(MicronsToCm(lengths_stored ? last.Length : SegmentLength(last))));
+      len = SingleSum(len, MicronsToCm(lengths_stored ? last.Length : SegmentLength(last)));
     }
     // Height of the segment's midpoint over the ground plane.
     float h = MicronsToCm(ToSingle(std::fabs((Wide(seg.Z2) + Wide(seg.Z1)) / 2)));
-    if (wire.StitchWire) h = ToSingle(Wide(h) - Wide(comp_z_cm));
+    if (wire.StitchWire) h = SingleDifference(h, comp_z_cm);
     if (h < r) h = r;
     if (wire.StackWire && !(OffBaseDie(seg.X1, seg.Y1, half_w, half_l) &&
                             OffBaseDie(seg.X2, seg.Y2, half_w, half_l))) {
-      h = ToSingle(Wide(h) - Wide(comp_z_cm));
+      h = SingleDifference(h, comp_z_cm);
     }
-    self = ToSingle(Wide(self) + Wide(GroundPlaneInductance(len, h, r)));
+    self = SingleSum(self, GroundPlaneInductance(len, h, r));
     if (merge_last) break;
   }
   return self;

@@ -52,8 +52,8 @@ void WireResistance::operator()(Wire& wire) const {
     for (WireSegment& seg : wire.Segments) {
       seg.Length = SegmentLength(seg);
       seg.Resistance = per_ring_(rho_ * Wide(seg.Length));
-      resistance_sum = ToSingle(Wide(resistance_sum) + Wide(seg.Resistance));
-      length_sum = ToSingle(Wide(length_sum) + Wide(seg.Length));
+      resistance_sum = SingleSum(resistance_sum, seg.Resistance);
+      length_sum = SingleSum(length_sum, seg.Length);
     }
   } catch (const StageError& e) {
     // A zero ring area means the wire diameter equals the skin depth; anything else is a

@@ -17,9 +17,9 @@ float SinglePi();
 // Length of a segment in microns: each coordinate difference rounded to a single, the squares
 // and their root in double, the root rounded to a single.
 inline float SegmentLength(const WireSegment& s) {
-  const double dx = ToSingle(Wide(s.X1) - Wide(s.X2));
-  const double dy = ToSingle(Wide(s.Y1) - Wide(s.Y2));
-  const double dz = ToSingle(Wide(s.Z1) - Wide(s.Z2));
+  const double dx = SingleDifference(s.X1, s.X2);
+  const double dy = SingleDifference(s.Y1, s.Y2);
+  const double dz = SingleDifference(s.Z1, s.Z2);
   return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 

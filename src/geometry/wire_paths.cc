@@ -271,9 +271,9 @@ float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t
                       float a_to_b) {
   const double r = ToSingle(CheckedDivide(step, a_to_b));
   const PathPoint pa = points[a];
-  const double diff_x = ToSingle(Wide(pa.X) - Wide(points[b].X));
-  const double diff_y = ToSingle(Wide(pa.Y) - Wide(points[b].Y));
-  const double diff_z = ToSingle(Wide(pa.Z) - Wide(points[b].Z));
+  const double diff_x = SingleDifference(pa.X, points[b].X);
+  const double diff_y = SingleDifference(pa.Y, points[b].Y);
+  const double diff_z = SingleDifference(pa.Z, points[b].Z);
   const PathPoint last = points[b];
   points.insert(points.begin() + static_cast<std::ptrdiff_t>(b) + 1, last);
   points[b] = PathPoint{ToSingle(Wide(pa.X) - r * diff_x), ToSingle(Wide(pa.Y) - r * diff_y),

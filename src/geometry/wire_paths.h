@@ -30,9 +30,9 @@ struct PathPoint {
 // Straight-line distance between two path points: each coordinate difference rounded to a
 // single, the squares summed in double (X, Y, Z), the root rounded to a single.
 inline float PointDistance(const PathPoint& a, const PathPoint& b) {
-  const double dx = ToSingle(Wide(a.X) - Wide(b.X));
-  const double dy = ToSingle(Wide(a.Y) - Wide(b.Y));
-  const double dz = ToSingle(Wide(a.Z) - Wide(b.Z));
+  const double dx = SingleDifference(a.X, b.X);
+  const double dy = SingleDifference(a.Y, b.Y);
+  const double dz = SingleDifference(a.Z, b.Z);
   return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 

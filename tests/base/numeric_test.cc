@@ -72,5 +72,40 @@ TEST(SingleQuotientsTest, RoundAsTheDivision) {
   EXPECT_GT(checked, 40000);
 }
 
+// What a single operation gives: the single's bits, or the fault's text.
+template <typename Operation>
+std::string Single(Operation operation) {
+  try {
+    return std::to_string(std::bit_cast<std::uint32_t>(operation()));
+  } catch (const StageError& e) {
+    return e.what();
+  }
+}
+
+// Sums and differences of singles made on singles round as the double result rounded to a
+// single, faults included: operands far apart in size (the smaller below half an ulp of the
+// larger, or just above), equal and opposite, subnormal, overflowing, NaN, and random ones.
+TEST(SingleSumTest, RoundsAsTheDoubleSum) {
+  std::vector<float> values = {0.0f,          -0.0f,  1.0f,    -1.0f,          0x1p-24f, 0x1p-25f,
+                               3e38f,         -3e38f, 1e-45f,  1e-40f,         NAN,      123.456f,
+                               0x1.000002p0f, 1e30f,  -1e-30f, 0x1.fffffep127f};
+  std::mt19937_64 random(9);
+  for (int i = 0; i < 300; ++i) {
+    const float mantissa = 1.0f + static_cast<float>(random() % (1u << 23)) * 0x1p-23f;
+    values.push_back((random() % 2 ? -1.0f : 1.0f) *
+                     std::ldexp(mantissa, static_cast<int>(random() % 100) - 50));
+  }
+  for (const float a : values) {
+    for (const float b : values) {
+      ASSERT_EQ(Single([&] { return SingleSum(a, b); }),
+                Single([&] { return ToSingle(Wide(a) + Wide(b)); }))
+          << a << " + " << b;
+      ASSERT_EQ(Single([&] { return SingleDifference(a, b); }),
+                Single([&] { return ToSingle(Wide(a) - Wide(b)); }))
+          << a << " - " << b;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ostrel
