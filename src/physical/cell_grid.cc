@@ -8,6 +8,8 @@ namespace ostrel::physical {
 void CellGrid::Add(const Point3& lo, const Point3& hi, std::size_t item) {
   const auto [x0, y0, z0] = CellOf(lo);
   const auto [x1, y1, z1] = CellOf(hi);
+  if (item >= lowest_.size()) lowest_.resize(item + 1);
+  lowest_[item] = {x0, y0, z0};
   for (std::int64_t x = x0; x <= x1; ++x) {
     for (std::int64_t y = y0; y <= y1; ++y) {
       for (std::int64_t z = z0; z <= z1; ++z) added_.push_back({{x, y, z}, item});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,8 @@ class CellGrid {
 
   explicit CellGrid(double cell_m) : cell_m_(cell_m) {}
 
-  // Item `item` in every cell the box from `lo` to `hi` touches.
+  // Item `item` (a small index: the grid keeps a cell for each up to the largest) in every cell
+  // the box from `lo` to `hi` touches; each item once.
   void Add(const Point3& lo, const Point3& hi, std::size_t item);
 
   // Gathers each cell's items, in the order they were added, and indexes the cells.
@@ -35,6 +37,27 @@ class CellGrid {
   template <typename Visit>
   void Near(const Point3& p, Visit&& visit) const {
     NearCell(CellOf(p), visit);
+  }
+
+  // The same for the 27 cells around `cell`, each item once, where the scan above meets it
+  // first: the cells are met in the order of their x, then y, then z, so that is the one at the
+  // largest of its lowest cell and the scan's.
+  template <typename Visit>
+  void NearCellOnce(const Cell& cell, Visit&& visit) const {
+    const auto [cx, cy, cz] = cell;
+    for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
+      for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
+        for (std::int64_t z = cz - 1; z <= cz + 1; ++z) {
+          const std::size_t at = Find({x, y, z});
+          if (at == kNone) continue;
+          for (std::size_t k = first_[at]; k < first_[at + 1]; ++k) {
+            const auto [lx, ly, lz] = lowest_[items_[k]];
+            if (x == std::max(lx, cx - 1) && y == std::max(ly, cy - 1) && z == std::max(lz, cz - 1))
+              visit(items_[k]);
+          }
+        }
+      }
+    }
   }
 
   // The same for the 27 cells around `cell`, in the same order: every point of the cell sees
@@ -79,6 +102,7 @@ class CellGrid {
   std::vector<Cell> cells_;                          // the cells that hold items, in order
   std::vector<std::size_t> first_;                   // cell k's items: [first_[k], first_[k+1])
   std::vector<std::size_t> items_;
+  std::vector<Cell> lowest_;        // by item: the lowest cell it was added to
   std::vector<std::size_t> slots_;  // open addressing, a power of two at least twice the cells
   int shift_ = 64;
 };

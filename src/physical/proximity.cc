@@ -68,8 +68,8 @@ class PieceGrid {
   CellGrid::Cell CellOf(const Point3& p) const { return cells_.CellOf(p); }
 
   template <typename Visit>
-  void NearCell(const CellGrid::Cell& cell, Visit&& visit) const {
-    cells_.NearCell(cell, [&](std::size_t q) { visit(pieces_[q]); });
+  void NearCellOnce(const CellGrid::Cell& cell, Visit&& visit) const {
+    cells_.NearCellOnce(cell, [&](std::size_t q) { visit(pieces_[q]); });
   }
 
  private:
@@ -112,11 +112,12 @@ struct Candidate {
 };
 
 // The candidates of the stations in `cell` for a piece of `wire` running along u, grouped by
-// their wire (in the order of the wires) and each piece once, otherwise in the grid's order.
+// their wire (in the order of the wires), otherwise in the grid's order (a piece in several
+// cells where it is first met: its later visits would find the same distance).
 void FindCandidates(const PieceGrid& grid, const CellGrid::Cell& cell, std::size_t wire,
                     const Point3& u, std::vector<Candidate>& out) {
   out.clear();
-  grid.NearCell(cell, [&](const Piece& q) {
+  grid.NearCellOnce(cell, [&](const Piece& q) {
     if (q.wire == wire) return;
     const double cosine = Dot(u, q.u);
     if (std::abs(cosine) < kParallelCosine) return;
@@ -125,16 +126,6 @@ void FindCandidates(const PieceGrid& grid, const CellGrid::Cell& cell, std::size
   std::sort(out.begin(), out.end(), [](const Candidate& x, const Candidate& y) {
     return std::tie(x.piece->wire, x.found) < std::tie(y.piece->wire, y.found);
   });
-  // A piece in several cells comes once per cell: its later visits found the same distance.
-  std::size_t kept = 0, group = 0;
-  for (std::size_t k = 0; k < out.size(); ++k) {
-    if (kept > 0 && out[kept - 1].piece->wire != out[k].piece->wire) group = kept;
-    const auto seen =
-        std::find_if(out.begin() + std::ptrdiff_t(group), out.begin() + std::ptrdiff_t(kept),
-                     [&](const Candidate& c) { return c.piece == out[k].piece; });
-    if (seen == out.begin() + std::ptrdiff_t(kept)) out[kept++] = out[k];
-  }
-  out.resize(kept);
 }
 
 // The stations of one wire and the wires beside each.

@@ -35,8 +35,8 @@ std::vector<std::size_t> NearByBoxes(const std::vector<Box>& boxes, double cell_
   return out;
 }
 
-// Boxes on both sides of every axis, long ones over many cells, points among and beyond them;
-// an empty grid finds nothing.
+// Boxes on both sides of every axis, long ones over many cells, points among and beyond them,
+// each item once per cell or once in all; an empty grid finds nothing.
 TEST(CellGrid, FindsWhatTheNearCellsHoldInOrder) {
   constexpr double kCell = 1.0;
   std::mt19937_64 random(7);
@@ -54,7 +54,16 @@ TEST(CellGrid, FindsWhatTheNearCellsHoldInOrder) {
     const Point3 p{1.5 * place(random), 1.5 * place(random), 1.5 * place(random)};
     std::vector<std::size_t> found;
     grid.Near(p, [&](std::size_t item) { found.push_back(item); });
-    ASSERT_EQ(found, NearByBoxes(boxes, kCell, p)) << "at " << p.x << ", " << p.y << ", " << p.z;
+    const std::vector<std::size_t> want = NearByBoxes(boxes, kCell, p);
+    ASSERT_EQ(found, want) << "at " << p.x << ", " << p.y << ", " << p.z;
+    // Once each, where first met.
+    std::vector<std::size_t> once, want_once;
+    grid.NearCellOnce(grid.CellOf(p), [&](std::size_t item) { once.push_back(item); });
+    for (std::size_t item : want) {
+      if (std::find(want_once.begin(), want_once.end(), item) == want_once.end())
+        want_once.push_back(item);
+    }
+    ASSERT_EQ(once, want_once) << "at " << p.x << ", " << p.y << ", " << p.z;
   }
   CellGrid empty(kCell);
   empty.Seal();
