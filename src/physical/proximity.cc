@@ -411,7 +411,15 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
         for (std::size_t f = 0; f < solved.size(); ++f) {
           const double omega = 2 * std::numbers::pi * solved[f];
           const std::vector<Complex> reflected = WireReflection(solved[f], radius_m, rho, 40);
-          std::map<std::size_t, Complex> partial, loop;
+          // The row's sums by wire, in the order the wires are first met; `slot`: where each
+          // member of the station adds.
+          struct Sum {
+            std::size_t wire = 0;
+            Complex partial, loop;
+            bool in_partial = false;
+          };
+          std::vector<Sum> sums;
+          std::vector<std::size_t> slot;
           // The solutions at the previous station: where the same wires run beside, the next
           // starts from them and converges in fewer reflections.
           Eigen::VectorXcd start_partial, start_loop;
@@ -422,7 +430,16 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
                 std::equal(st.members.begin(), st.members.end(), previous->members.begin(),
                            previous->members.end(),
                            [](const Member& x, const Member& y) { return x.wire == y.wire; });
-            if (!same_wires) start_partial.resize(0), start_loop.resize(0);
+            if (!same_wires) {
+              start_partial.resize(0), start_loop.resize(0);
+              slot.clear();
+              for (const Member& m : st.members) {
+                const auto it = std::find_if(sums.begin(), sums.end(),
+                                             [&](const Sum& sum) { return sum.wire == m.wire; });
+                slot.push_back(static_cast<std::size_t>(it - sums.begin()));
+                if (it == sums.end()) sums.push_back({m.wire, {}, {}, false});
+              }
+            }
             previous = &st;
             Eigen::VectorXcd p, l;
             if (st.members.size() > 1)
@@ -433,13 +450,21 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
               start_loop.resize(0);
             for (std::size_t k = 0; k < st.members.size(); ++k) {
               const double weight = st.length_m * st.members[k].cosine;
-              if (p.size() > 0) partial[st.members[k].wire] += weight * Impedance(omega, p(k));
+              Sum& sum = sums[slot[k]];
+              if (p.size() > 0) {
+                sum.partial += weight * Impedance(omega, p(k));
+                sum.in_partial = true;
+              }
               const Complex lk = st.level ? l(k) : p.size() > 0 ? p(k) : Complex(0);
-              loop[st.members[k].wire] += weight * Impedance(omega, lk);
+              sum.loop += weight * Impedance(omega, lk);
             }
           }
-          rows[f].partial[i].assign(partial.begin(), partial.end());
-          rows[f].loop[i].assign(loop.begin(), loop.end());
+          std::sort(sums.begin(), sums.end(),
+                    [](const Sum& x, const Sum& y) { return x.wire < y.wire; });
+          for (const Sum& sum : sums) {
+            if (sum.in_partial) rows[f].partial[i].push_back({sum.wire, sum.partial});
+            rows[f].loop[i].push_back({sum.wire, sum.loop});
+          }
         }
       });
     fault.Rethrow();
