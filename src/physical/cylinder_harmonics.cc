@@ -51,8 +51,9 @@ struct System {
   Eigen::MatrixXcd reflect_t, rhs, mean;
 };
 
-System BuildSystem(const CrossSection& section, const std::vector<Complex>& reflection,
-                   const Layout& layout) {
+[[gnu::target_clones("avx2", "default")]] System BuildSystem(const CrossSection& section,
+                                                             const std::vector<Complex>& reflection,
+                                                             const Layout& layout) {
   const std::size_t count = section.centres_m.size();
   const double a = section.radius_m;
   const int top = *std::max_element(layout.orders.begin(), layout.orders.end());
