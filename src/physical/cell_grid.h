@@ -36,7 +36,7 @@ class CellGrid {
   // visit(item) for the items of the 27 cells around `p` (an item in several once per cell).
   template <typename Visit>
   void Near(const Point3& p, Visit&& visit) const {
-    NearCell(CellOf(p), visit);
+    Scan<false>(CellOf(p), visit);
   }
 
   // The same for the 27 cells around `cell`, each item once, where the scan above meets it
@@ -44,6 +44,14 @@ class CellGrid {
   // largest of its lowest cell and the scan's.
   template <typename Visit>
   void NearCellOnce(const Cell& cell, Visit&& visit) const {
+    Scan<true>(cell, visit);
+  }
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  template <bool kOnce, typename Visit>
+  void Scan(const Cell& cell, Visit& visit) const {
     const auto [cx, cy, cz] = cell;
     for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
       for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
@@ -51,33 +59,18 @@ class CellGrid {
           const std::size_t at = Find({x, y, z});
           if (at == kNone) continue;
           for (std::size_t k = first_[at]; k < first_[at + 1]; ++k) {
-            const auto [lx, ly, lz] = lowest_[items_[k]];
-            if (x == std::max(lx, cx - 1) && y == std::max(ly, cy - 1) && z == std::max(lz, cz - 1))
-              visit(items_[k]);
+            if constexpr (kOnce) {
+              const auto [lx, ly, lz] = lowest_[items_[k]];
+              if (x != std::max(lx, cx - 1) || y != std::max(ly, cy - 1) ||
+                  z != std::max(lz, cz - 1))
+                continue;
+            }
+            visit(items_[k]);
           }
         }
       }
     }
   }
-
-  // The same for the 27 cells around `cell`, in the same order: every point of the cell sees
-  // the same items.
-  template <typename Visit>
-  void NearCell(const Cell& cell, Visit&& visit) const {
-    const auto [cx, cy, cz] = cell;
-    for (std::int64_t x = cx - 1; x <= cx + 1; ++x) {
-      for (std::int64_t y = cy - 1; y <= cy + 1; ++y) {
-        for (std::int64_t z = cz - 1; z <= cz + 1; ++z) {
-          const std::size_t at = Find({x, y, z});
-          if (at == kNone) continue;
-          for (std::size_t k = first_[at]; k < first_[at + 1]; ++k) visit(items_[k]);
-        }
-      }
-    }
-  }
-
- private:
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   static std::uint64_t Hash(const Cell& c) {
     const auto [x, y, z] = c;
