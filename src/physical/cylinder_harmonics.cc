@@ -34,6 +34,8 @@ struct Layout {
 Layout MakeLayout(const CrossSection& section, int available) {
   Layout layout;
   const std::size_t count = section.centres_m.size();
+  layout.orders.reserve(count);
+  layout.first.reserve(count);
   for (std::size_t m = 0; m < count; ++m) {
     const int n = section.orders.empty() ? available : std::min(section.orders[m], available);
     layout.orders.push_back(std::max(n, 0));

@@ -164,6 +164,7 @@ std::vector<Station> Stations(const std::vector<Piece>& own, const PieceGrid& gr
         cell = here;
         found = true;
       }
+      st.members.reserve(candidates.size() + 1);  // at most one member a candidate
       // The nearest passage of each other wire: the first of its closest.
       nearest.clear();
       for (std::size_t k = 0; k < candidates.size();) {
@@ -227,6 +228,8 @@ Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
   CrossSection section;
   section.radius_m = radius_m;
   section.plane = plane;
+  section.centres_m.reserve(st.members.size());
+  section.orders.reserve(st.members.size());
   for (const Member& m : st.members) section.centres_m.push_back(m.at);
   for (std::size_t k = 0; k < st.members.size(); ++k) {
     const Complex at = st.members[k].at;
