@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/large_pages.h"
 #include "base/stage_error.h"
 #include "physical/coupling.h"
 #include "physical/positive_definite.h"
@@ -51,6 +52,8 @@ ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
     // The lower triangle (rows of m, columns of the factor's matrix) copied by tiles of 64 that
     // stay in the cache on both sides, the rows of tiles shared over the threads.
     Eigen::MatrixXd a(size, size);
+    // On large pages: the factorisation's block products run over all of it.
+    AdviseLargePages(a.data(), static_cast<std::size_t>(a.size()) * sizeof(double));
     constexpr std::size_t kTile = 64;
     const std::size_t tiles = (m.n + kTile - 1) / kTile;
 #pragma omp parallel for schedule(dynamic, 1)
