@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/large_pages.h"
 #include "base/stage_error.h"
 #include "physical/charge_harmonics.h"
 #include "physical/dense_algebra.h"
@@ -699,27 +700,52 @@ class PieceSource {
         depth_m_(ground_depth_m),
         first_(1, 0),
         conductor_of_(conductors.size()) {
-    std::size_t run_id = 0;
-    std::vector<Piece> cut;
-    for (std::size_t w = 0; w < conductors.size(); ++w) {
-      cut.clear();
-      AppendPieces(conductors[w], w, ground_depth_m, settings, run_id, cut);
-      for (const Piece& p : cut) {
-        StoredPiece kept;
-        kept.p0 = p.p0;
-        kept.p1 = p.p1;
-        kept.length_m = p.length_m;
-        kept.radius_m = p.radius_m;
-        kept.run = p.run;
-        kept.seq = p.seq;
-        kept.run_s0 = p.run_s0;
-        kept.run_s1 = p.run_s1;
-        stored_.push_back(kept);
+    // Each wire cut on its own, its runs numbered from 0 and then after the runs of the wires
+    // before it; a wire that cannot be cut is reported as in a cut in wire order, the first.
+    const std::size_t wires = conductors.size();
+    std::vector<std::vector<StoredPiece>> cut(wires);
+    std::vector<std::size_t> runs(wires, 0);
+    std::vector<std::exception_ptr> fault(wires);
+#pragma omp parallel for schedule(dynamic, 256)
+    for (std::size_t w = 0; w < wires; ++w) {
+      try {
+        std::vector<Piece> pieces;
+        AppendPieces(conductors[w], w, ground_depth_m, settings, runs[w], pieces);
+        cut[w].reserve(pieces.size());
+        for (const Piece& p : pieces) {
+          StoredPiece kept;
+          kept.p0 = p.p0;
+          kept.p1 = p.p1;
+          kept.length_m = p.length_m;
+          kept.radius_m = p.radius_m;
+          kept.run = p.run;
+          kept.seq = p.seq;
+          kept.run_s0 = p.run_s0;
+          kept.run_s1 = p.run_s1;
+          cut[w].push_back(kept);
+        }
+      } catch (...) {
+        fault[w] = std::current_exception();
       }
+    }
+    std::size_t total = 0;
+    for (std::size_t w = 0; w < wires; ++w) {
+      if (fault[w]) std::rethrow_exception(fault[w]);
+      total += cut[w].size();
+    }
+    stored_.reserve(total);
+    AdviseLargePages(stored_.data(), total * sizeof(StoredPiece));
+    std::size_t run_id = 0;
+    for (std::size_t w = 0; w < wires; ++w) {
+      for (StoredPiece& p : cut[w]) {
+        p.run += run_id;
+        stored_.push_back(p);
+      }
+      cut[w] = {};
+      run_id += runs[w];
       first_.push_back(stored_.size());
       conductor_of_[w] = w;
     }
-    stored_.shrink_to_fit();
     for (const auto& group : joined) {
       for (std::size_t w : group) conductor_of_[w] = group.front();
     }
@@ -952,6 +978,7 @@ std::vector<std::vector<std::size_t>> NeighbourWires(const PieceSource& source, 
                                                      double cutoff_m) {
   std::vector<std::vector<Point3>> points(wires);
   std::vector<Point3> lo(wires), hi(wires);
+#pragma omp parallel for schedule(dynamic, 1024)
   for (std::size_t w = 0; w < wires; ++w) {
     const std::span<const StoredPiece> pieces = source.Pieces(w);
     for (const auto& p : pieces) points[w].push_back(p.p0);
@@ -968,16 +995,24 @@ std::vector<std::vector<std::size_t>> NeighbourWires(const PieceSource& source, 
   std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return lo[a].x < lo[b].x || (lo[a].x == lo[b].x && a < b);
   });
+  // The pairs found from each wire in the order of the sweep (shared among the threads), then
+  // entered in that order.
+  std::vector<std::vector<std::size_t>> near(wires);
+#pragma omp parallel for schedule(dynamic, 256)
   for (std::size_t u = 0; u < wires; ++u) {
     const std::size_t a = order[u];
     for (std::size_t v = u + 1; v < wires && lo[order[v]].x <= hi[a].x + cutoff_m; ++v) {
       const std::size_t b = order[v];
       const bool boxes_near = lo[b].y <= hi[a].y + cutoff_m && lo[a].y <= hi[b].y + cutoff_m &&
                               lo[b].z <= hi[a].z + cutoff_m && lo[a].z <= hi[b].z + cutoff_m;
-      if (boxes_near && WireDistance(points[a], points[b]) <= cutoff_m) {
-        neighbours[a].push_back(b);
-        neighbours[b].push_back(a);
-      }
+      if (boxes_near && WireDistance(points[a], points[b]) <= cutoff_m) near[u].push_back(b);
+    }
+  }
+  for (std::size_t u = 0; u < wires; ++u) {
+    const std::size_t a = order[u];
+    for (std::size_t b : near[u]) {
+      neighbours[a].push_back(b);
+      neighbours[b].push_back(a);
     }
   }
   for (auto& list : neighbours) std::sort(list.begin(), list.end());
