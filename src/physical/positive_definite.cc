@@ -77,8 +77,11 @@ ScaledCholesky::ScaledCholesky(Eigen::MatrixXd lower)
 
 ScaledCholesky::ScaledCholesky(Eigen::SparseMatrix<double> lower, PivotOrder order)
     : dense_(false), order_(order), sparse_lower_(std::move(lower)) {
+  sparse_lower_.makeCompressed();
   if (order_ == PivotOrder::kAsGiven) {
     natural_llt_.analyzePattern(sparse_lower_);
+  } else if (sparse_lower_.nonZeros() >= kSupernodalFromEntries) {
+    supernodal_.emplace(sparse_lower_);
   } else {
     amd_llt_.analyzePattern(sparse_lower_);
   }
@@ -86,9 +89,12 @@ ScaledCholesky::ScaledCholesky(Eigen::SparseMatrix<double> lower, PivotOrder ord
 
 bool ScaledCholesky::Holds(double scale, double min_pivot) {
   if (!dense_) {
-    return order_ == PivotOrder::kAsGiven
-               ? SparseHolds(natural_llt_, sparse_lower_, scale, min_pivot)
-               : SparseHolds(amd_llt_, sparse_lower_, scale, min_pivot);
+    if (order_ == PivotOrder::kAsGiven) {
+      return SparseHolds(natural_llt_, sparse_lower_, scale, min_pivot);
+    }
+    if (!supernodal_) return SparseHolds(amd_llt_, sparse_lower_, scale, min_pivot);
+    return scale == 1.0 ? supernodal_->Factor(sparse_lower_, min_pivot)
+                        : supernodal_->Factor(ScaledCopy(sparse_lower_, scale), min_pivot);
   }
   Eigen::MatrixXd work = dense_lower_;
   if (scale != 1.0) work.triangularView<Eigen::StrictlyLower>() *= scale;

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "physical/supernodal_cholesky.h"
+
 // Whether a symmetric matrix (inductances, or the unit-diagonal matrix of coupling
 // coefficients) is positive definite, and how far its couplings must be scaled down to make it
 // so: the Cholesky factorisation A = L L^T goes through exactly when it is.
@@ -15,15 +17,21 @@ namespace ostrel::physical {
 
 // The order in which a sparse matrix is factored: as its rows are numbered (a band, such as
 // neighbours along a die side, has no fill in that order, and its pivots are those of the band),
-// or Eigen's approximate minimum degree ordering, which keeps the fill of any pattern small.
+// or an approximate minimum degree ordering, which keeps the fill of any pattern small.
 enum class PivotOrder { kAsGiven, kFillReducing };
 
 // The Cholesky factorisation of one symmetric matrix with every off-diagonal entry scaled by a
 // factor, tried for as many factors as asked: LAPACK's (dense_algebra.h) on a copy for a dense
-// matrix, Eigen's SimplicialLLT for a sparse one (its ordering and symbolic factor found once).
+// matrix; for a sparse one in a fill-reducing order Eigen's SimplicialLLT, or from
+// kSupernodalFromEntries entries on CHOLMOD's supernodal factorisation (supernodal_cholesky.h),
+// and Eigen's SimplicialLLT in the order given; the ordering and symbolic factor found once.
 // Only the lower triangle, diagonal included, is read.
 class ScaledCholesky {
  public:
+  // Loading CHOLMOD and the libraries it needs costs a few milliseconds, more than Eigen takes
+  // over a sparse matrix of fewer entries (a package of about a thousand wires).
+  static constexpr Eigen::Index kSupernodalFromEntries = Eigen::Index{1} << 16;
+
   explicit ScaledCholesky(Eigen::MatrixXd lower);
   ScaledCholesky(Eigen::SparseMatrix<double> lower, PivotOrder order);
 
@@ -40,6 +48,7 @@ class ScaledCholesky {
   Eigen::MatrixXd dense_lower_;
   Eigen::SparseMatrix<double> sparse_lower_;
   Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> amd_llt_;
+  std::optional<SupernodalCholesky> supernodal_;
   Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::NaturalOrdering<int>>
       natural_llt_;
 };

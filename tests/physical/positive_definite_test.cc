@@ -8,6 +8,7 @@
 #include <cmath>
 #include <numbers>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace ostrel::physical {
@@ -41,9 +42,36 @@ TEST(PositiveDefiniteScale, LargestScaleThatKeepsTheMatrixPositive) {
 // chain of two are 1 and 1 - (s k)^2.
 TEST(PositiveDefiniteScale, KeepsTheSmallestPivotAskedFor) {
   for (const double min_pivot : {1e-3, 0.1, 0.5}) {
-    const double scale = PositiveDefiniteScale(2, {{0, 1, 1.2}}, min_pivot, PivotOrder::kAsGiven);
-    EXPECT_NEAR(scale, std::sqrt(1 - min_pivot) / 1.2, 1e-12) << min_pivot;
+    for (const PivotOrder order : {PivotOrder::kAsGiven, PivotOrder::kFillReducing}) {
+      const double scale = PositiveDefiniteScale(2, {{0, 1, 1.2}}, min_pivot, order);
+      EXPECT_NEAR(scale, std::sqrt(1 - min_pivot) / 1.2, 1e-12) << min_pivot;
+    }
   }
+}
+
+// Two blocks of wires all coupled with k = -0.6 (250 and 400 wires), sparse in a fill-reducing
+// order and large enough for the supernodal factorisation: each block is factored as dense
+// columns, and its pivots do not depend on the order (all its wires alike). The larger block
+// sets the limit and, at half of it, the smallest pivot, its last: (1 - c)(1 + (n-1) c) /
+// (1 + (n-2) c).
+TEST(ScaledCholesky, SparseBlocksKeepTheirLimitAndSmallestPivot) {
+  std::vector<Eigen::Triplet<double>> triplets;
+  for (const auto& [first, n] : {std::pair<int, int>{0, 250}, {250, 400}}) {
+    for (int i = first; i < first + n; ++i) {
+      triplets.emplace_back(i, i, 1.0);
+      for (int j = first; j < i; ++j) triplets.emplace_back(i, j, -0.6);
+    }
+  }
+  Eigen::SparseMatrix<double> a(650, 650);
+  a.setFromTriplets(triplets.begin(), triplets.end());
+  ASSERT_GE(a.nonZeros(), ScaledCholesky::kSupernodalFromEntries);
+  ScaledCholesky cholesky(a, PivotOrder::kFillReducing);
+  const double limit = 1 / (0.6 * 399);
+  EXPECT_TRUE(cholesky.Holds(0.999 * limit));
+  EXPECT_FALSE(cholesky.Holds(1.001 * limit));
+  const double c = -0.6 * 0.5 * limit, last = (1 - c) * (1 + 399 * c) / (1 + 398 * c);
+  EXPECT_TRUE(cholesky.Holds(0.5 * limit, 0.999 * last));
+  EXPECT_FALSE(cholesky.Holds(0.5 * limit, 1.001 * last));
 }
 
 // A general symmetric matrix, dense or sparse, at a scale of its couplings.

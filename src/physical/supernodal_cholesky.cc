@@ -1,0 +1,151 @@
+#include "physical/supernodal_cholesky.h"
+
+#include <cholmod.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <string>
+
+#include "base/stage_error.h"
+
+namespace ostrel::physical {
+namespace {
+
+// The library's routines, found when the model first factors a sparse matrix.
+struct Library {
+  decltype(&cholmod_start) start = nullptr;
+  decltype(&cholmod_finish) finish = nullptr;
+  decltype(&cholmod_analyze) analyze = nullptr;
+  decltype(&cholmod_factorize) factorize = nullptr;
+  decltype(&cholmod_free_factor) free_factor = nullptr;
+};
+
+template <typename F>
+void Find(void* handle, const char* name, F& f) {
+  f = reinterpret_cast<F>(::dlsym(handle, name));
+  if (f == nullptr) {
+    throw StageError(std::string("the sparse factorisation library CHOLMOD has no ") + name);
+  }
+}
+
+Library Load() {
+  void* handle = ::dlopen("libcholmod.so.3", RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = ::dlerror();
+    throw StageError(std::string("the physical model needs the sparse factorisation library "
+                                 "CHOLMOD (libcholmod.so.3, Debian's libcholmod3): ") +
+                     (why != nullptr ? why : "it cannot be loaded"));
+  }
+  Library library;
+  Find(handle, "cholmod_start", library.start);
+  Find(handle, "cholmod_finish", library.finish);
+  Find(handle, "cholmod_analyze", library.analyze);
+  Find(handle, "cholmod_factorize", library.factorize);
+  Find(handle, "cholmod_free_factor", library.free_factor);
+  return library;
+}
+
+// Loaded once, by the first thread that asks.
+const Library& Cholmod() {
+  static const Library library = Load();
+  return library;
+}
+
+// The library's view of `lower`: its arrays as they lie, symmetric with the lower triangle
+// stored.
+cholmod_sparse View(const Eigen::SparseMatrix<double>& lower) {
+  cholmod_sparse a{};
+  a.nrow = static_cast<std::size_t>(lower.rows());
+  a.ncol = static_cast<std::size_t>(lower.cols());
+  a.nzmax = static_cast<std::size_t>(lower.nonZeros());
+  a.p = const_cast<int*>(lower.outerIndexPtr());
+  a.i = const_cast<int*>(lower.innerIndexPtr());
+  a.x = const_cast<double*>(lower.valuePtr());
+  a.stype = -1;
+  a.itype = CHOLMOD_INT;
+  a.xtype = CHOLMOD_REAL;
+  a.dtype = CHOLMOD_DOUBLE;
+  a.sorted = 1;
+  a.packed = 1;
+  return a;
+}
+
+void ThrowOnFailure(const cholmod_common& common, const char* what) {
+  if (common.status == CHOLMOD_OUT_OF_MEMORY) {
+    throw StageError(std::string("not enough memory for the sparse factorisation (") + what + ")");
+  }
+  if (common.status == CHOLMOD_TOO_LARGE) {
+    throw StageError(std::string("the sparse factorisation has too many entries for its "
+                                 "indices (") +
+                     what + ")");
+  }
+  if (common.status < 0) {
+    throw StageError("the sparse factorisation failed (" + std::string(what) + ", status " +
+                     std::to_string(common.status) + ")");
+  }
+}
+
+// The smallest diagonal entry of a supernodal factor: each supernode's columns are a dense
+// block of its rows, column-major, its own columns' rows first.
+double SmallestRoot(const cholmod_factor& l) {
+  const auto* super = static_cast<const int*>(l.super);
+  const auto* pi = static_cast<const int*>(l.pi);
+  const auto* px = static_cast<const int*>(l.px);
+  const auto* x = static_cast<const double*>(l.x);
+  double root = 1.0;
+  bool first = true;
+  for (std::size_t s = 0; s < l.nsuper; ++s) {
+    const int rows = pi[s + 1] - pi[s];
+    for (int j = 0; j < super[s + 1] - super[s]; ++j) {
+      const double d = x[px[s] + j * rows + j];
+      root = first ? d : std::min(root, d);
+      first = false;
+    }
+  }
+  return root;
+}
+
+}  // namespace
+
+struct SupernodalCholesky::State {
+  cholmod_common common{};
+  cholmod_factor* factor = nullptr;
+
+  ~State() {
+    if (factor != nullptr) Cholmod().free_factor(&factor, &common);
+    Cholmod().finish(&common);
+  }
+};
+
+SupernodalCholesky::SupernodalCholesky(const Eigen::SparseMatrix<double>& lower)
+    : state_(std::make_unique<State>()) {
+  const Library& library = Cholmod();
+  cholmod_common& common = state_->common;
+  library.start(&common);
+  common.print = 0;  // the outcome is read from the status, never printed
+  common.supernodal = CHOLMOD_SUPERNODAL;
+  common.quick_return_if_not_posdef = 1;
+  if (lower.rows() == 0) return;
+  cholmod_sparse a = View(lower);
+  state_->factor = library.analyze(&a, &common);
+  if (state_->factor == nullptr) ThrowOnFailure(common, "ordering");
+}
+
+SupernodalCholesky::~SupernodalCholesky() = default;
+SupernodalCholesky::SupernodalCholesky(SupernodalCholesky&&) noexcept = default;
+SupernodalCholesky& SupernodalCholesky::operator=(SupernodalCholesky&&) noexcept = default;
+
+bool SupernodalCholesky::Factor(const Eigen::SparseMatrix<double>& lower, double min_pivot) {
+  if (state_->factor == nullptr) return true;  // no rows
+  cholmod_common& common = state_->common;
+  cholmod_sparse a = View(lower);
+  Cholmod().factorize(&a, state_->factor, &common);
+  ThrowOnFailure(common, "factors");
+  if (common.status == CHOLMOD_NOT_POSDEF || state_->factor->minor < state_->factor->n) {
+    return false;
+  }
+  const double root = SmallestRoot(*state_->factor);
+  return root * root >= min_pivot;
+}
+
+}  // namespace ostrel::physical

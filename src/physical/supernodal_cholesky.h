@@ -1,0 +1,34 @@
+#pragma once
+
+#include <Eigen/SparseCore>
+#include <memory>
+
+// The Cholesky factorisation of a large sparse symmetric matrix (a package's cut loop inductance
+// matrix: 100,000 rows, millions of entries) by CHOLMOD: a fill-reducing ordering found once for
+// the pattern, then supernodal factorisations whose dense blocks go through BLAS. On the loop
+// matrix of 100,100 wires it orders and factors in 1.8 s where Eigen's simplicial factorisation
+// takes 4.3 s, most of it in its ordering. The library is loaded when a model first needs it, so
+// that runs without the model do not load it (nor the BLAS it brings).
+namespace ostrel::physical {
+
+class SupernodalCholesky {
+ public:
+  // Orders the pattern of `lower` (the lower triangle, diagonal included, compressed); later
+  // factorisations take matrices of this pattern. Throws StageError when the library cannot be
+  // loaded or memory runs out.
+  explicit SupernodalCholesky(const Eigen::SparseMatrix<double>& lower);
+  ~SupernodalCholesky();
+  SupernodalCholesky(SupernodalCholesky&&) noexcept;
+  SupernodalCholesky& operator=(SupernodalCholesky&&) noexcept;
+
+  // Factors `lower` (the pattern given at construction) as L L^T: true when every pivot L_jj^2
+  // is positive and at or above `min_pivot`, false when the matrix is not positive definite.
+  // Throws StageError when memory runs out.
+  bool Factor(const Eigen::SparseMatrix<double>& lower, double min_pivot);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace ostrel::physical
