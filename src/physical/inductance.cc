@@ -1,6 +1,5 @@
 #include "physical/inductance.h"
 
-#include <Eigen/SparseCore>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -10,12 +9,12 @@
 #include <string>
 #include <utility>
 
+#include "base/large_pages.h"
 #include "base/stage_error.h"
 #include "physical/kernels.h"
 #include "physical/low_rank.h"
 #include "physical/memory_budget.h"
 #include "physical/parallel_fault.h"
-#include "physical/positive_definite.h"
 #include "physical/vector3.h"
 #include "physical/wire_groups.h"
 
@@ -487,9 +486,6 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
     }
   }
   Report(progress, "loop inductance", 1.0);
-  // Dropping entry e of a positive definite matrix and adding |e| to both of its diagonal
-  // entries adds a diagonally dominant, so positive semidefinite, matrix: the result stays
-  // positive definite. Applied only when the cut matrix fails its Cholesky test.
   InductanceMatrices out;
   SymmetricMatrix& loop = out.loop_h;
   loop.n = n;
@@ -497,41 +493,18 @@ InductanceMatrices SparseLoop(const std::vector<WireLoop>& loops, const std::vec
   std::size_t entries = 0;
   for (const auto& row : kept) entries += row.size();
   loop.entries.reserve(entries);  // no room to spare in the largest array of the run
+  AdviseLargePages(loop.entries.data(), entries * sizeof(SymmetricMatrix::Entry));
   for (auto& row : kept) {
     loop.entries.insert(loop.entries.end(), row.begin(), row.end());
     row = {};
   }
-  const auto positive_definite = [&] {
-    const auto size = static_cast<Eigen::Index>(n);
-    Eigen::SparseMatrix<double> a(size, size);
-    std::vector<Eigen::Triplet<double>> triplets;
-    triplets.reserve(loop.entries.size());
-    for (const auto& e : loop.entries) {
-      triplets.emplace_back(Eigen::Index(e.i), Eigen::Index(e.j), e.value);
-    }
-    a.setFromTriplets(triplets.begin(), triplets.end());
-    return ScaledCholesky(std::move(a), PivotOrder::kFillReducing).Holds(1.0);
-  };
   out.notes.push_back("the partial inductance matrix is left out: " + std::to_string(n) +
                       " wires are too many for a dense one, and its couplings do not decay "
                       "fast enough to cut");
   out.notes.push_back("loop couplings with |k| < " + std::to_string(cutoff) + " dropped (" +
                       std::to_string(dropped_count) + " pairs within their reach, at most " +
                       std::to_string(reach_m * 1e6) + " um, and all pairs beyond)");
-  if (!positive_definite()) {
-    double largest = 0;
-    for (auto& e : loop.entries) {
-      if (e.i == e.j) {
-        largest = std::max(largest, dropped_sum[e.i] / e.value);
-        e.value += dropped_sum[e.i];
-      }
-    }
-    out.notes.push_back(
-        "the cut loop matrix was not positive definite: each dropped coupling's magnitude was "
-        "added to the diagonal of both of its wires (largest change " +
-        std::to_string(100 * largest) + " % of a self inductance)" +
-        (positive_definite() ? "" : "; the matrix is still not positive definite"));
-  }
+  out.loop_dropped_h = std::move(dropped_sum);
   return out;
 }
 
@@ -834,6 +807,12 @@ InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
   if (d.partial_h) out.partial_h = Spread(*d.partial_h, kept, same);
   out.loop_h = Spread(d.loop_h, kept, same);
   out.notes = std::move(d.notes);
+  if (!d.loop_dropped_h.empty()) {
+    out.loop_dropped_h.resize(conductors.size());
+    for (std::size_t i = 0; i < conductors.size(); ++i) {
+      out.loop_dropped_h[i] = d.loop_dropped_h[kept.slot[i]];
+    }
+  }
   // One note for all groups, naming the first five (a group can hold thousands of wires).
   std::string listed;
   for (std::size_t g = 0; g < std::min<std::size_t>(groups.size(), 5); ++g) {

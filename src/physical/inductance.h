@@ -29,11 +29,16 @@ struct InductanceMatrices {
   SymmetricMatrix loop_h;
   std::vector<std::string> notes;
   std::vector<std::vector<std::size_t>> coincident;  // CoincidentGroups of the conductors
+  // The sparse form's cut: each wire's sum of the magnitudes of its dropped loop couplings
+  // (henries), which the model's checks add to the diagonal when the cut matrix is not positive
+  // definite (model_check.h); empty in the dense form.
+  std::vector<double> loop_dropped_h;
 };
 
 // Both matrices of `conductors` over a perfect plane `ground_depth_m` below the substrate surface.
 // Dense up to settings.max_dense_wires; beyond, the loop matrix alone, sparse, with couplings
-// |k| < coupling_cutoff dropped and made positive definite. Coincident wires are computed once.
+// |k| < coupling_cutoff dropped (their sums in loop_dropped_h). Coincident wires are computed
+// once.
 InductanceMatrices ComputeInductance(const std::vector<Conductor>& conductors,
                                      double ground_depth_m, double coupling_cutoff,
                                      const Progress& progress = {},

@@ -89,6 +89,7 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
   model.partial_inductance_h = std::move(l.partial_h);
   model.loop_inductance_h = std::move(l.loop_h);
   model.notes = std::move(l.notes);
+  const CutLoop cut{std::move(l.loop_dropped_h), model.notes.size()};
   model.coincident = std::move(l.coincident);
   // The clearance check lists at least the wires that touch, which are one conductor. A
   // coincident group is checked through its first wire: its own pairs are the group, and a
@@ -116,7 +117,7 @@ Model ComputeModel(const WireList& wires, const ParameterSet& params, const Opti
     model.notes.push_back(
         "capacitance left out: with the ground plane at depth 0 the wires touch their ground");
   }
-  CheckAndRepair(model);
+  CheckAndRepair(model, cut);
   if (!options.nets.empty() && model.partial_inductance_h) {
     model.nets = NetImpedances(model, options.nets);
   } else if (!options.nets.empty()) {

@@ -70,15 +70,29 @@ ScaledCholesky ReducedCholesky(const SymmetricMatrix& m,
     }
     return ScaledCholesky(std::move(a));
   }
-  std::vector<Eigen::Triplet<double>> triplets;
-  triplets.reserve(m.entries.size());
-  for (const auto& e : m.entries) {
-    if (row[e.i] >= m.n || row[e.j] >= m.n) continue;
-    triplets.emplace_back(Eigen::Index(row[e.i]), Eigen::Index(row[e.j]),
-                          e.value - (e.i == e.j && !shift.empty() ? shift[e.i] : 0));
-  }
+  // The entries, sorted by row and column, fall into their columns in row order: the columns
+  // counted first, then filled, with no list of triplets and no sort (on 100,100 wires the loop
+  // matrix has 7 million entries, each copy of them a quarter of a gigabyte of new memory).
+  const auto kept = [&](const SymmetricMatrix::Entry& e) {
+    return row[e.i] < m.n && row[e.j] < m.n;
+  };
   Eigen::SparseMatrix<double> a(size, size);
-  a.setFromTriplets(triplets.begin(), triplets.end());
+  int* start = a.outerIndexPtr();
+  for (const auto& e : m.entries) {
+    if (kept(e)) ++start[row[e.j] + 1];
+  }
+  for (Eigen::Index c = 0; c < size; ++c) start[c + 1] += start[c];
+  const auto entries = static_cast<std::size_t>(start[size]);
+  a.data().resize(static_cast<Eigen::Index>(entries));
+  AdviseLargePages(a.valuePtr(), entries * sizeof(double));
+  AdviseLargePages(a.innerIndexPtr(), entries * sizeof(int));
+  std::vector<int> next(start, start + size);
+  for (const auto& e : m.entries) {
+    if (!kept(e)) continue;
+    const int at = next[row[e.j]]++;
+    a.innerIndexPtr()[at] = static_cast<int>(row[e.i]);
+    a.valuePtr()[at] = e.value - (e.i == e.j && !shift.empty() ? shift[e.i] : 0);
+  }
   return ScaledCholesky(std::move(a), PivotOrder::kFillReducing);
 }
 
@@ -213,8 +227,29 @@ RowFindings LookOverRows(const SymmetricMatrix& m, const std::vector<double>& di
   return f;
 }
 
+// Repairs the cut loop matrix `m` as CutLoop says when it is not positive definite; false when
+// it is, and nothing changed.
+bool RepairCut(Model& model, SymmetricMatrix& m, const CutLoop& cut) {
+  if (PositiveDefinite(m, model.coincident)) return false;
+  const std::vector<std::size_t> slot = Distinct(m.n, model.coincident).slot;
+  double largest = 0;
+  for (auto& e : m.entries) {
+    if (slot[e.i] != slot[e.j]) continue;
+    if (e.i == e.j) largest = std::max(largest, cut.dropped_h[e.i] / e.value);
+    e.value += cut.dropped_h[e.i];
+  }
+  const bool still = !PositiveDefinite(m, model.coincident);
+  model.notes.insert(
+      model.notes.begin() + static_cast<std::ptrdiff_t>(std::min(cut.note_at, model.notes.size())),
+      "the cut loop matrix was not positive definite: each dropped coupling's "
+      "magnitude was added to the diagonal of both of its wires (largest change " +
+          std::to_string(100 * largest) + " % of a self inductance)" +
+          (still ? "; the matrix is still not positive definite" : ""));
+  return true;
+}
+
 bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what,
-                     const std::vector<double>& margin) {
+                     const std::vector<double>& margin, const CutLoop* cut = nullptr) {
   std::vector<double> diagonal(m.n, 0.0);
   ForEachLower(m, [&](std::size_t i, std::size_t j, double v) {
     if (i == j) diagonal[i] = v;
@@ -245,13 +280,17 @@ bool CheckInductance(Model& model, SymmetricMatrix& m, const std::string& what,
     if (found.k_max[i] > k_max) k_max = found.k_max[i], at_i = i, at_j = found.k_at[i];
   }
   const bool any_margin = std::any_of(margin.begin(), margin.end(), [](double v) { return v > 0; });
-  if (k_max <= 1 + 1e-12 &&
-      (HoldsBySparsePart(m, model.coincident, margin) ||
-       (any_margin && ReducedCholesky(m, model.coincident, margin).HoldsOnce()))) {
+  if (k_max <= 1 + 1e-12 && (HoldsBySparsePart(m, model.coincident, margin) ||
+                             ReducedCholesky(m, model.coincident, margin).HoldsOnce())) {
     return true;
   }
+  // Only now, when the quick proof failed, the cut itself; once repaired, the checks again.
+  if (cut != nullptr && !cut->dropped_h.empty() && !m.dense && RepairCut(model, m, *cut)) {
+    return CheckInductance(model, m, what, margin);
+  }
   ScaledCholesky cholesky = ReducedCholesky(m, model.coincident);
-  if (k_max <= 1 + 1e-12 && cholesky.Holds(1.0)) return !any_margin;
+  // Without margins the matrix itself was factored above.
+  if (any_margin && k_max <= 1 + 1e-12 && cholesky.Holds(1.0)) return false;
   // Bisection on the one factor of all couplings; 0 leaves the (positive) diagonal alone.
   constexpr int kBits = 40;
   const double lo = LargestHoldingScale(
@@ -466,7 +505,7 @@ void CheckReturnLoop(const Model& model, const ReturnLoop& loop, double frequenc
   }
 }
 
-void CheckAndRepair(Model& model) {
+void CheckAndRepair(Model& model, const CutLoop& cut) {
   for (const FrequencyResult& r : model.results) {
     for (std::size_t i = 0; i < model.conductors.size(); ++i) {
       const Conductor& c = model.conductors[i];
@@ -494,8 +533,9 @@ void CheckAndRepair(Model& model) {
   } else {
     CheckProximity(model, model.loop_inductance_h, false, true);  // its resistance alone
   }
-  const bool safe = CheckInductance(model, model.loop_inductance_h, "loop",
-                                    CorrectionMargin(model.results, model.conductors.size(), true));
+  const bool safe =
+      CheckInductance(model, model.loop_inductance_h, "loop",
+                      CorrectionMargin(model.results, model.conductors.size(), true), &cut);
   CheckProximity(model, model.loop_inductance_h, true, safe);
   if (model.capacitance_f) CheckCapacitance(model, *model.capacitance_f);
 }

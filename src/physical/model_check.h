@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 #include "physical/physical_model.h"
 
 // The last step of the model before anything is written: every figure finite, every wire's
@@ -14,7 +17,17 @@ namespace ostrel::physical {
 // capacitance is set to 0; a wire whose capacitance row sums below 0 gets the difference added to
 // its capacitance to ground. Throws StageError naming the wire and the figure for what cannot be
 // repaired (a figure that is not finite, a resistance that is not positive).
-void CheckAndRepair(Model& model);
+// A sparse loop matrix's cut (InductanceMatrices::loop_dropped_h): when the matrix is not
+// positive definite, each wire's sum of the magnitudes of its dropped couplings is added to its
+// diagonal (and to its coincident wires' shared entries), with a note placed at `note_at` among
+// the model's notes. The dropped couplings with those magnitudes on the diagonal are a diagonally
+// dominant, so positive semidefinite, matrix: the whole is positive definite when what was kept
+// and repaired is. Tested once, with the other checks of the loop matrix.
+struct CutLoop {
+  std::vector<double> dropped_h;  // empty: nothing was cut
+  std::size_t note_at = 0;
+};
+void CheckAndRepair(Model& model, const CutLoop& cut = {});
 
 // The speed of light in vacuum, m/s (exact by the definition of the metre).
 constexpr double kSpeedOfLightMPerS = 299792458.0;

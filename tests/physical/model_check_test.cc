@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -115,6 +116,42 @@ TEST(ModelCheck, RepairsByItsRulesAndNamesTheWires) {
     EXPECT_TRUE(PositiveDefinite(m.loop_inductance_h, m.coincident));
     EXPECT_NEAR(m.capacitance_f->At(0, 1) * 1e12, c.cap_ab, 1e-12);
     EXPECT_NEAR(m.capacitance_f->At(2, 2) * 1e12, c.cap_cc, 1e-12);
+  }
+}
+
+// A sparse loop matrix whose cut dropped couplings: repaired only when it is not positive definite,
+// by the dropped magnitudes on its diagonal, the note where the cut's notes end.
+TEST(ModelCheck, RepairsACutLoopMatrixOnlyWhereItIsNotPositiveDefinite) {
+  struct Case {
+    const char* name;
+    double k, dropped_nh;  // k between A and both others; each wire's dropped sum
+    double l_aa_nh;        // expected after the check
+    std::string says;      // in the note at 1, or none
+  };
+  const std::vector<Case> cases = {
+      {"positive definite as cut", 0.3, 1, 1, ""},
+      {"repaired by its dropped couplings", 0.9, 1, 2, "largest change 100.0"},
+      {"still not, then scaled", 0.9, 0.1, 1.1, "still not positive definite"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Model m = ThreeWires(kLoop, kCap);
+    m.loop_inductance_h = {3, false, {}, {}};
+    for (const auto& [i, j, v] : std::vector<std::tuple<std::size_t, std::size_t, double>>{
+             {0, 0, 1}, {1, 0, c.k}, {1, 1, 1}, {2, 0, c.k}, {2, 2, 1}}) {
+      m.loop_inductance_h.entries.push_back({i, j, v * 1e-9});
+    }
+    m.notes = {"cut", "later"};
+    CheckAndRepair(m, {std::vector<double>(3, c.dropped_nh * 1e-9), 1});
+    EXPECT_NEAR(m.loop_inductance_h.At(0, 0) * 1e9, c.l_aa_nh, 1e-12);
+    EXPECT_TRUE(PositiveDefinite(m.loop_inductance_h, m.coincident));
+    ASSERT_GE(m.notes.size(), 2u);
+    EXPECT_EQ(m.notes[0], "cut");
+    if (c.says.empty()) {
+      EXPECT_EQ(m.notes, (std::vector<std::string>{"cut", "later"}));
+    } else {
+      EXPECT_NE(m.notes[1].find(c.says), std::string::npos) << m.notes[1];
+      EXPECT_EQ(m.notes[2], "later");
+    }
   }
 }
 
