@@ -713,16 +713,7 @@ class PieceSource {
         AppendPieces(conductors[w], w, ground_depth_m, settings, runs[w], pieces);
         cut[w].reserve(pieces.size());
         for (const Piece& p : pieces) {
-          StoredPiece kept;
-          kept.p0 = p.p0;
-          kept.p1 = p.p1;
-          kept.length_m = p.length_m;
-          kept.radius_m = p.radius_m;
-          kept.run = p.run;
-          kept.seq = p.seq;
-          kept.run_s0 = p.run_s0;
-          kept.run_s1 = p.run_s1;
-          cut[w].push_back(kept);
+          cut[w].push_back({p.p0, p.p1, p.length_m, p.radius_m, p.run, p.seq, p.run_s0, p.run_s1});
         }
       } catch (...) {
         fault[w] = std::current_exception();

@@ -1,11 +1,11 @@
 #include "physical/dense_algebra.h"
 
 #include <cblas.h>
-#include <dlfcn.h>
 
 #include <string>
 
 #include "base/stage_error.h"
+#include "physical/loaded_library.h"
 
 namespace ostrel::physical {
 namespace {
@@ -20,30 +20,17 @@ struct Library {
   decltype(&cblas_dgemm) gemm = nullptr;
 };
 
-template <typename F>
-void Find(void* handle, const char* name, F& f) {
-  f = reinterpret_cast<F>(::dlsym(handle, name));
-  if (f == nullptr) {
-    throw StageError(std::string("the linear algebra library OpenBLAS has no ") + name);
-  }
-}
-
 Library Load() {
-  void* handle = ::dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* why = ::dlerror();
-    throw StageError(std::string("the physical model needs the linear algebra library OpenBLAS "
-                                 "(libopenblas.so.0, Debian's libopenblas0): ") +
-                     (why != nullptr ? why : "it cannot be loaded"));
-  }
+  const LoadedLibrary blas("libopenblas.so.0", "OpenBLAS", "linear algebra library",
+                           "libopenblas0");
   Library library;
-  Find(handle, "dpotrf_", library.potrf);
-  Find(handle, "cblas_dtrsm", library.trsm);
-  Find(handle, "cblas_dgemm", library.gemm);
+  blas.Find("dpotrf_", library.potrf);
+  blas.Find("cblas_dtrsm", library.trsm);
+  blas.Find("cblas_dgemm", library.gemm);
   // OpenBLAS built with threads of its own (another variant of the library may be installed in
   // place of the serial one) would split every call among them: one thread per call, always.
   void (*set_threads)(int) = nullptr;
-  Find(handle, "openblas_set_num_threads", set_threads);
+  blas.Find("openblas_set_num_threads", set_threads);
   set_threads(1);
   return library;
 }

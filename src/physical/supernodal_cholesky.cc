@@ -1,12 +1,12 @@
 #include "physical/supernodal_cholesky.h"
 
 #include <cholmod.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <string>
 
 #include "base/stage_error.h"
+#include "physical/loaded_library.h"
 
 namespace ostrel::physical {
 namespace {
@@ -20,28 +20,15 @@ struct Library {
   decltype(&cholmod_free_factor) free_factor = nullptr;
 };
 
-template <typename F>
-void Find(void* handle, const char* name, F& f) {
-  f = reinterpret_cast<F>(::dlsym(handle, name));
-  if (f == nullptr) {
-    throw StageError(std::string("the sparse factorisation library CHOLMOD has no ") + name);
-  }
-}
-
 Library Load() {
-  void* handle = ::dlopen("libcholmod.so.3", RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* why = ::dlerror();
-    throw StageError(std::string("the physical model needs the sparse factorisation library "
-                                 "CHOLMOD (libcholmod.so.3, Debian's libcholmod3): ") +
-                     (why != nullptr ? why : "it cannot be loaded"));
-  }
+  const LoadedLibrary cholmod("libcholmod.so.3", "CHOLMOD", "sparse factorisation library",
+                              "libcholmod3");
   Library library;
-  Find(handle, "cholmod_start", library.start);
-  Find(handle, "cholmod_finish", library.finish);
-  Find(handle, "cholmod_analyze", library.analyze);
-  Find(handle, "cholmod_factorize", library.factorize);
-  Find(handle, "cholmod_free_factor", library.free_factor);
+  cholmod.Find("cholmod_start", library.start);
+  cholmod.Find("cholmod_finish", library.finish);
+  cholmod.Find("cholmod_analyze", library.analyze);
+  cholmod.Find("cholmod_factorize", library.factorize);
+  cholmod.Find("cholmod_free_factor", library.free_factor);
   return library;
 }
 
