@@ -155,6 +155,28 @@ TEST(ModelCheck, RepairsACutLoopMatrixOnlyWhereItIsNotPositiveDefinite) {
   }
 }
 
+// The resistance matrix with the proximity's mutual resistances x R between A and both others:
+// positive definite while x < 1 / sqrt(2), with a dominant diagonal while x < 1/2.
+TEST(ModelCheck, ScalesTheProximityResistanceOnlyWhereItIsNotPositiveDefinite) {
+  for (const auto& [x, scaled] : {std::pair{0.3, false}, {0.6, false}, {0.9, true}}) {
+    SCOPED_TRACE(x);
+    Model m = ThreeWires(kLoop, kCap);
+    const double r = m.results[0].resistance_ohm[0];
+    m.results[0].proximity_loop.delta_resistance_ohm = {
+        3, false, {}, {{1, 0, x * r}, {2, 0, x * r}}};
+    m.results[0].proximity_loop.delta_inductance_h.n = 3;
+    CheckAndRepair(m);
+    ASSERT_EQ(m.notes.size(), scaled ? 1u : 0u);
+    const double kept = m.results[0].proximity_loop.delta_resistance_ohm.At(1, 0) / r;
+    if (scaled) {
+      EXPECT_NE(m.notes[0].find("mutual resistances were scaled"), std::string::npos);
+      EXPECT_NEAR(kept, 1 / std::sqrt(2.0), 1e-9);
+    } else {
+      EXPECT_EQ(kept, x);
+    }
+  }
+}
+
 TEST(ModelCheck, ALargeMatrixNamesItsFirstFaultyPairInRowOrder) {
   // 150 wires, so that the look over the matrix runs over tiles of 64 rows and columns: each
   // case plants two faults, and the error names the pair that comes first row by row.
