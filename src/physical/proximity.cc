@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
-#include <map>
 #include <numbers>
 #include <set>
 #include <tuple>
@@ -266,11 +265,33 @@ struct Rows {
 
 ProximityCorrection Assemble(const std::vector<std::vector<std::pair<std::size_t, Complex>>>& rows,
                              const DistinctWires& kept, std::size_t wire_count, double omega) {
-  std::map<std::pair<std::size_t, std::size_t>, Complex> sum;  // distinct (i >= j)
+  // Each pair's parts (distinct i >= j) in the order of the rows, summed pair by pair in that
+  // order after a stable sort: the sums of a map keyed by pair, without its nodes.
+  struct Part {
+    std::size_t i = 0, j = 0;
+    Complex z;
+  };
+  std::vector<Part> parts;
+  std::size_t count = 0;
+  for (const auto& row : rows) count += row.size();
+  parts.reserve(count);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     for (const auto& [j, z] : rows[i]) {
-      sum[{std::max(i, j), std::min(i, j)}] += i == j ? z : 0.5 * z;
+      parts.push_back({std::max(i, j), std::min(i, j), i == j ? z : 0.5 * z});
     }
+  }
+  std::stable_sort(parts.begin(), parts.end(), [](const Part& x, const Part& y) {
+    return std::tie(x.i, x.j) < std::tie(y.i, y.j);
+  });
+  std::vector<std::pair<std::pair<std::size_t, std::size_t>, Complex>> sum;
+  for (std::size_t k = 0; k < parts.size();) {
+    Complex z = 0;
+    std::size_t end = k;
+    for (; end < parts.size() && parts[end].i == parts[k].i && parts[end].j == parts[k].j; ++end) {
+      z += parts[end].z;
+    }
+    sum.push_back({{parts[k].i, parts[k].j}, z});
+    k = end;
   }
   // Wires of each distinct one.
   std::vector<std::vector<std::size_t>> members(kept.first.size());
