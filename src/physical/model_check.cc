@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <map>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -358,19 +358,36 @@ std::vector<double> CorrectionMargin(const std::vector<FrequencyResult>& results
 SymmetricMatrix WithCorrection(const SymmetricMatrix& base, const std::vector<double>& diagonal,
                                const SymmetricMatrix& delta, double scale) {
   SymmetricMatrix sum = base;
-  std::map<std::pair<std::size_t, std::size_t>, double> added;
-  for (std::size_t i = 0; i < diagonal.size(); ++i) added[{i, i}] += diagonal[i];
-  for (const auto& e : delta.entries) added[{e.i, e.j}] += e.i == e.j ? e.value : scale * e.value;
+  // Each entry's parts in this order (the diagonal, the correction, then a sparse base's own),
+  // summed from 0 entry by entry after a stable sort.
+  std::vector<SymmetricMatrix::Entry> parts;
+  parts.reserve(diagonal.size() + delta.entries.size() + (sum.dense ? 0 : sum.entries.size()));
+  for (std::size_t i = 0; i < diagonal.size(); ++i) parts.push_back({i, i, diagonal[i]});
+  for (const auto& e : delta.entries) {
+    parts.push_back({e.i, e.j, e.i == e.j ? e.value : scale * e.value});
+  }
+  if (!sum.dense) parts.insert(parts.end(), sum.entries.begin(), sum.entries.end());
+  std::stable_sort(parts.begin(), parts.end(), [](const auto& x, const auto& y) {
+    return std::tie(x.i, x.j) < std::tie(y.i, y.j);
+  });
+  std::vector<SymmetricMatrix::Entry> added;
+  for (std::size_t k = 0; k < parts.size();) {
+    double v = 0;
+    std::size_t end = k;
+    for (; end < parts.size() && parts[end].i == parts[k].i && parts[end].j == parts[k].j; ++end) {
+      v += parts[end].value;
+    }
+    added.push_back({parts[k].i, parts[k].j, v});
+    k = end;
+  }
   if (sum.dense) {
-    for (const auto& [key, v] : added) {
-      sum.values[key.first * sum.n + key.second] += v;
-      if (key.first != key.second) sum.values[key.second * sum.n + key.first] += v;
+    for (const auto& e : added) {
+      sum.values[e.i * sum.n + e.j] += e.value;
+      if (e.i != e.j) sum.values[e.j * sum.n + e.i] += e.value;
     }
     return sum;
   }
-  for (const auto& e : sum.entries) added[{e.i, e.j}] += e.value;
-  sum.entries.clear();
-  for (const auto& [key, v] : added) sum.entries.push_back({key.first, key.second, v});
+  sum.entries = std::move(added);
   return sum;
 }
 

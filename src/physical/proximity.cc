@@ -297,6 +297,8 @@ ProximityCorrection Assemble(const std::vector<std::vector<std::pair<std::size_t
   std::vector<std::vector<std::size_t>> members(kept.first.size());
   for (std::size_t w = 0; w < wire_count; ++w) members[kept.slot[w]].push_back(w);
   std::vector<SymmetricMatrix::Entry> r, l;
+  r.reserve(sum.size());
+  l.reserve(sum.size());
   for (const auto& [key, z] : sum) {
     if (z == Complex(0)) continue;
     for (std::size_t a : members[key.first]) {
@@ -311,8 +313,9 @@ ProximityCorrection Assemble(const std::vector<std::vector<std::pair<std::size_t
   const auto order = [](const SymmetricMatrix::Entry& x, const SymmetricMatrix::Entry& y) {
     return std::tie(x.i, x.j) < std::tie(y.i, y.j);
   };
-  std::sort(r.begin(), r.end(), order);
-  std::sort(l.begin(), l.end(), order);
+  // Already in order unless coincident wires were spread.
+  if (!std::is_sorted(r.begin(), r.end(), order)) std::sort(r.begin(), r.end(), order);
+  if (!std::is_sorted(l.begin(), l.end(), order)) std::sort(l.begin(), l.end(), order);
   ProximityCorrection c;
   c.delta_resistance_ohm = {wire_count, false, {}, std::move(r)};
   c.delta_inductance_h = {wire_count, false, {}, std::move(l)};
@@ -498,8 +501,17 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
     const double hz = frequencies_hz[active[f]], omega = 2 * std::numbers::pi * hz;
     const bool direct = solved.size() == active.size();
     const Rows at = direct ? Rows{} : Interpolated(rows, solved, hz, radius_m, rho);
-    result.partial[active[f]] = Assemble(direct ? rows[f].partial : at.partial, kept, n, omega);
-    result.loop[active[f]] = Assemble(direct ? rows[f].loop : at.loop, kept, n, omega);
+    // The partial and the loop correction side by side: each is one sort of its parts.
+    ParallelFault fault;
+#pragma omp parallel for schedule(static, 1)
+    for (int loop = 0; loop < 2; ++loop) {
+      fault.Run([&] {
+        const auto member = loop == 1 ? &Rows::loop : &Rows::partial;
+        const auto into = loop == 1 ? &ProximityResult::loop : &ProximityResult::partial;
+        (result.*into)[active[f]] = Assemble(direct ? rows[f].*member : at.*member, kept, n, omega);
+      });
+    }
+    fault.Rethrow();
   }
   std::vector<ClosePair> all_close;
   for (const auto& c : close) all_close.insert(all_close.end(), c.begin(), c.end());
