@@ -31,6 +31,7 @@
 #include "app/workspace.h"
 #include "base/name_patterns.h"
 #include "base/text.h"
+#include "cli/large_page_heap.h"
 #include "export/export_table.h"
 #include "export/exports.h"
 #include "export/ibis_package.h"
@@ -806,6 +807,14 @@ int Run(int argc, char** argv, std::string& doing) {
   const std::string clash = ostrel::OutputClash(
       outputs, {{"the settings file", settings_path, true}, {"the package file", ws.PackagePath}});
   if (!clash.empty()) return Usage(clash);
+  // A large package's model touches up to a gigabyte of fresh heap: the program starts again,
+  // once, with its heap on large pages (before anything is written; reading again is cheap).
+  std::error_code size_error;
+  if (opt.NeedsPhysicalModel() &&
+      std::filesystem::file_size(ws.PackagePath, size_error) >= ostrel::kLargePageHeapFromBytes &&
+      !size_error) {
+    ostrel::RestartWithLargePageHeap("/proc/self/exe", argv);
+  }
 
   ostrel::RemoveTempFilesOnSignals();
   try {

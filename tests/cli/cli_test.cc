@@ -101,6 +101,25 @@ TEST_F(CliTest, DisabledProcessDataAndMissingFiles) {
   EXPECT_NE(help.out.find("Usage: ostrel-cli"), std::string::npos);
 }
 
+// A package of 2,000 wires is large enough for the model to start the program again on large
+// pages: the model is the same to the byte as without the restart (the user's tunable), and
+// nothing but the asked-for outputs is left.
+TEST_F(CliTest, ALargeModelStartedAgainOnLargePagesGivesTheSameModel) {
+  Write("big.tmv", bench::PackageText(2000));
+  Write("big.zv", bench::SettingsText("big.tmv"));
+  const CliRun restarted = Cli("--physical-table --no-capacitance --physical big.npz big.zv");
+  ASSERT_EQ(restarted.status, 0) << restarted.err;
+  const int raw =
+      std::system(("export GLIBC_TUNABLES=glibc.malloc.hugetlb=0 && " +
+                   CliCommand("--physical-table --no-capacitance --physical kept.npz big.zv"))
+                      .c_str());
+  ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << Read(".err");
+  EXPECT_EQ(Read(".out"), restarted.out);
+  EXPECT_EQ(Read("kept.npz"), Read("big.npz"));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"AAAc.tmv", "AAAc.zv", "big.npz", "big.tmv",
+                                                 "big.zv", "big.zv.doc", "kept.npz"}));
+}
+
 // 10,000 wires: dense inductance matrices of 800 MB each, in an address space of about 1.2 GB
 // (ulimit -v; two threads, whose stacks fit whatever the machine's core count). The run ends
 // with status 1 and a reason that says how to ask for less, and writes neither the report nor
