@@ -27,8 +27,8 @@ ostrel::PadList Row(const std::vector<double>& gaps) {
 }
 
 // The whole row as one side.
-std::vector<std::size_t> Side(const ostrel::PadList& pads) {
-  std::vector<std::size_t> side(pads.size());
+ostrel::SideList Side(const ostrel::PadList& pads) {
+  ostrel::SideList side(pads.size());
   for (std::size_t k = 0; k < side.size(); ++k) side[k] = k;
   return side;
 }

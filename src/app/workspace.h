@@ -29,10 +29,10 @@ struct Workspace {
   WireList Wires;
   ParameterSet params;
   PanelState panel;
-  std::string view_text = {};        // what the text view shows: settings text or report
-  std::string caption = "Ostrel";    // window caption
-  std::string work_path;             // the Work Path label: folder of the settings file
-  std::vector<SortEntry> sort_list;  // entries of the last ordered side (top)
+  std::string view_text = {};      // what the text view shows: settings text or report
+  std::string caption = "Ostrel";  // window caption
+  std::string work_path;           // the Work Path label: folder of the settings file
+  SortList sort_list;              // entries of the last ordered side (top)
   // The digest of the package file's bytes that the lists were last read from whole, and its
   // path (empty when the last read did not complete): a read of the same bytes from the same
   // file gives the same lists, so it need not parse them again.

@@ -9,7 +9,7 @@
 
 namespace ostrel {
 
-float SidePitch(const PadList& pads, const std::vector<std::size_t>& side, bool along_y,
+float SidePitch(const PadList& pads, const SideList& side, bool along_y,
                 const char* side_name) {
   const std::size_t n = side.size();
   if (n < 2) {

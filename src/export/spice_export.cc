@@ -129,7 +129,7 @@ std::vector<CouplingSide> CouplingSides(const Package& package,
   }
   std::vector<CouplingSide> sides;
   // Base die: the ordered side lists index the pads.
-  const std::pair<const char*, const std::vector<std::size_t>*> base_sides[] = {
+  const std::pair<const char*, const SideList*> base_sides[] = {
       {"base-die side L", &package.LeftPads},
       {"base-die side B", &package.BottomPads},
       {"base-die side R", &package.RightPads},

@@ -35,6 +35,10 @@ struct BondPad {
 // The pads of a die: a list that grows with the package, so placed on large pages.
 using PadList = LargePageVector<BondPad>;
 
+// The pads of one side of the base die, as indices into its PadList: as large as the package
+// allows, so placed likewise (one large page cleared instead of a fault every 4 KB).
+using SideList = LargePageVector<std::size_t>;
+
 // A die-to-die wire, bonded from one pad to another.
 struct Stitch {
   std::string Pad1, Pad2;
@@ -43,6 +47,9 @@ struct Stitch {
 
   bool operator==(const Stitch&) const = default;
 };
+
+// The die-to-die wires: a list that grows with the package, so placed on large pages.
+using StitchList = LargePageVector<Stitch>;
 
 // A substrate ring given by two corners.
 struct Ring {
@@ -95,8 +102,8 @@ struct Package {
   // The base-die pads of each side, as indices into ChipPads: in file order as read, then
   // ordered along the die edge. Only what the pad line gives is read through them (position,
   // size, name, line), which no later line of the file changes.
-  std::vector<std::size_t> LeftPads, BottomPads, RightPads, TopPads;
-  std::vector<Stitch> Stitches;
+  SideList LeftPads, BottomPads, RightPads, TopPads;
+  StitchList Stitches;
   std::vector<Ring> Rings;
   std::vector<SegRing> SegRings;
   std::vector<AttachPad> AttachPads;

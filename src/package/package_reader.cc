@@ -466,11 +466,11 @@ class PackageParser {
       pad.Length = along_x ? Num(6) : Num(5);
       // The side letter in either case ('l' & ~0x20 is 'L'; no other byte gives a letter).
       const char side = f_[8].size() == 1 ? static_cast<char>(f_[8][0] & ~0x20) : '\0';
-      std::vector<std::size_t>* side_list = side == 'L'   ? &pkg_.LeftPads
-                                            : side == 'B' ? &pkg_.BottomPads
-                                            : side == 'R' ? &pkg_.RightPads
-                                            : side == 'T' ? &pkg_.TopPads
-                                                          : nullptr;
+      SideList* side_list = side == 'L'   ? &pkg_.LeftPads
+                            : side == 'B' ? &pkg_.BottomPads
+                            : side == 'R' ? &pkg_.RightPads
+                            : side == 'T' ? &pkg_.TopPads
+                                          : nullptr;
       if (side_list != nullptr) side_list->push_back(pkg_.ChipPads.size() - 1);
     } else if (k == "SD_CBP") {
       BondPad& pad = Pad(pkg_.StackPads.emplace_back());
@@ -616,12 +616,13 @@ class OpenFile {
 };
 
 // Hands `consume` the bytes of `file` in pieces of whole lines: each piece ends at a line
-// feed, the last at the end of the file. The pieces pass through one buffer of a quarter
-// megabyte however large the file (it doubles only for a longer line), so the file is never
-// held whole. Returns the digest of all the bytes read.
+// feed, the last at the end of the file. The pieces pass through one buffer of 64 KB however
+// large the file (it doubles only for a longer line), so the file is never held whole, and the
+// buffer stays below the size the heap serves from fresh pages. Returns the digest of all the
+// bytes read.
 template <typename Consume>
 ContentDigest ForEachPieceOfLines(const OpenFile& file, Consume&& consume) {
-  std::size_t size = std::size_t{1} << 18;
+  std::size_t size = std::size_t{1} << 16;
   std::unique_ptr<char[]> buf(new char[size]);  // written by the reads before it is read
   XXH3_state_t digest;
   XXH3_128bits_reset(&digest);

@@ -41,17 +41,18 @@ std::string IndexText(std::size_t index) {
 
 // Lists that ordering a side needs, kept from side to side.
 struct SideScratch {
-  std::vector<std::pair<std::uint64_t, std::size_t>> plain;  // key in thousandths, position
+  LargePageVector<std::pair<std::uint64_t, std::size_t>> plain;  // key in thousandths, position
   std::vector<Key> keys;
-  std::vector<std::size_t> order;
+  SideList order;  // becomes a side's list, and that side's old list the next order
   std::string text;
 };
 
 // Orders the positions of `side` by the numbers of their key texts, when every key + 1e11 is a
 // number from 0 up to 1e12: such texts are digits right-aligned behind blanks, and a blank
 // sorts before a digit, so their byte order is the order of the numbers they write (equal
-// texts, equal numbers). Returns false, leaving `order` alone, for any other key.
-bool OrderByPlainKeys(const PadList& pads, const std::vector<std::size_t>& side, SideAxis axis,
+// texts, equal numbers). The positions in order are then the second members of `plain`.
+// Returns false for any other key.
+bool OrderByPlainKeys(const PadList& pads, const SideList& side, SideAxis axis,
                       SideScratch& scratch) {
   auto& plain = scratch.plain;
   plain.resize(side.size());
@@ -62,13 +63,11 @@ bool OrderByPlainKeys(const PadList& pads, const std::vector<std::size_t>& side,
     plain[i].second = i;
   }
   std::sort(plain.begin(), plain.end());  // equal keys by position: file order stays
-  scratch.order.resize(side.size());
-  for (std::size_t k = 0; k < plain.size(); ++k) scratch.order[k] = plain[k].second;
   return true;
 }
 
 // Orders the positions of `side` by the byte order of their key texts.
-void OrderByKeyTexts(const PadList& pads, const std::vector<std::size_t>& side, SideAxis axis,
+void OrderByKeyTexts(const PadList& pads, const SideList& side, SideAxis axis,
                      SideScratch& scratch) {
   const std::size_t n = side.size();
   std::vector<Key>& keys = scratch.keys;
@@ -77,7 +76,7 @@ void OrderByKeyTexts(const PadList& pads, const std::vector<std::size_t>& side, 
     const BondPad& pad = pads[side[i]];
     WriteKeyText(axis == SideAxis::kY ? pad.Y : pad.X, keys[i], scratch.text);
   }
-  std::vector<std::size_t>& order = scratch.order;
+  SideList& order = scratch.order;
   order.resize(n);
   std::iota(order.begin(), order.end(), std::size_t{0});
   // Equal texts keep their input order.
@@ -89,39 +88,49 @@ void OrderByKeyTexts(const PadList& pads, const std::vector<std::size_t>& side, 
 
 // Orders `side` (indices into `pads`) by its key texts; with `entries`, also gives the sorted
 // list's entries.
-void OrderSideBy(const PadList& pads, std::vector<std::size_t>& side, SideAxis axis,
-                 SideScratch& scratch, std::vector<SortEntry>* entries) {
-  if (!OrderByPlainKeys(pads, side, axis, scratch)) OrderByKeyTexts(pads, side, axis, scratch);
-  std::vector<std::size_t>& order = scratch.order;
+void OrderSideBy(const PadList& pads, SideList& side, SideAxis axis, SideScratch& scratch,
+                 SortList* entries) {
+  const bool plain = OrderByPlainKeys(pads, side, axis, scratch);
+  if (!plain) OrderByKeyTexts(pads, side, axis, scratch);
+  // The position in file order of the pad that comes k-th.
+  const auto position = [&](std::size_t k) {
+    return plain ? scratch.plain[k].second : scratch.order[k];
+  };
   if (entries != nullptr) {
-    entries->reserve(order.size());
-    for (const std::size_t i : order) {
+    entries->reserve(side.size());
+    for (std::size_t k = 0; k < side.size(); ++k) {
+      const std::size_t i = position(k);
       const BondPad& pad = pads[side[i]];
       entries->push_back({axis == SideAxis::kY ? pad.Y : pad.X, i});
     }
   }
-  // Position k takes the pad that was at order[k].
-  for (std::size_t& i : order) i = side[i];
-  side.swap(order);
+  // Position k takes the pad that was at position(k).
+  if (plain) {
+    for (auto& entry : scratch.plain) entry.second = side[entry.second];
+    for (std::size_t k = 0; k < side.size(); ++k) side[k] = scratch.plain[k].second;
+  } else {
+    for (std::size_t& i : scratch.order) i = side[i];
+    side.swap(scratch.order);
+  }
 }
 
 }  // namespace
 
 std::string SideEntry(double key, std::size_t index) { return KeyText(key) + IndexText(index); }
 
-std::vector<std::string> SortEntryTexts(const std::vector<SortEntry>& entries) {
+std::vector<std::string> SortEntryTexts(const SortList& entries) {
   std::vector<std::string> texts;
   texts.reserve(entries.size());
   for (const SortEntry& e : entries) texts.push_back(SideEntry(e.key, e.index));
   return texts;
 }
 
-std::vector<SortEntry> OrderSides(Package& package) {
+SortList OrderSides(Package& package) {
   SideScratch scratch;
   OrderSideBy(package.ChipPads, package.LeftPads, SideAxis::kY, scratch, nullptr);
   OrderSideBy(package.ChipPads, package.BottomPads, SideAxis::kX, scratch, nullptr);
   OrderSideBy(package.ChipPads, package.RightPads, SideAxis::kY, scratch, nullptr);
-  std::vector<SortEntry> entries;
+  SortList entries;
   OrderSideBy(package.ChipPads, package.TopPads, SideAxis::kX, scratch, &entries);
   return entries;
 }

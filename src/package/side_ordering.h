@@ -23,13 +23,16 @@ struct SortEntry {
   bool operator==(const SortEntry&) const = default;
 };
 
+// The sorted list of a side: as long as the side, so placed on large pages.
+using SortList = LargePageVector<SortEntry>;
+
 // The texts of `entries`, in order.
-std::vector<std::string> SortEntryTexts(const std::vector<SortEntry>& entries);
+std::vector<std::string> SortEntryTexts(const SortList& entries);
 
 // Orders the four side lists along the die edge: left and right by Y, bottom and top by X, in
 // the order left, bottom, right, top; each ascending by its key text (so by the key rounded to
 // three decimals), pads with equal key text in file order. Returns the entries of the last one
 // ordered (top), which is what the window's sorted list shows after a package read.
-std::vector<SortEntry> OrderSides(Package& package);
+SortList OrderSides(Package& package);
 
 }  // namespace ostrel

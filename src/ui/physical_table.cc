@@ -168,7 +168,7 @@ std::vector<DieSide> DieSides(const Package& package, const WireList& wires) {
   struct Edge {
     const char* letter;
     const char* name;
-    const std::vector<std::size_t>* base_pads;
+    const SideList* base_pads;
   };
   const Edge edges[] = {{"T", "top", &package.TopPads},
                         {"R", "right", &package.RightPads},

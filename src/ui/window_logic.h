@@ -66,7 +66,7 @@ class WindowLogic {
   Workspace ws_;
   LoopSchematic schematic_ = DesignSchematic();
   std::string shown_text_;  // the view's text as last shown (reports can be large)
-  std::vector<SortEntry> shown_sort_list_;
+  SortList shown_sort_list_;
 };
 
 }  // namespace ostrel::ui

@@ -164,8 +164,8 @@ TEST(InductanceTest, ArithmeticFaultsAreStageErrors) {
 }
 
 // Adds pads at `coords` along X (or Y) to the base die; returns their indices.
-std::vector<std::size_t> PadsAt(Package& pkg, const std::vector<float>& coords, bool along_y) {
-  std::vector<std::size_t> side;
+SideList PadsAt(Package& pkg, const std::vector<float>& coords, bool along_y) {
+  SideList side;
   for (float c : coords) {
     side.push_back(pkg.ChipPads.size());
     (along_y ? pkg.ChipPads.emplace_back().Y : pkg.ChipPads.emplace_back().X) = c;
@@ -188,7 +188,7 @@ TEST(WireSpacingTest, SidePitchDropsGapsOverTwiceTheMean) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.pitch);
     Package row_pkg;
-    const std::vector<std::size_t> side = PadsAt(row_pkg, row.coords, false);
+    const SideList side = PadsAt(row_pkg, row.coords, false);
     EXPECT_EQ(SidePitch(row_pkg.ChipPads, side, false, "top"), row.pitch);
   }
   Package pkg;

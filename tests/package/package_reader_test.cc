@@ -46,7 +46,7 @@ TEST(PackageReaderTest, PadSizesAndSides) {
   struct Row {
     std::string side;
     float width, length;
-    std::vector<std::size_t> Package::*side_list;
+    SideList Package::*side_list;
   };
   const Row rows[] = {
       {"T", 60, 80, &Package::TopPads},  {"B", 60, 80, &Package::BottomPads},
