@@ -94,6 +94,7 @@ void ReadPackage(Workspace& ws) {
   if (kind != FileKind::kRegular) {
     ws.package.ResetLists();
     ws.package_read_path.clear();
+    ws.package_wire_distance.reset();
     if (kind == FileKind::kOther) throw StageError("not a regular file", ws.PackagePath);
     return;
   }
@@ -101,13 +102,17 @@ void ReadPackage(Workspace& ws) {
   if (ws.package_read_path != ws.PackagePath ||
       FileDigest(ws.PackagePath) != ws.package_read_digest) {
     ws.package_read_path.clear();
+    ws.package_wire_distance.reset();
     ws.package.ResetLists();
     ws.package.SourceFile = ws.PackagePath;
     ws.package_read_digest = ReadPackageFile(ws.PackagePath, ws.package);
     ws.sort_list = OrderSides(ws.package);
     ws.package_read_path = ws.PackagePath;
   }
-  InPackage(ws, [&] { SetWireDistance(ws, DefaultWireDistance(ws.package)); });
+  InPackage(ws, [&] {
+    if (!ws.package_wire_distance) ws.package_wire_distance = DefaultWireDistance(ws.package);
+    SetWireDistance(ws, *ws.package_wire_distance);
+  });
   ws.caption = Caption(ws.SettingsPath);
   ws.work_path = FolderOf(ws.SettingsPath);
 }

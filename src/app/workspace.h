@@ -38,6 +38,9 @@ struct Workspace {
   // file gives the same lists, so it need not parse them again.
   ContentDigest package_read_digest;
   std::string package_read_path;
+  // The default wire distance of the lists as last read (DefaultWireDistance), found once a
+  // read: it depends on the pads alone.
+  std::optional<float> package_wire_distance;
   // Most memory the wires of one estimation and their segments may take (see BuildWirePaths).
   std::size_t wire_memory_bytes = kMaxWireMemoryBytes;
   // Runs after every panel refresh that completed; the window redraws its loop schematic here,

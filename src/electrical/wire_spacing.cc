@@ -9,8 +9,7 @@
 
 namespace ostrel {
 
-float SidePitch(const PadList& pads, const SideList& side, bool along_y,
-                const char* side_name) {
+float SidePitch(const PadList& pads, const SideList& side, bool along_y, const char* side_name) {
   const std::size_t n = side.size();
   if (n < 2) {
     throw StageError("the " + std::string(side_name) + " side of the base die has " +

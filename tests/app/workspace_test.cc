@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "app/file_io.h"
+#include "base/text.h"
 #include "support/random_package.h"
 #include "support/scratch_dir.h"
 
@@ -10,14 +11,14 @@ namespace ostrel {
 namespace {
 
 // A scratch folder with a settings file and a package of four sides of three pads each
-// (pitch 100) and an optional stacked die.
+// (pitch 100 unless given) and an optional stacked die.
 class WorkspaceTest : public testing_support::ScratchDirTest {
  protected:
-  static std::string Package(const std::string& extra = "") {
+  static std::string Package(const std::string& extra = "", int pitch = 100) {
     std::string text = "COMPW 2000\nCOMPL 2000\nSD_COMPZ 150\nCOMPZ 200\n";
     for (const char side : std::string("TBLR")) {
       for (int i = 0; i < 3; ++i) {
-        const int o = i * 100;
+        const int o = i * pitch;
         const bool y_side = side == 'L' || side == 'R';
         const int edge = (side == 'T' || side == 'R') ? 900 : -900;
         const int x = y_side ? edge : o, y = y_side ? o : edge;
@@ -51,6 +52,20 @@ TEST_F(WorkspaceTest, StartUpTitlesTheWindowAndSetsTheDistance) {
   EXPECT_FALSE(StartUp(missing, Path("none.zv")).settings_found);
   EXPECT_EQ(missing.SettingsPath, "");
   EXPECT_EQ(missing.caption, "Ostrel");
+}
+
+// The default wire distance is that of the pads last read: a package file rewritten between two
+// reads gives its new pitch, the same bytes keep theirs.
+TEST_F(WorkspaceTest, WireDistanceFollowsThePackageFile) {
+  Write("p.tmv", Package());
+  Workspace ws;
+  StartUp(ws, Write("x.zv", "TMVFile=p.tmv\r\n"));
+  for (const auto& [pitch, distance] : {std::pair{100, 150.0f}, {100, 150.0f}, {200, 300.0f}}) {
+    Write("p.tmv", Package("", pitch));
+    ReadPackage(ws);
+    EXPECT_EQ(ws.params.WireDistance, distance) << pitch;
+    EXPECT_EQ(ws.panel.WtoW, FormatFixed3(distance)) << pitch;
+  }
 }
 
 // The report written wire by wire as the wires are estimated holds the bytes of the report of
