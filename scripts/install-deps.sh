@@ -7,7 +7,7 @@ set -eu
 packages="build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
 qt6-base-dev qt6-charts-dev qt6-svg-dev xvfb xauth ngspice jq libxml2-utils clang clang-format libclang-rt-14-dev
 libomp-14-dev
-libeigen3-dev libopenblas-serial-dev libsuitesparse-dev libxxhash-dev libdeflate-dev libcli11-dev python3-scipy python3-mpmath python3-scikit-rf help2man lintian desktop-file-utils
+libeigen3-dev libopenblas-pthread-dev libsuitesparse-dev libxxhash-dev libdeflate-dev libcli11-dev python3-scipy python3-mpmath python3-scikit-rf help2man lintian desktop-file-utils
 appstream shared-mime-info xdg-utils debootstrap hyperfine man-db"
 missing=""
 for p in $packages; do

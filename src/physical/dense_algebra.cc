@@ -18,6 +18,7 @@ struct Library {
   decltype(&dpotrf_) potrf = nullptr;
   decltype(&cblas_dtrsm) trsm = nullptr;
   decltype(&cblas_dgemm) gemm = nullptr;
+  bool calls_one_at_a_time = false;  // the variant without threads: its buffers take no lock
 };
 
 Library Load() {
@@ -32,6 +33,11 @@ Library Load() {
   void (*set_threads)(int) = nullptr;
   blas.Find("openblas_set_num_threads", set_threads);
   set_threads(1);
+  // 0: built without threads (and so, as Debian builds it, without locks); 1 or 2: with POSIX
+  // or OpenMP threads, whose builds lock the buffers.
+  int (*threading)() = nullptr;
+  blas.Find("openblas_get_parallel", threading);
+  library.calls_one_at_a_time = threading() == 0;
   return library;
 }
 
@@ -41,15 +47,27 @@ const Library& Blas() {
   return library;
 }
 
+// The lock of the library's calls where they must run one at a time: the library's own state,
+// which it leaves unguarded, is what it guards.
+std::mutex& CallLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 int Size(Eigen::Index n) { return static_cast<int>(n); }
 
 }  // namespace
+
+LinearAlgebraCall::LinearAlgebraCall() {
+  if (Blas().calls_one_at_a_time) lock_ = std::unique_lock(CallLock());
+}
 
 bool FactorLowerInPlace(Eigen::Ref<Eigen::MatrixXd> a) {
   const int n = Size(a.rows()), lda = Size(a.outerStride());
   if (n == 0) return true;
   int info = 0;
   const char lower = 'L';
+  const LinearAlgebraCall call;
   Blas().potrf(&lower, &n, a.data(), &lda, &info);
   return info == 0;
 }
@@ -57,6 +75,7 @@ bool FactorLowerInPlace(Eigen::Ref<Eigen::MatrixXd> a) {
 void SolveRightLowerTransposed(const Eigen::Ref<const Eigen::MatrixXd>& l,
                                Eigen::Ref<Eigen::MatrixXd> b) {
   if (b.size() == 0) return;
+  const LinearAlgebraCall call;
   Blas().trsm(CblasColMajor, CblasRight, CblasLower, CblasTrans, CblasNonUnit, Size(b.rows()),
               Size(b.cols()), 1.0, l.data(), Size(l.outerStride()), b.data(),
               Size(b.outerStride()));
@@ -65,6 +84,7 @@ void SolveRightLowerTransposed(const Eigen::Ref<const Eigen::MatrixXd>& l,
 void SubtractProduct(const Eigen::Ref<const Eigen::MatrixXd>& a,
                      const Eigen::Ref<const Eigen::MatrixXd>& b, Eigen::Ref<Eigen::MatrixXd> c) {
   if (c.size() == 0 || a.cols() == 0) return;
+  const LinearAlgebraCall call;
   Blas().gemm(CblasColMajor, CblasNoTrans, CblasTrans, Size(c.rows()), Size(c.cols()),
               Size(a.cols()), -1.0, a.data(), Size(a.outerStride()), b.data(),
               Size(b.outerStride()), 1.0, c.data(), Size(c.outerStride()));
@@ -74,6 +94,7 @@ void SolveWithLowerFactor(const Eigen::Ref<const Eigen::MatrixXd>& l,
                           Eigen::Ref<Eigen::MatrixXd> x) {
   if (x.size() == 0) return;
   const int n = Size(x.rows()), m = Size(x.cols());
+  const LinearAlgebraCall call;
   Blas().trsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, n, m, 1.0, l.data(),
               Size(l.outerStride()), x.data(), Size(x.outerStride()));
   Blas().trsm(CblasColMajor, CblasLeft, CblasLower, CblasTrans, CblasNonUnit, n, m, 1.0, l.data(),

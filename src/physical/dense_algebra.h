@@ -1,6 +1,7 @@
 #pragma once
 
 #include <Eigen/Core>
+#include <mutex>
 
 // Dense Cholesky factorisations and solves of symmetric positive definite matrices (potential
 // coefficients, inductances) through LAPACK and BLAS as OpenBLAS provides them: its kernels are
@@ -8,6 +9,24 @@
 // every x86-64 machine. Each call runs on the calling thread alone; callers that want threads
 // share out the work themselves, so that no result depends on the thread count.
 namespace ostrel::physical {
+
+// Every call into the library (CHOLMOD's factorisations too, which call it) is made while one of
+// these lives. OpenBLAS's variant without threads of its own keeps its work buffers in one table
+// without a lock: two calls from two threads at once can take the same buffer, and a
+// factorisation then comes out wrong (on Debian's libopenblas0-serial about 1 in 300 of 3,200
+// factorisations of 64 x 64 matrices on two threads, by up to hundreds). With that variant loaded
+// this holds the one lock of the library's calls, so its calls run one at a time; the variant
+// with threads (the package's dependency, set to one thread a call) locks its table itself, and
+// then this holds nothing.
+class LinearAlgebraCall {
+ public:
+  LinearAlgebraCall();
+  LinearAlgebraCall(const LinearAlgebraCall&) = delete;
+  LinearAlgebraCall& operator=(const LinearAlgebraCall&) = delete;
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+};
 
 // Factors the lower triangle of `a` (column-major, contiguous columns) into L with A = L L^T,
 // in place; the strict upper triangle is left as it was. False when a pivot is not positive

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/stage_error.h"
+#include "physical/dense_algebra.h"
 #include "physical/loaded_library.h"
 
 namespace ostrel::physical {
@@ -126,7 +127,10 @@ bool SupernodalCholesky::Factor(const Eigen::SparseMatrix<double>& lower, double
   if (state_->factor == nullptr) return true;  // no rows
   cholmod_common& common = state_->common;
   cholmod_sparse a = View(lower);
-  Cholmod().factorize(&a, state_->factor, &common);
+  {
+    const LinearAlgebraCall call;  // its supernodes go through the same library
+    Cholmod().factorize(&a, state_->factor, &common);
+  }
   ThrowOnFailure(common, "factors");
   if (common.status == CHOLMOD_NOT_POSDEF || state_->factor->minor < state_->factor->n) {
     return false;
