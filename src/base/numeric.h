@@ -90,4 +90,26 @@ class SingleQuotients {
 // Square root; throws StageError for a negative argument.
 double CheckedSqrt(double value);
 
+// The arithmetic of a formula written once and run two ways: with the checks above, or
+// without them for a first pass whose faults leave an infinity or a NaN in place of a throw.
+// Both give the same values wherever the checked one does not throw.
+struct CheckedArithmetic {
+  static constexpr bool kChecked = true;
+  static float Single(double value) { return ToSingle(value); }
+  static float Sum(float a, float b) { return SingleSum(a, b); }
+  static float Difference(float a, float b) { return SingleDifference(a, b); }
+  static double Divide(double numerator, double denominator) {
+    return CheckedDivide(numerator, denominator);
+  }
+  static double Log(double value) { return CheckedLog(value); }
+};
+struct UncheckedArithmetic {
+  static constexpr bool kChecked = false;
+  static float Single(double value) { return static_cast<float>(value); }
+  static float Sum(float a, float b) { return a + b; }
+  static float Difference(float a, float b) { return a - b; }
+  static double Divide(double numerator, double denominator) { return numerator / denominator; }
+  static double Log(double value) { return std::log(value); }
+};
+
 }  // namespace ostrel

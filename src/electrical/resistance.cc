@@ -1,6 +1,7 @@
 #include "electrical/resistance.h"
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "base/numeric.h"
@@ -44,17 +45,43 @@ WireResistance::WireResistance(const ParameterSet& params) {
   per_ring_ = SingleQuotients(ring_);
 }
 
+namespace {
+
+// The length and resistance of each segment of `wire`, and their sums.
+template <typename Arithmetic>
+void SegmentResistances(Wire& wire, double rho, const SingleQuotients& per_ring,
+                        float& resistance_sum, float& length_sum) {
+  using A = Arithmetic;
+  resistance_sum = 0;
+  length_sum = 0;
+  for (WireSegment& seg : wire.Segments) {
+    seg.Length = SegmentLength<A>(seg);
+    seg.Resistance = per_ring(rho * Wide(seg.Length));
+    resistance_sum = A::Sum(resistance_sum, seg.Resistance);
+    length_sum = A::Sum(length_sum, seg.Length);
+  }
+}
+
+}  // namespace
+
 void WireResistance::operator()(Wire& wire) const {
   if (skip_) return;
+  // First without the checks: a fault leaves an infinity or a NaN that reaches a sum (lengths,
+  // and resistances of one sign, never cancel), and the checked pass then names it.
   float resistance_sum = 0;
   float length_sum = 0;
   try {
-    for (WireSegment& seg : wire.Segments) {
-      seg.Length = SegmentLength(seg);
-      seg.Resistance = per_ring_(rho_ * Wide(seg.Length));
-      resistance_sum = SingleSum(resistance_sum, seg.Resistance);
-      length_sum = SingleSum(length_sum, seg.Length);
-    }
+    SegmentResistances<UncheckedArithmetic>(wire, rho_, per_ring_, resistance_sum, length_sum);
+  } catch (const StageError&) {
+    resistance_sum = std::numeric_limits<float>::quiet_NaN();
+  }
+  if (std::isfinite(resistance_sum) && std::isfinite(length_sum)) {
+    wire.Resistance = resistance_sum;
+    wire.Length = length_sum;
+    return;
+  }
+  try {
+    SegmentResistances<CheckedArithmetic>(wire, rho_, per_ring_, resistance_sum, length_sum);
   } catch (const StageError& e) {
     // A zero ring area means the wire diameter equals the skin depth; anything else is a
     // length or resistance beyond the single range.

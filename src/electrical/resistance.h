@@ -16,11 +16,13 @@ float SinglePi();
 
 // Length of a segment in microns: each coordinate difference rounded to a single, the squares
 // and their root in double, the root rounded to a single.
-inline float SegmentLength(const WireSegment& s) {
-  const double dx = SingleDifference(s.X1, s.X2);
-  const double dy = SingleDifference(s.Y1, s.Y2);
-  const double dz = SingleDifference(s.Z1, s.Z2);
-  return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
+template <typename Arithmetic = CheckedArithmetic>
+float SegmentLength(const WireSegment& s) {
+  using A = Arithmetic;
+  const double dx = A::Difference(s.X1, s.X2);
+  const double dy = A::Difference(s.Y1, s.Y2);
+  const double dz = A::Difference(s.Z1, s.Z2);
+  return A::Single(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 
 // Resistivity in mOhm m of a wire material ("AU", "AL", "CU" after upper-casing; 0 otherwise),

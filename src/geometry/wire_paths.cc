@@ -100,11 +100,36 @@ class SegmentStore {
   std::size_t used_ = 0, room_ = 0;
 };
 
+// InsertPathPoint with the arithmetic A.
+template <typename A>
+float InsertPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step,
+                  float a_to_b) {
+  const double r = A::Single(A::Divide(step, a_to_b));
+  const PathPoint pa = points[a];
+  const double diff_x = A::Difference(pa.X, points[b].X);
+  const double diff_y = A::Difference(pa.Y, points[b].Y);
+  const double diff_z = A::Difference(pa.Z, points[b].Z);
+  const PathPoint last = points[b];
+  points.insert(points.begin() + static_cast<std::ptrdiff_t>(b) + 1, last);
+  points[b] = PathPoint{A::Single(Wide(pa.X) - r * diff_x), A::Single(Wide(pa.Y) - r * diff_y),
+                        A::Single(Wide(pa.Z) - r * diff_z)};
+  return PointDistance<A>(points[b], points[b + 1]);
+}
+
+// Thrown by the pass without checks where a value is not finite: the checked pass then finds
+// the fault and tells it.
+struct NotFinite {};
+
 // Builds the path of one wire from its start and end in the package frame into `points` and
-// returns its segment count, taken from `budget`.
-std::size_t BuildWire(float x1, float y1, float z1, float x2, float y2, float z2,
-                      const LoopShape& loop, std::vector<PathPoint>& points,
-                      SegmentBudget& budget) {
+// returns its segment count, taken from `budget`; with the arithmetic A (without its checks,
+// a value that is not finite throws NotFinite before it could steer the path).
+template <typename A>
+std::size_t BuildWireWith(float x1, float y1, float z1, float x2, float y2, float z2,
+                          const LoopShape& loop, std::vector<PathPoint>& points,
+                          SegmentBudget& budget) {
+  const auto finite = [](float value) {
+    if (!A::kChecked && !std::isfinite(value)) throw NotFinite{};
+  };
   // Path frame: the package Y with its sign inverted.
   const double xs = x1, ys = -y1, zs = z1;
   const double xe = x2, ye = -y2, ze = z2;
@@ -112,33 +137,35 @@ std::size_t BuildWire(float x1, float y1, float z1, float x2, float y2, float z2
   // Plan direction from the start towards the landing point.
   const double dx = xe - xs;
   const double dy = ye - ys;
-  const float d = ToSingle(std::sqrt(dx * dx + dy * dy));
+  const float d = A::Single(std::sqrt(dx * dx + dy * dy));
+  finite(d);
   if (d == 0.0f) {
     throw StageError("its start and end share the plan position (" + FormatFixed3(x1) + ", " +
                      FormatFixed3(y1) + "); move one end of the wire bond");
   }
-  const float ux = ToSingle(dx / Wide(d));
-  const float uy = ToSingle(dy / Wide(d));
+  const float ux = A::Single(dx / Wide(d));
+  const float uy = A::Single(dy / Wide(d));
 
   const double h = loop.height;
   const double e = loop.extension;
   auto at_offset = [&](float offset, double z) {
-    return PathPoint{ToSingle(xs + Wide(offset) * Wide(ux)), ToSingle(ys + Wide(offset) * Wide(uy)),
-                     ToSingle(z)};
+    return PathPoint{A::Single(xs + Wide(offset) * Wide(ux)),
+                     A::Single(ys + Wide(offset) * Wide(uy)), A::Single(z)};
   };
   points.clear();
   points.push_back({static_cast<float>(xs), static_cast<float>(ys), static_cast<float>(zs)});
-  points.push_back({static_cast<float>(xs), static_cast<float>(ys), ToSingle(zs + 0.4 * h)});
-  points.push_back(at_offset(ToSingle(e / 2 * 0.1), zs + 0.6 * h));
-  points.push_back(at_offset(ToSingle(e / 2 * 0.2), zs + 0.8 * h));
-  points.push_back(at_offset(ToSingle(e * 0.3), zs + h));
+  points.push_back({static_cast<float>(xs), static_cast<float>(ys), A::Single(zs + 0.4 * h)});
+  points.push_back(at_offset(A::Single(e / 2 * 0.1), zs + 0.6 * h));
+  points.push_back(at_offset(A::Single(e / 2 * 0.2), zs + 0.8 * h));
+  points.push_back(at_offset(A::Single(e * 0.3), zs + h));
   points.push_back(at_offset(loop.extension, zs + h));
   points.push_back({static_cast<float>(xe), static_cast<float>(ye), static_cast<float>(ze)});
 
   // Cut the final run into pieces of exactly S from its front; the rest is at most S long.
   // A cut length of zero or less makes no cut.
   std::size_t a = 5;
-  float rest = PointDistance(points[5], points[6]);
+  float rest = PointDistance<A>(points[5], points[6]);
+  finite(rest);
   // What a run too long for its cut length comes from, for the messages below.
   const float run = rest;
   auto too_many = [&](const std::string& limit) {
@@ -163,12 +190,31 @@ std::size_t BuildWire(float x1, float y1, float z1, float x2, float y2, float z2
       }
       if (!budget.Fits(a + 2)) throw too_much_memory();
       // `rest` is the distance from points[a] to the last point, points[a + 1].
-      rest = InsertPathPoint(points, a, a + 1, loop.cut, rest);
+      rest = InsertPoint<A>(points, a, a + 1, loop.cut, rest);
+      finite(rest);
       ++a;
     }
   }
   if (!budget.Fits(a + 1)) throw too_much_memory();
+  for (const PathPoint& p : points) {
+    finite(p.X);
+    finite(p.Y);
+    finite(p.Z);
+  }
   return a + 1;
+}
+
+// BuildWireWith, first without the checks and, where that meets a value that is not finite or
+// a fault, again with them: the same path where all is well, the same fault where it is not.
+std::size_t BuildWire(float x1, float y1, float z1, float x2, float y2, float z2,
+                      const LoopShape& loop, std::vector<PathPoint>& points,
+                      SegmentBudget& budget) {
+  try {
+    return BuildWireWith<UncheckedArithmetic>(x1, y1, z1, x2, y2, z2, loop, points, budget);
+  } catch (const NotFinite&) {
+  } catch (const StageError&) {
+  }
+  return BuildWireWith<CheckedArithmetic>(x1, y1, z1, x2, y2, z2, loop, points, budget);
 }
 
 // Builds every wire of the package in order (see BuildWirePaths); hands each to
@@ -269,16 +315,7 @@ float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t
 
 float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t b, float step,
                       float a_to_b) {
-  const double r = ToSingle(CheckedDivide(step, a_to_b));
-  const PathPoint pa = points[a];
-  const double diff_x = SingleDifference(pa.X, points[b].X);
-  const double diff_y = SingleDifference(pa.Y, points[b].Y);
-  const double diff_z = SingleDifference(pa.Z, points[b].Z);
-  const PathPoint last = points[b];
-  points.insert(points.begin() + static_cast<std::ptrdiff_t>(b) + 1, last);
-  points[b] = PathPoint{ToSingle(Wide(pa.X) - r * diff_x), ToSingle(Wide(pa.Y) - r * diff_y),
-                        ToSingle(Wide(pa.Z) - r * diff_z)};
-  return PointDistance(points[b], points[b + 1]);
+  return InsertPoint<CheckedArithmetic>(points, a, b, step, a_to_b);
 }
 
 float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {

@@ -29,11 +29,13 @@ struct PathPoint {
 
 // Straight-line distance between two path points: each coordinate difference rounded to a
 // single, the squares summed in double (X, Y, Z), the root rounded to a single.
-inline float PointDistance(const PathPoint& a, const PathPoint& b) {
-  const double dx = SingleDifference(a.X, b.X);
-  const double dy = SingleDifference(a.Y, b.Y);
-  const double dz = SingleDifference(a.Z, b.Z);
-  return ToSingle(std::sqrt(dx * dx + dy * dy + dz * dz));
+template <typename Arithmetic = CheckedArithmetic>
+float PointDistance(const PathPoint& a, const PathPoint& b) {
+  using A = Arithmetic;
+  const double dx = A::Difference(a.X, b.X);
+  const double dy = A::Difference(a.Y, b.Y);
+  const double dz = A::Difference(a.Z, b.Z);
+  return A::Single(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 
 // Places a new point at distance `step` from points[a] on the line towards points[b], the last
