@@ -272,6 +272,9 @@ TEST(FormatTest, SingleFieldAsTheExactField) {
   std::mt19937 random(5);
   for (int i = 0; i < 300000; ++i)
     values.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(random())));
+  // And the report's own range, each count of whole digits alike.
+  std::uniform_real_distribution<float> unit(-1, 1);
+  for (int i = 0; i < 300000; ++i) values.push_back(unit(random) * std::pow(10.0f, i % 8));
   for (const float value : values) {
     SCOPED_TRACE(value);
     char shortcut[12], exact[12];
