@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <utility>
 
@@ -62,7 +63,15 @@ bool OrderByPlainKeys(const PadList& pads, const SideList& side, SideAxis axis,
     if (!(key >= 0.0) || !ExactThousandths(key, plain[i].first)) return false;
     plain[i].second = i;
   }
-  std::sort(plain.begin(), plain.end());  // equal keys by position: file order stays
+  // Equal keys by position: file order stays. A side is mostly listed in order already, one
+  // way or the other; keys that fall throughout are all different, so turned round they are
+  // the one order a sort would give.
+  const auto falls = [](const auto& a, const auto& b) { return a.first > b.first; };
+  if (std::adjacent_find(plain.begin(), plain.end(), std::not_fn(falls)) == plain.end()) {
+    std::reverse(plain.begin(), plain.end());
+  } else if (!std::is_sorted(plain.begin(), plain.end())) {
+    std::sort(plain.begin(), plain.end());
+  }
   return true;
 }
 

@@ -222,11 +222,17 @@ TEST(SideOrderingTest, EntriesAndOrder) {
 
 // The order is that of the entry texts compared byte by byte, also where it is not the order
 // of the numbers: keys below -1e11 write a minus sign, which sorts after the blanks of a
-// shorter text and before any digit.
+// shorter text and before any digit. Sides listed in order one way or the other, and with
+// equal keys among them (file order stays), come out as any other.
 TEST(SideOrderingTest, OrderIsThatOfTheEntryTexts) {
   const std::vector<std::vector<float>> rows = {
       {5, -3, 5, 1e6f, -1e6f, 0.0004f, 0.0006f, 2.5e-4f},
       {-1.5e11f, -4e10f, 0, -99999997952.0f, 7, -3e11f, -1.5e11f},
+      {9, 7, 4.0004f, 4.0001f, -1},
+      {9, 7, 7, 2},
+      {9, 7, 7.0002f, 7.0001f, 2},
+      {1, 2, 2, 3},
+      {1, 2, 3, 4},
   };
   for (const std::vector<float>& keys : rows) {
     Package pkg;
