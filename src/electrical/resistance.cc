@@ -54,11 +54,22 @@ void SegmentResistances(Wire& wire, double rho, const SingleQuotients& per_ring,
   using A = Arithmetic;
   resistance_sum = 0;
   length_sum = 0;
-  for (WireSegment& seg : wire.Segments) {
-    seg.Length = SegmentLength<A>(seg);
+  // A segment's resistance, added to the sums with its length.
+  const auto add = [&](WireSegment& seg) {
     seg.Resistance = per_ring(rho * Wide(seg.Length));
     resistance_sum = A::Sum(resistance_sum, seg.Resistance);
     length_sum = A::Sum(length_sum, seg.Length);
+  };
+  if constexpr (A::kChecked) {
+    // Each segment's faults before the next segment's.
+    for (WireSegment& seg : wire.Segments) {
+      seg.Length = SegmentLength<A>(seg);
+      add(seg);
+    }
+  } else {
+    // All the square roots first, one after another with no test between them to wait for.
+    for (WireSegment& seg : wire.Segments) seg.Length = SegmentLength<A>(seg);
+    for (WireSegment& seg : wire.Segments) add(seg);
   }
 }
 
