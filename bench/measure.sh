@@ -11,6 +11,9 @@
 # BUILD_DIR is a build configured with -DOSTREL_BUILD_BENCH=ON. WORK_DIR (default
 # /tmp/ostrel-scale) receives the packages and reports. REFERENCE_DIR holds reports made
 # earlier (e.g. by a build before a change) under the same names, pkgN.zv.doc and AAAc.zv.doc.
+# BEFORE=OTHER_BUILD_DIR in the environment adds that build's ostrel-cli to the interleaved
+# rounds (80 of them then, each running the three in a shuffled order) and prints the two
+# builds' paired ratio.
 # The end-to-end package has 100,100 wires (pkg100100).
 set -eu
 build=$(cd "$1" && pwd)
@@ -52,25 +55,39 @@ print(f"wall (median): ostrel-cli {cli['median'] * 1000:.0f} ms, "
       f"floor {floor['median'] * 1000:.0f} ms")
 EOF
 
-echo "== interleaved, 40 rounds of ostrel-cli then the floor: processor time (user + sys)"
-# Each round runs both, so that a slower or faster spell of a shared machine weighs on both
-# alike; the medians and the median of the rounds' ratios are printed.
-python3 - "$cli $work/pkg100100.zv" \
-  "$build/bench/ostrel-baseline $work/pkg100100.tmv $bytes $work/baseline.out" <<'EOF' || true
-import resource, statistics, subprocess, sys
+echo "== interleaved rounds of ostrel-cli (and BEFORE's) and the floor: processor time (user + sys)"
+# Each round runs each program once, in a shuffled order, so that a slower or faster spell of a
+# shared machine weighs on all alike; the medians and the medians (and quartiles) of the rounds'
+# ratios are printed.
+before_cli=${BEFORE:+$(cd "$BEFORE" && pwd)/src/cli/ostrel-cli $work/pkg100100.zv}
+python3 - "$build/bench/ostrel-baseline $work/pkg100100.tmv $bytes $work/baseline.out" \
+  "$cli $work/pkg100100.zv" ${before_cli:+"$before_cli"} <<'EOF' || true
+import random, resource, statistics, subprocess, sys
 def cpu_ms(command):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     subprocess.run(command.split(), stdout=subprocess.DEVNULL, check=True)
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     return 1000 * (after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
-cli, floor = [], []
-for _ in range(40):
-    cli.append(cpu_ms(sys.argv[1]))
-    floor.append(cpu_ms(sys.argv[2]))
-ratios = [c / f for c, f in zip(cli, floor)]
-print(f"ostrel-cli {statistics.median(cli):.1f} ms, floor {statistics.median(floor):.1f} ms "
-      f"(medians); ratio of the medians {statistics.median(cli) / statistics.median(floor):.2f}, "
-      f"median of the rounds' ratios {statistics.median(ratios):.2f}")
+floor_cmd, programs = sys.argv[1], sys.argv[2:]
+runs = {c: [] for c in [floor_cmd] + programs}
+for _ in range(40 if len(programs) == 1 else 80):
+    order = list(runs)
+    random.shuffle(order)
+    for c in order:
+        runs[c].append(cpu_ms(c))
+def quartiles(xs):
+    q = statistics.quantiles(xs, n=4)
+    return f"{q[1]:.2f} ({q[0]:.2f}-{q[2]:.2f})"
+floor = runs[floor_cmd]
+print(f"floor {statistics.median(floor):.1f} ms (median)")
+for name, c in zip(["ostrel-cli", "BEFORE's ostrel-cli"], programs):
+    ratios = [x / f for x, f in zip(runs[c], floor)]
+    print(f"{name} {statistics.median(runs[c]):.1f} ms (median); ratio of the medians "
+          f"{statistics.median(runs[c]) / statistics.median(floor):.2f}, the rounds' ratios "
+          f"{quartiles(ratios)}")
+if len(programs) == 2:
+    paired = [x / b for x, b in zip(runs[programs[0]], runs[programs[1]])]
+    print(f"ostrel-cli / BEFORE's, paired by round: {quartiles(paired)}")
 EOF
 
 echo "== the same by /usr/bin/time (5 runs each): wall, user, sys, peak memory, page faults"
