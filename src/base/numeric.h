@@ -105,7 +105,20 @@ struct CheckedArithmetic {
 };
 struct UncheckedArithmetic {
   static constexpr bool kChecked = false;
-  static float Single(double value) { return static_cast<float>(value); }
+  // The single is hidden from the optimiser as it is made: GCC 12's vectoriser, given two such
+  // singles side by side that are widened again at once (a path's x and y direction), took the
+  // doubles they were rounded from instead. The checks' tests of each single kept it from that.
+  static float Single(double value) {
+    float single = static_cast<float>(value);
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("" : "+x"(single));
+#elif defined(__GNUC__) && defined(__aarch64__)
+    asm("" : "+w"(single));
+#elif defined(__GNUC__)
+    asm("" : "+m"(single));
+#endif
+    return single;
+  }
   static float Sum(float a, float b) { return a + b; }
   static float Difference(float a, float b) { return a - b; }
   static double Divide(double numerator, double denominator) { return numerator / denominator; }

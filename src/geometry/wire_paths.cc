@@ -351,6 +351,24 @@ float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package) {
   return ToSingle(std::fabs(q * ratio));
 }
 
+template <typename Arithmetic>
+std::vector<PathPoint> WirePathPoints(float x1, float y1, float z1, float x2, float y2, float z2,
+                                      float height, float extension, float cut) {
+  std::vector<PathPoint> points;
+  SegmentBudget budget(1, kMaxWireMemoryBytes);
+  try {
+    BuildWireWith<Arithmetic>(x1, y1, z1, x2, y2, z2, {height, extension, cut}, points, budget);
+  } catch (const NotFinite&) {
+    throw StageError("a value of the path is not finite");
+  }
+  return points;
+}
+template std::vector<PathPoint> WirePathPoints<CheckedArithmetic>(float, float, float, float, float,
+                                                                  float, float, float, float);
+template std::vector<PathPoint> WirePathPoints<UncheckedArithmetic>(float, float, float, float,
+                                                                    float, float, float, float,
+                                                                    float);
+
 WireList BuildWirePaths(const Package& package, const ParameterSet& params,
                         std::size_t memory_bound_bytes) {
   const std::size_t wire_count =

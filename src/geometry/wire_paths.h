@@ -50,6 +50,16 @@ float InsertPathPoint(std::vector<PathPoint>& points, std::size_t a, std::size_t
 // A side other than T, B, L or R (any letter case) gives 0.
 float EdgeOfBaseDieExtension(const BondPad& pad, const Package& package);
 
+// The points of one wire's path from its start and end in the package frame, for a loop of
+// `height` and `extension` whose final run is cut into pieces of `cut` (as BuildWirePaths makes
+// them), made with the arithmetic A alone: BuildWirePaths makes each path without the checks
+// first and with them only where that meets a fault, which holds only while both give the same
+// points. Throws StageError (or, without the checks, where a value is not finite) as a fault
+// of the path itself.
+template <typename Arithmetic>
+std::vector<PathPoint> WirePathPoints(float x1, float y1, float z1, float x2, float y2, float z2,
+                                      float height, float extension, float cut);
+
 // Builds every wire of the package: one per base-die pad with a wire, then one per stacked-die
 // pad with a wire, then one per stitch. Each rises from its start, climbs in a rounded bend to
 // the loop height, runs at that height for the loop extension towards its landing point and

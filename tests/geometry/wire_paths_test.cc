@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
+#include <random>
+#include <vector>
+
 #include "base/stage_error.h"
 
 namespace ostrel {
@@ -46,6 +51,41 @@ TEST(WirePathsTest, BaseDieWireIsCutIntoPiecesOfTheCutLength) {
   PathPoint a{w.Segments[7].X1, w.Segments[7].Y1, w.Segments[7].Z1};
   PathPoint b{w.Segments[7].X2, w.Segments[7].Y2, w.Segments[7].Z2};
   EXPECT_NEAR(PointDistance(a, b), 254.40, 0.01);
+}
+
+// Paths are made without the checks first; that pass must give the checked pass's points bit
+// for bit. A wire at a slant (its x and y direction both fractions) and random wires of every
+// side, length, loop and cut.
+TEST(WirePathsTest, ThePassWithoutChecksGivesTheCheckedPoints) {
+  struct Ends {
+    float x1, y1, z1, x2, y2, z2, height, extension, cut;
+  };
+  std::vector<Ends> wires = {{-20976.25f, 31.25f, 200, -21686.25f, 46.25f, 0, 200, 250, 400}};
+  std::mt19937 random(11);
+  std::uniform_real_distribution<float> at(-30000, 30000), reach(-2000, 2000), height(0, 600);
+  for (int i = 0; i < 20000; ++i) {
+    const float x = at(random), y = at(random);
+    wires.push_back({x, y, height(random), x + reach(random), y + reach(random), height(random),
+                     height(random) + 1, height(random), height(random) + 50});
+  }
+  for (const Ends& w : wires) {
+    const auto path = [&](auto arithmetic) {
+      return WirePathPoints<decltype(arithmetic)>(w.x1, w.y1, w.z1, w.x2, w.y2, w.z2, w.height,
+                                                  w.extension, w.cut);
+    };
+    const std::vector<PathPoint> checked = path(CheckedArithmetic{});
+    const std::vector<PathPoint> unchecked = path(UncheckedArithmetic{});
+    ASSERT_EQ(unchecked.size(), checked.size());
+    for (std::size_t k = 0; k < checked.size(); ++k) {
+      SCOPED_TRACE(testing::Message() << "wire from " << w.x1 << ", " << w.y1 << " point " << k);
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(unchecked[k].X),
+                std::bit_cast<std::uint32_t>(checked[k].X));
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(unchecked[k].Y),
+                std::bit_cast<std::uint32_t>(checked[k].Y));
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(unchecked[k].Z),
+                std::bit_cast<std::uint32_t>(checked[k].Z));
+    }
+  }
 }
 
 TEST(WirePathsTest, KindsOrderNamesAndSkippedPads) {
