@@ -120,6 +120,14 @@ WireInductance::WireInductance(const ParameterSet& params, const Package& packag
       r_(ToSingle(Wide(MilsToCm(params.WireDiameter)) / 2.0)),
       d_(MicronsToCm(params.WireDistance)) {}
 
+template <typename Arithmetic>
+void WireInductance::With(Wire& wire, bool segment_lengths_stored) const {
+  const char* step = "";
+  Inductances<Arithmetic>(wire, params_, package_, r_, d_, segment_lengths_stored, step);
+}
+template void WireInductance::With<CheckedArithmetic>(Wire&, bool) const;
+template void WireInductance::With<UncheckedArithmetic>(Wire&, bool) const;
+
 void WireInductance::operator()(Wire& wire, bool segment_lengths_stored) const {
   const char* step = "self inductance";
   // First without the checks; a fault leaves an infinity or a NaN in a result (a sum of such

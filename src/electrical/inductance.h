@@ -33,6 +33,10 @@ class WireInductance {
  public:
   WireInductance(const ParameterSet& params, const Package& package);
   void operator()(Wire& wire, bool segment_lengths_stored = false) const;
+  // `wire` computed with the arithmetic A alone, as WireResistance::With (the call above takes
+  // UncheckedArithmetic first and CheckedArithmetic only where that meets a fault).
+  template <typename Arithmetic>
+  void With(Wire& wire, bool segment_lengths_stored) const;
 
  private:
   const ParameterSet& params_;

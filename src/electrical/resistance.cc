@@ -75,24 +75,28 @@ void SegmentResistances(Wire& wire, double rho, const SingleQuotients& per_ring,
 
 }  // namespace
 
+template <typename Arithmetic>
+void WireResistance::With(Wire& wire) const {
+  float resistance_sum = 0;
+  float length_sum = 0;
+  SegmentResistances<Arithmetic>(wire, rho_, per_ring_, resistance_sum, length_sum);
+  wire.Resistance = resistance_sum;
+  wire.Length = length_sum;
+}
+template void WireResistance::With<CheckedArithmetic>(Wire&) const;
+template void WireResistance::With<UncheckedArithmetic>(Wire&) const;
+
 void WireResistance::operator()(Wire& wire) const {
   if (skip_) return;
   // First without the checks: a fault leaves an infinity or a NaN that reaches a sum (lengths,
   // and resistances of one sign, never cancel), and the checked pass then names it.
-  float resistance_sum = 0;
-  float length_sum = 0;
   try {
-    SegmentResistances<UncheckedArithmetic>(wire, rho_, per_ring_, resistance_sum, length_sum);
+    With<UncheckedArithmetic>(wire);
+    if (std::isfinite(wire.Resistance) && std::isfinite(wire.Length)) return;
   } catch (const StageError&) {
-    resistance_sum = std::numeric_limits<float>::quiet_NaN();
-  }
-  if (std::isfinite(resistance_sum) && std::isfinite(length_sum)) {
-    wire.Resistance = resistance_sum;
-    wire.Length = length_sum;
-    return;
   }
   try {
-    SegmentResistances<CheckedArithmetic>(wire, rho_, per_ring_, resistance_sum, length_sum);
+    With<CheckedArithmetic>(wire);
   } catch (const StageError& e) {
     // A zero ring area means the wire diameter equals the skin depth; anything else is a
     // length or resistance beyond the single range.
@@ -103,8 +107,6 @@ void WireResistance::operator()(Wire& wire) const {
     throw StageError("wire " + wire.Name + ": resistance: " + e.reason() + hint, "",
                      wire.SourceLine);
   }
-  wire.Resistance = resistance_sum;
-  wire.Length = length_sum;
 }
 
 void ComputeResistance(WireList& wires, const ParameterSet& params) {

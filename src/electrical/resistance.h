@@ -42,6 +42,12 @@ class WireResistance {
  public:
   explicit WireResistance(const ParameterSet& params);
   void operator()(Wire& wire) const;
+  // `wire` computed with the arithmetic A alone, its faults A's own (CheckedArithmetic throws,
+  // UncheckedArithmetic may leave an infinity or a NaN). The call above takes UncheckedArithmetic
+  // first and CheckedArithmetic only where that meets a fault, which holds only while the two
+  // give the same bits: a test holds them to it.
+  template <typename Arithmetic>
+  void With(Wire& wire) const;
   // True when each wire's segments get their Length (SegmentLength) here: at any frequency
   // but 0.
   bool StoresLengths() const { return !skip_; }

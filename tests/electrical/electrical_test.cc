@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
 
 #include "base/stage_error.h"
 #include "electrical/inductance.h"
 #include "electrical/resistance.h"
 #include "electrical/wire_spacing.h"
+#include "geometry/wire_paths.h"
 
 namespace ostrel {
 namespace {
@@ -171,6 +176,87 @@ SideList PadsAt(Package& pkg, const std::vector<float>& coords, bool along_y) {
     (along_y ? pkg.ChipPads.emplace_back().Y : pkg.ChipPads.emplace_back().X) = c;
   }
   return side;
+}
+
+// Each wire is estimated without the checks first, and that pass is kept where its figures are
+// finite: it must give the checked pass's figures bit for bit. Random wires of all three kinds
+// over a base die with a die stacked on it (stacked wires run on and off the base die).
+TEST(EstimationTest, ThePassWithoutChecksGivesTheCheckedFigures) {
+  Package pkg;
+  pkg.CompZ = 200;
+  pkg.SdCompZ = 150;
+  pkg.CompW = pkg.CompL = 3000;
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> on_die(-1400, 1400), off_die(1600, 4000), sign(-1, 1);
+  const auto end_beyond = [&](float x) { return x < 0 ? -off_die(random) : off_die(random); };
+  for (int i = 0; i < 3000; ++i) {
+    BondPad& pad = (i % 3 == 0 ? pkg.StackPads : pkg.ChipPads).emplace_back();
+    pad.Name = "P" + std::to_string(i);
+    pad.BondX1 = on_die(random);
+    pad.BondY1 = on_die(random);
+    pad.BondZ1 = i % 3 == 0 ? 350 : 200;
+    pad.BondX2 = end_beyond(pad.BondX1);
+    pad.BondY2 = sign(random) * 1000;
+    if (i % 7 == 0)
+      pkg.Stitches.push_back(
+          {"S", "P", pad.BondX1, pad.BondX1 + 300, pad.BondY1, pad.BondY1 + 80, 350, 200, 0});
+  }
+  ParameterSet p;
+  p.Material = "Au";
+  p.WireDiameter = 1;
+  p.Frequency = 1e9f;
+  p.BaseLoopHeight = 200;
+  p.BaseExtension = 250;
+  p.StackLoopHeight = 180;
+  p.StackExtension = 120;
+  p.StichExtension = 100;
+  p.WireDistance = 150;
+  const WireResistance resistance(p);
+  const WireInductance inductance(p, pkg);
+  const auto bits = [](float x) { return std::bit_cast<std::uint32_t>(x); };
+  int compared = 0, faults = 0;
+  for (const Wire& wire : BuildWirePaths(pkg, p)) {
+    SCOPED_TRACE(wire.Name);
+    Wire checked = wire, unchecked = wire;
+    bool checked_fault = false, unchecked_finite = false;
+    try {
+      resistance.With<CheckedArithmetic>(checked);
+      inductance.With<CheckedArithmetic>(checked, true);
+    } catch (const StageError&) {
+      checked_fault = true;
+    }
+    try {
+      resistance.With<UncheckedArithmetic>(unchecked);
+      inductance.With<UncheckedArithmetic>(unchecked, true);
+      unchecked_finite = true;
+      for (const float x :
+           {unchecked.Resistance, unchecked.Length, unchecked.InductanceDC, unchecked.InductanceAC,
+            unchecked.InductanceSelf, unchecked.InductanceMutual}) {
+        unchecked_finite = unchecked_finite && std::isfinite(x);
+      }
+    } catch (const StageError&) {
+    }
+    // A fault of the checked pass (some stacked wires here dip to the base die) is a figure
+    // that is not finite without the checks, and only then.
+    ASSERT_EQ(unchecked_finite, !checked_fault);
+    if (checked_fault) {
+      ++faults;
+      continue;
+    }
+    ++compared;
+    for (const auto field : {&Wire::Length, &Wire::Resistance, &Wire::InductanceDC,
+                             &Wire::InductanceAC, &Wire::InductanceSelf, &Wire::InductanceMutual}) {
+      ASSERT_EQ(bits(unchecked.*field), bits(checked.*field));
+    }
+    for (std::size_t k = 0; k < wire.Segments.size(); ++k) {
+      for (const auto field :
+           {&WireSegment::Length, &WireSegment::Resistance, &WireSegment::Inductance}) {
+        ASSERT_EQ(bits(unchecked.Segments[k].*field), bits(checked.Segments[k].*field)) << k;
+      }
+    }
+  }
+  EXPECT_GT(compared, 2000);
+  EXPECT_GT(faults, 0);
 }
 
 TEST(WireSpacingTest, SidePitchDropsGapsOverTwiceTheMean) {
