@@ -22,13 +22,24 @@ constexpr double kParallelMaxSine = 1e-8;
 //     + t asinh((s - t cos e) / sqrt(t^2 sin^2 e + d^2))
 //     - (d / sin e) atan((d^2 cos e + s t sin^2 e) / (d R sin e)).
 // Its four corners cancel to about 2 eps / sin^2 e of N (eps the precision of Real).
+// asinh(y / sqrt(h2)) for h2 > 0 as ln((|y| + sqrt(y^2 + h2)) / sqrt(h2)), with the sign of
+// y: one logarithm where asinh takes a root, a quotient and ln(1 + x). Its error is a few units
+// in the last place of 1 (not of the result when |y| is small beside the root), well within
+// what the four corners' cancellation leaves of N.
+template <typename Real>
+Real AsinhOverRoot(Real y, Real h2) {
+  using std::abs, std::log, std::sqrt;
+  const Real v = log((abs(y) + sqrt(y * y + h2)) / sqrt(h2));
+  return y < 0 ? -v : v;
+}
+
 template <typename Real>
 Real SkewAntiderivative(Real s, Real t, Real cos_e, Real sin_e, Real d) {
-  using std::asinh, std::atan, std::sqrt;
+  using std::atan, std::sqrt;
   const Real r = sqrt(std::max(s * s + t * t - 2 * s * t * cos_e + d * d, Real(0)));
   Real f = 0;
-  if (s != 0) f += s * asinh((t - s * cos_e) / sqrt(s * s * sin_e * sin_e + d * d));
-  if (t != 0) f += t * asinh((s - t * cos_e) / sqrt(t * t * sin_e * sin_e + d * d));
+  if (s != 0) f += s * AsinhOverRoot(t - s * cos_e, s * s * sin_e * sin_e + d * d);
+  if (t != 0) f += t * AsinhOverRoot(s - t * cos_e, t * t * sin_e * sin_e + d * d);
   if (d > 0) f -= d / sin_e * atan((d * d * cos_e + s * t * sin_e * sin_e) / (d * r * sin_e));
   return f;
 }
