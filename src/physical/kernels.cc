@@ -15,31 +15,35 @@ namespace {
 constexpr double kSkewMinSine = 1e-3;
 constexpr double kParallelMaxSine = 1e-8;
 
+// asinh(y / h) for h > 0, given r = sqrt(y^2 + h^2): ln((|y| + r) / h) with the sign of y, one
+// logarithm where asinh takes a root, a quotient and ln(1 + x). Its error is a few units in the
+// last place of 1 (not of the result when |y| is small beside h), well within what the four
+// corners' cancellation leaves of N.
+template <typename Real>
+Real AsinhOf(Real y, Real r, Real h) {
+  const Real v = std::log((std::abs(y) + r) / h);
+  return y < 0 ? -v : v;
+}
+
 // Antiderivative of 1/R for two skew lines, R^2 = s^2 + t^2 - 2 s t cos e + d^2, with s and t
 // measured from the feet of the common perpendicular of length d (Grover's filaments in
 // different planes; Ruehli's partial inductance without the cos e factor):
 //   F = s asinh((t - s cos e) / sqrt(s^2 sin^2 e + d^2))
 //     + t asinh((s - t cos e) / sqrt(t^2 sin^2 e + d^2))
 //     - (d / sin e) atan((d^2 cos e + s t sin^2 e) / (d R sin e)).
-// Its four corners cancel to about 2 eps / sin^2 e of N (eps the precision of Real).
-// asinh(y / sqrt(h2)) for h2 > 0 as ln((|y| + sqrt(y^2 + h2)) / sqrt(h2)), with the sign of
-// y: one logarithm where asinh takes a root, a quotient and ln(1 + x). Its error is a few units
-// in the last place of 1 (not of the result when |y| is small beside the root), well within
-// what the four corners' cancellation leaves of N.
+// Its four corners cancel to about 2 eps / sin^2 e of N (eps the precision of Real). R is
+// summed as (t - s cos e)^2 + s^2 sin^2 e + d^2 for the first term and the last, and the other
+// way round for the second; `hs2` = s^2 sin^2 e + d^2 and `ht2` likewise, with their roots `hs`
+// and `ht`, are shared by the corners.
 template <typename Real>
-Real AsinhOverRoot(Real y, Real h2) {
-  using std::abs, std::log, std::sqrt;
-  const Real v = log((abs(y) + sqrt(y * y + h2)) / sqrt(h2));
-  return y < 0 ? -v : v;
-}
-
-template <typename Real>
-Real SkewAntiderivative(Real s, Real t, Real cos_e, Real sin_e, Real d) {
+Real SkewAntiderivative(Real s, Real t, Real cos_e, Real sin_e, Real d, Real hs2, Real hs, Real ht2,
+                        Real ht) {
   using std::atan, std::sqrt;
-  const Real r = sqrt(std::max(s * s + t * t - 2 * s * t * cos_e + d * d, Real(0)));
+  const Real ys = t - s * cos_e, yt = s - t * cos_e;
+  const Real r = sqrt(ys * ys + hs2);
   Real f = 0;
-  if (s != 0) f += s * AsinhOverRoot(t - s * cos_e, s * s * sin_e * sin_e + d * d);
-  if (t != 0) f += t * AsinhOverRoot(s - t * cos_e, t * t * sin_e * sin_e + d * d);
+  if (s != 0) f += s * AsinhOf(ys, r, hs);
+  if (t != 0) f += t * AsinhOf(yt, sqrt(yt * yt + ht2), ht);
   if (d > 0) f -= d / sin_e * atan((d * d * cos_e + s * t * sin_e * sin_e) / (d * r * sin_e));
   return f;
 }
@@ -58,10 +62,18 @@ double SkewIntegral(const Point3& u, const Point3& v, const Point3& w, double l1
   const Real t0 = (wv - cos_e * wu) / (sin_e * sin_e);
   const Real d_axes = std::abs(w.x * nx + w.y * ny + w.z * nz) / sin_e;
   const Real d = spread2 > 0 ? std::sqrt(d_axes * d_axes + Real(spread2)) : d_axes;
-  const Real sa = -s0, sb = l1 - s0, ta = -t0, tb = l2 - t0;
-  return static_cast<double>(
-      SkewAntiderivative(sb, tb, cos_e, sin_e, d) - SkewAntiderivative(sa, tb, cos_e, sin_e, d) -
-      SkewAntiderivative(sb, ta, cos_e, sin_e, d) + SkewAntiderivative(sa, ta, cos_e, sin_e, d));
+  struct End {
+    Real at, h2, h;
+  };
+  const auto end = [&](Real x) {
+    const Real x2 = x * x * sin_e * sin_e + d * d;
+    return End{x, x2, std::sqrt(x2)};
+  };
+  const End a = end(-s0), b = end(l1 - s0), c = end(-t0), e = end(l2 - t0);
+  const auto corner = [&](const End& s, const End& t) {
+    return SkewAntiderivative(s.at, t.at, cos_e, sin_e, d, s.h2, s.h, t.h2, t.h);
+  };
+  return static_cast<double>(corner(b, e) - corner(a, e) - corner(b, c) + corner(a, c));
 }
 
 // Antiderivative for parallel lines at distance d, x the axial offset (Grover's parallel
