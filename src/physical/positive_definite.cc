@@ -80,8 +80,8 @@ ScaledCholesky::ScaledCholesky(Eigen::SparseMatrix<double> lower, PivotOrder ord
   sparse_lower_.makeCompressed();
   if (order_ == PivotOrder::kAsGiven) {
     natural_llt_.analyzePattern(sparse_lower_);
-  } else if (sparse_lower_.nonZeros() >= kSupernodalFromEntries) {
-    supernodal_.emplace(sparse_lower_);
+  } else if (sparse_lower_.nonZeros() >= kCholmodFromEntries) {
+    cholmod_.emplace(sparse_lower_);
   } else {
     amd_llt_.analyzePattern(sparse_lower_);
   }
@@ -92,9 +92,9 @@ bool ScaledCholesky::Holds(double scale, double min_pivot) {
     if (order_ == PivotOrder::kAsGiven) {
       return SparseHolds(natural_llt_, sparse_lower_, scale, min_pivot);
     }
-    if (!supernodal_) return SparseHolds(amd_llt_, sparse_lower_, scale, min_pivot);
-    return scale == 1.0 ? supernodal_->Factor(sparse_lower_, min_pivot)
-                        : supernodal_->Factor(ScaledCopy(sparse_lower_, scale), min_pivot);
+    if (!cholmod_) return SparseHolds(amd_llt_, sparse_lower_, scale, min_pivot);
+    return scale == 1.0 ? cholmod_->Factor(sparse_lower_, min_pivot)
+                        : cholmod_->Factor(ScaledCopy(sparse_lower_, scale), min_pivot);
   }
   Eigen::MatrixXd work = dense_lower_;
   if (scale != 1.0) work.triangularView<Eigen::StrictlyLower>() *= scale;

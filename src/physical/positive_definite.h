@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "physical/supernodal_cholesky.h"
+#include "physical/sparse_cholesky.h"
 
 // Whether a symmetric matrix (inductances, or the unit-diagonal matrix of coupling
 // coefficients) is positive definite, and how far its couplings must be scaled down to make it
@@ -23,14 +23,14 @@ enum class PivotOrder { kAsGiven, kFillReducing };
 // The Cholesky factorisation of one symmetric matrix with every off-diagonal entry scaled by a
 // factor, tried for as many factors as asked: LAPACK's (dense_algebra.h) on a copy for a dense
 // matrix; for a sparse one in a fill-reducing order Eigen's SimplicialLLT, or from
-// kSupernodalFromEntries entries on CHOLMOD's supernodal factorisation (supernodal_cholesky.h),
-// and Eigen's SimplicialLLT in the order given; the ordering and symbolic factor found once.
+// kCholmodFromEntries entries CHOLMOD's (sparse_cholesky.h), and Eigen's SimplicialLLT in the
+// order given; the ordering and symbolic factor found once.
 // Only the lower triangle, diagonal included, is read.
 class ScaledCholesky {
  public:
   // Loading CHOLMOD and the libraries it needs costs a few milliseconds, more than Eigen takes
   // over a sparse matrix of fewer entries (a package of about a thousand wires).
-  static constexpr Eigen::Index kSupernodalFromEntries = Eigen::Index{1} << 16;
+  static constexpr Eigen::Index kCholmodFromEntries = Eigen::Index{1} << 16;
 
   explicit ScaledCholesky(Eigen::MatrixXd lower);
   ScaledCholesky(Eigen::SparseMatrix<double> lower, PivotOrder order);
@@ -48,7 +48,7 @@ class ScaledCholesky {
   Eigen::MatrixXd dense_lower_;
   Eigen::SparseMatrix<double> sparse_lower_;
   Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower> amd_llt_;
-  std::optional<SupernodalCholesky> supernodal_;
+  std::optional<SparseCholesky> cholmod_;
   Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::NaturalOrdering<int>>
       natural_llt_;
 };

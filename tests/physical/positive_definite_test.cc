@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <tuple>
@@ -49,29 +50,42 @@ TEST(PositiveDefiniteScale, KeepsTheSmallestPivotAskedFor) {
   }
 }
 
-// Two blocks of wires all coupled with k = -0.6 (250 and 400 wires), sparse in a fill-reducing
-// order and large enough for the supernodal factorisation: each block is factored as dense
-// columns, and its pivots do not depend on the order (all its wires alike). The larger block
-// sets the limit and, at half of it, the smallest pivot, its last: (1 - c)(1 + (n-1) c) /
-// (1 + (n-2) c).
+// Blocks of wires all coupled with k = -0.6, sparse in a fill-reducing order and large enough
+// for CHOLMOD: two large blocks (250 and 400 wires), which it factors by supernodes, and 2,000
+// blocks of 10 with one of 12, which it factors column by column. A block's pivots do not depend
+// on the order (all its wires alike); the largest block sets the limit and, at half of it, the
+// smallest pivot, its last: (1 - c)(1 + (n-1) c) / (1 + (n-2) c).
 TEST(ScaledCholesky, SparseBlocksKeepTheirLimitAndSmallestPivot) {
-  std::vector<Eigen::Triplet<double>> triplets;
-  for (const auto& [first, n] : {std::pair<int, int>{0, 250}, {250, 400}}) {
-    for (int i = first; i < first + n; ++i) {
-      triplets.emplace_back(i, i, 1.0);
-      for (int j = first; j < i; ++j) triplets.emplace_back(i, j, -0.6);
+  struct Case {
+    std::vector<int> blocks;
+    bool supernodal;
+  };
+  std::vector<int> small(2000, 10);
+  small.push_back(12);
+  for (const Case& layout : {Case{{250, 400}, true}, Case{small, false}}) {
+    std::vector<Eigen::Triplet<double>> triplets;
+    int first = 0;
+    for (const int n : layout.blocks) {
+      for (int i = first; i < first + n; ++i) {
+        triplets.emplace_back(i, i, 1.0);
+        for (int j = first; j < i; ++j) triplets.emplace_back(i, j, -0.6);
+      }
+      first += n;
     }
+    const double n = *std::max_element(layout.blocks.begin(), layout.blocks.end());
+    SCOPED_TRACE(n);
+    Eigen::SparseMatrix<double> a(first, first);
+    a.setFromTriplets(triplets.begin(), triplets.end());
+    ASSERT_GE(a.nonZeros(), ScaledCholesky::kCholmodFromEntries);
+    EXPECT_EQ(SparseCholesky(a).Supernodal(), layout.supernodal);
+    ScaledCholesky cholesky(a, PivotOrder::kFillReducing);
+    const double limit = 1 / (0.6 * (n - 1));
+    EXPECT_TRUE(cholesky.Holds(0.999 * limit));
+    EXPECT_FALSE(cholesky.Holds(1.001 * limit));
+    const double c = -0.6 * 0.5 * limit, last = (1 - c) * (1 + (n - 1) * c) / (1 + (n - 2) * c);
+    EXPECT_TRUE(cholesky.Holds(0.5 * limit, 0.999 * last));
+    EXPECT_FALSE(cholesky.Holds(0.5 * limit, 1.001 * last));
   }
-  Eigen::SparseMatrix<double> a(650, 650);
-  a.setFromTriplets(triplets.begin(), triplets.end());
-  ASSERT_GE(a.nonZeros(), ScaledCholesky::kSupernodalFromEntries);
-  ScaledCholesky cholesky(a, PivotOrder::kFillReducing);
-  const double limit = 1 / (0.6 * 399);
-  EXPECT_TRUE(cholesky.Holds(0.999 * limit));
-  EXPECT_FALSE(cholesky.Holds(1.001 * limit));
-  const double c = -0.6 * 0.5 * limit, last = (1 - c) * (1 + 399 * c) / (1 + 398 * c);
-  EXPECT_TRUE(cholesky.Holds(0.5 * limit, 0.999 * last));
-  EXPECT_FALSE(cholesky.Holds(0.5 * limit, 1.001 * last));
 }
 
 // A general symmetric matrix, dense or sparse, at a scale of its couplings.
