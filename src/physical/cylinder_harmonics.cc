@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <span>
 
 #include "base/stage_error.h"
 #include "physical/dense_algebra.h"
@@ -21,75 +22,108 @@ constexpr double kReflectionTolerance = 1e-10;
 // The harmonic coefficients of all cylinders: cylinder m's harmonic n (1..orders[m]) in sense
 // 0, (a / (z - c))^n, and in sense 1, its conjugate (a / conj(z - c))^n; all of sense 0 first,
 // then all of sense 1. A cylinder's field answers on another in the other sense, an image's in
-// the same: without the plane (R A)^T is zero in its two blocks of one sense.
+// the same: without the plane (R A)^T is zero in its two blocks of one sense. The lists lie in
+// a scratch.
 struct Layout {
-  std::vector<int> orders;
-  std::vector<std::size_t> first;  // index of (m, 1, 0); (m, 1, 1) lies `half` later
+  std::span<const int> orders;
+  std::span<const std::size_t> first;  // index of (m, 1, 0); (m, 1, 1) lies `half` later
   std::size_t half = 0, size = 0;
   std::size_t At(std::size_t m, int n, int sense) const {
     return static_cast<std::size_t>(sense) * half + first[m] + static_cast<std::size_t>(n - 1);
   }
 };
 
-Layout MakeLayout(const CrossSection& section, int available) {
+Layout MakeLayout(const CrossSection& section, int available, HarmonicScratch& scratch) {
   Layout layout;
-  const std::size_t count = section.centres_m.size();
-  layout.orders.reserve(count);
-  layout.first.reserve(count);
-  for (std::size_t m = 0; m < count; ++m) {
+  scratch.orders.clear();
+  scratch.first.clear();
+  for (std::size_t m = 0; m < section.centres_m.size(); ++m) {
     const int n = section.orders.empty() ? available : std::min(section.orders[m], available);
-    layout.orders.push_back(std::max(n, 0));
-    layout.first.push_back(layout.half);
-    layout.half += static_cast<std::size_t>(layout.orders.back());
+    scratch.orders.push_back(std::max(n, 0));
+    scratch.first.push_back(layout.half);
+    layout.half += static_cast<std::size_t>(scratch.orders.back());
   }
+  layout.orders = scratch.orders;
+  layout.first = scratch.first;
   layout.size = 2 * layout.half;
   return layout;
 }
 
 // The multiple-scattering system (I - R A) x = R B q and the mean field C x, where g = A x + B q
 // is the field falling on each cylinder in its local harmonics and R the reflection;
-// `reflect_t` holds (R A)^T, whose columns run along the harmonics of one source cylinder.
+// `reflect_t` holds (R A)^T, whose columns run along the harmonics of one source cylinder. The
+// three lie in a scratch's storage.
 struct System {
-  Eigen::MatrixXcd reflect_t, rhs, mean;
+  Eigen::Map<Eigen::MatrixXcd> reflect_t, rhs, mean;
 };
 
-[[gnu::target_clones("avx2", "default")]] System BuildSystem(const CrossSection& section,
-                                                             const std::vector<Complex>& reflection,
-                                                             const Layout& layout) {
-  const std::size_t count = section.centres_m.size();
-  const double a = section.radius_m;
-  const int top = *std::max_element(layout.orders.begin(), layout.orders.end());
-  System sys;
-  sys.reflect_t = Eigen::MatrixXcd::Zero(layout.size, layout.size);
-  sys.rhs = Eigen::MatrixXcd::Zero(layout.size, count);
-  sys.mean = Eigen::MatrixXcd::Zero(count, layout.size);
-  // binom(n + l - 1, l), and the factors of each entry of (R A)^T that do not depend on where
-  // the cylinders lie: r_l (-1)^l binom(n + l - 1, l), at [l * (top + 1) + n].
+// Storage of `size` elements from `buffer`, which grows when it is too small and never shrinks.
+Complex* Room(std::vector<Complex>& buffer, std::size_t size) {
+  if (buffer.size() < size) buffer.resize(size);
+  return buffer.data();
+}
+
+// The factors of each entry of (R A)^T that do not depend on where the cylinders lie,
+// r_l (-1)^l binom(n + l - 1, l) at [l * stride + n], and the line source's factors
+// r_l (-1)^l / (2 l) at [l], for harmonics up to the reflection's: made again only when the
+// reflection differs from the one they were made for.
+void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch) {
+  if (scratch.reflection == reflection && !scratch.factor.empty()) return;
+  const int top = static_cast<int>(reflection.size());
+  const auto stride = static_cast<std::size_t>(top) + 1;
+  // binom(n + l - 1, l) by its recurrence in l: the same value for (n, l) whatever the top.
   Eigen::MatrixXd binom(top + 1, top + 1);
   for (int n = 1; n <= top; ++n) {
     binom(n, 0) = 1;
     for (int l = 1; l <= top; ++l) binom(n, l) = binom(n, l - 1) * (n + l - 1) / l;
   }
-  const auto stride = static_cast<std::size_t>(top) + 1;
-  std::vector<Complex> factor(stride * stride);
+  scratch.factor.assign(stride * stride, Complex(0));
   for (int l = 1; l <= top; ++l) {
     const Complex r = reflection[static_cast<std::size_t>(l) - 1] * (l % 2 == 0 ? 1.0 : -1.0);
     for (int n = 1; n <= top; ++n) {
-      factor[static_cast<std::size_t>(l) * stride + static_cast<std::size_t>(n)] =
+      scratch.factor[static_cast<std::size_t>(l) * stride + static_cast<std::size_t>(n)] =
           Complex(binom(n, l) * r.real(), binom(n, l) * r.imag());
     }
   }
-  // The line source's factors r_l (-1)^l / (2 l) (times the source's sign of 1 or -1: exact).
-  std::vector<Complex> line_factor(stride);
+  scratch.line_factor.assign(stride, Complex(0));
   for (int l = 1; l <= top; ++l) {
     const double alternate = l % 2 == 0 ? 1.0 : -1.0;
-    line_factor[static_cast<std::size_t>(l)] =
+    scratch.line_factor[static_cast<std::size_t>(l)] =
         reflection[static_cast<std::size_t>(l) - 1] * (alternate / (2.0 * l));
   }
+  scratch.reflection = reflection;
+}
+
+[[gnu::target_clones("avx2", "default")]] System BuildSystem(const CrossSection& section,
+                                                             const Layout& layout,
+                                                             HarmonicScratch& scratch) {
+  const std::size_t count = section.centres_m.size();
+  const double a = section.radius_m;
+  const int top = *std::max_element(layout.orders.begin(), layout.orders.end());
+  const auto size = static_cast<Eigen::Index>(layout.size);
+  const auto cylinders = static_cast<Eigen::Index>(count);
+  System sys{{Room(scratch.reflect_t, layout.size * layout.size), size, size},
+             {Room(scratch.rhs, layout.size * count), size, cylinders},
+             {Room(scratch.mean, count * layout.size), cylinders, size}};
+  // Without the plane a cylinder answers the other sense alone: only the two blocks that carry
+  // one sense to the other are written, and only they are cleared (see ClearSameSenseBlocks).
+  if (section.plane) {
+    sys.reflect_t.setZero();
+  } else {
+    const auto half = static_cast<Eigen::Index>(layout.half);
+    sys.reflect_t.topRightCorner(half, half).setZero();
+    sys.reflect_t.bottomLeftCorner(half, half).setZero();
+  }
+  sys.rhs.setZero();
+  sys.mean.setZero();
+  const std::size_t stride = scratch.line_factor.size();
+  const std::vector<Complex>& factor = scratch.factor;
+  const std::vector<Complex>& line_factor = scratch.line_factor;
   // u^p of each pair of cylinders, p = 0 .. the two orders together, made once for the pair and
   // its mirror: the offsets of k and m (and of their images) differ in sign and conjugation alone,
   // so their powers do, bit for bit (IEEE negation and conjugation are exact).
-  std::vector<Complex> base(2 * static_cast<std::size_t>(top) + 1), powers(base.size());
+  Complex* const base = Room(scratch.base, 2 * static_cast<std::size_t>(top) + 1);
+  Complex* const powers = Room(scratch.powers, 2 * static_cast<std::size_t>(top) + 1);
   const auto make_base = [&](Complex d, int count_p) {
     // a / d without the library's guarded complex division (d is never near 0 or overflow), and
     // its powers multiplied out by hand (all finite: no checks for infinite parts).
@@ -116,8 +150,8 @@ struct System {
       // Signs of the real and imaginary parts of even and odd powers (times 1 or -1: exact).
       const double odd = negate_odd ? -1.0 : 1.0, conj = conjugate != (family == 1) ? -1.0 : 1.0;
       const double sign_of[4] = {1.0, conj, odd, odd * conj};
-      const double* from = reinterpret_cast<const double*>(base.data());
-      double* to = reinterpret_cast<double*>(powers.data());
+      const double* from = reinterpret_cast<const double*>(base);
+      double* to = reinterpret_cast<double*>(powers);
       for (std::size_t e = 0; e < 2 * static_cast<std::size_t>(lk + nm + 1); ++e) {
         to[e] = sign_of[e & 3] * from[e];
       }
@@ -173,6 +207,15 @@ struct System {
   return sys;
 }
 
+// Clears the blocks of (R A)^T that carry one sense to the same, which BuildSystem leaves as
+// they were without the plane: before the whole matrix is used.
+void ClearSameSenseBlocks(System& sys, const CrossSection& section) {
+  if (section.plane) return;
+  const Eigen::Index half = sys.reflect_t.rows() / 2;
+  sys.reflect_t.topLeftCorner(half, half).setZero();
+  sys.reflect_t.bottomRightCorner(half, half).setZero();
+}
+
 void CheckFinite(bool finite) {
   if (!finite) throw StageError("the harmonic solution of close wires is not finite");
 }
@@ -213,9 +256,12 @@ int HarmonicOrders(double radius_m, double closest_m, double tolerance) {
 Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
                                     const std::vector<Complex>& reflection) {
   const std::size_t count = section.centres_m.size();
-  const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()));
+  HarmonicScratch scratch;
+  const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()), scratch);
   if (layout.size == 0) return Eigen::MatrixXcd::Zero(count, count);
-  const System sys = BuildSystem(section, reflection, layout);
+  MakeTables(reflection, scratch);
+  System sys = BuildSystem(section, layout, scratch);
+  ClearSameSenseBlocks(sys, section);
   const Eigen::MatrixXcd matrix =
       Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect_t.transpose();
   const Eigen::MatrixXcd m = sys.mean * matrix.partialPivLu().solve(sys.rhs);
@@ -225,19 +271,31 @@ Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
 
 Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
                                        const std::vector<Complex>& reflection, std::size_t row,
-                                       Eigen::VectorXcd* start) {
+                                       HarmonicScratch& scratch, Eigen::VectorXcd* start) {
   const std::size_t count = section.centres_m.size();
-  const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()));
+  const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()), scratch);
   if (layout.size == 0) return Eigen::VectorXcd::Zero(count);
-  const System sys = BuildSystem(section, reflection, layout);
+  MakeTables(reflection, scratch);
+  System sys = BuildSystem(section, layout, scratch);
+  const auto size = static_cast<Eigen::Index>(layout.size);
   // Row k of C S^-1 Rb is (S^-T C_k^T)^T Rb. S = I - RA, so w = C_k^T + (RA)^T w: iterated
-  // (the multiple reflections, one per step) while that converges fast, else factorised.
-  const Eigen::VectorXcd c = sys.mean.row(row).transpose();
-  Eigen::VectorXcd w = start != nullptr && start->size() == c.size() ? *start : c;
-  Eigen::VectorXcd next(c.size());
+  // (the multiple reflections, one per step) while that converges fast, else factorised. The
+  // vectors lie in the scratch; each step's new one becomes the next step's old by a swap of
+  // where they lie.
+  Eigen::Map<Eigen::VectorXcd> c(Room(scratch.mean_row, layout.size), size);
+  c = sys.mean.row(static_cast<Eigen::Index>(row)).transpose();
+  Complex* old_at = Room(scratch.solution, layout.size);
+  Complex* new_at = Room(scratch.next, layout.size);
+  if (start != nullptr && start->size() == size) {
+    Eigen::Map<Eigen::VectorXcd>(old_at, size) = *start;
+  } else {
+    Eigen::Map<Eigen::VectorXcd>(old_at, size) = c;
+  }
   bool converged = false;
   const auto half = static_cast<Eigen::Index>(layout.half);
   for (int step = 0; step < kMaxReflections && !converged; ++step) {
+    const Eigen::Map<const Eigen::VectorXcd> w(old_at, size);
+    Eigen::Map<Eigen::VectorXcd> next(new_at, size);
     next = c;
     if (section.plane) {
       AddComplexProduct(sys.reflect_t, w, next);
@@ -249,16 +307,18 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
                         next.tail(half));
     }
     converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
-    w.swap(next);
+    std::swap(old_at, new_at);
   }
+  Eigen::Map<Eigen::VectorXcd> w(old_at, size);
   if (!converged) {
+    ClearSameSenseBlocks(sys, section);
     const Eigen::MatrixXcd matrix =
         Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect_t;
     w = matrix.partialPivLu().solve(c);
   }
   const Eigen::VectorXcd m = sys.rhs.transpose() * w;
   CheckFinite(m.allFinite());
-  if (start != nullptr) *start = std::move(w);
+  if (start != nullptr) *start = w;
   return m;
 }
 

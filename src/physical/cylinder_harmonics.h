@@ -42,12 +42,23 @@ std::vector<Complex> WireReflection(double frequency_hz, double radius_m, double
 Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
                                     const std::vector<Complex>& reflection);
 
-// Row `row` of the same matrix alone (one solve of the transposed system, iterated to 1e-5).
-// `start`, when given: in, the solution of a nearby section of the same cylinders to start the
-// iteration from (left aside when its size differs); out, this section's.
+// What one thread keeps from one cross-section to the next, filled and read by the solver alone:
+// the reflection's tables (made again when the reflection changes) and the storage of the
+// system and its vectors, which grows to the largest section seen and is then reused, so that
+// a section costs no allocation.
+struct HarmonicScratch {
+  std::vector<Complex> reflection, factor, line_factor;
+  std::vector<int> orders;
+  std::vector<std::size_t> first;
+  std::vector<Complex> reflect_t, rhs, mean, base, powers, mean_row, solution, next;
+};
+
+// Row `row` of the same matrix alone (one solve of the transposed system, iterated to 1e-5),
+// in `scratch`'s storage. `start`, when given: in, the solution of a nearby section of the same
+// cylinders to start the iteration from (left aside when its size differs); out, this section's.
 Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
                                        const std::vector<Complex>& reflection, std::size_t row,
-                                       Eigen::VectorXcd* start = nullptr);
+                                       HarmonicScratch& scratch, Eigen::VectorXcd* start = nullptr);
 
 // Harmonics enough for a section whose closest centres (cylinder to cylinder, or to an image)
 // are `closest_m` apart, to cut the slowest series where its terms have fallen to `tolerance`.

@@ -221,14 +221,22 @@ constexpr double kOrderTolerance = 3e-3;
 constexpr double kNearDiameters = 3;
 constexpr int kFarOrders = 2;
 
+// What a thread keeps from one station to the next: the cross-section's lists and the solver's
+// storage, so that a station allocates nothing.
+struct StationScratch {
+  CrossSection section;
+  HarmonicScratch harmonics;
+};
+
 // Row 0 of the harmonic correction of a station's cross-section.
 Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
-                            const std::vector<Complex>& reflection, Eigen::VectorXcd& start) {
-  CrossSection section;
+                            const std::vector<Complex>& reflection, StationScratch& scratch,
+                            Eigen::VectorXcd& start) {
+  CrossSection& section = scratch.section;
   section.radius_m = radius_m;
   section.plane = plane;
-  section.centres_m.reserve(st.members.size());
-  section.orders.reserve(st.members.size());
+  section.centres_m.clear();
+  section.orders.clear();
   for (const Member& m : st.members) section.centres_m.push_back(m.at);
   for (std::size_t k = 0; k < st.members.size(); ++k) {
     const Complex at = st.members[k].at;
@@ -244,7 +252,7 @@ Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
     }
     section.orders.push_back(orders);
   }
-  return HarmonicCorrectionRow(section, reflection, 0, &start);
+  return HarmonicCorrectionRow(section, reflection, 0, scratch.harmonics, &start);
 }
 
 // A per-length correction M (field units) as an impedance: j w (mu0 / 2 pi) M, ohm/m.
@@ -429,71 +437,75 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
     Report(progress, double(block) / double(count));
     const std::size_t block_end = std::min(count, block + kBlock);
     ParallelFault fault;
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::size_t i = block; i < block_end; ++i)
-      fault.Run([&] {
-        const std::vector<Station> stations =
-            Stations(wires[i], grid, radius_m, ground_depth_m, reach_m, settings.station_m,
-                     close[i], settings.accurate_diameters * 2 * radius_m);
-        for (std::size_t f = 0; f < solved.size(); ++f) {
-          const double omega = 2 * std::numbers::pi * solved[f];
-          const std::vector<Complex> reflected = WireReflection(solved[f], radius_m, rho, 40);
-          // The row's sums by wire, in the order the wires are first met; `slot`: where each
-          // member of the station adds.
-          struct Sum {
-            std::size_t wire = 0;
-            Complex partial, loop;
-            bool in_partial = false;
-          };
-          std::vector<Sum> sums;
-          std::vector<std::size_t> slot;
-          // The solutions at the previous station: where the same wires run beside, the next
-          // starts from them and converges in fewer reflections.
-          Eigen::VectorXcd start_partial, start_loop;
-          const Station* previous = nullptr;
-          for (const Station& st : stations) {
-            const bool same_wires =
-                previous != nullptr &&
-                std::equal(st.members.begin(), st.members.end(), previous->members.begin(),
-                           previous->members.end(),
-                           [](const Member& x, const Member& y) { return x.wire == y.wire; });
-            if (!same_wires) {
-              start_partial.resize(0), start_loop.resize(0);
-              slot.clear();
-              for (const Member& m : st.members) {
-                const auto it = std::find_if(sums.begin(), sums.end(),
-                                             [&](const Sum& sum) { return sum.wire == m.wire; });
-                slot.push_back(static_cast<std::size_t>(it - sums.begin()));
-                if (it == sums.end()) sums.push_back({m.wire, {}, {}, false});
+#pragma omp parallel
+    {
+      StationScratch scratch;  // each thread's, reused by its stations
+#pragma omp for schedule(dynamic, 1)
+      for (std::size_t i = block; i < block_end; ++i)
+        fault.Run([&] {
+          const std::vector<Station> stations =
+              Stations(wires[i], grid, radius_m, ground_depth_m, reach_m, settings.station_m,
+                       close[i], settings.accurate_diameters * 2 * radius_m);
+          for (std::size_t f = 0; f < solved.size(); ++f) {
+            const double omega = 2 * std::numbers::pi * solved[f];
+            const std::vector<Complex> reflected = WireReflection(solved[f], radius_m, rho, 40);
+            // The row's sums by wire, in the order the wires are first met; `slot`: where each
+            // member of the station adds.
+            struct Sum {
+              std::size_t wire = 0;
+              Complex partial, loop;
+              bool in_partial = false;
+            };
+            std::vector<Sum> sums;
+            std::vector<std::size_t> slot;
+            // The solutions at the previous station: where the same wires run beside, the next
+            // starts from them and converges in fewer reflections.
+            Eigen::VectorXcd start_partial, start_loop;
+            const Station* previous = nullptr;
+            for (const Station& st : stations) {
+              const bool same_wires =
+                  previous != nullptr &&
+                  std::equal(st.members.begin(), st.members.end(), previous->members.begin(),
+                             previous->members.end(),
+                             [](const Member& x, const Member& y) { return x.wire == y.wire; });
+              if (!same_wires) {
+                start_partial.resize(0), start_loop.resize(0);
+                slot.clear();
+                for (const Member& m : st.members) {
+                  const auto it = std::find_if(sums.begin(), sums.end(),
+                                               [&](const Sum& sum) { return sum.wire == m.wire; });
+                  slot.push_back(static_cast<std::size_t>(it - sums.begin()));
+                  if (it == sums.end()) sums.push_back({m.wire, {}, {}, false});
+                }
+              }
+              previous = &st;
+              Eigen::VectorXcd p, l;
+              if (st.members.size() > 1)
+                p = StationRow(st, false, radius_m, reflected, scratch, start_partial);
+              if (st.level)
+                l = StationRow(st, true, radius_m, reflected, scratch, start_loop);
+              else
+                start_loop.resize(0);
+              for (std::size_t k = 0; k < st.members.size(); ++k) {
+                const double weight = st.length_m * st.members[k].cosine;
+                Sum& sum = sums[slot[k]];
+                if (p.size() > 0) {
+                  sum.partial += weight * Impedance(omega, p(k));
+                  sum.in_partial = true;
+                }
+                const Complex lk = st.level ? l(k) : p.size() > 0 ? p(k) : Complex(0);
+                sum.loop += weight * Impedance(omega, lk);
               }
             }
-            previous = &st;
-            Eigen::VectorXcd p, l;
-            if (st.members.size() > 1)
-              p = StationRow(st, false, radius_m, reflected, start_partial);
-            if (st.level)
-              l = StationRow(st, true, radius_m, reflected, start_loop);
-            else
-              start_loop.resize(0);
-            for (std::size_t k = 0; k < st.members.size(); ++k) {
-              const double weight = st.length_m * st.members[k].cosine;
-              Sum& sum = sums[slot[k]];
-              if (p.size() > 0) {
-                sum.partial += weight * Impedance(omega, p(k));
-                sum.in_partial = true;
-              }
-              const Complex lk = st.level ? l(k) : p.size() > 0 ? p(k) : Complex(0);
-              sum.loop += weight * Impedance(omega, lk);
+            std::sort(sums.begin(), sums.end(),
+                      [](const Sum& x, const Sum& y) { return x.wire < y.wire; });
+            for (const Sum& sum : sums) {
+              if (sum.in_partial) rows[f].partial[i].push_back({sum.wire, sum.partial});
+              rows[f].loop[i].push_back({sum.wire, sum.loop});
             }
           }
-          std::sort(sums.begin(), sums.end(),
-                    [](const Sum& x, const Sum& y) { return x.wire < y.wire; });
-          for (const Sum& sum : sums) {
-            if (sum.in_partial) rows[f].partial[i].push_back({sum.wire, sum.partial});
-            rows[f].loop[i].push_back({sum.wire, sum.loop});
-          }
-        }
-      });
+        });
+    }
     fault.Rethrow();
   }
   Report(progress, 1);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "parallel_wires.h"
+#include "physical/cylinder_harmonics.h"
 #include "physical/physical_model.h"
 
 namespace ostrel::physical {
@@ -101,6 +102,40 @@ TEST(ProximityTest, MatchesTheCrossSectionReference) {
 }
 
 // A table of packages of two wires: what the correction holds.
+// A thread's scratch holds what the section before it left: a row must come out the same, bit
+// for bit, as from a fresh scratch, whether the reflections converge or the system is factorised
+// (wires a ten-thousandth of a radius apart, every harmonic reflected whole), and equal to the
+// row of the whole correction.
+TEST(ProximityTest, ARowDoesNotDependOnTheSectionBefore) {
+  const std::vector<Complex> whole(24, Complex(-1.0, 0.0));
+  CrossSection before;  // over the plane: every block of its system written
+  before.radius_m = kRadius;
+  before.plane = true;
+  for (int k = 0; k < 5; ++k) before.centres_m.push_back({k * 3 * kRadius, 2 * kRadius});
+  struct Row {
+    double gap_radii;
+    bool plane;
+    int wires;
+  };
+  for (const Row& row : {Row{0.5, false, 3}, Row{1e-4, false, 3}, Row{1e-4, true, 2}}) {
+    SCOPED_TRACE(row.gap_radii + row.plane);
+    CrossSection section;
+    section.radius_m = kRadius;
+    section.plane = row.plane;
+    for (int k = 0; k < row.wires; ++k) {
+      section.centres_m.push_back({k * (2 + row.gap_radii) * kRadius, 3 * kRadius});
+    }
+    HarmonicScratch fresh, used;
+    HarmonicCorrectionRow(before, whole, 0, used);
+    const Eigen::VectorXcd alone = HarmonicCorrectionRow(section, whole, 0, fresh);
+    const Eigen::VectorXcd after = HarmonicCorrectionRow(section, whole, 0, used);
+    ASSERT_EQ(after.size(), alone.size());
+    EXPECT_TRUE(after == alone);
+    const Eigen::VectorXcd expected = HarmonicCorrection(section, whole).row(0).transpose();
+    EXPECT_LE((alone - expected).norm(), 1e-4 * expected.norm());
+  }
+}
+
 TEST(ProximityTest, ZeroWhereNothingIsCloseAndNotedBelowTheStatedPitch) {
   struct Row {
     const char* what;
