@@ -34,17 +34,16 @@ Real AsinhOf(Real y, Real r, Real h) {
 // Its four corners cancel to about 2 eps / sin^2 e of N (eps the precision of Real). R is
 // summed as (t - s cos e)^2 + s^2 sin^2 e + d^2 for the first term and the last, and the other
 // way round for the second; `hs2` = s^2 sin^2 e + d^2 and `ht2` likewise, with their roots `hs`
-// and `ht`, are shared by the corners.
+// and `ht`, are shared by the corners. Returns the first two terms; `r` receives R for the
+// last, which SkewIntegral takes for two corners at once.
 template <typename Real>
-Real SkewAntiderivative(Real s, Real t, Real cos_e, Real sin_e, Real d, Real hs2, Real hs, Real ht2,
-                        Real ht) {
-  using std::atan, std::sqrt;
+Real SkewAsinhTerms(Real s, Real t, Real cos_e, Real hs2, Real hs, Real ht2, Real ht, Real& r) {
+  using std::sqrt;
   const Real ys = t - s * cos_e, yt = s - t * cos_e;
-  const Real r = sqrt(ys * ys + hs2);
+  r = sqrt(ys * ys + hs2);
   Real f = 0;
   if (s != 0) f += s * AsinhOf(ys, r, hs);
   if (t != 0) f += t * AsinhOf(yt, sqrt(yt * yt + ht2), ht);
-  if (d > 0) f -= d / sin_e * atan((d * d * cos_e + s * t * sin_e * sin_e) / (d * r * sin_e));
   return f;
 }
 
@@ -70,10 +69,25 @@ double SkewIntegral(const Point3& u, const Point3& v, const Point3& w, double l1
     return End{x, x2, std::sqrt(x2)};
   };
   const End a = end(-s0), b = end(l1 - s0), c = end(-t0), e = end(l2 - t0);
-  const auto corner = [&](const End& s, const End& t) {
-    return SkewAntiderivative(s.at, t.at, cos_e, sin_e, d, s.h2, s.h, t.h2, t.h);
+  Real r_be, r_ae, r_bc, r_ac;
+  const auto corner = [&](const End& s, const End& t, Real& r) {
+    return SkewAsinhTerms(s.at, t.at, cos_e, s.h2, s.h, t.h2, t.h, r);
   };
-  return static_cast<double>(corner(b, e) - corner(a, e) - corner(b, c) + corner(a, c));
+  Real n = corner(b, e, r_be) - corner(a, e, r_ae) - corner(b, c, r_bc) + corner(a, c, r_ac);
+  if (d > 0) {
+    // The corners' inverse tangents of x / y (y > 0) two at a time: atan(x1 / y1) -
+    // atan(x2 / y2) = atan2(x1 y2 - x2 y1, y1 y2 + x1 x2), whole, since the difference lies
+    // within (-pi, pi).
+    const Real dd_cos = d * d * cos_e, sin2 = sin_e * sin_e, d_sin = d * sin_e;
+    const auto x = [&](const End& s, const End& t) { return dd_cos + s.at * t.at * sin2; };
+    const Real x_be = x(b, e), x_ae = x(a, e), x_bc = x(b, c), x_ac = x(a, c);
+    const Real y_be = d_sin * r_be, y_ae = d_sin * r_ae, y_bc = d_sin * r_bc, y_ac = d_sin * r_ac;
+    using std::atan2;
+    n -= d / sin_e *
+         (atan2(x_be * y_ae - x_ae * y_be, y_be * y_ae + x_be * x_ae) -
+          atan2(x_bc * y_ac - x_ac * y_bc, y_bc * y_ac + x_bc * x_ac));
+  }
+  return static_cast<double>(n);
 }
 
 // Antiderivative for parallel lines at distance d, x the axial offset (Grover's parallel
