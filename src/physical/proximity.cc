@@ -1,6 +1,9 @@
 #include "physical/proximity.h"
 
+#include <omp.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -265,6 +268,29 @@ void Report(const Progress& progress, double fraction) {
   if (progress.report) progress.report("proximity", fraction);
 }
 
+// The progress of the wires' parallel loop, counted as the wires are done: the thread that
+// started the loop (thread 0 of the team) reports the fraction each time `every` more are done,
+// so that the report, and with it a request to cancel, is seen on that thread alone and no
+// barrier is needed between reports.
+class LoopProgress {
+ public:
+  LoopProgress(std::size_t total, std::size_t every) : total_(total), every_(every) {}
+
+  // Counts one wire done; on thread 0, calls `report(fraction)` when a report is due.
+  template <typename ReportFraction>
+  void Done(ReportFraction&& report) {
+    const std::size_t now = done_.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (omp_get_thread_num() != 0 || now < reported_ + every_) return;
+    reported_ = now;  // read and written by thread 0 alone
+    report(static_cast<double>(now) / static_cast<double>(total_));
+  }
+
+ private:
+  std::atomic<std::size_t> done_{0};
+  std::size_t reported_ = 0;
+  const std::size_t total_, every_;
+};
+
 // Lower triangle of the symmetric corrections from each wire's rows (the mean of the two rows
 // of a pair), spread over coincident wires.
 struct Rows {
@@ -432,82 +458,86 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
   std::vector<Rows> rows(solved.size());
   for (Rows& r : rows) r.partial.resize(count), r.loop.resize(count);
   std::vector<std::vector<ClosePair>> close(count);
-  constexpr std::size_t kBlock = 64;
-  for (std::size_t block = 0; block < count; block += kBlock) {
-    Report(progress, double(block) / double(count));
-    const std::size_t block_end = std::min(count, block + kBlock);
-    ParallelFault fault;
+  // One parallel loop over all wires, with no barrier until the last (a barrier every few wires
+  // kept a thread waiting for the other's last wire, and for all of it when the system had set
+  // the other aside). The calling thread reports the progress every 64 wires done; every wire
+  // looks for a request to cancel and for another wire's fault before it starts.
+  LoopProgress done(count, 64);
+  Report(progress, 0);
+  ParallelFault wire_fault;
 #pragma omp parallel
-    {
-      StationScratch scratch;  // each thread's, reused by its stations
+  {
+    StationScratch scratch;  // each thread's, reused by its stations
 #pragma omp for schedule(dynamic, 1)
-      for (std::size_t i = block; i < block_end; ++i)
-        fault.Run([&] {
-          const std::vector<Station> stations =
-              Stations(wires[i], grid, radius_m, ground_depth_m, reach_m, settings.station_m,
-                       close[i], settings.accurate_diameters * 2 * radius_m);
-          for (std::size_t f = 0; f < solved.size(); ++f) {
-            const double omega = 2 * std::numbers::pi * solved[f];
-            const std::vector<Complex> reflected = WireReflection(solved[f], radius_m, rho, 40);
-            // The row's sums by wire, in the order the wires are first met; `slot`: where each
-            // member of the station adds.
-            struct Sum {
-              std::size_t wire = 0;
-              Complex partial, loop;
-              bool in_partial = false;
-            };
-            std::vector<Sum> sums;
-            std::vector<std::size_t> slot;
-            // The solutions at the previous station: where the same wires run beside, the next
-            // starts from them and converges in fewer reflections.
-            Eigen::VectorXcd start_partial, start_loop;
-            const Station* previous = nullptr;
-            for (const Station& st : stations) {
-              const bool same_wires =
-                  previous != nullptr &&
-                  std::equal(st.members.begin(), st.members.end(), previous->members.begin(),
-                             previous->members.end(),
-                             [](const Member& x, const Member& y) { return x.wire == y.wire; });
-              if (!same_wires) {
-                start_partial.resize(0), start_loop.resize(0);
-                slot.clear();
-                for (const Member& m : st.members) {
-                  const auto it = std::find_if(sums.begin(), sums.end(),
-                                               [&](const Sum& sum) { return sum.wire == m.wire; });
-                  slot.push_back(static_cast<std::size_t>(it - sums.begin()));
-                  if (it == sums.end()) sums.push_back({m.wire, {}, {}, false});
-                }
-              }
-              previous = &st;
-              Eigen::VectorXcd p, l;
-              if (st.members.size() > 1)
-                p = StationRow(st, false, radius_m, reflected, scratch, start_partial);
-              if (st.level)
-                l = StationRow(st, true, radius_m, reflected, scratch, start_loop);
-              else
-                start_loop.resize(0);
-              for (std::size_t k = 0; k < st.members.size(); ++k) {
-                const double weight = st.length_m * st.members[k].cosine;
-                Sum& sum = sums[slot[k]];
-                if (p.size() > 0) {
-                  sum.partial += weight * Impedance(omega, p(k));
-                  sum.in_partial = true;
-                }
-                const Complex lk = st.level ? l(k) : p.size() > 0 ? p(k) : Complex(0);
-                sum.loop += weight * Impedance(omega, lk);
+    for (std::size_t i = 0; i < count; ++i)
+      wire_fault.Run([&] {
+        if (wire_fault.Failed()) return;
+        if (progress.cancel && progress.cancel->load()) throw StageError("cancelled");
+        const std::vector<Station> stations =
+            Stations(wires[i], grid, radius_m, ground_depth_m, reach_m, settings.station_m,
+                     close[i], settings.accurate_diameters * 2 * radius_m);
+        for (std::size_t f = 0; f < solved.size(); ++f) {
+          const double omega = 2 * std::numbers::pi * solved[f];
+          const std::vector<Complex> reflected = WireReflection(solved[f], radius_m, rho, 40);
+          // The row's sums by wire, in the order the wires are first met; `slot`: where each
+          // member of the station adds.
+          struct Sum {
+            std::size_t wire = 0;
+            Complex partial, loop;
+            bool in_partial = false;
+          };
+          std::vector<Sum> sums;
+          std::vector<std::size_t> slot;
+          // The solutions at the previous station: where the same wires run beside, the next
+          // starts from them and converges in fewer reflections.
+          Eigen::VectorXcd start_partial, start_loop;
+          const Station* previous = nullptr;
+          for (const Station& st : stations) {
+            const bool same_wires =
+                previous != nullptr &&
+                std::equal(st.members.begin(), st.members.end(), previous->members.begin(),
+                           previous->members.end(),
+                           [](const Member& x, const Member& y) { return x.wire == y.wire; });
+            if (!same_wires) {
+              start_partial.resize(0), start_loop.resize(0);
+              slot.clear();
+              for (const Member& m : st.members) {
+                const auto it = std::find_if(sums.begin(), sums.end(),
+                                             [&](const Sum& sum) { return sum.wire == m.wire; });
+                slot.push_back(static_cast<std::size_t>(it - sums.begin()));
+                if (it == sums.end()) sums.push_back({m.wire, {}, {}, false});
               }
             }
-            std::sort(sums.begin(), sums.end(),
-                      [](const Sum& x, const Sum& y) { return x.wire < y.wire; });
-            for (const Sum& sum : sums) {
-              if (sum.in_partial) rows[f].partial[i].push_back({sum.wire, sum.partial});
-              rows[f].loop[i].push_back({sum.wire, sum.loop});
+            previous = &st;
+            Eigen::VectorXcd p, l;
+            if (st.members.size() > 1)
+              p = StationRow(st, false, radius_m, reflected, scratch, start_partial);
+            if (st.level)
+              l = StationRow(st, true, radius_m, reflected, scratch, start_loop);
+            else
+              start_loop.resize(0);
+            for (std::size_t k = 0; k < st.members.size(); ++k) {
+              const double weight = st.length_m * st.members[k].cosine;
+              Sum& sum = sums[slot[k]];
+              if (p.size() > 0) {
+                sum.partial += weight * Impedance(omega, p(k));
+                sum.in_partial = true;
+              }
+              const Complex lk = st.level ? l(k) : p.size() > 0 ? p(k) : Complex(0);
+              sum.loop += weight * Impedance(omega, lk);
             }
           }
-        });
-    }
-    fault.Rethrow();
+          std::sort(sums.begin(), sums.end(),
+                    [](const Sum& x, const Sum& y) { return x.wire < y.wire; });
+          for (const Sum& sum : sums) {
+            if (sum.in_partial) rows[f].partial[i].push_back({sum.wire, sum.partial});
+            rows[f].loop[i].push_back({sum.wire, sum.loop});
+          }
+        }
+        done.Done([&](double fraction) { Report(progress, fraction); });
+      });
   }
+  wire_fault.Rethrow();
   Report(progress, 1);
   for (std::size_t f = 0; f < active.size(); ++f) {
     const double hz = frequencies_hz[active[f]], omega = 2 * std::numbers::pi * hz;

@@ -8,15 +8,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <numbers>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "base/stage_error.h"
 #include "parallel_wires.h"
 #include "physical/cylinder_harmonics.h"
 #include "physical/physical_model.h"
@@ -160,6 +164,37 @@ TEST(ProximityTest, ZeroWhereNothingIsCloseAndNotedBelowTheStatedPitch) {
       EXPECT_GT(dr.At(0, 0), 0);
       EXPECT_EQ(dr.At(0, 0), dr.At(1, 1));  // two equal wires, one rule for both
     }
+  }
+}
+
+// The wires' one parallel loop reports its progress from 0 to 1, never back, on the calling
+// thread alone, and a request to cancel made on the way stops it with an error.
+TEST(ProximityTest, ReportsProgressInOrderAndStopsWhenCancelled) {
+  const std::vector<Conductor> wires = ParallelWires(300, 1.5, 1e-2);
+  for (const bool cancel_on_the_way : {false, true}) {
+    SCOPED_TRACE(cancel_on_the_way);
+    std::vector<double> seen;
+    const std::thread::id caller = std::this_thread::get_id();
+    bool elsewhere = false;
+    std::atomic<bool> cancel = false;
+    const Progress progress{[&](std::string_view, double fraction) {
+                              elsewhere = elsewhere || std::this_thread::get_id() != caller;
+                              seen.push_back(fraction);
+                              if (cancel_on_the_way && fraction > 0) cancel = true;
+                            },
+                            &cancel};
+    if (cancel_on_the_way) {
+      EXPECT_THROW(ComputeProximity(wires, kDepth, {1e9}, {}, progress), StageError);
+      ASSERT_FALSE(seen.empty());
+      EXPECT_LT(seen.back(), 1);
+      continue;
+    }
+    ComputeProximity(wires, kDepth, {1e9}, {}, progress);
+    EXPECT_FALSE(elsewhere);
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen.front(), 0);
+    EXPECT_EQ(seen.back(), 1);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   }
 }
 
