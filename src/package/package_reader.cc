@@ -46,6 +46,32 @@ std::string_view UpperKeyword(std::string_view word, std::array<char, 16>& buf) 
   return {buf.data(), word.size()};
 }
 
+// A record keyword of up to 7 bytes as one number: its bytes, first lowest, with its length in
+// the top byte, so that a keyword compares as a whole in one step and "CBP" never equals "CBP"
+// followed by a zero byte.
+consteval std::uint64_t KeywordCode(std::string_view upper) {
+  std::uint64_t code = static_cast<std::uint64_t>(upper.size()) << 56;
+  for (std::size_t i = 0; i < upper.size(); ++i) {
+    code |= static_cast<std::uint64_t>(static_cast<unsigned char>(upper[i])) << (8 * i);
+  }
+  return code;
+}
+
+// KeywordCode of `word` upper-cased; 0 (no keyword's) for a word of more than 7 bytes. The
+// letters are upper-cased eight bytes at a time: a byte from 'a' to 'z' loses 0x20, any other
+// byte, including those of 0x80 and above, stays.
+std::uint64_t UpperKeywordCode(std::string_view word) {
+  if (word.size() > 7) return 0;
+  std::uint64_t bytes = 0;
+  std::memcpy(&bytes, word.data(), word.size());
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  const std::uint64_t low = bytes & (0x7F * kOnes);
+  const std::uint64_t from_a = low + (0x80 - 'a') * kOnes;       // high bit: byte >= 'a'
+  const std::uint64_t above_z = low + (0x80 - 'z' - 1) * kOnes;  // high bit: byte > 'z'
+  const std::uint64_t lower = from_a & ~above_z & ~bytes & (0x80 * kOnes);
+  return (bytes ^ (lower >> 2)) | static_cast<std::uint64_t>(word.size()) << 56;
+}
+
 // The first record of each name in a list of records with a `Name`, found by hashing: open
 // addressing over record indices, so the names are not copied and a later record of the same
 // name never replaces the first. Records are entered into the table when a look-up needs them,
@@ -418,12 +444,11 @@ class PackageParser {
  private:
   // Takes the line split into f_.
   void Dispatch() {
-    std::array<char, 16> buf{};
-    const std::string_view keyword = UpperKeyword(f_[0], buf);
     if (header_) {
-      header_ = !Header(keyword);
+      std::array<char, 16> buf{};
+      header_ = !Header(UpperKeyword(f_[0], buf));
     } else {
-      Record(keyword);
+      Record(UpperKeywordCode(f_[0]));
     }
   }
 
@@ -478,8 +503,8 @@ class PackageParser {
     return false;
   }
 
-  void Record(std::string_view k) {
-    if (k == "CBP") {
+  void Record(std::uint64_t k) {
+    if (k == KeywordCode("CBP")) {
       BondPad& pad = Pad(pkg_.ChipPads.emplace_back());
       const bool along_x = f_[8] == "T" || f_[8] == "B";
       pad.Width = along_x ? Num(5) : Num(6);
@@ -492,11 +517,11 @@ class PackageParser {
                             : side == 'T' ? &pkg_.TopPads
                                           : nullptr;
       if (side_list != nullptr) side_list->push_back(pkg_.ChipPads.size() - 1);
-    } else if (k == "SD_CBP") {
+    } else if (k == KeywordCode("SD_CBP")) {
       BondPad& pad = Pad(pkg_.StackPads.emplace_back());
       pad.Width = Num(5);
       pad.Length = Num(6);
-    } else if (k == "SBP") {
+    } else if (k == KeywordCode("SBP")) {
       if (BondPad* pad = FindPad(f_[1])) {
         pad->FingerX = Num(2);
         pad->FingerY = Num(3);
@@ -506,7 +531,7 @@ class PackageParser {
         pad->FingerExtra = Str(8);
         pad->FingerZ = 0;
       }
-    } else if (k == "WB") {
+    } else if (k == KeywordCode("WB")) {
       if (BondPad* pad = FindPad(f_[1])) {
         pad->BondX1 = Num(2);
         pad->BondY1 = Num(3);
@@ -516,7 +541,7 @@ class PackageParser {
         pad->BondZ2 = Num(8);
         pad->BondLine = line_;
       }
-    } else if (k == "STCH") {
+    } else if (k == KeywordCode("STCH")) {
       Stitch s;
       s.Pad1 = Str(1);
       s.X1 = Num(2);
@@ -528,7 +553,7 @@ class PackageParser {
       s.Z2 = Num(8);
       s.Line = line_;
       pkg_.Stitches.push_back(std::move(s));
-    } else if (k == "RING") {
+    } else if (k == KeywordCode("RING")) {
       Ring r;
       r.Net = Str(2);
       r.X1 = Num(3);
@@ -538,7 +563,7 @@ class PackageParser {
       r.Value7 = Num(7);
       r.Value8 = Num(8);
       pkg_.Rings.push_back(std::move(r));
-    } else if (k == "SRING") {
+    } else if (k == KeywordCode("SRING")) {
       SegRing r;
       r.Name = Str(1);
       r.Net = Str(2);
@@ -549,7 +574,7 @@ class PackageParser {
       r.Value7 = Num(7);
       r.Value8 = Num(8);
       pkg_.SegRings.push_back(std::move(r));
-    } else if (k == "SRSEG") {
+    } else if (k == KeywordCode("SRSEG")) {
       const std::size_t ring = ring_index_.Find(f_[1]);
       if (ring == FirstByName<std::vector<SegRing>>::kNone) return;
       RingSegment seg;
@@ -557,7 +582,7 @@ class PackageParser {
       seg.A = Strict(3, "SRSEG");
       seg.B = Strict(4, "SRSEG");
       pkg_.SegRings[ring].Segments.push_back(std::move(seg));
-    } else if (k == "DAP") {
+    } else if (k == KeywordCode("DAP")) {
       AttachPad dap;
       dap.Name = Str(1);
       dap.V1 = Strict(2, "DAP");

@@ -134,6 +134,35 @@ TEST(PackageReaderTest, RecordsAndIgnoredLines) {
   EXPECT_EQ(pkg.AttachPads[0].V5, 5.0f);
 }
 
+// A record's keyword is matched whole, its letters in any case; one byte more, one byte less or
+// another byte in place of a letter makes no record.
+TEST(PackageReaderTest, RecordKeywordsMatchWholeInAnyCase) {
+  struct Row {
+    std::string keyword;
+    std::size_t chip, stack, stitches, rings;
+  };
+  const Row rows[] = {
+      {"cBp", 1, 0, 0, 0},
+      {"Sd_cbP", 0, 1, 0, 0},
+      {"stch", 0, 0, 1, 0},
+      {"RinG", 0, 0, 0, 1},
+      {"CBPX", 0, 0, 0, 0},
+      {"CB", 0, 0, 0, 0},
+      {"SD_CBPS", 0, 0, 0, 0},
+      {"SD_CBPST", 0, 0, 0, 0},
+      {std::string("CBP\0", 4), 0, 0, 0, 0},
+      {"C\xC2P", 0, 0, 0, 0},                       // 0xC2 is no letter, though 0x42 is 'B'
+      {std::string("SD\x7F") + "CBP", 0, 0, 0, 0},  // DEL, not a letter: not '_'
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.keyword);
+    const Package pkg = Read(std::string(kHeader) + row.keyword + " P1 1 2 0 3 4 5 6\n");
+    EXPECT_EQ(pkg.ChipPads.size(), row.chip);
+    EXPECT_EQ(pkg.StackPads.size(), row.stack);
+    EXPECT_EQ(pkg.Stitches.size(), row.stitches);
+    EXPECT_EQ(pkg.Rings.size(), row.rings);
+  }
+}
 TEST(PackageReaderTest, WithoutCompzEverythingIsHeader) {
   const Package pkg = Read("COMPW 5\nCBP P1 1 1 0 1 1 0 T\n");
   EXPECT_TRUE(pkg.ChipPads.empty());
