@@ -57,13 +57,32 @@ consteval std::uint64_t KeywordCode(std::string_view upper) {
   return code;
 }
 
+// The `size` (at most 8) bytes at `p` as one number, first byte lowest, in at most two loads
+// that stay within them; the bytes both loads hold are the same, so or-ing them is exact. (A
+// copy of a varying length into a number on the stack would be written piecewise and then read
+// whole, and that read waits until the pieces have reached memory.)
+std::uint64_t ShortWord(const char* p, std::size_t size) {
+  if (size >= 4) {
+    std::uint32_t first = 0, last = 0;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + size - 4, 4);
+    return first | static_cast<std::uint64_t>(last) << (8 * (size - 4));
+  }
+  if (size >= 2) {
+    std::uint16_t first = 0, last = 0;
+    std::memcpy(&first, p, 2);
+    std::memcpy(&last, p + size - 2, 2);
+    return first | static_cast<std::uint64_t>(last) << (8 * (size - 2));
+  }
+  return size == 1 ? static_cast<unsigned char>(p[0]) : 0;
+}
+
 // KeywordCode of `word` upper-cased; 0 (no keyword's) for a word of more than 7 bytes. The
 // letters are upper-cased eight bytes at a time: a byte from 'a' to 'z' loses 0x20, any other
 // byte, including those of 0x80 and above, stays.
 std::uint64_t UpperKeywordCode(std::string_view word) {
   if (word.size() > 7) return 0;
-  std::uint64_t bytes = 0;
-  std::memcpy(&bytes, word.data(), word.size());
+  const std::uint64_t bytes = ShortWord(word.data(), word.size());
   constexpr std::uint64_t kOnes = 0x0101010101010101;
   const std::uint64_t low = bytes & (0x7F * kOnes);
   const std::uint64_t from_a = low + (0x80 - 'a') * kOnes;       // high bit: byte >= 'a'

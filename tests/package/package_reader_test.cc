@@ -148,6 +148,7 @@ TEST(PackageReaderTest, RecordKeywordsMatchWholeInAnyCase) {
       {"RinG", 0, 0, 0, 1},
       {"CBPX", 0, 0, 0, 0},
       {"CB", 0, 0, 0, 0},
+      {"C", 0, 0, 0, 0},
       {"SD_CBPS", 0, 0, 0, 0},
       {"SD_CBPST", 0, 0, 0, 0},
       {std::string("CBP\0", 4), 0, 0, 0, 0},
