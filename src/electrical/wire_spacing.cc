@@ -21,6 +21,9 @@ float SidePitch(const PadList& pads, const SideList& side, bool along_y, const c
   gaps.reserve(n - 1);
   float sum = 0;
   for (std::size_t k = 0; k + 1 < n; ++k) {
+    // The pads lie far apart in a large list, and the loop does little with each: the
+    // positions some pads on are fetched while these are used.
+    if (k + 16 < n) __builtin_prefetch(&pads[side[k + 16]]);
     const BondPad& pad_a = pads[side[k]];
     const BondPad& pad_b = pads[side[k + 1]];
     const double a = along_y ? pad_a.Y : pad_a.X;

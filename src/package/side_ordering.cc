@@ -58,6 +58,8 @@ bool OrderByPlainKeys(const PadList& pads, const SideList& side, SideAxis axis,
   auto& plain = scratch.plain;
   plain.resize(side.size());
   for (std::size_t i = 0; i < side.size(); ++i) {
+    // The position some pads on is fetched while this one is used (see SidePitch).
+    if (i + 16 < side.size()) __builtin_prefetch(&pads[side[i + 16]]);
     const BondPad& pad = pads[side[i]];
     const double key = static_cast<double>(axis == SideAxis::kY ? pad.Y : pad.X) + kKeyOffset;
     if (!(key >= 0.0) || !ExactThousandths(key, plain[i].first)) return false;
