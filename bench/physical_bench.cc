@@ -20,6 +20,7 @@
 #include "package_generator.h"
 #include "physical/capacitance.h"
 #include "physical/clearance.h"
+#include "physical/dense_algebra.h"
 #include "physical/inductance.h"
 #include "physical/physical_model.h"
 #include "physical/proximity.h"
@@ -194,4 +195,12 @@ BENCHMARK(BM_PhysicalModel)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The kernels the programs choose, so that the stages run as they do in them.
+int main(int argc, char** argv) {
+  ostrel::physical::ChooseProcessorKernels();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

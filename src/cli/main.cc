@@ -38,6 +38,7 @@
 #include "export/physical_export.h"
 #include "export/touchstone.h"
 #include "ostrel/version.h"
+#include "physical/dense_algebra.h"
 
 namespace {
 
@@ -917,6 +918,7 @@ int Run(int argc, char** argv, std::string& doing) {
 // Any fault ends the command with status 1 and its reason on stderr, never with a crash; the
 // report and the exports are written only once all of them are made, so none is left behind.
 int main(int argc, char** argv) {
+  ostrel::physical::ChooseProcessorKernels();
   std::string doing;
   try {
     return Run(argc, argv, doing);

@@ -2,6 +2,7 @@
 
 #include <cblas.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "base/stage_error.h"
@@ -18,6 +19,7 @@ struct Library {
   decltype(&dpotrf_) potrf = nullptr;
   decltype(&cblas_dtrsm) trsm = nullptr;
   decltype(&cblas_dgemm) gemm = nullptr;
+  char* (*kernels)() = nullptr;
   bool calls_one_at_a_time = false;  // the variant without threads: its buffers take no lock
 };
 
@@ -28,6 +30,7 @@ Library Load() {
   blas.Find("dpotrf_", library.potrf);
   blas.Find("cblas_dtrsm", library.trsm);
   blas.Find("cblas_dgemm", library.gemm);
+  blas.Find("openblas_get_corename", library.kernels);
   // OpenBLAS built with threads of its own (another variant of the library may be installed in
   // place of the serial one) would split every call among them: one thread per call, always.
   void (*set_threads)(int) = nullptr;
@@ -57,6 +60,25 @@ std::mutex& CallLock() {
 int Size(Eigen::Index n) { return static_cast<int>(n); }
 
 }  // namespace
+
+void ChooseProcessorKernels() {
+  constexpr const char* kName = "OPENBLAS_CORETYPE";
+  if (std::getenv(kName) != nullptr) return;
+  __builtin_cpu_init();
+  const char* kernels = nullptr;
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) {
+    kernels = "SkylakeX";
+  } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    kernels = __builtin_cpu_is("amd") ? "Zen" : "Haswell";
+  }
+  if (kernels != nullptr) ::setenv(kName, kernels, 0);
+}
+
+std::string LinearAlgebraKernels() {
+  const char* name = Blas().kernels();
+  return name != nullptr ? name : "";
+}
 
 LinearAlgebraCall::LinearAlgebraCall() {
   if (Blas().calls_one_at_a_time) lock_ = std::unique_lock(CallLock());

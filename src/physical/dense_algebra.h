@@ -2,6 +2,7 @@
 
 #include <Eigen/Core>
 #include <mutex>
+#include <string>
 
 // Dense Cholesky factorisations and solves of symmetric positive definite matrices (potential
 // coefficients, inductances) through LAPACK and BLAS as OpenBLAS provides them: its kernels are
@@ -18,6 +19,20 @@ namespace ostrel::physical {
 // this holds the one lock of the library's calls, so its calls run one at a time; the variant
 // with threads (the package's dependency, set to one thread a call) locks its table itself, and
 // then this holds nothing.
+// Names the library's kernels for this processor in the library's environment variable
+// OPENBLAS_CORETYPE, unless it is set already: SkylakeX where the processor and the system run
+// AVX-512 (F, DQ, BW, VL), Haswell (on AMD's processors Zen) where they run AVX2 with fused
+// multiply-adds, and nothing otherwise. The library knows processors by their model numbers as
+// they were at its release (0.3.21 on Debian 12) and gives one it does not know its plain
+// x86-64 kernels (Prescott, SSE3): on a Xeon of family 6, model 207, its products and
+// factorisations ran at a third of their speed, a fifth of the 100,100-wire model's time. Call it
+// at the start of main, before any thread runs (the environment is not safe to change while
+// another thread reads it) and before the library is loaded (it reads the variable then).
+void ChooseProcessorKernels();
+
+// The name of the kernels the library runs (its openblas_get_corename), loading it.
+std::string LinearAlgebraKernels();
+
 class LinearAlgebraCall {
  public:
   LinearAlgebraCall();

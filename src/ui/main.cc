@@ -12,6 +12,7 @@
 #include "app/workspace.h"
 #include "base/text.h"
 #include "ostrel/version.h"
+#include "physical/dense_algebra.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -142,6 +143,7 @@ std::string StartProblem(const WindowArguments& args, const std::string& current
 }  // namespace
 
 int main(int argc, char** argv) {
+  ostrel::physical::ChooseProcessorKernels();
   // Answered before the toolkit starts, so that they work without a display.
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

@@ -3,8 +3,10 @@
 
 #include "physical/dense_algebra.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 #include <thread>
 #include <utility>
@@ -43,6 +45,26 @@ TEST(DenseAlgebra, FactorisationsOnTwoThreadsGiveTheFactorsMadeInTurn) {
     factor_half(0);
     other.join();
     EXPECT_EQ(wrong[0] + wrong[1], 0) << "of " << kMatrices * rounds << ", " << n << " x " << n;
+  }
+}
+
+// A processor the library did not know at its release gets its plain x86-64 kernels unless the
+// program names them; a name the library does not take leaves them too.
+TEST(DenseAlgebra, KernelsFitTheProcessor) {
+  if (std::getenv("OPENBLAS_CORETYPE") != nullptr) GTEST_SKIP() << "kernels named by the user";
+  if (::dlopen("libopenblas.so.0", RTLD_NOW | RTLD_NOLOAD) != nullptr) {
+    GTEST_SKIP() << "the library was loaded before this test";
+  }
+  ChooseProcessorKernels();
+  const std::string kernels = LinearAlgebraKernels();
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) {
+    EXPECT_EQ(kernels, "SkylakeX");
+  } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    EXPECT_TRUE(kernels == "Haswell" || kernels == "Zen") << kernels;
+  } else {
+    EXPECT_FALSE(kernels.empty());
   }
 }
 
