@@ -106,16 +106,26 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
              {Room(scratch.rhs, layout.size * count), size, cylinders},
              {Room(scratch.mean, count * layout.size), cylinders, size}};
   // Without the plane a cylinder answers the other sense alone: only the two blocks that carry
-  // one sense to the other are written, and only they are cleared (see ClearSameSenseBlocks).
+  // one sense to the other are written (see ClearSameSenseBlocks), each entry once, and of them
+  // only the parts where a cylinder would answer itself are cleared.
   if (section.plane) {
     sys.reflect_t.setZero();
+    sys.rhs.setZero();
+    sys.mean.setZero();
   } else {
-    const auto half = static_cast<Eigen::Index>(layout.half);
-    sys.reflect_t.topRightCorner(half, half).setZero();
-    sys.reflect_t.bottomLeftCorner(half, half).setZero();
+    for (std::size_t k = 0; k < count; ++k) {
+      const auto own = static_cast<Eigen::Index>(layout.orders[k]);
+      const auto at0 = static_cast<Eigen::Index>(layout.At(k, 1, 0));
+      const auto at1 = static_cast<Eigen::Index>(layout.At(k, 1, 1));
+      const auto column = static_cast<Eigen::Index>(k);
+      sys.reflect_t.block(at0, at1, own, own).setZero();
+      sys.reflect_t.block(at1, at0, own, own).setZero();
+      sys.rhs.block(at0, column, own, 1).setZero();
+      sys.rhs.block(at1, column, own, 1).setZero();
+      sys.mean.block(column, at0, 1, own).setZero();
+      sys.mean.block(column, at1, 1, own).setZero();
+    }
   }
-  sys.rhs.setZero();
-  sys.mean.setZero();
   const std::size_t stride = scratch.line_factor.size();
   const std::vector<Complex>& factor = scratch.factor;
   const std::vector<Complex>& line_factor = scratch.line_factor;
@@ -182,6 +192,62 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
         sys.mean(k, layout.At(m, n, from_sense[family])) += sign * powers[n];
     }
   };
+  // Without the plane each entry has one part, and a pair's four blocks come from one list of
+  // powers: cylinder k answers m's harmonics through (a / d)^p and their conjugates, m answers
+  // k's through the same with every odd power negated (the `add_source` calls below with sign
+  // 1, the same products on the same operands, without a signed copy of the powers for each).
+  // Each entry is written, not added to a cleared one: x + 0 gives the same bits as 0 + x (a
+  // negative zero becomes a positive one).
+  if (!section.plane) {
+    Complex* const alternate = Room(scratch.alternate, 2 * static_cast<std::size_t>(top) + 1);
+    const auto answer = [&](std::size_t k, std::size_t m, const Complex* power) {
+      const int lk = layout.orders[k], nm = layout.orders[m];
+      const auto column = [&](int sense) {
+        return static_cast<Eigen::Index>(layout.At(m, 1, sense));
+      };
+      for (int l = 1; l <= lk; ++l) {
+        const std::size_t row0 = layout.At(k, l, 0), row1 = layout.At(k, l, 1);
+        const double* lf =
+            reinterpret_cast<const double*>(&line_factor[static_cast<std::size_t>(l)]);
+        const double rr = lf[0], ri = lf[1];
+        const double ur = power[l].real(), ui = power[l].imag();
+        double* to1 = reinterpret_cast<double*>(
+            &sys.rhs(static_cast<Eigen::Index>(row1), static_cast<Eigen::Index>(m)));
+        double* to0 = reinterpret_cast<double*>(
+            &sys.rhs(static_cast<Eigen::Index>(row0), static_cast<Eigen::Index>(m)));
+        to1[0] = (rr * ur - ri * ui) + 0.0;
+        to1[1] = (rr * ui + ri * ur) + 0.0;
+        to0[0] = (rr * ur - ri * -ui) + 0.0;
+        to0[1] = (rr * -ui + ri * ur) + 0.0;
+        Complex* out1 = &sys.reflect_t(column(0), static_cast<Eigen::Index>(row1));
+        Complex* out0 = &sys.reflect_t(column(1), static_cast<Eigen::Index>(row0));
+        const Complex* f = &factor[static_cast<std::size_t>(l) * stride];
+        const Complex* p = &power[static_cast<std::size_t>(l)];
+        for (int n = 1; n <= nm; ++n) {
+          const double fr = f[n].real(), fi = f[n].imag(), pr = p[n].real(), pi = p[n].imag();
+          out1[n - 1] = Complex((fr * pr - fi * pi) + 0.0, (fr * pi + fi * pr) + 0.0);
+          out0[n - 1] = Complex((fr * pr - fi * -pi) + 0.0, (fr * -pi + fi * pr) + 0.0);
+        }
+      }
+      for (int n = 1; n <= nm; ++n) {
+        const Complex from = power[n];
+        sys.mean(static_cast<Eigen::Index>(k), column(0) + n - 1) =
+            Complex(from.real() + 0.0, from.imag() + 0.0);
+        sys.mean(static_cast<Eigen::Index>(k), column(1) + n - 1) =
+            Complex(from.real() + 0.0, -from.imag() + 0.0);
+      }
+    };
+    for (std::size_t k = 0; k < count; ++k) {
+      for (std::size_t m = k + 1; m < count; ++m) {
+        const int both = layout.orders[k] + layout.orders[m];
+        make_base(section.centres_m[k] - section.centres_m[m], both);
+        for (int p = 0; p <= both; ++p) alternate[p] = p % 2 == 0 ? base[p] : -base[p];
+        answer(k, m, base);
+        answer(m, k, alternate);
+      }
+    }
+    return sys;
+  }
   // The image of A(z) is -A(conj z): the conjugate family of m becomes the analytic one of its
   // image and the other way round, with the opposite sign. Each entry takes its direct part
   // before its image part. For k < m: c_m - c_k = -(c_k - c_m) and c_m - conj(c_k) =

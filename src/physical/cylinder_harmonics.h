@@ -50,7 +50,7 @@ struct HarmonicScratch {
   std::vector<Complex> reflection, factor, line_factor;
   std::vector<int> orders;
   std::vector<std::size_t> first;
-  std::vector<Complex> reflect_t, rhs, mean, base, powers, mean_row, solution, next;
+  std::vector<Complex> reflect_t, rhs, mean, base, powers, alternate, mean_row, solution, next;
 };
 
 // Row `row` of the same matrix alone (one solve of the transposed system, iterated to 1e-5),
