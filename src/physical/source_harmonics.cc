@@ -33,15 +33,6 @@ int Orders(double radius_m, double closest_m, double source_m, double tolerance)
   return std::clamp(orders, 1, kMaxOrders);
 }
 
-// Adds c * alpha (conjugate false) or c * conj(alpha) (true) to the real rows (re, im) of an
-// equation, alpha's real and imaginary parts being the unknowns (x, y).
-void AddTerm(RowMatrix& m, Eigen::Index row, Eigen::Index col, Complex c, bool conjugate) {
-  m(row, col) += c.real();
-  m(row + 1, col) += c.imag();
-  m(row, col + 1) += conjugate ? c.imag() : -c.imag();
-  m(row + 1, col + 1) += conjugate ? -c.real() : c.real();
-}
-
 // The change of the harmonics in a sweep, relative to them (squared), at which the sweeps stop:
 // the column then has its last 1e-9, far below the series' own cut (`tolerance`, 1e-4).
 constexpr double kSweepTolerance = 1e-18;
@@ -118,8 +109,8 @@ std::vector<double> SourceHarmonics(const SourceSection& section, std::vector<do
   // Re[beta_l ((z - c_k) / a)^l], is cancelled on its surface by alpha_(k,l) = -conj(beta_l):
   // rows (k, l) hold alpha_(k,l) + conj(beta_l) = 0, two real rows each.
   const Eigen::Index unknowns = first[count];
-  RowMatrix system = RowMatrix::Zero(unknowns, unknowns);
-  system.diagonal().setOnes();
+  // Every entry is written below: left uninitialised.
+  RowMatrix system(unknowns, unknowns);
   Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
   // (a / d)^p of each cylinder k with each other cylinder m, d = c_k - c_m, and with each image,
   // d = c_k - conj(c_m), for p up to the orders of both (the most that the pair uses; the
@@ -168,30 +159,61 @@ std::vector<double> SourceHarmonics(const SourceSection& section, std::vector<do
       }
     }
   }
+  // Each block (k, m) is written in one pass, the wire's and the image's terms together; every
+  // entry once, begun from 0 (or the identity's 1) as if the system had been cleared first
+  // (x + 0 is 0 + x to the bit, a negative zero included).
   for (std::size_t k = 0; k < count; ++k) {
     for (std::size_t m = 0; m < count; ++m) {
-      for (int image = 0; image < static_cast<int>(images); ++image) {
-        if (image == 0 && m == k) continue;
-        const Complex* powers = powers_of(k, m, image);
-        const double sign = image == 1 ? -1.0 : 1.0;
-        for (int l = 1; l <= orders[k]; ++l) {
-          const Eigen::Index row = first[k] + 2 * (l - 1);
-          const double alternate = l % 2 == 0 ? 1.0 : -1.0;
-          if (m == 0) {
-            // The unit source -ln|z - c_0| (its image +ln|z - conj c_0|): beta_l gains
-            // (-1)^l (a / d)^l / l; conj(beta_l) moves to the right-hand side.
+      const bool direct = m != k;
+      const Complex* wire_powers = direct ? powers_of(k, m, 0) : nullptr;
+      const Complex* image_powers = section.plane ? powers_of(k, m, 1) : nullptr;
+      for (int l = 1; l <= orders[k]; ++l) {
+        const Eigen::Index row = first[k] + 2 * (l - 1);
+        const double alternate = l % 2 == 0 ? 1.0 : -1.0;
+        if (m == 0) {
+          // The unit source -ln|z - c_0| (its image +ln|z - conj c_0|): beta_l gains
+          // (-1)^l (a / d)^l / l; conj(beta_l) moves to the right-hand side.
+          const auto add_source = [&](const Complex* powers, double sign) {
+            if (powers == nullptr) return;
             const Complex beta = sign * alternate / l * powers[static_cast<std::size_t>(l)];
             rhs(row) -= beta.real();
             rhs(row + 1) += beta.imag();
+          };
+          add_source(wire_powers, 1.0);
+          add_source(image_powers, -1.0);
+        }
+        double* upper = &system(row, first[m]);
+        double* lower = &system(row + 1, first[m]);
+        for (int n = 1; n <= orders[m]; ++n) {
+          // beta_l gains alpha (or, for the image, -conj(alpha)) times
+          // (-1)^l binom(n + l - 1, l) (a / d)^(n + l); conj(beta_l) takes conj(alpha)
+          // (for the image, -alpha) times the conjugate factor: c conj(alpha) adds (re c, im c)
+          // to alpha's real part's column and (im c, -re c) to its imaginary part's, c alpha
+          // (re c, im c) and (-im c, re c).
+          const double one = direct || n != l ? 0.0 : 1.0;
+          double e00 = one, e10 = 0, e01 = 0, e11 = one;
+          const auto at = static_cast<std::size_t>(n + l);
+          if (direct) {
+            const double s = alternate * binom(n, l);
+            const double re = wire_powers[at].real() * s, im = -wire_powers[at].imag() * s;
+            e00 = re + 0.0;
+            e10 = im + 0.0;
+            e01 = im + 0.0;
+            e11 = -re + 0.0;
           }
-          for (int n = 1; n <= orders[m]; ++n) {
-            // beta_l gains alpha (or, for the image, -conj(alpha)) times
-            // (-1)^l binom(n + l - 1, l) (a / d)^(n + l); conj(beta_l) takes conj(alpha)
-            // (for the image, -alpha) times the conjugate factor.
-            const Complex f =
-                sign * alternate * binom(n, l) * std::conj(powers[static_cast<std::size_t>(n + l)]);
-            AddTerm(system, row, first[m] + 2 * (n - 1), f, image == 0);
+          if (image_powers != nullptr) {
+            const double s = -alternate * binom(n, l);
+            const double re = image_powers[at].real() * s, im = -image_powers[at].imag() * s;
+            e00 += re;
+            e10 += im;
+            e01 += -im;
+            e11 += re;
           }
+          const auto col = static_cast<std::ptrdiff_t>(2 * (n - 1));
+          upper[col] = e00;
+          upper[col + 1] = e01;
+          lower[col] = e10;
+          lower[col + 1] = e11;
         }
       }
     }
