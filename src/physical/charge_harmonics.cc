@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
-#include <map>
 #include <numbers>
 #include <tuple>
 #include <unordered_map>
@@ -113,17 +112,18 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   // Each wire crosses the section where its piece that reaches the middle does (else its
   // nearest piece); wires by distance, a tie by index, so that the order does not depend on the
   // grid's.
-  std::map<std::size_t, const Beside*> crossing;
-  for (const Beside& b : beside) {
-    auto [it, fresh] = crossing.try_emplace(b.wire, &b);
-    const Beside& best = *it->second;
-    if (!fresh && std::tie(b.outside_m, b.distance_m, b.piece) <
-                      std::tie(best.outside_m, best.distance_m, best.piece)) {
-      it->second = &b;
-    }
-  }
   std::vector<const Beside*> members_by_distance;
-  for (const auto& [wire, b] : crossing) members_by_distance.push_back(b);
+  members_by_distance.reserve(beside.size());
+  for (const Beside& b : beside) members_by_distance.push_back(&b);
+  std::sort(members_by_distance.begin(), members_by_distance.end(),
+            [](const Beside* x, const Beside* y) {
+              return std::tie(x->wire, x->outside_m, x->distance_m, x->piece) <
+                     std::tie(y->wire, y->outside_m, y->distance_m, y->piece);
+            });
+  members_by_distance.erase(
+      std::unique(members_by_distance.begin(), members_by_distance.end(),
+                  [](const Beside* x, const Beside* y) { return x->wire == y->wire; }),
+      members_by_distance.end());
   std::sort(members_by_distance.begin(), members_by_distance.end(),
             [](const Beside* x, const Beside* y) {
               return std::tie(x->distance_m, x->wire) < std::tie(y->distance_m, y->wire);
@@ -132,8 +132,7 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   section.radius_m = a;
   section.plane = level;
   section.centres_m.push_back(Complex(0, level ? height : 0));
-  std::map<std::size_t, std::size_t> member_of;  // wire -> its place in the section
-  std::vector<std::size_t> wires{own.wire};
+  std::vector<std::size_t> wires{own.wire};  // by place in the section
   for (const Beside* b : members_by_distance) {
     // A wire that touches this one, or one already kept, is joined to it here.
     bool clear = !level || b->at.imag() > a * (1 + kTouching);
@@ -145,7 +144,6 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
     if (b->distance_m < settings.accurate_diameters * 2 * a) {
       row.close.push_back({own.wire, b->wire, b->distance_m / (2 * a), mid});
     }
-    member_of[b->wire] = section.centres_m.size();
     section.centres_m.push_back(b->at);
     wires.push_back(b->wire);
   }
@@ -161,7 +159,7 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   std::vector<double>* harmonics = nullptr;
   if (start != nullptr) {
     if (start->wires != wires || start->level != level) start->harmonics.clear();
-    start->wires = std::move(wires);
+    start->wires = wires;
     start->level = level;
     harmonics = &start->harmonics;
   }
@@ -178,9 +176,10 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   };
   for (const Beside& b : own_wire) add(b, 0, own_closest);
   for (const Beside& b : beside) {
-    const auto k = member_of.find(b.wire);
-    if (k == member_of.end()) continue;
-    add(b, k->second, std::abs(section.centres_m[k->second] - section.centres_m[0]));
+    const auto k = std::find(wires.begin() + 1, wires.end(), b.wire) - wires.begin();
+    if (k == std::ssize(wires)) continue;
+    const auto place = static_cast<std::size_t>(k);
+    add(b, place, std::abs(section.centres_m[place] - section.centres_m[0]));
   }
   std::sort(row.entries.begin(), row.entries.end(),
             [](const auto& x, const auto& y) { return x.piece < y.piece; });
