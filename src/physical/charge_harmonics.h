@@ -67,7 +67,7 @@ struct SweepStart {
 // The rows of any of a set of pieces, each found when asked for: a cluster of a large package
 // needs its pieces' rows only while it is solved. Piece i's row is the one ComputeChargeHarmonics
 // gives it, whichever pieces were asked for before and on whichever thread; with a start, to the
-// sweeps' tolerance (1e-9 of the harmonics).
+// sweeps' tolerance (1e-7 of the harmonics).
 class ChargeHarmonicRows {
  public:
   ChargeHarmonicRows(std::vector<ChargePiece> pieces, double depth_m, double eps_f_m,
