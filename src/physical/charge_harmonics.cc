@@ -79,6 +79,7 @@ FoundRow PieceRow(const std::vector<ChargePiece>& pieces, const std::vector<Poin
   // Pieces of this wire (the ones it runs on through the station) and of the wires beside it,
   // within the reach along it too.
   std::vector<Beside> own_wire, beside;
+  beside.reserve(64);  // about 50 at the pitch of a dense package: grown once or not at all
   // (The middles first, squared: most of the grid's pieces lie beyond them.)
   const double within_m = 2 * reach_m + 0.5 * (length + longest_m);
   grid.Near(mid, [&](std::size_t j) {
