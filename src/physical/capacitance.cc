@@ -186,14 +186,14 @@ double RunSelf(double length_m, double radius_m) {
   return length_m > 0 ? SurfaceSelfIntegral(length_m, radius_m) : 0.0;
 }
 
+constexpr double kUnitWeights[4] = {1, 1, 1, 1};
+
 // 1/R integral by a 2 x 2 Gauss-Legendre rule on the axes, from the Gauss points of the two
 // pieces: for well-separated pieces.
 double FarIntegral(const Point3 (&pa)[2], double la, const Point3 (&pb)[2], double lb) {
-  double sum = 0;
-  for (const auto& x : pa) {
-    for (const auto& y : pb) sum += 1 / Norm(Sub(x, y));
-  }
-  return sum * 0.25 * la * lb;
+  const double apart[4] = {Norm(Sub(pa[0], pb[0])), Norm(Sub(pa[0], pb[1])),
+                           Norm(Sub(pa[1], pb[0])), Norm(Sub(pa[1], pb[1]))};
+  return WeightedInverseSum(apart, kUnitWeights) * 0.25 * la * lb;
 }
 
 // Nodes and weights of the 4-point and the 3-point Gauss-Legendre rule on [0, 1] (Abramowitz and
@@ -233,15 +233,13 @@ template <int N>
                                                    const double (&weight)[N]) {
   double sum = 0;
   for (int i = 0; i < N; ++i) {
-    double inverse[N];
+    double apart[N];
     for (int k = 0; k < N; ++k) {
       const double dx = a.x[0][i] - b.x[0][k], dy = a.x[1][i] - b.x[1][k];
       const double dz = a.x[2][i] - b.x[2][k];
-      inverse[k] = weight[k] / std::sqrt(dx * dx + dy * dy + dz * dz);
+      apart[k] = std::sqrt(dx * dx + dy * dy + dz * dz);
     }
-    double row = 0;
-    for (double v : inverse) row += v;
-    sum += weight[i] * row;
+    sum += weight[i] * WeightedInverseSum(apart, weight);
   }
   return sum * la * lb;
 }
@@ -356,8 +354,9 @@ using PointRows = Eigen::Array<double, Eigen::Dynamic, 3>;
 
 // The far rule's 2 x 2 Gauss sum, (1/4) l_a l_b sum of 1 / |x - y| over the Gauss points x of
 // pieces a (rows `first` on: their two points g0, g1 and lengths) and y of piece b (yb, lb),
-// element by element. Compiled for AVX2 as well, chosen when the program starts: the same
-// operations in the same order for each element, so the same bits on any processor.
+// element by element, each element's four inverses as one quotient (as FarIntegral). Compiled
+// for AVX2 as well, chosen when the program starts: the same operations in the same order for
+// each element, so the same bits on any processor.
 [[gnu::target_clones("avx2", "default")]] void FarSums(const double* g0x, const double* g0y,
                                                        const double* g0z, const double* g1x,
                                                        const double* g1y, const double* g1z,
@@ -365,13 +364,14 @@ using PointRows = Eigen::Array<double, Eigen::Dynamic, 3>;
                                                        const Point3 (&yb)[2], double lb,
                                                        double* out) {
   for (std::size_t k = 0; k < count; ++k) {
-    const auto inverse = [&](double x, double y, double z, const Point3& p) {
+    const auto distance = [&](double x, double y, double z, const Point3& p) {
       const double dx = x - p.x, dy = y - p.y, dz = z - p.z;
-      return 1 / std::sqrt(dx * dx + dy * dy + dz * dz);
+      return std::sqrt(dx * dx + dy * dy + dz * dz);
     };
-    const double sum =
-        inverse(g0x[k], g0y[k], g0z[k], yb[0]) + inverse(g0x[k], g0y[k], g0z[k], yb[1]) +
-        inverse(g1x[k], g1y[k], g1z[k], yb[0]) + inverse(g1x[k], g1y[k], g1z[k], yb[1]);
+    const double apart[4] = {
+        distance(g0x[k], g0y[k], g0z[k], yb[0]), distance(g0x[k], g0y[k], g0z[k], yb[1]),
+        distance(g1x[k], g1y[k], g1z[k], yb[0]), distance(g1x[k], g1y[k], g1z[k], yb[1])};
+    const double sum = WeightedInverseSum(apart, kUnitWeights);
     out[k] = sum * 0.25 * length[k] * lb;
   }
 }

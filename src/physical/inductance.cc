@@ -36,7 +36,7 @@ constexpr std::array<double, 2> kGauss2Nodes = {-0.57735026918962576450914878050
 constexpr std::array<double, 4> kGauss4Nodes = {
     -0.861136311594052575223946488893, -0.339981043584856264802665759103,
     0.339981043584856264802665759103, 0.861136311594052575223946488893};
-constexpr std::array<double, 4> kGauss4Weights = {
+constexpr double kGauss4Weights[4] = {
     0.347854845137453857373063949222, 0.652145154862546142626936050778,
     0.652145154862546142626936050778, 0.347854845137453857373063949222};
 
@@ -136,9 +136,10 @@ WireLoop BuildLoop(const Conductor& c, double depth_m, bool posts = true) {
   return loop;
 }
 
-// The 16 terms w_i w_j / |r_i - s_j| side by side (coordinate by coordinate, as NodePoint and
-// Norm compute them), then summed in order: compiled for AVX2 as well, chosen when the program
-// starts, with the same bits on any processor.
+// The 16 terms w_i w_j / |r_i - s_j|: the distances side by side (coordinate by coordinate, as
+// NodePoint and Norm compute them), each row's four inverses summed as one quotient
+// (WeightedInverseSum; the four rows side by side), the rows in order: compiled for AVX2 as
+// well, chosen when the program starts, with the same bits on any processor.
 [[gnu::target_clones("avx2", "default")]] double GaussPair4(const Piece& p, const Piece& q) {
   double rx[4], ry[4], rz[4], sx[4], sy[4], sz[4];
   for (std::size_t i = 0; i < 4; ++i) {
@@ -148,16 +149,15 @@ WireLoop BuildLoop(const Conductor& c, double depth_m, bool posts = true) {
     sx[i] = q.centre.x + tq * q.u.x, sy[i] = q.centre.y + tq * q.u.y,
     sz[i] = q.centre.z + tq * q.u.z;
   }
-  double term[16];
+  double sum = 0;
   for (std::size_t i = 0; i < 4; ++i) {
+    double apart[4];
     for (std::size_t j = 0; j < 4; ++j) {
       const double dx = rx[i] - sx[j], dy = ry[i] - sy[j], dz = rz[i] - sz[j];
-      term[4 * i + j] =
-          kGauss4Weights[i] * kGauss4Weights[j] / std::sqrt(dx * dx + dy * dy + dz * dz);
+      apart[j] = std::sqrt(dx * dx + dy * dy + dz * dz);
     }
+    sum += kGauss4Weights[i] * WeightedInverseSum(apart, kGauss4Weights);
   }
-  double sum = 0;
-  for (const double t : term) sum += t;
   return sum * p.length * q.length / 4;
 }
 

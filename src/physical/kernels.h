@@ -1,11 +1,32 @@
 #pragma once
 
+#include <cstddef>
+
 #include "physical/physical_model.h"
 
 // The integrals of 1/R over straight pieces of wire that both the partial inductances
 // (Ruehli: Lp = mu0 / (4 pi) (t1 . t2) N) and the potential coefficients of piece charges
 // (P = N / (4 pi eps l1 l2)) are made of. Lengths in metres; N in metres.
 namespace ostrel::physical {
+
+// sum over k of w_k / s_k for N distances s_k > 0, as one quotient (sum over k of w_k times the
+// product of the other distances, over the product of all) where N quotients would be: the Gauss
+// rules' square roots and quotients share the processor's divider, which bounds their sums. With
+// no term negative nothing cancels: as exact as the N quotients, to a few units in the last place.
+// N up to 4 keeps the products of the distances of a package in range.
+template <std::size_t N>
+[[gnu::always_inline]] inline double WeightedInverseSum(const double (&s)[N],
+                                                        const double (&w)[N]) {
+  static_assert(N >= 1 && N <= 4);
+  double before[N], after[N];  // the products of the distances before and after each
+  before[0] = 1;
+  for (std::size_t k = 1; k < N; ++k) before[k] = before[k - 1] * s[k - 1];
+  after[N - 1] = 1;
+  for (std::size_t k = N - 1; k > 0; --k) after[k - 1] = after[k] * s[k];
+  double numerator = 0;
+  for (std::size_t k = 0; k < N; ++k) numerator += w[k] * (before[k] * after[k]);
+  return numerator / (before[N - 1] * s[N - 1]);
+}
 
 // N = integral over piece a, integral over piece b of dl_a dl_b / |r_a - r_b|, for two
 // filaments (the axes of two pieces) a0-a1 and b0-b1 in any relative position: parallel,

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -117,6 +118,25 @@ TEST(FilamentPairIntegral, MatchesQuadratureInEveryRelativePosition) {
     const Case& c = cases[k];
     EXPECT_NEAR(FilamentPairIntegral(c.a0, c.a1, c.b0, c.b1), ref[k][0], 1e-9 * ref[k][0]);
     EXPECT_NEAR(FilamentPairIntegral(c.b1, c.b0, c.a0, c.a1), ref[k][0], 1e-9 * ref[k][0]);
+  }
+}
+
+TEST(WeightedInverseSum, MatchesTheQuotientsOverAPackagesRangeOfDistances) {
+  // From a tenth of a micron (Gauss points of touching pieces) to a metre, mixed in one sum.
+  constexpr double w4[4] = {0.35, 0.65, 0.65, 0.35}, w3[3] = {5.0 / 18, 8.0 / 18, 5.0 / 18};
+  const std::vector<std::array<double, 4>> fours = {{1e-7, 1e-7, 1e-7, 1e-7},
+                                                    {1.0, 1.0, 1.0, 1.0},
+                                                    {1e-7, 1.0, 3e-4, 2e-5},
+                                                    {25e-6, 26e-6, 24e-6, 25.5e-6},
+                                                    {0.8, 1e-7, 0.9, 1e-7}};
+  for (const auto& f : fours) {
+    const double s4[4] = {f[0], f[1], f[2], f[3]}, s3[3] = {f[0], f[1], f[2]};
+    long double sum4 = 0, sum3 = 0;
+    for (int k = 0; k < 4; ++k) sum4 += static_cast<long double>(w4[k]) / s4[k];
+    for (int k = 0; k < 3; ++k) sum3 += static_cast<long double>(w3[k]) / s3[k];
+    SCOPED_TRACE(std::to_string(f[0]) + " " + std::to_string(f[1]) + " " + std::to_string(f[2]));
+    EXPECT_NEAR(WeightedInverseSum(s4, w4), sum4, 4e-16 * sum4);
+    EXPECT_NEAR(WeightedInverseSum(s3, w3), sum3, 4e-16 * sum3);
   }
 }
 
