@@ -391,13 +391,14 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
   // The far-pair rule (FarIntegral, IsFar) for a whole column at once, from the pieces' middles
   // and Gauss points as columns; the pairs that are not far are then done one by one.
   PointRows mid(n, 3), gauss0(n, 3), gauss1(n, 3);
-  Eigen::ArrayXd length(n);
+  Eigen::ArrayXd length(n), inverse_length(n);
   for (Eigen::Index i = 0; i < n; ++i) {
     const Piece& a = pieces[static_cast<std::size_t>(i)];
     mid.row(i) << a.mid.x, a.mid.y, a.mid.z;
     gauss0.row(i) << a.gauss[0].x, a.gauss[0].y, a.gauss[0].z;
     gauss1.row(i) << a.gauss[1].x, a.gauss[1].y, a.gauss[1].z;
     length(i) = a.length_m;
+    inverse_length(i) = 1 / a.length_m;
   }
   auto far_integrals = [&](Eigen::Index first, const Point3(&pb)[2], double lb) {
     Eigen::ArrayXd sums(n - first);
@@ -461,7 +462,7 @@ bool FillPotentialMatrix(const std::vector<Piece>& pieces, double eps_f_m, bool 
         }
       }
       p.col(j).tail(count) =
-          (direct - image) / (4 * kPi * eps_f_m * length.tail(count) * b.length_m);
+          (direct - image) * (inverse_length.tail(count) * (1 / (4 * kPi * eps_f_m * b.length_m)));
       finite[static_cast<std::size_t>(j)] = p.col(j).tail(count).allFinite();
     });
   fault.Rethrow();
