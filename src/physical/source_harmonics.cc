@@ -13,6 +13,22 @@ namespace {
 
 using Complex = std::complex<double>;
 constexpr int kMaxOrders = 40;
+// binom(n + l - 1, l) at [n][l] for n, l up to kMaxOrders (row 0 unused), by its recurrence in l
+// from binom(n + 0 - 1, 0) = 1: made once, when the program is compiled, where every section made
+// them again (a chain of quotients as long as its harmonics squared).
+struct Binomials {
+  double at[kMaxOrders + 1][kMaxOrders + 1];
+};
+constexpr Binomials MakeBinomials() {
+  Binomials b{};
+  for (int n = 1; n <= kMaxOrders; ++n) {
+    b.at[n][0] = 1;
+    for (int l = 1; l <= kMaxOrders; ++l) b.at[n][l] = b.at[n][l - 1] * (n + l - 1) / l;
+  }
+  return b;
+}
+constexpr Binomials kBinomials = MakeBinomials();
+
 // The system by rows: its equations are built along the rows, and solved a cylinder's rows at a
 // time.
 using RowMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
@@ -88,7 +104,6 @@ std::vector<double> SourceHarmonics(const SourceSection& section, std::vector<do
   // Harmonics on each cylinder, and where its unknowns start.
   std::vector<int> orders(count);
   std::vector<Eigen::Index> first(count + 1, 0);
-  int most = 0;
   for (std::size_t m = 0; m < count; ++m) {
     double closest = std::numeric_limits<double>::infinity();  // squared until the end
     for (std::size_t k = 0; k < count; ++k) {
@@ -96,14 +111,7 @@ std::vector<double> SourceHarmonics(const SourceSection& section, std::vector<do
       if (section.plane) closest = std::min(closest, std::norm(c[m] - std::conj(c[k])));
     }
     orders[m] = Orders(a, std::sqrt(closest), std::abs(c[m] - c[0]), section.tolerance);
-    most = std::max(most, orders[m]);
     first[m + 1] = first[m] + 2 * orders[m];
-  }
-  // binom(n + l - 1, l), n, l in 1..most.
-  Eigen::MatrixXd binom(most + 1, most + 1);
-  for (int n = 1; n <= most; ++n) {
-    binom(n, 0) = 1;
-    for (int l = 1; l <= most; ++l) binom(n, l) = binom(n, l - 1) * (n + l - 1) / l;
   }
   // Harmonic n of cylinder m is Re[alpha (a / (z - c_m))^n], its image -Re[conj(alpha)
   // (a / (z - conj c_m))^n]. The field falling on cylinder k, in its local harmonics
@@ -195,7 +203,7 @@ std::vector<double> SourceHarmonics(const SourceSection& section, std::vector<do
           double e00 = one, e10 = 0, e01 = 0, e11 = one;
           const auto at = static_cast<std::size_t>(n + l);
           if (direct) {
-            const double s = alternate * binom(n, l);
+            const double s = alternate * kBinomials.at[n][l];
             const double re = wire_powers[at].real() * s, im = -wire_powers[at].imag() * s;
             e00 = re + 0.0;
             e10 = im + 0.0;
@@ -203,7 +211,7 @@ std::vector<double> SourceHarmonics(const SourceSection& section, std::vector<do
             e11 = -re + 0.0;
           }
           if (image_powers != nullptr) {
-            const double s = -alternate * binom(n, l);
+            const double s = -alternate * kBinomials.at[n][l];
             const double re = image_powers[at].real() * s, im = -image_powers[at].imag() * s;
             e00 += re;
             e10 += im;
