@@ -50,9 +50,13 @@ Layout MakeLayout(const CrossSection& section, int available, HarmonicScratch& s
 }
 
 // The multiple-scattering system (I - R A) x = R B q and the mean field C x, where g = A x + B q
-// is the field falling on each cylinder in its local harmonics and R the reflection;
-// `reflect_t` holds (R A)^T, whose columns run along the harmonics of one source cylinder. The
-// three lie in a scratch's storage.
+// is the field falling on each cylinder in its local harmonics and R the reflection. With the
+// plane, `reflect_t` holds (R A)^T, whose columns run along the harmonics of one source cylinder.
+// Without it a cylinder answers in the other sense alone, and the two non-zero blocks of (R A)^T
+// are H diag(r) and conj(H) diag(r), r the reflections of the answering cylinder's harmonics
+// (the translation's binomials and signs are real): `reflect_t` then holds H alone, half the
+// size, and the reflections are applied to the vector it multiplies. The three lie in a
+// scratch's storage.
 struct System {
   Eigen::Map<Eigen::MatrixXcd> reflect_t, rhs, mean;
 };
@@ -63,10 +67,17 @@ Complex* Room(std::vector<Complex>& buffer, std::size_t size) {
   return buffer.data();
 }
 
+// The reflection of each harmonic of one sense, in the layout's order: r_n of cylinder m's n.
+void Reflections(const Layout& layout, const std::vector<Complex>& reflection, Complex* r) {
+  for (std::size_t m = 0; m < layout.orders.size(); ++m) {
+    std::copy_n(reflection.begin(), layout.orders[m], r + layout.first[m]);
+  }
+}
+
 // The factors of each entry of (R A)^T that do not depend on where the cylinders lie,
-// r_l (-1)^l binom(n + l - 1, l) at [l * stride + n], and the line source's factors
-// r_l (-1)^l / (2 l) at [l], for harmonics up to the reflection's: made again only when the
-// reflection differs from the one they were made for.
+// r_l (-1)^l binom(n + l - 1, l) at [l * stride + n] (and without r_l, for H), and the line
+// source's factors r_l (-1)^l / (2 l) at [l], for harmonics up to the reflection's: made again
+// only when the reflection differs from the one they were made for.
 void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch) {
   if (scratch.reflection == reflection && !scratch.factor.empty()) return;
   const int top = static_cast<int>(reflection.size());
@@ -78,11 +89,14 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
     for (int l = 1; l <= top; ++l) binom(n, l) = binom(n, l - 1) * (n + l - 1) / l;
   }
   scratch.factor.assign(stride * stride, Complex(0));
+  scratch.signed_binom.assign(stride * stride, 0.0);
   for (int l = 1; l <= top; ++l) {
-    const Complex r = reflection[static_cast<std::size_t>(l) - 1] * (l % 2 == 0 ? 1.0 : -1.0);
+    const double alternate = l % 2 == 0 ? 1.0 : -1.0;
+    const Complex r = reflection[static_cast<std::size_t>(l) - 1] * alternate;
     for (int n = 1; n <= top; ++n) {
-      scratch.factor[static_cast<std::size_t>(l) * stride + static_cast<std::size_t>(n)] =
-          Complex(binom(n, l) * r.real(), binom(n, l) * r.imag());
+      const std::size_t at = static_cast<std::size_t>(l) * stride + static_cast<std::size_t>(n);
+      scratch.factor[at] = Complex(binom(n, l) * r.real(), binom(n, l) * r.imag());
+      scratch.signed_binom[at] = alternate * binom(n, l);
     }
   }
   scratch.line_factor.assign(stride, Complex(0));
@@ -101,13 +115,13 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
   const double a = section.radius_m;
   const int top = *std::max_element(layout.orders.begin(), layout.orders.end());
   const auto size = static_cast<Eigen::Index>(layout.size);
+  const auto coupled = section.plane ? size : static_cast<Eigen::Index>(layout.half);
   const auto cylinders = static_cast<Eigen::Index>(count);
-  System sys{{Room(scratch.reflect_t, layout.size * layout.size), size, size},
+  System sys{{Room(scratch.reflect_t, std::size_t(coupled * coupled)), coupled, coupled},
              {Room(scratch.rhs, layout.size * count), size, cylinders},
              {Room(scratch.mean, count * layout.size), cylinders, size}};
-  // Without the plane a cylinder answers the other sense alone: only the two blocks that carry
-  // one sense to the other are written (see ClearSameSenseBlocks), each entry once, and of them
-  // only the parts where a cylinder would answer itself are cleared.
+  // Without the plane each entry of H is written once, and only the parts where a cylinder would
+  // answer itself are cleared.
   if (section.plane) {
     sys.reflect_t.setZero();
     sys.rhs.setZero();
@@ -118,8 +132,7 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
       const auto at0 = static_cast<Eigen::Index>(layout.At(k, 1, 0));
       const auto at1 = static_cast<Eigen::Index>(layout.At(k, 1, 1));
       const auto column = static_cast<Eigen::Index>(k);
-      sys.reflect_t.block(at0, at1, own, own).setZero();
-      sys.reflect_t.block(at1, at0, own, own).setZero();
+      sys.reflect_t.block(at0, at0, own, own).setZero();
       sys.rhs.block(at0, column, own, 1).setZero();
       sys.rhs.block(at1, column, own, 1).setZero();
       sys.mean.block(column, at0, 1, own).setZero();
@@ -136,13 +149,17 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
   Complex* const powers = Room(scratch.powers, 2 * static_cast<std::size_t>(top) + 1);
   const auto make_base = [&](Complex d, int count_p) {
     // a / d without the library's guarded complex division (d is never near 0 or overflow), and
-    // its powers multiplied out by hand (all finite: no checks for infinite parts).
-    const Complex u = (a / std::norm(d)) * std::conj(d);
+    // its powers multiplied out by hand (all finite: no checks for infinite parts), the even and
+    // the odd ones as two chains by u^2, which the processor runs side by side.
+    const auto times = [](Complex x, Complex y) {
+      return Complex(x.real() * y.real() - x.imag() * y.imag(),
+                     x.real() * y.imag() + x.imag() * y.real());
+    };
+    const Complex u = (a / std::norm(d)) * std::conj(d), u2 = times(u, u);
     base[0] = 1;
-    for (int p = 1; p <= count_p; ++p) {
-      const Complex b = base[static_cast<std::size_t>(p) - 1];
-      base[static_cast<std::size_t>(p)] = Complex(b.real() * u.real() - b.imag() * u.imag(),
-                                                  b.real() * u.imag() + b.imag() * u.real());
+    base[1] = u;
+    for (int p = 2; p <= count_p; ++p) {
+      base[static_cast<std::size_t>(p)] = times(base[static_cast<std::size_t>(p) - 2], u2);
     }
   };
   // A source at offset d = c_k - c_source: a line source of sign `sign` and harmonics whose
@@ -192,14 +209,12 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
         sys.mean(k, layout.At(m, n, from_sense[family])) += sign * powers[n];
     }
   };
-  // Without the plane each entry has one part, and a pair's four blocks come from one list of
-  // powers: cylinder k answers m's harmonics through (a / d)^p and their conjugates, m answers
-  // k's through the same with every odd power negated (the `add_source` calls below with sign
-  // 1, the same products on the same operands, without a signed copy of the powers for each).
-  // Each entry is written, not added to a cleared one: x + 0 gives the same bits as 0 + x (a
-  // negative zero becomes a positive one).
+  // Without the plane each entry has one part, and a pair's two blocks of H come from one list of
+  // powers: cylinder k answers m's harmonics through (a / d)^p, m answers k's through the same
+  // with every odd power negated.
   if (!section.plane) {
     Complex* const alternate = Room(scratch.alternate, 2 * static_cast<std::size_t>(top) + 1);
+    const std::vector<double>& signed_binom = scratch.signed_binom;
     const auto answer = [&](std::size_t k, std::size_t m, const Complex* power) {
       const int lk = layout.orders[k], nm = layout.orders[m];
       const auto column = [&](int sense) {
@@ -215,26 +230,24 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
             &sys.rhs(static_cast<Eigen::Index>(row1), static_cast<Eigen::Index>(m)));
         double* to0 = reinterpret_cast<double*>(
             &sys.rhs(static_cast<Eigen::Index>(row0), static_cast<Eigen::Index>(m)));
-        to1[0] = (rr * ur - ri * ui) + 0.0;
-        to1[1] = (rr * ui + ri * ur) + 0.0;
-        to0[0] = (rr * ur - ri * -ui) + 0.0;
-        to0[1] = (rr * -ui + ri * ur) + 0.0;
-        Complex* out1 = &sys.reflect_t(column(0), static_cast<Eigen::Index>(row1));
-        Complex* out0 = &sys.reflect_t(column(1), static_cast<Eigen::Index>(row0));
-        const Complex* f = &factor[static_cast<std::size_t>(l) * stride];
-        const Complex* p = &power[static_cast<std::size_t>(l)];
+        to1[0] = rr * ur - ri * ui;
+        to1[1] = rr * ui + ri * ur;
+        to0[0] = rr * ur + ri * ui;
+        to0[1] = ri * ur - rr * ui;
+        // Column (k, l) of H: harmonics n of m in a row, (-1)^l binom(n + l - 1, l) (a/d)^(n+l).
+        double* out =
+            reinterpret_cast<double*>(&sys.reflect_t(column(0), static_cast<Eigen::Index>(row0)));
+        const double* s = &signed_binom[static_cast<std::size_t>(l) * stride];
+        const double* p = reinterpret_cast<const double*>(&power[static_cast<std::size_t>(l)]);
         for (int n = 1; n <= nm; ++n) {
-          const double fr = f[n].real(), fi = f[n].imag(), pr = p[n].real(), pi = p[n].imag();
-          out1[n - 1] = Complex((fr * pr - fi * pi) + 0.0, (fr * pi + fi * pr) + 0.0);
-          out0[n - 1] = Complex((fr * pr - fi * -pi) + 0.0, (fr * -pi + fi * pr) + 0.0);
+          out[2 * n - 2] = s[n] * p[2 * n];
+          out[2 * n - 1] = s[n] * p[2 * n + 1];
         }
       }
       for (int n = 1; n <= nm; ++n) {
         const Complex from = power[n];
-        sys.mean(static_cast<Eigen::Index>(k), column(0) + n - 1) =
-            Complex(from.real() + 0.0, from.imag() + 0.0);
-        sys.mean(static_cast<Eigen::Index>(k), column(1) + n - 1) =
-            Complex(from.real() + 0.0, -from.imag() + 0.0);
+        sys.mean(static_cast<Eigen::Index>(k), column(0) + n - 1) = from;
+        sys.mean(static_cast<Eigen::Index>(k), column(1) + n - 1) = std::conj(from);
       }
     };
     for (std::size_t k = 0; k < count; ++k) {
@@ -273,13 +286,17 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
   return sys;
 }
 
-// Clears the blocks of (R A)^T that carry one sense to the same, which BuildSystem leaves as
-// they were without the plane: before the whole matrix is used.
-void ClearSameSenseBlocks(System& sys, const CrossSection& section) {
-  if (section.plane) return;
-  const Eigen::Index half = sys.reflect_t.rows() / 2;
-  sys.reflect_t.topLeftCorner(half, half).setZero();
-  sys.reflect_t.bottomRightCorner(half, half).setZero();
+// (R A)^T whole: with the plane as built, without it from H and the reflections.
+Eigen::MatrixXcd WholeTransfer(const System& sys, const CrossSection& section, const Layout& layout,
+                               const std::vector<Complex>& reflection) {
+  if (section.plane) return sys.reflect_t;
+  const auto half = static_cast<Eigen::Index>(layout.half);
+  Eigen::VectorXcd r(half);
+  Reflections(layout, reflection, r.data());
+  Eigen::MatrixXcd whole = Eigen::MatrixXcd::Zero(2 * half, 2 * half);
+  whole.topRightCorner(half, half) = sys.reflect_t * r.asDiagonal();
+  whole.bottomLeftCorner(half, half) = sys.reflect_t.conjugate() * r.asDiagonal();
+  return whole;
 }
 
 void CheckFinite(bool finite) {
@@ -326,10 +343,9 @@ Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
   const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()), scratch);
   if (layout.size == 0) return Eigen::MatrixXcd::Zero(count, count);
   MakeTables(reflection, scratch);
-  System sys = BuildSystem(section, layout, scratch);
-  ClearSameSenseBlocks(sys, section);
-  const Eigen::MatrixXcd matrix =
-      Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect_t.transpose();
+  const System sys = BuildSystem(section, layout, scratch);
+  const Eigen::MatrixXcd matrix = Eigen::MatrixXcd::Identity(layout.size, layout.size) -
+                                  WholeTransfer(sys, section, layout, reflection).transpose();
   const Eigen::MatrixXcd m = sys.mean * matrix.partialPivLu().solve(sys.rhs);
   CheckFinite(m.allFinite());
   return 0.5 * (m + m.transpose());
@@ -359,6 +375,10 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
   }
   bool converged = false;
   const auto half = static_cast<Eigen::Index>(layout.half);
+  // Without the plane: the reflection of each harmonic of one sense, and the vector H multiplies.
+  Eigen::Map<Eigen::VectorXcd> r(Room(scratch.reflections, layout.half), section.plane ? 0 : half);
+  Eigen::Map<Eigen::VectorXcd> scaled(Room(scratch.scaled, layout.half), section.plane ? 0 : half);
+  if (!section.plane) Reflections(layout, reflection, r.data());
   for (int step = 0; step < kMaxReflections && !converged; ++step) {
     const Eigen::Map<const Eigen::VectorXcd> w(old_at, size);
     Eigen::Map<Eigen::VectorXcd> next(new_at, size);
@@ -367,19 +387,19 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
       AddComplexProduct(sys.reflect_t, w, next);
     } else {
       // Each sense is answered by the other alone: the new coefficients of sense 0 already feed
-      // those of sense 1 (Gauss-Seidel), two reflections a pass over the two non-zero blocks.
-      AddComplexProduct(sys.reflect_t.topRightCorner(half, half), w.tail(half), next.head(half));
-      AddComplexProduct(sys.reflect_t.bottomLeftCorner(half, half), next.head(half),
-                        next.tail(half));
+      // those of sense 1 (Gauss-Seidel), two reflections a pass, H (r w_1) and conj(H) (r w_0).
+      scaled = r.cwiseProduct(w.tail(half));
+      AddComplexProduct(sys.reflect_t, scaled, next.head(half));
+      scaled = r.cwiseProduct(next.head(half));
+      AddComplexProduct(sys.reflect_t, scaled, next.tail(half), true);
     }
     converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
     std::swap(old_at, new_at);
   }
   Eigen::Map<Eigen::VectorXcd> w(old_at, size);
   if (!converged) {
-    ClearSameSenseBlocks(sys, section);
-    const Eigen::MatrixXcd matrix =
-        Eigen::MatrixXcd::Identity(layout.size, layout.size) - sys.reflect_t;
+    const Eigen::MatrixXcd matrix = Eigen::MatrixXcd::Identity(layout.size, layout.size) -
+                                    WholeTransfer(sys, section, layout, reflection);
     w = matrix.partialPivLu().solve(c);
   }
   const Eigen::VectorXcd m = sys.rhs.transpose() * w;

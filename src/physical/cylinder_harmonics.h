@@ -48,9 +48,11 @@ Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
 // a section costs no allocation.
 struct HarmonicScratch {
   std::vector<Complex> reflection, factor, line_factor;
+  std::vector<double> signed_binom;
   std::vector<int> orders;
   std::vector<std::size_t> first;
-  std::vector<Complex> reflect_t, rhs, mean, base, powers, alternate, mean_row, solution, next;
+  std::vector<Complex> reflect_t, rhs, mean, base, powers, alternate, mean_row, solution, next,
+      reflections, scaled;
 };
 
 // Row `row` of the same matrix alone (one solve of the transposed system, iterated to 1e-5),

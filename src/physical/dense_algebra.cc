@@ -125,18 +125,22 @@ void SolveWithLowerFactor(const Eigen::Ref<const Eigen::MatrixXd>& l,
 
 namespace {
 
-// y += A x on the interleaved real and imaginary parts of `rows` x `cols` A.
+// y += A x, or conj(A) x, on the interleaved real and imaginary parts of `rows` x `cols` A.
 // Column j of `a` starts at a + 2 * j * stride (`stride` complex elements apart).
+template <bool kConjugate>
 [[gnu::target_clones("avx2", "default")]] void AddInterleavedProduct(
     const double* __restrict a, std::size_t rows, std::size_t cols, std::size_t stride,
     const double* __restrict x, double* __restrict y) {
+  // The imaginary parts of A with their sign: conj(A) x differs from A x in it alone (exact).
+  constexpr double kSign = kConjugate ? -1.0 : 1.0;
   std::size_t j = 0;
   for (; j + 1 < cols; j += 2) {
     const double xr0 = x[2 * j], xi0 = x[2 * j + 1], xr1 = x[2 * j + 2], xi1 = x[2 * j + 3];
     const double* a0 = a + 2 * j * stride;
     const double* a1 = a0 + 2 * stride;
     for (std::size_t i = 0; i < rows; ++i) {
-      const double r0 = a0[2 * i], i0 = a0[2 * i + 1], r1 = a1[2 * i], i1 = a1[2 * i + 1];
+      const double r0 = a0[2 * i], i0 = kSign * a0[2 * i + 1], r1 = a1[2 * i],
+                   i1 = kSign * a1[2 * i + 1];
       y[2 * i] = (y[2 * i] + (r0 * xr0 - i0 * xi0)) + (r1 * xr1 - i1 * xi1);
       y[2 * i + 1] = (y[2 * i + 1] + (r0 * xi0 + i0 * xr0)) + (r1 * xi1 + i1 * xr1);
     }
@@ -145,8 +149,9 @@ namespace {
     const double xr = x[2 * j], xi = x[2 * j + 1];
     const double* a0 = a + 2 * j * stride;
     for (std::size_t i = 0; i < rows; ++i) {
-      y[2 * i] += a0[2 * i] * xr - a0[2 * i + 1] * xi;
-      y[2 * i + 1] += a0[2 * i] * xi + a0[2 * i + 1] * xr;
+      const double r0 = a0[2 * i], i0 = kSign * a0[2 * i + 1];
+      y[2 * i] += r0 * xr - i0 * xi;
+      y[2 * i + 1] += r0 * xi + i0 * xr;
     }
   }
 }
@@ -154,15 +159,21 @@ namespace {
 }  // namespace
 
 void AddComplexProduct(const Eigen::Ref<const Eigen::MatrixXcd>& a,
-                       const Eigen::Ref<const Eigen::VectorXcd>& x,
-                       Eigen::Ref<Eigen::VectorXcd> y) {
+                       const Eigen::Ref<const Eigen::VectorXcd>& x, Eigen::Ref<Eigen::VectorXcd> y,
+                       bool conjugate) {
   if (a.rows() != y.size() || a.cols() != x.size()) {
     throw StageError("a complex product of sizes that do not match");
   }
-  AddInterleavedProduct(reinterpret_cast<const double*>(a.data()), std::size_t(a.rows()),
-                        std::size_t(a.cols()), std::size_t(a.outerStride()),
-                        reinterpret_cast<const double*>(x.data()),
-                        reinterpret_cast<double*>(y.data()));
+  const auto* a_parts = reinterpret_cast<const double*>(a.data());
+  const auto* x_parts = reinterpret_cast<const double*>(x.data());
+  auto* y_parts = reinterpret_cast<double*>(y.data());
+  const auto rows = std::size_t(a.rows()), cols = std::size_t(a.cols());
+  const auto stride = std::size_t(a.outerStride());
+  if (conjugate) {
+    AddInterleavedProduct<true>(a_parts, rows, cols, stride, x_parts, y_parts);
+  } else {
+    AddInterleavedProduct<false>(a_parts, rows, cols, stride, x_parts, y_parts);
+  }
 }
 
 }  // namespace ostrel::physical

@@ -60,11 +60,12 @@ void SubtractProduct(const Eigen::Ref<const Eigen::MatrixXd>& a,
 void SolveWithLowerFactor(const Eigen::Ref<const Eigen::MatrixXd>& l,
                           Eigen::Ref<Eigen::MatrixXd> x);
 
-// y += A x for a complex A (column-major, or a block of such a matrix): each element's products
-// added to it column by column in order, the same sums on every processor, two columns a pass and
-// with AVX2 where the processor has it (no fused multiply-adds, so the bits do not change with
-// the instructions).
+// y += A x, or conj(A) x when `conjugate`, for a complex A (column-major, or a block of such a
+// matrix): each element's products added to it column by column in order, the same sums on every
+// processor, two columns a pass and with AVX2 where the processor has it (no fused multiply-adds,
+// so the bits do not change with the instructions).
 void AddComplexProduct(const Eigen::Ref<const Eigen::MatrixXcd>& a,
-                       const Eigen::Ref<const Eigen::VectorXcd>& x, Eigen::Ref<Eigen::VectorXcd> y);
+                       const Eigen::Ref<const Eigen::VectorXcd>& x, Eigen::Ref<Eigen::VectorXcd> y,
+                       bool conjugate = false);
 
 }  // namespace ostrel::physical
