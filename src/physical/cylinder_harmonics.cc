@@ -75,7 +75,8 @@ void Reflections(const Layout& layout, const std::vector<Complex>& reflection, C
 }
 
 // The factors of each entry of (R A)^T that do not depend on where the cylinders lie,
-// r_l (-1)^l binom(n + l - 1, l) at [l * stride + n] (and without r_l, for H), and the line
+// r_l (-1)^l binom(n + l - 1, l) at [l * stride + n] (and without r_l, for H, followed by the
+// same with (-1)^n in place of (-1)^l, for the mirror of a pair), and the line
 // source's factors r_l (-1)^l / (2 l) at [l], for harmonics up to the reflection's: made again
 // only when the reflection differs from the one they were made for.
 void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch) {
@@ -89,7 +90,7 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
     for (int l = 1; l <= top; ++l) binom(n, l) = binom(n, l - 1) * (n + l - 1) / l;
   }
   scratch.factor.assign(stride * stride, Complex(0));
-  scratch.signed_binom.assign(stride * stride, 0.0);
+  scratch.signed_binom.assign(2 * stride * stride, 0.0);
   for (int l = 1; l <= top; ++l) {
     const double alternate = l % 2 == 0 ? 1.0 : -1.0;
     const Complex r = reflection[static_cast<std::size_t>(l) - 1] * alternate;
@@ -97,6 +98,7 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
       const std::size_t at = static_cast<std::size_t>(l) * stride + static_cast<std::size_t>(n);
       scratch.factor[at] = Complex(binom(n, l) * r.real(), binom(n, l) * r.imag());
       scratch.signed_binom[at] = alternate * binom(n, l);
+      scratch.signed_binom[stride * stride + at] = (n % 2 == 0 ? 1.0 : -1.0) * binom(n, l);
     }
   }
   scratch.line_factor.assign(stride, Complex(0));
@@ -211,11 +213,10 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
   };
   // Without the plane each entry has one part, and a pair's two blocks of H come from one list of
   // powers: cylinder k answers m's harmonics through (a / d)^p, m answers k's through the same
-  // with every odd power negated.
+  // with every odd power negated (`mirror`), which the signs of the tables and of the line
+  // source's factors carry: the same products of the same magnitudes (negation is exact).
   if (!section.plane) {
-    Complex* const alternate = Room(scratch.alternate, 2 * static_cast<std::size_t>(top) + 1);
-    const std::vector<double>& signed_binom = scratch.signed_binom;
-    const auto answer = [&](std::size_t k, std::size_t m, const Complex* power) {
+    const auto answer = [&](std::size_t k, std::size_t m, bool mirror) {
       const int lk = layout.orders[k], nm = layout.orders[m];
       const auto column = [&](int sense) {
         return static_cast<Eigen::Index>(layout.At(m, 1, sense));
@@ -224,8 +225,9 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
         const std::size_t row0 = layout.At(k, l, 0), row1 = layout.At(k, l, 1);
         const double* lf =
             reinterpret_cast<const double*>(&line_factor[static_cast<std::size_t>(l)]);
-        const double rr = lf[0], ri = lf[1];
-        const double ur = power[l].real(), ui = power[l].imag();
+        const double odd = mirror && l % 2 == 1 ? -1.0 : 1.0;
+        const double rr = odd * lf[0], ri = odd * lf[1];
+        const double ur = base[l].real(), ui = base[l].imag();
         double* to1 = reinterpret_cast<double*>(
             &sys.rhs(static_cast<Eigen::Index>(row1), static_cast<Eigen::Index>(m)));
         double* to0 = reinterpret_cast<double*>(
@@ -237,15 +239,16 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
         // Column (k, l) of H: harmonics n of m in a row, (-1)^l binom(n + l - 1, l) (a/d)^(n+l).
         double* out =
             reinterpret_cast<double*>(&sys.reflect_t(column(0), static_cast<Eigen::Index>(row0)));
-        const double* s = &signed_binom[static_cast<std::size_t>(l) * stride];
-        const double* p = reinterpret_cast<const double*>(&power[static_cast<std::size_t>(l)]);
+        const double* s = &scratch.signed_binom[(mirror ? stride * stride : 0) +
+                                                static_cast<std::size_t>(l) * stride];
+        const double* p = reinterpret_cast<const double*>(&base[static_cast<std::size_t>(l)]);
         for (int n = 1; n <= nm; ++n) {
           out[2 * n - 2] = s[n] * p[2 * n];
           out[2 * n - 1] = s[n] * p[2 * n + 1];
         }
       }
       for (int n = 1; n <= nm; ++n) {
-        const Complex from = power[n];
+        const Complex from = mirror && n % 2 == 1 ? -base[n] : base[n];
         sys.mean(static_cast<Eigen::Index>(k), column(0) + n - 1) = from;
         sys.mean(static_cast<Eigen::Index>(k), column(1) + n - 1) = std::conj(from);
       }
@@ -254,9 +257,8 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
       for (std::size_t m = k + 1; m < count; ++m) {
         const int both = layout.orders[k] + layout.orders[m];
         make_base(section.centres_m[k] - section.centres_m[m], both);
-        for (int p = 0; p <= both; ++p) alternate[p] = p % 2 == 0 ? base[p] : -base[p];
-        answer(k, m, base);
-        answer(m, k, alternate);
+        answer(k, m, false);
+        answer(m, k, true);
       }
     }
     return sys;

@@ -51,8 +51,8 @@ struct HarmonicScratch {
   std::vector<double> signed_binom;
   std::vector<int> orders;
   std::vector<std::size_t> first;
-  std::vector<Complex> reflect_t, rhs, mean, base, powers, alternate, mean_row, solution, next,
-      reflections, scaled;
+  std::vector<Complex> reflect_t, rhs, mean, base, powers, mean_row, solution, next, reflections,
+      scaled;
 };
 
 // Row `row` of the same matrix alone (one solve of the transposed system, iterated to 1e-5),
