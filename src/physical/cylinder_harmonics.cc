@@ -14,10 +14,13 @@ namespace ostrel::physical {
 namespace {
 
 constexpr int kMaxOrders = 40;
-// The row solve iterates the reflections up to this many times, to this relative change (squared):
+// The row solve iterates the reflections up to this many times, to this relative error (squared):
 // 1e-5 of the correction, itself a few per cent of a wire's resistance at most.
 constexpr int kMaxReflections = 40;
 constexpr double kReflectionTolerance = 1e-10;
+// The error left after a pass is estimated from its change only while the changes fall at least
+// this fast from pass to pass (squared): then the iteration contracts as a geometric series.
+constexpr double kSteadyRate = 0.25;
 
 // The harmonic coefficients of all cylinders: cylinder m's harmonic n (1..orders[m]) in sense
 // 0, (a / (z - c))^n, and in sense 1, its conjugate (a / conj(z - c))^n; all of sense 0 first,
@@ -376,6 +379,7 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
     Eigen::Map<Eigen::VectorXcd>(old_at, size) = c;
   }
   bool converged = false;
+  double last_change = 0;  // the pass before's change (squared)
   const auto half = static_cast<Eigen::Index>(layout.half);
   // Without the plane: the reflection of each harmonic of one sense, and the vector H multiplies.
   Eigen::Map<Eigen::VectorXcd> r(Room(scratch.reflections, layout.half), section.plane ? 0 : half);
@@ -395,7 +399,17 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
       scaled = r.cwiseProduct(next.head(half));
       AddComplexProduct(sys.reflect_t, scaled, next.tail(half), true);
     }
-    converged = (next - w).squaredNorm() <= kReflectionTolerance * next.squaredNorm();
+    // A pass that changes the harmonics by delta, where the one before changed them by delta'
+    // (rate q = |delta| / |delta'|), leaves about q / (1 - q) |delta| of error: the rest of the
+    // geometric series. Only the first pass, or passes that fall slower, take |delta| itself.
+    const double change = (next - w).squaredNorm();
+    double left = change;
+    if (step > 0 && change < kSteadyRate * last_change) {
+      const double rate = std::sqrt(change / last_change), share = rate / (1 - rate);
+      left = change * share * share;
+    }
+    converged = left <= kReflectionTolerance * next.squaredNorm();
+    last_change = change;
     std::swap(old_at, new_at);
   }
   Eigen::Map<Eigen::VectorXcd> w(old_at, size);
