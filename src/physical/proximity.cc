@@ -458,6 +458,9 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
   std::vector<Rows> rows(solved.size());
   for (Rows& r : rows) r.partial.resize(count), r.loop.resize(count);
   std::vector<std::vector<ClosePair>> close(count);
+  // The wires' reflections at each frequency solved at, the same for every wire.
+  std::vector<std::vector<Complex>> reflections;
+  for (const double hz : solved) reflections.push_back(WireReflection(hz, radius_m, rho, 40));
   // One parallel loop over all wires, with no barrier until the last (a barrier every few wires
   // kept a thread waiting for the other's last wire, and for all of it when the system had set
   // the other aside). The calling thread reports the progress every 64 wires done; every wire
@@ -478,7 +481,7 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
                      close[i], settings.accurate_diameters * 2 * radius_m);
         for (std::size_t f = 0; f < solved.size(); ++f) {
           const double omega = 2 * std::numbers::pi * solved[f];
-          const std::vector<Complex> reflected = WireReflection(solved[f], radius_m, rho, 40);
+          const std::vector<Complex>& reflected = reflections[f];
           // The row's sums by wire, in the order the wires are first met; `slot`: where each
           // member of the station adds.
           struct Sum {
