@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <span>
 
 #include "base/stage_error.h"
@@ -58,10 +59,10 @@ Layout MakeLayout(const CrossSection& section, int available, HarmonicScratch& s
 // Without it a cylinder answers in the other sense alone, and the two non-zero blocks of (R A)^T
 // are H diag(r) and conj(H) diag(r), r the reflections of the answering cylinder's harmonics
 // (the translation's binomials and signs are real): `reflect_t` then holds H alone, half the
-// size, and the reflections are applied to the vector it multiplies. The three lie in a
-// scratch's storage.
+// size, and the reflections are applied to the vector it multiplies. `rhs_t` holds (R B)^T,
+// and `mean` the rows of C asked for. The three lie in a scratch's storage.
 struct System {
-  Eigen::Map<Eigen::MatrixXcd> reflect_t, rhs, mean;
+  Eigen::Map<Eigen::MatrixXcd> reflect_t, rhs_t, mean;
 };
 
 // Storage of `size` elements from `buffer`, which grows when it is too small and never shrinks.
@@ -113,23 +114,30 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
   scratch.reflection = reflection;
 }
 
-[[gnu::target_clones("avx2", "default")]] System BuildSystem(const CrossSection& section,
-                                                             const Layout& layout,
-                                                             HarmonicScratch& scratch) {
+// The system, with C's row `mean_of` alone when one is given (its only row), else all of C.
+[[gnu::target_clones("avx2", "default")]] System BuildSystem(
+    const CrossSection& section, const Layout& layout, HarmonicScratch& scratch,
+    std::optional<std::size_t> mean_of = std::nullopt) {
   const std::size_t count = section.centres_m.size();
   const double a = section.radius_m;
   const int top = *std::max_element(layout.orders.begin(), layout.orders.end());
   const auto size = static_cast<Eigen::Index>(layout.size);
   const auto coupled = section.plane ? size : static_cast<Eigen::Index>(layout.half);
   const auto cylinders = static_cast<Eigen::Index>(count);
+  const Eigen::Index means = mean_of ? 1 : cylinders;
   System sys{{Room(scratch.reflect_t, std::size_t(coupled * coupled)), coupled, coupled},
-             {Room(scratch.rhs, layout.size * count), size, cylinders},
-             {Room(scratch.mean, count * layout.size), cylinders, size}};
+             {Room(scratch.rhs_t, layout.size * count), cylinders, size},
+             {Room(scratch.mean, std::size_t(means) * layout.size), means, size}};
+  // Where cylinder k's row of C lies, or -1 where it is not asked for.
+  const auto mean_row = [&](std::size_t k) -> Eigen::Index {
+    if (!mean_of) return static_cast<Eigen::Index>(k);
+    return k == *mean_of ? 0 : -1;
+  };
   // Without the plane each entry of H is written once, and only the parts where a cylinder would
   // answer itself are cleared.
   if (section.plane) {
     sys.reflect_t.setZero();
-    sys.rhs.setZero();
+    sys.rhs_t.setZero();
     sys.mean.setZero();
   } else {
     for (std::size_t k = 0; k < count; ++k) {
@@ -138,10 +146,12 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
       const auto at1 = static_cast<Eigen::Index>(layout.At(k, 1, 1));
       const auto column = static_cast<Eigen::Index>(k);
       sys.reflect_t.block(at0, at0, own, own).setZero();
-      sys.rhs.block(at0, column, own, 1).setZero();
-      sys.rhs.block(at1, column, own, 1).setZero();
-      sys.mean.block(column, at0, 1, own).setZero();
-      sys.mean.block(column, at1, 1, own).setZero();
+      sys.rhs_t.block(column, at0, 1, own).setZero();
+      sys.rhs_t.block(column, at1, 1, own).setZero();
+      if (const Eigen::Index r = mean_row(k); r >= 0) {
+        sys.mean.block(r, at0, 1, own).setZero();
+        sys.mean.block(r, at1, 1, own).setZero();
+      }
     }
   }
   const std::size_t stride = scratch.line_factor.size();
@@ -196,7 +206,7 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
             reinterpret_cast<const double*>(&line_factor[static_cast<std::size_t>(l)]);
         const double rr = sign * lf[0], ri = sign * lf[1], ur = to[2 * l], ui = to[2 * l + 1];
         double* rhs = reinterpret_cast<double*>(
-            &sys.rhs(static_cast<Eigen::Index>(row), static_cast<Eigen::Index>(m)));
+            &sys.rhs_t(static_cast<Eigen::Index>(m), static_cast<Eigen::Index>(row)));
         rhs[0] += rr * ur - ri * ui;
         rhs[1] += rr * ui + ri * ur;
         // Column `row` of (R A)^T, harmonics n of m in a row: r_l binom(n + l - 1, l) (a/d)^(n+l)
@@ -210,8 +220,10 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
           out[n - 1] += sign > 0 ? term : -term;
         }
       }
-      for (int n = 1; n <= nm; ++n)
-        sys.mean(k, layout.At(m, n, from_sense[family])) += sign * powers[n];
+      if (const Eigen::Index r = mean_row(k); r >= 0) {
+        for (int n = 1; n <= nm; ++n)
+          sys.mean(r, layout.At(m, n, from_sense[family])) += sign * powers[n];
+      }
     }
   };
   // Without the plane each entry has one part, and a pair's two blocks of H come from one list of
@@ -232,9 +244,9 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
         const double rr = odd * lf[0], ri = odd * lf[1];
         const double ur = base[l].real(), ui = base[l].imag();
         double* to1 = reinterpret_cast<double*>(
-            &sys.rhs(static_cast<Eigen::Index>(row1), static_cast<Eigen::Index>(m)));
+            &sys.rhs_t(static_cast<Eigen::Index>(m), static_cast<Eigen::Index>(row1)));
         double* to0 = reinterpret_cast<double*>(
-            &sys.rhs(static_cast<Eigen::Index>(row0), static_cast<Eigen::Index>(m)));
+            &sys.rhs_t(static_cast<Eigen::Index>(m), static_cast<Eigen::Index>(row0)));
         to1[0] = rr * ur - ri * ui;
         to1[1] = rr * ui + ri * ur;
         to0[0] = rr * ur + ri * ui;
@@ -250,10 +262,11 @@ void MakeTables(const std::vector<Complex>& reflection, HarmonicScratch& scratch
           out[2 * n - 1] = s[n] * p[2 * n + 1];
         }
       }
-      for (int n = 1; n <= nm; ++n) {
+      const Eigen::Index r = mean_row(k);
+      for (int n = 1; r >= 0 && n <= nm; ++n) {
         const Complex from = mirror && n % 2 == 1 ? -base[n] : base[n];
-        sys.mean(static_cast<Eigen::Index>(k), column(0) + n - 1) = from;
-        sys.mean(static_cast<Eigen::Index>(k), column(1) + n - 1) = std::conj(from);
+        sys.mean(r, column(0) + n - 1) = from;
+        sys.mean(r, column(1) + n - 1) = std::conj(from);
       }
     };
     for (std::size_t k = 0; k < count; ++k) {
@@ -351,7 +364,7 @@ Eigen::MatrixXcd HarmonicCorrection(const CrossSection& section,
   const System sys = BuildSystem(section, layout, scratch);
   const Eigen::MatrixXcd matrix = Eigen::MatrixXcd::Identity(layout.size, layout.size) -
                                   WholeTransfer(sys, section, layout, reflection).transpose();
-  const Eigen::MatrixXcd m = sys.mean * matrix.partialPivLu().solve(sys.rhs);
+  const Eigen::MatrixXcd m = sys.mean * matrix.partialPivLu().solve(sys.rhs_t.transpose());
   CheckFinite(m.allFinite());
   return 0.5 * (m + m.transpose());
 }
@@ -363,14 +376,14 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
   const Layout layout = MakeLayout(section, static_cast<int>(reflection.size()), scratch);
   if (layout.size == 0) return Eigen::VectorXcd::Zero(count);
   MakeTables(reflection, scratch);
-  System sys = BuildSystem(section, layout, scratch);
+  System sys = BuildSystem(section, layout, scratch, row);
   const auto size = static_cast<Eigen::Index>(layout.size);
   // Row k of C S^-1 Rb is (S^-T C_k^T)^T Rb. S = I - RA, so w = C_k^T + (RA)^T w: iterated
   // (the multiple reflections, one per step) while that converges fast, else factorised. The
   // vectors lie in the scratch; each step's new one becomes the next step's old by a swap of
   // where they lie.
   Eigen::Map<Eigen::VectorXcd> c(Room(scratch.mean_row, layout.size), size);
-  c = sys.mean.row(static_cast<Eigen::Index>(row)).transpose();
+  c = sys.mean.row(0).transpose();
   Complex* old_at = Room(scratch.solution, layout.size);
   Complex* new_at = Room(scratch.next, layout.size);
   if (start != nullptr && start->size() == size) {
@@ -418,7 +431,8 @@ Eigen::VectorXcd HarmonicCorrectionRow(const CrossSection& section,
                                     WholeTransfer(sys, section, layout, reflection);
     w = matrix.partialPivLu().solve(c);
   }
-  const Eigen::VectorXcd m = sys.rhs.transpose() * w;
+  Eigen::VectorXcd m = Eigen::VectorXcd::Zero(static_cast<Eigen::Index>(count));
+  AddComplexProduct(sys.rhs_t, w, m);
   CheckFinite(m.allFinite());
   if (start != nullptr) *start = w;
   return m;

@@ -51,7 +51,7 @@ struct HarmonicScratch {
   std::vector<double> signed_binom;
   std::vector<int> orders;
   std::vector<std::size_t> first;
-  std::vector<Complex> reflect_t, rhs, mean, base, powers, mean_row, solution, next, reflections,
+  std::vector<Complex> reflect_t, rhs_t, mean, base, powers, mean_row, solution, next, reflections,
       scaled;
 };
 
