@@ -231,8 +231,11 @@ struct StationScratch {
   HarmonicScratch harmonics;
 };
 
-// Row 0 of the harmonic correction of a station's cross-section.
-Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
+// Row 0 of the harmonic correction of a station's cross-section. A far wire within `far_within_m`
+// of the station's own keeps kFarOrders without its nearest neighbour being sought: its nearest
+// lies at most that far, where HarmonicOrders, which falls with the distance, gives at least as
+// many (0: the reach is so wide that it might not).
+Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m, double far_within_m,
                             const std::vector<Complex>& reflection, StationScratch& scratch,
                             Eigen::VectorXcd& start) {
   CrossSection& section = scratch.section;
@@ -241,18 +244,21 @@ Eigen::VectorXcd StationRow(const Station& st, bool plane, double radius_m,
   section.centres_m.clear();
   section.orders.clear();
   for (const Member& m : st.members) section.centres_m.push_back(m.at);
+  const double near_m = kNearDiameters * 2 * radius_m;
   for (std::size_t k = 0; k < st.members.size(); ++k) {
     const Complex at = st.members[k].at;
+    const double own2 = std::norm(at - st.members[0].at);  // squared
+    if (own2 > near_m * near_m && own2 <= far_within_m * far_within_m) {
+      section.orders.push_back(kFarOrders);
+      continue;
+    }
     double closest2 = std::numeric_limits<double>::infinity();  // squared
     for (std::size_t m = 0; m < st.members.size(); ++m) {
       if (m != k) closest2 = std::min(closest2, std::norm(at - st.members[m].at));
       if (plane) closest2 = std::min(closest2, std::norm(at - std::conj(st.members[m].at)));
     }
     int orders = HarmonicOrders(radius_m, std::sqrt(closest2), kOrderTolerance);
-    const double near_m = kNearDiameters * 2 * radius_m;
-    if (std::norm(at - st.members[0].at) > near_m * near_m) {
-      orders = std::min(orders, kFarOrders);
-    }
+    if (own2 > near_m * near_m) orders = std::min(orders, kFarOrders);
     section.orders.push_back(orders);
   }
   return HarmonicCorrectionRow(section, reflection, 0, scratch.harmonics, &start);
@@ -458,6 +464,8 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
   std::vector<Rows> rows(solved.size());
   for (Rows& r : rows) r.partial.resize(count), r.loop.resize(count);
   std::vector<std::vector<ClosePair>> close(count);
+  const double far_within_m =
+      HarmonicOrders(radius_m, reach_m, kOrderTolerance) >= kFarOrders ? reach_m : 0;
   // The wires' reflections at each frequency solved at, the same for every wire.
   std::vector<std::vector<Complex>> reflections;
   for (const double hz : solved) reflections.push_back(WireReflection(hz, radius_m, rho, 40));
@@ -514,9 +522,9 @@ ProximityResult ComputeProximity(const std::vector<Conductor>& conductors, doubl
             previous = &st;
             Eigen::VectorXcd p, l;
             if (st.members.size() > 1)
-              p = StationRow(st, false, radius_m, reflected, scratch, start_partial);
+              p = StationRow(st, false, radius_m, far_within_m, reflected, scratch, start_partial);
             if (st.level)
-              l = StationRow(st, true, radius_m, reflected, scratch, start_loop);
+              l = StationRow(st, true, radius_m, far_within_m, reflected, scratch, start_loop);
             else
               start_loop.resize(0);
             for (std::size_t k = 0; k < st.members.size(); ++k) {
