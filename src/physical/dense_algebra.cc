@@ -126,11 +126,13 @@ void SolveWithLowerFactor(const Eigen::Ref<const Eigen::MatrixXd>& l,
 namespace {
 
 // y += A x, or conj(A) x, on the interleaved real and imaginary parts of `rows` x `cols` A.
-// Column j of `a` starts at a + 2 * j * stride (`stride` complex elements apart).
+// Column j of `a` starts at a + 2 * j * stride (`stride` complex elements apart). Inlined into
+// each of the two products below, and so compiled for each of their processors.
 template <bool kConjugate>
-[[gnu::target_clones("avx2", "default")]] void AddInterleavedProduct(
-    const double* __restrict a, std::size_t rows, std::size_t cols, std::size_t stride,
-    const double* __restrict x, double* __restrict y) {
+[[gnu::always_inline]] inline void InterleavedProduct(const double* __restrict a, std::size_t rows,
+                                                      std::size_t cols, std::size_t stride,
+                                                      const double* __restrict x,
+                                                      double* __restrict y) {
   // The imaginary parts of A with their sign: conj(A) x differs from A x in it alone (exact).
   constexpr double kSign = kConjugate ? -1.0 : 1.0;
   std::size_t j = 0;
@@ -156,6 +158,18 @@ template <bool kConjugate>
   }
 }
 
+[[gnu::target_clones("avx2", "default")]] void AddInterleavedProduct(
+    const double* __restrict a, std::size_t rows, std::size_t cols, std::size_t stride,
+    const double* __restrict x, double* __restrict y) {
+  InterleavedProduct<false>(a, rows, cols, stride, x, y);
+}
+
+[[gnu::target_clones("avx2", "default")]] void AddConjugateInterleavedProduct(
+    const double* __restrict a, std::size_t rows, std::size_t cols, std::size_t stride,
+    const double* __restrict x, double* __restrict y) {
+  InterleavedProduct<true>(a, rows, cols, stride, x, y);
+}
+
 }  // namespace
 
 void AddComplexProduct(const Eigen::Ref<const Eigen::MatrixXcd>& a,
@@ -170,9 +184,9 @@ void AddComplexProduct(const Eigen::Ref<const Eigen::MatrixXcd>& a,
   const auto rows = std::size_t(a.rows()), cols = std::size_t(a.cols());
   const auto stride = std::size_t(a.outerStride());
   if (conjugate) {
-    AddInterleavedProduct<true>(a_parts, rows, cols, stride, x_parts, y_parts);
+    AddConjugateInterleavedProduct(a_parts, rows, cols, stride, x_parts, y_parts);
   } else {
-    AddInterleavedProduct<false>(a_parts, rows, cols, stride, x_parts, y_parts);
+    AddInterleavedProduct(a_parts, rows, cols, stride, x_parts, y_parts);
   }
 }
 
