@@ -15,14 +15,15 @@ namespace {
 constexpr double kSkewMinSine = 1e-3;
 constexpr double kParallelMaxSine = 1e-8;
 
-// asinh(y / h) for h > 0, given r = sqrt(y^2 + h^2): ln((|y| + r) / h) with the sign of y, one
-// logarithm where asinh takes a root, a quotient and ln(1 + x). Its error is a few units in the
-// last place of 1 (not of the result when |y| is small beside h), well within what the four
-// corners' cancellation leaves of N.
+// asinh(y1 / h) - asinh(y2 / h) for h > 0, given r_k = sqrt(y_k^2 + h^2), as one logarithm:
+// each is ln((|y| + r) / h) with the sign of y (no cancellation in |y| + r, where asinh would
+// take a root and ln(1 + x)), and the two quotients are taken together. Its error is a few
+// units in the last place of 1, well within what the corners' cancellation leaves of N.
 template <typename Real>
-Real AsinhOf(Real y, Real r, Real h) {
-  const Real v = std::log((std::abs(y) + r) / h);
-  return y < 0 ? -v : v;
+Real AsinhDifference(Real y1, Real r1, Real y2, Real r2, Real h) {
+  const Real p1 = std::abs(y1) + r1, p2 = std::abs(y2) + r2;
+  const Real v = (y1 < 0) == (y2 < 0) ? std::log(p1 / p2) : std::log(p1 / h * (p2 / h));
+  return y1 < 0 ? -v : v;
 }
 
 // Antiderivative of 1/R for two skew lines, R^2 = s^2 + t^2 - 2 s t cos e + d^2, with s and t
@@ -31,23 +32,10 @@ Real AsinhOf(Real y, Real r, Real h) {
 //   F = s asinh((t - s cos e) / sqrt(s^2 sin^2 e + d^2))
 //     + t asinh((s - t cos e) / sqrt(t^2 sin^2 e + d^2))
 //     - (d / sin e) atan((d^2 cos e + s t sin^2 e) / (d R sin e)).
-// Its four corners cancel to about 2 eps / sin^2 e of N (eps the precision of Real). R is
-// summed as (t - s cos e)^2 + s^2 sin^2 e + d^2 for the first term and the last, and the other
-// way round for the second; `hs2` = s^2 sin^2 e + d^2 and `ht2` likewise, with their roots `hs`
-// and `ht`, are shared by the corners. Returns the first two terms; `r` receives R for the
-// last, which SkewIntegral takes for two corners at once.
-template <typename Real>
-Real SkewAsinhTerms(Real s, Real t, Real cos_e, Real hs2, Real hs, Real ht2, Real ht, Real& r) {
-  using std::sqrt;
-  const Real ys = t - s * cos_e, yt = s - t * cos_e;
-  r = sqrt(ys * ys + hs2);
-  Real f = 0;
-  if (s != 0) f += s * AsinhOf(ys, r, hs);
-  if (t != 0) f += t * AsinhOf(yt, sqrt(yt * yt + ht2), ht);
-  return f;
-}
-
-// N of two pieces on skew lines (unit vectors u, v; w = a0 - b0), in the precision Real.
+// Its four corners cancel to about 2 eps / sin^2 e of N (eps the precision of Real). The
+// corners that share an end share its factor s (or t) and its root sqrt(s^2 sin^2 e + d^2):
+// their inverse hyperbolic sines are taken as one difference each, four logarithms in all.
+// Returns N of two pieces on skew lines (unit vectors u, v; w = a0 - b0), in the precision Real.
 template <typename Real>
 double SkewIntegral(const Point3& u, const Point3& v, const Point3& w, double l1, double l2,
                     double spread2) {
@@ -69,11 +57,23 @@ double SkewIntegral(const Point3& u, const Point3& v, const Point3& w, double l1
     return End{x, x2, std::sqrt(x2)};
   };
   const End a = end(-s0), b = end(l1 - s0), c = end(-t0), e = end(l2 - t0);
-  Real r_be, r_ae, r_bc, r_ac;
-  const auto corner = [&](const End& s, const End& t, Real& r) {
-    return SkewAsinhTerms(s.at, t.at, cos_e, s.h2, s.h, t.h2, t.h, r);
+  // At corner (s, t): y = t - s cos e beside s's root, with R = sqrt(y^2 + h_s^2) (the last
+  // term's too), and y' = s - t cos e beside t's root.
+  struct Corner {
+    Real y, r, y_other, r_other;
   };
-  Real n = corner(b, e, r_be) - corner(a, e, r_ae) - corner(b, c, r_bc) + corner(a, c, r_ac);
+  const auto corner = [&](const End& s, const End& t) {
+    using std::sqrt;
+    const Real y = t.at - s.at * cos_e, y_other = s.at - t.at * cos_e;
+    return Corner{y, sqrt(y * y + s.h2), y_other, sqrt(y_other * y_other + t.h2)};
+  };
+  const Corner be = corner(b, e), ae = corner(a, e), bc = corner(b, c), ac = corner(a, c);
+  // F(b, e) - F(a, e) - F(b, c) + F(a, c), grouped by the factor s or t of each term.
+  Real n = 0;
+  if (b.at != 0) n += b.at * AsinhDifference(be.y, be.r, bc.y, bc.r, b.h);
+  if (a.at != 0) n -= a.at * AsinhDifference(ae.y, ae.r, ac.y, ac.r, a.h);
+  if (e.at != 0) n += e.at * AsinhDifference(be.y_other, be.r_other, ae.y_other, ae.r_other, e.h);
+  if (c.at != 0) n -= c.at * AsinhDifference(bc.y_other, bc.r_other, ac.y_other, ac.r_other, c.h);
   if (d > 0) {
     // The corners' inverse tangents of x / y (y > 0) two at a time: atan(x1 / y1) -
     // atan(x2 / y2) = atan2(x1 y2 - x2 y1, y1 y2 + x1 x2), whole, since the difference lies
@@ -81,7 +81,7 @@ double SkewIntegral(const Point3& u, const Point3& v, const Point3& w, double l1
     const Real dd_cos = d * d * cos_e, sin2 = sin_e * sin_e, d_sin = d * sin_e;
     const auto x = [&](const End& s, const End& t) { return dd_cos + s.at * t.at * sin2; };
     const Real x_be = x(b, e), x_ae = x(a, e), x_bc = x(b, c), x_ac = x(a, c);
-    const Real y_be = d_sin * r_be, y_ae = d_sin * r_ae, y_bc = d_sin * r_bc, y_ac = d_sin * r_ac;
+    const Real y_be = d_sin * be.r, y_ae = d_sin * ae.r, y_bc = d_sin * bc.r, y_ac = d_sin * ac.r;
     using std::atan2;
     n -= d / sin_e *
          (atan2(x_be * y_ae - x_ae * y_be, y_be * y_ae + x_be * x_ae) -
