@@ -336,11 +336,14 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
       for (std::size_t first = q_begin; first < q_end; first += kRun) {
         const std::size_t count = std::min(kRun, q_end - first);
         OnePointTerms(w, p, v, first, count, terms.data());
-        for (std::size_t k = 0; k < count; ++k) {
-          const std::size_t q = first + k;
-          if (loop_too) loop += terms[k];
-          if (p_wire && q >= v.wire_begin && q < v.wire_end) partial += terms[k];
+        if (loop_too) {
+          for (std::size_t k = 0; k < count; ++k) loop += terms[k];
         }
+        if (!p_wire) continue;
+        // The wires' own pieces of the run.
+        const std::size_t q_lo = std::max(first, v.wire_begin);
+        const std::size_t q_hi = std::min(first + count, v.wire_end);
+        for (std::size_t q = q_lo; q < q_hi; ++q) partial += terms[q - first];
       }
     }
     return {kMu0Over4PiHPerM * partial, kMu0Over4PiHPerM * loop};
