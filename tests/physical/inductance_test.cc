@@ -131,6 +131,43 @@ TEST(Inductance, FarPairRulesStayWithinATenthOfAPercentOfTheExactSums) {
   }
 }
 
+TEST(Inductance, AShortPieceBesideALongOneKeepsTheRulesAccuracy) {
+  // A 1 mm wire and a short one, each one piece, placed where each takes the fewest points its
+  // rule allows: the long one 8, 4 or 2 (the short one's nearest point 0.6, 1.2 or 2 lengths
+  // from its middle), the short one 1, 2 or 4. In line is the rules' worst; a near pair (the long
+  // one at 4 or 8 points) keeps the 4-point rule's 1e-4, a far one the 2-point rule's 8e-4.
+  const double l = 1e-3;
+  const Conductor long_wire = Straight({0, 0, 0}, {l, 0, 0});
+  struct Case {
+    const char* name;
+    Point3 a, b;
+    double tol;
+  };
+  const double s = 50e-6, c = std::sqrt(0.5) * 100e-6;
+  const std::vector<Case> cases = {
+      {"in line, 8 by 2", {1.101 * l, 0, 0}, {1.101 * l + s, 0, 0}, 1e-4},
+      // 1.6 lengths from the long one's middle, and 12.5 of its own: 2 points for each alone,
+      // 4 and 2 together.
+      {"in line, 4 by 2", {1.601 * l, 0, 0}, {1.601 * l + s, 0, 0}, 1e-4},
+      {"in line, 4 by 1", {1.701 * l, 0, 0}, {1.701 * l + 30e-6, 0, 0}, 1e-4},
+      {"in line, 2 by 1", {2.501 * l, 0, 0}, {2.501 * l + s, 0, 0}, 8e-4},
+      {"side by side, 8 by 2",
+       {0.5 * l - s / 2, 0.626 * l, 0},
+       {0.5 * l + s / 2, 0.626 * l, 0},
+       1e-4},
+      {"at 45 degrees, 8 by 4", {1.12 * l, 0, 0}, {1.12 * l + c, c, 0}, 1e-4},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const std::vector<Conductor> wires = {long_wire, Straight(k.a, k.b)};
+    const InductanceMatrices fast = ComputeInductance(wires, 1.0, 0);
+    const InductanceMatrices exact = ComputeInductance(wires, 1.0, 0, {}, {.exact_only = true});
+    const double got = fast.partial_h->At(1, 0), want = exact.partial_h->At(1, 0);
+    EXPECT_NE(got, want) << "a product rule, not the closed form";
+    EXPECT_NEAR(got, want, k.tol * std::abs(want));
+  }
+}
+
 TEST(Inductance, SparseLoopKeepsEveryCouplingAboveTheCutoffAndNoThreadCountChangesIt) {
   // Every fourth wire two and a half times as long: pairs of short wires reach less far than
   // pairs with a long one.
