@@ -492,15 +492,24 @@ PairSums MutualInductance(const WireLoop& w, const WireLoop& v, bool exact_only)
   const std::size_t q_end = loop_too ? v.pieces.size() : v.wire_end;
   const std::size_t images = v.pieces.size();  // the images' middles follow the pieces'
   constexpr std::size_t kRun = 32;
-  std::array<double, kRun> to_piece, to_image;
+  std::array<double, 2 * kRun> distances;
   for (std::size_t p = p_begin; p < p_end; ++p) {
     const Piece& a = w.pieces[p];
     const bool p_wire = p >= w.wire_begin && p < w.wire_end;
     for (std::size_t first = q_begin; first < q_end; first += kRun) {
       const std::size_t count = std::min(kRun, q_end - first);
-      // The distances of the middles for a run of v's pieces (and their images) side by side.
-      CentreDistances(a.centre, v, first, count, to_piece.data());
-      if (loop_too) CentreDistances(a.centre, v, images + first, count, to_image.data());
+      // The distances of the middles for a run of v's pieces (and their images) side by side:
+      // all of v's pieces and then all their images in one go where the run holds them all.
+      const double* to_piece = distances.data();
+      const double* to_image = distances.data() + count;
+      if (!loop_too) {
+        CentreDistances(a.centre, v, first, count, distances.data());
+      } else if (count == images) {
+        CentreDistances(a.centre, v, 0, 2 * count, distances.data());
+      } else {
+        CentreDistances(a.centre, v, first, count, distances.data());
+        CentreDistances(a.centre, v, images + first, count, distances.data() + count);
+      }
       for (std::size_t k = 0; k < count; ++k) {
         // A piece at a right angle to b can still meet b's image at another angle (tilted
         // pieces): each term is skipped only when its own directions are perpendicular.
