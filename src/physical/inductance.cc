@@ -290,12 +290,12 @@ double GaussProduct(const Piece& p, int n, const Piece& q, int m) {
 
 // The least apart / l from which a piece takes 1, 2, 4 and 8 points, where every point of the
 // other piece lies at least `apart` from the piece's middle. Along the piece the kernel's
-// singularities then lie outside the ellipse of foci the piece's ends through its point at
-// `apart` beyond an end, which bounds the rule's error, the worst where the other piece is short
-// and in line. Each piece takes its own points, so a short piece beside a long one takes fewer,
-// and a long one beside a short one 8 where two long ones need the closed form; beside a piece
-// of 4 or more points the other takes 1 point only from farther out, so that a near pair keeps
-// the accuracy of the 4-point rule.
+// singularities then lie outside the ellipse with foci at the piece's ends and semi-major axis
+// `apart`, which bounds the rule's error, the worst where the other piece is short and in line.
+// Each piece takes its own points, so a short piece beside a long one takes fewer, and a long one
+// beside a short one 8 where two long ones need the closed form; beside a piece of 4 or more points
+// the other takes 1 point only from farther out, so that a near pair keeps the accuracy of the
+// 4-point rule.
 using RuleStarts = std::array<double, 4>;
 constexpr RuleStarts kRuleStarts = {12, 2, 1.2, 0.6};
 constexpr RuleStarts kNearRuleStarts = {22, 2, 1.2, 0.6};
@@ -311,7 +311,7 @@ int RulePoints(double apart, double l, const RuleStarts& from) {
 // N of two pieces: Gauss-Legendre product rules when far (each piece's points by RulePoints;
 // with D the distance of the centres, the other piece lies at least D - l_other / 2 from a
 // piece's middle), the closed form when near. The rules' largest errors over random pieces
-// are in docs/physical.md; pieces that touch take the closed form.
+// are in docs/physical.md.
 // With `d` the distance of the pieces' centres.
 inline double PieceIntegralAt(const Piece& p, const Piece& q, double d, bool exact_only) {
   if (exact_only) return FilamentPairIntegral(p.a, p.b, q.a, q.b);
