@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -263,29 +264,17 @@ double GaussPair2By1(const Piece& p, const Piece& q) {
   return GaussProductBody<8, 8>(p, q);
 }
 
-// The product rule of n points along p and m along q.
+// The product rule of n points along p and m along q, n and m of 1, 2, 4, 8 (not both 1).
 double GaussProduct(const Piece& p, int n, const Piece& q, int m) {
-  if (n < m) return GaussProduct(q, m, p, n);
-  switch (n * 10 + m) {
-    case 21:
-      return GaussPair2By1(p, q);
-    case 22:
-      return GaussPair2(p, q);
-    case 41:
-      return GaussPair4By1(p, q);
-    case 42:
-      return GaussPair4By2(p, q);
-    case 44:
-      return GaussPair4(p, q);
-    case 81:
-      return GaussPair8By1(p, q);
-    case 82:
-      return GaussPair8By2(p, q);
-    case 84:
-      return GaussPair8By4(p, q);
-    default:
-      return GaussPair8By8(p, q);
-  }
+  using PairRule = double (*)(const Piece&, const Piece&);
+  // By the rules' points, more then fewer, as powers of two.
+  static const PairRule rules[4][4] = {
+      {},
+      {GaussPair2By1, GaussPair2},
+      {GaussPair4By1, GaussPair4By2, GaussPair4},
+      {GaussPair8By1, GaussPair8By2, GaussPair8By4, GaussPair8By8}};
+  const auto power = [](int points) { return std::bit_width(unsigned(points)) - 1; };
+  return n >= m ? rules[power(n)][power(m)](p, q) : rules[power(m)][power(n)](q, p);
 }
 
 // The least apart / l from which a piece takes 1, 2, 4 and 8 points, where every point of the
